@@ -1,0 +1,205 @@
+#include "platform/user_defaults.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonDocument>
+#include <QSaveFile>
+#include <QStandardPaths>
+
+#include <charconv>
+#include <cmath>
+#include <limits>
+#include <sys/stat.h>
+
+namespace orvane::platform {
+
+namespace {
+UserDefaults* g_override = nullptr;
+
+QString defaultPath() {
+    const QString base = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation);
+    return base + QStringLiteral("/orvane/defaults.json");
+}
+
+std::optional<qint64> wholeNumberText(const QString& text) {
+    const QByteArray bytes = text.trimmed().toLatin1();
+    const char* first = bytes.constData();
+    const char* last = first + bytes.size();
+    if (first != last && *first == '+')
+        ++first;
+    qint64 value = 0;
+    auto [ptr, ec] = std::from_chars(first, last, value);
+    if (ec != std::errc() || ptr != last || first == last)
+        return std::nullopt;
+    return value;
+}
+} // namespace
+
+UserDefaults::UserDefaults(QString filePath) : path_(std::move(filePath)) {}
+
+UserDefaults& UserDefaults::standard() {
+    if (g_override)
+        return *g_override;
+    static UserDefaults instance(defaultPath());
+    return instance;
+}
+
+void UserDefaults::overrideStandard(UserDefaults* defaults) {
+    g_override = defaults;
+}
+
+UserDefaults::FileStamp UserDefaults::stampNow() const {
+    struct stat st {};
+    const QByteArray native = QFile::encodeName(path_);
+    if (::stat(native.constData(), &st) != 0)
+        return {};
+    return FileStamp{true, static_cast<qint64>(st.st_size),
+                     static_cast<qint64>(st.st_mtim.tv_sec) * 1'000'000'000 + st.st_mtim.tv_nsec,
+                     static_cast<quint64>(st.st_ino)};
+}
+
+void UserDefaults::reloadIfChanged() const {
+    const FileStamp now = stampNow();
+    if (loaded_ && now == stamp_)
+        return;
+    loaded_ = true;
+    stamp_ = now;
+    values_ = {};
+    corrupt_ = false;
+    if (!now.exists)
+        return;
+    QFile file(path_);
+    if (!file.open(QIODevice::ReadOnly)) {
+        return;
+    }
+    const QByteArray data = file.readAll();
+    QJsonParseError error{};
+    const QJsonDocument doc = QJsonDocument::fromJson(data, &error);
+    if (error.error != QJsonParseError::NoError || !doc.isObject()) {
+        // Unreadable: behave as empty, but keep the file for the first write.
+        corrupt_ = !data.trimmed().isEmpty();
+        return;
+    }
+    values_ = doc.object();
+}
+
+std::optional<QJsonValue> UserDefaults::object(const QString& key) const {
+    reloadIfChanged();
+    const auto it = values_.constFind(key);
+    if (it == values_.constEnd() || it->isNull() || it->isUndefined())
+        return std::nullopt;
+    return *it;
+}
+
+QString UserDefaults::numberText(double value) {
+    if (!std::isfinite(value))
+        return value != value ? QStringLiteral("nan") : (value < 0 ? "-inf" : "inf");
+    if (value == std::trunc(value) && std::fabs(value) < 1e15)
+        return QString::number(static_cast<qint64>(value));
+    char buf[64];
+    auto [ptr, ec] = std::to_chars(buf, buf + sizeof buf, value);
+    return QString::fromLatin1(buf, ec == std::errc() ? ptr - buf : 0);
+}
+
+std::optional<QString> UserDefaults::string(const QString& key) const {
+    const auto value = object(key);
+    if (!value)
+        return std::nullopt;
+    if (value->isString())
+        return value->toString();
+    if (value->isDouble()) {
+        const qint64 whole = value->toInteger(std::numeric_limits<qint64>::min());
+        if (whole != std::numeric_limits<qint64>::min())
+            return QString::number(whole);
+        return numberText(value->toDouble());
+    }
+    return std::nullopt;
+}
+
+bool UserDefaults::boolValue(const QString& key) const {
+    const auto value = object(key);
+    if (!value)
+        return false;
+    if (value->isBool())
+        return value->toBool();
+    if (value->isDouble())
+        return value->toDouble() != 0.0;
+    if (value->isString()) {
+        const QString text = value->toString().trimmed().toLower();
+        if (text == QLatin1String("true") || text == QLatin1String("yes"))
+            return true;
+        const auto whole = wholeNumberText(text);
+        return whole && *whole != 0;
+    }
+    return false;
+}
+
+qint64 UserDefaults::integer(const QString& key) const {
+    const auto value = object(key);
+    if (!value)
+        return 0;
+    if (value->isBool())
+        return value->toBool() ? 1 : 0;
+    if (value->isDouble()) {
+        const double d = value->toDouble();
+        const qint64 whole = value->toInteger(std::numeric_limits<qint64>::min());
+        if (whole != std::numeric_limits<qint64>::min())
+            return whole;
+        if (!std::isfinite(d))
+            return 0;
+        if (d >= 9.2e18)
+            return std::numeric_limits<qint64>::max();
+        if (d <= -9.2e18)
+            return std::numeric_limits<qint64>::min();
+        return static_cast<qint64>(std::trunc(d));
+    }
+    if (value->isString()) {
+        // Leading whole number of the text, as a user-defaults store reads it.
+        const QString text = value->toString().trimmed();
+        qsizetype end = 0;
+        if (end < text.size() && (text[end] == u'+' || text[end] == u'-'))
+            ++end;
+        while (end < text.size() && text[end] >= u'0' && text[end] <= u'9')
+            ++end;
+        return wholeNumberText(text.left(end)).value_or(0);
+    }
+    return 0;
+}
+
+void UserDefaults::set(const QString& key, const QJsonValue& value) {
+    reloadIfChanged();
+    if (value.isNull() || value.isUndefined())
+        values_.remove(key);
+    else
+        values_.insert(key, value);
+    write();
+}
+
+void UserDefaults::remove(const QString& key) {
+    reloadIfChanged();
+    values_.remove(key);
+    write();
+}
+
+void UserDefaults::write() {
+    const QFileInfo info(path_);
+    QDir().mkpath(info.absolutePath());
+    if (corrupt_) {
+        // Never overwrite a file we could not read without keeping it.
+        const QString aside = path_ + QStringLiteral(".corrupt");
+        QFile::remove(aside);
+        QFile::copy(path_, aside);
+        QFile::setPermissions(aside, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+        corrupt_ = false;
+    }
+    QSaveFile file(path_);
+    if (!file.open(QIODevice::WriteOnly))
+        return;
+    file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+    file.write(QJsonDocument(values_).toJson(QJsonDocument::Indented));
+    if (file.commit())
+        stamp_ = stampNow();
+}
+
+} // namespace orvane::platform

@@ -1,0 +1,96 @@
+#pragma once
+
+#include "service/catalog_records.h"
+#include "service/json_coding.h"
+
+#include <QByteArray>
+#include <QString>
+
+#include <optional>
+#include <vector>
+
+namespace orvane {
+
+struct JobTimeRoundedDuration {
+    std::optional<QString> hhMm;
+    std::optional<QString> decimalHours;
+
+    static JobTimeRoundedDuration decode(const wire::Decoder& decoder);
+    bool operator==(const JobTimeRoundedDuration&) const = default;
+};
+
+// One recorded stretch of work on a job task.
+struct JobTimeCompactDTO {
+    QString id;
+    std::optional<QString> clientId;
+    std::optional<QString> jobtaskId;
+    std::optional<QString> startTime;
+    std::optional<QString> endTime;
+    std::optional<bool> billable;
+    std::optional<bool> billed;
+    std::optional<QString> roundDirection;
+    std::optional<qint64> roundValue;
+    std::optional<JobTimeRoundedDuration> roundedDuration;
+    std::optional<JobTaskSnippet> jobTask;
+    std::optional<JobSnippet> job;
+    std::optional<ClientSnippet> client;
+
+    static JobTimeCompactDTO decode(const wire::Decoder& decoder);
+    bool operator==(const JobTimeCompactDTO&) const = default;
+};
+
+struct JobTimesActiveResponse {
+    std::vector<JobTimeCompactDTO> data;
+    static JobTimesActiveResponse decode(const wire::Decoder& decoder);
+};
+
+struct JobTimeSingleResponse {
+    JobTimeCompactDTO data;
+    static JobTimeSingleResponse decode(const wire::Decoder& decoder);
+};
+
+// Request bodies; instants are ISO 8601 texts in UTC ("2026-03-02T08:15:00Z").
+struct StartJobTimeBody {
+    QString clientId;
+    QString jobtaskId;
+    std::optional<QString> startedAt;
+
+    StartJobTimeBody(QString clientId, QString jobtaskId, std::optional<QString> startedAt = {})
+        : clientId(std::move(clientId)), jobtaskId(std::move(jobtaskId)),
+          startedAt(std::move(startedAt)) {}
+    QByteArray encode() const;
+};
+
+struct StopJobTimeBody {
+    std::optional<QString> endedAt;
+
+    explicit StopJobTimeBody(std::optional<QString> endedAt = {}) : endedAt(std::move(endedAt)) {}
+    QByteArray encode() const;
+};
+
+struct UpdateJobTimeBody {
+    bool billable;
+    QString roundDirection;
+    qint64 roundValue;
+
+    UpdateJobTimeBody(bool billable, QString roundDirection, qint64 roundValue)
+        : billable(billable), roundDirection(std::move(roundDirection)), roundValue(roundValue) {}
+    QByteArray encode() const;
+};
+
+struct JobTaskDTO {
+    QString id;
+    std::optional<QString> jobId;
+    std::optional<QString> title;
+    std::optional<QString> rate;
+    std::optional<QString> scheduledTime;
+    std::optional<JobDTO> job;
+    std::optional<std::vector<JobTimeCompactDTO>> jobTimes;
+    std::optional<qint64> roundedTotalSeconds;
+    std::optional<qint64> roundedTodaySeconds;
+
+    static JobTaskDTO decode(const wire::Decoder& decoder);
+    bool operator==(const JobTaskDTO&) const = default;
+};
+
+} // namespace orvane

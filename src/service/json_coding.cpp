@@ -1,0 +1,428 @@
+#include "service/json_coding.h"
+
+#include <QJsonDocument>
+#include <QJsonParseError>
+
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <cstdlib>
+
+namespace orvane {
+
+QString DecodingError::localizedDescription() const {
+    return QStringLiteral(
+        "Die Daten konnten nicht gelesen werden, da sie nicht das korrekte Format haben.");
+}
+
+namespace wire {
+
+QString convertFromSnakeCase(const QString& key) {
+    if (key.isEmpty() || !key.contains(u'_'))
+        return key;
+    qsizetype first = 0;
+    while (first < key.size() && key[first] == u'_')
+        ++first;
+    if (first == key.size())
+        return key; // only underscores
+    qsizetype last = key.size() - 1;
+    while (last > first && key[last] == u'_')
+        --last;
+    const QStringView core = QStringView(key).mid(first, last - first + 1);
+    const auto pieces = core.split(u'_', Qt::SkipEmptyParts);
+    if (pieces.size() <= 1)
+        return key;
+    QString joined = pieces.front().toString().toLower();
+    for (qsizetype i = 1; i < pieces.size(); ++i) {
+        const QStringView piece = pieces[i];
+        joined += piece.left(1).toString().toUpper();
+        joined += piece.mid(1).toString().toLower();
+    }
+    return key.left(first) + joined + key.mid(last + 1);
+}
+
+QString convertToSnakeCase(const QString& key) {
+    if (key.isEmpty())
+        return key;
+    // Words end before an upper-case letter; a run of capitals followed by a
+    // lower-case letter is a word of its own ("URLString" → "url_string").
+    std::vector<std::pair<qsizetype, qsizetype>> words; // [start, end)
+    qsizetype wordStart = 0;
+    qsizetype searchFrom = 1;
+    const qsizetype end = key.size();
+    const auto findFrom = [&](qsizetype from, bool upper) -> qsizetype {
+        for (qsizetype i = from; i < end; ++i)
+            if (upper ? key[i].isUpper() : key[i].isLower())
+                return i;
+        return -1;
+    };
+    while (true) {
+        const qsizetype upper = findFrom(searchFrom, true);
+        if (upper < 0)
+            break;
+        words.emplace_back(wordStart, upper);
+        const qsizetype lower = findFrom(upper, false);
+        if (lower < 0) {
+            wordStart = upper;
+            break;
+        }
+        if (lower == upper + 1) {
+            wordStart = upper;
+        } else {
+            words.emplace_back(upper, lower - 1);
+            wordStart = lower - 1;
+        }
+        searchFrom = lower + 1;
+    }
+    words.emplace_back(wordStart, end);
+    QStringList parts;
+    for (const auto& [s, e] : words)
+        parts << key.mid(s, e - s).toLower();
+    return parts.join(u'_');
+}
+
+QString doubleDescription(double value) {
+    if (std::isnan(value))
+        return QStringLiteral("nan");
+    if (std::isinf(value))
+        return value < 0 ? QStringLiteral("-inf") : QStringLiteral("inf");
+    if (value == 0)
+        return std::signbit(value) ? QStringLiteral("-0.0") : QStringLiteral("0.0");
+    char buf[64];
+    const auto [ptr, ec] =
+        std::to_chars(buf, buf + sizeof buf, std::fabs(value), std::chars_format::scientific);
+    if (ec != std::errc())
+        return {};
+    const std::string sci(buf, ptr);
+    const auto e = sci.find('e');
+    std::string digits = sci.substr(0, e);
+    digits.erase(std::remove(digits.begin(), digits.end(), '.'), digits.end());
+    const int exponent = std::atoi(sci.c_str() + e + 1);
+    std::string out = value < 0 ? "-" : "";
+    if (exponent >= -4 && exponent <= 15) {
+        if (exponent >= 0) {
+            const auto intLen = static_cast<size_t>(exponent) + 1;
+            if (digits.size() <= intLen) {
+                out += digits + std::string(intLen - digits.size(), '0') + ".0";
+            } else {
+                out += digits.substr(0, intLen) + "." + digits.substr(intLen);
+            }
+        } else {
+            out += "0." + std::string(static_cast<size_t>(-exponent - 1), '0') + digits;
+        }
+    } else {
+        out += digits.substr(0, 1);
+        if (digits.size() > 1)
+            out += "." + digits.substr(1);
+        char exp[16];
+        std::snprintf(exp, sizeof exp, "e%c%02d", exponent < 0 ? '-' : '+', std::abs(exponent));
+        out += exp;
+    }
+    return QString::fromLatin1(out.data(), static_cast<qsizetype>(out.size()));
+}
+
+namespace {
+// ASCII bytes of `text`, or nothing when it holds anything else.
+std::optional<QByteArray> asciiBytes(QStringView text) {
+    QByteArray bytes;
+    bytes.reserve(text.size());
+    for (const QChar c : text) {
+        if (c.unicode() > 0x7f)
+            return std::nullopt;
+        bytes.append(static_cast<char>(c.unicode()));
+    }
+    return bytes;
+}
+} // namespace
+
+std::optional<double> parseDouble(QStringView text) {
+    const auto bytes = asciiBytes(text);
+    if (!bytes || bytes->isEmpty())
+        return std::nullopt;
+    const char* first = bytes->constData();
+    const char* last = first + bytes->size();
+    if (*first == '+') {
+        ++first;
+        if (first == last || *first == '-' || *first == '+')
+            return std::nullopt;
+    }
+    // Only plain decimal forms: no "inf", "nan" or hexadecimal text.
+    for (const char* p = first; p != last; ++p) {
+        const char c = *p;
+        if (!((c >= '0' && c <= '9') || c == '.' || c == 'e' || c == 'E' || c == '-' || c == '+'))
+            return std::nullopt;
+    }
+    double value = 0;
+    const auto [ptr, ec] = std::from_chars(first, last, value, std::chars_format::general);
+    if (ec != std::errc() || ptr != last || !std::isfinite(value))
+        return std::nullopt;
+    return value;
+}
+
+std::optional<qint64> parseInteger(QStringView text) {
+    const auto bytes = asciiBytes(text);
+    if (!bytes || bytes->isEmpty())
+        return std::nullopt;
+    const char* first = bytes->constData();
+    const char* last = first + bytes->size();
+    if (*first == '+') {
+        ++first;
+        if (first == last || *first == '-')
+            return std::nullopt;
+    }
+    qint64 value = 0;
+    const auto [ptr, ec] = std::from_chars(first, last, value, 10);
+    if (ec != std::errc() || ptr != last)
+        return std::nullopt;
+    return value;
+}
+
+std::optional<qint64> roundToInt64(double value) {
+    if (!std::isfinite(value))
+        return std::nullopt;
+    const double rounded = std::round(value); // halves away from zero
+    // 2^63 is exactly representable; anything at or above it does not fit.
+    if (rounded >= 9223372036854775808.0 || rounded < -9223372036854775808.0)
+        return std::nullopt;
+    return static_cast<qint64>(rounded);
+}
+
+std::optional<qint64> exactInteger(const QJsonValue& value) {
+    if (!value.isDouble())
+        return std::nullopt;
+    const qint64 i = value.toInteger(0);
+    if (i == 0 && value.toDouble() != 0.0)
+        return std::nullopt;
+    return i;
+}
+
+// ---- Decoder ----
+
+void Decoder::typeMismatch(const char* expected) const {
+    throw DecodingError(DecodingError::Kind::TypeMismatch, path_,
+                        QStringLiteral("Expected to decode %1 but found another type instead.")
+                            .arg(QLatin1String(expected)));
+}
+
+KeyedContainer Decoder::container() const {
+    if (!value_.isObject())
+        typeMismatch("an object");
+    return KeyedContainer(value_.toObject(), path_, convertKeys_);
+}
+
+QString Decoder::decodeString() const {
+    if (!value_.isString())
+        typeMismatch("a string");
+    return value_.toString();
+}
+
+bool Decoder::decodeBool() const {
+    if (!value_.isBool())
+        typeMismatch("a bool");
+    return value_.toBool();
+}
+
+qint64 Decoder::decodeInt() const {
+    if (!value_.isDouble())
+        typeMismatch("an integer");
+    const auto i = exactInteger(value_);
+    if (!i)
+        throw DecodingError(DecodingError::Kind::DataCorrupted, path_,
+                            QStringLiteral("Parsed JSON number does not fit in Int."));
+    return *i;
+}
+
+double Decoder::decodeDouble() const {
+    if (!value_.isDouble())
+        typeMismatch("a number");
+    return value_.toDouble();
+}
+
+// ---- KeyedContainer ----
+
+KeyedContainer::KeyedContainer(const QJsonObject& object, QString codingPath, bool convertKeys)
+    : path_(std::move(codingPath)), convertKeys_(convertKeys) {
+    entries_.reserve(static_cast<size_t>(object.size()));
+    for (auto it = object.begin(); it != object.end(); ++it) {
+        QString key = convertKeys ? convertFromSnakeCase(it.key()) : it.key();
+        bool duplicate = false;
+        for (const auto& entry : entries_)
+            duplicate = duplicate || entry.first == key;
+        if (!duplicate)
+            entries_.emplace_back(std::move(key), it.value());
+    }
+}
+
+const QJsonValue* KeyedContainer::find(const QString& key) const {
+    for (const auto& entry : entries_)
+        if (entry.first == key)
+            return &entry.second;
+    return nullptr;
+}
+
+bool KeyedContainer::isNil(const QString& key) const {
+    const QJsonValue* v = find(key);
+    return !v || v->isNull() || v->isUndefined();
+}
+
+QStringList KeyedContainer::allKeys() const {
+    QStringList keys;
+    keys.reserve(static_cast<qsizetype>(entries_.size()));
+    for (const auto& entry : entries_)
+        keys << entry.first;
+    return keys;
+}
+
+QString KeyedContainer::pathFor(const QString& key) const {
+    return path_.isEmpty() ? key : path_ + u'.' + key;
+}
+
+Decoder KeyedContainer::decoder(const QString& key) const {
+    const QJsonValue* v = find(key);
+    if (!v)
+        throw DecodingError(DecodingError::Kind::KeyNotFound, pathFor(key),
+                            QStringLiteral("No value associated with key \"%1\".").arg(key));
+    return Decoder(*v, pathFor(key), convertKeys_);
+}
+
+void KeyedContainer::dataCorrupted(const QString& key, const QString& description) const {
+    throw DecodingError(DecodingError::Kind::DataCorrupted, pathFor(key), description);
+}
+
+QString KeyedContainer::decodeID(const QString& key) const {
+    if (const QJsonValue* v = find(key)) {
+        if (v->isString()) {
+            const QString trimmed = v->toString().trimmed();
+            if (!trimmed.isEmpty())
+                return trimmed;
+        }
+        if (const auto i = exactInteger(*v))
+            return QString::number(*i);
+    }
+    dataCorrupted(key, QStringLiteral("Expected id"));
+}
+
+std::optional<QString> KeyedContainer::decodeLenientString(const QString& key) const {
+    const QJsonValue* v = find(key);
+    if (!v)
+        return std::nullopt;
+    if (v->isString()) {
+        const QString trimmed = v->toString().trimmed();
+        if (trimmed.isEmpty())
+            return std::nullopt;
+        return trimmed;
+    }
+    if (v->isDouble())
+        return doubleDescription(v->toDouble());
+    return std::nullopt;
+}
+
+std::optional<qint64> KeyedContainer::decodeLenientInt(const QString& key) const {
+    const QJsonValue* v = find(key);
+    if (!v)
+        return std::nullopt;
+    if (v->isDouble()) {
+        if (const auto i = exactInteger(*v))
+            return i;
+        return roundToInt64(v->toDouble());
+    }
+    if (v->isString()) {
+        const QString trimmed = v->toString().trimmed();
+        if (trimmed.isEmpty())
+            return std::nullopt;
+        return parseInteger(trimmed);
+    }
+    return std::nullopt;
+}
+
+namespace {
+std::optional<bool> lenientBool(const QJsonValue* v) {
+    if (!v)
+        return std::nullopt;
+    if (v->isBool())
+        return v->toBool();
+    if (const auto i = exactInteger(*v))
+        return *i != 0;
+    if (v->isString()) {
+        const QString text = v->toString().trimmed().toLower();
+        if (text == u"1" || text == u"true" || text == u"yes")
+            return true;
+        if (text == u"0" || text == u"false" || text == u"no")
+            return false;
+    }
+    return std::nullopt;
+}
+} // namespace
+
+std::optional<bool> KeyedContainer::decodeLenientBool(const QString& key) const {
+    return lenientBool(find(key));
+}
+
+std::optional<bool> KeyedContainer::decodeLenientBool(const QStringList& keys) const {
+    for (const QString& key : keys)
+        if (const auto b = lenientBool(find(key)))
+            return b;
+    return std::nullopt;
+}
+
+std::optional<QString> KeyedContainer::decodeFirstNonEmptyString(const QStringList& keys) const {
+    for (const QString& key : keys) {
+        const QJsonValue* v = find(key);
+        if (!v || !v->isString())
+            continue;
+        const QString trimmed = v->toString().trimmed();
+        if (!trimmed.isEmpty())
+            return trimmed;
+    }
+    return std::nullopt;
+}
+
+QJsonValue parseJSON(const QByteArray& data) {
+    QJsonParseError error{};
+    const QJsonDocument doc = QJsonDocument::fromJson(data, &error);
+    if (error.error != QJsonParseError::NoError)
+        throw DecodingError(DecodingError::Kind::DataCorrupted, QString(),
+                            QStringLiteral("The given data was not valid JSON."));
+    if (doc.isArray())
+        return doc.array();
+    if (doc.isObject())
+        return doc.object();
+    throw DecodingError(DecodingError::Kind::DataCorrupted, QString(),
+                        QStringLiteral("The given data was not valid JSON."));
+}
+
+// ---- BodyWriter ----
+
+BodyWriter& BodyWriter::add(const QString& member, const QJsonValue& value) {
+    entries_.emplace_back(convertToSnakeCase(member), value);
+    return *this;
+}
+
+namespace {
+// One value as compact JSON text, written by Qt's own writer.
+QByteArray jsonFragment(const QJsonValue& value) {
+    const QByteArray wrapped = QJsonDocument(QJsonArray{value}).toJson(QJsonDocument::Compact);
+    return wrapped.mid(1, wrapped.size() - 2);
+}
+} // namespace
+
+QByteArray BodyWriter::toJson() const {
+    QByteArray out = "{";
+    for (const auto& [key, value] : entries_) {
+        if (out.size() > 1)
+            out += ',';
+        out += jsonFragment(key) + ':' + jsonFragment(value);
+    }
+    out += '}';
+    return out;
+}
+
+QJsonObject BodyWriter::toObject() const {
+    QJsonObject object;
+    for (const auto& [key, value] : entries_)
+        object.insert(key, value);
+    return object;
+}
+
+} // namespace wire
+} // namespace orvane

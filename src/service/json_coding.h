@@ -1,0 +1,210 @@
+#pragma once
+
+#include "platform/error.h"
+
+#include <QByteArray>
+#include <QJsonArray>
+#include <QJsonObject>
+#include <QJsonValue>
+#include <QString>
+#include <QStringList>
+
+#include <map>
+#include <optional>
+#include <type_traits>
+#include <utility>
+#include <vector>
+
+namespace orvane {
+
+// A reply that does not have the shape its record expects.
+class DecodingError : public Error {
+public:
+    enum class Kind { TypeMismatch, ValueNotFound, KeyNotFound, DataCorrupted };
+
+    DecodingError(Kind kind, QString codingPath, QString debugDescription)
+        : kind_(kind), codingPath_(std::move(codingPath)),
+          debugDescription_(std::move(debugDescription)) {}
+
+    Kind kind() const { return kind_; }
+    QString codingPath() const { return codingPath_; }
+    QString debugDescription() const { return debugDescription_; }
+    QString localizedDescription() const override;
+
+    bool operator==(const DecodingError&) const = default;
+
+private:
+    Kind kind_;
+    QString codingPath_;
+    QString debugDescription_;
+};
+
+namespace wire {
+
+// Wire key → member key: "first_name" → "firstName". Keys without "_" stay as
+// they are; leading and trailing underscores are kept.
+QString convertFromSnakeCase(const QString& key);
+// Member name → wire key: "deviceName" → "device_name".
+QString convertToSnakeCase(const QString& key);
+
+// The shortest text that reads back to the same double, with ".0" on whole
+// numbers and exponent form outside [1e-4, 1e16): 80 → "80.0", 1e16 → "1e+16".
+QString doubleDescription(double value);
+
+// Whole text as a decimal floating-point number in the C locale (optional
+// sign and exponent); absent when it does not parse or is not finite.
+std::optional<double> parseDouble(QStringView text);
+// Whole text as a base-10 integer with an optional "+" or "-"; absent when it
+// does not parse or does not fit 64 bits.
+std::optional<qint64> parseInteger(QStringView text);
+// Rounds halves away from zero; absent when not finite or outside 64 bits.
+std::optional<qint64> roundToInt64(double value);
+
+// The value when it is a JSON number with a whole value that fits 64 bits.
+std::optional<qint64> exactInteger(const QJsonValue& value);
+
+class KeyedContainer;
+
+// One JSON value being decoded, with its place in the document for errors.
+class Decoder {
+public:
+    Decoder(QJsonValue value, QString codingPath, bool convertKeys = true)
+        : value_(std::move(value)), path_(std::move(codingPath)), convertKeys_(convertKeys) {}
+
+    const QJsonValue& value() const { return value_; }
+    const QString& codingPath() const { return path_; }
+    bool isNil() const { return value_.isNull() || value_.isUndefined(); }
+
+    KeyedContainer container() const; // throws unless the value is an object
+
+    // Strict single-value readers of the platform's decoder.
+    QString decodeString() const;
+    bool decodeBool() const;
+    qint64 decodeInt() const;
+    double decodeDouble() const;
+
+    template <class T> T decode() const;
+
+    [[noreturn]] void typeMismatch(const char* expected) const;
+
+private:
+    friend class KeyedContainer;
+    QJsonValue value_;
+    QString path_;
+    bool convertKeys_;
+};
+
+// A JSON object whose keys are matched after the snake-case conversion.
+class KeyedContainer {
+public:
+    KeyedContainer(const QJsonObject& object, QString codingPath, bool convertKeys = true);
+
+    bool contains(const QString& key) const { return find(key) != nullptr; }
+    // Absent key or JSON null.
+    bool isNil(const QString& key) const;
+    QStringList allKeys() const;
+    const QString& codingPath() const { return path_; }
+
+    // The value under `key`; throws keyNotFound when absent.
+    Decoder decoder(const QString& key) const;
+
+    template <class T> T decode(const QString& key) const;
+    // Absent or null gives nothing; any other value must decode as T.
+    template <class T> std::optional<T> decodeIfPresent(const QString& key) const;
+
+    // Lenient readers.
+    QString decodeID(const QString& key) const;
+    std::optional<QString> decodeLenientString(const QString& key) const;
+    std::optional<qint64> decodeLenientInt(const QString& key) const;
+    std::optional<bool> decodeLenientBool(const QString& key) const;
+    std::optional<bool> decodeLenientBool(const QStringList& keys) const;
+    std::optional<QString> decodeFirstNonEmptyString(const QStringList& keys) const;
+
+    [[noreturn]] void dataCorrupted(const QString& key, const QString& description) const;
+
+private:
+    const QJsonValue* find(const QString& key) const;
+    QString pathFor(const QString& key) const;
+
+    std::vector<std::pair<QString, QJsonValue>> entries_;
+    QString path_;
+    bool convertKeys_;
+};
+
+template <class T> struct IsVector : std::false_type {};
+template <class T> struct IsVector<std::vector<T>> : std::true_type {};
+template <class T> struct IsStringMap : std::false_type {};
+template <class T> struct IsStringMap<std::map<QString, T>> : std::true_type {};
+
+template <class T> T Decoder::decode() const {
+    if constexpr (std::is_same_v<T, QString>) {
+        return decodeString();
+    } else if constexpr (std::is_same_v<T, bool>) {
+        return decodeBool();
+    } else if constexpr (std::is_same_v<T, qint64>) {
+        return decodeInt();
+    } else if constexpr (std::is_same_v<T, double>) {
+        return decodeDouble();
+    } else if constexpr (IsVector<T>::value) {
+        if (!value_.isArray())
+            typeMismatch("an array");
+        const QJsonArray array = value_.toArray();
+        T result;
+        result.reserve(static_cast<size_t>(array.size()));
+        for (qsizetype i = 0; i < array.size(); ++i) {
+            const Decoder element(array.at(i), path_ + u'[' + QString::number(i) + u']',
+                                  convertKeys_);
+            result.push_back(element.template decode<typename T::value_type>());
+        }
+        return result;
+    } else if constexpr (IsStringMap<T>::value) {
+        const KeyedContainer c = container();
+        T result;
+        for (const QString& key : c.allKeys())
+            result.insert_or_assign(key, c.decoder(key).template decode<typename T::mapped_type>());
+        return result;
+    } else {
+        return T::decode(*this);
+    }
+}
+
+template <class T> T KeyedContainer::decode(const QString& key) const {
+    const Decoder d = decoder(key);
+    if (d.isNil())
+        throw DecodingError(DecodingError::Kind::ValueNotFound, d.codingPath(),
+                            QStringLiteral("Expected a value but found null instead."));
+    return d.template decode<T>();
+}
+
+template <class T> std::optional<T> KeyedContainer::decodeIfPresent(const QString& key) const {
+    if (isNil(key))
+        return std::nullopt;
+    return decoder(key).template decode<T>();
+}
+
+// Parses `data` as JSON and decodes T from it; an unreadable document is a
+// DecodingError like any other.
+QJsonValue parseJSON(const QByteArray& data);
+
+template <class T> T decodeJSON(const QByteArray& data) {
+    return Decoder(parseJSON(data), QString()).template decode<T>();
+}
+
+// A JSON object written in member order, keys converted to snake_case.
+class BodyWriter {
+public:
+    BodyWriter& add(const QString& member, const QJsonValue& value);
+    template <class T> BodyWriter& addIfPresent(const QString& member, const std::optional<T>& v) {
+        if (v)
+            add(member, QJsonValue(*v));
+        return *this;
+    }
+    QByteArray toJson() const;
+    QJsonObject toObject() const;
+
+private:
+    std::vector<std::pair<QString, QJsonValue>> entries_;
+};
+
+} // namespace wire
+} // namespace orvane

@@ -1,0 +1,44 @@
+#pragma once
+
+#include "service/json_coding.h"
+#include "service/user_records.h"
+
+#include <QByteArray>
+#include <QString>
+
+#include <optional>
+
+namespace orvane {
+
+// The sign-in request: without a code the first step, with one the second.
+struct LoginRequestBody {
+    QString email;
+    QString password;
+    QString deviceName;
+    std::optional<QString> code;
+    std::optional<QString> recoveryCode;
+
+    LoginRequestBody(QString email, QString password, QString deviceName,
+                     std::optional<QString> code = {}, std::optional<QString> recoveryCode = {})
+        : email(std::move(email)), password(std::move(password)), deviceName(std::move(deviceName)),
+          code(std::move(code)), recoveryCode(std::move(recoveryCode)) {}
+
+    QByteArray encode() const;
+};
+
+struct LoginSuccessDTO {
+    QString token; // as sent, untrimmed
+    std::optional<QString> tokenType;
+    APIUser user;
+
+    static LoginSuccessDTO decode(const wire::Decoder& decoder);
+};
+
+struct TwoFactorRequiredDTO {
+    std::optional<bool> twoFactorRequired;
+    std::optional<QString> message;
+
+    static TwoFactorRequiredDTO decode(const wire::Decoder& decoder);
+};
+
+} // namespace orvane

@@ -1,0 +1,35 @@
+#pragma once
+
+#include "platform/http_session.h"
+
+#include <QString>
+
+namespace orvane {
+
+// The service's address and optional basic-auth pair, read from the user
+// defaults on every access so that a changed value counts at once.
+namespace OrvaneAPIConfig {
+
+inline constexpr const char* kBaseURLKey = "orvane_api_base_url";
+inline constexpr const char* kBasicUserKey = "orvane_http_basic_user";
+inline constexpr const char* kBasicPasswordKey = "orvane_http_basic_password";
+
+// Used when the user defaults name no address of their own.
+QString builtInBaseURL();
+
+QString baseURLString();
+QString basicAuthUser();
+QString basicAuthPassword();
+
+} // namespace OrvaneAPIConfig
+
+// Answers a host's demand for HTTP basic authentication with the configured
+// pair, once per request; anything else gets default handling. Calls
+// `completion` exactly once, before it returns.
+void answerBasicAuthChallenge(const platform::AuthChallenge& challenge,
+                              const platform::AuthChallengeCompletion& completion);
+
+// The one HTTP session of the process, created on first use.
+platform::HttpSession& sharedURLSession();
+
+} // namespace orvane
