@@ -1,6 +1,9 @@
 #include "platform/http_session.h"
 
 #include <QAuthenticator>
+// The challenge's scheme is not public API; the private header is the only
+// place Qt exposes it.
+#include <QtNetwork/private/qauthenticator_p.h>
 #include <QTimer>
 
 namespace orvane::platform {
@@ -8,11 +11,20 @@ namespace orvane::platform {
 namespace {
 constexpr const char* kChallengeCount = "orvaneChallengeCount";
 
-// The scheme of the first challenge in a WWW-Authenticate header.
-QString challengeScheme(const QNetworkReply* reply) {
-    const QByteArray header = reply->rawHeader("WWW-Authenticate").trimmed();
-    const qsizetype space = header.indexOf(' ');
-    return QString::fromLatin1(space < 0 ? header : header.left(space));
+QString challengeScheme(QAuthenticator* authenticator) {
+    switch (QAuthenticatorPrivate::getPrivate(*authenticator)->method) {
+    case QAuthenticatorPrivate::Basic:
+        return QStringLiteral("Basic");
+    case QAuthenticatorPrivate::DigestMd5:
+        return QStringLiteral("Digest");
+    case QAuthenticatorPrivate::Ntlm:
+        return QStringLiteral("NTLM");
+    case QAuthenticatorPrivate::Negotiate:
+        return QStringLiteral("Negotiate");
+    case QAuthenticatorPrivate::None:
+        break;
+    }
+    return {};
 }
 } // namespace
 
@@ -71,8 +83,8 @@ void HttpSession::onAuthenticationRequired(QNetworkReply* reply, QAuthenticator*
     reply->setProperty(kChallengeCount, previous + 1);
     if (!handler_)
         return;
-    AuthChallenge challenge{challengeScheme(reply), authenticator->realm(), reply->url().host(),
-                            previous};
+    AuthChallenge challenge{challengeScheme(authenticator), authenticator->realm(),
+                            reply->url().host(), previous};
     handler_(challenge, [authenticator](AuthChallengeDisposition disposition,
                                         std::optional<Credential> credential) {
         if (disposition == AuthChallengeDisposition::UseCredential && credential) {

@@ -1,0 +1,74 @@
+#pragma once
+
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QEventLoop>
+
+#include <QCoroTask>
+
+#include <chrono>
+#include <exception>
+#include <memory>
+#include <optional>
+#include <stdexcept>
+
+namespace orvane::test {
+
+namespace detail {
+template <class T> struct AwaitState {
+    std::optional<T> value;
+    std::exception_ptr error;
+    bool done = false;
+};
+
+template <class T>
+QCoro::Task<void> runInto(QCoro::Task<T> task, std::shared_ptr<AwaitState<T>> state) {
+    try {
+        if constexpr (std::is_void_v<T>) {
+            co_await std::move(task);
+        } else {
+            state->value.emplace(co_await std::move(task));
+        }
+    } catch (...) {
+        state->error = std::current_exception();
+    }
+    state->done = true;
+}
+
+void spinUntil(const bool& done, std::chrono::milliseconds timeout);
+} // namespace detail
+
+// Runs the event loop until `task` finishes and returns its result, or
+// rethrows what it threw. Fails loudly instead of hanging.
+template <class T>
+T await(QCoro::Task<T> task, std::chrono::milliseconds timeout = std::chrono::seconds(20)) {
+    using Slot = std::conditional_t<std::is_void_v<T>, bool, T>;
+    auto state = std::make_shared<detail::AwaitState<Slot>>();
+    if constexpr (std::is_void_v<T>) {
+        auto wrapper = [](QCoro::Task<void> t,
+                          std::shared_ptr<detail::AwaitState<Slot>> s) -> QCoro::Task<void> {
+            try {
+                co_await std::move(t);
+            } catch (...) {
+                s->error = std::current_exception();
+            }
+            s->done = true;
+        };
+        auto running = wrapper(std::move(task), state);
+        detail::spinUntil(state->done, timeout);
+        if (state->error)
+            std::rethrow_exception(state->error);
+        return;
+    } else {
+        auto running = detail::runInto<T>(std::move(task), state);
+        detail::spinUntil(state->done, timeout);
+        if (state->error)
+            std::rethrow_exception(state->error);
+        return std::move(*state->value);
+    }
+}
+
+// Runs the event loop for a while (lets queued work and timers run).
+void spin(std::chrono::milliseconds duration);
+
+} // namespace orvane::test
