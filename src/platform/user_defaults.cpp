@@ -189,7 +189,8 @@ void UserDefaults::write() {
         // Never overwrite a file we could not read without keeping it.
         const QString aside = path_ + QStringLiteral(".corrupt");
         QFile::remove(aside);
-        QFile::copy(path_, aside);
+        if (!QFile::copy(path_, aside))
+            return; // keep the unreadable file as it is rather than lose it
         QFile::setPermissions(aside, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
         corrupt_ = false;
     }

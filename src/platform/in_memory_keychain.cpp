@@ -1,0 +1,83 @@
+#include "platform/in_memory_keychain.h"
+
+#include <algorithm>
+
+namespace orvane::platform {
+
+bool InMemoryKeychain::matches(const KeychainItem& item, const KeychainQuery& query) {
+    return item.service == query.service && item.account == query.account &&
+           item.synchronizable == query.synchronizable.value_or(false);
+}
+
+std::optional<OSStatus> InMemoryKeychain::takeFailure(Operation operation) {
+    const auto it = std::find_if(failures_.begin(), failures_.end(),
+                                 [operation](const auto& f) { return f.first == operation; });
+    if (it == failures_.end())
+        return std::nullopt;
+    const OSStatus status = it->second;
+    failures_.erase(it);
+    return status;
+}
+
+OSStatus InMemoryKeychain::add(const KeychainItem& item) {
+    const KeychainQuery identity{item.service, item.account, item.synchronizable};
+    OSStatus status = KeychainStatus::Success;
+    if (const auto failure = takeFailure(Operation::Add)) {
+        status = *failure;
+    } else if (std::any_of(items_.begin(), items_.end(),
+                           [&](const KeychainItem& i) { return matches(i, identity); })) {
+        status = KeychainStatus::DuplicateItem;
+    } else {
+        items_.push_back(item);
+    }
+    calls_.push_back({Operation::Add, identity, status});
+    return status;
+}
+
+OSStatus InMemoryKeychain::copyMatching(const KeychainQuery& query, QByteArray* value) {
+    OSStatus status = KeychainStatus::ItemNotFound;
+    if (const auto failure = takeFailure(Operation::CopyMatching)) {
+        status = *failure;
+    } else {
+        const auto it = std::find_if(items_.begin(), items_.end(),
+                                     [&](const KeychainItem& i) { return matches(i, query); });
+        if (it != items_.end()) {
+            if (value)
+                *value = it->value;
+            status = KeychainStatus::Success;
+        }
+    }
+    calls_.push_back({Operation::CopyMatching, query, status});
+    return status;
+}
+
+OSStatus InMemoryKeychain::remove(const KeychainQuery& query) {
+    OSStatus status = KeychainStatus::ItemNotFound;
+    if (const auto failure = takeFailure(Operation::Remove)) {
+        status = *failure;
+    } else {
+        const auto removed =
+            std::erase_if(items_, [&](const KeychainItem& i) { return matches(i, query); });
+        if (removed > 0)
+            status = KeychainStatus::Success;
+    }
+    calls_.push_back({Operation::Remove, query, status});
+    return status;
+}
+
+void InMemoryKeychain::failNext(Operation operation, OSStatus status) {
+    failures_.emplace_back(operation, status);
+}
+
+void InMemoryKeychain::setErrorMessage(OSStatus status, QString text) {
+    messages_.emplace_back(status, std::move(text));
+}
+
+QString InMemoryKeychain::errorMessage(OSStatus status) const {
+    for (const auto& [code, text] : messages_)
+        if (code == status)
+            return text;
+    return Keychain::errorMessage(status);
+}
+
+} // namespace orvane::platform

@@ -1,0 +1,46 @@
+#pragma once
+
+#include "platform/keychain.h"
+
+#include <deque>
+#include <vector>
+
+namespace orvane::platform {
+
+// A keychain in memory, for tests: it records every call and can be told to
+// answer a given status on coming calls.
+class InMemoryKeychain : public Keychain {
+public:
+    enum class Operation { Add, CopyMatching, Remove };
+
+    struct Call {
+        Operation operation;
+        KeychainQuery query;
+        OSStatus status;
+    };
+
+    OSStatus add(const KeychainItem& item) override;
+    OSStatus copyMatching(const KeychainQuery& query, QByteArray* value) override;
+    OSStatus remove(const KeychainQuery& query) override;
+    QString errorMessage(OSStatus status) const override;
+
+    // The next call of `operation` answers `status` and changes nothing.
+    void failNext(Operation operation, OSStatus status);
+    // Text the store gives for `status`, as a platform message would.
+    void setErrorMessage(OSStatus status, QString text);
+
+    const std::vector<KeychainItem>& items() const { return items_; }
+    const std::vector<Call>& calls() const { return calls_; }
+    void clearCalls() { calls_.clear(); }
+
+private:
+    std::optional<OSStatus> takeFailure(Operation operation);
+    static bool matches(const KeychainItem& item, const KeychainQuery& query);
+
+    std::vector<KeychainItem> items_;
+    std::vector<Call> calls_;
+    std::deque<std::pair<Operation, OSStatus>> failures_;
+    std::vector<std::pair<OSStatus, QString>> messages_;
+};
+
+} // namespace orvane::platform

@@ -1,0 +1,199 @@
+// libsecret's headers must come before any Qt header.
+#include <libsecret/secret.h>
+
+#include "platform/secret_service_keychain.h"
+
+#include <memory>
+
+namespace orvane::platform {
+
+namespace {
+
+const SecretSchema* schema() {
+    static const SecretSchema s = {"app.orvane.Orvane.GenericPassword",
+                                   SECRET_SCHEMA_NONE,
+                                   {
+                                       {"service", SECRET_SCHEMA_ATTRIBUTE_STRING},
+                                       {"account", SECRET_SCHEMA_ATTRIBUTE_STRING},
+                                       {"synchronizable", SECRET_SCHEMA_ATTRIBUTE_STRING},
+                                       {nullptr, SECRET_SCHEMA_ATTRIBUTE_STRING},
+                                   },
+                                   0,
+                                   nullptr,
+                                   nullptr,
+                                   nullptr,
+                                   nullptr,
+                                   nullptr,
+                                   nullptr,
+                                   nullptr};
+    return &s;
+}
+
+struct GObjectUnref {
+    void operator()(gpointer p) const { g_object_unref(p); }
+};
+template <class T> using GObjectPtr = std::unique_ptr<T, GObjectUnref>;
+
+struct ErrorHolder {
+    GError* error = nullptr;
+    ~ErrorHolder() { g_clear_error(&error); }
+    GError** out() {
+        g_clear_error(&error);
+        return &error;
+    }
+};
+
+struct ItemList {
+    GList* list = nullptr;
+    ~ItemList() { g_list_free_full(list, g_object_unref); }
+};
+
+using Attributes = std::unique_ptr<GHashTable, decltype(&g_hash_table_unref)>;
+
+Attributes attributesFor(const QString& service, const QString& account, bool synchronizable) {
+    Attributes table(g_hash_table_new_full(g_str_hash, g_str_equal, g_free, g_free),
+                     &g_hash_table_unref);
+    g_hash_table_insert(table.get(), g_strdup("service"), g_strdup(service.toUtf8().constData()));
+    g_hash_table_insert(table.get(), g_strdup("account"), g_strdup(account.toUtf8().constData()));
+    g_hash_table_insert(table.get(), g_strdup("synchronizable"),
+                        g_strdup(synchronizable ? "true" : "false"));
+    return table;
+}
+
+// The Secret Service, without starting anything that could prompt.
+GObjectPtr<SecretService> openService(QString& lastError) {
+    ErrorHolder error;
+    SecretService* service =
+        secret_service_get_sync(SECRET_SERVICE_OPEN_SESSION, nullptr, error.out());
+    if (!service && error.error)
+        lastError = QString::fromUtf8(error.error->message);
+    return GObjectPtr<SecretService>(service);
+}
+
+} // namespace
+
+bool SecretServiceKeychain::serviceAvailable() {
+    ErrorHolder error;
+    GDBusConnection* bus = g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, error.out());
+    if (!bus)
+        return false;
+    GVariant* reply = g_dbus_connection_call_sync(
+        bus, "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus",
+        "NameHasOwner", g_variant_new("(s)", "org.freedesktop.secrets"), G_VARIANT_TYPE("(b)"),
+        G_DBUS_CALL_FLAGS_NONE, 2000, nullptr, error.out());
+    g_object_unref(bus);
+    if (!reply)
+        return false;
+    gboolean owned = FALSE;
+    g_variant_get(reply, "(b)", &owned);
+    g_variant_unref(reply);
+    return owned;
+}
+
+QString SecretServiceKeychain::errorMessage(OSStatus status) const {
+    if (status == KeychainStatus::InternalComponent && !lastError_.isEmpty())
+        return lastError_;
+    return Keychain::errorMessage(status);
+}
+
+OSStatus SecretServiceKeychain::add(const KeychainItem& item) {
+    auto service = openService(lastError_);
+    if (!service)
+        return KeychainStatus::InteractionNotAllowed;
+    const Attributes attributes = attributesFor(item.service, item.account, item.synchronizable);
+
+    ErrorHolder error;
+    ItemList existing;
+    existing.list = secret_service_search_sync(service.get(), schema(), attributes.get(),
+                                               SECRET_SEARCH_ALL, nullptr, error.out());
+    if (error.error) {
+        lastError_ = QString::fromUtf8(error.error->message);
+        return KeychainStatus::InternalComponent;
+    }
+    if (existing.list)
+        return KeychainStatus::DuplicateItem;
+
+    GObjectPtr<SecretCollection> collection(secret_collection_for_alias_sync(
+        service.get(), SECRET_COLLECTION_DEFAULT, SECRET_COLLECTION_NONE, nullptr, error.out()));
+    // No default keyring, or a locked one: making or opening it would prompt.
+    if (!collection || secret_collection_get_locked(collection.get()))
+        return KeychainStatus::InteractionNotAllowed;
+
+    SecretValue* value =
+        secret_value_new(item.value.constData(), item.value.size(), "application/octet-stream");
+    const QByteArray label =
+        QStringLiteral("Orvane (%1, %2)").arg(item.service, item.account).toUtf8();
+    GObjectPtr<SecretItem> created(
+        secret_item_create_sync(collection.get(), schema(), attributes.get(), label.constData(),
+                                value, SECRET_ITEM_CREATE_NONE, nullptr, error.out()));
+    secret_value_unref(value);
+    if (!created) {
+        lastError_ = error.error ? QString::fromUtf8(error.error->message) : QString();
+        return KeychainStatus::InternalComponent;
+    }
+    return KeychainStatus::Success;
+}
+
+OSStatus SecretServiceKeychain::copyMatching(const KeychainQuery& query, QByteArray* value) {
+    auto service = openService(lastError_);
+    if (!service)
+        return KeychainStatus::InteractionNotAllowed;
+    const Attributes attributes =
+        attributesFor(query.service, query.account, query.synchronizable.value_or(false));
+    ErrorHolder error;
+    ItemList found;
+    found.list = secret_service_search_sync(service.get(), schema(), attributes.get(),
+                                            SECRET_SEARCH_NONE, nullptr, error.out());
+    if (error.error) {
+        lastError_ = QString::fromUtf8(error.error->message);
+        return KeychainStatus::InternalComponent;
+    }
+    if (!found.list)
+        return KeychainStatus::ItemNotFound;
+    auto* item = static_cast<SecretItem*>(found.list->data);
+    if (secret_item_get_locked(item))
+        return KeychainStatus::InteractionNotAllowed;
+    if (!secret_item_load_secret_sync(item, nullptr, error.out())) {
+        lastError_ = error.error ? QString::fromUtf8(error.error->message) : QString();
+        return KeychainStatus::InternalComponent;
+    }
+    SecretValue* secret = secret_item_get_secret(item);
+    if (!secret)
+        return KeychainStatus::ItemNotFound;
+    gsize length = 0;
+    const gchar* bytes = secret_value_get(secret, &length);
+    if (value)
+        *value = QByteArray(bytes, static_cast<qsizetype>(length));
+    secret_value_unref(secret);
+    return KeychainStatus::Success;
+}
+
+OSStatus SecretServiceKeychain::remove(const KeychainQuery& query) {
+    auto service = openService(lastError_);
+    if (!service)
+        return KeychainStatus::InteractionNotAllowed;
+    const Attributes attributes =
+        attributesFor(query.service, query.account, query.synchronizable.value_or(false));
+    ErrorHolder error;
+    ItemList found;
+    found.list = secret_service_search_sync(service.get(), schema(), attributes.get(),
+                                            SECRET_SEARCH_ALL, nullptr, error.out());
+    if (error.error) {
+        lastError_ = QString::fromUtf8(error.error->message);
+        return KeychainStatus::InternalComponent;
+    }
+    if (!found.list)
+        return KeychainStatus::ItemNotFound;
+    for (GList* node = found.list; node; node = node->next) {
+        auto* item = static_cast<SecretItem*>(node->data);
+        if (secret_item_get_locked(item))
+            return KeychainStatus::InteractionNotAllowed;
+        if (!secret_item_delete_sync(item, nullptr, error.out())) {
+            lastError_ = error.error ? QString::fromUtf8(error.error->message) : QString();
+            return KeychainStatus::InternalComponent;
+        }
+    }
+    return KeychainStatus::Success;
+}
+
+} // namespace orvane::platform

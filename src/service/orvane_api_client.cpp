@@ -1,0 +1,371 @@
+#include "service/orvane_api_client.h"
+
+#include "service/orvane_api_config.h"
+#include "service/transport_error.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QMutexLocker>
+#include <QNetworkReply>
+
+#include <QCoroNetworkReply>
+
+#include <memory>
+
+namespace orvane {
+
+namespace {
+
+struct DeleteLater {
+    void operator()(QNetworkReply* reply) const { reply->deleteLater(); }
+};
+using ReplyHandle = std::unique_ptr<QNetworkReply, DeleteLater>;
+
+// Characters that may stand in a URL path as they are; "/" separates segments.
+const QByteArray kPathAllowed = "/!$&'()*+,;=:@-._~";
+
+bool isSuccess(int status) {
+    return status >= 200 && status <= 299;
+}
+
+std::optional<QString> nonBlankTrimmed(const std::optional<QString>& text) {
+    if (!text)
+        return std::nullopt;
+    QString trimmed = text->trimmed();
+    if (trimmed.isEmpty())
+        return std::nullopt;
+    return trimmed;
+}
+
+int effectivePort(const QUrl& url) {
+    return url.port(url.scheme().compare(u"https", Qt::CaseInsensitive) == 0 ? 443 : 80);
+}
+
+// The token goes only to the service itself, never to a foreign host or
+// over another scheme.
+bool sameOriginAsService(const QUrl& url) {
+    const QUrl service(OrvaneAPIConfig::baseURLString(), QUrl::StrictMode);
+    return service.isValid() && !service.host().isEmpty() &&
+           url.scheme().compare(service.scheme(), Qt::CaseInsensitive) == 0 &&
+           url.host().compare(service.host(), Qt::CaseInsensitive) == 0 &&
+           effectivePort(url) == effectivePort(service);
+}
+
+bool mentionsAlreadyStopped(const QString& text) {
+    const QString lower = text.toLower();
+    return lower.contains(u"already stopped") ||
+           (lower.contains(u"bereits") && lower.contains(u"gestoppt"));
+}
+
+std::optional<QJsonObject> parseObject(const QByteArray& body) {
+    QJsonParseError error{};
+    const QJsonDocument doc = QJsonDocument::fromJson(body, &error);
+    if (error.error != QJsonParseError::NoError || !doc.isObject())
+        return std::nullopt;
+    return doc.object();
+}
+
+} // namespace
+
+platform::HttpSession& OrvaneAPIClient::session() {
+    return sharedURLSession();
+}
+
+void OrvaneAPIClient::setToken(const std::optional<QString>& token) {
+    QMutexLocker lock(&tokenLock_);
+    token_ = nonBlankTrimmed(token);
+}
+
+std::optional<QString> OrvaneAPIClient::currentToken() const {
+    QMutexLocker lock(&tokenLock_);
+    return nonBlankTrimmed(token_);
+}
+
+QString OrvaneAPIClient::internetDateTime(const QDateTime& date) {
+    return date.toUTC().toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss")) + u'Z';
+}
+
+APIRequest OrvaneAPIClient::makeRequest(const QByteArray& method, const QString& path,
+                                        const QueryParameters& query,
+                                        const std::optional<QByteArray>& jsonBody,
+                                        bool authorized) const {
+    const QString api = OrvaneAPIConfig::baseURLString() + QStringLiteral("/api");
+    const QUrl apiURL(api, QUrl::StrictMode);
+    if (!apiURL.isValid())
+        throw OrvaneAPIError::invalidURL();
+    QByteArray encoded = apiURL.toEncoded();
+    if (!encoded.endsWith('/'))
+        encoded += '/';
+    encoded += QUrl::toPercentEncoding(path, kPathAllowed);
+    if (!query.empty()) {
+        QByteArray text;
+        for (const auto& [name, value] : query) {
+            if (!text.isEmpty())
+                text += '&';
+            text += QUrl::toPercentEncoding(name) + '=' + QUrl::toPercentEncoding(value);
+        }
+        encoded += '?' + text;
+    }
+    const QUrl url = QUrl::fromEncoded(encoded, QUrl::StrictMode);
+    if (!url.isValid())
+        throw OrvaneAPIError::invalidURL();
+
+    QNetworkRequest request(url);
+    request.setRawHeader("Accept", "application/json");
+    if (jsonBody)
+        request.setRawHeader("Content-Type", "application/json");
+    if (authorized)
+        if (const auto token = currentToken())
+            request.setRawHeader("Authorization", "Bearer " + token->toUtf8());
+    return APIRequest{request, method, jsonBody.value_or(QByteArray())};
+}
+
+QCoro::Task<PerformResult> OrvaneAPIClient::perform(APIRequest request) {
+    ReplyHandle reply(session().send(request.request, request.method, request.body));
+    co_await qCoro(reply.get()).waitForFinished();
+    const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
+    if (!status.isValid()) {
+        if (reply->error() != QNetworkReply::NoError)
+            throw TransportError(reply->error(), platform::HttpSession::timedOut(reply.get()));
+        co_return PerformResult{reply->readAll(), 0};
+    }
+    co_return PerformResult{reply->readAll(), status.toInt()};
+}
+
+void OrvaneAPIClient::throwForStatus(const PerformResult& result) {
+    if (result.status == 403)
+        if (auto error = accountNotReadyError(result.body))
+            throw *error;
+    throw OrvaneAPIError::http(result.status, result.body);
+}
+
+QCoro::Task<ImageDataResult> OrvaneAPIClient::fetchImageData(QUrl url, bool authorized) {
+    QNetworkRequest request(url);
+    request.setRawHeader("Accept", "image/*,*/*");
+    if (authorized && sameOriginAsService(url))
+        if (const auto token = currentToken())
+            request.setRawHeader("Authorization", "Bearer " + token->toUtf8());
+    ReplyHandle reply(session().send(request, "GET"));
+    co_await qCoro(reply.get()).waitForFinished();
+    const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
+    if (!status.isValid() && reply->error() != QNetworkReply::NoError)
+        throw TransportError(reply->error(), platform::HttpSession::timedOut(reply.get()));
+    ImageDataResult result;
+    result.data = reply->readAll();
+    result.response.url = reply->url();
+    if (status.isValid())
+        result.response.httpStatus = status.toInt();
+    result.response.mimeType =
+        reply->header(QNetworkRequest::ContentTypeHeader).toString().section(u';', 0, 0).trimmed();
+    co_return result;
+}
+
+QCoro::Task<void> OrvaneAPIClient::logout() {
+    const APIRequest request = makeRequest("POST", QStringLiteral("auth/logout"));
+    const PerformResult result = co_await perform(request);
+    if (!isSuccess(result.status))
+        throw OrvaneAPIError::http(result.status, std::nullopt);
+}
+
+QCoro::Task<APIUser> OrvaneAPIClient::fetchCurrentUser() {
+    const APIRequest request = makeRequest("GET", QStringLiteral("user"));
+    const PerformResult result = co_await perform(request);
+    if (result.status == 403) {
+        if (auto error = accountNotReadyError(result.body))
+            throw *error;
+        throw OrvaneAPIError::emailNotVerified();
+    }
+    if (!isSuccess(result.status))
+        throw OrvaneAPIError::http(result.status, result.body);
+    co_return wire::decodeJSON<APIUser>(result.body);
+}
+
+QCoro::Task<PaginatedResponse<ClientDTO>> OrvaneAPIClient::fetchClients(int perPage) {
+    const QueryParameters query{{QStringLiteral("per_page"), QString::number(perPage)}};
+    const APIRequest request = makeRequest("GET", QStringLiteral("clients"), query);
+    const PerformResult result = co_await perform(request);
+    if (!isSuccess(result.status))
+        throwForStatus(result);
+    co_return ClientsAPIPayload::decodeClients(result.body);
+}
+
+QCoro::Task<PaginatedResponse<JobDTO>> OrvaneAPIClient::fetchJobs(std::optional<QString> clientId,
+                                                                  std::optional<QString> projectId,
+                                                                  std::optional<QString> archived,
+                                                                  int perPage) {
+    QueryParameters query{{QStringLiteral("per_page"), QString::number(perPage)}};
+    if (clientId)
+        query.emplace_back(QStringLiteral("client_id"), *clientId);
+    if (projectId)
+        query.emplace_back(QStringLiteral("project_id"), *projectId);
+    if (archived)
+        query.emplace_back(QStringLiteral("archived"), *archived);
+    const APIRequest request = makeRequest("GET", QStringLiteral("jobs"), query);
+    const PerformResult result = co_await perform(request);
+    co_return decodeCommon<PaginatedResponse<JobDTO>>(result);
+}
+
+namespace {
+QueryParameters jobTimesQuery(bool includeJobTimes) {
+    if (includeJobTimes)
+        return {};
+    return {{QStringLiteral("include_job_times"), QStringLiteral("0")}};
+}
+} // namespace
+
+QCoro::Task<std::vector<JobTaskDTO>> OrvaneAPIClient::fetchJobTasks(QString jobId,
+                                                                    bool includeJobTimes) {
+    const APIRequest request =
+        makeRequest("GET", QStringLiteral("jobs/") + jobId + QStringLiteral("/job-tasks"),
+                    jobTimesQuery(includeJobTimes));
+    const PerformResult result = co_await perform(request);
+    co_return decodeCommon<SingleDataResponse<std::vector<JobTaskDTO>>>(result).data;
+}
+
+QCoro::Task<JobTaskDTO> OrvaneAPIClient::fetchJobTask(QString id, bool includeJobTimes) {
+    const APIRequest request =
+        makeRequest("GET", QStringLiteral("job-tasks/") + id, jobTimesQuery(includeJobTimes));
+    const PerformResult result = co_await perform(request);
+    co_return decodeCommon<SingleDataResponse<JobTaskDTO>>(result).data;
+}
+
+QCoro::Task<std::vector<JobTimeCompactDTO>> OrvaneAPIClient::fetchActiveJobTimes() {
+    const APIRequest request = makeRequest("GET", QStringLiteral("job-times/active"));
+    const PerformResult result = co_await perform(request);
+    co_return decodeCommon<JobTimesActiveResponse>(result).data;
+}
+
+QCoro::Task<JobTimeCompactDTO> OrvaneAPIClient::fetchJobTime(QString id) {
+    const APIRequest request = makeRequest("GET", QStringLiteral("job-times/") + id);
+    const PerformResult result = co_await perform(request);
+    co_return decodeCommon<JobTimeSingleResponse>(result).data;
+}
+
+QCoro::Task<InvoiceableSummaryDTO> OrvaneAPIClient::fetchInvoiceableSummary() {
+    const APIRequest request = makeRequest("GET", QStringLiteral("job-times/invoiceable-summary"));
+    const PerformResult result = co_await perform(request);
+    if (!isSuccess(result.status))
+        throwForStatus(result);
+    try {
+        co_return wire::decodeJSON<InvoiceableSummaryDTO>(result.body);
+    } catch (const DecodingError&) {
+    }
+    co_return wire::decodeJSON<SingleDataResponse<InvoiceableSummaryDTO>>(result.body).data;
+}
+
+QCoro::Task<JobTimeCompactDTO> OrvaneAPIClient::startJobTime(QString clientId, QString jobTaskId,
+                                                             std::optional<QDateTime> startedAt) {
+    std::optional<QString> started;
+    if (startedAt)
+        started = internetDateTime(*startedAt);
+    const StartJobTimeBody body(clientId, jobTaskId, started);
+    const APIRequest request =
+        makeRequest("POST", QStringLiteral("job-times/start"), {}, body.encode());
+    const PerformResult result = co_await perform(request);
+    co_return decodeCommon<JobTimeSingleResponse>(result).data;
+}
+
+QCoro::Task<JobTimeCompactDTO> OrvaneAPIClient::stopJobTime(QString id,
+                                                            std::optional<QDateTime> endedAt) {
+    std::optional<QString> ended;
+    if (endedAt)
+        ended = internetDateTime(*endedAt);
+    const StopJobTimeBody body(ended);
+    const APIRequest request = makeRequest(
+        "PATCH", QStringLiteral("job-times/") + id + QStringLiteral("/stop"), {}, body.encode());
+    const PerformResult result = co_await perform(request);
+    if (result.status == 422) {
+        if (isAlreadyStoppedError(result.body))
+            throw OrvaneAPIError::jobTimeAlreadyStopped();
+        throw OrvaneAPIError::http(422, result.body);
+    }
+    co_return decodeCommon<JobTimeSingleResponse>(result).data;
+}
+
+QCoro::Task<JobTimeCompactDTO> OrvaneAPIClient::updateJobTime(QString id, bool billable,
+                                                              QString roundDirection,
+                                                              qint64 roundValue) {
+    const UpdateJobTimeBody body(billable, roundDirection, roundValue);
+    const APIRequest request =
+        makeRequest("PATCH", QStringLiteral("job-times/") + id, {}, body.encode());
+    const PerformResult result = co_await perform(request);
+    co_return decodeCommon<JobTimeSingleResponse>(result).data;
+}
+
+QCoro::Task<LoginSuccessDTO> OrvaneAPIClient::login(QString email, QString password,
+                                                    QString deviceName, std::optional<QString> code,
+                                                    std::optional<QString> recoveryCode) {
+    const LoginRequestBody body(email, password, deviceName, code, recoveryCode);
+    const APIRequest request =
+        makeRequest("POST", QStringLiteral("auth/login"), {}, body.encode(), false);
+    const PerformResult result = co_await perform(request);
+    if (result.status == 403) {
+        if (auto error = accountNotReadyError(result.body))
+            throw *error;
+        throw OrvaneAPIError::emailNotVerified();
+    }
+    if (result.status == 422) {
+        if (isTwoFactorRequired(result.body))
+            throw OrvaneAPIError::twoFactorRequired();
+        throw OrvaneAPIError::http(422, result.body);
+    }
+    if (!isSuccess(result.status))
+        throw OrvaneAPIError::http(result.status, result.body);
+    try {
+        co_return wire::decodeJSON<LoginSuccessDTO>(result.body);
+    } catch (const DecodingError& error) {
+        throw OrvaneAPIError::decoding(error);
+    }
+}
+
+bool OrvaneAPIClient::isAlreadyStoppedError(const QByteArray& body) {
+    const auto object = parseObject(body);
+    if (!object)
+        return false;
+    const QJsonValue errors = object->value(QLatin1String("errors"));
+    if (errors.isObject()) {
+        const QJsonValue list = errors.toObject().value(QLatin1String("job_time"));
+        if (list.isArray()) {
+            const QJsonArray texts = list.toArray();
+            const bool allTexts = std::all_of(texts.begin(), texts.end(),
+                                              [](const QJsonValue& v) { return v.isString(); });
+            if (allTexts)
+                for (const QJsonValue& text : texts)
+                    if (mentionsAlreadyStopped(text.toString()))
+                        return true;
+        }
+    }
+    const QJsonValue message = object->value(QLatin1String("message"));
+    return message.isString() && mentionsAlreadyStopped(message.toString());
+}
+
+bool OrvaneAPIClient::isTwoFactorRequired(const QByteArray& body) {
+    try {
+        if (wire::decodeJSON<TwoFactorRequiredDTO>(body).twoFactorRequired.value_or(false))
+            return true;
+    } catch (const DecodingError&) {
+    }
+    const auto object = parseObject(body);
+    if (!object)
+        return false;
+    if (object->contains(QLatin1String("two_factor_required"))) {
+        const QJsonValue flag = object->value(QLatin1String("two_factor_required"));
+        if (flag.isBool())
+            return flag.toBool();
+        if (const auto whole = wire::exactInteger(flag))
+            return *whole != 0;
+        if (flag.isString()) {
+            const QString lower = flag.toString().toLower();
+            return lower == u"1" || lower == u"true" || lower == u"yes";
+        }
+    }
+    const QJsonValue message = object->value(QLatin1String("message"));
+    if (!message.isString())
+        return false;
+    const QString lower = message.toString().toLower();
+    return lower.contains(u"two factor") || lower.contains(u"zwei-faktor") ||
+           lower.contains(u"2fa");
+}
+
+} // namespace orvane

@@ -1,0 +1,123 @@
+#pragma once
+
+#include "platform/http_session.h"
+#include "service/catalog_records.h"
+#include "service/envelopes.h"
+#include "service/job_time_records.h"
+#include "service/login_records.h"
+#include "service/orvane_api_error.h"
+#include "service/user_records.h"
+
+#include <QByteArray>
+#include <QDateTime>
+#include <QMutex>
+#include <QNetworkRequest>
+#include <QString>
+#include <QUrl>
+
+#include <QCoroTask>
+
+#include <optional>
+#include <utility>
+#include <vector>
+
+namespace orvane {
+
+// Query parameters in the order they were put in.
+using QueryParameters = std::vector<std::pair<QString, QString>>;
+
+// A request ready to send on the shared session.
+struct APIRequest {
+    QNetworkRequest request;
+    QByteArray method;
+    QByteArray body;
+};
+
+struct PerformResult {
+    QByteArray body;
+    int status = 0; // 0 when the answer was not HTTP
+};
+
+// What came back for a plain GET of an absolute URL.
+struct URLResponse {
+    QUrl url;
+    std::optional<int> httpStatus; // none when the answer was not HTTP
+    QString mimeType;
+};
+
+struct ImageDataResult {
+    QByteArray data;
+    URLResponse response;
+};
+
+// The one object through which the program speaks to the service. Every
+// operation that waits on the service is a coroutine; failures are thrown as
+// OrvaneAPIError, DecodingError or TransportError.
+class OrvaneAPIClient {
+public:
+    OrvaneAPIClient() = default;
+    OrvaneAPIClient(const OrvaneAPIClient&) = delete;
+    OrvaneAPIClient& operator=(const OrvaneAPIClient&) = delete;
+
+    static platform::HttpSession& session();
+
+    void setToken(const std::optional<QString>& token);
+    std::optional<QString> currentToken() const;
+
+    // Builds a JSON request under the service's base URL plus "/api":
+    // Accept and (with a body) Content-Type JSON, the bearer token when one is
+    // held and `authorized` is set. Throws OrvaneAPIError::invalidURL.
+    APIRequest makeRequest(const QByteArray& method, const QString& path,
+                           const QueryParameters& query = {},
+                           const std::optional<QByteArray>& jsonBody = std::nullopt,
+                           bool authorized = true) const;
+
+    // Sends `request` and returns body and status, whatever the status.
+    // Throws TransportError when no HTTP answer came.
+    QCoro::Task<PerformResult> perform(APIRequest request);
+
+    QCoro::Task<ImageDataResult> fetchImageData(QUrl url, bool authorized);
+    QCoro::Task<void> logout();
+    QCoro::Task<APIUser> fetchCurrentUser();
+    QCoro::Task<PaginatedResponse<ClientDTO>> fetchClients(int perPage);
+    QCoro::Task<PaginatedResponse<JobDTO>> fetchJobs(std::optional<QString> clientId,
+                                                     std::optional<QString> projectId,
+                                                     std::optional<QString> archived, int perPage);
+    QCoro::Task<std::vector<JobTaskDTO>> fetchJobTasks(QString jobId, bool includeJobTimes);
+    QCoro::Task<JobTaskDTO> fetchJobTask(QString id, bool includeJobTimes);
+    QCoro::Task<std::vector<JobTimeCompactDTO>> fetchActiveJobTimes();
+    QCoro::Task<JobTimeCompactDTO> fetchJobTime(QString id);
+    QCoro::Task<InvoiceableSummaryDTO> fetchInvoiceableSummary();
+    QCoro::Task<JobTimeCompactDTO> startJobTime(QString clientId, QString jobTaskId,
+                                                std::optional<QDateTime> startedAt);
+    QCoro::Task<JobTimeCompactDTO> stopJobTime(QString id, std::optional<QDateTime> endedAt);
+    QCoro::Task<JobTimeCompactDTO> updateJobTime(QString id, bool billable, QString roundDirection,
+                                                 qint64 roundValue);
+    QCoro::Task<LoginSuccessDTO> login(QString email, QString password, QString deviceName,
+                                       std::optional<QString> code,
+                                       std::optional<QString> recoveryCode);
+
+    static std::optional<OrvaneAPIError> accountNotReadyError(const QByteArray& body) {
+        return orvane::accountNotReadyError(body);
+    }
+    static bool isAlreadyStoppedError(const QByteArray& body);
+    static bool isTwoFactorRequired(const QByteArray& body);
+
+    // "2026-03-01T08:15:00Z": UTC, whole seconds.
+    static QString internetDateTime(const QDateTime& date);
+
+    // The common status rule: 2xx decodes T, 403 may be account-not-ready,
+    // everything else is an http error with status and body.
+    template <class T> static T decodeCommon(const PerformResult& result) {
+        if (result.status >= 200 && result.status <= 299)
+            return wire::decodeJSON<T>(result.body);
+        throwForStatus(result);
+    }
+    [[noreturn]] static void throwForStatus(const PerformResult& result);
+
+private:
+    mutable QMutex tokenLock_;
+    std::optional<QString> token_;
+};
+
+} // namespace orvane

@@ -1,0 +1,30 @@
+#pragma once
+
+#include "platform/keychain.h"
+
+#include <QByteArray>
+#include <QString>
+
+#include <optional>
+
+namespace orvane {
+
+// The application's identifier; keyring items are filed under it.
+inline constexpr const char* kApplicationIdentifier = "app.orvane.Orvane";
+
+QString authTokenService();
+inline constexpr const char* kAuthTokenAccount = "sanctum_token";
+
+// Replaces the stored bearer token. Returns the German failure text, or
+// nothing when the token was stored or there was nothing to store.
+std::optional<QString> saveAuthToken(const QString& token);
+void deleteAuthToken();
+platform::KeychainQuery authTokenQuery(bool nonSynchronizableOnly);
+// The stored token, trimmed; nothing when absent, blank or not UTF-8.
+std::optional<QString> readAuthToken(const platform::KeychainQuery& query);
+platform::OSStatus addAuthTokenItem(const QByteArray& token);
+
+// The German text shown for a keyring status; nothing for success.
+std::optional<QString> keychainMessage(platform::OSStatus status);
+
+} // namespace orvane

@@ -1,0 +1,44 @@
+#include "service/transport_error.h"
+
+namespace orvane {
+
+QString TransportError::localizedDescription() const {
+    if (timedOut())
+        return QStringLiteral("Zeitüberschreitung bei der Anforderung.");
+    switch (code_) {
+    case QNetworkReply::ConnectionRefusedError:
+        return QStringLiteral("Es konnte keine Verbindung zum Server hergestellt werden.");
+    case QNetworkReply::RemoteHostClosedError:
+        return QStringLiteral("Die Netzwerkverbindung wurde unterbrochen.");
+    case QNetworkReply::HostNotFoundError:
+        return QStringLiteral("Es wurde kein Server mit dem angegebenen Hostnamen gefunden.");
+    case QNetworkReply::OperationCanceledError:
+        return QStringLiteral("abgebrochen");
+    case QNetworkReply::SslHandshakeFailedError:
+        return QStringLiteral("Ein SSL-Fehler ist aufgetreten. Es kann keine sichere Verbindung "
+                              "zum Server hergestellt werden.");
+    case QNetworkReply::TemporaryNetworkFailureError:
+    case QNetworkReply::NetworkSessionFailedError:
+    case QNetworkReply::BackgroundRequestNotAllowedError:
+        return QStringLiteral("Die Internetverbindung scheint offline zu sein.");
+    case QNetworkReply::TooManyRedirectsError:
+    case QNetworkReply::InsecureRedirectError:
+        return QStringLiteral("Zu viele HTTP-Umleitungen");
+    case QNetworkReply::ProxyConnectionRefusedError:
+    case QNetworkReply::ProxyConnectionClosedError:
+    case QNetworkReply::ProxyNotFoundError:
+    case QNetworkReply::ProxyTimeoutError:
+    case QNetworkReply::ProxyAuthenticationRequiredError:
+    case QNetworkReply::UnknownProxyError:
+        return QStringLiteral("Es konnte keine Verbindung zum Proxy-Server hergestellt werden.");
+    case QNetworkReply::ProtocolUnknownError:
+        return QStringLiteral("Nicht unterstützte URL");
+    case QNetworkReply::ProtocolInvalidOperationError:
+    case QNetworkReply::ProtocolFailure:
+        return QStringLiteral("Ungültige Antwort vom Server.");
+    default:
+        return QStringLiteral("Ein unbekannter Netzwerkfehler ist aufgetreten.");
+    }
+}
+
+} // namespace orvane
