@@ -1,5 +1,7 @@
 #include "platform/in_memory_keychain.h"
 
+#include "platform/biometrics.h"
+
 #include <algorithm>
 
 namespace orvane::platform {
@@ -29,6 +31,8 @@ OSStatus InMemoryKeychain::add(const KeychainItem& item) {
         status = KeychainStatus::DuplicateItem;
     } else {
         items_.push_back(item);
+        stored_.push_back({item, item.biometryCurrentSet ? Biometrics::shared().enrollmentState()
+                                                         : QByteArray()});
     }
     calls_.push_back({Operation::Add, identity, status});
     return status;
@@ -39,12 +43,14 @@ OSStatus InMemoryKeychain::copyMatching(const KeychainQuery& query, QByteArray* 
     if (const auto failure = takeFailure(Operation::CopyMatching)) {
         status = *failure;
     } else {
-        const auto it = std::find_if(items_.begin(), items_.end(),
-                                     [&](const KeychainItem& i) { return matches(i, query); });
-        if (it != items_.end()) {
-            if (value)
-                *value = it->value;
-            status = KeychainStatus::Success;
+        const auto it = std::find_if(stored_.begin(), stored_.end(),
+                                     [&](const Stored& s) { return matches(s.item, query); });
+        if (it != stored_.end()) {
+            status = it->item.biometryCurrentSet
+                         ? releaseProtected(it->enrollment, query.authenticationReason)
+                         : KeychainStatus::Success;
+            if (status == KeychainStatus::Success && value)
+                *value = it->item.value;
         }
     }
     calls_.push_back({Operation::CopyMatching, query, status});

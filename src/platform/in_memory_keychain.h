@@ -37,7 +37,12 @@ private:
     std::optional<OSStatus> takeFailure(Operation operation);
     static bool matches(const KeychainItem& item, const KeychainQuery& query);
 
-    std::vector<KeychainItem> items_;
+    struct Stored {
+        KeychainItem item;
+        QByteArray enrollment;
+    };
+    std::vector<Stored> stored_;
+    std::vector<KeychainItem> items_; // mirror of stored_ for inspection
     std::vector<Call> calls_;
     std::deque<std::pair<Operation, OSStatus>> failures_;
     std::vector<std::pair<OSStatus, QString>> messages_;

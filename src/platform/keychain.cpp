@@ -1,5 +1,7 @@
 #include "platform/keychain.h"
 
+#include "platform/biometrics.h"
+#include "platform/biometrics.h"
 #include "platform/secret_service_keychain.h"
 
 namespace orvane::platform {
@@ -28,6 +30,21 @@ Keychain& Keychain::shared() {
 
 void Keychain::overrideShared(Keychain* keychain) {
     g_override = keychain;
+}
+
+OSStatus Keychain::releaseProtected(const QByteArray& storedEnrollment, const QString& reason) {
+    Biometrics& biometrics = Biometrics::shared();
+    if (biometrics.enrollmentState() != storedEnrollment)
+        return KeychainStatus::ItemNotFound;
+    switch (biometrics.evaluate(reason)) {
+    case BiometricOutcome::Success:
+        return KeychainStatus::Success;
+    case BiometricOutcome::Cancelled:
+        return KeychainStatus::UserCanceled;
+    case BiometricOutcome::Failed:
+        break;
+    }
+    return KeychainStatus::AuthFailed;
 }
 
 } // namespace orvane::platform

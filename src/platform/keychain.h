@@ -32,6 +32,9 @@ struct KeychainItem {
     QString account;
     QByteArray value;
     bool synchronizable = false;
+    // Released only after a biometric check of the biometry enrolled when
+    // the item was stored; unreadable (not found) once that changed.
+    bool biometryCurrentSet = false;
 };
 
 // Which items an operation applies to. Without a synchronizable flag only
@@ -40,6 +43,8 @@ struct KeychainQuery {
     QString service;
     QString account;
     std::optional<bool> synchronizable;
+    // Shown in the biometric prompt when the item is protected.
+    QString authenticationReason;
 
     bool operator==(const KeychainQuery&) const = default;
 };
@@ -62,6 +67,11 @@ public:
     // The desktop's keyring, or the instance a test installed.
     static Keychain& shared();
     static void overrideShared(Keychain* keychain);
+
+protected:
+    // The check a protected item's read goes through: a changed enrolment
+    // reads as not found, then the biometric prompt decides.
+    static OSStatus releaseProtected(const QByteArray& storedEnrollment, const QString& reason);
 };
 
 } // namespace orvane::platform

@@ -3,6 +3,8 @@
 
 #include "platform/secret_service_keychain.h"
 
+#include "platform/biometrics.h"
+
 #include <memory>
 
 namespace orvane::platform {
@@ -153,6 +155,21 @@ OSStatus SecretServiceKeychain::copyMatching(const KeychainQuery& query, QByteAr
     auto* item = static_cast<SecretItem*>(found.list->data);
     if (secret_item_get_locked(item))
         return KeychainStatus::InteractionNotAllowed;
+    if (GHashTable* stored = secret_item_get_attributes(item)) {
+        const auto* protection =
+            static_cast<const char*>(g_hash_table_lookup(stored, "protection"));
+        const auto* enrollment =
+            static_cast<const char*>(g_hash_table_lookup(stored, "enrollment"));
+        const bool isProtected = protection && qstrcmp(protection, "biometry-current-set") == 0;
+        const QByteArray storedEnrollment = QByteArray::fromHex(enrollment ? enrollment : "");
+        g_hash_table_unref(stored);
+        if (isProtected) {
+            const OSStatus released =
+                releaseProtected(storedEnrollment, query.authenticationReason);
+            if (released != KeychainStatus::Success)
+                return released;
+        }
+    }
     if (!secret_item_load_secret_sync(item, nullptr, error.out())) {
         lastError_ = error.error ? QString::fromUtf8(error.error->message) : QString();
         return KeychainStatus::InternalComponent;

@@ -110,7 +110,9 @@ std::optional<QDateTime> parseTrimmed(QStringView text) {
     return result.addSecs(-offsetSecs);
 }
 
-bool isBlank(const std::optional<QString>& text) { return !text || text->trimmed().isEmpty(); }
+bool isBlank(const std::optional<QString>& text) {
+    return !text || text->trimmed().isEmpty();
+}
 
 std::optional<qint64> hoursToSecs(double hours) {
     return wire::roundToInt64(hours * 3600.0);
@@ -272,8 +274,7 @@ std::optional<qint64> parseDecimalHoursSecs(const std::optional<JobTimeRoundedDu
     return hoursToSecs(*hours);
 }
 
-std::optional<double> firstDecimal(const std::optional<QString>& a,
-                                   const std::optional<QString>& b,
+std::optional<double> firstDecimal(const std::optional<QString>& a, const std::optional<QString>& b,
                                    const std::optional<QString>& c) {
     for (const auto* text : {&a, &b, &c})
         if (const auto value = parseServiceDecimal(*text); value && *value > 0)

@@ -48,8 +48,7 @@ std::optional<qint64> parseDurationString(const QString& text);
 qint64 decimalHoursToSecs(const std::optional<QString>& text);
 std::optional<qint64> parseDecimalHoursSecs(const std::optional<JobTimeRoundedDuration>& duration);
 // The first of the texts that reads as a number above 0.
-std::optional<double> firstDecimal(const std::optional<QString>& a,
-                                   const std::optional<QString>& b,
+std::optional<double> firstDecimal(const std::optional<QString>& a, const std::optional<QString>& b,
                                    const std::optional<QString>& c);
 // A decimal text from the service, "," read as "."; nothing unless finite.
 std::optional<double> parseServiceDecimal(const std::optional<QString>& text);

@@ -1,0 +1,135 @@
+#include "store/app_store.h"
+
+#include "platform/biometrics.h"
+#include "platform/clock.h"
+#include "platform/model_context.h"
+#include "platform/user_defaults.h"
+#include "service/token_storage.h"
+#include "store/preference_keys.h"
+
+namespace orvane {
+
+namespace {
+platform::UserDefaults& defaults() {
+    return platform::UserDefaults::standard();
+}
+QString key(const char* name) {
+    return QString::fromLatin1(name);
+}
+} // namespace
+
+AppStore::AppStore(QObject* parent) : QObject(parent) {
+    // A stored flag counts (numbers included); anything else means "remember".
+    if (const auto stored = defaults().object(key(PreferenceKeys::RememberMe))) {
+        if (stored->isBool())
+            rememberMe_ = stored->toBool();
+        else if (stored->isDouble())
+            rememberMe_ = stored->toDouble() != 0.0;
+    }
+    biometricLoginEnabled_ = defaults().boolValue(key(PreferenceKeys::BiometricLoginEnabled));
+    accentStyle_ = accentStyleFromRawValue(
+                       defaults().string(key(PreferenceKeys::AccentStyle)).value_or(QString()))
+                       .value_or(orvane::AccentStyle::Gradient);
+    const QString ring = defaults().string(key(PreferenceKeys::RingVariant)).value_or(QString());
+    ringVariant_ = ring == u"orb"    ? orvane::RingVariant::Orb
+                   : ring == u"mono" ? orvane::RingVariant::Mono
+                                     : orvane::RingVariant::Gradient;
+    density_ = defaults().string(key(PreferenceKeys::Density)) == QStringLiteral("compact")
+                   ? orvane::Density::Compact
+                   : orvane::Density::Cozy;
+    if (defaults().object(key(PreferenceKeys::ScreenAwakeWhenTimer)))
+        setScreenAwakeWhenTimer(defaults().boolValue(key(PreferenceKeys::ScreenAwakeWhenTimer)));
+    biometricKeychainPopulated_ =
+        defaults().boolValue(key(PreferenceKeys::BiometricCredentialInKeychain));
+    restoreRememberedSession();
+    updateTickTimer();
+}
+
+AppStore::~AppStore() = default;
+
+void AppStore::setBiometricLoginEnabled(bool v) {
+    assign(biometricLoginEnabled_, v, Property::BiometricLoginEnabled);
+    defaults().setBool(key(PreferenceKeys::BiometricLoginEnabled), v);
+}
+
+void AppStore::setAccentStyle(orvane::AccentStyle v) {
+    assign(accentStyle_, v, Property::AccentStyle);
+    defaults().setString(key(PreferenceKeys::AccentStyle), rawValue(v));
+}
+
+void AppStore::setScreenAwakeWhenTimer(bool v) {
+    assign(screenAwakeWhenTimer_, v, Property::ScreenAwakeWhenTimer);
+    defaults().setBool(key(PreferenceKeys::ScreenAwakeWhenTimer), v);
+}
+
+void AppStore::setModelContext(platform::ModelContext* context) {
+    modelContext_ = context;
+}
+
+platform::ModelContext* AppStore::modelContext() const {
+    return modelContext_.data();
+}
+
+void AppStore::syncBiometricKeychainFlag() {
+    setBiometricKeychainPopulated(
+        defaults().boolValue(key(PreferenceKeys::BiometricCredentialInKeychain)));
+}
+
+void AppStore::restoreRememberedSession() {
+    if (!rememberMe_)
+        return;
+    // A pending biometric sign-in is started by the sign-in view instead.
+    if (biometricLoginEnabled_ && platform::Biometrics::shared().canEvaluatePolicy() &&
+        defaults().boolValue(key(PreferenceKeys::BiometricCredentialInKeychain)))
+        return;
+    std::optional<QString> token = readAuthToken(authTokenQuery(true));
+    if (!token)
+        token = readAuthToken(authTokenQuery(false));
+    if (!token || token->isEmpty())
+        return;
+    // Runs once construction has returned, like any task of its own.
+    QTimer::singleShot(0, this, [this, token = *token] { restoreSession(token); });
+}
+
+// ---- The one-second tick ----
+
+void AppStore::updateTickTimer() {
+    if (sessions_.empty()) {
+        tick_.reset();
+        return;
+    }
+    if (tick_)
+        return; // keeps its phase
+    tick_ = std::make_unique<QTimer>();
+    tick_->setTimerType(Qt::PreciseTimer);
+    tick_->setInterval(1000);
+    connect(tick_.get(), &QTimer::timeout, this, &AppStore::tick);
+    tick_->start();
+}
+
+void AppStore::tick() {
+    const QDateTime now = platform::Clock::shared().now();
+    bool anyCounting = false;
+    const size_t count = sessions_.size();
+    for (size_t i = 0; i < count && i < sessions_.size(); ++i) {
+        const TimerSession& s = sessions_[i];
+        if (!s.running || s.onBreak)
+            continue;
+        anyCounting = true;
+        const qint64 d = std::max<qint64>(secondsBetween(s.startedAt, now), 0);
+        const qint64 elapsed = std::max<qint64>(d - s.pauseSecs, 0);
+        // One change per running session, as observers expect.
+        if (sessions_[i].elapsedSecs != elapsed) {
+            sessions_[i].elapsedSecs = elapsed;
+            Q_EMIT changed(Property::Sessions);
+        }
+    }
+    std::optional<QDateTime> stamp = lastLiveActivitySyncFromTick_;
+    if (!anyCounting)
+        stamp.reset();
+    else if (!stamp || stamp->msecsTo(now) >= 1000)
+        stamp = now;
+    assign(lastLiveActivitySyncFromTick_, stamp, Property::LastLiveActivitySyncFromTick);
+}
+
+} // namespace orvane

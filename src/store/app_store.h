@@ -1,0 +1,265 @@
+#pragma once
+
+#include "service/catalog_records.h"
+#include "service/envelopes.h"
+#include "service/orvane_api_client.h"
+#include "service/user_records.h"
+#include "store/appearance.h"
+#include "store/recent_task_item.h"
+#include "store/single_flight.h"
+#include "store/timer_session.h"
+
+#include <QDateTime>
+#include <QObject>
+#include <QPointer>
+#include <QTimer>
+#include <QUuid>
+
+#include <QCoroTask>
+
+#include <exception>
+#include <memory>
+#include <optional>
+#include <vector>
+
+namespace orvane {
+
+namespace platform {
+class ModelContext;
+}
+
+// The application's state and every operation on it. Lives on the main
+// thread; operations that talk to the service are coroutines that never throw
+// (except updateStoppedEntry) and report through the observed properties.
+class AppStore : public QObject {
+    Q_OBJECT
+public:
+    // The observed properties; `changed` names the one that changed.
+    enum class Property {
+        IsLoggedIn,
+        RememberMe,
+        BiometricLoginEnabled,
+        BiometricKeychainPopulated,
+        CurrentUser,
+        LoginError,
+        TwoFactorPendingEmail,
+        TwoFactorPendingPassword,
+        Clients,
+        ClientsFetchError,
+        RecentTasks,
+        IsRefreshingRecentTasks,
+        TodayTotalSecs,
+        TodaySessionsCount,
+        TodayProjectsCount,
+        TodayBillableEuroCents,
+        TodayBillableWorkedSecs,
+        InvoiceableSummary,
+        Sessions,
+        ActiveSessionId,
+        PendingPick,
+        ShowMultiTimerSheet,
+        LastStoppedSummary,
+        AccentStyle,
+        RingVariant,
+        ScreenAwakeWhenTimer,
+        Density,
+        LastLiveActivitySyncFromTick,
+    };
+    Q_ENUM(Property)
+
+    explicit AppStore(QObject* parent = nullptr);
+    ~AppStore() override;
+
+    // ---- Observed state ----
+    bool isLoggedIn() const { return isLoggedIn_; }
+    void setIsLoggedIn(bool v) { assign(isLoggedIn_, v, Property::IsLoggedIn); }
+    bool rememberMe() const { return rememberMe_; }
+    void setRememberMe(bool v) { assign(rememberMe_, v, Property::RememberMe); }
+    bool biometricLoginEnabled() const { return biometricLoginEnabled_; }
+    void setBiometricLoginEnabled(bool v); // persists
+    bool biometricKeychainPopulated() const { return biometricKeychainPopulated_; }
+    void setBiometricKeychainPopulated(bool v) {
+        assign(biometricKeychainPopulated_, v, Property::BiometricKeychainPopulated);
+    }
+    const std::optional<APIUser>& currentUser() const { return currentUser_; }
+    void setCurrentUser(std::optional<APIUser> v) {
+        assign(currentUser_, std::move(v), Property::CurrentUser);
+    }
+    const std::optional<QString>& loginError() const { return loginError_; }
+    void setLoginError(std::optional<QString> v) {
+        assign(loginError_, std::move(v), Property::LoginError);
+    }
+    const std::optional<QString>& twoFactorPendingEmail() const { return twoFactorPendingEmail_; }
+    void setTwoFactorPendingEmail(std::optional<QString> v) {
+        assign(twoFactorPendingEmail_, std::move(v), Property::TwoFactorPendingEmail);
+    }
+    const std::optional<QString>& twoFactorPendingPassword() const {
+        return twoFactorPendingPassword_;
+    }
+    void setTwoFactorPendingPassword(std::optional<QString> v) {
+        assign(twoFactorPendingPassword_, std::move(v), Property::TwoFactorPendingPassword);
+    }
+    const std::vector<ClientDTO>& clients() const { return clients_; }
+    void setClients(std::vector<ClientDTO> v) { assign(clients_, std::move(v), Property::Clients); }
+    const std::optional<QString>& clientsFetchError() const { return clientsFetchError_; }
+    void setClientsFetchError(std::optional<QString> v) {
+        assign(clientsFetchError_, std::move(v), Property::ClientsFetchError);
+    }
+    const std::vector<RecentTaskItem>& recentTasks() const { return recentTasks_; }
+    void setRecentTasks(std::vector<RecentTaskItem> v) {
+        assign(recentTasks_, std::move(v), Property::RecentTasks);
+    }
+    bool isRefreshingRecentTasks() const { return isRefreshingRecentTasks_; }
+    void setIsRefreshingRecentTasks(bool v) {
+        assign(isRefreshingRecentTasks_, v, Property::IsRefreshingRecentTasks);
+    }
+    qint64 todayTotalSecs() const { return todayTotalSecs_; }
+    void setTodayTotalSecs(qint64 v) { assign(todayTotalSecs_, v, Property::TodayTotalSecs); }
+    qint64 todaySessionsCount() const { return todaySessionsCount_; }
+    void setTodaySessionsCount(qint64 v) {
+        assign(todaySessionsCount_, v, Property::TodaySessionsCount);
+    }
+    qint64 todayProjectsCount() const { return todayProjectsCount_; }
+    void setTodayProjectsCount(qint64 v) {
+        assign(todayProjectsCount_, v, Property::TodayProjectsCount);
+    }
+    qint64 todayBillableEuroCents() const { return todayBillableEuroCents_; }
+    void setTodayBillableEuroCents(qint64 v) {
+        assign(todayBillableEuroCents_, v, Property::TodayBillableEuroCents);
+    }
+    qint64 todayBillableWorkedSecs() const { return todayBillableWorkedSecs_; }
+    void setTodayBillableWorkedSecs(qint64 v) {
+        assign(todayBillableWorkedSecs_, v, Property::TodayBillableWorkedSecs);
+    }
+    const std::optional<InvoiceableSummaryDTO>& invoiceableSummary() const {
+        return invoiceableSummary_;
+    }
+    void setInvoiceableSummary(std::optional<InvoiceableSummaryDTO> v) {
+        assign(invoiceableSummary_, std::move(v), Property::InvoiceableSummary);
+    }
+    const std::vector<TimerSession>& sessions() const { return sessions_; }
+    void setSessions(std::vector<TimerSession> v) {
+        assign(sessions_, std::move(v), Property::Sessions);
+    }
+    const std::optional<QUuid>& activeSessionId() const { return activeSessionId_; }
+    void setActiveSessionId(std::optional<QUuid> v) {
+        assign(activeSessionId_, v, Property::ActiveSessionId);
+    }
+    const std::optional<PendingStart>& pendingPick() const { return pendingPick_; }
+    void setPendingPick(std::optional<PendingStart> v) {
+        assign(pendingPick_, std::move(v), Property::PendingPick);
+    }
+    bool showMultiTimerSheet() const { return showMultiTimerSheet_; }
+    void setShowMultiTimerSheet(bool v) {
+        assign(showMultiTimerSheet_, v, Property::ShowMultiTimerSheet);
+    }
+    const std::optional<StoppedSummary>& lastStoppedSummary() const { return lastStoppedSummary_; }
+    void setLastStoppedSummary(std::optional<StoppedSummary> v) {
+        assign(lastStoppedSummary_, std::move(v), Property::LastStoppedSummary);
+    }
+    orvane::AccentStyle accentStyle() const { return accentStyle_; }
+    void setAccentStyle(orvane::AccentStyle v); // persists
+    orvane::RingVariant ringVariant() const { return ringVariant_; }
+    bool screenAwakeWhenTimer() const { return screenAwakeWhenTimer_; }
+    void setScreenAwakeWhenTimer(bool v); // persists
+    orvane::Density density() const { return density_; }
+    const std::optional<QDateTime>& lastLiveActivitySyncFromTick() const {
+        return lastLiveActivitySyncFromTick_;
+    }
+
+    OrvaneAPIClient& api() { return api_; }
+
+    // The persistence context stopped sessions are recorded through; held
+    // weakly, set when the popover is first shown.
+    void setModelContext(platform::ModelContext* context);
+    platform::ModelContext* modelContext() const;
+
+    // ---- Preferences and start-up ----
+    void syncBiometricKeychainFlag();
+    void restoreRememberedSession();
+
+    // ---- Timer sessions and the one-second tick ----
+    void updateTickTimer();
+    void tick();
+    bool tickActive() const { return tick_ != nullptr; }
+
+    // ---- Sign-in ----
+    QCoro::Task<void> login(QString email, QString password, std::optional<QString> code);
+    QCoro::Task<void> completeLogin(LoginSuccessDTO reply, QString email,
+                                    std::optional<QString> password);
+    QCoro::Task<void> loginWithBiometrics(bool interactive);
+    QCoro::Task<void> restoreSession(QString token);
+    QCoro::Task<void> refreshCurrentUser();
+    void signOut();
+    QCoro::Task<void> handleAccountNotReady(std::exception_ptr error);
+
+    // ---- Refreshes ----
+    QCoro::Task<void> refreshAll();
+    void loadDashboardAggregatesCache();
+
+    // Advanced by every completed sign-in and by the sign-out: work that
+    // resumes under another generation writes nothing.
+    quint64 signInGeneration() const { return signInGeneration_; }
+
+Q_SIGNALS:
+    void changed(orvane::AppStore::Property property);
+
+private:
+    template <class T> void assign(T& field, T value, Property property) {
+        const bool differs = !(field == value);
+        field = std::move(value);
+        if (differs)
+            Q_EMIT changed(property);
+    }
+
+    QCoro::Task<void> performBiometricLogin(bool interactive);
+    QCoro::Task<void> biometricFallbackAfterRefusedToken(QString email,
+                                                         std::optional<QString> password,
+                                                         quint64 signOuts);
+    void forgetBiometricSignIn();
+    void playSignInHaptic();
+    void beginSignedInGeneration() { ++signInGeneration_; }
+    static QCoro::Task<QString> hostName();
+
+    bool isLoggedIn_ = false;
+    bool rememberMe_ = true;
+    bool biometricLoginEnabled_ = false;
+    bool biometricKeychainPopulated_ = false;
+    std::optional<APIUser> currentUser_;
+    std::optional<QString> loginError_;
+    std::optional<QString> twoFactorPendingEmail_;
+    std::optional<QString> twoFactorPendingPassword_;
+    std::vector<ClientDTO> clients_;
+    std::optional<QString> clientsFetchError_;
+    std::vector<RecentTaskItem> recentTasks_;
+    bool isRefreshingRecentTasks_ = false;
+    qint64 todayTotalSecs_ = 0;
+    qint64 todaySessionsCount_ = 0;
+    qint64 todayProjectsCount_ = 0;
+    qint64 todayBillableEuroCents_ = 0;
+    qint64 todayBillableWorkedSecs_ = 0;
+    std::optional<InvoiceableSummaryDTO> invoiceableSummary_;
+    std::vector<TimerSession> sessions_;
+    std::optional<QUuid> activeSessionId_;
+    std::optional<PendingStart> pendingPick_;
+    bool showMultiTimerSheet_ = false;
+    std::optional<StoppedSummary> lastStoppedSummary_;
+    orvane::AccentStyle accentStyle_ = orvane::AccentStyle::Gradient;
+    orvane::RingVariant ringVariant_ = orvane::RingVariant::Gradient;
+    bool screenAwakeWhenTimer_ = false;
+    orvane::Density density_ = orvane::Density::Cozy;
+    OrvaneAPIClient api_;
+    std::unique_ptr<QTimer> tick_;
+    std::optional<QDateTime> lastLiveActivitySyncFromTick_;
+    SingleFlight<void> refreshAllInFlight_;
+    SingleFlight<void> activeBiometricLogin_;
+    SingleFlight<void> recentTasksRefreshTask_;
+    std::optional<qint64> lastRecentTasksRefreshAt_; // monotonic ms
+    SingleFlight<void> dashboardAggregatesRefreshTask_;
+    std::optional<qint64> lastDashboardAggregatesRefreshAt_; // monotonic ms
+    QPointer<platform::ModelContext> modelContext_;
+    quint64 signInGeneration_ = 0;
+    quint64 signOutCount_ = 0; // cancels a biometric sign-in in flight
+};
+
+} // namespace orvane

@@ -1,0 +1,366 @@
+#include "store/app_store.h"
+
+#include "platform/biometrics.h"
+#include "platform/haptics.h"
+#include "platform/user_defaults.h"
+#include "service/token_storage.h"
+#include "store/biometric_credential_store.h"
+#include "store/preference_keys.h"
+
+#include <QSysInfo>
+#include <QtConcurrent/QtConcurrentRun>
+
+#include <QCoroFuture>
+
+namespace orvane {
+
+namespace {
+
+platform::UserDefaults& defaults() {
+    return platform::UserDefaults::standard();
+}
+
+QString describe(const std::exception_ptr& error) {
+    try {
+        std::rethrow_exception(error);
+    } catch (const OrvaneAPIError& e) {
+        return e.kind() == OrvaneAPIError::Kind::AccountNotReady ? e.messageText()
+                                                                 : e.localizedDescription();
+    } catch (const Error& e) {
+        return e.localizedDescription();
+    } catch (const std::exception& e) {
+        return QString::fromUtf8(e.what());
+    } catch (...) {
+    }
+    return QStringLiteral("Unbekannter Fehler");
+}
+
+std::optional<OrvaneAPIError> apiError(const std::exception_ptr& error) {
+    try {
+        std::rethrow_exception(error);
+    } catch (const OrvaneAPIError& e) {
+        return e;
+    } catch (...) {
+    }
+    return std::nullopt;
+}
+
+bool isSixDigitCode(const QString& code) {
+    return code.size() == 6 &&
+           std::all_of(code.begin(), code.end(), [](QChar c) { return c >= u'0' && c <= u'9'; });
+}
+
+std::optional<QString> trimmedNonEmpty(const std::optional<QString>& text) {
+    if (!text)
+        return std::nullopt;
+    QString trimmed = text->trimmed();
+    if (trimmed.isEmpty())
+        return std::nullopt;
+    return trimmed;
+}
+
+std::optional<QString> storedToken() {
+    if (auto token = readAuthToken(authTokenQuery(true)))
+        return token;
+    return readAuthToken(authTokenQuery(false));
+}
+
+void writeRememberMe(bool value) {
+    defaults().setBool(QLatin1String(PreferenceKeys::RememberMe), value);
+}
+
+} // namespace
+
+QCoro::Task<QString> AppStore::hostName() {
+    // The host-name lookup may wait on the resolver; keep it off the main thread.
+    co_return co_await QtConcurrent::run([] { return QSysInfo::machineHostName(); });
+}
+
+void AppStore::playSignInHaptic() {
+    platform::Haptics::shared().perform(platform::HapticPattern::Alignment);
+}
+
+QCoro::Task<void> AppStore::login(QString email, QString password, std::optional<QString> code) {
+    setLoginError(std::nullopt);
+    const QString useEmail = twoFactorPendingEmail_.value_or(email);
+    const QString usePassword = twoFactorPendingPassword_.value_or(password);
+    const bool wasCodeStep = twoFactorPendingEmail_.has_value();
+
+    const QString deviceName = co_await hostName();
+
+    if (twoFactorPendingEmail_ && !isSixDigitCode(code.value_or(QString()).trimmed())) {
+        setLoginError(
+            QStringLiteral("Bitte den 6-stelligen Code aus deiner Authenticator-App eingeben."));
+        co_return;
+    }
+    const std::optional<QString> sendCode = trimmedNonEmpty(code);
+
+    std::optional<LoginSuccessDTO> reply;
+    std::exception_ptr error;
+    try {
+        reply = co_await api_.login(useEmail, usePassword, deviceName, sendCode, std::nullopt);
+    } catch (...) {
+        error = std::current_exception();
+    }
+    if (reply) {
+        co_await completeLogin(*reply, useEmail, usePassword);
+        co_return;
+    }
+    if (const auto e = apiError(error); e && e->kind() == OrvaneAPIError::Kind::TwoFactorRequired) {
+        setTwoFactorPendingEmail(useEmail);
+        setTwoFactorPendingPassword(usePassword);
+        co_return;
+    }
+    if (!wasCodeStep) {
+        setTwoFactorPendingEmail(std::nullopt);
+        setTwoFactorPendingPassword(std::nullopt);
+    }
+    setLoginError(describe(error));
+}
+
+QCoro::Task<void> AppStore::completeLogin(LoginSuccessDTO reply, QString email,
+                                          std::optional<QString> password) {
+    setTwoFactorPendingEmail(std::nullopt);
+    setTwoFactorPendingPassword(std::nullopt);
+    api_.setToken(reply.token);
+    if (const auto failure = saveAuthToken(reply.token))
+        setLoginError(*failure);
+    writeRememberMe(rememberMe_);
+    setCurrentUser(reply.user);
+    beginSignedInGeneration();
+    const quint64 generation = signInGeneration_;
+    setIsLoggedIn(true);
+    loadDashboardAggregatesCache();
+    co_await refreshAll();
+    if (generation != signInGeneration_)
+        co_return; // signed out, or someone else signed in, meanwhile
+
+    if (platform::Biometrics::shared().canEvaluatePolicy() && biometricLoginEnabled_) {
+        const std::optional<QString> token = storedToken();
+        const bool hasPassword = password && !password->isEmpty();
+        try {
+            if (token && hasPassword)
+                BiometricCredentialStore::store(email, *password, *token);
+            else if (token)
+                BiometricCredentialStore::storeWithToken(email, *token);
+            else if (hasPassword)
+                BiometricCredentialStore::store(email, *password);
+        } catch (const Error&) {
+        }
+        syncBiometricKeychainFlag();
+    }
+    if (isLoggedIn_)
+        playSignInHaptic();
+}
+
+QCoro::Task<void> AppStore::loginWithBiometrics(bool interactive) {
+    co_await activeBiometricLogin_.run(
+        [this, interactive] { return performBiometricLogin(interactive); });
+}
+
+void AppStore::forgetBiometricSignIn() {
+    BiometricCredentialStore::deleteCredentials();
+    BiometricCredentialStore::deletePasswordBackup();
+    defaults().setBool(QLatin1String(PreferenceKeys::BiometricCredentialInKeychain), false);
+}
+
+QCoro::Task<void> AppStore::performBiometricLogin(bool interactive) {
+    const quint64 signOuts = signOutCount_;
+    const auto cancelled = [this, signOuts] { return signOuts != signOutCount_; };
+    setLoginError(std::nullopt);
+
+    if (!platform::Biometrics::shared().canEvaluatePolicy()) {
+        if (interactive)
+            setLoginError(QStringLiteral("Biometrie nicht verfügbar."));
+        syncBiometricKeychainFlag();
+        co_return;
+    }
+
+    std::optional<BiometricCredentialStore::Payload> payload;
+    try {
+        payload = BiometricCredentialStore::load(QStringLiteral("Anmeldung"));
+    } catch (const BiometricCredentialStore::StoreError& e) {
+        using Kind = BiometricCredentialStore::StoreError::Kind;
+        if (e.kind() == Kind::MissingOrInvalid) {
+            if (interactive)
+                setLoginError(QStringLiteral("Zuerst mit E-Mail und Passwort anmelden."));
+        } else if (e.kind() != Kind::UserCanceled) {
+            setLoginError(e.localizedDescription());
+        }
+    } catch (...) {
+        if (interactive)
+            setLoginError(QStringLiteral("Anmeldung mit ") +
+                          BiometricCredentialStore::biometryDisplayName() +
+                          QStringLiteral(" fehlgeschlagen."));
+    }
+    if (!payload) {
+        syncBiometricKeychainFlag();
+        co_return;
+    }
+
+    if (const auto token = trimmedNonEmpty(payload->token)) {
+        api_.setToken(*token);
+        std::optional<APIUser> user;
+        std::exception_ptr error;
+        try {
+            user = co_await api_.fetchCurrentUser();
+        } catch (...) {
+            error = std::current_exception();
+        }
+        if (cancelled())
+            co_return;
+        if (user) {
+            setCurrentUser(user);
+            beginSignedInGeneration();
+            const quint64 generation = signInGeneration_;
+            setIsLoggedIn(true);
+            if (const auto failure = saveAuthToken(*token))
+                setLoginError(*failure);
+            writeRememberMe(rememberMe_);
+            loadDashboardAggregatesCache();
+            co_await refreshAll();
+            if (generation == signInGeneration_ && isLoggedIn_)
+                playSignInHaptic();
+        } else {
+            api_.setToken(std::nullopt);
+            const auto e = apiError(error);
+            if (e && e->kind() == OrvaneAPIError::Kind::Http && e->statusCode() == 401)
+                co_await biometricFallbackAfterRefusedToken(payload->email, payload->password,
+                                                            signOuts);
+            else
+                setLoginError(describe(error));
+        }
+        if (!cancelled())
+            syncBiometricKeychainFlag();
+        co_return;
+    }
+
+    const auto password = trimmedNonEmpty(payload->password);
+    if (!password) {
+        forgetBiometricSignIn();
+        setBiometricLoginEnabled(false);
+        setLoginError(
+            QStringLiteral("Gespeicherte Anmeldung ungültig. Bitte mit Passwort anmelden."));
+        syncBiometricKeychainFlag();
+        co_return;
+    }
+    co_await login(payload->email, *password, std::nullopt);
+    if (!cancelled())
+        syncBiometricKeychainFlag();
+}
+
+QCoro::Task<void> AppStore::biometricFallbackAfterRefusedToken(QString email,
+                                                               std::optional<QString> password,
+                                                               quint64 signOuts) {
+    const QString e = email.trimmed();
+    const QString p = password.value_or(QString()).trimmed();
+    if (!e.isEmpty() && !p.isEmpty())
+        co_await login(e, p, std::nullopt);
+    if (signOuts != signOutCount_)
+        co_return;
+    if (!isLoggedIn_ && !twoFactorPendingEmail_) {
+        forgetBiometricSignIn();
+        if (!loginError_)
+            setLoginError(
+                QStringLiteral("Sitzung beendet. Bitte mit E-Mail und Passwort anmelden."));
+    }
+}
+
+QCoro::Task<void> AppStore::restoreSession(QString token) {
+    const quint64 generation = signInGeneration_;
+    api_.setToken(token);
+    std::optional<APIUser> user;
+    std::exception_ptr error;
+    try {
+        user = co_await api_.fetchCurrentUser();
+    } catch (...) {
+        error = std::current_exception();
+    }
+    if (generation != signInGeneration_)
+        co_return; // another sign-in or a sign-out came first
+    if (user) {
+        setCurrentUser(user);
+        beginSignedInGeneration();
+        setIsLoggedIn(true);
+        loadDashboardAggregatesCache();
+        co_await refreshAll();
+        co_return;
+    }
+    // Only a token the service refused is gone for good; offline, or on any
+    // other failure, the next start tries again.
+    const auto e = apiError(error);
+    if (e && e->kind() == OrvaneAPIError::Kind::Http && e->statusCode() == 401)
+        deleteAuthToken();
+    api_.setToken(std::nullopt);
+    setIsLoggedIn(false);
+}
+
+QCoro::Task<void> AppStore::refreshCurrentUser() {
+    if (!isLoggedIn_)
+        co_return;
+    const quint64 generation = signInGeneration_;
+    std::optional<APIUser> user;
+    try {
+        user = co_await api_.fetchCurrentUser();
+    } catch (...) {
+    }
+    if (!user || generation != signInGeneration_)
+        co_return;
+    setCurrentUser(user);
+    if (user->accountRequirements && !user->accountRequirements->isReady())
+        co_return;
+    // Inside a full refresh (its clients load met this very refusal) the
+    // refresh must not wait for itself.
+    if (clients_.empty() && !refreshAllInFlight_.inFlight())
+        co_await refreshAll();
+}
+
+QCoro::Task<void> AppStore::handleAccountNotReady(std::exception_ptr error) {
+    const auto e = apiError(error);
+    if (!e || e->kind() != OrvaneAPIError::Kind::AccountNotReady)
+        co_return;
+    if (currentUser_ && e->requirements()) {
+        APIUser user = *currentUser_;
+        user.accountRequirements = e->requirements();
+        setCurrentUser(user);
+    }
+    co_await refreshCurrentUser();
+}
+
+void AppStore::signOut() {
+    ++signOutCount_;
+    activeBiometricLogin_.reset();
+    setShowMultiTimerSheet(false);
+    setPendingPick(std::nullopt);
+    setLastStoppedSummary(std::nullopt);
+    setActiveSessionId(std::nullopt);
+    if (biometricLoginEnabled_) {
+        try {
+            BiometricCredentialStore::credentialsFromPasswordBackup();
+        } catch (const Error&) {
+        }
+    } else {
+        forgetBiometricSignIn();
+    }
+    syncBiometricKeychainFlag();
+    deleteAuthToken();
+    api_.setToken(std::nullopt);
+    beginSignedInGeneration();
+    setIsLoggedIn(false);
+    setCurrentUser(std::nullopt);
+    setTwoFactorPendingEmail(std::nullopt);
+    setTwoFactorPendingPassword(std::nullopt);
+    setClients({});
+    setClientsFetchError(std::nullopt);
+    setSessions({});
+    setRecentTasks({});
+    setTodayTotalSecs(0);
+    setTodaySessionsCount(0);
+    setTodayProjectsCount(0);
+    setTodayBillableEuroCents(0);
+    setTodayBillableWorkedSecs(0);
+    setInvoiceableSummary(std::nullopt);
+    updateTickTimer();
+}
+
+} // namespace orvane

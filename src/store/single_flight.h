@@ -1,0 +1,82 @@
+#pragma once
+
+#include <QCoreApplication>
+#include <QTimer>
+
+#include <QCoroTask>
+
+#include <coroutine>
+#include <exception>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <type_traits>
+#include <vector>
+
+namespace orvane {
+
+// At most one run of an operation at a time: a caller that arrives while a
+// run is in flight awaits that run and gets its result (or its exception)
+// instead of starting another.
+template <class T = void> class SingleFlight {
+    using Slot = std::conditional_t<std::is_void_v<T>, bool, T>;
+
+    struct Flight {
+        bool done = false;
+        std::optional<Slot> value;
+        std::exception_ptr error;
+        std::vector<std::coroutine_handle<>> waiters;
+    };
+
+    struct Join {
+        std::shared_ptr<Flight> flight;
+        bool await_ready() const noexcept { return flight->done; }
+        void await_suspend(std::coroutine_handle<> handle) { flight->waiters.push_back(handle); }
+        void await_resume() const noexcept {}
+    };
+
+    static T outcome(const Flight& flight) {
+        if (flight.error)
+            std::rethrow_exception(flight.error);
+        if constexpr (!std::is_void_v<T>)
+            return *flight.value;
+    }
+
+public:
+    bool inFlight() const { return current_ != nullptr; }
+
+    QCoro::Task<T> run(std::function<QCoro::Task<T>()> body) {
+        if (current_) {
+            const std::shared_ptr<Flight> flight = current_;
+            co_await Join{flight};
+            co_return outcome(*flight);
+        }
+        const auto flight = std::make_shared<Flight>();
+        current_ = flight;
+        try {
+            if constexpr (std::is_void_v<T>) {
+                co_await body();
+            } else {
+                flight->value.emplace(co_await body());
+            }
+        } catch (...) {
+            flight->error = std::current_exception();
+        }
+        flight->done = true;
+        if (current_ == flight)
+            current_.reset();
+        // Waiters resume from the event loop, after this run has returned.
+        for (const std::coroutine_handle<> waiter : flight->waiters)
+            QTimer::singleShot(0, QCoreApplication::instance(), [waiter] { waiter.resume(); });
+        flight->waiters.clear();
+        co_return outcome(*flight);
+    }
+
+    // Forgets the run in flight: the next caller starts a new one.
+    void reset() { current_.reset(); }
+
+private:
+    std::shared_ptr<Flight> current_;
+};
+
+} // namespace orvane
