@@ -2,7 +2,6 @@
 
 #include "platform/biometrics.h"
 #include "platform/clock.h"
-#include "platform/model_context.h"
 #include "platform/user_defaults.h"
 #include "service/token_storage.h"
 #include "store/preference_keys.h"

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/model_container.h"
 #include "service/catalog_records.h"
 #include "service/envelopes.h"
 #include "service/orvane_api_client.h"
@@ -23,10 +24,6 @@
 #include <vector>
 
 namespace orvane {
-
-namespace platform {
-class ModelContext;
-}
 
 // The application's state and every operation on it. Lives on the main
 // thread; operations that talk to the service are coroutines that never throw
@@ -193,8 +190,47 @@ public:
     void signOut();
     QCoro::Task<void> handleAccountNotReady(std::exception_ptr error);
 
+    // ---- Running timers ----
+    // Rebuilds the sessions from the service's running job times; true when
+    // the set of running job times changed.
+    QCoro::Task<bool> restoreActiveSessions();
+    QCoro::Task<std::optional<TimerSession>> makeTimerSession(JobTimeCompactDTO entry);
+    std::optional<TimerSession> buildTimerSession(const JobTimeCompactDTO& entry) const;
+    void preserveLocalBreakState(std::vector<TimerSession>& fresh) const;
+    // Booked seconds of a task's job times, all pages, without one job time.
+    QCoro::Task<qint64> fetchTrackedSecs(QString jobTaskId, QString excludingJobTimeId);
+    // One page of the job-times list (100 per page) with the given filter.
+    QCoro::Task<PaginatedResponse<JobTimeCompactDTO>> fetchJobTimesPage(QueryParameters filter,
+                                                                        int page);
+
+    // ---- Start ----
+    QCoro::Task<std::optional<QUuid>> requestStart(ClientDTO client, JobDTO job, JobTaskDTO task);
+    QCoro::Task<std::optional<QUuid>> startFromRecentTask(RecentTaskItem item);
+    QCoro::Task<std::optional<QUuid>> stopAllAndStartPending();
+    QCoro::Task<std::optional<QUuid>> startSession(ClientDTO client, JobDTO job, JobTaskDTO task);
+    QCoro::Task<std::optional<QUuid>> startSession(RecentTaskItem item);
+    QCoro::Task<JobDTO> loadJob(RecentTaskItem item, JobTaskDTO task);
+    QCoro::Task<ClientDTO> loadClient(RecentTaskItem item, JobDTO job);
+    QCoro::Task<void> loadTrackedBeforeSecs(QUuid sessionId, QString jobTaskId, QString jobTimeId);
+    void setTrackedBeforeSecs(qint64 value, const QUuid& sessionId);
+    void clearTrackedBeforeSecs(const QUuid& sessionId) { setTrackedBeforeSecs(0, sessionId); }
+    QCoro::Task<void> refreshAfterSessionChange();
+    // The account allows no new timers.
+    bool startGateRefuses() const;
+
+    // ---- Stop ----
+    QCoro::Task<void> stopSession(QUuid id);
+    void resumeFromBreak(const QUuid& sessionId, bool countBreakAsWork);
+    // Throws what the service answered; nothing changes then.
+    QCoro::Task<void> updateStoppedEntry(bool billable, QString roundDirection, qint64 roundValue);
+    QCoro::Task<void> removeSessionLocally(QUuid id);
+    void recordStoppedSession(const TimerSession& session, const QDateTime& endedAt,
+                              qint64 elapsedSecs);
+    QCoro::Task<void> publishStoppedSummary(StoppedSummary summary);
+
     // ---- Refreshes ----
     QCoro::Task<void> refreshAll();
+    QCoro::Task<void> refreshDashboardAndRecentTasks();
     void loadDashboardAggregatesCache();
 
     // Advanced by every completed sign-in and by the sign-out: work that
@@ -217,6 +253,10 @@ private:
                                                          std::optional<QString> password,
                                                          quint64 signOuts);
     void forgetBiometricSignIn();
+    void appendStartedSession(TimerSession session);
+    void removeSession(const QUuid& id);
+    // Runs `work` as a task of its own once the current operation has returned.
+    void spawn(std::function<QCoro::Task<void>()> work);
     void playSignInHaptic();
     void beginSignedInGeneration() { ++signInGeneration_; }
     static QCoro::Task<QString> hostName();
@@ -259,7 +299,8 @@ private:
     std::optional<qint64> lastDashboardAggregatesRefreshAt_; // monotonic ms
     QPointer<platform::ModelContext> modelContext_;
     quint64 signInGeneration_ = 0;
-    quint64 signOutCount_ = 0; // cancels a biometric sign-in in flight
+    quint64 signOutCount_ = 0;   // cancels a biometric sign-in in flight
+    bool startInFlight_ = false; // a start is on its way to the service
 };
 
 } // namespace orvane

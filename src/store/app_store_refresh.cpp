@@ -10,4 +10,8 @@ QCoro::Task<void> AppStore::refreshAll() {
 
 void AppStore::loadDashboardAggregatesCache() {}
 
+QCoro::Task<void> AppStore::refreshDashboardAndRecentTasks() {
+    co_return;
+}
+
 } // namespace orvane

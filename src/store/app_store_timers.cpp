@@ -1,0 +1,616 @@
+#include "store/app_store.h"
+
+#include "platform/clock.h"
+#include "platform/haptics.h"
+#include "store/stopped_session_record.h"
+#include "store/time_money_helpers.h"
+
+#include <set>
+
+namespace orvane {
+
+namespace {
+
+QDateTime now() {
+    return platform::Clock::shared().now();
+}
+
+std::set<QString> serverIds(const std::vector<TimerSession>& sessions) {
+    std::set<QString> ids;
+    for (const TimerSession& s : sessions)
+        if (const QString id = s.jobTimeServerId.trimmed(); !id.isEmpty())
+            ids.insert(id);
+    return ids;
+}
+
+std::optional<OrvaneAPIError> apiError(const std::exception_ptr& error) {
+    try {
+        std::rethrow_exception(error);
+    } catch (const OrvaneAPIError& e) {
+        return e;
+    } catch (...) {
+    }
+    return std::nullopt;
+}
+
+QString describe(const std::exception_ptr& error) {
+    try {
+        std::rethrow_exception(error);
+    } catch (const Error& e) {
+        return e.localizedDescription();
+    } catch (const std::exception& e) {
+        return QString::fromUtf8(e.what());
+    } catch (...) {
+    }
+    return QStringLiteral("Unbekannter Fehler");
+}
+
+qint64 bookedSecsExcluding(const std::vector<JobTimeCompactDTO>& entries, const QString& excluded) {
+    qint64 total = 0;
+    for (const JobTimeCompactDTO& entry : entries)
+        if (entry.id != excluded)
+            total += entryDurationSecs(entry).value_or(0);
+    return total;
+}
+
+// Sets a flag for as long as it lives.
+class FlagScope {
+public:
+    explicit FlagScope(bool& flag) : flag_(flag) { flag_ = true; }
+    ~FlagScope() { flag_ = false; }
+    FlagScope(const FlagScope&) = delete;
+    FlagScope& operator=(const FlagScope&) = delete;
+
+private:
+    bool& flag_;
+};
+
+} // namespace
+
+void AppStore::spawn(std::function<QCoro::Task<void>()> work) {
+    QTimer::singleShot(0, this, [work = std::move(work)] { work(); });
+}
+
+// ---- Running timers ----
+
+QCoro::Task<PaginatedResponse<JobTimeCompactDTO>>
+AppStore::fetchJobTimesPage(QueryParameters filter, int page) {
+    QueryParameters query{{QStringLiteral("per_page"), QStringLiteral("100")},
+                          {QStringLiteral("page"), QString::number(page)}};
+    query.insert(query.end(), filter.begin(), filter.end());
+    const APIRequest request = api_.makeRequest("GET", QStringLiteral("job-times"), query);
+    const PerformResult result = co_await api_.perform(request);
+    co_return OrvaneAPIClient::decodeCommon<PaginatedResponse<JobTimeCompactDTO>>(result);
+}
+
+QCoro::Task<qint64> AppStore::fetchTrackedSecs(QString jobTaskId, QString excludingJobTimeId) {
+    qint64 total = 0;
+    const QueryParameters filter{{QStringLiteral("jobtask_id"), jobTaskId}};
+    for (int page = 1;; ++page) {
+        const PaginatedResponse<JobTimeCompactDTO> reply = co_await fetchJobTimesPage(filter, page);
+        total += bookedSecsExcluding(reply.data, excludingJobTimeId);
+        const bool full = reply.data.size() >= 100;
+        const bool last = reply.meta && reply.meta->lastPage && page >= *reply.meta->lastPage;
+        if (!full || last)
+            co_return total;
+    }
+}
+
+std::optional<TimerSession> AppStore::buildTimerSession(const JobTimeCompactDTO& entry) const {
+    const auto start = parseServerDate(entry.startTime);
+    if (!start)
+        return std::nullopt;
+    if (entry.endTime && !entry.endTime->trimmed().isEmpty())
+        return std::nullopt;
+    TimerSession s;
+    s.clientDisplayName = QStringLiteral("Kunde");
+    if (entry.client) {
+        if (entry.client->customerName)
+            s.clientDisplayName = *entry.client->customerName;
+        else if (entry.client->companyName)
+            s.clientDisplayName = *entry.client->companyName;
+    }
+    s.clientId = entry.clientId ? *entry.clientId : entry.client ? entry.client->id : QString();
+    s.clientInitials = clientInitials(s.clientDisplayName);
+    s.clientColorHex = clientColorHex(s.clientId.isEmpty() ? s.clientDisplayName : s.clientId);
+    if (entry.job)
+        s.jobId = entry.job->id;
+    else if (entry.jobTask && entry.jobTask->jobId)
+        s.jobId = *entry.jobTask->jobId;
+    s.jobTitle = entry.job && entry.job->title ? *entry.job->title : QStringLiteral("Auftrag");
+    s.taskId = entry.jobtaskId ? *entry.jobtaskId : entry.jobTask ? entry.jobTask->id : QString();
+    s.taskTitle =
+        entry.jobTask && entry.jobTask->title ? *entry.jobTask->title : QStringLiteral("Aufgabe");
+    if (entry.job && entry.job->jobNumber)
+        s.jobNumber = entry.job->jobNumber;
+    else if (entry.jobTask)
+        s.jobNumber = entry.jobTask->jobNumber;
+    if (entry.job)
+        s.projectNumber = entry.job->projectNumber;
+    s.startedAt = *start;
+    s.elapsedSecs = std::max<qint64>(secondsBetween(*start, now()), 0);
+    s.budgetSecs = entry.jobTask ? decimalHoursToSecs(entry.jobTask->scheduledTime) : qint64{0};
+    s.timeRoundDirection = entry.roundDirection;
+    s.timeRoundValue = entry.roundValue;
+    s.jobTimeServerId = entry.id;
+    s.id = stableUUID(entry.id);
+    return s;
+}
+
+QCoro::Task<std::optional<TimerSession>> AppStore::makeTimerSession(JobTimeCompactDTO entry) {
+    std::optional<TimerSession> s = buildTimerSession(entry);
+    if (!s || s->taskId.isEmpty())
+        co_return s;
+    std::optional<JobTaskDTO> task;
+    try {
+        task = co_await api_.fetchJobTask(s->taskId, true);
+    } catch (...) {
+    }
+    if (task) {
+        if (const qint64 budget = decimalHoursToSecs(task->scheduledTime); budget > 0)
+            s->budgetSecs = budget;
+        if (task->jobTimes) {
+            s->trackedBeforeSecs = bookedSecsExcluding(*task->jobTimes, entry.id);
+            co_return s;
+        }
+    }
+    if (s->budgetSecs > 0) {
+        try {
+            s->trackedBeforeSecs = co_await fetchTrackedSecs(s->taskId, entry.id);
+        } catch (...) {
+            s->trackedBeforeSecs = 0;
+        }
+    }
+    co_return s;
+}
+
+void AppStore::preserveLocalBreakState(std::vector<TimerSession>& fresh) const {
+    for (TimerSession& session : fresh) {
+        const QString id = session.jobTimeServerId.trimmed();
+        const auto it =
+            std::find_if(sessions_.begin(), sessions_.end(),
+                         [&](const TimerSession& s) { return s.jobTimeServerId.trimmed() == id; });
+        if (it == sessions_.end() || !it->onBreak || !it->onBreakSince)
+            continue;
+        session.onBreak = true;
+        session.onBreakSince = it->onBreakSince;
+        session.running = false;
+        session.elapsedSecs = it->elapsedSecs;
+        session.pauseCount = it->pauseCount;
+        session.pauseSecs = it->pauseSecs;
+    }
+}
+
+QCoro::Task<bool> AppStore::restoreActiveSessions() {
+    const quint64 generation = signInGeneration_;
+    const std::set<QString> oldIds = serverIds(sessions_);
+    std::vector<JobTimeCompactDTO> running;
+    std::exception_ptr error;
+    try {
+        running = co_await api_.fetchActiveJobTimes();
+    } catch (...) {
+        error = std::current_exception();
+    }
+    if (error) {
+        co_await handleAccountNotReady(error);
+        co_return false;
+    }
+    std::vector<TimerSession> fresh;
+    for (const JobTimeCompactDTO& entry : running)
+        if (auto session = co_await makeTimerSession(entry))
+            fresh.push_back(std::move(*session));
+    if (generation != signInGeneration_)
+        co_return false; // signed out meanwhile: nothing of the old account comes back
+    preserveLocalBreakState(fresh);
+    const std::set<QString> newIds = serverIds(fresh);
+    setSessions(std::move(fresh));
+    if (sessions_.empty()) {
+        setShowMultiTimerSheet(false);
+        setActiveSessionId(std::nullopt);
+    } else {
+        const bool activeStillThere =
+            activeSessionId_ &&
+            std::any_of(sessions_.begin(), sessions_.end(),
+                        [this](const TimerSession& s) { return s.id == *activeSessionId_; });
+        if (!activeStillThere)
+            setActiveSessionId(sessions_.front().id);
+    }
+    updateTickTimer();
+    co_return oldIds != newIds;
+}
+
+// ---- Start ----
+
+bool AppStore::startGateRefuses() const {
+    return currentUser_ && currentUser_->accountRequirements &&
+           !currentUser_->accountRequirements->isReady();
+}
+
+QCoro::Task<std::optional<QUuid>> AppStore::requestStart(ClientDTO client, JobDTO job,
+                                                         JobTaskDTO task) {
+    if (startGateRefuses() || startInFlight_)
+        co_return std::nullopt;
+    if (sessions_.empty()) {
+        const FlagScope starting(startInFlight_);
+        co_return co_await startSession(client, job, task);
+    }
+    setPendingPick(PendingStart(client, job, task));
+    setShowMultiTimerSheet(true);
+    co_return std::nullopt;
+}
+
+QCoro::Task<std::optional<QUuid>> AppStore::startFromRecentTask(RecentTaskItem item) {
+    if (startGateRefuses() || startInFlight_)
+        co_return std::nullopt;
+    if (sessions_.empty()) {
+        const FlagScope starting(startInFlight_);
+        co_return co_await startSession(item);
+    }
+    std::optional<PendingStart> pick;
+    std::exception_ptr error;
+    {
+        const FlagScope starting(startInFlight_);
+        try {
+            const JobTaskDTO task = co_await api_.fetchJobTask(item.taskId, false);
+            const JobDTO job = co_await loadJob(item, task);
+            const ClientDTO client = co_await loadClient(item, job);
+            pick.emplace(client, job, task);
+        } catch (...) {
+            error = std::current_exception();
+        }
+    }
+    if (error) {
+        co_await handleAccountNotReady(error);
+        setLoginError(describe(error));
+        co_return std::nullopt;
+    }
+    co_return co_await requestStart(pick->client, pick->job, pick->task);
+}
+
+QCoro::Task<JobDTO> AppStore::loadJob(RecentTaskItem item, JobTaskDTO task) {
+    if (task.job)
+        co_return *task.job;
+    const QString jobId = !item.jobId.isEmpty() ? item.jobId : task.jobId.value_or(QString());
+    if (jobId.isEmpty())
+        throw OrvaneAPIError::message(QStringLiteral("Auftrag konnte nicht geladen werden."));
+    const std::optional<QString> clientId = item.clientId;
+    const std::optional<QString> archived = QStringLiteral("0");
+    const PaginatedResponse<JobDTO> jobs =
+        co_await api_.fetchJobs(clientId, std::nullopt, archived, 100);
+    for (const JobDTO& job : jobs.data)
+        if (job.id == jobId)
+            co_return job;
+    throw OrvaneAPIError::message(QStringLiteral("Auftrag konnte nicht gefunden werden."));
+}
+
+QCoro::Task<ClientDTO> AppStore::loadClient(RecentTaskItem item, JobDTO job) {
+    if (job.client)
+        co_return *job.client;
+    if (item.clientId.isEmpty())
+        throw OrvaneAPIError::message(QStringLiteral("Kunde konnte nicht geladen werden."));
+    const PaginatedResponse<ClientDTO> clients = co_await api_.fetchClients(100);
+    for (const ClientDTO& client : clients.data)
+        if (client.id == item.clientId)
+            co_return client;
+    throw OrvaneAPIError::message(QStringLiteral("Kunde konnte nicht gefunden werden."));
+}
+
+void AppStore::appendStartedSession(TimerSession session) {
+    const QUuid id = session.id;
+    std::vector<TimerSession> next = sessions_;
+    next.push_back(std::move(session));
+    setSessions(std::move(next));
+    setActiveSessionId(id);
+    updateTickTimer();
+}
+
+QCoro::Task<std::optional<QUuid>> AppStore::startSession(ClientDTO client, JobDTO job,
+                                                         JobTaskDTO task) {
+    if (startGateRefuses())
+        co_return std::nullopt;
+    const QString displayName = client.customerName
+                                    ? *client.customerName
+                                    : client.companyName.value_or(QStringLiteral("Kunde"));
+    const quint64 generation = signInGeneration_;
+    std::optional<JobTimeCompactDTO> reply;
+    std::exception_ptr error;
+    try {
+        reply = co_await api_.startJobTime(client.id, task.id, std::nullopt);
+    } catch (...) {
+        error = std::current_exception();
+    }
+    if (generation != signInGeneration_)
+        co_return std::nullopt;
+    if (error) {
+        co_await handleAccountNotReady(error);
+        setLoginError(describe(error));
+        co_return std::nullopt;
+    }
+    const auto start = parseServerDate(reply->startTime);
+    if (!start) {
+        setLoginError(QStringLiteral("Start-Zeitpunkt vom Server konnte nicht gelesen werden."));
+        co_return std::nullopt;
+    }
+    const qint64 budget = decimalHoursToSecs(task.scheduledTime);
+    TimerSession s;
+    s.id = stableUUID(reply->id);
+    s.jobTimeServerId = reply->id;
+    s.clientId = client.id;
+    s.clientDisplayName = displayName;
+    s.clientInitials = clientInitials(displayName);
+    s.clientColorHex = clientColorHex(client.id);
+    s.jobId = job.id;
+    s.jobTitle = job.title.value_or(QString());
+    s.jobNumber = job.jobNumber;
+    s.projectNumber = job.project ? job.project->projectNumber : std::nullopt;
+    s.taskId = task.id;
+    s.taskTitle = task.title.value_or(QString());
+    s.startedAt = *start;
+    s.budgetSecs = budget;
+    s.trackedBeforeSecs =
+        budget >= 1 && task.jobTimes ? bookedSecsExcluding(*task.jobTimes, reply->id) : 0;
+    s.timeRoundDirection = reply->roundDirection;
+    s.timeRoundValue = reply->roundValue;
+    const QUuid id = s.id;
+    appendStartedSession(std::move(s));
+    setLoginError(std::nullopt);
+    if (budget >= 1 && !task.jobTimes)
+        spawn([this, id, taskId = task.id, jobTimeId = reply->id] {
+            return loadTrackedBeforeSecs(id, taskId, jobTimeId);
+        });
+    spawn([this] { return refreshAfterSessionChange(); });
+    co_return id;
+}
+
+QCoro::Task<std::optional<QUuid>> AppStore::startSession(RecentTaskItem item) {
+    if (item.clientId.trimmed().isEmpty() || item.taskId.trimmed().isEmpty()) {
+        setLoginError(QStringLiteral("Aufgabe unvollständig (Kunde oder Aufgabe fehlen). Bitte "
+                                     "aus „Neue Session“ starten."));
+        co_return std::nullopt;
+    }
+    const quint64 generation = signInGeneration_;
+    std::optional<JobTimeCompactDTO> reply;
+    std::exception_ptr error;
+    try {
+        reply = co_await api_.startJobTime(item.clientId, item.taskId, std::nullopt);
+    } catch (...) {
+        error = std::current_exception();
+    }
+    if (generation != signInGeneration_)
+        co_return std::nullopt;
+    if (error) {
+        co_await handleAccountNotReady(error);
+        setLoginError(describe(error));
+        co_return std::nullopt;
+    }
+    const auto start = parseServerDate(reply->startTime);
+    if (!start) {
+        setLoginError(QStringLiteral("Start-Zeitpunkt vom Server konnte nicht gelesen werden."));
+        co_return std::nullopt;
+    }
+    const qint64 budget =
+        reply->jobTask ? decimalHoursToSecs(reply->jobTask->scheduledTime) : qint64{0};
+    TimerSession s;
+    s.id = stableUUID(reply->id);
+    s.jobTimeServerId = reply->id;
+    s.clientId = item.clientId;
+    s.clientDisplayName = item.clientName;
+    s.clientInitials = item.clientInitials;
+    s.clientColorHex = item.clientColorHex;
+    s.jobId = item.jobId;
+    s.jobTitle = item.jobTitle;
+    s.jobNumber = item.jobNumber;
+    s.projectNumber = item.projectNumber;
+    s.taskId = item.taskId;
+    s.taskTitle = item.taskTitle;
+    s.startedAt = *start;
+    s.budgetSecs = budget;
+    s.timeRoundDirection = reply->roundDirection;
+    s.timeRoundValue = reply->roundValue;
+    const QUuid id = s.id;
+    appendStartedSession(std::move(s));
+    if (budget >= 1)
+        spawn([this, id, taskId = item.taskId, jobTimeId = reply->id] {
+            return loadTrackedBeforeSecs(id, taskId, jobTimeId);
+        });
+    spawn([this] { return refreshAfterSessionChange(); });
+    setLoginError(std::nullopt);
+    co_return id;
+}
+
+QCoro::Task<void> AppStore::loadTrackedBeforeSecs(QUuid sessionId, QString jobTaskId,
+                                                  QString jobTimeId) {
+    std::optional<qint64> value;
+    try {
+        value = co_await fetchTrackedSecs(jobTaskId, jobTimeId);
+    } catch (...) {
+    }
+    setTrackedBeforeSecs(value.value_or(0), sessionId);
+}
+
+void AppStore::setTrackedBeforeSecs(qint64 value, const QUuid& sessionId) {
+    const auto it = std::find_if(sessions_.begin(), sessions_.end(),
+                                 [&](const TimerSession& s) { return s.id == sessionId; });
+    if (it == sessions_.end() || it->trackedBeforeSecs == value)
+        return;
+    it->trackedBeforeSecs = value;
+    Q_EMIT changed(Property::Sessions);
+}
+
+QCoro::Task<void> AppStore::refreshAfterSessionChange() {
+    co_await refreshDashboardAndRecentTasks();
+}
+
+QCoro::Task<std::optional<QUuid>> AppStore::stopAllAndStartPending() {
+    if (!pendingPick_ || startInFlight_)
+        co_return std::nullopt;
+    const PendingStart pick = *pendingPick_;
+    const FlagScope starting(startInFlight_);
+    const std::vector<TimerSession> open = sessions_;
+    for (const TimerSession& session : open) {
+        try {
+            co_await api_.stopJobTime(session.jobTimeServerId, now());
+        } catch (...) {
+        }
+    }
+    setSessions({});
+    updateTickTimer();
+    setPendingPick(std::nullopt);
+    setShowMultiTimerSheet(false);
+    co_return co_await startSession(pick.client, pick.job, pick.task);
+}
+
+// ---- Stop ----
+
+void AppStore::removeSession(const QUuid& id) {
+    std::vector<TimerSession> next = sessions_;
+    std::erase_if(next, [&](const TimerSession& s) { return s.id == id; });
+    setSessions(std::move(next));
+    if (activeSessionId_ == id)
+        setActiveSessionId(sessions_.empty() ? std::nullopt : std::optional(sessions_.front().id));
+    updateTickTimer();
+}
+
+QCoro::Task<void> AppStore::stopSession(QUuid id) {
+    const auto it = std::find_if(sessions_.begin(), sessions_.end(),
+                                 [&](const TimerSession& s) { return s.id == id; });
+    if (it == sessions_.end())
+        co_return;
+    const TimerSession session = *it;
+    const QDateTime stoppedAt = now();
+    std::optional<JobTimeCompactDTO> reply;
+    std::exception_ptr error;
+    try {
+        reply = co_await api_.stopJobTime(session.jobTimeServerId, stoppedAt);
+    } catch (...) {
+        error = std::current_exception();
+    }
+    if (error) {
+        const auto e = apiError(error);
+        if (e && e->kind() == OrvaneAPIError::Kind::JobTimeAlreadyStopped) {
+            co_await removeSessionLocally(id);
+            co_return;
+        }
+        co_await handleAccountNotReady(error);
+        setLoginError(describe(error));
+        co_return;
+    }
+    const std::optional<QString> direction =
+        reply->roundDirection ? reply->roundDirection : session.timeRoundDirection;
+    const std::optional<qint64> step =
+        reply->roundValue ? reply->roundValue : session.timeRoundValue;
+    const qint64 booked = entryDurationSecs(*reply).value_or(
+        minuteGridRoundedSecs(session.startedAt, stoppedAt, direction, step));
+    removeSession(id);
+    recordStoppedSession(session, stoppedAt, booked);
+    setPendingPick(std::nullopt);
+    setShowMultiTimerSheet(false);
+    if (isLoggedIn_) {
+        StoppedSummary summary;
+        summary.id = QUuid::createUuid();
+        summary.jobTimeServerId = session.jobTimeServerId;
+        summary.clientName = session.clientDisplayName;
+        summary.clientInitials = session.clientInitials;
+        summary.clientColorHex = session.clientColorHex;
+        summary.jobTitle = session.jobTitle;
+        summary.taskTitle = session.taskTitle;
+        summary.elapsedSecs = booked;
+        summary.startedAt = session.startedAt;
+        summary.endedAt = stoppedAt;
+        summary.pauseCount = session.pauseCount;
+        summary.pauseSecs = session.pauseSecs;
+        summary.timeRoundDirection = direction;
+        summary.timeRoundValueMinutes = step;
+        summary.billable = reply->billable.value_or(true);
+        summary.trackedBeforeExcludingThisEntrySecs = session.trackedBeforeSecs;
+        summary.projectTrackedSecs = session.trackedBeforeSecs + booked;
+        summary.projectBudgetSecs = std::max<qint64>(session.budgetSecs, 0);
+        spawn([this, summary] { return publishStoppedSummary(summary); });
+    }
+    setLoginError(std::nullopt);
+}
+
+QCoro::Task<void> AppStore::publishStoppedSummary(StoppedSummary summary) {
+    if (isLoggedIn_)
+        setLastStoppedSummary(std::move(summary));
+    co_return;
+}
+
+void AppStore::recordStoppedSession(const TimerSession& session, const QDateTime& endedAt,
+                                    qint64 elapsedSecs) {
+    platform::ModelContext* context = modelContext_.data();
+    if (!context)
+        return;
+    StoppedSessionRecord record;
+    record.localId = session.id;
+    record.jobTimeServerId = session.jobTimeServerId;
+    record.clientName = session.clientDisplayName;
+    record.jobTitle = session.jobTitle;
+    record.taskTitle = session.taskTitle;
+    record.startedAt = session.startedAt;
+    record.endedAt = endedAt;
+    record.elapsedSecs = elapsedSecs;
+    record.pauseCount = session.pauseCount;
+    record.pauseSecs = session.pauseSecs;
+    context->insert(StoppedSessionRecord::table(), record.row());
+    context->save(); // a failed save is dropped; the stop itself stands
+}
+
+QCoro::Task<void> AppStore::removeSessionLocally(QUuid id) {
+    if (std::none_of(sessions_.begin(), sessions_.end(),
+                     [&](const TimerSession& s) { return s.id == id; }))
+        co_return;
+    removeSession(id);
+    spawn([this] { return refreshAfterSessionChange(); });
+    platform::Haptics::shared().perform(platform::HapticPattern::Generic);
+}
+
+QCoro::Task<void> AppStore::updateStoppedEntry(bool billable, QString roundDirection,
+                                               qint64 roundValue) {
+    if (!lastStoppedSummary_)
+        co_return;
+    const StoppedSummary summary = *lastStoppedSummary_;
+    QString direction = roundDirection.trimmed().toLower();
+    if (direction != u"up" && direction != u"down" && direction != u"closest")
+        direction = QStringLiteral("down");
+    const qint64 step = roundValue > 1 ? roundValue : 1;
+    const JobTimeCompactDTO updated =
+        co_await api_.updateJobTime(summary.jobTimeServerId, billable, direction, step);
+    JobTimeCompactDTO entry = updated;
+    try {
+        entry = co_await api_.fetchJobTime(summary.jobTimeServerId);
+    } catch (...) {
+    }
+    const qint64 booked = entryDurationSecs(entry).value_or(
+        minuteGridRoundedSecs(summary.startedAt, summary.endedAt, direction, step));
+    StoppedSummary next = summary;
+    next.elapsedSecs = booked;
+    next.timeRoundDirection = direction;
+    next.timeRoundValueMinutes = step;
+    next.billable = billable;
+    next.projectTrackedSecs = summary.trackedBeforeExcludingThisEntrySecs + booked;
+    setLastStoppedSummary(std::move(next));
+    setLoginError(std::nullopt);
+}
+
+void AppStore::resumeFromBreak(const QUuid& sessionId, bool countBreakAsWork) {
+    const auto it = std::find_if(sessions_.begin(), sessions_.end(),
+                                 [&](const TimerSession& s) { return s.id == sessionId; });
+    if (it == sessions_.end() || !it->onBreakSince)
+        return;
+    std::vector<TimerSession> next = sessions_;
+    TimerSession& s = next[static_cast<size_t>(it - sessions_.begin())];
+    const qint64 d = std::max<qint64>(secondsBetween(*s.onBreakSince, now()), 0);
+    if (countBreakAsWork) {
+        s.elapsedSecs += d;
+    } else {
+        s.pauseCount += 1;
+        s.pauseSecs += d;
+    }
+    s.onBreak = false;
+    s.onBreakSince.reset();
+    s.running = true;
+    setSessions(std::move(next));
+}
+
+} // namespace orvane
