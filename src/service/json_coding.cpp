@@ -377,6 +377,23 @@ std::optional<QString> KeyedContainer::decodeFirstNonEmptyString(const QStringLi
     return std::nullopt;
 }
 
+QJsonValue convertKeysToSnakeCase(const QJsonValue& value) {
+    if (value.isObject()) {
+        const QJsonObject object = value.toObject();
+        QJsonObject out;
+        for (auto it = object.begin(); it != object.end(); ++it)
+            out.insert(convertToSnakeCase(it.key()), convertKeysToSnakeCase(it.value()));
+        return out;
+    }
+    if (value.isArray()) {
+        QJsonArray out;
+        for (const QJsonValue& element : value.toArray())
+            out.append(convertKeysToSnakeCase(element));
+        return out;
+    }
+    return value;
+}
+
 QJsonValue parseJSON(const QByteArray& data) {
     QJsonParseError error{};
     const QJsonDocument doc = QJsonDocument::fromJson(data, &error);

@@ -182,6 +182,9 @@ template <class T> std::optional<T> KeyedContainer::decodeIfPresent(const QStrin
     return decoder(key).template decode<T>();
 }
 
+// Every object key in `value`, nested ones included, in snake_case.
+QJsonValue convertKeysToSnakeCase(const QJsonValue& value);
+
 // Parses `data` as JSON and decodes T from it; an unreadable document is a
 // DecodingError like any other.
 QJsonValue parseJSON(const QByteArray& data);

@@ -72,6 +72,30 @@ platform::HttpSession& OrvaneAPIClient::session() {
     return sharedURLSession();
 }
 
+OrvaneAPIClient::~OrvaneAPIClient() {
+    shutDown();
+}
+
+void OrvaneAPIClient::shutDown() {
+    closed_ = true;
+    const auto replies = std::move(inFlight_);
+    inFlight_.clear();
+    for (const QPointer<QNetworkReply>& reply : replies)
+        if (reply && reply->isRunning())
+            reply->abort();
+}
+
+QNetworkReply* OrvaneAPIClient::send(const QNetworkRequest& request, const QByteArray& method,
+                                     const QByteArray& body) {
+    if (closed_)
+        throw TransportError(QNetworkReply::OperationCanceledError, false);
+    std::erase_if(inFlight_,
+                  [](const QPointer<QNetworkReply>& r) { return !r || r->isFinished(); });
+    QNetworkReply* reply = session().send(request, method, body);
+    inFlight_.emplace_back(reply);
+    return reply;
+}
+
 void OrvaneAPIClient::setToken(const std::optional<QString>& token) {
     QMutexLocker lock(&tokenLock_);
     token_ = nonBlankTrimmed(token);
@@ -122,7 +146,7 @@ APIRequest OrvaneAPIClient::makeRequest(const QByteArray& method, const QString&
 }
 
 QCoro::Task<PerformResult> OrvaneAPIClient::perform(APIRequest request) {
-    ReplyHandle reply(session().send(request.request, request.method, request.body));
+    ReplyHandle reply(send(request.request, request.method, request.body));
     co_await qCoro(reply.get()).waitForFinished();
     const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
     if (!status.isValid()) {
@@ -146,7 +170,7 @@ QCoro::Task<ImageDataResult> OrvaneAPIClient::fetchImageData(QUrl url, bool auth
     if (authorized && sameOriginAsService(url))
         if (const auto token = currentToken())
             request.setRawHeader("Authorization", "Bearer " + token->toUtf8());
-    ReplyHandle reply(session().send(request, "GET"));
+    ReplyHandle reply(send(request, "GET", {}));
     co_await qCoro(reply.get()).waitForFinished();
     const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
     if (!status.isValid() && reply->error() != QNetworkReply::NoError)

@@ -11,7 +11,9 @@
 #include <QByteArray>
 #include <QDateTime>
 #include <QMutex>
+#include <QNetworkReply>
 #include <QNetworkRequest>
+#include <QPointer>
 #include <QString>
 #include <QUrl>
 
@@ -56,6 +58,7 @@ struct ImageDataResult {
 class OrvaneAPIClient {
 public:
     OrvaneAPIClient() = default;
+    ~OrvaneAPIClient();
     OrvaneAPIClient(const OrvaneAPIClient&) = delete;
     OrvaneAPIClient& operator=(const OrvaneAPIClient&) = delete;
 
@@ -115,7 +118,16 @@ public:
     }
     [[noreturn]] static void throwForStatus(const PerformResult& result);
 
+    // Cancels every request in flight (their awaiters resume at once with a
+    // cancellation) and refuses new ones. For the owner's teardown.
+    void shutDown();
+
 private:
+    QNetworkReply* send(const QNetworkRequest& request, const QByteArray& method,
+                        const QByteArray& body);
+
+    std::vector<QPointer<QNetworkReply>> inFlight_;
+    bool closed_ = false;
     mutable QMutex tokenLock_;
     std::optional<QString> token_;
 };

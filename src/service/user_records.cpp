@@ -175,7 +175,9 @@ AccountRequirements AccountRequirements::decode(const Decoder& decoder) {
         const Decoder fields = c.decoder(QStringLiteral("missingProfileFields"));
         if (fields.value().isObject()) {
             try {
-                r.missingProfileFields = fields.decode<std::map<QString, QString>>();
+                // The field names are data, not member keys: taken as sent.
+                r.missingProfileFields = Decoder(fields.value(), fields.codingPath(), false)
+                                             .decode<std::map<QString, QString>>();
             } catch (const DecodingError&) {
             }
         } else if (fields.value().isArray()) {

@@ -44,7 +44,10 @@ AppStore::AppStore(QObject* parent) : QObject(parent) {
     updateTickTimer();
 }
 
-AppStore::~AppStore() = default;
+AppStore::~AppStore() {
+    // Work still waiting on the service ends here, while the store is whole.
+    api_.shutDown();
+}
 
 void AppStore::setBiometricLoginEnabled(bool v) {
     assign(biometricLoginEnabled_, v, Property::BiometricLoginEnabled);

@@ -11,6 +11,8 @@
 #include "store/timer_session.h"
 
 #include <QDateTime>
+#include <QImage>
+#include <QUrl>
 #include <QObject>
 #include <QPointer>
 #include <QTimer>
@@ -19,6 +21,7 @@
 #include <QCoroTask>
 
 #include <exception>
+#include <map>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -230,8 +233,42 @@ public:
 
     // ---- Refreshes ----
     QCoro::Task<void> refreshAll();
+    QCoro::Task<void> syncWithServer();
+    QCoro::Task<void> refreshOnPopoverOpen();
     QCoro::Task<void> refreshDashboardAndRecentTasks();
+    QCoro::Task<void> refreshDashboardAggregatesThrottled();
+    QCoro::Task<void> refreshRecentTasksThrottled();
+    QCoro::Task<void> loadClients();
+    QCoro::Task<std::optional<QImage>> loadAvatarImage(QUrl url);
+
+    // ---- Today's figures ----
+    struct DayFigures {
+        qint64 totalSecs = 0;
+        qint64 billableWorkedSecs = 0;
+        qint64 billableEuroCents = 0;
+        qint64 sessionsCount = 0;
+        qint64 projectsCount = 0;
+        bool operator==(const DayFigures&) const = default;
+    };
+    QCoro::Task<void> refreshDashboardAggregates();
+    QCoro::Task<DayFigures> fetchTodayJobTimes(QString from, QString to, QDateTime dayStart,
+                                               QDateTime dayEnd, std::optional<QString> userRate);
+    void saveDashboardAggregatesCache();
     void loadDashboardAggregatesCache();
+    qint64 todayTargetSecs() const;
+    qint64 todayTrackedSecsLive() const;
+    static QString dashboardCacheKey(const QString& userId);
+
+    // ---- Recent tasks ----
+    QCoro::Task<void> refreshRecentTasks();
+    QCoro::Task<std::vector<JobTimeCompactDTO>> fetchRecentTaskTotals();
+    QCoro::Task<PaginatedResponse<JobTimeCompactDTO>> requestRecentTaskTotalsPage(int page);
+    static bool isMoreRecent(const JobTimeCompactDTO& a, const JobTimeCompactDTO& b);
+    struct TaskTotals {
+        qint64 today = 0;
+        qint64 total = 0;
+    };
+    QCoro::Task<std::map<QString, TaskTotals>> fetchJobTasksConcurrently(std::vector<QString> ids);
 
     // Advanced by every completed sign-in and by the sign-out: work that
     // resumes under another generation writes nothing.
@@ -257,6 +294,10 @@ private:
     void removeSession(const QUuid& id);
     // Runs `work` as a task of its own once the current operation has returned.
     void spawn(std::function<QCoro::Task<void>()> work);
+    QCoro::Task<void> performDashboardAggregatesRefresh();
+    QCoro::Task<void> performRecentTasksRefresh();
+    // Milliseconds since the stamp on the monotonic clock; none without one.
+    static std::optional<qint64> ageOf(const std::optional<qint64>& stamp);
     void playSignInHaptic();
     void beginSignedInGeneration() { ++signInGeneration_; }
     static QCoro::Task<QString> hostName();

@@ -1,17 +1,597 @@
 #include "store/app_store.h"
 
+#include "platform/clock.h"
+#include "platform/user_defaults.h"
+#include "store/time_money_helpers.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+
+#include <cmath>
+#include <set>
+
 namespace orvane {
 
-// The full refresh and the dashboard cache are filled in with the refresh
-// orchestration; until then signing in shows no figures.
-QCoro::Task<void> AppStore::refreshAll() {
-    co_return;
+namespace {
+
+constexpr qint64 kThrottleMs = 2500;
+constexpr int kHistoryDays = 548;
+constexpr int kMostHistoryPages = 80;
+constexpr size_t kTaskRequestsAtOnce = 5;
+constexpr size_t kMostRecentTasks = 10;
+constexpr qint64 kDefaultDailyTargetSecs = 28800;
+
+// Seconds since 1 January 2001 UTC, the reference date of the cache's dates.
+const QDateTime kReferenceDate(QDate(2001, 1, 1), QTime(0, 0), Qt::UTC);
+
+QString describe(const std::exception_ptr& error) {
+    try {
+        std::rethrow_exception(error);
+    } catch (const Error& e) {
+        if (const QString text = e.localizedDescription(); !text.isEmpty())
+            return text;
+        return QString::fromUtf8(e.what());
+    } catch (const std::exception& e) {
+        return QString::fromUtf8(e.what());
+    } catch (...) {
+    }
+    return QStringLiteral("Unbekannter Fehler");
 }
 
-void AppStore::loadDashboardAggregatesCache() {}
+std::optional<qint64> roundHalfAway(double value) {
+    return wire::roundToInt64(value);
+}
+
+QString taskKeyOf(const JobTimeCompactDTO& entry, bool& has) {
+    has = true;
+    if (entry.jobtaskId)
+        return *entry.jobtaskId;
+    if (entry.jobTask)
+        return entry.jobTask->id;
+    has = false;
+    return {};
+}
+
+QDateTime endDateOf(const JobTimeCompactDTO& entry) {
+    // Unreadable or absent ends sort as the distant past.
+    return parseServerDate(entry.endTime.value_or(QString()))
+        .value_or(QDateTime::fromMSecsSinceEpoch(std::numeric_limits<qint64>::min() / 2, Qt::UTC));
+}
+
+RecentTaskItem entryFrom(const JobTimeCompactDTO& e) {
+    RecentTaskItem item;
+    item.clientId = e.clientId ? *e.clientId : e.client ? e.client->id : QString();
+    item.jobId = e.job ? e.job->id : QString();
+    item.taskId = e.jobtaskId ? *e.jobtaskId : e.jobTask ? e.jobTask->id : QString();
+    if (e.client)
+        item.clientName = e.client->customerName ? *e.client->customerName
+                                                 : e.client->companyName.value_or(QString());
+    item.jobTitle = e.job ? e.job->title.value_or(QString()) : QString();
+    if (e.job && e.job->jobNumber)
+        item.jobNumber = e.job->jobNumber;
+    else if (e.jobTask)
+        item.jobNumber = e.jobTask->jobNumber;
+    item.projectNumber = e.job ? e.job->projectNumber : std::nullopt;
+    item.taskTitle = e.jobTask ? e.jobTask->title.value_or(QString()) : QString();
+    item.clientInitials =
+        clientInitials(item.clientName.isEmpty() ? QStringLiteral("?") : item.clientName);
+    item.clientColorHex = clientColorHex(item.clientId.isEmpty() ? item.clientName : item.clientId);
+    item.roundDirection = e.roundDirection;
+    item.roundValue = e.roundValue;
+    return item;
+}
+
+struct DashboardCache {
+    QString userId;
+    double savedAt = 0;
+    qint64 todayTotalSecs = 0;
+    qint64 todaySessionsCount = 0;
+    qint64 todayProjectsCount = 0;
+    qint64 todayBillableEuroCents = 0;
+    std::optional<qint64> todayBillableWorkedSecs;
+    std::optional<InvoiceableSummaryDTO> invoiceableSummary;
+    std::optional<std::vector<RecentTaskItem>> recentTasks;
+
+    static DashboardCache decode(const wire::Decoder& decoder) {
+        const wire::KeyedContainer c = decoder.container();
+        DashboardCache r;
+        r.userId = c.decode<QString>(QStringLiteral("userId"));
+        r.savedAt = c.decode<double>(QStringLiteral("savedAt"));
+        r.todayTotalSecs = c.decode<qint64>(QStringLiteral("todayTotalSecs"));
+        r.todaySessionsCount = c.decode<qint64>(QStringLiteral("todaySessionsCount"));
+        r.todayProjectsCount = c.decode<qint64>(QStringLiteral("todayProjectsCount"));
+        r.todayBillableEuroCents = c.decode<qint64>(QStringLiteral("todayBillableEuroCents"));
+        r.todayBillableWorkedSecs =
+            c.decodeIfPresent<qint64>(QStringLiteral("todayBillableWorkedSecs"));
+        r.invoiceableSummary =
+            c.decodeIfPresent<InvoiceableSummaryDTO>(QStringLiteral("invoiceableSummary"));
+        r.recentTasks =
+            c.decodeIfPresent<std::vector<RecentTaskItem>>(QStringLiteral("recentTasks"));
+        return r;
+    }
+
+    QJsonObject encode() const {
+        QJsonObject o;
+        o.insert(QLatin1String("userId"), userId);
+        o.insert(QLatin1String("savedAt"), savedAt);
+        o.insert(QLatin1String("todayTotalSecs"), todayTotalSecs);
+        o.insert(QLatin1String("todaySessionsCount"), todaySessionsCount);
+        o.insert(QLatin1String("todayProjectsCount"), todayProjectsCount);
+        o.insert(QLatin1String("todayBillableEuroCents"), todayBillableEuroCents);
+        if (todayBillableWorkedSecs)
+            o.insert(QLatin1String("todayBillableWorkedSecs"), *todayBillableWorkedSecs);
+        if (invoiceableSummary)
+            o.insert(QLatin1String("invoiceableSummary"), invoiceableSummary->encode());
+        if (recentTasks) {
+            QJsonArray list;
+            for (const RecentTaskItem& item : *recentTasks)
+                list.append(item.encode());
+            o.insert(QLatin1String("recentTasks"), list);
+        }
+        return wire::convertKeysToSnakeCase(o).toObject();
+    }
+};
+
+} // namespace
+
+// ---- Orchestration ----
+
+std::optional<qint64> AppStore::ageOf(const std::optional<qint64>& stamp) {
+    if (!stamp)
+        return std::nullopt;
+    return platform::Clock::shared().monotonicMs() - *stamp;
+}
+
+QCoro::Task<void> AppStore::refreshAll() {
+    co_await refreshAllInFlight_.run([this]() -> QCoro::Task<void> {
+        co_await loadClients();
+        co_await restoreActiveSessions();
+        co_await refreshDashboardAndRecentTasks();
+    });
+}
+
+QCoro::Task<void> AppStore::syncWithServer() {
+    if (!isLoggedIn_)
+        co_return;
+    const size_t openBefore = sessions_.size();
+    const bool changedOnService = co_await restoreActiveSessions();
+    if (changedOnService)
+        co_await refreshDashboardAndRecentTasks();
+    else if (openBefore == 0)
+        co_await refreshDashboardAggregatesThrottled();
+    else
+        co_await refreshRecentTasksThrottled();
+}
+
+QCoro::Task<void> AppStore::refreshOnPopoverOpen() {
+    if (!isLoggedIn_)
+        co_return;
+    if (co_await restoreActiveSessions())
+        co_await refreshDashboardAndRecentTasks();
+    else
+        co_await refreshRecentTasksThrottled();
+}
 
 QCoro::Task<void> AppStore::refreshDashboardAndRecentTasks() {
-    co_return;
+    // Both start at once; their network waits overlap.
+    QCoro::Task<void> dashboard = refreshDashboardAggregatesThrottled();
+    QCoro::Task<void> recent = refreshRecentTasksThrottled();
+    co_await std::move(dashboard);
+    co_await std::move(recent);
+}
+
+QCoro::Task<void> AppStore::refreshDashboardAggregatesThrottled() {
+    // Measured on the monotonic clock, so setting the wall clock back does
+    // not stop the refreshes.
+    if (!dashboardAggregatesRefreshTask_.inFlight())
+        if (const auto age = ageOf(lastDashboardAggregatesRefreshAt_); age && *age < kThrottleMs)
+            co_return;
+    co_await dashboardAggregatesRefreshTask_.run(
+        [this] { return performDashboardAggregatesRefresh(); });
+}
+
+QCoro::Task<void> AppStore::refreshRecentTasksThrottled() {
+    if (!recentTasksRefreshTask_.inFlight())
+        if (const auto age = ageOf(lastRecentTasksRefreshAt_); age && *age < kThrottleMs)
+            co_return;
+    co_await recentTasksRefreshTask_.run([this] { return performRecentTasksRefresh(); });
+}
+
+QCoro::Task<void> AppStore::performDashboardAggregatesRefresh() {
+    co_await refreshDashboardAggregates();
+    lastDashboardAggregatesRefreshAt_ = platform::Clock::shared().monotonicMs();
+}
+
+QCoro::Task<void> AppStore::performRecentTasksRefresh() {
+    setIsRefreshingRecentTasks(true);
+    co_await refreshRecentTasks();
+    lastRecentTasksRefreshAt_ = platform::Clock::shared().monotonicMs();
+    setIsRefreshingRecentTasks(false);
+}
+
+QCoro::Task<void> AppStore::loadClients() {
+    const quint64 generation = signInGeneration_;
+    setClientsFetchError(std::nullopt);
+    std::optional<PaginatedResponse<ClientDTO>> reply;
+    std::exception_ptr error;
+    try {
+        reply = co_await api_.fetchClients(100);
+    } catch (...) {
+        error = std::current_exception();
+    }
+    if (generation != signInGeneration_)
+        co_return;
+    if (reply) {
+        setClients(std::move(reply->data));
+        co_return;
+    }
+    co_await handleAccountNotReady(error);
+    if (generation != signInGeneration_)
+        co_return;
+    setClients({});
+    setClientsFetchError(describe(error));
+}
+
+QCoro::Task<std::optional<QImage>> AppStore::loadAvatarImage(QUrl url) {
+    std::optional<ImageDataResult> result;
+    try {
+        result = co_await api_.fetchImageData(url, true);
+    } catch (...) {
+        co_return std::nullopt;
+    }
+    const auto status = result->response.httpStatus;
+    if (!status || *status < 200 || *status > 299 || result->data.isEmpty())
+        co_return std::nullopt;
+    QImage image = QImage::fromData(result->data);
+    if (image.isNull())
+        co_return std::nullopt;
+    co_return image;
+}
+
+// ---- Today's figures ----
+
+QCoro::Task<void> AppStore::refreshDashboardAggregates() {
+    const quint64 generation = signInGeneration_;
+    const DayKeyRange range = berlinDayKeyRange(platform::Clock::shared().now());
+    const std::optional<QString> userRate =
+        currentUser_ ? currentUser_->defaultHourlyRate : std::nullopt;
+
+    std::exception_ptr error;
+    try {
+        InvoiceableSummaryDTO summary = co_await api_.fetchInvoiceableSummary();
+        if (generation == signInGeneration_)
+            setInvoiceableSummary(std::move(summary));
+    } catch (...) {
+        error = std::current_exception();
+    }
+    if (error)
+        co_await handleAccountNotReady(error);
+    if (generation != signInGeneration_)
+        co_return;
+
+    std::optional<DayFigures> figures;
+    error = nullptr;
+    try {
+        figures = co_await fetchTodayJobTimes(range.previousDayKey, range.dayKey, range.start,
+                                              range.end, userRate);
+    } catch (...) {
+        error = std::current_exception();
+    }
+    if (error)
+        co_await handleAccountNotReady(error);
+    if (generation != signInGeneration_)
+        co_return; // signed out meanwhile: nothing of the old account is written
+    if (figures) {
+        setTodayTotalSecs(figures->totalSecs);
+        setTodayBillableWorkedSecs(figures->billableWorkedSecs);
+        setTodayBillableEuroCents(figures->billableEuroCents);
+        setTodaySessionsCount(figures->sessionsCount);
+        setTodayProjectsCount(figures->projectsCount);
+    } else {
+        setTodayTotalSecs(0);
+        setTodayBillableWorkedSecs(0);
+        setTodaySessionsCount(0);
+        setTodayProjectsCount(0);
+        setTodayBillableEuroCents(invoiceableSummary_ ? invoiceableSummary_->today.amountEuroCents
+                                                      : 0);
+    }
+    saveDashboardAggregatesCache();
+}
+
+QCoro::Task<AppStore::DayFigures> AppStore::fetchTodayJobTimes(QString from, QString to,
+                                                               QDateTime dayStart, QDateTime dayEnd,
+                                                               std::optional<QString> userRate) {
+    DayFigures figures;
+    std::set<QString> jobs;
+    const QueryParameters filter{{QStringLiteral("from"), from}, {QStringLiteral("to"), to}};
+    for (int page = 1;; ++page) {
+        const PaginatedResponse<JobTimeCompactDTO> reply = co_await fetchJobTimesPage(filter, page);
+        for (const JobTimeCompactDTO& entry : reply.data) {
+            if (!entry.endTime || entry.endTime->trimmed().isEmpty())
+                continue;
+            const auto raw = entryDurationSecs(entry);
+            if (!raw || *raw < 1)
+                continue;
+            const auto window = effectiveEntrySecs(entry, dayStart, dayEnd);
+            if (!window)
+                continue;
+            const double share = static_cast<double>(*raw) * static_cast<double>(window->inside) /
+                                 static_cast<double>(window->whole);
+            const qint64 counted = std::min(*raw, roundHalfAway(share).value_or(*raw));
+            if (counted == 0)
+                continue;
+            figures.totalSecs += counted;
+            figures.sessionsCount += 1;
+            if (entry.job)
+                jobs.insert(entry.job->id);
+            const bool billable = entry.billable.value_or(true) && !entry.billed.value_or(false);
+            if (!billable)
+                continue;
+            figures.billableWorkedSecs += counted;
+            const auto rate =
+                firstDecimal(entry.jobTask ? entry.jobTask->rate : std::nullopt,
+                             entry.client ? entry.client->hourlyRate : std::nullopt, userRate);
+            if (!rate)
+                continue;
+            const double cents =
+                ((static_cast<double>(*raw) / 3600.0) * static_cast<double>(window->inside) /
+                 static_cast<double>(window->whole)) *
+                *rate * 100.0;
+            figures.billableEuroCents += roundHalfAway(cents).value_or(0);
+        }
+        const bool more = reply.meta && reply.meta->lastPage && *reply.meta->lastPage > 0 &&
+                          page < *reply.meta->lastPage && !reply.data.empty();
+        if (!more)
+            break;
+    }
+    figures.projectsCount = static_cast<qint64>(jobs.size());
+    co_return figures;
+}
+
+QString AppStore::dashboardCacheKey(const QString& userId) {
+    return QStringLiteral("orvane_dashboard_aggregates_v3_") + userId.trimmed();
+}
+
+void AppStore::saveDashboardAggregatesCache() {
+    if (!currentUser_ || currentUser_->id.trimmed().isEmpty())
+        return;
+    DashboardCache cache;
+    cache.userId = currentUser_->id.trimmed();
+    cache.savedAt =
+        static_cast<double>(kReferenceDate.msecsTo(platform::Clock::shared().now())) / 1000.0;
+    cache.todayTotalSecs = todayTotalSecs_;
+    cache.todaySessionsCount = todaySessionsCount_;
+    cache.todayProjectsCount = todayProjectsCount_;
+    cache.todayBillableEuroCents = todayBillableEuroCents_;
+    cache.todayBillableWorkedSecs = todayBillableWorkedSecs_;
+    cache.invoiceableSummary = invoiceableSummary_;
+    cache.recentTasks = recentTasks_;
+    platform::UserDefaults::standard().set(dashboardCacheKey(cache.userId), cache.encode());
+}
+
+void AppStore::loadDashboardAggregatesCache() {
+    if (!currentUser_ || currentUser_->id.trimmed().isEmpty())
+        return;
+    const QString userId = currentUser_->id.trimmed();
+    const auto stored = platform::UserDefaults::standard().object(dashboardCacheKey(userId));
+    if (!stored || !stored->isObject())
+        return;
+    DashboardCache cache;
+    try {
+        cache = DashboardCache::decode(wire::Decoder(*stored, QString()));
+    } catch (const DecodingError&) {
+        return;
+    }
+    if (cache.userId != userId)
+        return;
+    setTodayTotalSecs(cache.todayTotalSecs);
+    setTodaySessionsCount(cache.todaySessionsCount);
+    setTodayProjectsCount(cache.todayProjectsCount);
+    setTodayBillableEuroCents(cache.todayBillableEuroCents);
+    setTodayBillableWorkedSecs(cache.todayBillableWorkedSecs.value_or(0));
+    setInvoiceableSummary(cache.invoiceableSummary);
+    if (cache.recentTasks && !cache.recentTasks->empty())
+        setRecentTasks(std::move(*cache.recentTasks));
+}
+
+qint64 AppStore::todayTargetSecs() const {
+    if (!currentUser_ || !currentUser_->workSchedule)
+        return kDefaultDailyTargetSecs;
+    return currentUser_->workSchedule->targetHours(platform::Clock::shared().now(),
+                                                   berlinTimeZone());
+}
+
+qint64 AppStore::todayTrackedSecsLive() const {
+    const QDateTime now = platform::Clock::shared().now();
+    qint64 live = 0;
+    for (const TimerSession& s : sessions_)
+        live += s.liveElapsedSecs(now);
+    return live + (invoiceableSummary_ ? todayBillableWorkedSecs_ : todayTotalSecs_);
+}
+
+// ---- Recent tasks ----
+
+QCoro::Task<PaginatedResponse<JobTimeCompactDTO>> AppStore::requestRecentTaskTotalsPage(int page) {
+    const QDateTime now = platform::Clock::shared().now();
+    const QString to = berlinDayKey(now);
+    const QDate fromDay = now.toTimeZone(berlinTimeZone()).date().addDays(-kHistoryDays);
+    const QString from = fromDay.isValid() ? fromDay.toString(QStringLiteral("yyyy-MM-dd")) : to;
+    const QueryParameters filter{{QStringLiteral("from"), from}, {QStringLiteral("to"), to}};
+    co_return co_await fetchJobTimesPage(filter, page);
+}
+
+QCoro::Task<std::vector<JobTimeCompactDTO>> AppStore::fetchRecentTaskTotals() {
+    std::vector<JobTimeCompactDTO> collected;
+    for (int page = 1;; ++page) {
+        PaginatedResponse<JobTimeCompactDTO> reply = co_await requestRecentTaskTotalsPage(page);
+        const bool empty = reply.data.empty();
+        collected.insert(collected.end(), std::make_move_iterator(reply.data.begin()),
+                         std::make_move_iterator(reply.data.end()));
+        const bool last = !reply.meta || !reply.meta->lastPage || *reply.meta->lastPage < 1 ||
+                          page >= *reply.meta->lastPage || empty || page >= kMostHistoryPages;
+        if (last)
+            co_return collected;
+    }
+}
+
+bool AppStore::isMoreRecent(const JobTimeCompactDTO& a, const JobTimeCompactDTO& b) {
+    return endDateOf(a) > endDateOf(b);
+}
+
+QCoro::Task<std::map<QString, AppStore::TaskTotals>>
+AppStore::fetchJobTasksConcurrently(std::vector<QString> ids) {
+    std::vector<QString> unique;
+    std::set<QString> seen;
+    for (const QString& id : ids)
+        if (!id.isEmpty() && seen.insert(id).second)
+            unique.push_back(id);
+    std::map<QString, TaskTotals> totals;
+    for (size_t first = 0; first < unique.size(); first += kTaskRequestsAtOnce) {
+        const size_t end = std::min(unique.size(), first + kTaskRequestsAtOnce);
+        std::vector<QCoro::Task<std::optional<JobTaskDTO>>> group;
+        for (size_t i = first; i < end; ++i)
+            group.push_back(
+                [](OrvaneAPIClient& api, QString id) -> QCoro::Task<std::optional<JobTaskDTO>> {
+                    try {
+                        co_return co_await api.fetchJobTask(id, false);
+                    } catch (...) {
+                    }
+                    co_return std::nullopt;
+                }(api_, unique[i]));
+        for (size_t i = first; i < end; ++i)
+            if (const auto task = co_await std::move(group[i - first]))
+                totals[unique[i]] = TaskTotals{task->roundedTodaySeconds.value_or(0),
+                                               task->roundedTotalSeconds.value_or(0)};
+    }
+    co_return totals;
+}
+
+QCoro::Task<void> AppStore::refreshRecentTasks() {
+    const quint64 generation = signInGeneration_;
+    std::vector<JobTimeCompactDTO> collected;
+    std::exception_ptr error;
+    try {
+        collected = co_await fetchRecentTaskTotals();
+    } catch (...) {
+        error = std::current_exception();
+    }
+    if (error) {
+        co_await handleAccountNotReady(error);
+        co_return;
+    }
+
+    // The latest finished job time of each task, most recent first.
+    std::vector<JobTimeCompactDTO> latest;
+    std::map<QString, size_t> slotOf;
+    for (const JobTimeCompactDTO& entry : collected) {
+        if (!entry.endTime)
+            continue;
+        bool has = false;
+        const QString key = taskKeyOf(entry, has);
+        if (!has)
+            continue;
+        const auto it = slotOf.find(key);
+        if (it == slotOf.end()) {
+            slotOf.emplace(key, latest.size());
+            latest.push_back(entry);
+        } else if (endDateOf(entry) > endDateOf(latest[it->second])) {
+            latest[it->second] = entry;
+        }
+    }
+    std::stable_sort(latest.begin(), latest.end(), &AppStore::isMoreRecent);
+
+    std::vector<RecentTaskItem> entries;
+    entries.reserve(latest.size());
+    for (const JobTimeCompactDTO& entry : latest)
+        entries.push_back(entryFrom(entry));
+
+    // Totals only for tasks that can be shown: the open sessions' tasks and
+    // the first distinct tasks of the history, never the whole window.
+    std::vector<QString> wanted;
+    std::set<QString> openTasks;
+    for (const TimerSession& s : sessions_)
+        openTasks.insert(s.taskId);
+    for (const RecentTaskItem& item : entries)
+        if (!item.taskId.isEmpty() &&
+            (wanted.size() < kMostRecentTasks || openTasks.count(item.taskId)))
+            if (std::find(wanted.begin(), wanted.end(), item.taskId) == wanted.end())
+                wanted.push_back(item.taskId);
+    std::map<QString, TaskTotals> totals = co_await fetchJobTasksConcurrently(wanted);
+    if (generation != signInGeneration_)
+        co_return;
+
+    const std::set<QString> requested(wanted.begin(), wanted.end());
+    std::map<QString, size_t> indexByTask;
+    for (size_t i = 0; i < entries.size(); ++i)
+        indexByTask.emplace(entries[i].taskId, i);
+    const auto applyTotals = [&](RecentTaskItem& item) {
+        const auto t = totals.find(item.taskId);
+        item.todayTrackedSecs = t == totals.end() ? 0 : t->second.today;
+        item.totalTrackedSecs = t == totals.end() ? 0 : t->second.total;
+    };
+
+    // Open sessions first, one per task, in the order of the sessions now.
+    std::vector<TimerSession> kept;
+    std::set<QString> keptTasks;
+    for (const TimerSession& s : sessions_)
+        if (keptTasks.insert(s.taskId).second)
+            kept.push_back(s);
+
+    std::vector<RecentTaskItem> result;
+    std::set<QString> shown;
+    for (const TimerSession& s : kept) {
+        if (const auto it = indexByTask.find(s.taskId); it != indexByTask.end()) {
+            RecentTaskItem item = entries[it->second];
+            if (!requested.count(item.taskId) && !item.taskId.isEmpty()) {
+                // A session opened while the totals were loading.
+                std::vector<QString> one{item.taskId};
+                const auto late = co_await fetchJobTasksConcurrently(one);
+                totals.insert(late.begin(), late.end());
+            }
+            applyTotals(item);
+            result.push_back(std::move(item));
+        } else {
+            RecentTaskItem item;
+            item.clientId = s.clientId;
+            item.jobId = s.jobId;
+            item.taskId = s.taskId;
+            item.clientName = s.clientDisplayName;
+            item.jobTitle = s.jobTitle;
+            item.jobNumber = s.jobNumber;
+            item.projectNumber = s.projectNumber;
+            item.taskTitle = s.taskTitle;
+            item.clientInitials = s.clientInitials;
+            item.clientColorHex = s.clientColorHex;
+            item.roundDirection = s.timeRoundDirection;
+            item.roundValue = s.timeRoundValue;
+            std::optional<JobTaskDTO> task;
+            try {
+                task = co_await api_.fetchJobTask(s.taskId, false);
+            } catch (...) {
+            }
+            if (task) {
+                item.todayTrackedSecs = task->roundedTodaySeconds.value_or(0);
+                item.totalTrackedSecs = task->roundedTotalSeconds.value_or(0);
+            }
+            result.push_back(std::move(item));
+        }
+        shown.insert(s.taskId);
+    }
+    if (generation != signInGeneration_)
+        co_return;
+    for (RecentTaskItem& item : entries) {
+        if (result.size() >= kMostRecentTasks)
+            break;
+        if (shown.count(item.taskId))
+            continue;
+        shown.insert(item.taskId);
+        applyTotals(item);
+        result.push_back(item);
+    }
+    if (result.size() > kMostRecentTasks)
+        result.resize(kMostRecentTasks);
+    setRecentTasks(std::move(result));
+    saveDashboardAggregatesCache();
 }
 
 } // namespace orvane

@@ -1,8 +1,5 @@
 #pragma once
 
-#include <QCoreApplication>
-#include <QTimer>
-
 #include <QCoroTask>
 
 #include <coroutine>
@@ -65,10 +62,11 @@ public:
         flight->done = true;
         if (current_ == flight)
             current_.reset();
-        // Waiters resume from the event loop, after this run has returned.
-        for (const std::coroutine_handle<> waiter : flight->waiters)
-            QTimer::singleShot(0, QCoreApplication::instance(), [waiter] { waiter.resume(); });
+        // Waiters go on right away, each up to its next wait.
+        const auto waiters = std::move(flight->waiters);
         flight->waiters.clear();
+        for (const std::coroutine_handle<> waiter : waiters)
+            waiter.resume();
         co_return outcome(*flight);
     }
 
