@@ -62,6 +62,7 @@ OSStatus InMemoryKeychain::remove(const KeychainQuery& query) {
     if (const auto failure = takeFailure(Operation::Remove)) {
         status = *failure;
     } else {
+        std::erase_if(stored_, [&](const Stored& s) { return matches(s.item, query); });
         const auto removed =
             std::erase_if(items_, [&](const KeychainItem& i) { return matches(i, query); });
         if (removed > 0)

@@ -18,6 +18,8 @@ const SecretSchema* schema() {
                                        {"service", SECRET_SCHEMA_ATTRIBUTE_STRING},
                                        {"account", SECRET_SCHEMA_ATTRIBUTE_STRING},
                                        {"synchronizable", SECRET_SCHEMA_ATTRIBUTE_STRING},
+                                       {"protection", SECRET_SCHEMA_ATTRIBUTE_STRING},
+                                       {"enrollment", SECRET_SCHEMA_ATTRIBUTE_STRING},
                                        {nullptr, SECRET_SCHEMA_ATTRIBUTE_STRING},
                                    },
                                    0,
@@ -121,6 +123,12 @@ OSStatus SecretServiceKeychain::add(const KeychainItem& item) {
     if (!collection || secret_collection_get_locked(collection.get()))
         return KeychainStatus::InteractionNotAllowed;
 
+    if (item.biometryCurrentSet) {
+        g_hash_table_insert(attributes.get(), g_strdup("protection"),
+                            g_strdup("biometry-current-set"));
+        g_hash_table_insert(attributes.get(), g_strdup("enrollment"),
+                            g_strdup(Biometrics::shared().enrollmentState().toHex().constData()));
+    }
     SecretValue* value =
         secret_value_new(item.value.constData(), item.value.size(), "application/octet-stream");
     const QByteArray label =

@@ -243,21 +243,19 @@ double Decoder::decodeDouble() const {
 KeyedContainer::KeyedContainer(const QJsonObject& object, QString codingPath, bool convertKeys)
     : path_(std::move(codingPath)), convertKeys_(convertKeys) {
     entries_.reserve(static_cast<size_t>(object.size()));
+    index_.reserve(object.size());
     for (auto it = object.begin(); it != object.end(); ++it) {
         QString key = convertKeys ? convertFromSnakeCase(it.key()) : it.key();
-        bool duplicate = false;
-        for (const auto& entry : entries_)
-            duplicate = duplicate || entry.first == key;
-        if (!duplicate)
-            entries_.emplace_back(std::move(key), it.value());
+        if (index_.contains(key))
+            continue; // two wire keys met after conversion: the first one stays
+        index_.insert(key, entries_.size());
+        entries_.emplace_back(std::move(key), it.value());
     }
 }
 
 const QJsonValue* KeyedContainer::find(const QString& key) const {
-    for (const auto& entry : entries_)
-        if (entry.first == key)
-            return &entry.second;
-    return nullptr;
+    const auto it = index_.constFind(key);
+    return it == index_.cend() ? nullptr : &entries_[*it].second;
 }
 
 bool KeyedContainer::isNil(const QString& key) const {

@@ -3,6 +3,7 @@
 #include "platform/error.h"
 
 #include <QByteArray>
+#include <QHash>
 #include <QJsonArray>
 #include <QJsonObject>
 #include <QJsonValue>
@@ -127,6 +128,7 @@ private:
     QString pathFor(const QString& key) const;
 
     std::vector<std::pair<QString, QJsonValue>> entries_;
+    QHash<QString, size_t> index_; // key → position in entries_, so lookups stay O(1)
     QString path_;
     bool convertKeys_;
 };

@@ -85,6 +85,7 @@ QCoro::Task<void> AppStore::login(QString email, QString password, std::optional
     const QString useEmail = twoFactorPendingEmail_.value_or(email);
     const QString usePassword = twoFactorPendingPassword_.value_or(password);
     const bool wasCodeStep = twoFactorPendingEmail_.has_value();
+    const quint64 signOuts = signOutCount_;
 
     const QString deviceName = co_await hostName();
 
@@ -102,6 +103,10 @@ QCoro::Task<void> AppStore::login(QString email, QString password, std::optional
     } catch (...) {
         error = std::current_exception();
     }
+    // A sign-out while the service was asked (say, of the biometric sign-in
+    // this attempt belongs to) ends the attempt: it writes nothing.
+    if (signOuts != signOutCount_)
+        co_return;
     if (reply) {
         co_await completeLogin(*reply, useEmail, usePassword);
         co_return;

@@ -25,8 +25,9 @@ template <class T = void> class SingleFlight {
         std::vector<std::coroutine_handle<>> waiters;
     };
 
+    // Holds no ownership: g++ 12 may destroy a temporary awaiter twice.
     struct Join {
-        std::shared_ptr<Flight> flight;
+        Flight* flight;
         bool await_ready() const noexcept { return flight->done; }
         void await_suspend(std::coroutine_handle<> handle) { flight->waiters.push_back(handle); }
         void await_resume() const noexcept {}
@@ -43,13 +44,22 @@ public:
     bool inFlight() const { return current_ != nullptr; }
 
     QCoro::Task<T> run(std::function<QCoro::Task<T>()> body) {
-        if (current_) {
-            const std::shared_ptr<Flight> flight = current_;
-            co_await Join{flight};
-            co_return outcome(*flight);
-        }
-        const auto flight = std::make_shared<Flight>();
-        current_ = flight;
+        if (current_)
+            return join(current_);
+        current_ = std::make_shared<Flight>();
+        return lead(current_, std::move(body));
+    }
+
+    // Forgets the run in flight: the next caller starts a new one.
+    void reset() { current_.reset(); }
+
+private:
+    static QCoro::Task<T> join(std::shared_ptr<Flight> flight) {
+        co_await Join{flight.get()};
+        co_return outcome(*flight);
+    }
+
+    QCoro::Task<T> lead(std::shared_ptr<Flight> flight, std::function<QCoro::Task<T>()> body) {
         try {
             if constexpr (std::is_void_v<T>) {
                 co_await body();
@@ -63,17 +73,13 @@ public:
         if (current_ == flight)
             current_.reset();
         // Waiters go on right away, each up to its next wait.
-        const auto waiters = std::move(flight->waiters);
-        flight->waiters.clear();
+        std::vector<std::coroutine_handle<>> waiters;
+        waiters.swap(flight->waiters);
         for (const std::coroutine_handle<> waiter : waiters)
             waiter.resume();
         co_return outcome(*flight);
     }
 
-    // Forgets the run in flight: the next caller starts a new one.
-    void reset() { current_.reset(); }
-
-private:
     std::shared_ptr<Flight> current_;
 };
 
