@@ -1,5 +1,7 @@
 #include "store/app_store.h"
 
+#include "store/error_text.h"
+
 #include "platform/clock.h"
 #include "platform/user_defaults.h"
 #include "store/time_money_helpers.h"
@@ -23,20 +25,6 @@ constexpr qint64 kDefaultDailyTargetSecs = 28800;
 
 // Seconds since 1 January 2001 UTC, the reference date of the cache's dates.
 const QDateTime kReferenceDate(QDate(2001, 1, 1), QTime(0, 0), Qt::UTC);
-
-QString describe(const std::exception_ptr& error) {
-    try {
-        std::rethrow_exception(error);
-    } catch (const Error& e) {
-        if (const QString text = e.localizedDescription(); !text.isEmpty())
-            return text;
-        return QString::fromUtf8(e.what());
-    } catch (const std::exception& e) {
-        return QString::fromUtf8(e.what());
-    } catch (...) {
-    }
-    return QStringLiteral("Unbekannter Fehler");
-}
 
 std::optional<qint64> roundHalfAway(double value) {
     return wire::roundToInt64(value);
@@ -229,7 +217,7 @@ QCoro::Task<void> AppStore::loadClients() {
     if (generation != signInGeneration_)
         co_return;
     setClients({});
-    setClientsFetchError(describe(error));
+    setClientsFetchError(describeError(error));
 }
 
 QCoro::Task<std::optional<QImage>> AppStore::loadAvatarImage(QUrl url) {

@@ -1,5 +1,7 @@
 #include "store/app_store.h"
 
+#include "store/error_text.h"
+
 #include "platform/biometrics.h"
 #include "platform/haptics.h"
 #include "platform/user_defaults.h"
@@ -18,31 +20,6 @@ namespace {
 
 platform::UserDefaults& defaults() {
     return platform::UserDefaults::standard();
-}
-
-QString describe(const std::exception_ptr& error) {
-    try {
-        std::rethrow_exception(error);
-    } catch (const OrvaneAPIError& e) {
-        return e.kind() == OrvaneAPIError::Kind::AccountNotReady ? e.messageText()
-                                                                 : e.localizedDescription();
-    } catch (const Error& e) {
-        return e.localizedDescription();
-    } catch (const std::exception& e) {
-        return QString::fromUtf8(e.what());
-    } catch (...) {
-    }
-    return QStringLiteral("Unbekannter Fehler");
-}
-
-std::optional<OrvaneAPIError> apiError(const std::exception_ptr& error) {
-    try {
-        std::rethrow_exception(error);
-    } catch (const OrvaneAPIError& e) {
-        return e;
-    } catch (...) {
-    }
-    return std::nullopt;
 }
 
 bool isSixDigitCode(const QString& code) {
@@ -120,7 +97,7 @@ QCoro::Task<void> AppStore::login(QString email, QString password, std::optional
         setTwoFactorPendingEmail(std::nullopt);
         setTwoFactorPendingPassword(std::nullopt);
     }
-    setLoginError(describe(error));
+    setLoginError(describeError(error));
 }
 
 QCoro::Task<void> AppStore::completeLogin(LoginSuccessDTO reply, QString email,
@@ -233,7 +210,7 @@ QCoro::Task<void> AppStore::performBiometricLogin(bool interactive) {
                 co_await biometricFallbackAfterRefusedToken(payload->email, payload->password,
                                                             signOuts);
             else
-                setLoginError(describe(error));
+                setLoginError(describeError(error));
         }
         if (!cancelled())
             syncBiometricKeychainFlag();

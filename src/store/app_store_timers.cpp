@@ -1,5 +1,7 @@
 #include "store/app_store.h"
 
+#include "store/error_text.h"
+
 #include "platform/clock.h"
 #include "platform/haptics.h"
 #include "store/stopped_session_record.h"
@@ -21,28 +23,6 @@ std::set<QString> serverIds(const std::vector<TimerSession>& sessions) {
         if (const QString id = s.jobTimeServerId.trimmed(); !id.isEmpty())
             ids.insert(id);
     return ids;
-}
-
-std::optional<OrvaneAPIError> apiError(const std::exception_ptr& error) {
-    try {
-        std::rethrow_exception(error);
-    } catch (const OrvaneAPIError& e) {
-        return e;
-    } catch (...) {
-    }
-    return std::nullopt;
-}
-
-QString describe(const std::exception_ptr& error) {
-    try {
-        std::rethrow_exception(error);
-    } catch (const Error& e) {
-        return e.localizedDescription();
-    } catch (const std::exception& e) {
-        return QString::fromUtf8(e.what());
-    } catch (...) {
-    }
-    return QStringLiteral("Unbekannter Fehler");
 }
 
 qint64 bookedSecsExcluding(const std::vector<JobTimeCompactDTO>& entries, const QString& excluded) {
@@ -261,7 +241,7 @@ QCoro::Task<std::optional<QUuid>> AppStore::startFromRecentTask(RecentTaskItem i
     }
     if (error) {
         co_await handleAccountNotReady(error);
-        setLoginError(describe(error));
+        setLoginError(describeError(error));
         co_return std::nullopt;
     }
     co_return co_await requestStart(pick->client, pick->job, pick->task);
@@ -323,7 +303,7 @@ QCoro::Task<std::optional<QUuid>> AppStore::startSession(ClientDTO client, JobDT
         co_return std::nullopt;
     if (error) {
         co_await handleAccountNotReady(error);
-        setLoginError(describe(error));
+        setLoginError(describeError(error));
         co_return std::nullopt;
     }
     const auto start = parseServerDate(reply->startTime);
@@ -380,7 +360,7 @@ QCoro::Task<std::optional<QUuid>> AppStore::startSession(RecentTaskItem item) {
         co_return std::nullopt;
     if (error) {
         co_await handleAccountNotReady(error);
-        setLoginError(describe(error));
+        setLoginError(describeError(error));
         co_return std::nullopt;
     }
     const auto start = parseServerDate(reply->startTime);
@@ -492,7 +472,7 @@ QCoro::Task<void> AppStore::stopSession(QUuid id) {
             co_return;
         }
         co_await handleAccountNotReady(error);
-        setLoginError(describe(error));
+        setLoginError(describeError(error));
         co_return;
     }
     const std::optional<QString> direction =

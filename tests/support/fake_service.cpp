@@ -26,6 +26,9 @@ FakeService::FakeService() : server_(std::make_unique<httplib::Server>()) {
     server_->Patch(".*", dispatch);
     server_->Delete(".*", dispatch);
     server_->Options(".*", dispatch);
+    // One request per connection: a kept-alive client connection would make
+    // stop() wait out the keep-alive time.
+    server_->set_keep_alive_max_count(1);
     port_ = server_->bind_to_any_port("127.0.0.1");
     if (port_ <= 0)
         throw std::runtime_error("fake service: cannot bind 127.0.0.1");
