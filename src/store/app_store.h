@@ -291,6 +291,13 @@ private:
                                                          quint64 signOuts);
     void forgetBiometricSignIn();
     void appendStartedSession(TimerSession session);
+    struct StartedJobTime {
+        JobTimeCompactDTO reply;
+        QDateTime start;
+    };
+    // Starts a job time; failures end up in loginError.
+    QCoro::Task<std::optional<StartedJobTime>> startJobTimeOnService(QString clientId,
+                                                                     QString jobTaskId);
     void removeSession(const QUuid& id);
     // Runs `work` as a task of its own once the current operation has returned.
     void spawn(std::function<QCoro::Task<void>()> work);

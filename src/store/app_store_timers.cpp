@@ -284,23 +284,18 @@ void AppStore::appendStartedSession(TimerSession session) {
     updateTickTimer();
 }
 
-QCoro::Task<std::optional<QUuid>> AppStore::startSession(ClientDTO client, JobDTO job,
-                                                         JobTaskDTO task) {
-    if (startGateRefuses())
-        co_return std::nullopt;
-    const QString displayName = client.customerName
-                                    ? *client.customerName
-                                    : client.companyName.value_or(QStringLiteral("Kunde"));
+QCoro::Task<std::optional<AppStore::StartedJobTime>>
+AppStore::startJobTimeOnService(QString clientId, QString jobTaskId) {
     const quint64 generation = signInGeneration_;
     std::optional<JobTimeCompactDTO> reply;
     std::exception_ptr error;
     try {
-        reply = co_await api_.startJobTime(client.id, task.id, std::nullopt);
+        reply = co_await api_.startJobTime(clientId, jobTaskId, std::nullopt);
     } catch (...) {
         error = std::current_exception();
     }
     if (generation != signInGeneration_)
-        co_return std::nullopt;
+        co_return std::nullopt; // signed out meanwhile
     if (error) {
         co_await handleAccountNotReady(error);
         setLoginError(describeError(error));
@@ -308,13 +303,30 @@ QCoro::Task<std::optional<QUuid>> AppStore::startSession(ClientDTO client, JobDT
     }
     const auto start = parseServerDate(reply->startTime);
     if (!start) {
+        // The job time runs on the service; the next read-back brings it in.
         setLoginError(QStringLiteral("Start-Zeitpunkt vom Server konnte nicht gelesen werden."));
         co_return std::nullopt;
     }
+    co_return StartedJobTime{std::move(*reply), *start};
+}
+
+QCoro::Task<std::optional<QUuid>> AppStore::startSession(ClientDTO client, JobDTO job,
+                                                         JobTaskDTO task) {
+    if (startGateRefuses())
+        co_return std::nullopt;
+    const QString displayName = client.customerName
+                                    ? *client.customerName
+                                    : client.companyName.value_or(QStringLiteral("Kunde"));
+    const std::optional<StartedJobTime> started =
+        co_await startJobTimeOnService(client.id, task.id);
+    if (!started)
+        co_return std::nullopt;
+    const JobTimeCompactDTO& reply = started->reply;
+    const QDateTime& start = started->start;
     const qint64 budget = decimalHoursToSecs(task.scheduledTime);
     TimerSession s;
-    s.id = stableUUID(reply->id);
-    s.jobTimeServerId = reply->id;
+    s.id = stableUUID(reply.id);
+    s.jobTimeServerId = reply.id;
     s.clientId = client.id;
     s.clientDisplayName = displayName;
     s.clientInitials = clientInitials(displayName);
@@ -325,17 +337,17 @@ QCoro::Task<std::optional<QUuid>> AppStore::startSession(ClientDTO client, JobDT
     s.projectNumber = job.project ? job.project->projectNumber : std::nullopt;
     s.taskId = task.id;
     s.taskTitle = task.title.value_or(QString());
-    s.startedAt = *start;
+    s.startedAt = start;
     s.budgetSecs = budget;
     s.trackedBeforeSecs =
-        budget >= 1 && task.jobTimes ? bookedSecsExcluding(*task.jobTimes, reply->id) : 0;
-    s.timeRoundDirection = reply->roundDirection;
-    s.timeRoundValue = reply->roundValue;
+        budget >= 1 && task.jobTimes ? bookedSecsExcluding(*task.jobTimes, reply.id) : 0;
+    s.timeRoundDirection = reply.roundDirection;
+    s.timeRoundValue = reply.roundValue;
     const QUuid id = s.id;
     appendStartedSession(std::move(s));
     setLoginError(std::nullopt);
     if (budget >= 1 && !task.jobTimes)
-        spawn([this, id, taskId = task.id, jobTimeId = reply->id] {
+        spawn([this, id, taskId = task.id, jobTimeId = reply.id] {
             return loadTrackedBeforeSecs(id, taskId, jobTimeId);
         });
     spawn([this] { return refreshAfterSessionChange(); });
@@ -348,31 +360,17 @@ QCoro::Task<std::optional<QUuid>> AppStore::startSession(RecentTaskItem item) {
                                      "aus „Neue Session“ starten."));
         co_return std::nullopt;
     }
-    const quint64 generation = signInGeneration_;
-    std::optional<JobTimeCompactDTO> reply;
-    std::exception_ptr error;
-    try {
-        reply = co_await api_.startJobTime(item.clientId, item.taskId, std::nullopt);
-    } catch (...) {
-        error = std::current_exception();
-    }
-    if (generation != signInGeneration_)
+    const std::optional<StartedJobTime> started =
+        co_await startJobTimeOnService(item.clientId, item.taskId);
+    if (!started)
         co_return std::nullopt;
-    if (error) {
-        co_await handleAccountNotReady(error);
-        setLoginError(describeError(error));
-        co_return std::nullopt;
-    }
-    const auto start = parseServerDate(reply->startTime);
-    if (!start) {
-        setLoginError(QStringLiteral("Start-Zeitpunkt vom Server konnte nicht gelesen werden."));
-        co_return std::nullopt;
-    }
+    const JobTimeCompactDTO& reply = started->reply;
+    const QDateTime& start = started->start;
     const qint64 budget =
-        reply->jobTask ? decimalHoursToSecs(reply->jobTask->scheduledTime) : qint64{0};
+        reply.jobTask ? decimalHoursToSecs(reply.jobTask->scheduledTime) : qint64{0};
     TimerSession s;
-    s.id = stableUUID(reply->id);
-    s.jobTimeServerId = reply->id;
+    s.id = stableUUID(reply.id);
+    s.jobTimeServerId = reply.id;
     s.clientId = item.clientId;
     s.clientDisplayName = item.clientName;
     s.clientInitials = item.clientInitials;
@@ -383,14 +381,14 @@ QCoro::Task<std::optional<QUuid>> AppStore::startSession(RecentTaskItem item) {
     s.projectNumber = item.projectNumber;
     s.taskId = item.taskId;
     s.taskTitle = item.taskTitle;
-    s.startedAt = *start;
+    s.startedAt = start;
     s.budgetSecs = budget;
-    s.timeRoundDirection = reply->roundDirection;
-    s.timeRoundValue = reply->roundValue;
+    s.timeRoundDirection = reply.roundDirection;
+    s.timeRoundValue = reply.roundValue;
     const QUuid id = s.id;
     appendStartedSession(std::move(s));
     if (budget >= 1)
-        spawn([this, id, taskId = item.taskId, jobTimeId = reply->id] {
+        spawn([this, id, taskId = item.taskId, jobTimeId = reply.id] {
             return loadTrackedBeforeSecs(id, taskId, jobTimeId);
         });
     spawn([this] { return refreshAfterSessionChange(); });
