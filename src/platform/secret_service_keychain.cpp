@@ -47,10 +47,10 @@ struct ErrorHolder {
     }
 };
 
-struct ItemList {
-    GList* list = nullptr;
-    ~ItemList() { g_list_free_full(list, g_object_unref); }
+struct ItemListFree {
+    void operator()(GList* list) const { g_list_free_full(list, g_object_unref); }
 };
+using ItemList = std::unique_ptr<GList, ItemListFree>;
 
 using Attributes = std::unique_ptr<GHashTable, decltype(&g_hash_table_unref)>;
 
@@ -72,6 +72,33 @@ GObjectPtr<SecretService> openService(QString& lastError) {
     if (!service && error.error)
         lastError = QString::fromUtf8(error.error->message);
     return GObjectPtr<SecretService>(service);
+}
+
+// The items under one service, account and synchronizable flag.
+struct Search {
+    OSStatus status = KeychainStatus::Success;
+    GObjectPtr<SecretService> service;
+    Attributes attributes{nullptr, &g_hash_table_unref};
+    ItemList found;
+};
+
+Search search(const QString& service, const QString& account, bool synchronizable,
+              SecretSearchFlags flags, QString& lastError) {
+    Search result;
+    result.service = openService(lastError);
+    if (!result.service) {
+        result.status = KeychainStatus::InteractionNotAllowed;
+        return result;
+    }
+    result.attributes = attributesFor(service, account, synchronizable);
+    ErrorHolder error;
+    result.found.reset(secret_service_search_sync(
+        result.service.get(), schema(), result.attributes.get(), flags, nullptr, error.out()));
+    if (error.error) {
+        lastError = QString::fromUtf8(error.error->message);
+        result.status = KeychainStatus::InternalComponent;
+    }
+    return result;
 }
 
 } // namespace
@@ -101,24 +128,18 @@ QString SecretServiceKeychain::errorMessage(OSStatus status) const {
 }
 
 OSStatus SecretServiceKeychain::add(const KeychainItem& item) {
-    auto service = openService(lastError_);
-    if (!service)
-        return KeychainStatus::InteractionNotAllowed;
-    const Attributes attributes = attributesFor(item.service, item.account, item.synchronizable);
-
-    ErrorHolder error;
-    ItemList existing;
-    existing.list = secret_service_search_sync(service.get(), schema(), attributes.get(),
-                                               SECRET_SEARCH_ALL, nullptr, error.out());
-    if (error.error) {
-        lastError_ = QString::fromUtf8(error.error->message);
-        return KeychainStatus::InternalComponent;
-    }
-    if (existing.list)
+    Search existing =
+        search(item.service, item.account, item.synchronizable, SECRET_SEARCH_ALL, lastError_);
+    if (existing.status != KeychainStatus::Success)
+        return existing.status;
+    if (existing.found)
         return KeychainStatus::DuplicateItem;
+    SecretService* service = existing.service.get();
+    const Attributes& attributes = existing.attributes;
+    ErrorHolder error;
 
     GObjectPtr<SecretCollection> collection(secret_collection_for_alias_sync(
-        service.get(), SECRET_COLLECTION_DEFAULT, SECRET_COLLECTION_NONE, nullptr, error.out()));
+        service, SECRET_COLLECTION_DEFAULT, SECRET_COLLECTION_NONE, nullptr, error.out()));
     // No default keyring, or a locked one: making or opening it would prompt.
     if (!collection || secret_collection_get_locked(collection.get()))
         return KeychainStatus::InteractionNotAllowed;
@@ -145,22 +166,14 @@ OSStatus SecretServiceKeychain::add(const KeychainItem& item) {
 }
 
 OSStatus SecretServiceKeychain::copyMatching(const KeychainQuery& query, QByteArray* value) {
-    auto service = openService(lastError_);
-    if (!service)
-        return KeychainStatus::InteractionNotAllowed;
-    const Attributes attributes =
-        attributesFor(query.service, query.account, query.synchronizable.value_or(false));
-    ErrorHolder error;
-    ItemList found;
-    found.list = secret_service_search_sync(service.get(), schema(), attributes.get(),
-                                            SECRET_SEARCH_NONE, nullptr, error.out());
-    if (error.error) {
-        lastError_ = QString::fromUtf8(error.error->message);
-        return KeychainStatus::InternalComponent;
-    }
-    if (!found.list)
+    const Search found = search(query.service, query.account, query.synchronizable.value_or(false),
+                                SECRET_SEARCH_NONE, lastError_);
+    if (found.status != KeychainStatus::Success)
+        return found.status;
+    if (!found.found)
         return KeychainStatus::ItemNotFound;
-    auto* item = static_cast<SecretItem*>(found.list->data);
+    auto* item = static_cast<SecretItem*>(found.found->data);
+    ErrorHolder error;
     if (secret_item_get_locked(item))
         return KeychainStatus::InteractionNotAllowed;
     if (GHashTable* stored = secret_item_get_attributes(item)) {
@@ -194,22 +207,14 @@ OSStatus SecretServiceKeychain::copyMatching(const KeychainQuery& query, QByteAr
 }
 
 OSStatus SecretServiceKeychain::remove(const KeychainQuery& query) {
-    auto service = openService(lastError_);
-    if (!service)
-        return KeychainStatus::InteractionNotAllowed;
-    const Attributes attributes =
-        attributesFor(query.service, query.account, query.synchronizable.value_or(false));
-    ErrorHolder error;
-    ItemList found;
-    found.list = secret_service_search_sync(service.get(), schema(), attributes.get(),
-                                            SECRET_SEARCH_ALL, nullptr, error.out());
-    if (error.error) {
-        lastError_ = QString::fromUtf8(error.error->message);
-        return KeychainStatus::InternalComponent;
-    }
-    if (!found.list)
+    const Search found = search(query.service, query.account, query.synchronizable.value_or(false),
+                                SECRET_SEARCH_ALL, lastError_);
+    if (found.status != KeychainStatus::Success)
+        return found.status;
+    if (!found.found)
         return KeychainStatus::ItemNotFound;
-    for (GList* node = found.list; node; node = node->next) {
+    ErrorHolder error;
+    for (GList* node = found.found.get(); node; node = node->next) {
         auto* item = static_cast<SecretItem*>(node->data);
         if (secret_item_get_locked(item))
             return KeychainStatus::InteractionNotAllowed;
