@@ -20,7 +20,6 @@ namespace {
 struct DeleteLater {
     void operator()(QNetworkReply* reply) const { reply->deleteLater(); }
 };
-using ReplyHandle = std::unique_ptr<QNetworkReply, DeleteLater>;
 
 // Characters that may stand in a URL path as they are; "/" separates segments.
 const QByteArray kPathAllowed = "/!$&'()*+,;=:@-._~";
@@ -42,14 +41,21 @@ int effectivePort(const QUrl& url) {
     return url.port(url.scheme().compare(u"https", Qt::CaseInsensitive) == 0 ? 443 : 80);
 }
 
+bool sameOrigin(const QUrl& a, const QUrl& b) {
+    return !a.host().isEmpty() && a.scheme().compare(b.scheme(), Qt::CaseInsensitive) == 0 &&
+           a.host().compare(b.host(), Qt::CaseInsensitive) == 0 &&
+           effectivePort(a) == effectivePort(b);
+}
+
 // The token goes only to the service itself, never to a foreign host or
 // over another scheme.
 bool sameOriginAsService(const QUrl& url) {
     const QUrl service(OrvaneAPIConfig::baseURLString(), QUrl::StrictMode);
-    return service.isValid() && !service.host().isEmpty() &&
-           url.scheme().compare(service.scheme(), Qt::CaseInsensitive) == 0 &&
-           url.host().compare(service.host(), Qt::CaseInsensitive) == 0 &&
-           effectivePort(url) == effectivePort(service);
+    return service.isValid() && sameOrigin(service, url);
+}
+
+bool isRedirect(int status) {
+    return status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
 }
 
 bool mentionsAlreadyStopped(const QString& text) {
@@ -94,6 +100,41 @@ QNetworkReply* OrvaneAPIClient::send(const QNetworkRequest& request, const QByte
     QNetworkReply* reply = session().send(request, method, body);
     inFlight_.emplace_back(reply);
     return reply;
+}
+
+// Qt follows a redirect with every header of the original request, so the
+// bearer token would travel to whatever host the redirect names. A request
+// that carries the token follows its redirects here instead: the token stays
+// on its own origin and is dropped at the first hop to another one. A hop from
+// https to http is not followed (the 3xx answer is returned), as the session's
+// own policy would do.
+QCoro::Task<std::shared_ptr<QNetworkReply>>
+OrvaneAPIClient::sendAndWait(QNetworkRequest request, QByteArray method, QByteArray body) {
+    for (int hopsLeft = request.maximumRedirectsAllowed();; --hopsLeft) {
+        const bool carriesToken = request.hasRawHeader("Authorization");
+        request.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
+                             carriesToken ? QVariant(QNetworkRequest::ManualRedirectPolicy)
+                                          : QVariant());
+        std::shared_ptr<QNetworkReply> reply(send(request, method, body), DeleteLater());
+        co_await qCoro(reply.get()).waitForFinished();
+        const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+        const QUrl location = reply->attribute(QNetworkRequest::RedirectionTargetAttribute).toUrl();
+        if (!carriesToken || !isRedirect(status) || location.isEmpty() || hopsLeft <= 0)
+            co_return reply;
+        const QUrl from = request.url();
+        const QUrl target = from.resolved(location);
+        if (from.scheme() == u"https" && target.scheme() != u"https")
+            co_return reply;
+        if (status == 303 ? method != "HEAD"
+                          : (status == 301 || status == 302) && method == "POST") {
+            method = "GET";
+            body.clear();
+            request.setRawHeader("Content-Type", QByteArray());
+        }
+        if (!sameOrigin(target, from))
+            request.setRawHeader("Authorization", QByteArray());
+        request.setUrl(target);
+    }
 }
 
 void OrvaneAPIClient::setToken(const std::optional<QString>& token) {
@@ -146,8 +187,7 @@ APIRequest OrvaneAPIClient::makeRequest(const QByteArray& method, const QString&
 }
 
 QCoro::Task<PerformResult> OrvaneAPIClient::perform(APIRequest request) {
-    ReplyHandle reply(send(request.request, request.method, request.body));
-    co_await qCoro(reply.get()).waitForFinished();
+    const auto reply = co_await sendAndWait(request.request, request.method, request.body);
     const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
     if (!status.isValid()) {
         if (reply->error() != QNetworkReply::NoError)
@@ -170,8 +210,9 @@ QCoro::Task<ImageDataResult> OrvaneAPIClient::fetchImageData(QUrl url, bool auth
     if (authorized && sameOriginAsService(url))
         if (const auto token = currentToken())
             request.setRawHeader("Authorization", "Bearer " + token->toUtf8());
-    ReplyHandle reply(send(request, "GET", {}));
-    co_await qCoro(reply.get()).waitForFinished();
+    const QByteArray method = "GET";
+    const QByteArray noBody;
+    const auto reply = co_await sendAndWait(request, method, noBody);
     const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
     if (!status.isValid() && reply->error() != QNetworkReply::NoError)
         throw TransportError(reply->error(), platform::HttpSession::timedOut(reply.get()));

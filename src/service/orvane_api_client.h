@@ -19,6 +19,7 @@
 
 #include <QCoroTask>
 
+#include <memory>
 #include <optional>
 #include <utility>
 #include <vector>
@@ -125,6 +126,10 @@ public:
 private:
     QNetworkReply* send(const QNetworkRequest& request, const QByteArray& method,
                         const QByteArray& body);
+    // Sends and waits for the answer. A request that carries the bearer token
+    // follows its redirects here, so that the token never leaves its origin.
+    QCoro::Task<std::shared_ptr<QNetworkReply>> sendAndWait(QNetworkRequest request,
+                                                            QByteArray method, QByteArray body);
 
     std::vector<QPointer<QNetworkReply>> inFlight_;
     bool closed_ = false;
