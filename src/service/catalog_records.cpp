@@ -17,6 +17,10 @@ std::optional<QString> textWithAlternate(const KeyedContainer& c, const char* ke
 std::optional<QString> text(const KeyedContainer& c, const char* key) {
     return c.decodeLenientString(QLatin1String(key));
 }
+
+std::optional<QString> reference(const KeyedContainer& c, const char* key) {
+    return c.decodeLenientReference(QLatin1String(key));
+}
 } // namespace
 
 ClientDTO ClientDTO::decode(const Decoder& decoder) {
@@ -42,7 +46,7 @@ ProjectDTO ProjectDTO::decode(const Decoder& decoder) {
     r.id = c.decodeID(QStringLiteral("id"));
     r.title = text(c, "title");
     r.projectNumber = text(c, "projectNumber");
-    r.clientId = text(c, "clientId");
+    r.clientId = reference(c, "clientId");
     r.completed = c.decodeIfPresent<bool>(QStringLiteral("completed"));
     return r;
 }
@@ -53,8 +57,8 @@ JobDTO JobDTO::decode(const Decoder& decoder) {
     r.id = c.decodeID(QStringLiteral("id"));
     r.title = text(c, "title");
     r.jobNumber = text(c, "jobNumber");
-    r.clientId = text(c, "clientId");
-    r.projectId = text(c, "projectId");
+    r.clientId = reference(c, "clientId");
+    r.projectId = reference(c, "projectId");
     r.archived = c.decodeIfPresent<bool>(QStringLiteral("archived"));
     r.client = c.decodeIfPresent<ClientDTO>(QStringLiteral("client"));
     r.project = c.decodeIfPresent<ProjectDTO>(QStringLiteral("project"));
@@ -86,7 +90,7 @@ JobTaskSnippet JobTaskSnippet::decode(const Decoder& decoder) {
     JobTaskSnippet r;
     r.id = c.decodeID(QStringLiteral("id"));
     r.title = text(c, "title");
-    r.jobId = text(c, "jobId");
+    r.jobId = reference(c, "jobId");
     r.jobNumber = text(c, "jobNumber");
     r.rate = text(c, "rate");
     r.scheduledTime = text(c, "scheduledTime");

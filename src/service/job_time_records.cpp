@@ -10,6 +10,10 @@ std::optional<QString> text(const KeyedContainer& c, const char* key) {
     return c.decodeLenientString(QLatin1String(key));
 }
 
+std::optional<QString> reference(const KeyedContainer& c, const char* key) {
+    return c.decodeLenientReference(QLatin1String(key));
+}
+
 // Whole seconds as a JSON number; a fraction is rounded, halves away from zero.
 std::optional<qint64> roundedSeconds(const KeyedContainer& c, const QString& key) {
     if (c.isNil(key))
@@ -33,8 +37,8 @@ JobTimeCompactDTO JobTimeCompactDTO::decode(const Decoder& decoder) {
     const KeyedContainer c = decoder.container();
     JobTimeCompactDTO r;
     r.id = c.decodeID(QStringLiteral("id"));
-    r.clientId = text(c, "clientId");
-    r.jobtaskId = text(c, "jobtaskId");
+    r.clientId = reference(c, "clientId");
+    r.jobtaskId = reference(c, "jobtaskId");
     r.startTime = text(c, "startTime");
     r.endTime = text(c, "endTime");
     r.billable = c.decodeIfPresent<bool>(QStringLiteral("billable"));
@@ -81,7 +85,7 @@ JobTaskDTO JobTaskDTO::decode(const Decoder& decoder) {
     const KeyedContainer c = decoder.container();
     JobTaskDTO r;
     r.id = c.decodeID(QStringLiteral("id"));
-    r.jobId = text(c, "jobId");
+    r.jobId = reference(c, "jobId");
     r.title = text(c, "title");
     r.rate = text(c, "rate");
     r.scheduledTime = text(c, "scheduledTime");

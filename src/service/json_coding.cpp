@@ -315,6 +315,13 @@ std::optional<QString> KeyedContainer::decodeLenientString(const QString& key) c
     return std::nullopt;
 }
 
+std::optional<QString> KeyedContainer::decodeLenientReference(const QString& key) const {
+    if (const QJsonValue* v = find(key))
+        if (const auto whole = exactInteger(*v))
+            return QString::number(*whole);
+    return decodeLenientString(key);
+}
+
 std::optional<qint64> KeyedContainer::decodeLenientInt(const QString& key) const {
     const QJsonValue* v = find(key);
     if (!v)

@@ -116,6 +116,10 @@ public:
     // Lenient readers.
     QString decodeID(const QString& key) const;
     std::optional<QString> decodeLenientString(const QString& key) const;
+    // A reference to another record: as decodeLenientString, but a whole
+    // number reads as its decimal text ("12", not "12.0"), the form every
+    // identifier is held in.
+    std::optional<QString> decodeLenientReference(const QString& key) const;
     std::optional<qint64> decodeLenientInt(const QString& key) const;
     std::optional<bool> decodeLenientBool(const QString& key) const;
     std::optional<bool> decodeLenientBool(const QStringList& keys) const;

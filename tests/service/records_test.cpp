@@ -353,7 +353,8 @@ TEST(JobRecords, DecodesClientAndProjectAndComparesEveryMember) {
         "project": {"id": 3, "project_number": "P-1", "completed": false}})");
     EXPECT_EQ(job.id, "5");
     EXPECT_EQ(str(job.jobNumber), "2024.0");
-    EXPECT_EQ(str(job.clientId), "12.0");
+    // A reference to another record keeps the form of an identifier.
+    EXPECT_EQ(str(job.clientId), "12");
     ASSERT_TRUE(job.client && job.project);
     EXPECT_EQ(str(job.client->companyName), "ACME");
     EXPECT_EQ(str(job.project->projectNumber), "P-1");
@@ -392,7 +393,7 @@ TEST(JobTaskRecords, DecodesJobAndJobTimesAndFailsOnOneBadJobTime) {
     ASSERT_EQ(ids(reply.data), (std::vector<std::string>{"7", "8"}));
     const JobTaskDTO& task = reply.data[0];
     EXPECT_EQ(std::tuple(str(task.jobId), str(task.title), str(task.rate), str(task.scheduledTime)),
-              std::tuple("5.0", "Design", "95.0", "10:00"));
+              std::tuple("5", "Design", "95.0", "10:00"));
     ASSERT_TRUE(task.job && task.jobTimes);
     EXPECT_EQ(ids(*task.jobTimes), std::vector<std::string>{"981"});
     EXPECT_EQ(reply.data[1].jobTimes, std::nullopt);
@@ -407,14 +408,14 @@ TEST(JobTaskRecords, DecodesJobAndJobTimesAndFailsOnOneBadJobTime) {
 // ---- Job times ----
 
 TEST(JobTimeRecords, DecodesARunningJobTime) {
-    const auto t = decode<JobTimeCompactDTO>(R"({"id": 981, "client_id": 12, "jobtask_id": "7",
+    const auto t = decode<JobTimeCompactDTO>(R"({"id": 981, "client_id": 12, "jobtask_id": 7.0,
         "start_time": "2026-03-02T08:15:00Z", "round_direction": "up",
         "job_task": {"id": 7, "job_number": "J-1", "rate": 95},
         "job": {"id": 5, "project_number": "P-1"},
         "client": {"id": 12, "companyname": "ignored", "customername": "Kunde", "hourly_rate": 80}})");
     EXPECT_EQ(t.id, "981");
     EXPECT_EQ(std::tuple(str(t.clientId), str(t.jobtaskId), str(t.startTime), str(t.endTime)),
-              std::tuple("12.0", "7", "2026-03-02T08:15:00Z", std::nullopt));
+              std::tuple("12", "7", "2026-03-02T08:15:00Z", std::nullopt));
     ASSERT_TRUE(t.jobTask && t.job && t.client);
     EXPECT_EQ(
         std::tuple(str(t.jobTask->rate), str(t.jobTask->jobNumber), str(t.job->projectNumber)),
