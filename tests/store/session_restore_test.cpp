@@ -3,14 +3,10 @@
 #include "store/app_store.h"
 #include "store/biometric_credential_store.h"
 #include "support/await.h"
-#include "support/fake_service.h"
-#include "support/fakes.h"
-#include "support/keychain_scope.h"
-#include "support/temp_user_defaults.h"
+#include "support/store_world.h"
 
 #include <QDeadlineTimer>
 #include <QJsonObject>
-#include <QTcpServer>
 
 #include <gtest/gtest.h>
 
@@ -35,14 +31,6 @@ const QString kPassword = QStringLiteral("geheim");
 const QString kToken = QStringLiteral("tok-r");
 const std::string kUser = R"({"id":1,"email":"a@b.de","first_name":"Ada"})";
 
-int closedPort() {
-    QTcpServer server;
-    server.listen(QHostAddress::LocalHost, 0);
-    const int port = server.serverPort();
-    server.close();
-    return port;
-}
-
 bool eventually(const std::function<bool()>& condition) {
     QDeadlineTimer deadline(5s);
     while (!condition() && !deadline.hasExpired())
@@ -52,26 +40,7 @@ bool eventually(const std::function<bool()>& condition) {
 
 // The service, the user defaults, the keyring, biometry and haptics of one
 // case; the store on demand.
-struct SessionWorld {
-    test::FakeService service;
-    test::TempUserDefaults defaults;
-    test::KeychainScope keychain;
-    test::FakeBiometrics biometrics;
-    test::FakeHaptics haptics;
-    std::unique_ptr<AppStore> storePtr;
-
-    SessionWorld() {
-        defaults->setString(QStringLiteral("orvane_api_base_url"), service.baseURL());
-    }
-    // Idle keep-alive connections would hold the service's shutdown back.
-    ~SessionWorld() { OrvaneAPIClient::session().manager().clearConnectionCache(); }
-
-    AppStore& store() {
-        if (!storePtr)
-            storePtr = std::make_unique<AppStore>();
-        return *storePtr;
-    }
-
+struct SessionWorld : test::StoreWorld {
     void restore(const QString& token) { test::await(store().restoreSession(token)); }
 
     // Signed in through a restore of `kToken`, the user as `kUser`.
@@ -81,31 +50,6 @@ struct SessionWorld {
         saveAuthToken(kToken);
         restore(kToken);
         ASSERT_TRUE(store().isLoggedIn());
-    }
-
-    std::size_t userRequests() const { return service.requestsTo("GET", "/api/user").size(); }
-
-    std::optional<QByteArray> item(const QString& itemService, const QString& account) {
-        for (const auto& i : keychain->items())
-            if (i.service == itemService && i.account == account)
-                return i.value;
-        return std::nullopt;
-    }
-    std::optional<QByteArray> storedToken() {
-        return item(authTokenService(), QString::fromLatin1(kAuthTokenAccount));
-    }
-    std::optional<QJsonObject> credentials() {
-        const auto value = item(BiometricCredentialStore::service(), QStringLiteral("credentials"));
-        if (!value)
-            return std::nullopt;
-        return QJsonDocument::fromJson(*value).object();
-    }
-    bool hasBackup() {
-        return item(BiometricCredentialStore::service(), QStringLiteral("credentials-pw-backup"))
-            .has_value();
-    }
-    bool credentialFlag() {
-        return defaults->boolValue(QLatin1String(kBiometricCredentialInKeychainKey));
     }
 
     void expectSignedOutSilently() {
@@ -155,8 +99,7 @@ TEST(SessionRestore, FailureDeletesTheTokenOnlyWhenTheServiceRefusedIt) {
         if (c.answer)
             w.service.on("GET", "/api/user", *c.answer);
         else
-            w.defaults->setString(QStringLiteral("orvane_api_base_url"),
-                                  QStringLiteral("http://127.0.0.1:%1").arg(closedPort()));
+            w.goOffline();
         saveAuthToken(kToken);
         const quint64 generation = w.store().signInGeneration();
         w.restore(kToken);

@@ -2,14 +2,10 @@
 #include "store/app_store.h"
 #include "store/biometric_credential_store.h"
 #include "support/await.h"
-#include "support/fake_service.h"
-#include "support/fakes.h"
-#include "support/keychain_scope.h"
-#include "support/temp_user_defaults.h"
+#include "support/store_world.h"
 
 #include <QJsonObject>
 #include <QSysInfo>
-#include <QTcpServer>
 
 #include <gtest/gtest.h>
 
@@ -45,39 +41,9 @@ QJsonObject body(const RecordedRequest& request) {
     return request.json().object();
 }
 
-int closedPort() {
-    QTcpServer server;
-    server.listen(QHostAddress::LocalHost, 0);
-    const int port = server.serverPort();
-    server.close();
-    return port;
-}
-
 // Everything a sign-in touches, fresh for one case: the service, the user
 // defaults, the keyring, the biometry and the haptics; the store on demand.
-struct SignInWorld {
-    test::FakeService service;
-    test::TempUserDefaults defaults;
-    test::KeychainScope keychain;
-    test::FakeBiometrics biometrics;
-    test::FakeHaptics haptics;
-    std::unique_ptr<AppStore> storePtr;
-
-    SignInWorld() { defaults->setString(QStringLiteral("orvane_api_base_url"), service.baseURL()); }
-    // Idle keep-alive connections would hold the service's shutdown back.
-    ~SignInWorld() { OrvaneAPIClient::session().manager().clearConnectionCache(); }
-
-    AppStore& store() {
-        if (!storePtr)
-            storePtr = std::make_unique<AppStore>();
-        return *storePtr;
-    }
-
-    void goOffline() {
-        defaults->setString(QStringLiteral("orvane_api_base_url"),
-                            QStringLiteral("http://127.0.0.1:%1").arg(closedPort()));
-    }
-
+struct SignInWorld : test::StoreWorld {
     void login(const QString& email, const QString& password,
                const std::optional<QString>& code = std::nullopt) {
         test::await(store().login(email, password, code));
@@ -92,30 +58,6 @@ struct SignInWorld {
     }
     QJsonObject lastLoginBody() const {
         return body(service.requestsTo("POST", "/api/auth/login").back());
-    }
-    std::size_t userRequests() const { return service.requestsTo("GET", "/api/user").size(); }
-
-    std::optional<QByteArray> item(const QString& itemService, const QString& account) {
-        for (const auto& i : keychain->items())
-            if (i.service == itemService && i.account == account)
-                return i.value;
-        return std::nullopt;
-    }
-    std::optional<QByteArray> storedToken() {
-        return item(authTokenService(), QString::fromLatin1(kAuthTokenAccount));
-    }
-    std::optional<QJsonObject> credentials() {
-        const auto value = item(BiometricCredentialStore::service(), QStringLiteral("credentials"));
-        if (!value)
-            return std::nullopt;
-        return QJsonDocument::fromJson(*value).object();
-    }
-    bool hasBackup() {
-        return item(BiometricCredentialStore::service(), QStringLiteral("credentials-pw-backup"))
-            .has_value();
-    }
-    bool credentialFlag() {
-        return defaults->boolValue(QLatin1String(kBiometricCredentialInKeychainKey));
     }
     std::optional<QJsonValue> rememberMeWritten() {
         return defaults->object(QStringLiteral("orvane_remember_me"));
