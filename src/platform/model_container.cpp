@@ -111,7 +111,13 @@ bool ModelContext::save() {
             return false;
         }
     }
-    return db.commit();
+    if (!db.commit()) {
+        // A commit that fails (a deferred constraint, a full disk) leaves the
+        // transaction open, and every later save would fail with it.
+        db.rollback();
+        return false;
+    }
+    return true;
 }
 
 } // namespace orvane::platform

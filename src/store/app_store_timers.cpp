@@ -66,12 +66,15 @@ AppStore::fetchJobTimesPage(QueryParameters filter, int page) {
 QCoro::Task<qint64> AppStore::fetchTrackedSecs(QString jobTaskId, QString excludingJobTimeId) {
     qint64 total = 0;
     const QueryParameters filter{{QStringLiteral("jobtask_id"), jobTaskId}};
+    // A service that keeps sending full pages without paging data must not
+    // keep us reading for ever: 100 pages are 10 000 job times of one task.
+    constexpr int kMostPages = 100;
     for (int page = 1;; ++page) {
         const PaginatedResponse<JobTimeCompactDTO> reply = co_await fetchJobTimesPage(filter, page);
         total += bookedSecsExcluding(reply.data, excludingJobTimeId);
         const bool full = reply.data.size() >= 100;
         const bool last = reply.meta && reply.meta->lastPage && page >= *reply.meta->lastPage;
-        if (!full || last)
+        if (!full || last || page >= kMostPages)
             co_return total;
     }
 }
@@ -432,6 +435,8 @@ QCoro::Task<std::optional<QUuid>> AppStore::stopAllAndStartPending() {
         }
     }
     setSessions({});
+    // The start names the new active session; a refused start leaves none.
+    setActiveSessionId(std::nullopt);
     updateTickTimer();
     setPendingPick(std::nullopt);
     setShowMultiTimerSheet(false);

@@ -1,0 +1,305 @@
+#include "store/app_store.h"
+#include "store/stopped_session_record.h"
+#include "support/await.h"
+#include "support/fake_service.h"
+#include "support/fakes.h"
+#include "support/keychain_scope.h"
+#include "support/temp_user_defaults.h"
+
+#include <QJsonObject>
+#include <QSqlDatabase>
+#include <QSqlQuery>
+#include <QSqlRecord>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+using namespace orvane;
+using namespace std::chrono_literals;
+using test::FakeResponse;
+
+namespace {
+
+const QDate kDay(2026, 3, 2);
+const QDateTime kNow(kDay, QTime(10, 7, 10), Qt::UTC);
+const FakeResponse kAlreadyStopped =
+    FakeResponse::json(422, R"({"errors":{"job_time":["Job time already stopped."]}})");
+
+FakeResponse jobTime(const std::string& members = "") {
+    return FakeResponse::json(200, R"({"data":{"id":"jt-1")" + members + "}}");
+}
+FakeResponse bookedAs(const std::string& hhMm) {
+    return jobTime(R"(,"end_time":"x","rounded_duration":{"hh_mm":")" + hhMm + "\"}");
+}
+
+TimerSession session(const QString& id) {
+    TimerSession s{stableUUID(id), id};
+    std::tie(s.clientDisplayName, s.jobTitle, s.taskTitle) = std::tuple("Kundin", "Job", "Design");
+    s.startedAt = QDateTime(kDay, QTime(10, 0, 40), Qt::UTC);
+    return s;
+}
+
+// Every stored record as its values joined by "|", read through a connection of its own.
+QStringList records(const QString& path) {
+    QStringList out;
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), "reader");
+        db.setDatabaseName(path);
+        EXPECT_TRUE(db.open());
+        QSqlQuery q(QStringLiteral("SELECT * FROM StoppedSessionRecord"), db);
+        while (q.next()) {
+            QStringList values;
+            for (int i = 0; i < q.record().count(); ++i)
+                values << q.value(i).toString();
+            out << values.join(u'|');
+        }
+    }
+    QSqlDatabase::removeDatabase("reader");
+    return out;
+}
+
+class TimerStop : public ::testing::Test {
+protected:
+    TimerStop() {
+        defaults->setString(QStringLiteral("orvane_api_base_url"), service.baseURL());
+        store = std::make_unique<AppStore>();
+        store->setCurrentUser(APIUser{"1", "a@b.de"});
+        store->setIsLoggedIn(true);
+    }
+    ~TimerStop() override {
+        for (std::size_t seen = SIZE_MAX; seen != service.requestCount();) {
+            seen = service.requestCount();
+            test::spin(100ms); // lets spawned refreshes finish
+        }
+        store.reset();
+        OrvaneAPIClient::session().manager().clearConnectionCache();
+    }
+
+    void open(std::vector<TimerSession> sessions, std::size_t active = 0) {
+        store->setActiveSessionId(sessions.at(active).id);
+        store->setSessions(std::move(sessions));
+        store->updateTickTimer();
+    }
+    // Stops `s` with the service's `reply`; the summary shows one turn later.
+    void stop(const TimerSession& s, FakeResponse reply) {
+        service.on("PATCH", "/api/job-times/" + s.jobTimeServerId.toStdString() + "/stop", reply);
+        test::await(store->stopSession(s.id));
+        test::spin(20ms);
+    }
+
+    test::FakeService service;
+    test::TempUserDefaults defaults;
+    test::KeychainScope keychain;
+    test::FakeHaptics haptics;
+    test::ClockScope clock{kNow};
+    std::unique_ptr<AppStore> store;
+};
+
+using StoppedSessionRecords = TimerStop;
+
+} // namespace
+
+TEST_F(TimerStop, BookedSecondsComeFromTheReplyElseFromTheMinuteGrid) {
+    using Rule = std::pair<std::optional<QString>, std::optional<qint64>>;
+    const auto rounded = [](const char* direction, int step) {
+        return jobTime(std::string(R"(,"round_direction":")") + direction + R"(","round_value":)" +
+                       std::to_string(step));
+    };
+    const QTime at(10, 7, 10);
+    // clang-format off
+    const struct { FakeResponse reply; Rule ofSession; QTime stoppedAt; qint64 booked; Rule shown; } cases[] = {
+        {bookedAs("0:30"), {"up", 15}, at, 1800, {"up", 15}},
+        {rounded("up", 15), {}, at, 900, {"up", 15}},
+        {rounded("closest", 15), {}, at, 0, {"closest", 15}},
+        {rounded("down", 15), {}, at, 0, {"down", 15}},
+        {jobTime(), {}, at, 420, {}},
+        {jobTime(), {"up", 15}, at, 900, {"up", 15}},
+        {rounded("up", 5), {}, QTime(10, 0, 55), 300, {"up", 5}}, // within the start's minute
+    };
+    // clang-format on
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.reply.body);
+        clock.setWallClock(QDateTime(kDay, c.stoppedAt, Qt::UTC));
+        TimerSession s = session("jt-1");
+        std::tie(s.timeRoundDirection, s.timeRoundValue) = c.ofSession;
+        open({s});
+        stop(s, c.reply);
+        ASSERT_TRUE(store->lastStoppedSummary());
+        const StoppedSummary& summary = *store->lastStoppedSummary();
+        EXPECT_EQ(summary.elapsedSecs, c.booked);
+        EXPECT_EQ(std::pair(summary.timeRoundDirection, summary.timeRoundValueMinutes), c.shown);
+    }
+}
+
+TEST_F(TimerStop, SummaryIsPublishedAfterTheStopOnlyWhileSignedIn) {
+    TimerSession s = session("jt-1");
+    s.clientInitials = QStringLiteral("KI");
+    s.clientColorHex = 0xABCDEF;
+    s.pauseCount = 2;
+    s.pauseSecs = 60;
+    s.trackedBeforeSecs = 2700;
+    s.budgetSecs = -5;
+    open({s});
+    store->setPendingPick(PendingStart(ClientDTO{}, JobDTO{}, JobTaskDTO{}));
+    store->setShowMultiTimerSheet(true);
+    store->setLoginError(QStringLiteral("alt"));
+    stop(s, bookedAs("0:15"));
+    EXPECT_EQ(store->pendingPick(), std::nullopt);
+    EXPECT_FALSE(store->showMultiTimerSheet());
+    EXPECT_EQ(store->loginError(), std::nullopt);
+    ASSERT_TRUE(store->lastStoppedSummary());
+    // clang-format off
+    const StoppedSummary want{store->lastStoppedSummary()->id, "jt-1", "Kundin", "KI", 0xABCDEF,
+        "Job", "Design", 900, s.startedAt, kNow, 2, 60, {}, {}, true, 2700, 3600, 0};
+    // clang-format on
+    EXPECT_EQ(store->lastStoppedSummary(), want);
+
+    // Signed out when the answer comes, or once the stop is done but before the summary shows.
+    store->setLastStoppedSummary(std::nullopt);
+    store->setIsLoggedIn(false);
+    open({s});
+    stop(s, jobTime());
+    EXPECT_EQ(store->lastStoppedSummary(), std::nullopt);
+    store->setIsLoggedIn(true);
+    store->setLoginError(QStringLiteral("alt"));
+    open({s});
+    QObject::connect(store.get(), &AppStore::changed, store.get(), [this](AppStore::Property p) {
+        if (p == AppStore::Property::LoginError) // the stop's last change
+            store->setIsLoggedIn(false);
+    });
+    stop(s, jobTime());
+    EXPECT_EQ(store->lastStoppedSummary(), std::nullopt);
+}
+
+TEST_F(TimerStop, StoppingHandsTheActiveSessionOverAndEndsTheTickWithTheLast) {
+    const std::tuple<std::size_t, std::size_t, std::optional<QString>> cases[] = {
+        {3, 0, "jt-2"}, {3, 2, "jt-3"}, {1, 0, std::nullopt}};
+    for (const auto& [count, active, activeAfter] : cases) {
+        std::vector<TimerSession> sessions{session("jt-1"), session("jt-2"), session("jt-3")};
+        sessions.resize(count);
+        open(sessions, active);
+        stop(sessions[0], jobTime());
+        EXPECT_EQ(store->sessions().size(), count - 1);
+        EXPECT_EQ(store->activeSessionId(),
+                  activeAfter ? std::optional(stableUUID(*activeAfter)) : std::nullopt);
+        EXPECT_EQ(store->tickActive(), count > 1);
+    }
+}
+
+TEST_F(TimerStop, AlreadyStoppedOnTheServiceDropsTheSessionOtherErrorsKeepIt) {
+    const TimerSession s = session("jt-1");
+    open({s});
+    store->setLoginError(QStringLiteral("früher"));
+    stop(s, FakeResponse::json(500, "{}"));
+    EXPECT_EQ(store->sessions(), std::vector{s});
+    EXPECT_EQ(store->loginError(), "HTTP 500: {}");
+    EXPECT_TRUE(haptics.played.empty());
+
+    store->setLoginError(QStringLiteral("früher"));
+    stop(s, kAlreadyStopped);
+    EXPECT_TRUE(store->sessions().empty());
+    EXPECT_FALSE(store->tickActive());
+    EXPECT_EQ(haptics.played, std::vector{platform::HapticPattern::Generic});
+    EXPECT_EQ(store->loginError(), "früher");
+    EXPECT_EQ(store->lastStoppedSummary(), std::nullopt);
+}
+
+TEST_F(TimerStop, UpdateOfTheStoppedEntrySendsANormalisedRuleAndReadsTheEntryBack) {
+    const FakeResponse missing = FakeResponse::json(404, "{}");
+    const FakeResponse unbooked = jobTime(R"(,"end_time":"x")");
+    // clang-format off
+    const struct { QString direction; qint64 value; QString sent; qint64 step; FakeResponse reread, updated; qint64 booked; } cases[] = {
+        {" UP ", 0, "up", 1, bookedAs("0:45"), unbooked, 2700},
+        {"sideways", -5, "down", 1, bookedAs("0:45"), unbooked, 2700},
+        {"closest", 15, "closest", 15, missing, bookedAs("0:20"), 1200},
+        {"up", 5, "up", 5, jobTime(), unbooked, 600}, // 6 minutes on the grid
+        {"down", 5, "down", 5, missing, jobTime(), 300},
+    };
+    // clang-format on
+    StoppedSummary summary{QUuid::createUuid(), "jt-1"};
+    summary.startedAt = QDateTime(kDay, QTime(10, 0, 40), Qt::UTC);
+    summary.endedAt = QDateTime(kDay, QTime(10, 6, 50), Qt::UTC);
+    summary.trackedBeforeExcludingThisEntrySecs = 1000;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.direction.toStdString());
+        const bool billable = c.value != 0;
+        store->setLastStoppedSummary(summary);
+        service.clearRequests();
+        service.on("PATCH", "/api/job-times/jt-1", c.updated);
+        service.on("GET", "/api/job-times/jt-1", c.reread);
+        test::await(store->updateStoppedEntry(billable, c.direction, c.value));
+        const QJsonObject body{
+            {"billable", billable}, {"round_direction", c.sent}, {"round_value", c.step}};
+        EXPECT_EQ(service.requestsTo("PATCH", "/api/job-times/jt-1").at(0).json().object(), body);
+        StoppedSummary want = summary;
+        std::tie(want.elapsedSecs, want.timeRoundDirection, want.timeRoundValueMinutes,
+                 want.billable, want.projectTrackedSecs) =
+            std::tuple(c.booked, c.sent, c.step, billable, 1000 + c.booked);
+        EXPECT_EQ(store->lastStoppedSummary(), want);
+    }
+
+    service.on("PATCH", "/api/job-times/jt-1", FakeResponse::json(500, "{}"));
+    store->setLastStoppedSummary(summary);
+    EXPECT_THROW(test::await(store->updateStoppedEntry(true, "up", 5)), OrvaneAPIError);
+    EXPECT_EQ(store->lastStoppedSummary(), summary);
+    store->setLastStoppedSummary(std::nullopt);
+    service.clearRequests();
+    test::await(store->updateStoppedEntry(true, "up", 5));
+    EXPECT_EQ(service.requestCount(), 0u);
+}
+
+TEST_F(TimerStop, EndingABreakCountsItAsPauseOrAsWork) {
+    // clang-format off
+    const struct { bool asWork, hasStart; qint64 elapsed, pauseCount, pauseSecs; } cases[] = {
+        {false, true, 100, 2, 100}, {true, true, 190, 1, 10}, {false, false, 100, 1, 10}};
+    // clang-format on
+    for (const auto& c : cases) {
+        TimerSession s = session("jt-1");
+        s.running = false;
+        s.onBreak = true;
+        std::tie(s.elapsedSecs, s.pauseCount, s.pauseSecs) = std::tuple(100, 1, 10);
+        if (c.hasStart)
+            s.onBreakSince = kNow.addSecs(-90);
+        open({s});
+        store->resumeFromBreak(s.id, c.asWork);
+        const TimerSession& after = store->sessions().at(0);
+        EXPECT_EQ(std::tie(after.elapsedSecs, after.pauseCount, after.pauseSecs),
+                  std::tie(c.elapsed, c.pauseCount, c.pauseSecs));
+        // Without a break start the session stays on its break.
+        EXPECT_EQ(std::tie(after.running, after.onBreak), std::tuple(c.hasStart, !c.hasStart));
+        EXPECT_FALSE(after.onBreakSince.has_value());
+    }
+}
+
+TEST_F(StoppedSessionRecords, OneRowPerJobTimeOnceAContextIsAttachedSurvivingARestart) {
+    QTemporaryDir dir;
+    const QString path = dir.path() + QStringLiteral("/default.store");
+    auto container = platform::ModelContainer::open(path, {StoppedSessionRecord::schema()});
+    ASSERT_TRUE(container);
+    const TimerSession early = session("jt-0");
+    open({early});
+    stop(early, jobTime());
+    EXPECT_TRUE(records(path).isEmpty()); // no context yet
+
+    store->setModelContext(container->mainContext());
+    TimerSession s = session("jt-1");
+    s.pauseCount = 2;
+    s.pauseSecs = 30;
+    for (int twice = 0; twice < 2; ++twice) {
+        open({s});
+        stop(s, jobTime());
+    }
+    const TimerSession gone = session("jt-2");
+    open({gone});
+    stop(gone, kAlreadyStopped);
+
+    container.reset(); // the context goes with it
+    EXPECT_EQ(store->modelContext(), nullptr);
+    open({gone});
+    stop(gone, jobTime());
+
+    ASSERT_TRUE(platform::ModelContainer::open(path, {StoppedSessionRecord::schema()}));
+    EXPECT_EQ(records(path), QStringList{s.id.toString(QUuid::WithoutBraces) +
+                                         "|jt-1|Kundin|Job|Design|2026-03-02T10:00:40.000Z|"
+                                         "2026-03-02T10:07:10.000Z|420|2|30"});
+}
