@@ -154,7 +154,10 @@ QCoro::Task<void> AppStore::syncWithServer() {
 QCoro::Task<void> AppStore::refreshOnPopoverOpen() {
     if (!isLoggedIn_)
         co_return;
-    if (co_await restoreActiveSessions())
+    // Awaited into a variable: g++ 12 miscompiles a co_await inside the
+    // condition of an if statement.
+    const bool changedOnService = co_await restoreActiveSessions();
+    if (changedOnService)
         co_await refreshDashboardAndRecentTasks();
     else
         co_await refreshRecentTasksThrottled();
@@ -446,10 +449,13 @@ AppStore::fetchJobTasksConcurrently(std::vector<QString> ids) {
                     }
                     co_return std::nullopt;
                 }(api_, unique[i]));
-        for (size_t i = first; i < end; ++i)
-            if (const auto task = co_await std::move(group[i - first]))
+        for (size_t i = first; i < end; ++i) {
+            // Awaited outside the condition: g++ 12 miscompiles co_await there.
+            const std::optional<JobTaskDTO> task = co_await std::move(group[i - first]);
+            if (task)
                 totals[unique[i]] = TaskTotals{task->roundedTodaySeconds.value_or(0),
                                                task->roundedTotalSeconds.value_or(0)};
+        }
     }
     co_return totals;
 }

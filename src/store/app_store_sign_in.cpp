@@ -291,10 +291,12 @@ QCoro::Task<void> AppStore::refreshCurrentUser() {
     setCurrentUser(user);
     if (user->accountRequirements && !user->accountRequirements->isReady())
         co_return;
-    // Inside a full refresh (its clients load met this very refusal) the
-    // refresh must not wait for itself.
+    // The refusal may have come from inside a refresh (the clients load of a
+    // full refresh, or a figures or recent-tasks refresh that a full refresh
+    // would join): waiting here would wait for itself. A full refresh already
+    // under way loads the clients anyway; otherwise one starts on its own.
     if (clients_.empty() && !refreshAllInFlight_.inFlight())
-        co_await refreshAll();
+        spawn([this] { return refreshAll(); });
 }
 
 QCoro::Task<void> AppStore::handleAccountNotReady(std::exception_ptr error) {

@@ -179,9 +179,12 @@ QCoro::Task<bool> AppStore::restoreActiveSessions() {
         co_return false;
     }
     std::vector<TimerSession> fresh;
-    for (const JobTimeCompactDTO& entry : running)
-        if (auto session = co_await makeTimerSession(entry))
+    for (const JobTimeCompactDTO& entry : running) {
+        // Awaited outside the condition: g++ 12 miscompiles co_await there.
+        std::optional<TimerSession> session = co_await makeTimerSession(entry);
+        if (session)
             fresh.push_back(std::move(*session));
+    }
     if (generation != signInGeneration_)
         co_return false; // signed out meanwhile: nothing of the old account comes back
     preserveLocalBreakState(fresh);
