@@ -17,6 +17,15 @@ QString DecodingError::localizedDescription() const {
 
 namespace wire {
 
+std::optional<QString> trimmedNonEmpty(const std::optional<QString>& text) {
+    if (!text)
+        return std::nullopt;
+    QString trimmed = text->trimmed();
+    if (trimmed.isEmpty())
+        return std::nullopt;
+    return trimmed;
+}
+
 QString convertFromSnakeCase(const QString& key) {
     if (key.isEmpty() || !key.contains(u'_'))
         return key;

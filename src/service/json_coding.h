@@ -42,6 +42,9 @@ private:
 
 namespace wire {
 
+// The text trimmed of whitespace and newlines; nothing when absent or blank.
+std::optional<QString> trimmedNonEmpty(const std::optional<QString>& text);
+
 // Wire key → member key: "first_name" → "firstName". Keys without "_" stay as
 // they are; leading and trailing underscores are kept.
 QString convertFromSnakeCase(const QString& key);

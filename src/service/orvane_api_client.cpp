@@ -28,15 +28,6 @@ bool isSuccess(int status) {
     return status >= 200 && status <= 299;
 }
 
-std::optional<QString> nonBlankTrimmed(const std::optional<QString>& text) {
-    if (!text)
-        return std::nullopt;
-    QString trimmed = text->trimmed();
-    if (trimmed.isEmpty())
-        return std::nullopt;
-    return trimmed;
-}
-
 int effectivePort(const QUrl& url) {
     return url.port(url.scheme().compare(u"https", Qt::CaseInsensitive) == 0 ? 443 : 80);
 }
@@ -139,12 +130,12 @@ OrvaneAPIClient::sendAndWait(QNetworkRequest request, QByteArray method, QByteAr
 
 void OrvaneAPIClient::setToken(const std::optional<QString>& token) {
     QMutexLocker lock(&tokenLock_);
-    token_ = nonBlankTrimmed(token);
+    token_ = wire::trimmedNonEmpty(token);
 }
 
 std::optional<QString> OrvaneAPIClient::currentToken() const {
     QMutexLocker lock(&tokenLock_);
-    return nonBlankTrimmed(token_);
+    return wire::trimmedNonEmpty(token_);
 }
 
 QString OrvaneAPIClient::internetDateTime(const QDateTime& date) {

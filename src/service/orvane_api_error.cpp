@@ -35,15 +35,6 @@ struct AccountBlockedResponse {
     }
 };
 
-std::optional<QString> nonBlank(const std::optional<QString>& text) {
-    if (!text)
-        return std::nullopt;
-    QString trimmed = text->trimmed();
-    if (trimmed.isEmpty())
-        return std::nullopt;
-    return trimmed;
-}
-
 // For bodies the typed read fails on or that keep the requirements elsewhere.
 std::optional<OrvaneAPIError> fromRawBody(const QByteArray& body) {
     QJsonParseError error{};
@@ -67,7 +58,7 @@ std::optional<OrvaneAPIError> fromRawBody(const QByteArray& body) {
     if (!requirements.needsAction())
         return std::nullopt;
     const QJsonValue message = top.value(QLatin1String("message"));
-    const auto text = message.isString() ? nonBlank(message.toString()) : std::nullopt;
+    const auto text = message.isString() ? wire::trimmedNonEmpty(message.toString()) : std::nullopt;
     return OrvaneAPIError::accountNotReady(text.value_or(kGenericAccountMessage), requirements);
 }
 } // namespace
@@ -147,11 +138,12 @@ std::optional<OrvaneAPIError> accountNotReadyError(const QByteArray& body) {
     if (blocked) {
         const QString reason = blocked->reason.value_or(QString()).trimmed();
         if (const auto fixed = reasonMessage(reason))
-            return OrvaneAPIError::accountNotReady(nonBlank(blocked->message).value_or(*fixed),
-                                                   blocked->accountRequirements);
+            return OrvaneAPIError::accountNotReady(
+                wire::trimmedNonEmpty(blocked->message).value_or(*fixed),
+                blocked->accountRequirements);
         if (blocked->accountRequirements && blocked->accountRequirements->needsAction())
             return OrvaneAPIError::accountNotReady(
-                nonBlank(blocked->message).value_or(kGenericAccountMessage),
+                wire::trimmedNonEmpty(blocked->message).value_or(kGenericAccountMessage),
                 blocked->accountRequirements);
     }
     return fromRawBody(body);

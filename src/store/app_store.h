@@ -291,6 +291,8 @@ private:
                                                          quint64 signOuts);
     void forgetBiometricSignIn();
     void appendStartedSession(TimerSession session);
+    // The open session with this id, or nullptr.
+    TimerSession* findSession(const QUuid& id);
     struct StartedJobTime {
         JobTimeCompactDTO reply;
         QDateTime start;

@@ -27,15 +27,6 @@ bool isSixDigitCode(const QString& code) {
            std::all_of(code.begin(), code.end(), [](QChar c) { return c >= u'0' && c <= u'9'; });
 }
 
-std::optional<QString> trimmedNonEmpty(const std::optional<QString>& text) {
-    if (!text)
-        return std::nullopt;
-    QString trimmed = text->trimmed();
-    if (trimmed.isEmpty())
-        return std::nullopt;
-    return trimmed;
-}
-
 std::optional<QString> storedToken() {
     if (auto token = readAuthToken(authTokenQuery(true)))
         return token;
@@ -71,7 +62,7 @@ QCoro::Task<void> AppStore::login(QString email, QString password, std::optional
             QStringLiteral("Bitte den 6-stelligen Code aus deiner Authenticator-App eingeben."));
         co_return;
     }
-    const std::optional<QString> sendCode = trimmedNonEmpty(code);
+    const std::optional<QString> sendCode = wire::trimmedNonEmpty(code);
 
     std::optional<LoginSuccessDTO> reply;
     std::exception_ptr error;
@@ -180,7 +171,7 @@ QCoro::Task<void> AppStore::performBiometricLogin(bool interactive) {
         co_return;
     }
 
-    if (const auto token = trimmedNonEmpty(payload->token)) {
+    if (const auto token = wire::trimmedNonEmpty(payload->token)) {
         api_.setToken(*token);
         std::optional<APIUser> user;
         std::exception_ptr error;
@@ -217,7 +208,7 @@ QCoro::Task<void> AppStore::performBiometricLogin(bool interactive) {
         co_return;
     }
 
-    const auto password = trimmedNonEmpty(payload->password);
+    const auto password = wire::trimmedNonEmpty(payload->password);
     if (!password) {
         forgetBiometricSignIn();
         setBiometricLoginEnabled(false);

@@ -194,11 +194,7 @@ QCoro::Task<bool> AppStore::restoreActiveSessions() {
         setShowMultiTimerSheet(false);
         setActiveSessionId(std::nullopt);
     } else {
-        const bool activeStillThere =
-            activeSessionId_ &&
-            std::any_of(sessions_.begin(), sessions_.end(),
-                        [this](const TimerSession& s) { return s.id == *activeSessionId_; });
-        if (!activeStillThere)
+        if (!activeSessionId_ || !findSession(*activeSessionId_))
             setActiveSessionId(sessions_.front().id);
     }
     updateTickTimer();
@@ -412,12 +408,17 @@ QCoro::Task<void> AppStore::loadTrackedBeforeSecs(QUuid sessionId, QString jobTa
     setTrackedBeforeSecs(value.value_or(0), sessionId);
 }
 
-void AppStore::setTrackedBeforeSecs(qint64 value, const QUuid& sessionId) {
+TimerSession* AppStore::findSession(const QUuid& id) {
     const auto it = std::find_if(sessions_.begin(), sessions_.end(),
-                                 [&](const TimerSession& s) { return s.id == sessionId; });
-    if (it == sessions_.end() || it->trackedBeforeSecs == value)
+                                 [&](const TimerSession& s) { return s.id == id; });
+    return it == sessions_.end() ? nullptr : &*it;
+}
+
+void AppStore::setTrackedBeforeSecs(qint64 value, const QUuid& sessionId) {
+    TimerSession* session = findSession(sessionId);
+    if (!session || session->trackedBeforeSecs == value)
         return;
-    it->trackedBeforeSecs = value;
+    session->trackedBeforeSecs = value;
     Q_EMIT changed(Property::Sessions);
 }
 
@@ -458,11 +459,10 @@ void AppStore::removeSession(const QUuid& id) {
 }
 
 QCoro::Task<void> AppStore::stopSession(QUuid id) {
-    const auto it = std::find_if(sessions_.begin(), sessions_.end(),
-                                 [&](const TimerSession& s) { return s.id == id; });
-    if (it == sessions_.end())
+    const TimerSession* open = findSession(id);
+    if (!open)
         co_return;
-    const TimerSession session = *it;
+    const TimerSession session = *open;
     const QDateTime stoppedAt = now();
     std::optional<JobTimeCompactDTO> reply;
     std::exception_ptr error;
@@ -543,8 +543,7 @@ void AppStore::recordStoppedSession(const TimerSession& session, const QDateTime
 }
 
 QCoro::Task<void> AppStore::removeSessionLocally(QUuid id) {
-    if (std::none_of(sessions_.begin(), sessions_.end(),
-                     [&](const TimerSession& s) { return s.id == id; }))
+    if (!findSession(id))
         co_return;
     removeSession(id);
     spawn([this] { return refreshAfterSessionChange(); });
@@ -580,12 +579,11 @@ QCoro::Task<void> AppStore::updateStoppedEntry(bool billable, QString roundDirec
 }
 
 void AppStore::resumeFromBreak(const QUuid& sessionId, bool countBreakAsWork) {
-    const auto it = std::find_if(sessions_.begin(), sessions_.end(),
-                                 [&](const TimerSession& s) { return s.id == sessionId; });
-    if (it == sessions_.end() || !it->onBreakSince)
+    TimerSession* open = findSession(sessionId);
+    if (!open || !open->onBreakSince)
         return;
     std::vector<TimerSession> next = sessions_;
-    TimerSession& s = next[static_cast<size_t>(it - sessions_.begin())];
+    TimerSession& s = next[static_cast<size_t>(open - sessions_.data())];
     const qint64 d = std::max<qint64>(secondsBetween(*s.onBreakSince, now()), 0);
     if (countBreakAsWork) {
         s.elapsedSecs += d;
