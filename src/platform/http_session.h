@@ -47,6 +47,9 @@ public:
     HttpSession(Timeouts timeouts, AuthChallengeHandler handler, QObject* parent = nullptr);
 
     // Starts a request; the reply belongs to the caller (deleteLater when done).
+    // POST and PATCH go out at most once, each on a connection of its own: Qt
+    // repeats a request whose connection closed before any answer came, and
+    // for these the service may already have acted on the first one.
     QNetworkReply* send(const QNetworkRequest& request, const QByteArray& verb,
                         const QByteArray& body = {});
 
@@ -57,7 +60,12 @@ public:
     static constexpr const char* kTimedOutProperty = "orvaneTimedOut";
     static bool timedOut(const QNetworkReply* reply);
 
+    static bool isIdempotent(const QByteArray& verb);
+
 private:
+    void configure(QNetworkAccessManager& manager);
+    QNetworkReply* sendOnce(QNetworkRequest request, const QByteArray& verb,
+                            const QByteArray& body);
     void onAuthenticationRequired(QNetworkReply* reply, QAuthenticator* authenticator);
     void watch(QNetworkReply* reply);
 

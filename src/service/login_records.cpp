@@ -11,6 +11,16 @@ std::optional<QString> nonBlankAsTyped(const std::optional<QString>& code) {
 }
 } // namespace
 
+std::optional<QString> usableBearerToken(const std::optional<QString>& text) {
+    const auto trimmed = wire::trimmedNonEmpty(text);
+    if (!trimmed)
+        return std::nullopt;
+    for (const QChar c : *trimmed)
+        if (c.unicode() < 0x20 || c.unicode() > 0x7E)
+            return std::nullopt;
+    return trimmed;
+}
+
 QByteArray LoginRequestBody::encode() const {
     return wire::BodyWriter()
         .add(QStringLiteral("email"), email)
@@ -25,6 +35,9 @@ LoginSuccessDTO LoginSuccessDTO::decode(const wire::Decoder& decoder) {
     const wire::KeyedContainer c = decoder.container();
     LoginSuccessDTO r;
     r.token = c.decode<QString>(QStringLiteral("token"));
+    if (!usableBearerToken(r.token))
+        throw DecodingError(DecodingError::Kind::DataCorrupted, QStringLiteral("token"),
+                            QStringLiteral("The token holds characters a header cannot carry."));
     r.tokenType = c.decodeIfPresent<QString>(QStringLiteral("tokenType"));
     r.user = c.decode<APIUser>(QStringLiteral("user"));
     return r;

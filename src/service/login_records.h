@@ -26,6 +26,10 @@ struct LoginRequestBody {
     QByteArray encode() const;
 };
 
+// The bearer token as it may travel: trimmed, not empty, printable ASCII only.
+// Anything else (a line break above all) would let it write headers of its own.
+std::optional<QString> usableBearerToken(const std::optional<QString>& text);
+
 struct LoginSuccessDTO {
     QString token; // as sent, untrimmed
     std::optional<QString> tokenType;

@@ -130,12 +130,12 @@ OrvaneAPIClient::sendAndWait(QNetworkRequest request, QByteArray method, QByteAr
 
 void OrvaneAPIClient::setToken(const std::optional<QString>& token) {
     QMutexLocker lock(&tokenLock_);
-    token_ = wire::trimmedNonEmpty(token);
+    token_ = usableBearerToken(token);
 }
 
 std::optional<QString> OrvaneAPIClient::currentToken() const {
     QMutexLocker lock(&tokenLock_);
-    return wire::trimmedNonEmpty(token_);
+    return token_;
 }
 
 QString OrvaneAPIClient::internetDateTime(const QDateTime& date) {
@@ -179,13 +179,10 @@ APIRequest OrvaneAPIClient::makeRequest(const QByteArray& method, const QString&
 
 QCoro::Task<PerformResult> OrvaneAPIClient::perform(APIRequest request) {
     const auto reply = co_await sendAndWait(request.request, request.method, request.body);
+    if (auto failure = transportFailure(*reply, platform::HttpSession::timedOut(reply.get())))
+        throw *failure;
     const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
-    if (!status.isValid()) {
-        if (reply->error() != QNetworkReply::NoError)
-            throw TransportError(reply->error(), platform::HttpSession::timedOut(reply.get()));
-        co_return PerformResult{reply->readAll(), 0};
-    }
-    co_return PerformResult{reply->readAll(), status.toInt()};
+    co_return PerformResult{reply->readAll(), status.isValid() ? status.toInt() : 0};
 }
 
 void OrvaneAPIClient::throwForStatus(const PerformResult& result) {
@@ -204,9 +201,9 @@ QCoro::Task<ImageDataResult> OrvaneAPIClient::fetchImageData(QUrl url, bool auth
     const QByteArray method = "GET";
     const QByteArray noBody;
     const auto reply = co_await sendAndWait(request, method, noBody);
+    if (auto failure = transportFailure(*reply, platform::HttpSession::timedOut(reply.get())))
+        throw *failure;
     const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
-    if (!status.isValid() && reply->error() != QNetworkReply::NoError)
-        throw TransportError(reply->error(), platform::HttpSession::timedOut(reply.get()));
     ImageDataResult result;
     result.data = reply->readAll();
     result.response.url = reply->url();

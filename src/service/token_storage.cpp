@@ -1,5 +1,6 @@
 #include "service/token_storage.h"
 
+#include "service/login_records.h"
 #include "service/orvane_api_error.h"
 
 namespace orvane {
@@ -54,10 +55,7 @@ std::optional<QString> readAuthToken(const platform::KeychainQuery& query) {
     const auto text = strictUtf8(bytes);
     if (!text)
         return std::nullopt;
-    const QString trimmed = text->trimmed();
-    if (trimmed.isEmpty())
-        return std::nullopt;
-    return trimmed;
+    return usableBearerToken(text);
 }
 
 std::optional<QString> keychainMessage(platform::OSStatus status) {

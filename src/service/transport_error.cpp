@@ -41,4 +41,23 @@ QString TransportError::localizedDescription() const {
     }
 }
 
+std::optional<TransportError> transportFailure(const QNetworkReply& reply, bool timedOut) {
+    const QNetworkReply::NetworkError code = reply.error();
+    if (code == QNetworkReply::NoError)
+        return std::nullopt;
+    if (timedOut)
+        return TransportError(code, true);
+    // A request without an answer that Qt declined to repeat: the
+    // connection went away under it.
+    if (code == QNetworkReply::ContentReSendError)
+        return TransportError(QNetworkReply::RemoteHostClosedError, false);
+    const bool network = code < QNetworkReply::ContentAccessDenied;
+    const bool protocol =
+        code >= QNetworkReply::ProtocolUnknownError && code < QNetworkReply::InternalServerError;
+    const bool hasStatus = reply.attribute(QNetworkRequest::HttpStatusCodeAttribute).isValid();
+    if (network || protocol || !hasStatus)
+        return TransportError(code, false);
+    return std::nullopt;
+}
+
 } // namespace orvane

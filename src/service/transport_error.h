@@ -4,6 +4,8 @@
 
 #include <QNetworkReply>
 
+#include <optional>
+
 namespace orvane {
 
 // A request that got no HTTP answer: no connection, unknown host, time-out,
@@ -23,5 +25,11 @@ private:
     QNetworkReply::NetworkError code_;
     bool timedOut_;
 };
+
+// The network's failure of a finished reply, whatever status arrived before
+// it: a connection closed or reset mid-reply, a time-out, TLS, a request that
+// would have had to be sent again. Errors Qt derives from an HTTP status
+// (401, 404, 5xx …) are not failures here: they keep the status road.
+std::optional<TransportError> transportFailure(const QNetworkReply& reply, bool timedOut);
 
 } // namespace orvane

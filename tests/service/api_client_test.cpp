@@ -768,6 +768,12 @@ TEST_F(ApiClientBearerToken, IsHeldAndSentTrimmedOrNotAtAll) {
         {QStringLiteral(""), std::nullopt},
         {QStringLiteral(" \n\t "), std::nullopt},
         {std::nullopt, std::nullopt},
+        // A token that could write headers of its own is no token.
+        {QStringLiteral("abc\r\nX-Injected: yes"), std::nullopt},
+        {QStringLiteral("abc\nX-Injected: yes"), std::nullopt},
+        {QStringLiteral("ab\u0000c"), std::nullopt},
+        {QStringLiteral("tök"), std::nullopt},
+        {QStringLiteral("ab\u007fc"), std::nullopt},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.given ? "\"" + str(*c.given) + "\"" : "no token");
@@ -775,6 +781,7 @@ TEST_F(ApiClientBearerToken, IsHeldAndSentTrimmedOrNotAtAll) {
         const auto held = client.currentToken();
         EXPECT_EQ(held ? std::optional(str(*held)) : std::nullopt, c.held);
         EXPECT_EQ(authorizationSent(), c.held ? std::optional("Bearer " + *c.held) : std::nullopt);
+        EXPECT_EQ(service.lastRequest().header("X-Injected"), std::nullopt);
     }
 }
 

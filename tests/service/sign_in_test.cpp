@@ -139,6 +139,8 @@ TEST_F(ApiClientSignIn, UndecodableSuccessIsWrappedAsDecodingError) {
     } cases[] = {
         {R"({"token_type":"Bearer","user":{"id":5,"email":"ada@example.com"}})", "token"},
         {R"({"token":"12|abc"})", "user"},
+        {R"({"token":"12|abc\r\nX-Injected: yes","user":{"id":5,"email":"a@b.de"}})", "token"},
+        {R"({"token":"12|ab\u0007c","user":{"id":5,"email":"a@b.de"}})", "token"},
         {"<html>Welcome</html>", ""},
         {"", ""},
     };

@@ -87,8 +87,12 @@ TEST(TokenStorage, FailedAddReportsTheKeychainText) {
 }
 
 TEST(TokenStorage, UnusableStoredValuesReadAsNoToken) {
-    const QByteArray values[] = {QByteArray("   \n"), QByteArray("\xff\xfe", 2),
-                                 QByteArray("\xc3\x28", 2), QByteArray()};
+    const QByteArray values[] = {QByteArray("   \n"),
+                                 QByteArray("\xff\xfe", 2),
+                                 QByteArray("\xc3\x28", 2),
+                                 QByteArray(),
+                                 QByteArray("abc\r\nX-Injected: yes"),
+                                 QByteArray("t\xc3\xb6k")};
     for (const QByteArray& value : values) {
         test::KeychainScope keychain;
         keychain->add({kService, kAccount, value, false});
@@ -143,8 +147,9 @@ TEST(KeychainMessages, OtherStatusesUseTheStoresTextOrAGenericOne) {
     keychain->setErrorMessage(-77, QString());
     EXPECT_EQ(keychainMessage(-4242),
               QStringLiteral("Schlüsselbund (Code -4242): Der Dienst ist beschäftigt."));
-    EXPECT_EQ(keychainMessage(-4),
-              QStringLiteral("Schlüsselbund (Code -4): Funktion oder Vorgang nicht implementiert."));
+    EXPECT_EQ(
+        keychainMessage(-4),
+        QStringLiteral("Schlüsselbund (Code -4): Funktion oder Vorgang nicht implementiert."));
     EXPECT_EQ(keychainMessage(-77), QStringLiteral("Schlüsselbund-Problem (Code -77). Bitte ab- "
                                                    "und neu anmelden oder iOS-Update prüfen."));
 }

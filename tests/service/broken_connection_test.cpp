@@ -1,0 +1,233 @@
+#include "platform/http_session.h"
+#include "service/orvane_api_client.h"
+#include "service/orvane_api_config.h"
+#include "service/transport_error.h"
+#include "support/await.h"
+#include "support/fake_service.h"
+#include "support/raw_server.h"
+#include "support/temp_user_defaults.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <functional>
+#include <string>
+
+using namespace orvane;
+using orvane::test::FakeResponse;
+using orvane::test::FakeService;
+using orvane::test::RawReply;
+using orvane::test::RawRequest;
+using orvane::test::RawServer;
+
+namespace {
+
+const std::string kJobTime = R"({"data":{"id":7,"client_id":"c1","jobtask_id":"t1"}})";
+const std::string kLogin = R"({"token":"12|abc","user":{"id":5,"email":"ada@example.com"}})";
+const std::string kUser = R"({"id":1,"email":"ada@example.com"})";
+
+std::string methodAndPath(const RawRequest& request) {
+    return request.method + " " + request.target.substr(0, request.target.find('?'));
+}
+
+// What the caller of a call sees: "ok", or the German text of its failure.
+std::string outcome(const std::function<void()>& call) {
+    try {
+        call();
+        return "ok";
+    } catch (const TransportError& error) {
+        return "transport: " + error.localizedDescription().toStdString();
+    } catch (const Error& error) {
+        return "other: " + error.localizedDescription().toStdString();
+    }
+}
+
+const std::string kConnectionLost = "transport: Die Netzwerkverbindung wurde unterbrochen.";
+
+struct Call {
+    std::string name;
+    std::string method;
+    std::string path;
+    std::function<void(OrvaneAPIClient&)> run;
+};
+
+std::vector<Call> calls() {
+    return {
+        {"start", "POST", "/api/job-times/start",
+         [](OrvaneAPIClient& c) {
+             test::await(c.startJobTime(QStringLiteral("c1"), QStringLiteral("t1"), std::nullopt));
+         }},
+        {"stop", "PATCH", "/api/job-times/7/stop",
+         [](OrvaneAPIClient& c) { test::await(c.stopJobTime(QStringLiteral("7"), std::nullopt)); }},
+        {"update", "PATCH", "/api/job-times/7",
+         [](OrvaneAPIClient& c) {
+             test::await(c.updateJobTime(QStringLiteral("7"), true, QStringLiteral("up"), 15));
+         }},
+        {"sign-in", "POST", "/api/auth/login",
+         [](OrvaneAPIClient& c) {
+             test::await(c.login(QStringLiteral("a@b.de"), QStringLiteral("pw"),
+                                 QStringLiteral("host"), std::nullopt, std::nullopt));
+         }},
+        {"sign-out", "POST", "/api/auth/logout",
+         [](OrvaneAPIClient& c) { test::await(c.logout()); }},
+    };
+}
+
+// The service behind a proxy that passes every request on and can lose the
+// answers of the first few, as a connection that drops after the service
+// acted would.
+class BehindABreakingProxy : public ::testing::Test {
+protected:
+    BehindABreakingProxy()
+        : proxy([this](const RawRequest& request) {
+              const std::string answer = test::forwardRaw(service.port(), request);
+              if (answersToLose > 0) {
+                  --answersToLose;
+                  return RawReply::dropped();
+              }
+              return RawReply{answer};
+          }) {
+        defaults->setString(OrvaneAPIConfig::kBaseURLKey, proxy.baseURL());
+        client.setToken(QStringLiteral("tok-1"));
+        service.on("POST", "/api/job-times/start", FakeResponse::json(201, kJobTime));
+        service.on("PATCH", "/api/job-times/7/stop", FakeResponse::json(200, kJobTime));
+        service.on("PATCH", "/api/job-times/7", FakeResponse::json(200, kJobTime));
+        service.on("POST", "/api/auth/login", FakeResponse::json(200, kLogin));
+        service.on("POST", "/api/auth/logout", FakeResponse::json(204, ""));
+        service.on("GET", "/api/user", FakeResponse::json(200, kUser));
+    }
+
+    test::TempUserDefaults defaults;
+    FakeService service;
+    std::atomic<int> answersToLose{0};
+    RawServer proxy;
+    OrvaneAPIClient client;
+};
+
+} // namespace
+
+TEST_F(BehindABreakingProxy, ChangeIsSentOnceAndALostAnswerIsAConnectionFailure) {
+    for (const Call& call : calls()) {
+        SCOPED_TRACE(call.name);
+        service.clearRequests();
+        answersToLose = 1;
+        EXPECT_EQ(outcome([&] { call.run(client); }), kConnectionLost);
+        EXPECT_EQ(service.requestsTo(call.method, call.path).size(), 1u);
+
+        // The next try is a new action of the user's and goes through.
+        EXPECT_EQ(outcome([&] { call.run(client); }), "ok");
+        EXPECT_EQ(service.requestsTo(call.method, call.path).size(), 2u);
+    }
+}
+
+TEST_F(BehindABreakingProxy, ReadIsRepeatedQuietlyWhenItsAnswerIsLost) {
+    answersToLose = 1;
+    EXPECT_EQ(outcome([&] { test::await(client.fetchCurrentUser()); }), "ok");
+    EXPECT_EQ(service.requestsTo("GET", "/api/user").size(), 2u);
+}
+
+// A host that keeps connections open after a read, and has forgotten them by
+// the time the next request comes: whatever arrives on a kept connection is
+// met with a close, as at the end of a keep-alive time-out.
+TEST(StaleKeptAliveConnection, ChangeAfterAReadStillSucceedsOnTheFirstTry) {
+    RawServer host([](const RawRequest& request) {
+        if (request.indexOnConnection > 0)
+            return RawReply::dropped();
+        const std::string path = methodAndPath(request);
+        if (path == "GET /api/user")
+            return RawReply{test::rawHttpReply(200, kUser, true), false};
+        if (path == "POST /api/job-times/start")
+            return RawReply{test::rawHttpReply(201, kJobTime)};
+        return RawReply{test::rawHttpReply(404, "{}")};
+    });
+    test::TempUserDefaults defaults;
+    defaults->setString(OrvaneAPIConfig::kBaseURLKey, host.baseURL());
+    OrvaneAPIClient client;
+    client.setToken(QStringLiteral("tok-1"));
+
+    for (int round = 0; round < 3; ++round) {
+        SCOPED_TRACE(round);
+        EXPECT_EQ(outcome([&] { test::await(client.fetchCurrentUser()); }), "ok");
+        EXPECT_EQ(outcome([&] {
+                      test::await(client.startJobTime(QStringLiteral("c1"), QStringLiteral("t1"),
+                                                      std::nullopt));
+                  }),
+                  "ok");
+    }
+    int starts = 0;
+    for (const RawRequest& request : host.requests())
+        starts += methodAndPath(request) == "POST /api/job-times/start";
+    EXPECT_EQ(starts, 3);
+}
+
+TEST(StaleKeptAliveConnection, ChallengedChangeIsAnsweredWithTheCredential) {
+    test::TempUserDefaults defaults;
+    FakeService service;
+    service.requireBasicAuth("stage", "secret");
+    service.on("POST", "/api/job-times/start", FakeResponse::json(201, kJobTime));
+    defaults->setString(OrvaneAPIConfig::kBaseURLKey, service.baseURL());
+    defaults->setString("orvane_http_basic_user", "stage");
+    defaults->setString("orvane_http_basic_password", "secret");
+    OrvaneAPIClient client;
+    for (int round = 0; round < 2; ++round)
+        EXPECT_EQ(outcome([&] {
+                      test::await(client.startJobTime(QStringLiteral("c1"), QStringLiteral("t1"),
+                                                      std::nullopt));
+                  }),
+                  "ok");
+    const auto sent = service.requestsTo("POST", "/api/job-times/start");
+    ASSERT_EQ(sent.size(), 4u); // each: refused bare, then once with the credential
+    EXPECT_EQ(sent[1].body, sent[0].body);
+    EXPECT_EQ(sent[1].json()["jobtask_id"].toString().toStdString(), "t1");
+}
+
+// ---- Replies that break off after their status line ----
+
+TEST(CutOffReply, IsAConnectionFailureWhateverStatusCameFirst) {
+    const struct {
+        std::string name;
+        std::string bytes;
+    } cases[] = {
+        {"body shorter than announced",
+         "HTTP/1.1 200 OK\r\nContent-Type: application/json\r\nContent-Length: 500\r\n\r\n"
+         R"({"id":1,"email":"a@b.de")"},
+        {"chunked body without its last chunk",
+         "HTTP/1.1 200 OK\r\nContent-Type: application/json\r\nTransfer-Encoding: chunked\r\n\r\n"
+         "8\r\n{\"id\":1,\r\n"},
+        {"error status with its body cut",
+         "HTTP/1.1 422 X\r\nContent-Type: application/json\r\nContent-Length: 90\r\n\r\n"
+         R"({"message":)"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        RawServer host([&](const RawRequest&) { return RawReply{c.bytes}; });
+        test::TempUserDefaults defaults;
+        defaults->setString(OrvaneAPIConfig::kBaseURLKey, host.baseURL());
+        OrvaneAPIClient client;
+        client.setToken(QStringLiteral("tok-1"));
+        EXPECT_EQ(outcome([&] { test::await(client.fetchCurrentUser()); }), kConnectionLost);
+        EXPECT_EQ(outcome([&] { test::await(client.logout()); }), kConnectionLost);
+        EXPECT_EQ(outcome([&] { test::await(client.fetchActiveJobTimes()); }), kConnectionLost);
+    }
+}
+
+TEST(CutOffReply, StallInTheMiddleOfABodyIsATimeOut) {
+    RawServer host([](const RawRequest&) {
+        RawReply reply{"HTTP/1.1 200 OK\r\nContent-Length: 100\r\n\r\n{\"id\":"};
+        reply.holdOpen = std::chrono::milliseconds(3000);
+        return reply;
+    });
+    platform::HttpSession session({std::chrono::milliseconds(300), std::chrono::seconds(10)}, {});
+    QNetworkReply* reply = session.send(QNetworkRequest(QUrl(host.baseURL() + "/api/user")), "GET");
+    const QDeadlineTimer deadline(std::chrono::seconds(10));
+    while (!reply->isFinished() && !deadline.hasExpired())
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 20);
+    ASSERT_TRUE(reply->isFinished());
+    EXPECT_EQ(reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt(), 200);
+    const auto failure = transportFailure(*reply, platform::HttpSession::timedOut(reply));
+    ASSERT_TRUE(failure);
+    EXPECT_TRUE(failure->timedOut());
+    EXPECT_EQ(failure->localizedDescription().toStdString(),
+              "Zeitüberschreitung bei der Anforderung.");
+    delete reply;
+}
