@@ -45,7 +45,7 @@ AppStore::AppStore(QObject* parent) : QObject(parent) {
 }
 
 AppStore::~AppStore() {
-    // Work still waiting on the service ends here, while the store is whole.
+    *alive_ = false;
     api_.shutDown();
 }
 

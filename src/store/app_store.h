@@ -262,7 +262,10 @@ public:
     // ---- Recent tasks ----
     QCoro::Task<void> refreshRecentTasks();
     QCoro::Task<std::vector<JobTimeCompactDTO>> fetchRecentTaskTotals();
-    QCoro::Task<PaginatedResponse<JobTimeCompactDTO>> requestRecentTaskTotalsPage(int page);
+    // The history window ("from", "to") as of now.
+    static QueryParameters recentTaskWindow();
+    QCoro::Task<PaginatedResponse<JobTimeCompactDTO>>
+    requestRecentTaskTotalsPage(QueryParameters window, int page);
     static bool isMoreRecent(const JobTimeCompactDTO& a, const JobTimeCompactDTO& b);
     struct TaskTotals {
         qint64 today = 0;
@@ -273,6 +276,20 @@ public:
     // Advanced by every completed sign-in and by the sign-out: work that
     // resumes under another generation writes nothing.
     quint64 signInGeneration() const { return signInGeneration_; }
+
+    // Held by each coroutine of the store from its start: replies that
+    // arrive after the store is gone resume it, and it must then end
+    // without touching the store.
+    class Life {
+    public:
+        explicit operator bool() const { return *flag_; }
+
+    private:
+        friend class AppStore;
+        explicit Life(std::shared_ptr<const bool> flag) : flag_(std::move(flag)) {}
+        std::shared_ptr<const bool> flag_;
+    };
+    Life life() const { return Life(alive_); }
 
 Q_SIGNALS:
     void changed(orvane::AppStore::Property property);
@@ -308,7 +325,16 @@ private:
     // Milliseconds since the stamp on the monotonic clock; none without one.
     static std::optional<qint64> ageOf(const std::optional<qint64>& stamp);
     void playSignInHaptic();
-    void beginSignedInGeneration() { ++signInGeneration_; }
+    // A new account state: refreshes of the old one run on detached, and
+    // neither join nor throttle the new one's.
+    void beginSignedInGeneration();
+    // A request made with the token while signed in was refused (401): the
+    // token is dead, so the signed-in state ends as at a sign-out, with the
+    // error shown. True when that happened.
+    bool endSessionIfTokenRefused(const std::exception_ptr& error);
+    // Starts and stops made here while a read-back of the running timers is
+    // under way, so that the read-back neither drops nor revives them.
+    void noteSessionEvent(const QString& jobTimeServerId, bool started);
     static QCoro::Task<QString> hostName();
 
     bool isLoggedIn_ = false;
@@ -338,6 +364,7 @@ private:
     orvane::RingVariant ringVariant_ = orvane::RingVariant::Gradient;
     bool screenAwakeWhenTimer_ = false;
     orvane::Density density_ = orvane::Density::Cozy;
+    std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
     OrvaneAPIClient api_;
     std::unique_ptr<QTimer> tick_;
     std::optional<QDateTime> lastLiveActivitySyncFromTick_;
@@ -351,6 +378,14 @@ private:
     quint64 signInGeneration_ = 0;
     quint64 signOutCount_ = 0;   // cancels a biometric sign-in in flight
     bool startInFlight_ = false; // a start is on its way to the service
+    struct SessionEvent {
+        quint64 seq;
+        QString jobTimeServerId;
+        bool started;
+    };
+    std::vector<SessionEvent> sessionEvents_; // only while a read-back runs
+    quint64 sessionEventSeq_ = 0;
+    int restoresInFlight_ = 0;
 };
 
 } // namespace orvane

@@ -130,10 +130,26 @@ std::optional<qint64> AppStore::ageOf(const std::optional<qint64>& stamp) {
     return platform::Clock::shared().monotonicMs() - *stamp;
 }
 
+void AppStore::beginSignedInGeneration() {
+    ++signInGeneration_;
+    refreshAllInFlight_.reset();
+    dashboardAggregatesRefreshTask_.reset();
+    recentTasksRefreshTask_.reset();
+    lastDashboardAggregatesRefreshAt_.reset();
+    lastRecentTasksRefreshAt_.reset();
+    setIsRefreshingRecentTasks(false);
+}
+
 QCoro::Task<void> AppStore::refreshAll() {
     co_await refreshAllInFlight_.run([this]() -> QCoro::Task<void> {
+        const Life life = this->life();
+        const quint64 generation = signInGeneration_;
         co_await loadClients();
+        if (!life || generation != signInGeneration_)
+            co_return;
         co_await restoreActiveSessions();
+        if (!life || generation != signInGeneration_)
+            co_return;
         co_await refreshDashboardAndRecentTasks();
     });
 }
@@ -141,8 +157,12 @@ QCoro::Task<void> AppStore::refreshAll() {
 QCoro::Task<void> AppStore::syncWithServer() {
     if (!isLoggedIn_)
         co_return;
+    const Life life = this->life();
+    const quint64 generation = signInGeneration_;
     const size_t openBefore = sessions_.size();
     const bool changedOnService = co_await restoreActiveSessions();
+    if (!life || generation != signInGeneration_)
+        co_return;
     if (changedOnService)
         co_await refreshDashboardAndRecentTasks();
     else if (openBefore == 0)
@@ -154,9 +174,13 @@ QCoro::Task<void> AppStore::syncWithServer() {
 QCoro::Task<void> AppStore::refreshOnPopoverOpen() {
     if (!isLoggedIn_)
         co_return;
+    const Life life = this->life();
+    const quint64 generation = signInGeneration_;
     // Awaited into a variable: g++ 12 miscompiles a co_await inside the
     // condition of an if statement.
     const bool changedOnService = co_await restoreActiveSessions();
+    if (!life || generation != signInGeneration_)
+        co_return;
     if (changedOnService)
         co_await refreshDashboardAndRecentTasks();
     else
@@ -189,18 +213,27 @@ QCoro::Task<void> AppStore::refreshRecentTasksThrottled() {
 }
 
 QCoro::Task<void> AppStore::performDashboardAggregatesRefresh() {
+    const Life life = this->life();
+    const quint64 generation = signInGeneration_;
     co_await refreshDashboardAggregates();
-    lastDashboardAggregatesRefreshAt_ = platform::Clock::shared().monotonicMs();
+    // A run of an earlier account throttles nothing of this one's.
+    if (life && generation == signInGeneration_)
+        lastDashboardAggregatesRefreshAt_ = platform::Clock::shared().monotonicMs();
 }
 
 QCoro::Task<void> AppStore::performRecentTasksRefresh() {
+    const Life life = this->life();
+    const quint64 generation = signInGeneration_;
     setIsRefreshingRecentTasks(true);
     co_await refreshRecentTasks();
+    if (!life || generation != signInGeneration_)
+        co_return;
     lastRecentTasksRefreshAt_ = platform::Clock::shared().monotonicMs();
     setIsRefreshingRecentTasks(false);
 }
 
 QCoro::Task<void> AppStore::loadClients() {
+    const Life life = this->life();
     const quint64 generation = signInGeneration_;
     setClientsFetchError(std::nullopt);
     std::optional<PaginatedResponse<ClientDTO>> reply;
@@ -210,14 +243,14 @@ QCoro::Task<void> AppStore::loadClients() {
     } catch (...) {
         error = std::current_exception();
     }
-    if (generation != signInGeneration_)
+    if (!life || generation != signInGeneration_)
         co_return;
     if (reply) {
         setClients(std::move(reply->data));
         co_return;
     }
     co_await handleAccountNotReady(error);
-    if (generation != signInGeneration_)
+    if (!life || generation != signInGeneration_)
         co_return;
     setClients({});
     setClientsFetchError(describeError(error));
@@ -242,22 +275,26 @@ QCoro::Task<std::optional<QImage>> AppStore::loadAvatarImage(QUrl url) {
 // ---- Today's figures ----
 
 QCoro::Task<void> AppStore::refreshDashboardAggregates() {
+    const Life life = this->life();
     const quint64 generation = signInGeneration_;
     const DayKeyRange range = berlinDayKeyRange(platform::Clock::shared().now());
     const std::optional<QString> userRate =
         currentUser_ ? currentUser_->defaultHourlyRate : std::nullopt;
 
+    std::optional<InvoiceableSummaryDTO> summary;
     std::exception_ptr error;
     try {
-        InvoiceableSummaryDTO summary = co_await api_.fetchInvoiceableSummary();
-        if (generation == signInGeneration_)
-            setInvoiceableSummary(std::move(summary));
+        summary = co_await api_.fetchInvoiceableSummary();
     } catch (...) {
         error = std::current_exception();
     }
+    if (!life || generation != signInGeneration_)
+        co_return;
+    if (summary)
+        setInvoiceableSummary(std::move(summary));
     if (error)
         co_await handleAccountNotReady(error);
-    if (generation != signInGeneration_)
+    if (!life || generation != signInGeneration_)
         co_return;
 
     std::optional<DayFigures> figures;
@@ -268,10 +305,12 @@ QCoro::Task<void> AppStore::refreshDashboardAggregates() {
     } catch (...) {
         error = std::current_exception();
     }
+    if (!life || generation != signInGeneration_)
+        co_return; // signed out meanwhile: nothing of the old account is written
     if (error)
         co_await handleAccountNotReady(error);
-    if (generation != signInGeneration_)
-        co_return; // signed out meanwhile: nothing of the old account is written
+    if (!life || generation != signInGeneration_)
+        co_return;
     if (figures) {
         setTodayTotalSecs(figures->totalSecs);
         setTodayBillableWorkedSecs(figures->billableWorkedSecs);
@@ -292,11 +331,14 @@ QCoro::Task<void> AppStore::refreshDashboardAggregates() {
 QCoro::Task<AppStore::DayFigures> AppStore::fetchTodayJobTimes(QString from, QString to,
                                                                QDateTime dayStart, QDateTime dayEnd,
                                                                std::optional<QString> userRate) {
+    const Life life = this->life();
     DayFigures figures;
     std::set<QString> jobs;
     const QueryParameters filter{{QStringLiteral("from"), from}, {QStringLiteral("to"), to}};
     for (int page = 1;; ++page) {
         const PaginatedResponse<JobTimeCompactDTO> reply = co_await fetchJobTimesPage(filter, page);
+        if (!life)
+            co_return figures;
         for (const JobTimeCompactDTO& entry : reply.data) {
             if (!entry.endTime || entry.endTime->trimmed().isEmpty())
                 continue;
@@ -402,19 +444,29 @@ qint64 AppStore::todayTrackedSecsLive() const {
 
 // ---- Recent tasks ----
 
-QCoro::Task<PaginatedResponse<JobTimeCompactDTO>> AppStore::requestRecentTaskTotalsPage(int page) {
+QueryParameters AppStore::recentTaskWindow() {
     const QDateTime now = platform::Clock::shared().now();
     const QString to = berlinDayKey(now);
     const QDate fromDay = now.toTimeZone(berlinTimeZone()).date().addDays(-kHistoryDays);
     const QString from = fromDay.isValid() ? fromDay.toString(QStringLiteral("yyyy-MM-dd")) : to;
-    const QueryParameters filter{{QStringLiteral("from"), from}, {QStringLiteral("to"), to}};
-    co_return co_await fetchJobTimesPage(filter, page);
+    return {{QStringLiteral("from"), from}, {QStringLiteral("to"), to}};
+}
+
+QCoro::Task<PaginatedResponse<JobTimeCompactDTO>>
+AppStore::requestRecentTaskTotalsPage(QueryParameters window, int page) {
+    co_return co_await fetchJobTimesPage(window, page);
 }
 
 QCoro::Task<std::vector<JobTimeCompactDTO>> AppStore::fetchRecentTaskTotals() {
+    const Life life = this->life();
+    // One window for every page, even when the reading runs past midnight.
+    const QueryParameters window = recentTaskWindow();
     std::vector<JobTimeCompactDTO> collected;
     for (int page = 1;; ++page) {
-        PaginatedResponse<JobTimeCompactDTO> reply = co_await requestRecentTaskTotalsPage(page);
+        PaginatedResponse<JobTimeCompactDTO> reply =
+            co_await requestRecentTaskTotalsPage(window, page);
+        if (!life)
+            co_return collected;
         const bool empty = reply.data.empty();
         collected.insert(collected.end(), std::make_move_iterator(reply.data.begin()),
                          std::make_move_iterator(reply.data.end()));
@@ -436,8 +488,9 @@ AppStore::fetchJobTasksConcurrently(std::vector<QString> ids) {
     for (const QString& id : ids)
         if (!id.isEmpty() && seen.insert(id).second)
             unique.push_back(id);
+    const Life life = this->life();
     std::map<QString, TaskTotals> totals;
-    for (size_t first = 0; first < unique.size(); first += kTaskRequestsAtOnce) {
+    for (size_t first = 0; life && first < unique.size(); first += kTaskRequestsAtOnce) {
         const size_t end = std::min(unique.size(), first + kTaskRequestsAtOnce);
         std::vector<QCoro::Task<std::optional<JobTaskDTO>>> group;
         for (size_t i = first; i < end; ++i)
@@ -461,6 +514,7 @@ AppStore::fetchJobTasksConcurrently(std::vector<QString> ids) {
 }
 
 QCoro::Task<void> AppStore::refreshRecentTasks() {
+    const Life life = this->life();
     const quint64 generation = signInGeneration_;
     std::vector<JobTimeCompactDTO> collected;
     std::exception_ptr error;
@@ -469,6 +523,8 @@ QCoro::Task<void> AppStore::refreshRecentTasks() {
     } catch (...) {
         error = std::current_exception();
     }
+    if (!life || generation != signInGeneration_)
+        co_return;
     if (error) {
         co_await handleAccountNotReady(error);
         co_return;
@@ -511,7 +567,7 @@ QCoro::Task<void> AppStore::refreshRecentTasks() {
             if (std::find(wanted.begin(), wanted.end(), item.taskId) == wanted.end())
                 wanted.push_back(item.taskId);
     std::map<QString, TaskTotals> totals = co_await fetchJobTasksConcurrently(wanted);
-    if (generation != signInGeneration_)
+    if (!life || generation != signInGeneration_)
         co_return;
 
     const std::set<QString> requested(wanted.begin(), wanted.end());
@@ -540,6 +596,8 @@ QCoro::Task<void> AppStore::refreshRecentTasks() {
                 // A session opened while the totals were loading.
                 std::vector<QString> one{item.taskId};
                 const auto late = co_await fetchJobTasksConcurrently(one);
+                if (!life || generation != signInGeneration_)
+                    co_return;
                 totals.insert(late.begin(), late.end());
             }
             applyTotals(item);
@@ -563,6 +621,8 @@ QCoro::Task<void> AppStore::refreshRecentTasks() {
                 task = co_await api_.fetchJobTask(s.taskId, false);
             } catch (...) {
             }
+            if (!life || generation != signInGeneration_)
+                co_return;
             if (task) {
                 item.todayTrackedSecs = task->roundedTodaySeconds.value_or(0);
                 item.totalTrackedSecs = task->roundedTotalSeconds.value_or(0);
@@ -571,8 +631,6 @@ QCoro::Task<void> AppStore::refreshRecentTasks() {
         }
         shown.insert(s.taskId);
     }
-    if (generation != signInGeneration_)
-        co_return;
     for (RecentTaskItem& item : entries) {
         if (result.size() >= kMostRecentTasks)
             break;

@@ -54,8 +54,11 @@ QCoro::Task<void> AppStore::login(QString email, QString password, std::optional
     const QString usePassword = twoFactorPendingPassword_.value_or(password);
     const bool wasCodeStep = twoFactorPendingEmail_.has_value();
     const quint64 signOuts = signOutCount_;
+    const Life life = this->life();
 
     const QString deviceName = co_await hostName();
+    if (!life)
+        co_return;
 
     if (twoFactorPendingEmail_ && !isSixDigitCode(code.value_or(QString()).trimmed())) {
         setLoginError(
@@ -71,6 +74,8 @@ QCoro::Task<void> AppStore::login(QString email, QString password, std::optional
     } catch (...) {
         error = std::current_exception();
     }
+    if (!life)
+        co_return;
     // A sign-out while the service was asked (say, of the biometric sign-in
     // this attempt belongs to) ends the attempt: it writes nothing.
     if (signOuts != signOutCount_)
@@ -104,8 +109,9 @@ QCoro::Task<void> AppStore::completeLogin(LoginSuccessDTO reply, QString email,
     const quint64 generation = signInGeneration_;
     setIsLoggedIn(true);
     loadDashboardAggregatesCache();
+    const Life life = this->life();
     co_await refreshAll();
-    if (generation != signInGeneration_)
+    if (!life || generation != signInGeneration_)
         co_return; // signed out, or someone else signed in, meanwhile
 
     if (platform::Biometrics::shared().canEvaluatePolicy() && biometricLoginEnabled_) {
@@ -139,7 +145,9 @@ void AppStore::forgetBiometricSignIn() {
 
 QCoro::Task<void> AppStore::performBiometricLogin(bool interactive) {
     const quint64 signOuts = signOutCount_;
-    const auto cancelled = [this, signOuts] { return signOuts != signOutCount_; };
+    const Life life = this->life();
+    // Also true once the store is gone: nothing of it may be touched then.
+    const auto cancelled = [this, signOuts, &life] { return !life || signOuts != signOutCount_; };
     setLoginError(std::nullopt);
 
     if (!platform::Biometrics::shared().canEvaluatePolicy()) {
@@ -192,6 +200,8 @@ QCoro::Task<void> AppStore::performBiometricLogin(bool interactive) {
             writeRememberMe(rememberMe_);
             loadDashboardAggregatesCache();
             co_await refreshAll();
+            if (!life)
+                co_return;
             if (generation == signInGeneration_ && isLoggedIn_)
                 playSignInHaptic();
         } else {
@@ -227,9 +237,10 @@ QCoro::Task<void> AppStore::biometricFallbackAfterRefusedToken(QString email,
                                                                quint64 signOuts) {
     const QString e = email.trimmed();
     const QString p = password.value_or(QString()).trimmed();
+    const Life life = this->life();
     if (!e.isEmpty() && !p.isEmpty())
         co_await login(e, p, std::nullopt);
-    if (signOuts != signOutCount_)
+    if (!life || signOuts != signOutCount_)
         co_return;
     if (!isLoggedIn_ && !twoFactorPendingEmail_) {
         forgetBiometricSignIn();
@@ -240,6 +251,7 @@ QCoro::Task<void> AppStore::biometricFallbackAfterRefusedToken(QString email,
 }
 
 QCoro::Task<void> AppStore::restoreSession(QString token) {
+    const Life life = this->life();
     const quint64 generation = signInGeneration_;
     api_.setToken(token);
     std::optional<APIUser> user;
@@ -249,7 +261,7 @@ QCoro::Task<void> AppStore::restoreSession(QString token) {
     } catch (...) {
         error = std::current_exception();
     }
-    if (generation != signInGeneration_)
+    if (!life || generation != signInGeneration_)
         co_return; // another sign-in or a sign-out came first
     if (user) {
         setCurrentUser(user);
@@ -271,14 +283,21 @@ QCoro::Task<void> AppStore::restoreSession(QString token) {
 QCoro::Task<void> AppStore::refreshCurrentUser() {
     if (!isLoggedIn_)
         co_return;
+    const Life life = this->life();
     const quint64 generation = signInGeneration_;
     std::optional<APIUser> user;
+    std::exception_ptr error;
     try {
         user = co_await api_.fetchCurrentUser();
     } catch (...) {
+        error = std::current_exception();
     }
-    if (!user || generation != signInGeneration_)
+    if (!life || generation != signInGeneration_)
         co_return;
+    if (!user) {
+        endSessionIfTokenRefused(error);
+        co_return;
+    }
     setCurrentUser(user);
     if (user->accountRequirements && !user->accountRequirements->isReady())
         co_return;
@@ -290,7 +309,18 @@ QCoro::Task<void> AppStore::refreshCurrentUser() {
         spawn([this] { return refreshAll(); });
 }
 
+bool AppStore::endSessionIfTokenRefused(const std::exception_ptr& error) {
+    const auto e = apiError(error);
+    if (!isLoggedIn_ || !e || e->kind() != OrvaneAPIError::Kind::Http || e->statusCode() != 401)
+        return false;
+    signOut();
+    setLoginError(describeError(error));
+    return true;
+}
+
 QCoro::Task<void> AppStore::handleAccountNotReady(std::exception_ptr error) {
+    if (endSessionIfTokenRefused(error))
+        co_return;
     const auto e = apiError(error);
     if (!e || e->kind() != OrvaneAPIError::Kind::AccountNotReady)
         co_return;

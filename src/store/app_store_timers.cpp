@@ -33,16 +33,23 @@ qint64 bookedSecsExcluding(const std::vector<JobTimeCompactDTO>& entries, const 
     return total;
 }
 
-// Sets a flag for as long as it lives.
+// Sets a flag of the store for as long as it lives, unless the store is
+// gone by then.
 class FlagScope {
 public:
-    explicit FlagScope(bool& flag) : flag_(flag) { flag_ = true; }
-    ~FlagScope() { flag_ = false; }
+    FlagScope(bool& flag, AppStore::Life life) : flag_(flag), life_(std::move(life)) {
+        flag_ = true;
+    }
+    ~FlagScope() {
+        if (life_)
+            flag_ = false;
+    }
     FlagScope(const FlagScope&) = delete;
     FlagScope& operator=(const FlagScope&) = delete;
 
 private:
     bool& flag_;
+    AppStore::Life life_;
 };
 
 } // namespace
@@ -64,6 +71,7 @@ AppStore::fetchJobTimesPage(QueryParameters filter, int page) {
 }
 
 QCoro::Task<qint64> AppStore::fetchTrackedSecs(QString jobTaskId, QString excludingJobTimeId) {
+    const Life life = this->life();
     qint64 total = 0;
     const QueryParameters filter{{QStringLiteral("jobtask_id"), jobTaskId}};
     // A service that keeps sending full pages without paging data must not
@@ -74,7 +82,7 @@ QCoro::Task<qint64> AppStore::fetchTrackedSecs(QString jobTaskId, QString exclud
         total += bookedSecsExcluding(reply.data, excludingJobTimeId);
         const bool full = reply.data.size() >= 100;
         const bool last = reply.meta && reply.meta->lastPage && page >= *reply.meta->lastPage;
-        if (!full || last || page >= kMostPages)
+        if (!full || last || page >= kMostPages || !life)
             co_return total;
     }
 }
@@ -121,6 +129,7 @@ std::optional<TimerSession> AppStore::buildTimerSession(const JobTimeCompactDTO&
 }
 
 QCoro::Task<std::optional<TimerSession>> AppStore::makeTimerSession(JobTimeCompactDTO entry) {
+    const Life life = this->life();
     std::optional<TimerSession> s = buildTimerSession(entry);
     if (!s || s->taskId.isEmpty())
         co_return s;
@@ -129,6 +138,8 @@ QCoro::Task<std::optional<TimerSession>> AppStore::makeTimerSession(JobTimeCompa
         task = co_await api_.fetchJobTask(s->taskId, true);
     } catch (...) {
     }
+    if (!life)
+        co_return std::nullopt;
     if (task) {
         if (const qint64 budget = decimalHoursToSecs(task->scheduledTime); budget > 0)
             s->budgetSecs = budget;
@@ -164,9 +175,22 @@ void AppStore::preserveLocalBreakState(std::vector<TimerSession>& fresh) const {
     }
 }
 
+void AppStore::noteSessionEvent(const QString& jobTimeServerId, bool started) {
+    if (restoresInFlight_ > 0)
+        sessionEvents_.push_back({++sessionEventSeq_, jobTimeServerId.trimmed(), started});
+}
+
 QCoro::Task<bool> AppStore::restoreActiveSessions() {
+    const Life life = this->life();
     const quint64 generation = signInGeneration_;
     const std::set<QString> oldIds = serverIds(sessions_);
+    // Starts and stops from here on happen after the service's answer was made.
+    const quint64 since = sessionEventSeq_;
+    ++restoresInFlight_;
+    const auto finish = [this] {
+        if (--restoresInFlight_ == 0)
+            sessionEvents_.clear();
+    };
     std::vector<JobTimeCompactDTO> running;
     std::exception_ptr error;
     try {
@@ -174,19 +198,46 @@ QCoro::Task<bool> AppStore::restoreActiveSessions() {
     } catch (...) {
         error = std::current_exception();
     }
+    if (!life)
+        co_return false;
     if (error) {
-        co_await handleAccountNotReady(error);
+        finish();
+        if (generation == signInGeneration_)
+            co_await handleAccountNotReady(error);
         co_return false;
     }
     std::vector<TimerSession> fresh;
     for (const JobTimeCompactDTO& entry : running) {
         // Awaited outside the condition: g++ 12 miscompiles co_await there.
         std::optional<TimerSession> session = co_await makeTimerSession(entry);
+        if (!life)
+            co_return false;
         if (session)
             fresh.push_back(std::move(*session));
     }
+    std::map<QString, bool> startedSince; // last event per job time: started or stopped
+    for (const SessionEvent& event : sessionEvents_)
+        if (event.seq > since)
+            startedSince[event.jobTimeServerId] = event.started;
+    finish();
     if (generation != signInGeneration_)
         co_return false; // signed out meanwhile: nothing of the old account comes back
+    // The answer predates what happened here meanwhile: a timer stopped here
+    // stays stopped, and one started here stays.
+    const auto eventOf = [&](const QString& id) -> std::optional<bool> {
+        const auto it = startedSince.find(id.trimmed());
+        return it == startedSince.end() ? std::nullopt : std::optional(it->second);
+    };
+    const size_t answered = fresh.size();
+    std::erase_if(fresh,
+                  [&](const TimerSession& s) { return eventOf(s.jobTimeServerId) == false; });
+    bool adjusted = fresh.size() != answered;
+    const std::set<QString> listed = serverIds(fresh);
+    for (const TimerSession& s : sessions_)
+        if (eventOf(s.jobTimeServerId) == true && !listed.count(s.jobTimeServerId.trimmed())) {
+            fresh.push_back(s);
+            adjusted = true;
+        }
     preserveLocalBreakState(fresh);
     const std::set<QString> newIds = serverIds(fresh);
     setSessions(std::move(fresh));
@@ -198,7 +249,7 @@ QCoro::Task<bool> AppStore::restoreActiveSessions() {
             setActiveSessionId(sessions_.front().id);
     }
     updateTickTimer();
-    co_return oldIds != newIds;
+    co_return oldIds != newIds || adjusted;
 }
 
 // ---- Start ----
@@ -213,7 +264,7 @@ QCoro::Task<std::optional<QUuid>> AppStore::requestStart(ClientDTO client, JobDT
     if (startGateRefuses() || startInFlight_)
         co_return std::nullopt;
     if (sessions_.empty()) {
-        const FlagScope starting(startInFlight_);
+        const FlagScope starting(startInFlight_, life());
         co_return co_await startSession(client, job, task);
     }
     setPendingPick(PendingStart(client, job, task));
@@ -225,13 +276,15 @@ QCoro::Task<std::optional<QUuid>> AppStore::startFromRecentTask(RecentTaskItem i
     if (startGateRefuses() || startInFlight_)
         co_return std::nullopt;
     if (sessions_.empty()) {
-        const FlagScope starting(startInFlight_);
+        const FlagScope starting(startInFlight_, life());
         co_return co_await startSession(item);
     }
+    const Life life = this->life();
+    const quint64 generation = signInGeneration_;
     std::optional<PendingStart> pick;
     std::exception_ptr error;
     {
-        const FlagScope starting(startInFlight_);
+        const FlagScope starting(startInFlight_, life);
         try {
             const JobTaskDTO task = co_await api_.fetchJobTask(item.taskId, false);
             const JobDTO job = co_await loadJob(item, task);
@@ -241,8 +294,12 @@ QCoro::Task<std::optional<QUuid>> AppStore::startFromRecentTask(RecentTaskItem i
             error = std::current_exception();
         }
     }
+    if (!life || generation != signInGeneration_)
+        co_return std::nullopt;
     if (error) {
         co_await handleAccountNotReady(error);
+        if (!life || generation != signInGeneration_)
+            co_return std::nullopt;
         setLoginError(describeError(error));
         co_return std::nullopt;
     }
@@ -279,6 +336,7 @@ QCoro::Task<ClientDTO> AppStore::loadClient(RecentTaskItem item, JobDTO job) {
 
 void AppStore::appendStartedSession(TimerSession session) {
     const QUuid id = session.id;
+    noteSessionEvent(session.jobTimeServerId, true);
     std::vector<TimerSession> next = sessions_;
     next.push_back(std::move(session));
     setSessions(std::move(next));
@@ -288,6 +346,7 @@ void AppStore::appendStartedSession(TimerSession session) {
 
 QCoro::Task<std::optional<AppStore::StartedJobTime>>
 AppStore::startJobTimeOnService(QString clientId, QString jobTaskId) {
+    const Life life = this->life();
     const quint64 generation = signInGeneration_;
     std::optional<JobTimeCompactDTO> reply;
     std::exception_ptr error;
@@ -296,10 +355,12 @@ AppStore::startJobTimeOnService(QString clientId, QString jobTaskId) {
     } catch (...) {
         error = std::current_exception();
     }
-    if (generation != signInGeneration_)
+    if (!life || generation != signInGeneration_)
         co_return std::nullopt; // signed out meanwhile
     if (error) {
         co_await handleAccountNotReady(error);
+        if (!life || generation != signInGeneration_)
+            co_return std::nullopt;
         setLoginError(describeError(error));
         co_return std::nullopt;
     }
@@ -319,9 +380,10 @@ QCoro::Task<std::optional<QUuid>> AppStore::startSession(ClientDTO client, JobDT
     const QString displayName = client.customerName
                                     ? *client.customerName
                                     : client.companyName.value_or(QStringLiteral("Kunde"));
+    const Life life = this->life();
     const std::optional<StartedJobTime> started =
         co_await startJobTimeOnService(client.id, task.id);
-    if (!started)
+    if (!life || !started)
         co_return std::nullopt;
     const JobTimeCompactDTO& reply = started->reply;
     const QDateTime& start = started->start;
@@ -362,9 +424,10 @@ QCoro::Task<std::optional<QUuid>> AppStore::startSession(RecentTaskItem item) {
                                      "aus „Neue Session“ starten."));
         co_return std::nullopt;
     }
+    const Life life = this->life();
     const std::optional<StartedJobTime> started =
         co_await startJobTimeOnService(item.clientId, item.taskId);
-    if (!started)
+    if (!life || !started)
         co_return std::nullopt;
     const JobTimeCompactDTO& reply = started->reply;
     const QDateTime& start = started->start;
@@ -400,12 +463,14 @@ QCoro::Task<std::optional<QUuid>> AppStore::startSession(RecentTaskItem item) {
 
 QCoro::Task<void> AppStore::loadTrackedBeforeSecs(QUuid sessionId, QString jobTaskId,
                                                   QString jobTimeId) {
+    const Life life = this->life();
     std::optional<qint64> value;
     try {
         value = co_await fetchTrackedSecs(jobTaskId, jobTimeId);
     } catch (...) {
     }
-    setTrackedBeforeSecs(value.value_or(0), sessionId);
+    if (life)
+        setTrackedBeforeSecs(value.value_or(0), sessionId);
 }
 
 TimerSession* AppStore::findSession(const QUuid& id) {
@@ -430,13 +495,23 @@ QCoro::Task<std::optional<QUuid>> AppStore::stopAllAndStartPending() {
     if (!pendingPick_ || startInFlight_)
         co_return std::nullopt;
     const PendingStart pick = *pendingPick_;
-    const FlagScope starting(startInFlight_);
+    const Life life = this->life();
+    const quint64 generation = signInGeneration_;
+    const FlagScope starting(startInFlight_, life);
     const std::vector<TimerSession> open = sessions_;
     for (const TimerSession& session : open) {
+        bool stopped = false;
         try {
             co_await api_.stopJobTime(session.jobTimeServerId, now());
+            stopped = true;
+        } catch (const OrvaneAPIError& e) {
+            stopped = e.kind() == OrvaneAPIError::Kind::JobTimeAlreadyStopped;
         } catch (...) {
         }
+        if (!life || generation != signInGeneration_)
+            co_return std::nullopt;
+        if (stopped)
+            noteSessionEvent(session.jobTimeServerId, false);
     }
     setSessions({});
     // The start names the new active session; a refused start leaves none.
@@ -462,6 +537,8 @@ QCoro::Task<void> AppStore::stopSession(QUuid id) {
     const TimerSession* open = findSession(id);
     if (!open)
         co_return;
+    const Life life = this->life();
+    const quint64 generation = signInGeneration_;
     const TimerSession session = *open;
     const QDateTime stoppedAt = now();
     std::optional<JobTimeCompactDTO> reply;
@@ -471,16 +548,22 @@ QCoro::Task<void> AppStore::stopSession(QUuid id) {
     } catch (...) {
         error = std::current_exception();
     }
+    if (!life || generation != signInGeneration_)
+        co_return;
     if (error) {
         const auto e = apiError(error);
         if (e && e->kind() == OrvaneAPIError::Kind::JobTimeAlreadyStopped) {
+            noteSessionEvent(session.jobTimeServerId, false);
             co_await removeSessionLocally(id);
             co_return;
         }
         co_await handleAccountNotReady(error);
+        if (!life || generation != signInGeneration_)
+            co_return;
         setLoginError(describeError(error));
         co_return;
     }
+    noteSessionEvent(session.jobTimeServerId, false);
     const std::optional<QString> direction =
         reply->roundDirection ? reply->roundDirection : session.timeRoundDirection;
     const std::optional<qint64> step =
@@ -559,13 +642,25 @@ QCoro::Task<void> AppStore::updateStoppedEntry(bool billable, QString roundDirec
     if (direction != u"up" && direction != u"down" && direction != u"closest")
         direction = QStringLiteral("down");
     const qint64 step = roundValue > 1 ? roundValue : 1;
-    const JobTimeCompactDTO updated =
-        co_await api_.updateJobTime(summary.jobTimeServerId, billable, direction, step);
-    JobTimeCompactDTO entry = updated;
+    const Life life = this->life();
+    const quint64 generation = signInGeneration_;
+    std::optional<JobTimeCompactDTO> updated;
+    try {
+        updated = co_await api_.updateJobTime(summary.jobTimeServerId, billable, direction, step);
+    } catch (...) {
+        if (life && generation == signInGeneration_)
+            endSessionIfTokenRefused(std::current_exception());
+        throw;
+    }
+    if (!life || generation != signInGeneration_)
+        co_return;
+    JobTimeCompactDTO entry = *updated;
     try {
         entry = co_await api_.fetchJobTime(summary.jobTimeServerId);
     } catch (...) {
     }
+    if (!life || generation != signInGeneration_)
+        co_return;
     const qint64 booked = entryDurationSecs(entry).value_or(
         minuteGridRoundedSecs(summary.startedAt, summary.endedAt, direction, step));
     StoppedSummary next = summary;

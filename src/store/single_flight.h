@@ -41,6 +41,11 @@ template <class T = void> class SingleFlight {
     }
 
 public:
+    SingleFlight() = default;
+    ~SingleFlight() { *alive_ = false; }
+    SingleFlight(const SingleFlight&) = delete;
+    SingleFlight& operator=(const SingleFlight&) = delete;
+
     bool inFlight() const { return current_ != nullptr; }
 
     QCoro::Task<T> run(std::function<QCoro::Task<T>()> body) {
@@ -60,6 +65,8 @@ private:
     }
 
     QCoro::Task<T> lead(std::shared_ptr<Flight> flight, std::function<QCoro::Task<T>()> body) {
+        // The owner may be gone when the body ends.
+        const std::shared_ptr<const bool> alive = alive_;
         try {
             if constexpr (std::is_void_v<T>) {
                 co_await body();
@@ -70,7 +77,7 @@ private:
             flight->error = std::current_exception();
         }
         flight->done = true;
-        if (current_ == flight)
+        if (*alive && current_ == flight)
             current_.reset();
         // Waiters go on right away, each up to its next wait.
         std::vector<std::coroutine_handle<>> waiters;
@@ -81,6 +88,7 @@ private:
     }
 
     std::shared_ptr<Flight> current_;
+    std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
 };
 
 } // namespace orvane
