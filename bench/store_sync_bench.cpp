@@ -13,10 +13,14 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QNetworkReply>
 #include <QUrlQuery>
 
-#include <atomic>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <cstdio>
+#include <ctime>
 
 using namespace orvane;
 
@@ -58,28 +62,17 @@ QJsonObject jobTime(int id, int task, const QDateTime& start, std::optional<QDat
     return o;
 }
 
-} // namespace
-
-int main(int argc, char** argv) {
-    QCoreApplication app(argc, argv);
-    test::TempUserDefaults defaults;
-    test::KeychainScope keychain;
-    test::ClockScope clock(QDateTime::currentDateTimeUtc());
+// The fake's side: scripts the routes, writes its port to `portOut` and
+// serves until the client closes `hold`.
+int serve(const QDateTime& now, int portOut, int hold) {
     test::FakeService service;
-    defaults->setString("orvane_api_base_url", service.baseURL());
-
-    std::atomic<qint64> bytesServed{0};
-    const auto answer = [&bytesServed](const std::string& body) {
-        bytesServed += static_cast<qint64>(body.size());
-        return test::FakeResponse::json(200, body);
-    };
-    const auto compact = [](const QJsonValue& v) {
-        return (v.isArray() ? QJsonDocument(v.toArray()) : QJsonDocument(v.toObject()))
-            .toJson(QJsonDocument::Compact)
-            .toStdString();
+    const auto answer = [](const QJsonValue& v) {
+        return test::FakeResponse::json(
+            200, (v.isArray() ? QJsonDocument(v.toArray()) : QJsonDocument(v.toObject()))
+                     .toJson(QJsonDocument::Compact)
+                     .toStdString());
     };
 
-    const QDateTime now = clock.now();
     QJsonArray history;
     for (int i = 0; i < kJobTimes; ++i) {
         const QDateTime start = now.addSecs(-3600LL * (i + 2));
@@ -88,7 +81,7 @@ int main(int argc, char** argv) {
     const QJsonObject running = jobTime(99999, 7, now.addSecs(-600), std::nullopt);
 
     service.on("GET", "/api/job-times/active", [&](const test::RecordedRequest&) {
-        return answer(compact(QJsonObject{{"data", QJsonArray{running}}}));
+        return answer(QJsonObject{{"data", QJsonArray{running}}});
     });
     service.on("GET", "/api/job-times", [&](const test::RecordedRequest& r) {
         const QUrlQuery query(QString::fromStdString(r.query));
@@ -97,22 +90,22 @@ int main(int argc, char** argv) {
         for (int i = (page - 1) * kPerPage; i < std::min(kJobTimes, page * kPerPage); ++i)
             data.append(history[i]);
         const int lastPage = (kJobTimes + kPerPage - 1) / kPerPage;
-        return answer(compact(QJsonObject{{"data", data},
-                                          {"meta", QJsonObject{{"current_page", page},
-                                                               {"last_page", lastPage},
-                                                               {"per_page", kPerPage},
-                                                               {"total", kJobTimes}}}}));
+        return answer(QJsonObject{{"data", data},
+                                  {"meta", QJsonObject{{"current_page", page},
+                                                       {"last_page", lastPage},
+                                                       {"per_page", kPerPage},
+                                                       {"total", kJobTimes}}}});
     });
     for (int task = 0; task < kTasks; ++task) {
         const std::string path = "/api/job-tasks/" + std::to_string(task);
         service.on("GET", path, [&, task](const test::RecordedRequest&) {
             return answer(
-                compact(QJsonObject{{"data", QJsonObject{{"id", task},
-                                                         {"title", QString("Aufgabe %1").arg(task)},
-                                                         {"scheduled_time", "12,5"},
-                                                         {"rounded_total_seconds", 3600 * 7},
-                                                         {"rounded_today_seconds", 0},
-                                                         {"job_times", QJsonArray{}}}}}));
+                QJsonObject{{"data", QJsonObject{{"id", task},
+                                                 {"title", QString("Aufgabe %1").arg(task)},
+                                                 {"scheduled_time", "12,5"},
+                                                 {"rounded_total_seconds", 3600 * 7},
+                                                 {"rounded_today_seconds", 0},
+                                                 {"job_times", QJsonArray{}}}}});
         });
     }
     service.on("GET", "/api/job-times/invoiceable-summary", [&](const test::RecordedRequest&) {
@@ -121,37 +114,129 @@ int main(int argc, char** argv) {
                                  {"hours_decimal", "1.0"},
                                  {"amount", 80},
                                  {"job_time_count", 1}};
-        return answer(compact(QJsonObject{{"timezone", "Europe/Berlin"},
-                                          {"today", bucket},
-                                          {"week", bucket},
-                                          {"month", bucket}}));
+        return answer(QJsonObject{
+            {"timezone", "Europe/Berlin"}, {"today", bucket}, {"week", bucket}, {"month", bucket}});
     });
 
-    AppStore store;
-    store.api().setToken(QStringLiteral("bench-token"));
-    store.setCurrentUser(APIUser{"1", "bench@example.com", "Bench", "User", std::nullopt,
-                                 std::nullopt, std::nullopt, std::nullopt, "80"});
-    store.setIsLoggedIn(true);
-    test::await(store.restoreActiveSessions(), std::chrono::minutes(2));
-
-    std::printf("sync  requests  bytes-decoded\n");
-    qint64 totalRequests = 0;
-    qint64 totalBytes = 0;
-    for (int sync = 1; sync <= kSyncs; ++sync) {
-        clock.advance(30'000); // the periodic sync runs every 30 s
-        const auto requestsBefore = service.requestCount();
-        const qint64 bytesBefore = bytesServed;
-        test::await(store.syncWithServer(), std::chrono::minutes(2));
-        const auto requests = static_cast<qint64>(service.requestCount() - requestsBefore);
-        const qint64 bytes = bytesServed - bytesBefore;
-        totalRequests += requests;
-        totalBytes += bytes;
-        std::printf("%4d  %8lld  %13lld\n", sync, static_cast<long long>(requests),
-                    static_cast<long long>(bytes));
+    const int port = service.port();
+    if (::write(portOut, &port, sizeof port) != sizeof port)
+        return 1;
+    ::close(portOut);
+    char ignored;
+    while (::read(hold, &ignored, 1) > 0) {
     }
-    std::printf("mean  %8.1f  %13.0f\n", static_cast<double>(totalRequests) / kSyncs,
-                static_cast<double>(totalBytes) / kSyncs);
-    std::printf("recent tasks shown: %zu, sessions open: %zu\n", store.recentTasks().size(),
-                store.sessions().size());
+    return 0;
+}
+
+double cpuMs(clockid_t clock) {
+    timespec t{};
+    ::clock_gettime(clock, &t);
+    return static_cast<double>(t.tv_sec) * 1e3 + static_cast<double>(t.tv_nsec) / 1e6;
+}
+
+// What the client's replies brought, counted as each one finishes.
+struct Received {
+    qint64 replies = 0;
+    // Reply bodies: their length on the wire while the fake serves them plain
+    // (Qt drops Content-Length of a body it decompresses).
+    qint64 bytes = 0;
+    qint64 compressed = 0; // replies that came with a content coding
+};
+
+} // namespace
+
+int main(int argc, char** argv) {
+    const QDateTime now = QDateTime::currentDateTimeUtc();
+
+    // Forked before any thread exists. The client's process then holds only
+    // the client: the store, its event loop and Qt's HTTP thread.
+    int portPipe[2];
+    int holdPipe[2];
+    if (::pipe(portPipe) != 0 || ::pipe(holdPipe) != 0) {
+        std::perror("store_sync_bench: pipe");
+        return 1;
+    }
+    const pid_t fake = ::fork();
+    if (fake < 0) {
+        std::perror("store_sync_bench: fork");
+        return 1;
+    }
+    if (fake == 0) {
+        ::close(portPipe[0]);
+        ::close(holdPipe[1]);
+        return serve(now, portPipe[1], holdPipe[0]);
+    }
+    ::close(portPipe[1]);
+    ::close(holdPipe[0]);
+    int port = 0;
+    if (::read(portPipe[0], &port, sizeof port) != sizeof port) {
+        std::fprintf(stderr, "store_sync_bench: the fake service did not start\n");
+        return 1;
+    }
+
+    {
+        QCoreApplication app(argc, argv);
+        test::TempUserDefaults defaults;
+        test::KeychainScope keychain;
+        test::ClockScope clock(now);
+        defaults->setString("orvane_api_base_url", QStringLiteral("http://127.0.0.1:%1").arg(port));
+
+        Received received;
+        QObject::connect(&OrvaneAPIClient::session().manager(), &QNetworkAccessManager::finished,
+                         [&received](QNetworkReply* reply) {
+                             ++received.replies;
+                             const QVariant length =
+                                 reply->header(QNetworkRequest::ContentLengthHeader);
+                             received.bytes +=
+                                 length.isValid() ? length.toLongLong() : reply->bytesAvailable();
+                             if (!reply->rawHeader("Content-Encoding").isEmpty())
+                                 ++received.compressed;
+                         });
+
+        AppStore store;
+        store.api().setToken(QStringLiteral("bench-token"));
+        store.setCurrentUser(APIUser{"1", "bench@example.com", "Bench", "User", std::nullopt,
+                                     std::nullopt, std::nullopt, std::nullopt, "80"});
+        store.setIsLoggedIn(true);
+        test::await(store.restoreActiveSessions(), std::chrono::minutes(2));
+
+        // "process" is every thread of the client (Qt does HTTP on a thread of
+        // its own); "main" is the thread the store runs on.
+        std::printf("sync  requests  bytes-received  cpu-ms-process  cpu-ms-main\n");
+        qint64 totalRequests = 0;
+        qint64 totalBytes = 0;
+        double totalProcess = 0;
+        double totalMain = 0;
+        for (int sync = 1; sync <= kSyncs; ++sync) {
+            clock.advance(30'000); // the periodic sync runs every 30 s
+            const Received before = received;
+            const double processBefore = cpuMs(CLOCK_PROCESS_CPUTIME_ID);
+            const double mainBefore = cpuMs(CLOCK_THREAD_CPUTIME_ID);
+            test::await(store.syncWithServer(), std::chrono::minutes(2));
+            const double process = cpuMs(CLOCK_PROCESS_CPUTIME_ID) - processBefore;
+            const double main = cpuMs(CLOCK_THREAD_CPUTIME_ID) - mainBefore;
+            const qint64 requests = received.replies - before.replies;
+            const qint64 bytes = received.bytes - before.bytes;
+            totalRequests += requests;
+            totalBytes += bytes;
+            totalProcess += process;
+            totalMain += main;
+            std::printf("%4d  %8lld  %14lld  %14.1f  %11.1f\n", sync,
+                        static_cast<long long>(requests), static_cast<long long>(bytes), process,
+                        main);
+        }
+        std::printf(
+            "mean  %8.1f  %14.0f  %14.1f  %11.1f\n", static_cast<double>(totalRequests) / kSyncs,
+            static_cast<double>(totalBytes) / kSyncs, totalProcess / kSyncs, totalMain / kSyncs);
+        std::printf("recent tasks shown: %zu, sessions open: %zu\n", store.recentTasks().size(),
+                    store.sessions().size());
+        if (received.compressed > 0) {
+            std::printf("warning: %lld replies came compressed; the figures include "
+                        "decompressing them\n",
+                        static_cast<long long>(received.compressed));
+        }
+    }
+    ::close(holdPipe[1]);
+    ::waitpid(fake, nullptr, 0);
     return 0;
 }

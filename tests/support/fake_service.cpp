@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <memory>
 #include <stdexcept>
 
 namespace orvane::test {
@@ -109,7 +110,18 @@ void FakeService::handle(const void* request, void* response) {
     res.status = answer.status;
     for (const auto& [key, value] : answer.headers)
         res.set_header(key, value);
-    res.set_content(answer.body, answer.contentType);
+    if (answer.body.empty()) {
+        res.set_content(answer.body, answer.contentType);
+        return;
+    }
+    // Served through a provider of known length, which httplib never
+    // compresses: the client receives the scripted bytes as they are, not
+    // Brotli (set_content compresses whenever Accept-Encoding allows it).
+    auto body = std::make_shared<const std::string>(answer.body);
+    res.set_content_provider(body->size(), answer.contentType.c_str(),
+                             [body](size_t offset, size_t length, httplib::DataSink& sink) {
+                                 return sink.write(body->data() + offset, length);
+                             });
 }
 
 std::vector<RecordedRequest> FakeService::requests() const {

@@ -11,13 +11,19 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <mutex>
 #include <stdexcept>
 #include <thread>
 #include <variant>
+
+#include <netdb.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 namespace orvane::dev {
 
@@ -50,6 +56,35 @@ Reply invalid(const char* field, const QString& text) {
     return json(422, {{"message", text}, {"errors", QJsonObject{{field, QJsonArray{text}}}}});
 }
 
+// Why host:port cannot be bound, in the system's words (httplib keeps errno
+// to itself).
+QString bindFailure(const std::string& host, int port) {
+    addrinfo hints{};
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_socktype = SOCK_STREAM;
+    hints.ai_flags = AI_PASSIVE;
+    addrinfo* found = nullptr;
+    if (const int rc = ::getaddrinfo(host.c_str(), std::to_string(port).c_str(), &hints, &found))
+        return QString::fromLocal8Bit(::gai_strerror(rc));
+    int error = 0;
+    for (const addrinfo* a = found; a; a = a->ai_next) {
+        const int sock = ::socket(a->ai_family, a->ai_socktype, a->ai_protocol);
+        if (sock < 0) {
+            error = errno;
+            continue;
+        }
+        const int yes = 1;
+        ::setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+        error = ::bind(sock, a->ai_addr, a->ai_addrlen) == 0 ? 0 : errno;
+        ::close(sock);
+        if (error == 0)
+            break;
+    }
+    ::freeaddrinfo(found);
+    return error ? QString::fromLocal8Bit(std::strerror(error))
+                 : QStringLiteral("the address is taken or not this machine's");
+}
+
 QJsonArray arrayOf(const std::vector<QJsonObject>& list) {
     QJsonArray out;
     for (const QJsonObject& o : list)
@@ -68,11 +103,12 @@ QString capture(const httplib::Request& req) {
 }
 
 // An empty body reads as an empty object; anything but an object is refused.
-std::optional<QJsonObject> objectBody(const httplib::Request& req) {
-    if (QByteArray::fromStdString(req.body).trimmed().isEmpty())
+std::optional<QJsonObject> objectBody(const std::string& body) {
+    const QByteArray bytes = QByteArray::fromStdString(body);
+    if (bytes.trimmed().isEmpty())
         return QJsonObject();
     QJsonParseError error;
-    const QJsonDocument doc = QJsonDocument::fromJson(QByteArray::fromStdString(req.body), &error);
+    const QJsonDocument doc = QJsonDocument::fromJson(bytes, &error);
     if (error.error != QJsonParseError::NoError || !doc.isObject())
         return std::nullopt;
     return doc.object();
@@ -80,6 +116,45 @@ std::optional<QJsonObject> objectBody(const httplib::Request& req) {
 
 Reply notAnObject() {
     return message(400, QStringLiteral("Der Inhalt der Anfrage ist kein JSON-Objekt."));
+}
+
+constexpr std::size_t kBodyLimit = 1 << 20;
+
+struct Body {
+    std::string bytes;
+    bool tooLarge = false;
+    bool complete = true;
+};
+
+// A request body as HTTP/1.1 delimits it: by its length, chunk by chunk, or
+// empty when the request names neither (httplib would wait for the client to
+// close). Bytes past the limit are read and dropped, whatever the framing, so
+// the client hears the 413 instead of a reset and memory stays flat.
+Body readBody(const httplib::Request& req, const httplib::Response& res,
+              const httplib::ContentReader& reader) {
+    Body body;
+    if (!req.has_header("Content-Length") && !req.has_header("Transfer-Encoding"))
+        return body;
+    std::size_t seen = 0;
+    const auto count = [&](const char* data, size_t length, bool keep) {
+        seen += length;
+        body.tooLarge = seen > kBodyLimit;
+        if (keep && !body.tooLarge)
+            body.bytes.append(data, length);
+        return true;
+    };
+    if (req.is_multipart_form_data()) {
+        // Form fields are no JSON object; they only count against the limit.
+        body.complete = reader([](const httplib::MultipartFormData&) { return true; },
+                               [&](const char* data, size_t n) { return count(data, n, false); });
+    } else {
+        body.complete = reader([&](const char* data, size_t n) { return count(data, n, true); });
+    }
+    // A declared length over the limit is skipped by httplib itself.
+    body.tooLarge = body.tooLarge || res.status == 413;
+    if (body.tooLarge)
+        body.bytes.clear();
+    return body;
 }
 
 std::optional<QDateTime> instant(const QJsonValue& value) {
@@ -134,6 +209,8 @@ class DevService::Impl {
 public:
     enum class Access { Open, SignedIn, Work };
     using Route = Reply (Impl::*)(const httplib::Request&, const User*);
+    using BodyRoute = Reply (Impl::*)(const httplib::Request&, const std::string& body,
+                                      const User*);
 
     Impl(const QJsonDocument& seed, DevServiceOptions options)
         : seed_(seed), options_(std::move(options)),
@@ -150,8 +227,11 @@ public:
             port == 0 ? server_->bind_to_any_port(h) : (server_->bind_to_port(h, port) ? port : -1);
         if (bound <= 0) {
             server_.reset();
-            throw std::runtime_error(
-                QStringLiteral("cannot listen on %1:%2").arg(host).arg(port).toStdString());
+            throw std::runtime_error(QStringLiteral("cannot listen on %1:%2: %3")
+                                         .arg(host)
+                                         .arg(port)
+                                         .arg(bindFailure(h, port))
+                                         .toStdString());
         }
         host_ = host;
         port_ = bound;
@@ -191,7 +271,16 @@ public:
 
 private:
     void routes(httplib::Server& s) {
-        s.set_payload_max_length(1 << 20);
+        s.set_payload_max_length(kBodyLimit);
+        // httplib's default adds SO_REUSEPORT, which lets a second stand-in bind
+        // the same port and take part of the first one's traffic.
+        s.set_socket_options([](socket_t sock) {
+            const int yes = 1;
+            ::setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+        });
+        // A worker serves one connection at a time, idle or stalled ones too:
+        // the app alone keeps several alive.
+        s.new_task_queue = [] { return new httplib::ThreadPool(64); };
         s.Post("/api/auth/login", wrap(&Impl::login, Access::Open));
         s.Post("/api/auth/logout", wrap(&Impl::logout, Access::SignedIn));
         s.Get("/api/user", wrap(&Impl::user, Access::SignedIn));
@@ -236,20 +325,38 @@ private:
         });
     }
 
+    static void send(httplib::Response& res, const Reply& reply) {
+        res.status = reply.status;
+        if (reply.status != 204)
+            res.set_content(reply.body, reply.contentType.c_str());
+    }
+
     httplib::Server::Handler wrap(Route route, Access access) {
         return [this, route, access](const httplib::Request& req, httplib::Response& res) {
-            Reply reply;
-            {
-                std::lock_guard lock(mutex_);
-                reply = dispatch(req, route, access);
-            }
-            res.status = reply.status;
-            if (reply.status != 204)
-                res.set_content(reply.body, reply.contentType.c_str());
+            send(res, dispatch(req, access,
+                               [&](const User* user) { return (this->*route)(req, user); }));
         };
     }
 
-    Reply dispatch(const httplib::Request& req, Route route, Access access) {
+    // Routes with a body read it themselves: see readBody.
+    httplib::Server::HandlerWithContentReader wrap(BodyRoute route, Access access) {
+        return [this, route, access](const httplib::Request& req, httplib::Response& res,
+                                     const httplib::ContentReader& reader) {
+            const Body body = readBody(req, res, reader);
+            if (body.tooLarge)
+                return send(res, message(413, QStringLiteral("Der Inhalt der Anfrage ist zu "
+                                                             "groß (höchstens 1 MiB).")));
+            if (!body.complete)
+                return send(res, message(400, QStringLiteral("Der Inhalt der Anfrage kam "
+                                                             "nicht vollständig an.")));
+            send(res, dispatch(req, access, [&](const User* user) {
+                     return (this->*route)(req, body.bytes, user);
+                 }));
+        };
+    }
+
+    template <class Call> Reply dispatch(const httplib::Request& req, Access access, Call call) {
+        std::lock_guard lock(mutex_);
         const User* user = nullptr;
         if (access != Access::Open) {
             user = bearerUser(req);
@@ -258,7 +365,7 @@ private:
             if (access == Access::Work && !state_->isReady(*user))
                 return json(403, state_->notReadyBody(*user));
         }
-        return (this->*route)(req, user);
+        return call(user);
     }
 
     static std::optional<QString> bearer(const httplib::Request& req) {
@@ -330,8 +437,8 @@ private:
 
     // ---- Sign-in ----
 
-    Reply login(const httplib::Request& req, const User*) {
-        const auto body = objectBody(req);
+    Reply login(const httplib::Request& req, const std::string& content, const User*) {
+        const auto body = objectBody(content);
         if (!body)
             return notAnObject();
         const QString email = body->value("email").toString().trimmed();
@@ -362,7 +469,7 @@ private:
                           {"user", state_->userRecord(*user, origin(req))}});
     }
 
-    Reply logout(const httplib::Request& req, const User*) {
+    Reply logout(const httplib::Request& req, const std::string&, const User*) {
         state_->revokeToken(bearer(req).value_or(QString()));
         return {204, {}};
     }
@@ -456,8 +563,8 @@ private:
         return data(200, state_->jobTimeRecord(*entry));
     }
 
-    Reply startJobTime(const httplib::Request& req, const User* user) {
-        const auto body = objectBody(req);
+    Reply startJobTime(const httplib::Request&, const std::string& content, const User* user) {
+        const auto body = objectBody(content);
         if (!body)
             return notAnObject();
         const QString taskId = detail::idText(body->value("jobtask_id"));
@@ -479,11 +586,11 @@ private:
                     state_->jobTimeRecord(state_->startJobTime(*user, clientId, taskId, start)));
     }
 
-    Reply stopJobTime(const httplib::Request& req, const User* user) {
+    Reply stopJobTime(const httplib::Request& req, const std::string& content, const User* user) {
         JobTime* entry = state_->jobTime(capture(req), *user);
         if (!entry)
             return message(404, QStringLiteral("Diese Zeiterfassung gibt es nicht."));
-        const auto body = objectBody(req);
+        const auto body = objectBody(content);
         if (!body)
             return notAnObject();
         if (entry->end)
@@ -506,11 +613,11 @@ private:
         return data(200, state_->jobTimeRecord(*entry));
     }
 
-    Reply updateJobTime(const httplib::Request& req, const User* user) {
+    Reply updateJobTime(const httplib::Request& req, const std::string& content, const User* user) {
         JobTime* entry = state_->jobTime(capture(req), *user);
         if (!entry)
             return message(404, QStringLiteral("Diese Zeiterfassung gibt es nicht."));
-        const auto body = objectBody(req);
+        const auto body = objectBody(content);
         if (!body)
             return notAnObject();
         const QJsonValue billable = body->value("billable");
