@@ -1,0 +1,18 @@
+#pragma once
+
+#include <QPixmap>
+#include <QRectF>
+#include <QSize>
+#include <QStringView>
+
+class QPainter;
+
+namespace orvane {
+
+// The image assets compiled into the program: "OIcon", "OrvaneLogo",
+// "AppIcon" (our own drawings, SVG). An unknown name draws nothing and gives
+// a null pixmap.
+QPixmap assetPixmap(QStringView name, QSize logicalSize, qreal devicePixelRatio = 1.0);
+void drawAsset(QPainter& painter, QStringView name, const QRectF& box);
+
+} // namespace orvane

@@ -1,0 +1,26 @@
+#pragma once
+
+#include <QFont>
+#include <QPointF>
+#include <QString>
+
+class QPainter;
+
+namespace orvane {
+
+enum class FontWeight { Regular, Medium, Semibold, Bold };
+
+// The system font at `pixelSize` logical pixels, in the nearest weight the
+// family has.
+QFont systemFont(qreal pixelSize, FontWeight weight = FontWeight::Regular);
+// A fixed-pitch family ("monospaced design").
+QFont monospacedFont(qreal pixelSize, FontWeight weight = FontWeight::Regular);
+
+// "Monospaced digits": every digit takes the cell of the font's widest digit,
+// so a running clock keeps its width and does not jitter. Other characters
+// keep their own advance.
+qreal digitCellTextWidth(const QFont& font, const QString& text);
+void drawDigitCellText(QPainter& painter, const QPointF& baselineStart, const QFont& font,
+                       const QString& text);
+
+} // namespace orvane
