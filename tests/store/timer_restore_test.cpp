@@ -132,8 +132,11 @@ TEST_F(TimerRestore, BudgetAndTimeBookedBeforeComeFromTheTaskOrThePagedCount) {
             if (c.pages[0] == 0)
                 return FakeResponse::json(500, "{}");
             std::string body = booked("jt-1", "5:00");
-            for (int i = 1; page <= c.pages.size() && i < c.pages[page - 1]; ++i)
-                body += "," + booked("p" + std::to_string(page) + "-" + std::to_string(i), "0:01");
+            for (int i = 1; page <= c.pages.size() && i < c.pages[page - 1]; ++i) {
+                std::string id = "p";
+                id.append(std::to_string(page)).append("-").append(std::to_string(i));
+                body.append(",").append(booked(id, "0:01"));
+            }
             return FakeResponse::json(200, R"({"data":[)" + body + "]" + c.meta + "}");
         });
         restore({running("jt-1", R"(,"jobtask_id":"T1","job_task":{"id":"T1")" + c.snippet + "}")});
