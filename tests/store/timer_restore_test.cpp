@@ -151,6 +151,30 @@ TEST_F(TimerRestore, BudgetAndTimeBookedBeforeComeFromTheTaskOrThePagedCount) {
     }
 }
 
+TEST_F(TimerRestore, TimeBookedBeforeStopsAtTheEndOfTheRange) {
+    // Each booking fits on its own; two of them do not.
+    const std::string huge = booked("a", "1388888888888888:00");
+    std::string fullPage = huge;
+    for (int i = 1; i < 100; ++i)
+        fullPage.append(",").append(booked("b", "0:01"));
+    const std::string hour = R"(,"scheduled_time":"1")";
+    const std::string cases[] = {
+        hour + R"(,"job_times":[)" + huge + "," + huge + "]", // carried by the task
+        hour,                                                 // counted over two pages
+    };
+    for (const std::string& task : cases) {
+        SCOPED_TRACE(task);
+        service.on("GET", "/api/job-tasks/T1",
+                   FakeResponse::json(200, R"({"data":{"id":"T1")" + task + "}}"));
+        service.on(
+            "GET", "/api/job-times",
+            FakeResponse::json(200, R"({"data":[)" + fullPage + R"(],"meta":{"last_page":2}})"));
+        restore({running("jt-1", R"(,"jobtask_id":"T1")")});
+        ASSERT_EQ(store->sessions().size(), 1u);
+        EXPECT_EQ(store->sessions()[0].trackedBeforeSecs, std::numeric_limits<qint64>::max());
+    }
+}
+
 TEST_F(TimerRestore, ReportsAChangeOnlyWhenTheSetOfRunningJobTimesDiffers) {
     const struct {
         std::vector<QString> before;
