@@ -1,6 +1,7 @@
 #include "platform/model_container.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QSqlDatabase>
 #include <QSqlError>
@@ -16,7 +17,18 @@ QString quoted(const QString& identifier) {
     escaped.replace(u'"', QStringLiteral("\"\""));
     return u'"' + escaped + u'"';
 }
+
+// SQLite's SQLITE_CORRUPT and SQLITE_NOTADB; the low byte is the primary
+// code when extended codes are on.
+constexpr int kCorrupt = 11;
+constexpr int kNotADatabase = 26;
 } // namespace
+
+ModelContainer::Outcome ModelContainer::outcomeOf(const QSqlError& error) {
+    bool ok = false;
+    const int code = error.nativeErrorCode().toInt(&ok) & 0xff;
+    return ok && (code == kCorrupt || code == kNotADatabase) ? Outcome::Damaged : Outcome::Failed;
+}
 
 QString ModelContainer::defaultPath() {
     return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) +
@@ -26,47 +38,88 @@ QString ModelContainer::defaultPath() {
 std::unique_ptr<ModelContainer> ModelContainer::open(const QString& path,
                                                      std::vector<ModelSchema> schemas) {
     QDir().mkpath(QFileInfo(path).absolutePath());
-    const QString connection =
+    std::unique_ptr<ModelContainer> container(new ModelContainer(path, std::move(schemas)));
+    const Outcome outcome = container->connect();
+    if (outcome == Outcome::Done || (outcome == Outcome::Damaged && container->startAfresh()))
+        return container;
+    return nullptr;
+}
+
+ModelContainer::ModelContainer(QString path, std::vector<ModelSchema> schemas)
+    : path_(std::move(path)), schemas_(std::move(schemas)), context_(new ModelContext(this)) {}
+
+ModelContainer::~ModelContainer() {
+    context_.reset();
+    disconnect();
+}
+
+ModelContainer::Outcome ModelContainer::connect() {
+    connection_ =
         QStringLiteral("orvane-store-") + QUuid::createUuid().toString(QUuid::WithoutBraces);
-    bool ok = false;
+    Outcome outcome = Outcome::Done;
     {
-        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), connection);
-        db.setDatabaseName(path);
-        ok = db.open();
-        if (ok) {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), connection_);
+        db.setDatabaseName(path_);
+        if (!db.open()) {
+            outcome = outcomeOf(db.lastError());
+        } else {
             QSqlQuery q(db);
             // A store that is not SQLite fails here, before anything is written.
-            ok = q.exec(QStringLiteral("PRAGMA journal_mode=WAL")) && q.next();
-            for (const ModelSchema& schema : schemas) {
-                if (!ok)
+            if (!q.exec(QStringLiteral("PRAGMA journal_mode=WAL")) || !q.next())
+                outcome = outcomeOf(q.lastError());
+            for (const ModelSchema& schema : schemas_) {
+                if (outcome != Outcome::Done)
                     break;
                 QStringList columns;
                 for (const auto& [name, type] : schema.columns)
                     columns << quoted(name) + u' ' + type +
                                    (name == schema.uniqueColumn ? QStringLiteral(" UNIQUE")
                                                                 : QString());
-                ok = q.exec(QStringLiteral("CREATE TABLE IF NOT EXISTS %1 (%2)")
-                                .arg(quoted(schema.table), columns.join(QStringLiteral(", "))));
+                if (!q.exec(QStringLiteral("CREATE TABLE IF NOT EXISTS %1 (%2)")
+                                .arg(quoted(schema.table), columns.join(QStringLiteral(", ")))))
+                    outcome = outcomeOf(q.lastError());
             }
         }
-        if (!ok)
-            db.close();
     }
-    if (!ok) {
-        QSqlDatabase::removeDatabase(connection);
-        return nullptr;
-    }
-    return std::unique_ptr<ModelContainer>(new ModelContainer(connection, std::move(schemas)));
+    if (outcome != Outcome::Done)
+        disconnect();
+    return outcome;
 }
 
-ModelContainer::ModelContainer(QString connection, std::vector<ModelSchema> schemas)
-    : connection_(std::move(connection)), schemas_(std::move(schemas)),
-      context_(new ModelContext(this)) {}
-
-ModelContainer::~ModelContainer() {
-    context_.reset();
+void ModelContainer::disconnect() {
+    if (connection_.isEmpty())
+        return;
     QSqlDatabase::database(connection_, false).close();
     QSqlDatabase::removeDatabase(connection_);
+    connection_.clear();
+}
+
+bool ModelContainer::startAfresh() {
+    disconnect();
+    if (!moveAside())
+        return false;
+    return connect() == Outcome::Done;
+}
+
+bool ModelContainer::moveAside() const {
+    // The write-ahead log and its index belong to the damaged file: left
+    // behind, SQLite would replay them into the fresh one.
+    static const QString kCompanions[] = {QStringLiteral("-wal"), QStringLiteral("-shm")};
+    const auto taken = [](const QString& name) {
+        return QFileInfo::exists(name) || QFileInfo::exists(name + kCompanions[0]) ||
+               QFileInfo::exists(name + kCompanions[1]);
+    };
+    QString aside = path_ + QStringLiteral(".corrupt");
+    for (int n = 1; taken(aside); ++n)
+        aside = path_ + QStringLiteral(".corrupt.") + QString::number(n);
+    if (!QFile::rename(path_, aside))
+        return false;
+    for (const QString& companion : kCompanions)
+        if (QFileInfo::exists(path_ + companion) &&
+            !QFile::rename(path_ + companion, aside + companion) &&
+            !QFile::remove(path_ + companion))
+            return false;
+    return true;
 }
 
 const ModelSchema* ModelContainer::schema(const QString& table) const {
@@ -74,6 +127,47 @@ const ModelSchema* ModelContainer::schema(const QString& table) const {
         if (s.table == table)
             return &s;
     return nullptr;
+}
+
+ModelContainer::Outcome
+ModelContainer::write(const std::vector<std::pair<QString, QVariantMap>>& rows) {
+    QSqlDatabase db = QSqlDatabase::database(connection_, false);
+    if (!db.isOpen())
+        return Outcome::Failed;
+    QSqlQuery q(db);
+    // Statements of our own rather than QSqlDatabase::commit(), which drops
+    // SQLite's error code.
+    if (!q.exec(QStringLiteral("BEGIN")))
+        return outcomeOf(q.lastError());
+    Outcome outcome = Outcome::Done;
+    for (const auto& [table, row] : rows) {
+        const ModelSchema* schema = this->schema(table);
+        if (!schema) {
+            outcome = Outcome::Failed;
+            break;
+        }
+        QStringList names, marks;
+        for (const auto& [name, type] : schema->columns) {
+            names << quoted(name);
+            marks << QStringLiteral("?");
+        }
+        q.prepare(QStringLiteral("INSERT OR REPLACE INTO %1 (%2) VALUES (%3)")
+                      .arg(quoted(table), names.join(u','), marks.join(u',')));
+        for (const auto& [name, type] : schema->columns)
+            q.addBindValue(row.value(name));
+        if (!q.exec()) {
+            outcome = outcomeOf(q.lastError());
+            break;
+        }
+    }
+    if (outcome == Outcome::Done && q.exec(QStringLiteral("COMMIT")))
+        return Outcome::Done;
+    if (outcome == Outcome::Done)
+        outcome = outcomeOf(q.lastError());
+    // A commit that fails (a deferred constraint, a full disk) leaves the
+    // transaction open, and every later save would fail with it.
+    q.exec(QStringLiteral("ROLLBACK"));
+    return outcome;
 }
 
 ModelContext::ModelContext(ModelContainer* container) : container_(container) {}
@@ -87,37 +181,11 @@ bool ModelContext::save() {
         return true;
     const auto pending = std::move(pending_);
     pending_.clear();
-    QSqlDatabase db = QSqlDatabase::database(container_->connectionName(), false);
-    if (!db.isOpen() || !db.transaction())
-        return false;
-    for (const auto& [table, row] : pending) {
-        const ModelSchema* schema = container_->schema(table);
-        if (!schema) {
-            db.rollback();
-            return false;
-        }
-        QStringList names, marks;
-        for (const auto& [name, type] : schema->columns) {
-            names << quoted(name);
-            marks << QStringLiteral("?");
-        }
-        QSqlQuery q(db);
-        q.prepare(QStringLiteral("INSERT OR REPLACE INTO %1 (%2) VALUES (%3)")
-                      .arg(quoted(table), names.join(u','), marks.join(u',')));
-        for (const auto& [name, type] : schema->columns)
-            q.addBindValue(row.value(name));
-        if (!q.exec()) {
-            db.rollback();
-            return false;
-        }
-    }
-    if (!db.commit()) {
-        // A commit that fails (a deferred constraint, a full disk) leaves the
-        // transaction open, and every later save would fail with it.
-        db.rollback();
-        return false;
-    }
-    return true;
+    const ModelContainer::Outcome outcome = container_->write(pending);
+    if (outcome != ModelContainer::Outcome::Damaged)
+        return outcome == ModelContainer::Outcome::Done;
+    // A damaged file would refuse every later save as well.
+    return container_->startAfresh() && container_->write(pending) == ModelContainer::Outcome::Done;
 }
 
 } // namespace orvane::platform

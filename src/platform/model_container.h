@@ -8,6 +8,8 @@
 #include <memory>
 #include <vector>
 
+class QSqlError;
+
 namespace orvane::platform {
 
 // One kind of persisted record: a table whose columns are created on first
@@ -28,7 +30,8 @@ public:
     void insert(const QString& table, const QVariantMap& row);
     // Writes what was inserted since the last save in one transaction. A
     // failed save rolls back and drops those records, so the file stays as
-    // it was and later saves work.
+    // it was and later saves work. When the file turns out damaged, the
+    // records go into the fresh store that replaces it.
     bool save();
     bool hasChanges() const { return !pending_.empty(); }
 
@@ -40,7 +43,10 @@ private:
     std::vector<std::pair<QString, QVariantMap>> pending_;
 };
 
-// The local store of records: an SQLite file in write-ahead-log mode.
+// The local store of records: an SQLite file in write-ahead-log mode. A file
+// that SQLite finds damaged or not a database, at open or on a write, is kept
+// beside as "<name>.corrupt" (".corrupt.1", … when taken) and a fresh store
+// takes its place.
 class ModelContainer {
 public:
     // Opens (or creates) the store; nothing when the file cannot be used.
@@ -58,8 +64,20 @@ public:
     const ModelSchema* schema(const QString& table) const;
 
 private:
-    ModelContainer(QString connection, std::vector<ModelSchema> schemas);
+    friend class ModelContext;
+    enum class Outcome { Done, Damaged, Failed };
 
+    ModelContainer(QString path, std::vector<ModelSchema> schemas);
+
+    static Outcome outcomeOf(const QSqlError& error);
+    Outcome connect();
+    void disconnect();
+    // Moves the damaged file aside and connects to a fresh one.
+    bool startAfresh();
+    bool moveAside() const;
+    Outcome write(const std::vector<std::pair<QString, QVariantMap>>& rows);
+
+    QString path_;
     QString connection_;
     std::vector<ModelSchema> schemas_;
     std::unique_ptr<ModelContext> context_;

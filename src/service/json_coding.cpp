@@ -111,18 +111,20 @@ QString doubleDescription(double value) {
     if (exponent >= -4 && exponent <= 15) {
         if (exponent >= 0) {
             const auto intLen = static_cast<size_t>(exponent) + 1;
+            // Appended piece by piece: g++ 12 sees a false overlap (-Wrestrict)
+            // in `"." + std::string` once it inlines the operator.
             if (digits.size() <= intLen) {
-                out += digits + std::string(intLen - digits.size(), '0') + ".0";
+                out.append(digits).append(intLen - digits.size(), '0').append(".0");
             } else {
-                out += digits.substr(0, intLen) + "." + digits.substr(intLen);
+                out.append(digits, 0, intLen).append(1, '.').append(digits, intLen);
             }
         } else {
-            out += "0." + std::string(static_cast<size_t>(-exponent - 1), '0') + digits;
+            out.append("0.").append(static_cast<size_t>(-exponent - 1), '0').append(digits);
         }
     } else {
-        out += digits.substr(0, 1);
+        out.append(digits, 0, 1);
         if (digits.size() > 1)
-            out += "." + digits.substr(1);
+            out.append(1, '.').append(digits, 1);
         char exp[16];
         std::snprintf(exp, sizeof exp, "e%c%02d", exponent < 0 ? '-' : '+', std::abs(exponent));
         out += exp;

@@ -4,6 +4,7 @@
 
 #include <QTextBoundaryFinder>
 
+#include <algorithm>
 #include <array>
 #include <limits>
 
@@ -181,16 +182,12 @@ AccountRequirements AccountRequirements::decode(const Decoder& decoder) {
             } catch (const DecodingError&) {
             }
         } else if (fields.value().isArray()) {
-            // A list of missing fields names each field; every entry must be text.
-            std::map<QString, QString> named;
-            bool allTexts = true;
-            for (const QJsonValue& v : fields.value().toArray()) {
-                allTexts = allTexts && v.isString();
-                if (v.isString())
-                    named.insert_or_assign(v.toString(), v.toString());
-            }
-            if (allTexts)
-                r.missingProfileFields = std::move(named);
+            // The service sends its empty collections as lists: a list of
+            // texts names no missing field, whatever it holds.
+            const QJsonArray list = fields.value().toArray();
+            if (std::all_of(list.begin(), list.end(),
+                            [](const QJsonValue& v) { return v.isString(); }))
+                r.missingProfileFields.emplace();
         }
     }
     return r;

@@ -353,14 +353,14 @@ QCoro::Task<AppStore::DayFigures> AppStore::fetchTodayJobTimes(QString from, QSt
             const qint64 counted = std::min(*raw, roundHalfAway(share).value_or(*raw));
             if (counted == 0)
                 continue;
-            figures.totalSecs += counted;
+            figures.totalSecs = saturatingAdd(figures.totalSecs, counted);
             figures.sessionsCount += 1;
             if (entry.job)
                 jobs.insert(entry.job->id);
             const bool billable = entry.billable.value_or(true) && !entry.billed.value_or(false);
             if (!billable)
                 continue;
-            figures.billableWorkedSecs += counted;
+            figures.billableWorkedSecs = saturatingAdd(figures.billableWorkedSecs, counted);
             const auto rate =
                 firstDecimal(entry.jobTask ? entry.jobTask->rate : std::nullopt,
                              entry.client ? entry.client->hourlyRate : std::nullopt, userRate);
@@ -370,7 +370,8 @@ QCoro::Task<AppStore::DayFigures> AppStore::fetchTodayJobTimes(QString from, QSt
                 ((static_cast<double>(*raw) / 3600.0) * static_cast<double>(window->inside) /
                  static_cast<double>(window->whole)) *
                 *rate * 100.0;
-            figures.billableEuroCents += roundHalfAway(cents).value_or(0);
+            figures.billableEuroCents =
+                saturatingAdd(figures.billableEuroCents, saturatingRound(cents));
         }
         const bool more = reply.meta && reply.meta->lastPage && *reply.meta->lastPage > 0 &&
                           page < *reply.meta->lastPage && !reply.data.empty();
@@ -438,8 +439,8 @@ qint64 AppStore::todayTrackedSecsLive() const {
     const QDateTime now = platform::Clock::shared().now();
     qint64 live = 0;
     for (const TimerSession& s : sessions_)
-        live += s.liveElapsedSecs(now);
-    return live + (invoiceableSummary_ ? todayBillableWorkedSecs_ : todayTotalSecs_);
+        live = saturatingAdd(live, s.liveElapsedSecs(now));
+    return saturatingAdd(live, invoiceableSummary_ ? todayBillableWorkedSecs_ : todayTotalSecs_);
 }
 
 // ---- Recent tasks ----

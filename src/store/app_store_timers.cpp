@@ -29,7 +29,7 @@ qint64 bookedSecsExcluding(const std::vector<JobTimeCompactDTO>& entries, const 
     qint64 total = 0;
     for (const JobTimeCompactDTO& entry : entries)
         if (entry.id != excluded)
-            total += entryDurationSecs(entry).value_or(0);
+            total = saturatingAdd(total, entryDurationSecs(entry).value_or(0));
     return total;
 }
 
@@ -79,7 +79,7 @@ QCoro::Task<qint64> AppStore::fetchTrackedSecs(QString jobTaskId, QString exclud
     constexpr int kMostPages = 100;
     for (int page = 1;; ++page) {
         const PaginatedResponse<JobTimeCompactDTO> reply = co_await fetchJobTimesPage(filter, page);
-        total += bookedSecsExcluding(reply.data, excludingJobTimeId);
+        total = saturatingAdd(total, bookedSecsExcluding(reply.data, excludingJobTimeId));
         const bool full = reply.data.size() >= 100;
         const bool last = reply.meta && reply.meta->lastPage && page >= *reply.meta->lastPage;
         if (!full || last || page >= kMostPages || !life)
@@ -592,7 +592,7 @@ QCoro::Task<void> AppStore::stopSession(QUuid id) {
         summary.timeRoundValueMinutes = step;
         summary.billable = reply->billable.value_or(true);
         summary.trackedBeforeExcludingThisEntrySecs = session.trackedBeforeSecs;
-        summary.projectTrackedSecs = session.trackedBeforeSecs + booked;
+        summary.projectTrackedSecs = saturatingAdd(session.trackedBeforeSecs, booked);
         summary.projectBudgetSecs = std::max<qint64>(session.budgetSecs, 0);
         spawn([this, summary] { return publishStoppedSummary(summary); });
     }
@@ -668,7 +668,7 @@ QCoro::Task<void> AppStore::updateStoppedEntry(bool billable, QString roundDirec
     next.timeRoundDirection = direction;
     next.timeRoundValueMinutes = step;
     next.billable = billable;
-    next.projectTrackedSecs = summary.trackedBeforeExcludingThisEntrySecs + booked;
+    next.projectTrackedSecs = saturatingAdd(summary.trackedBeforeExcludingThisEntrySecs, booked);
     setLastStoppedSummary(std::move(next));
     setLoginError(std::nullopt);
 }

@@ -282,6 +282,21 @@ std::optional<double> firstDecimal(const std::optional<QString>& a, const std::o
     return std::nullopt;
 }
 
+qint64 saturatingAdd(qint64 a, qint64 b) {
+    qint64 sum = 0;
+    if (!__builtin_add_overflow(a, b, &sum))
+        return sum;
+    return b > 0 ? std::numeric_limits<qint64>::max() : std::numeric_limits<qint64>::min();
+}
+
+qint64 saturatingRound(double value) {
+    if (std::isnan(value))
+        return 0;
+    if (const auto rounded = wire::roundToInt64(value))
+        return *rounded;
+    return value > 0 ? std::numeric_limits<qint64>::max() : std::numeric_limits<qint64>::min();
+}
+
 QString formatDuration(qint64 seconds) {
     if (seconds < 3600)
         return QString::asprintf("%02lld:%02lld", static_cast<long long>(seconds / 60),

@@ -53,6 +53,12 @@ std::optional<double> firstDecimal(const std::optional<QString>& a, const std::o
 // A decimal text from the service, "," read as "."; nothing unless finite.
 std::optional<double> parseServiceDecimal(const std::optional<QString>& text);
 
+// Figures summed from service numbers: a broken or hostile reply can send
+// values near the limits, so sums stop at the ends of the range.
+qint64 saturatingAdd(qint64 a, qint64 b);
+// Rounded halves away from zero and clamped to the range; not a number gives 0.
+qint64 saturatingRound(double value);
+
 // "MM:SS" below an hour, "HH:MM:SS" from an hour on.
 QString formatDuration(qint64 seconds);
 // "HH:mm" in the machine's time zone.

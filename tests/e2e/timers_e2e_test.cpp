@@ -1,5 +1,6 @@
 #include "e2e_world.h"
 
+#include <QJsonArray>
 #include <QJsonObject>
 
 #include <gtest/gtest.h>
@@ -252,6 +253,15 @@ TEST_F(TimersEndToEnd, AccountFallingBehindRefusesTheStartWithTheServicesMessage
     EXPECT_EQ(store().loginError(), QStringLiteral("Die AVV wurde aktualisiert. Bitte bestätige "
                                                    "die neue Fassung im Web in deinem Profil."));
     EXPECT_TRUE(store().startGateRefuses()) << "the store now knows the account is not ready";
+}
+
+TEST_F(TimersEndToEnd, MissingFieldsSentAsAListDoNotStopTheWork) {
+    ASSERT_TRUE(world.service().setAccountRequirements(
+        kDemoEmail, QJsonObject{{"missing_profile_fields", QJsonArray{"phone"}}}));
+    test::await(store().refreshCurrentUser());
+    ASSERT_TRUE(store().currentUser() && store().currentUser()->accountRequirements);
+    EXPECT_TRUE(store().currentUser()->accountRequirements->isReady());
+    EXPECT_NO_THROW(start(*entwuerfe));
 }
 
 TEST_F(TimersEndToEnd, RunningTimerComesBackAtTheNextStart) {

@@ -1,5 +1,7 @@
 #include "platform/model_container.h"
 
+#include <QDir>
+#include <QFile>
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QTemporaryDir>
@@ -38,7 +40,77 @@ QStringList contents(const QString& path) {
     return out;
 }
 
+// Damage as it happens to files: every page after the first overwritten with
+// garbage (the store still opens, writes fail), or no database at all, with
+// the index of a log left beside it (SQLite itself removes a stale log).
+void overwriteDataPages(const QString& path) {
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::ReadWrite));
+    ASSERT_GT(file.size(), 4096);
+    file.seek(4096);
+    file.write(QByteArray(file.size() - 4096, '\xA5'));
+}
+void replaceWithText(const QString& path) {
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    file.write(QByteArray("Einkaufsliste: Milch, Brot\n").repeated(400));
+    QFile index(path + "-shm");
+    ASSERT_TRUE(index.open(QIODevice::WriteOnly));
+    index.write("Quittung");
+}
+
+QStringList filesIn(const QString& dir) {
+    QStringList names = QDir(dir).entryList(QDir::Files);
+    names.sort();
+    return names;
+}
+
 } // namespace
+
+TEST(ModelContainer, DamagedStoreIsKeptBesideWithoutOverwritingAndAFreshOneRecords) {
+    const std::pair<void (*)(const QString&), QStringList> cases[] = {
+        {&overwriteDataPages, {""}},
+        {&replaceWithText, {"", "-shm"}},
+    };
+    for (const auto& [damage, companions] : cases) {
+        QTemporaryDir dir;
+        const QString path = dir.path() + "/default.store";
+        QStringList kept;
+        for (int round = 1; round <= 3; ++round) {
+            SCOPED_TRACE(round);
+            {
+                auto container = ModelContainer::open(path, {kNotes});
+                ASSERT_TRUE(container);
+                for (int n = 0; n < 200; ++n) // enough rows for pages beyond the first
+                    container->mainContext()->insert("Note", note(QString::number(n), round));
+                ASSERT_TRUE(container->mainContext()->save());
+            }
+            damage(path);
+            QFile damaged(path);
+            ASSERT_TRUE(damaged.open(QIODevice::ReadOnly));
+            kept << damaged.readAll();
+
+            auto container = ModelContainer::open(path, {kNotes});
+            ASSERT_TRUE(container) << "a damaged store gives way to a fresh one";
+            container->mainContext()->insert("Note", note("after", round));
+            EXPECT_TRUE(container->mainContext()->save());
+            container.reset();
+            EXPECT_EQ(contents(path), (QStringList{"after=" + QString::number(round), "wal"}));
+        }
+        QStringList files{"default.store"};
+        for (const char* aside : {".corrupt", ".corrupt.1", ".corrupt.2"})
+            for (const QString& companion : companions)
+                files << "default.store" + QString(aside) + companion;
+        files.sort();
+        EXPECT_EQ(filesIn(dir.path()), files)
+            << "nothing overwritten, no log left for the new store";
+        for (int i = 0; i < kept.size(); ++i) {
+            QFile aside(path + ".corrupt" + (i ? "." + QString::number(i) : QString()));
+            ASSERT_TRUE(aside.open(QIODevice::ReadOnly));
+            EXPECT_TRUE(aside.readAll() == kept[i]) << "each damaged store kept as it was";
+        }
+    }
+}
 
 TEST(ModelContainer, FailedSaveWritesNothingAndLaterSavesStillWork) {
     QTemporaryDir dir;
@@ -60,6 +132,7 @@ TEST(ModelContainer, FailedSaveWritesNothingAndLaterSavesStillWork) {
         EXPECT_FALSE(context->hasChanges());
     }
     EXPECT_EQ(contents(path), QStringList{"wal"}); // all or nothing
+    EXPECT_FALSE(QFile::exists(path + ".corrupt")) << "a refused row is no damage";
 
     context->insert("Note", note("a", 1));
     EXPECT_TRUE(context->save());

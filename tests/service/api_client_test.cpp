@@ -125,7 +125,7 @@ Items queryItems(const std::string& query) {
 template <class List> std::string idsOf(const List& list) {
     std::string out;
     for (const auto& entry : list)
-        out += (out.empty() ? "" : ",") + str(entry.id);
+        out.append(out.empty() ? "" : ",").append(str(entry.id));
     return out;
 }
 

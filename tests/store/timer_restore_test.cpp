@@ -132,8 +132,11 @@ TEST_F(TimerRestore, BudgetAndTimeBookedBeforeComeFromTheTaskOrThePagedCount) {
             if (c.pages[0] == 0)
                 return FakeResponse::json(500, "{}");
             std::string body = booked("jt-1", "5:00");
-            for (int i = 1; page <= c.pages.size() && i < c.pages[page - 1]; ++i)
-                body += "," + booked("p" + std::to_string(page) + "-" + std::to_string(i), "0:01");
+            for (int i = 1; page <= c.pages.size() && i < c.pages[page - 1]; ++i) {
+                std::string id = "p";
+                id.append(std::to_string(page)).append("-").append(std::to_string(i));
+                body.append(",").append(booked(id, "0:01"));
+            }
             return FakeResponse::json(200, R"({"data":[)" + body + "]" + c.meta + "}");
         });
         restore({running("jt-1", R"(,"jobtask_id":"T1","job_task":{"id":"T1")" + c.snippet + "}")});
@@ -145,6 +148,30 @@ TEST_F(TimerRestore, BudgetAndTimeBookedBeforeComeFromTheTaskOrThePagedCount) {
         for (std::size_t i = 0; i < pages.size(); ++i)
             EXPECT_EQ(pages[i].query,
                       "per_page=100&page=" + std::to_string(i + 1) + "&jobtask_id=T1");
+    }
+}
+
+TEST_F(TimerRestore, TimeBookedBeforeStopsAtTheEndOfTheRange) {
+    // Each booking fits on its own; two of them do not.
+    const std::string huge = booked("a", "1388888888888888:00");
+    std::string fullPage = huge;
+    for (int i = 1; i < 100; ++i)
+        fullPage.append(",").append(booked("b", "0:01"));
+    const std::string hour = R"(,"scheduled_time":"1")";
+    const std::string cases[] = {
+        hour + R"(,"job_times":[)" + huge + "," + huge + "]", // carried by the task
+        hour,                                                 // counted over two pages
+    };
+    for (const std::string& task : cases) {
+        SCOPED_TRACE(task);
+        service.on("GET", "/api/job-tasks/T1",
+                   FakeResponse::json(200, R"({"data":{"id":"T1")" + task + "}}"));
+        service.on(
+            "GET", "/api/job-times",
+            FakeResponse::json(200, R"({"data":[)" + fullPage + R"(],"meta":{"last_page":2}})"));
+        restore({running("jt-1", R"(,"jobtask_id":"T1")")});
+        ASSERT_EQ(store->sessions().size(), 1u);
+        EXPECT_EQ(store->sessions()[0].trackedBeforeSecs, std::numeric_limits<qint64>::max());
     }
 }
 

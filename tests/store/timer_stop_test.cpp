@@ -1,5 +1,6 @@
 #include "store/app_store.h"
 #include "store/stopped_session_record.h"
+#include "store/time_money_helpers.h"
 #include "support/await.h"
 #include "support/fake_service.h"
 #include "support/fakes.h"
@@ -169,6 +170,21 @@ TEST_F(TimerStop, SummaryIsPublishedAfterTheStopOnlyWhileSignedIn) {
     });
     stop(s, jobTime());
     EXPECT_EQ(store->lastStoppedSummary(), std::nullopt);
+}
+
+TEST_F(TimerStop, ProjectTimeOfTheSummaryStopsAtTheEndOfTheRange) {
+    const std::string huge = "1388888888888888:00"; // fits once, not twice
+    TimerSession s = session("jt-1");
+    s.trackedBeforeSecs = *parseDurationString(QString::fromStdString(huge));
+    open({s});
+    stop(s, bookedAs(huge));
+    ASSERT_TRUE(store->lastStoppedSummary());
+    EXPECT_EQ(store->lastStoppedSummary()->projectTrackedSecs, std::numeric_limits<qint64>::max());
+
+    service.on("PATCH", "/api/job-times/jt-1", bookedAs(huge));
+    service.on("GET", "/api/job-times/jt-1", bookedAs(huge));
+    test::await(store->updateStoppedEntry(true, "up", 5));
+    EXPECT_EQ(store->lastStoppedSummary()->projectTrackedSecs, std::numeric_limits<qint64>::max());
 }
 
 TEST_F(TimerStop, StoppingHandsTheActiveSessionOverAndEndsTheTickWithTheLast) {

@@ -80,6 +80,12 @@ std::optional<double> decimal(const QJsonValue& v) {
     return ok ? std::optional(d) : std::nullopt;
 }
 
+// Missing fields are named by an object; a list is an empty collection.
+bool namesMissingFields(const QJsonObject& requirements) {
+    const QJsonValue missing = requirements.value("missing_profile_fields");
+    return missing.isObject() && !missing.toObject().isEmpty();
+}
+
 } // namespace
 
 qint64 bookedSecs(const QDateTime& start, const QDateTime& end, const QString& direction,
@@ -218,12 +224,8 @@ bool State::isReady(const User& user) const {
     const QJsonObject& r = user.requirements;
     if (r.value("ready").isBool())
         return r.value("ready").toBool();
-    const QJsonValue missing = r.value("missing_profile_fields");
-    const bool missingNone = missing.isUndefined() || missing.isNull() ||
-                             (missing.isArray() && missing.toArray().isEmpty()) ||
-                             (missing.isObject() && missing.toObject().isEmpty());
     return !r.value("dpa_outdated").toBool(false) && r.value("dpa_signed").toBool(true) &&
-           r.value("profile_complete").toBool(true) && missingNone;
+           r.value("profile_complete").toBool(true) && !namesMissingFields(r);
 }
 
 QJsonObject State::userRecord(const User& user, const QString& origin) const {
@@ -250,9 +252,7 @@ QJsonObject State::userRecord(const User& user, const QString& origin) const {
 QJsonObject State::notReadyBody(const User& user) const {
     const QJsonObject requirements =
         userRecord(user, QString()).value("account_requirements").toObject();
-    const QJsonValue missing = requirements.value("missing_profile_fields");
-    const bool missingAny = (missing.isArray() && !missing.toArray().isEmpty()) ||
-                            (missing.isObject() && !missing.toObject().isEmpty());
+    const bool missingAny = namesMissingFields(requirements);
     QString reason;
     QString message = QStringLiteral("Bitte schließe die offenen Schritte in deinem orvane-Konto "
                                      "im Web ab.");
