@@ -70,6 +70,7 @@ platform::HttpSession& OrvaneAPIClient::session() {
 }
 
 OrvaneAPIClient::~OrvaneAPIClient() {
+    *alive_ = false;
     shutDown();
 }
 
@@ -101,7 +102,11 @@ QNetworkReply* OrvaneAPIClient::send(const QNetworkRequest& request, const QByte
 // own policy would do.
 QCoro::Task<std::shared_ptr<QNetworkReply>>
 OrvaneAPIClient::sendAndWait(QNetworkRequest request, QByteArray method, QByteArray body) {
+    const std::shared_ptr<const bool> alive = alive_;
     for (int hopsLeft = request.maximumRedirectsAllowed();; --hopsLeft) {
+        // A reply that finished just before the client went resumes us later.
+        if (!*alive)
+            throw TransportError(QNetworkReply::OperationCanceledError, false);
         const bool carriesToken = request.hasRawHeader("Authorization");
         request.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
                              carriesToken ? QVariant(QNetworkRequest::ManualRedirectPolicy)

@@ -133,6 +133,8 @@ private:
 
     std::vector<QPointer<QNetworkReply>> inFlight_;
     bool closed_ = false;
+    // Read by coroutines that resume after the client is gone.
+    std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
     mutable QMutex tokenLock_;
     std::optional<QString> token_;
 };

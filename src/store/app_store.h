@@ -386,6 +386,8 @@ private:
     std::vector<SessionEvent> sessionEvents_; // only while a read-back runs
     quint64 sessionEventSeq_ = 0;
     int restoresInFlight_ = 0;
+    quint64 readBacksSent_ = 0;
+    quint64 readBackApplied_ = 0;
 };
 
 } // namespace orvane

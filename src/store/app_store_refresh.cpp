@@ -132,6 +132,8 @@ std::optional<qint64> AppStore::ageOf(const std::optional<qint64>& stamp) {
 
 void AppStore::beginSignedInGeneration() {
     ++signInGeneration_;
+    // A start of the earlier sign-in does not hold back the starts of this one.
+    startInFlight_ = false;
     refreshAllInFlight_.reset();
     dashboardAggregatesRefreshTask_.reset();
     recentTasksRefreshTask_.reset();
@@ -332,12 +334,14 @@ QCoro::Task<AppStore::DayFigures> AppStore::fetchTodayJobTimes(QString from, QSt
                                                                QDateTime dayStart, QDateTime dayEnd,
                                                                std::optional<QString> userRate) {
     const Life life = this->life();
+    const quint64 generation = signInGeneration_;
     DayFigures figures;
     std::set<QString> jobs;
     const QueryParameters filter{{QStringLiteral("from"), from}, {QStringLiteral("to"), to}};
     for (int page = 1;; ++page) {
         const PaginatedResponse<JobTimeCompactDTO> reply = co_await fetchJobTimesPage(filter, page);
-        if (!life)
+        // The caller drops what an ended sign-in read; no more pages for it.
+        if (!life || generation != signInGeneration_)
             co_return figures;
         for (const JobTimeCompactDTO& entry : reply.data) {
             if (!entry.endTime || entry.endTime->trimmed().isEmpty())
@@ -460,13 +464,14 @@ AppStore::requestRecentTaskTotalsPage(QueryParameters window, int page) {
 
 QCoro::Task<std::vector<JobTimeCompactDTO>> AppStore::fetchRecentTaskTotals() {
     const Life life = this->life();
+    const quint64 generation = signInGeneration_;
     // One window for every page, even when the reading runs past midnight.
     const QueryParameters window = recentTaskWindow();
     std::vector<JobTimeCompactDTO> collected;
     for (int page = 1;; ++page) {
         PaginatedResponse<JobTimeCompactDTO> reply =
             co_await requestRecentTaskTotalsPage(window, page);
-        if (!life)
+        if (!life || generation != signInGeneration_)
             co_return collected;
         const bool empty = reply.data.empty();
         collected.insert(collected.end(), std::make_move_iterator(reply.data.begin()),
@@ -490,8 +495,10 @@ AppStore::fetchJobTasksConcurrently(std::vector<QString> ids) {
         if (!id.isEmpty() && seen.insert(id).second)
             unique.push_back(id);
     const Life life = this->life();
+    const quint64 generation = signInGeneration_;
     std::map<QString, TaskTotals> totals;
-    for (size_t first = 0; life && first < unique.size(); first += kTaskRequestsAtOnce) {
+    for (size_t first = 0; life && generation == signInGeneration_ && first < unique.size();
+         first += kTaskRequestsAtOnce) {
         const size_t end = std::min(unique.size(), first + kTaskRequestsAtOnce);
         std::vector<QCoro::Task<std::optional<JobTaskDTO>>> group;
         for (size_t i = first; i < end; ++i)

@@ -180,6 +180,7 @@ QCoro::Task<void> AppStore::performBiometricLogin(bool interactive) {
     }
 
     if (const auto token = wire::trimmedNonEmpty(payload->token)) {
+        const quint64 startGeneration = signInGeneration_;
         api_.setToken(*token);
         std::optional<APIUser> user;
         std::exception_ptr error;
@@ -188,7 +189,9 @@ QCoro::Task<void> AppStore::performBiometricLogin(bool interactive) {
         } catch (...) {
             error = std::current_exception();
         }
-        if (cancelled())
+        // A password sign-in that completed meanwhile keeps its account and
+        // its token.
+        if (cancelled() || startGeneration != signInGeneration_)
             co_return;
         if (user) {
             setCurrentUser(user);

@@ -33,15 +33,18 @@ qint64 bookedSecsExcluding(const std::vector<JobTimeCompactDTO>& entries, const 
     return total;
 }
 
-// Sets a flag of the store for as long as it lives, unless the store is
-// gone by then.
+// Sets a flag of the store for as long as it lives. The flag stays alone
+// once the store is gone, or once another sign-in (which starts with the
+// flag down) may have raised it for work of its own.
 class FlagScope {
 public:
-    FlagScope(bool& flag, AppStore::Life life) : flag_(flag), life_(std::move(life)) {
+    FlagScope(bool& flag, AppStore::Life life, const quint64& generationNow)
+        : flag_(flag), life_(std::move(life)), generationNow_(generationNow),
+          generation_(generationNow) {
         flag_ = true;
     }
     ~FlagScope() {
-        if (life_)
+        if (life_ && generationNow_ == generation_)
             flag_ = false;
     }
     FlagScope(const FlagScope&) = delete;
@@ -50,12 +53,19 @@ public:
 private:
     bool& flag_;
     AppStore::Life life_;
+    const quint64& generationNow_;
+    quint64 generation_;
 };
 
 } // namespace
 
 void AppStore::spawn(std::function<QCoro::Task<void>()> work) {
-    QTimer::singleShot(0, this, [work = std::move(work)] { work(); });
+    // Work for one sign-in is dropped when another sign-in or a sign-out
+    // comes before it runs.
+    QTimer::singleShot(0, this, [this, generation = signInGeneration_, work = std::move(work)] {
+        if (generation == signInGeneration_)
+            work();
+    });
 }
 
 // ---- Running timers ----
@@ -72,6 +82,7 @@ AppStore::fetchJobTimesPage(QueryParameters filter, int page) {
 
 QCoro::Task<qint64> AppStore::fetchTrackedSecs(QString jobTaskId, QString excludingJobTimeId) {
     const Life life = this->life();
+    const quint64 generation = signInGeneration_;
     qint64 total = 0;
     const QueryParameters filter{{QStringLiteral("jobtask_id"), jobTaskId}};
     // A service that keeps sending full pages without paging data must not
@@ -82,7 +93,7 @@ QCoro::Task<qint64> AppStore::fetchTrackedSecs(QString jobTaskId, QString exclud
         total = saturatingAdd(total, bookedSecsExcluding(reply.data, excludingJobTimeId));
         const bool full = reply.data.size() >= 100;
         const bool last = reply.meta && reply.meta->lastPage && page >= *reply.meta->lastPage;
-        if (!full || last || page >= kMostPages || !life)
+        if (!full || last || page >= kMostPages || !life || generation != signInGeneration_)
             co_return total;
     }
 }
@@ -186,6 +197,7 @@ QCoro::Task<bool> AppStore::restoreActiveSessions() {
     const std::set<QString> oldIds = serverIds(sessions_);
     // Starts and stops from here on happen after the service's answer was made.
     const quint64 since = sessionEventSeq_;
+    const quint64 readBack = ++readBacksSent_;
     ++restoresInFlight_;
     const auto finish = [this] {
         if (--restoresInFlight_ == 0)
@@ -212,6 +224,8 @@ QCoro::Task<bool> AppStore::restoreActiveSessions() {
         std::optional<TimerSession> session = co_await makeTimerSession(entry);
         if (!life)
             co_return false;
+        if (generation != signInGeneration_)
+            break;
         if (session)
             fresh.push_back(std::move(*session));
     }
@@ -222,6 +236,11 @@ QCoro::Task<bool> AppStore::restoreActiveSessions() {
     finish();
     if (generation != signInGeneration_)
         co_return false; // signed out meanwhile: nothing of the old account comes back
+    // An answer older than one already applied would bring back what the
+    // newer one no longer listed.
+    if (readBack < readBackApplied_)
+        co_return false;
+    readBackApplied_ = readBack;
     // The answer predates what happened here meanwhile: a timer stopped here
     // stays stopped, and one started here stays.
     const auto eventOf = [&](const QString& id) -> std::optional<bool> {
@@ -264,7 +283,7 @@ QCoro::Task<std::optional<QUuid>> AppStore::requestStart(ClientDTO client, JobDT
     if (startGateRefuses() || startInFlight_)
         co_return std::nullopt;
     if (sessions_.empty()) {
-        const FlagScope starting(startInFlight_, life());
+        const FlagScope starting(startInFlight_, life(), signInGeneration_);
         co_return co_await startSession(client, job, task);
     }
     setPendingPick(PendingStart(client, job, task));
@@ -276,7 +295,7 @@ QCoro::Task<std::optional<QUuid>> AppStore::startFromRecentTask(RecentTaskItem i
     if (startGateRefuses() || startInFlight_)
         co_return std::nullopt;
     if (sessions_.empty()) {
-        const FlagScope starting(startInFlight_, life());
+        const FlagScope starting(startInFlight_, life(), signInGeneration_);
         co_return co_await startSession(item);
     }
     const Life life = this->life();
@@ -284,10 +303,14 @@ QCoro::Task<std::optional<QUuid>> AppStore::startFromRecentTask(RecentTaskItem i
     std::optional<PendingStart> pick;
     std::exception_ptr error;
     {
-        const FlagScope starting(startInFlight_, life);
+        const FlagScope starting(startInFlight_, life, signInGeneration_);
         try {
             const JobTaskDTO task = co_await api_.fetchJobTask(item.taskId, false);
+            if (!life || generation != signInGeneration_)
+                co_return std::nullopt;
             const JobDTO job = co_await loadJob(item, task);
+            if (!life || generation != signInGeneration_)
+                co_return std::nullopt;
             const ClientDTO client = co_await loadClient(item, job);
             pick.emplace(client, job, task);
         } catch (...) {
@@ -338,7 +361,14 @@ void AppStore::appendStartedSession(TimerSession session) {
     const QUuid id = session.id;
     noteSessionEvent(session.jobTimeServerId, true);
     std::vector<TimerSession> next = sessions_;
-    next.push_back(std::move(session));
+    // A read-back that finished first may have brought this job time in.
+    const auto same = std::find_if(next.begin(), next.end(), [&](const TimerSession& s) {
+        return s.jobTimeServerId.trimmed() == session.jobTimeServerId.trimmed();
+    });
+    if (same != next.end())
+        *same = std::move(session);
+    else
+        next.push_back(std::move(session));
     setSessions(std::move(next));
     setActiveSessionId(id);
     updateTickTimer();
@@ -464,12 +494,13 @@ QCoro::Task<std::optional<QUuid>> AppStore::startSession(RecentTaskItem item) {
 QCoro::Task<void> AppStore::loadTrackedBeforeSecs(QUuid sessionId, QString jobTaskId,
                                                   QString jobTimeId) {
     const Life life = this->life();
+    const quint64 generation = signInGeneration_;
     std::optional<qint64> value;
     try {
         value = co_await fetchTrackedSecs(jobTaskId, jobTimeId);
     } catch (...) {
     }
-    if (life)
+    if (life && generation == signInGeneration_)
         setTrackedBeforeSecs(value.value_or(0), sessionId);
 }
 
@@ -497,7 +528,7 @@ QCoro::Task<std::optional<QUuid>> AppStore::stopAllAndStartPending() {
     const PendingStart pick = *pendingPick_;
     const Life life = this->life();
     const quint64 generation = signInGeneration_;
-    const FlagScope starting(startInFlight_, life);
+    const FlagScope starting(startInFlight_, life, signInGeneration_);
     const std::vector<TimerSession> open = sessions_;
     for (const TimerSession& session : open) {
         bool stopped = false;

@@ -7,6 +7,8 @@
 #include "support/raw_server.h"
 #include "support/temp_user_defaults.h"
 
+#include <QNetworkAccessManager>
+
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -230,4 +232,38 @@ TEST(CutOffReply, StallInTheMiddleOfABodyIsATimeOut) {
     EXPECT_EQ(failure->localizedDescription().toStdString(),
               "Zeitüberschreitung bei der Anforderung.");
     delete reply;
+}
+
+// A redirect whose answer came in just before the client went away: the
+// resumed request must not follow it on the freed client.
+TEST(ClientGone, RedirectAnsweredJustBeforeIsNotFollowed) {
+    test::TempUserDefaults defaults;
+    FakeService service;
+    defaults->setString(OrvaneAPIConfig::kBaseURLKey, service.baseURL());
+    FakeResponse redirect = FakeResponse::json(302, "{}");
+    redirect.headers = {{"Location", "/api/elsewhere"}};
+    redirect.delay = std::chrono::milliseconds(100);
+    service.on("GET", "/api/clients", redirect);
+    service.on("GET", "/api/elsewhere", FakeResponse::json(200, R"({"data":[]})"));
+    auto client = std::make_unique<OrvaneAPIClient>();
+    client->setToken(QStringLiteral("t"));
+    const auto goneAtTheAnswer =
+        QObject::connect(&OrvaneAPIClient::session().manager(), &QNetworkAccessManager::finished,
+                         [&](QNetworkReply*) { client.reset(); });
+    std::string seen = "still waiting";
+    auto call = [](OrvaneAPIClient& c, std::string& seen) -> QCoro::Task<void> {
+        try {
+            co_await c.fetchClients(100);
+            seen = "ok";
+        } catch (const TransportError& error) {
+            seen = error.cancelled() ? "cancelled" : "transport";
+        } catch (...) {
+            seen = "other";
+        }
+    }(*client, seen);
+    test::eventuallyTrue([&] { return seen != "ok" && call.isReady(); },
+                         std::chrono::milliseconds(600));
+    QObject::disconnect(goneAtTheAnswer);
+    EXPECT_EQ(seen, "cancelled");
+    EXPECT_EQ(service.requestsTo("GET", "/api/elsewhere").size(), 0u);
 }

@@ -1,4 +1,5 @@
 #include "store/app_store.h"
+#include "store/biometric_credential_store.h"
 #include "support/await.h"
 #include "support/fake_service.h"
 #include "support/fakes.h"
@@ -6,6 +7,8 @@
 #include "support/temp_user_defaults.h"
 
 #include <QDeadlineTimer>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
 
 #include <gtest/gtest.h>
 
@@ -182,14 +185,32 @@ TEST(StoreGoneWhileWorkWaits, WorkEndsWithoutTouchingItOrAskingTheServiceAgain) 
              return s.restoreSession(QStringLiteral("t"));
          }},
         {"user refresh", [](AppStore& s) { return s.refreshCurrentUser(); }},
+        {"quick start while a timer runs",
+         [](AppStore& s) -> QCoro::Task<void> {
+             s.setSessions({runningSession(QStringLiteral("j1"))});
+             RecentTaskItem item;
+             item.clientId = QStringLiteral("c1");
+             item.jobId = QStringLiteral("jb1");
+             item.taskId = QStringLiteral("t1");
+             co_await s.startFromRecentTask(item);
+         }},
     };
     for (const auto& c : cases) {
-        for (const int goneAfterMs : {20, 350, 650, 1000}) {
+        // 0: the moment the first answer came in, before its waiter resumed.
+        for (const int goneAfterMs : {0, 20, 350, 650, 1000}) {
             SCOPED_TRACE(std::string(c.name) + ", gone after " + std::to_string(goneAfterMs));
             World w;
             w.delayMs = 300;
+            const auto goneAtFirstAnswer =
+                QObject::connect(&OrvaneAPIClient::session().manager(),
+                                 &QNetworkAccessManager::finished, [&](QNetworkReply*) {
+                                     if (goneAfterMs == 0)
+                                         w.store.reset();
+                                 });
             QCoro::Task<void> running = c.work(*w.store);
-            test::spin(std::chrono::milliseconds(goneAfterMs));
+            test::eventuallyTrue([&] { return !w.store; },
+                                 std::chrono::milliseconds(goneAfterMs ? goneAfterMs : 1000));
+            QObject::disconnect(goneAtFirstAnswer);
             w.store.reset();
             const size_t sentBeforeGone = w.service.requestCount();
             test::spin(900ms); // every answer arrives meanwhile
@@ -200,7 +221,51 @@ TEST(StoreGoneWhileWorkWaits, WorkEndsWithoutTouchingItOrAskingTheServiceAgain) 
     }
 }
 
-// ---- A new sign-in while refreshes of the old one are in flight ----
+// ---- A new sign-in while work of the old one is in flight ----
+
+TEST(RefreshOfAnEarlierSignIn, AStartOfTheEarlierSignInHoldsNoStartOfTheNext) {
+    World w;
+    const ClientDTO client{.id = "c1"};
+    const JobDTO job{.id = "jb1"};
+    const JobTaskDTO task{.id = "t1"};
+    w.slow("POST", "/api/job-times/start", kStarted, 1200ms, 201);
+    QCoro::Task<std::optional<QUuid>> first = w.store->requestStart(client, job, task);
+    test::spin(100ms);
+    w.store->signOut();
+    test::await(
+        w.store->login(QStringLiteral("ada@example.com"), QStringLiteral("pw"), std::nullopt));
+    QCoro::Task<std::optional<QUuid>> second = w.store->requestStart(client, job, task);
+    EXPECT_TRUE(test::await(std::move(second)));
+    EXPECT_EQ(w.count("POST", "/api/job-times/start"), 2u);
+    // The first one's end must not clear the flag of a start of this sign-in.
+    EXPECT_FALSE(test::await(std::move(first)));
+    EXPECT_EQ(w.store->sessions().size(), 1u);
+}
+
+TEST(RefreshOfAnEarlierSignIn, BiometricSignInOvertakenByAPasswordSignInLeavesItAlone) {
+    World w;
+    test::FakeBiometrics biometrics;
+    w.store->signOut();
+    BiometricCredentialStore::store(QStringLiteral("bob@example.com"), QStringLiteral("pw-b"),
+                                    QStringLiteral("tok-b"));
+    w.store->setBiometricLoginEnabled(true);
+    w.service.on("GET", "/api/user", [](const RecordedRequest& r) {
+        const bool bob = r.header("Authorization") == "Bearer tok-b";
+        FakeResponse a = FakeResponse::json(200, bob ? R"({"id":7,"email":"bob@example.com"})"
+                                                     : R"({"id":42,"email":"ada@example.com"})");
+        a.delay = bob ? 500ms : 0ms;
+        return a;
+    });
+    QCoro::Task<void> biometric = w.store->loginWithBiometrics(false);
+    test::spin(50ms);
+    test::await(
+        w.store->login(QStringLiteral("ada@example.com"), QStringLiteral("pw"), std::nullopt));
+    test::await(std::move(biometric));
+    ASSERT_TRUE(w.store->currentUser());
+    EXPECT_EQ(w.store->currentUser()->email, QStringLiteral("ada@example.com"));
+    EXPECT_EQ(w.store->api().currentToken(), QStringLiteral("t"));
+    EXPECT_TRUE(w.store->isLoggedIn());
+}
 
 TEST(RefreshOfAnEarlierSignIn, NeitherHoldsNorEmptiesTheNextOnes) {
     const struct {
@@ -284,6 +349,36 @@ TEST(ReadBackOfRunningTimers, KeepsWhatWasStartedOrStoppedMeanwhile) {
         EXPECT_TRUE(w.store->sessions().empty());
         EXPECT_EQ(w.store->activeSessionId(), std::nullopt);
         EXPECT_FALSE(w.store->tickActive());
+    }
+    {
+        SCOPED_TRACE("a start whose answer comes after a read-back that lists it");
+        World w;
+        w.slow("POST", "/api/job-times/start", kStarted, 500ms, 201);
+        w.on("GET", "/api/job-times/active",
+             R"({"data":[{"id":"j9","client_id":"c1","jobtask_id":"t1",
+                 "start_time":"2026-03-02T10:59:00Z"}]})");
+        QCoro::Task<std::optional<QUuid>> start = w.store->requestStart(client, job, task);
+        test::spin(100ms);
+        test::await(w.store->restoreActiveSessions());
+        EXPECT_TRUE(test::await(std::move(start)));
+        ASSERT_EQ(w.store->sessions().size(), 1u);
+        EXPECT_EQ(w.store->activeSessionId(), stableUUID(QStringLiteral("j9")));
+    }
+    {
+        SCOPED_TRACE("two read-backs: the older answer, coming last, is not applied");
+        World w;
+        std::atomic<int> calls{0};
+        w.service.on("GET", "/api/job-times/active", [&](const RecordedRequest&) {
+            const bool first = calls++ == 0;
+            FakeResponse a = FakeResponse::json(200, first ? kRunningJ1 : kNoneRunning);
+            a.delay = first ? 600ms : 50ms;
+            return a;
+        });
+        QCoro::Task<bool> older = w.store->restoreActiveSessions();
+        test::spin(100ms);
+        test::await(w.store->restoreActiveSessions());
+        EXPECT_FALSE(test::await(std::move(older)));
+        EXPECT_TRUE(w.store->sessions().empty());
     }
     {
         SCOPED_TRACE("nothing happened meanwhile: the answer replaces");

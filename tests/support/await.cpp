@@ -19,4 +19,11 @@ void spin(std::chrono::milliseconds duration) {
         QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 10);
 }
 
+bool eventuallyTrue(const std::function<bool()>& condition, std::chrono::milliseconds limit) {
+    QDeadlineTimer deadline(limit);
+    while (!condition() && !deadline.hasExpired())
+        spin(std::chrono::milliseconds(5));
+    return condition();
+}
+
 } // namespace orvane::test

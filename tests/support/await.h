@@ -8,6 +8,7 @@
 
 #include <chrono>
 #include <exception>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <stdexcept>
@@ -70,5 +71,10 @@ T await(QCoro::Task<T> task, std::chrono::milliseconds timeout = std::chrono::se
 
 // Runs the event loop for a while (lets queued work and timers run).
 void spin(std::chrono::milliseconds duration);
+
+// Runs the event loop until `condition` holds or `limit` passed; the last
+// answer of `condition`.
+bool eventuallyTrue(const std::function<bool()>& condition,
+                    std::chrono::milliseconds limit = std::chrono::seconds(5));
 
 } // namespace orvane::test
