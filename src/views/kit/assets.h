@@ -3,6 +3,7 @@
 #include <QPixmap>
 #include <QRectF>
 #include <QSize>
+#include <QSizeF>
 #include <QStringView>
 
 class QPainter;
@@ -14,5 +15,7 @@ namespace orvane {
 // a null pixmap.
 QPixmap assetPixmap(QStringView name, QSize logicalSize, qreal devicePixelRatio = 1.0);
 void drawAsset(QPainter& painter, QStringView name, const QRectF& box);
+// The drawing's own size, for its aspect ratio; empty for an unknown name.
+QSizeF assetSize(QStringView name);
 
 } // namespace orvane

@@ -1,7 +1,10 @@
 #pragma once
 
+#include "views/kit/fonts.h"
+
 #include <QBrush>
 #include <QPainterPath>
+#include <QPointF>
 #include <QRectF>
 #include <QStringList>
 #include <QStringView>
@@ -19,5 +22,15 @@ QStringList symbolNames();
 
 // Draws the symbol centred in `box`, scaled to fit it with its aspect kept.
 void drawSymbol(QPainter& painter, QStringView name, const QRectF& box, const QBrush& brush);
+
+// The same drawings with lines as heavy as text of `weight` (symbolPath(name)
+// is the regular weight).
+QPainterPath symbolPath(QStringView name, FontWeight weight);
+void drawSymbol(QPainter& painter, QStringView name, const QRectF& box, const QBrush& brush,
+                FontWeight weight);
+// A symbol "in the system font at `pointSize`": its 1 × 1 box is `pointSize`
+// logical pixels wide, centred on `centre`.
+void drawSymbol(QPainter& painter, QStringView name, QPointF centre, qreal pointSize,
+                const QBrush& brush, FontWeight weight = FontWeight::Regular);
 
 } // namespace orvane

@@ -1,0 +1,56 @@
+#pragma once
+
+#include <QColor>
+#include <QWidget>
+
+class QVariantAnimation;
+
+namespace orvane {
+
+// The dot at a point of its breath: `progress` 0 is the plain dot, 1 the
+// fully grown, faded one.
+struct DotLook {
+    qreal scale = 1;
+    qreal opacity = 1;
+};
+DotLook dotLook(qreal progress);
+
+// A 5-pt dot that, while `animate` is true, breathes between scale 1 at full
+// opacity and scale 1.4 at opacity 0.55, 1.4 s each way. It breathes only
+// while it is on screen: hiding stops it, showing it again (or turning
+// `animate` on while shown) starts it afresh; with `animate` false it is plain.
+class PulsingDot : public QWidget {
+    Q_OBJECT
+public:
+    static constexpr qreal kDiameter = 5;
+    // The widget is square and large enough for the grown dot: 1 pt of room
+    // around the 5-pt dot.
+    static constexpr int kSide = 7;
+
+    explicit PulsingDot(QColor color = Qt::white, bool animate = false, QWidget* parent = nullptr);
+
+    QColor color() const { return m_color; }
+    void setColor(const QColor& color);
+    bool animate() const { return m_animate; }
+    void setAnimate(bool animate);
+
+    bool isPulsing() const;
+    DotLook look() const { return dotLook(m_progress); }
+
+    QSize sizeHint() const override;
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+    void hideEvent(QHideEvent* event) override;
+
+private:
+    void follow(bool onScreen);
+
+    QColor m_color;
+    bool m_animate;
+    qreal m_progress = 0;
+    QVariantAnimation* m_breath;
+};
+
+} // namespace orvane
