@@ -184,10 +184,12 @@ APIRequest OrvaneAPIClient::makeRequest(const QByteArray& method, const QString&
 
 QCoro::Task<PerformResult> OrvaneAPIClient::perform(APIRequest request) {
     const auto reply = co_await sendAndWait(request.request, request.method, request.body);
-    if (auto failure = transportFailure(*reply, platform::HttpSession::timedOut(reply.get())))
+    QByteArray body = reply->readAll();
+    if (auto failure =
+            transportFailure(*reply, platform::HttpSession::timedOut(reply.get()), body.size()))
         throw *failure;
     const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
-    co_return PerformResult{reply->readAll(), status.isValid() ? status.toInt() : 0};
+    co_return PerformResult{std::move(body), status.isValid() ? status.toInt() : 0};
 }
 
 void OrvaneAPIClient::throwForStatus(const PerformResult& result) {
@@ -206,11 +208,12 @@ QCoro::Task<ImageDataResult> OrvaneAPIClient::fetchImageData(QUrl url, bool auth
     const QByteArray method = "GET";
     const QByteArray noBody;
     const auto reply = co_await sendAndWait(request, method, noBody);
-    if (auto failure = transportFailure(*reply, platform::HttpSession::timedOut(reply.get())))
-        throw *failure;
-    const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
     ImageDataResult result;
     result.data = reply->readAll();
+    if (auto failure = transportFailure(*reply, platform::HttpSession::timedOut(reply.get()),
+                                        result.data.size()))
+        throw *failure;
+    const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
     result.response.url = reply->url();
     if (status.isValid())
         result.response.httpStatus = status.toInt();

@@ -41,22 +41,30 @@ QString TransportError::localizedDescription() const {
     }
 }
 
-std::optional<TransportError> transportFailure(const QNetworkReply& reply, bool timedOut) {
+std::optional<TransportError> transportFailure(const QNetworkReply& reply, bool timedOut,
+                                               qint64 bodyBytes) {
     const QNetworkReply::NetworkError code = reply.error();
-    if (code == QNetworkReply::NoError)
-        return std::nullopt;
-    if (timedOut)
+    if (timedOut && code != QNetworkReply::NoError)
         return TransportError(code, true);
     // A request without an answer that Qt declined to repeat: the
     // connection went away under it.
     if (code == QNetworkReply::ContentReSendError)
         return TransportError(QNetworkReply::RemoteHostClosedError, false);
-    const bool network = code < QNetworkReply::ContentAccessDenied;
+    const bool network =
+        code != QNetworkReply::NoError && code < QNetworkReply::ContentAccessDenied;
     const bool protocol =
         code >= QNetworkReply::ProtocolUnknownError && code < QNetworkReply::InternalServerError;
     const bool hasStatus = reply.attribute(QNetworkRequest::HttpStatusCodeAttribute).isValid();
-    if (network || protocol || !hasStatus)
+    if (network || protocol || (code != QNetworkReply::NoError && !hasStatus))
         return TransportError(code, false);
+    // Qt now and then ends a reply whose connection closed mid-body without
+    // an error (after repeating a read whose first answer broke off).
+    // The announced length counts encoded bytes; a decoded body is another size.
+    const QByteArray encoding = reply.rawHeader("Content-Encoding").trimmed().toLower();
+    const bool plain = encoding.isEmpty() || encoding == "identity";
+    const QVariant announced = reply.header(QNetworkRequest::ContentLengthHeader);
+    if (plain && announced.isValid() && bodyBytes < announced.toLongLong())
+        return TransportError(QNetworkReply::RemoteHostClosedError, false);
     return std::nullopt;
 }
 

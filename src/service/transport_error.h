@@ -27,9 +27,11 @@ private:
 };
 
 // The network's failure of a finished reply, whatever status arrived before
-// it: a connection closed or reset mid-reply, a time-out, TLS, a request that
-// would have had to be sent again. Errors Qt derives from an HTTP status
-// (401, 404, 5xx …) are not failures here: they keep the status road.
-std::optional<TransportError> transportFailure(const QNetworkReply& reply, bool timedOut);
+// it: a connection closed or reset mid-reply, a body shorter than announced,
+// a time-out, TLS, a request that would have had to be sent again. Errors Qt
+// derives from an HTTP status (401, 404, 5xx …) are not failures here: they
+// keep the status road. `bodyBytes`: the size of the body read.
+std::optional<TransportError> transportFailure(const QNetworkReply& reply, bool timedOut,
+                                               qint64 bodyBytes);
 
 } // namespace orvane

@@ -189,16 +189,20 @@ TEST(CutOffReply, IsAConnectionFailureWhateverStatusCameFirst) {
     const struct {
         std::string name;
         std::string bytes;
+        bool lengthAnnounced; // else only the framing tells the body is short
     } cases[] = {
         {"body shorter than announced",
          "HTTP/1.1 200 OK\r\nContent-Type: application/json\r\nContent-Length: 500\r\n\r\n"
-         R"({"id":1,"email":"a@b.de")"},
-        {"chunked body without its last chunk",
-         "HTTP/1.1 200 OK\r\nContent-Type: application/json\r\nTransfer-Encoding: chunked\r\n\r\n"
-         "8\r\n{\"id\":1,\r\n"},
+         R"({"id":1,"email":"a@b.de")",
+         true},
         {"error status with its body cut",
          "HTTP/1.1 422 X\r\nContent-Type: application/json\r\nContent-Length: 90\r\n\r\n"
-         R"({"message":)"},
+         R"({"message":)",
+         true},
+        {"chunked body without its last chunk",
+         "HTTP/1.1 200 OK\r\nContent-Type: application/json\r\nTransfer-Encoding: chunked\r\n\r\n"
+         "8\r\n{\"id\":1,\r\n",
+         false},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -207,9 +211,18 @@ TEST(CutOffReply, IsAConnectionFailureWhateverStatusCameFirst) {
         defaults->setString(OrvaneAPIConfig::kBaseURLKey, host.baseURL());
         OrvaneAPIClient client;
         client.setToken(QStringLiteral("tok-1"));
-        EXPECT_EQ(outcome([&] { test::await(client.fetchCurrentUser()); }), kConnectionLost);
+        // A change goes out once: its answer's end is seen as it is.
         EXPECT_EQ(outcome([&] { test::await(client.logout()); }), kConnectionLost);
-        EXPECT_EQ(outcome([&] { test::await(client.fetchActiveJobTimes()); }), kConnectionLost);
+        const std::string reads[] = {
+            outcome([&] { test::await(client.fetchCurrentUser()); }),
+            outcome([&] { test::await(client.fetchActiveJobTimes()); }),
+        };
+        for (const std::string& read : reads) {
+            if (c.lengthAnnounced)
+                EXPECT_EQ(read, kConnectionLost);
+            else // Qt repeats reads and may then pass the cut body on: it must not decode
+                EXPECT_NE(read, "ok");
+        }
     }
 }
 
@@ -226,7 +239,8 @@ TEST(CutOffReply, StallInTheMiddleOfABodyIsATimeOut) {
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 20);
     ASSERT_TRUE(reply->isFinished());
     EXPECT_EQ(reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt(), 200);
-    const auto failure = transportFailure(*reply, platform::HttpSession::timedOut(reply));
+    const auto failure =
+        transportFailure(*reply, platform::HttpSession::timedOut(reply), reply->bytesAvailable());
     ASSERT_TRUE(failure);
     EXPECT_TRUE(failure->timedOut());
     EXPECT_EQ(failure->localizedDescription().toStdString(),
