@@ -1,7 +1,7 @@
 #include "platform/keychain.h"
 
 #include "platform/biometrics.h"
-#include "platform/biometrics.h"
+#include "platform/in_memory_keychain.h"
 #include "platform/secret_service_keychain.h"
 
 namespace orvane::platform {
@@ -24,6 +24,12 @@ QString Keychain::errorMessage(OSStatus status) const {
 Keychain& Keychain::shared() {
     if (g_override)
         return *g_override;
+    // A trial run (scripts/run --demo) keeps its token away from the user's
+    // keyring: in memory, gone when the program ends.
+    if (qgetenv("ORVANE_DEMO") == "1") {
+        static InMemoryKeychain memory;
+        return memory;
+    }
     static SecretServiceKeychain keyring;
     return keyring;
 }

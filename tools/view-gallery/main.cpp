@@ -15,5 +15,6 @@ int main(int argc, char** argv) {
     QApplication app(argc, argv);
     orvane::gallery::Gallery gallery;
     orvane::gallery::addKitShots(gallery);
+    orvane::gallery::addAppShots(gallery);
     return gallery.writeAll(QString::fromLocal8Bit(argv[1])) == 0 ? 0 : 1;
 }

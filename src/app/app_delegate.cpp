@@ -1,0 +1,110 @@
+#include "app/app_delegate.h"
+
+#include "app/popover_placement.h"
+#include "store/stopped_session_record.h"
+
+#include <QPointer>
+
+namespace orvane {
+
+AppDelegate::AppDelegate(QString recordStorePath, QObject* parent)
+    : QObject(parent),
+      recordStorePath_(recordStorePath.isEmpty() ? platform::ModelContainer::defaultPath()
+                                                 : std::move(recordStorePath)) {}
+
+AppDelegate::~AppDelegate() {
+    popover_.reset();
+    statusItem_.reset();
+}
+
+std::unique_ptr<platform::ModelContainer> AppDelegate::openModelContainer() const {
+    return platform::ModelContainer::open(recordStorePath_, {StoppedSessionRecord::schema()});
+}
+
+void AppDelegate::applicationDidFinishLaunching() {
+    appStore_ = std::make_unique<AppStore>();
+    modelContainer_ = openModelContainer();
+
+    const QPointer<AppDelegate> self(this);
+    statusItem_ = std::make_unique<PillWindow>(*appStore_, [self] {
+        if (self)
+            self->togglePopover();
+    });
+    connect(statusItem_.get(), &PillWindow::clicked, this, &AppDelegate::statusButtonClicked);
+    // Refitted when the pill's content changes rather than on a ticker: the
+    // same widths, without waking twice a second.
+    connect(statusItem_->pill(), &MenuBarPillView::contentChanged, this,
+            &AppDelegate::updateStatusItemLength);
+    updateStatusItemLength();
+    statusItem_->show();
+    lastButtonCenterScreenX_ = statusButtonCenterScreenX();
+    connect(statusItem_.get(), &PillWindow::geometryChanged, this,
+            &AppDelegate::repositionPopoverIfNeeded);
+
+    remoteSyncTicker_.setInterval(kSyncIntervalMs);
+    remoteSyncTicker_.setTimerType(Qt::CoarseTimer);
+    connect(&remoteSyncTicker_, &QTimer::timeout, this, &AppDelegate::syncTick);
+    remoteSyncTicker_.start();
+
+    if (!modelContainer_)
+        popoverContainer_ = openModelContainer();
+    popover_ = std::make_unique<PopoverWindow>();
+    auto* content = new QWidget;
+    content->setObjectName(QStringLiteral("popoverContent"));
+    popover_->setContent(content);
+}
+
+platform::ModelContainer* AppDelegate::popoverModelContainer() const {
+    return modelContainer_ ? modelContainer_.get() : popoverContainer_.get();
+}
+
+void AppDelegate::statusButtonClicked() {
+    togglePopover();
+}
+
+void AppDelegate::togglePopover() {
+    if (!popover_ || !statusItem_)
+        return;
+    if (popover_->isVisible()) {
+        popover_->dismiss();
+        return;
+    }
+    // The click on the status item that made the popover close itself.
+    if (popover_->justClosedByItself())
+        return;
+    if (!appStore_->modelContext())
+        if (platform::ModelContainer* container = popoverModelContainer())
+            appStore_->setModelContext(container->mainContext());
+    popover_->openAt(statusItem_->anchor());
+}
+
+void AppDelegate::updateStatusItemLength() {
+    if (!statusItem_)
+        return;
+    if (const auto length =
+            fittedStatusItemLength(statusItemLength_, statusItem_->pill()->fittingWidth())) {
+        statusItemLength_ = *length;
+        statusItem_->setItemLength(static_cast<int>(*length));
+    }
+}
+
+double AppDelegate::statusButtonCenterScreenX() const {
+    return statusItem_ ? statusItem_->pillCenter().x() : 0;
+}
+
+void AppDelegate::repositionPopoverIfNeeded() {
+    const double x = statusButtonCenterScreenX();
+    const double dx = x - lastButtonCenterScreenX_;
+    lastButtonCenterScreenX_ = x;
+    if (!popover_ || !popover_->isVisible())
+        return;
+    if (const auto slide = popoverSlide(dx))
+        popover_->slideBy(*slide);
+}
+
+void AppDelegate::syncTick() {
+    if (appStore_ && appStore_->isLoggedIn())
+        appStore_->syncWithServer();
+}
+
+} // namespace orvane

@@ -1,0 +1,35 @@
+#include "app/popover_placement.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace orvane {
+
+namespace {
+constexpr int kGap = 6;
+}
+
+QPoint popoverOrigin(const QRect& anchor, const QSize& popover, const QRect& available) {
+    const bool anchorInUpperHalf = anchor.center().y() < available.center().y();
+    int x = anchor.center().x() - popover.width() / 2;
+    int y = anchorInUpperHalf ? anchor.bottom() + 1 + kGap : anchor.top() - kGap - popover.height();
+    // Clamp into the screen; a popover larger than the screen keeps its top left visible.
+    x = std::max(available.left(), std::min(x, available.right() + 1 - popover.width()));
+    y = std::max(available.top(), std::min(y, available.bottom() + 1 - popover.height()));
+    return {x, y};
+}
+
+std::optional<double> fittedStatusItemLength(double currentLength, double fittingWidth) {
+    const double width = std::max(std::ceil(fittingWidth), 20.0);
+    if (std::abs(currentLength - width) > 0.5)
+        return width;
+    return std::nullopt;
+}
+
+std::optional<int> popoverSlide(double dx) {
+    if (std::abs(dx) > 0.5)
+        return static_cast<int>(std::lround(dx));
+    return std::nullopt;
+}
+
+} // namespace orvane

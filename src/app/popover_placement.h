@@ -1,0 +1,26 @@
+#pragma once
+
+#include <QPoint>
+#include <QRect>
+#include <QSize>
+
+#include <optional>
+
+namespace orvane {
+
+// Where the popover opens for an anchor (the pill window, or a panel item's
+// click point as a 1 × 1 rect): below the anchor when the anchor sits in the
+// upper half of its screen, above it otherwise; centred on the anchor and
+// kept inside the available area.
+QPoint popoverOrigin(const QRect& anchor, const QSize& popover, const QRect& available);
+
+// The status item's new length after a fit, or nothing when it stays: the
+// width is the fitting width rounded up, at least 20, and replaces the
+// current length only when the two differ by more than half a pixel.
+std::optional<double> fittedStatusItemLength(double currentLength, double fittingWidth);
+
+// How far a shown popover slides after its anchor's centre moved by `dx`:
+// nothing for half a pixel or less.
+std::optional<int> popoverSlide(double dx);
+
+} // namespace orvane

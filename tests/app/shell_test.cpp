@@ -1,0 +1,334 @@
+#include "app/app_delegate.h"
+#include "app/menu_bar_pill_view.h"
+#include "app/popover_placement.h"
+#include "app/single_instance.h"
+#include "support/await.h"
+#include "support/fake_service.h"
+#include "support/fakes.h"
+#include "support/keychain_scope.h"
+#include "support/temp_user_defaults.h"
+
+#include <QApplication>
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
+#include <QMouseEvent>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+using namespace orvane;
+using namespace std::chrono_literals;
+
+namespace {
+
+const QDateTime kNow(QDate(2026, 3, 2), QTime(11, 0), Qt::UTC);
+
+TimerSession session(const char* id, qint64 runningForSecs, bool onBreak = false) {
+    TimerSession s;
+    s.id = stableUUID(QString::fromLatin1(id));
+    s.jobTimeServerId = QString::fromLatin1(id);
+    s.startedAt = kNow.addSecs(-runningForSecs);
+    s.running = !onBreak;
+    s.onBreak = onBreak;
+    if (onBreak) {
+        s.onBreakSince = kNow.addSecs(-60);
+        s.elapsedSecs = 600;
+    }
+    return s;
+}
+
+} // namespace
+
+// ---- What the pill shows ----
+
+TEST(PillContent, FollowsTheDisplayedSessionAndTheSignInState) {
+    using Kind = PillContent::Kind;
+    const auto second = stableUUID(QStringLiteral("j2"));
+    const struct {
+        const char* name;
+        bool signedIn;
+        std::vector<TimerSession> sessions;
+        std::optional<QUuid> active;
+        qint64 today;
+        PillContent shown;
+    } cases[] = {
+        {"running, 3725 s",
+         true,
+         {session("j1", 3725)},
+         std::nullopt,
+         0,
+         {Kind::Running, "01:02:05"}},
+        {"active names the second",
+         true,
+         {session("j1", 10), session("j2", 20)},
+         second,
+         0,
+         {Kind::Running, "00:00:20"}},
+        {"active names none: the first",
+         true,
+         {session("j1", 10), session("j2", 20)},
+         QUuid::createUuid(),
+         0,
+         {Kind::Running, "00:00:10"}},
+        {"started in the future",
+         true,
+         {session("j1", -30)},
+         std::nullopt,
+         0,
+         {Kind::Running, "00:00:00"}},
+        {"a hundred hours",
+         true,
+         {session("j1", 360000)},
+         std::nullopt,
+         0,
+         {Kind::Running, "100:00:00"}},
+        {"on a break: today's total",
+         true,
+         {session("j1", 900, true)},
+         std::nullopt,
+         4500,
+         {Kind::Idle, "01:15:00"}},
+        {"on a break, negative total",
+         true,
+         {session("j1", 900, true)},
+         std::nullopt,
+         -5,
+         {Kind::Idle, "00:00:00"}},
+        {"signed in, nothing open", true, {}, std::nullopt, 59, {Kind::Idle, "00:00:59"}},
+        {"signed out, nothing open: the icon", false, {}, std::nullopt, 59, {}},
+        {"signed out, a timer runs: its clock",
+         false,
+         {session("j1", 61)},
+         std::nullopt,
+         0,
+         {Kind::Running, "00:01:01"}},
+        {"signed out, on a break: the icon", false, {session("j1", 61, true)}, std::nullopt, 0, {}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const PillContent shown = pillContent(c.signedIn, c.sessions, c.active, c.today, kNow);
+        EXPECT_EQ(shown.kind, c.shown.kind);
+        EXPECT_EQ(shown.text.toStdString(), c.shown.text.toStdString());
+    }
+}
+
+TEST(PillContent, IconAloneIsNarrowerAndTheClockDoesNotChangeTheWidth) {
+    const PillContent icon;
+    const PillContent morning{PillContent::Kind::Running, QStringLiteral("00:00:00")};
+    const PillContent evening{PillContent::Kind::Running, QStringLiteral("18:48:11")};
+    EXPECT_EQ(pillFittingWidth(icon), 18.0); // 1 + 16 + 1, no spacing
+    EXPECT_DOUBLE_EQ(pillFittingWidth(morning), pillFittingWidth(evening));
+    EXPECT_GT(pillFittingWidth(morning), pillFittingWidth(icon) + 5 + 8 + 5);
+}
+
+// ---- Status item and popover geometry ----
+
+TEST(StatusItemLength, IsTheFittingWidthRoundedUpAndChangesOnlyBeyondHalfAPixel) {
+    const struct {
+        double current, fitting;
+        std::optional<double> next;
+    } cases[] = {
+        {-1, 12.3, 20},  {-1, 57.2, 58},        {58, 57.2, std::nullopt},
+        {58, 58.01, 59}, {20, 3, std::nullopt}, {59, 57.9, 58},
+        {-1, 0, 20},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::to_string(c.current) + " / " + std::to_string(c.fitting));
+        EXPECT_EQ(fittedStatusItemLength(c.current, c.fitting), c.next);
+    }
+}
+
+TEST(PopoverPlacement, OpensBesideTheAnchorInsideTheScreen) {
+    const QRect screen(0, 0, 1920, 1080);
+    const QSize size(400, 560);
+    const struct {
+        const char* name;
+        QRect anchor;
+        QPoint origin;
+    } cases[] = {
+        {"pill at the bottom right: above it, against the right edge", QRect(1820, 1040, 88, 28),
+         QPoint(1520, 1040 - 6 - 560)},
+        {"panel item at the top: below it, centred", QRect(900, 5, 1, 1), QPoint(700, 12)},
+        {"panel item at the top left: against the left edge", QRect(10, 5, 1, 1), QPoint(0, 12)},
+        {"panel at the bottom, item in the middle", QRect(960, 1070, 1, 1),
+         QPoint(760, 1070 - 6 - 560)},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(popoverOrigin(c.anchor, size, screen), c.origin);
+    }
+    // A screen too small for it: the top left stays on screen.
+    EXPECT_EQ(popoverOrigin(QRect(100, 100, 10, 10), size, QRect(0, 0, 300, 300)), QPoint(0, 0));
+}
+
+TEST(PopoverPlacement, SlidesOnlyForMovesOfMoreThanHalfAPixel) {
+    EXPECT_EQ(popoverSlide(0.4), std::nullopt);
+    EXPECT_EQ(popoverSlide(-0.5), std::nullopt);
+    EXPECT_EQ(popoverSlide(0.6), 1);
+    EXPECT_EQ(popoverSlide(30), 30);
+    EXPECT_EQ(popoverSlide(-44.2), -44);
+}
+
+// ---- The application, offscreen ----
+
+namespace {
+
+struct Shell {
+    test::ClockScope clock{kNow};
+    test::FakeService service;
+    test::TempUserDefaults defaults;
+    test::KeychainScope keychain;
+    QTemporaryDir data;
+    std::optional<AppDelegate> delegate;
+
+    explicit Shell(bool usableRecordStore = true) {
+        defaults->setString("orvane_api_base_url", service.baseURL());
+        service.on("GET", "/api/job-times/active", test::FakeResponse::json(200, R"({"data":[]})"));
+        QString path = data.filePath("orvane/default.store");
+        if (!usableRecordStore) {
+            // A file where the store's folder should be: no record store can open.
+            QFile blocker(data.filePath("file"));
+            blocker.open(QIODevice::WriteOnly);
+            path = data.filePath("file/orvane/default.store");
+        }
+        delegate.emplace(path);
+        delegate->applicationDidFinishLaunching();
+    }
+    ~Shell() {
+        delegate.reset();
+        OrvaneAPIClient::session().manager().clearConnectionCache();
+    }
+    AppStore& store() { return *delegate->appStore(); }
+    PopoverWindow& popover() { return *delegate->popover(); }
+};
+
+void clickPill(PillWindow& pill, Qt::MouseButton button) {
+    QTest::mouseClick(&pill, button, {}, pill.rect().center());
+}
+
+} // namespace
+
+TEST(Shell, LaunchShowsThePillAndKeepsThePopoverHidden) {
+    Shell shell;
+    ASSERT_TRUE(shell.delegate->statusItem());
+    EXPECT_TRUE(shell.delegate->statusItem()->isVisible());
+    EXPECT_FALSE(shell.popover().isVisible());
+    EXPECT_EQ(shell.popover().size(), QSize(400, 560));
+    EXPECT_TRUE(shell.delegate->modelContainer());
+    EXPECT_EQ(shell.delegate->statusItemLength(), 20); // the icon alone
+    EXPECT_FALSE(shell.delegate->statusItem()->pill()->clockRunning());
+    EXPECT_TRUE(shell.delegate->remoteSyncTicker().isActive());
+    EXPECT_EQ(shell.delegate->remoteSyncTicker().interval(), 30000);
+    EXPECT_EQ(shell.delegate->remoteSyncTicker().timerType(), Qt::CoarseTimer);
+}
+
+TEST(Shell, EitherButtonTogglesThePopoverOncePerClick) {
+    Shell shell;
+    PillWindow& pill = *shell.delegate->statusItem();
+    for (const Qt::MouseButton button : {Qt::LeftButton, Qt::RightButton}) {
+        SCOPED_TRACE(button == Qt::LeftButton ? "left" : "right");
+        clickPill(pill, button);
+        EXPECT_TRUE(shell.popover().isVisible());
+        clickPill(pill, button);
+        EXPECT_FALSE(shell.popover().isVisible());
+    }
+    // The pill keeps its creator's callback without calling it: a call as well
+    // would have toggled twice per click above.
+    EXPECT_TRUE(static_cast<bool>(pill.pill()->onTap()));
+}
+
+TEST(Shell, ToggleRightAfterThePopoverClosedItselfIsTheClosingClick) {
+    Shell shell;
+    shell.delegate->togglePopover();
+    ASSERT_TRUE(shell.popover().isVisible());
+    QEvent deactivate(QEvent::WindowDeactivate);
+    QApplication::sendEvent(&shell.popover(), &deactivate);
+    EXPECT_FALSE(shell.popover().isVisible());
+    shell.delegate->togglePopover(); // the click on the pill that took the focus away
+    EXPECT_FALSE(shell.popover().isVisible());
+    test::spin(std::chrono::milliseconds(PopoverWindow::kToggleGraceMs + 50));
+    shell.delegate->togglePopover();
+    EXPECT_TRUE(shell.popover().isVisible());
+}
+
+TEST(Shell, ShownPopoverFollowsThePillWhenItsWidthChanges) {
+    Shell shell;
+    shell.delegate->togglePopover();
+    const int before = shell.popover().x();
+    // Signed in with a timer running: the pill grows to the left by its clock.
+    shell.store().setIsLoggedIn(true);
+    shell.store().setSessions({session("j1", 3725)});
+    const int grownBy = static_cast<int>(shell.delegate->statusItemLength()) - 20;
+    ASSERT_GT(grownBy, 30);
+    EXPECT_TRUE(shell.delegate->statusItem()->pill()->clockRunning());
+    EXPECT_TRUE(shell.popover().sliding());
+    test::spin(300ms);
+    EXPECT_NEAR(shell.popover().x(), before - grownBy / 2, 1);
+    // Hidden, the popover stays where it was; the next move counts from the pill's new centre.
+    shell.delegate->togglePopover();
+    shell.store().setSessions({});
+    EXPECT_FALSE(shell.popover().sliding());
+    EXPECT_FALSE(shell.delegate->statusItem()->pill()->clockRunning());
+}
+
+TEST(Shell, SyncTickerAsksTheServiceOnlyWhileSignedIn) {
+    Shell shell;
+    shell.delegate->syncTick();
+    test::spin(100ms);
+    EXPECT_EQ(shell.service.requestCount(), 0u);
+    shell.store().api().setToken(QStringLiteral("t"));
+    shell.store().setIsLoggedIn(true);
+    shell.delegate->syncTick();
+    EXPECT_TRUE(test::eventuallyTrue(
+        [&] { return shell.service.requestsTo("GET", "/api/job-times/active").size() == 1; }));
+}
+
+TEST(Shell, WithoutARecordStoreTheAppRunsAndRecordsNothing) {
+    Shell shell(false);
+    EXPECT_FALSE(shell.delegate->modelContainer());
+    EXPECT_FALSE(shell.delegate->popoverModelContainer());
+    shell.delegate->togglePopover();
+    EXPECT_TRUE(shell.popover().isVisible());
+    EXPECT_EQ(shell.store().modelContext(), nullptr);
+}
+
+TEST(Shell, PopoverRecordsIntoTheLaunchStoreOnceShown) {
+    Shell shell;
+    EXPECT_EQ(shell.store().modelContext(), nullptr);
+    shell.delegate->togglePopover();
+    EXPECT_EQ(shell.store().modelContext(), shell.delegate->modelContainer()->mainContext());
+}
+
+// ---- One instance per desktop session ----
+
+TEST(SingleInstance, ALaterStartHandsTheClickToTheRunningOne) {
+    QDBusConnection first = QDBusConnection::connectToBus(QDBusConnection::SessionBus, "first");
+    QDBusConnection second = QDBusConnection::connectToBus(QDBusConnection::SessionBus, "second");
+    if (!first.isConnected() || !second.isConnected())
+        GTEST_SKIP() << "no session bus";
+    {
+        SingleInstance running(first);
+        SingleInstance later(second);
+        ASSERT_EQ(running.claim(), SingleInstance::Claim::Owner);
+        QSignalSpy toggled(&running, &SingleInstance::toggleRequested);
+        EXPECT_EQ(later.claim(), SingleInstance::Claim::AnotherRuns);
+        EXPECT_TRUE(later.askRunningToToggle());
+        EXPECT_EQ(toggled.count(), 1);
+        EXPECT_TRUE(later.askRunningToToggle());
+        EXPECT_EQ(toggled.count(), 2);
+    }
+    first.interface()->unregisterService(SingleInstance::serviceName());
+    QDBusConnection::disconnectFromBus("first");
+    QDBusConnection::disconnectFromBus("second");
+}
+
+TEST(SingleInstance, NoOneToAskIsAFailedHandOver) {
+    QDBusConnection bus = QDBusConnection::connectToBus(QDBusConnection::SessionBus, "lonely");
+    if (!bus.isConnected())
+        GTEST_SKIP() << "no session bus";
+    SingleInstance later(bus);
+    EXPECT_FALSE(later.askRunningToToggle(300));
+    QDBusConnection::disconnectFromBus("lonely");
+}

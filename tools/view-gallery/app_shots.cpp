@@ -1,0 +1,56 @@
+#include "gallery.h"
+
+#include "app/menu_bar_pill_view.h"
+#include "app/pill_window.h"
+#include "views/kit/palette.h"
+
+#include <QPainterPath>
+
+#include <cmath>
+
+namespace orvane::gallery {
+
+namespace {
+
+// The pill as its window shows it: the dark rounded window around the pill.
+QWidget* pillShot(const PillContent& content) {
+    const qreal width = std::max(std::ceil(pillFittingWidth(content)), 20.0);
+    const QSize size(static_cast<int>(width) + 2 * PillWindow::kPaddingX,
+                     18 + 2 * PillWindow::kPaddingY);
+    return paintBox(size, [content](QPainter& p, const QRectF& box) {
+        p.setRenderHint(QPainter::Antialiasing);
+        QPainterPath outline;
+        outline.addRoundedRect(box.adjusted(0.5, 0.5, -0.5, -0.5), 9, 9);
+        p.fillPath(outline, Palette::bgDeep());
+        p.setPen(QPen(Palette::border(), 1));
+        p.drawPath(outline);
+        paintPill(p,
+                  box.adjusted(PillWindow::kPaddingX, PillWindow::kPaddingY, -PillWindow::kPaddingX,
+                               -PillWindow::kPaddingY),
+                  content);
+    });
+}
+
+} // namespace
+
+void addAppShots(Gallery& gallery) {
+    using Kind = PillContent::Kind;
+    const struct {
+        const char* name;
+        PillContent content;
+    } pills[] = {
+        {"pill-signed-out", {}},
+        {"pill-idle-today", {Kind::Idle, QStringLiteral("01:15:00")}},
+        {"pill-on-break", {Kind::Idle, QStringLiteral("00:00:00")}},
+        {"pill-running", {Kind::Running, QStringLiteral("01:02:05")}},
+        {"pill-running-long", {Kind::Running, QStringLiteral("100:00:00")}},
+    };
+    for (const auto& pill : pills)
+        for (const Backdrop backdrop : {Backdrop::Dark, Backdrop::Light})
+            gallery.add({.name = QString::fromLatin1(pill.name) +
+                                 (backdrop == Backdrop::Dark ? "" : "-on-light"),
+                         .make = [content = pill.content] { return pillShot(content); },
+                         .backdrop = backdrop});
+}
+
+} // namespace orvane::gallery
