@@ -1,6 +1,7 @@
 #include "app/app_delegate.h"
 
 #include "app/popover_placement.h"
+#include "views/popover/popover_views.h"
 #include "store/stopped_session_record.h"
 
 #include <QPointer>
@@ -49,9 +50,10 @@ void AppDelegate::applicationDidFinishLaunching() {
     if (!modelContainer_)
         popoverContainer_ = openModelContainer();
     popover_ = std::make_unique<PopoverWindow>();
-    auto* content = new QWidget;
-    content->setObjectName(QStringLiteral("popoverContent"));
-    popover_->setContent(content);
+    platform::ModelContainer* container = popoverModelContainer();
+    root_ = new PopoverRootView(*appStore_, container ? container->mainContext() : nullptr,
+                                defaultPopoverViews());
+    popover_->setContent(root_);
 }
 
 platform::ModelContainer* AppDelegate::popoverModelContainer() const {
@@ -72,9 +74,6 @@ void AppDelegate::togglePopover() {
     // The click on the status item that made the popover close itself.
     if (popover_->justClosedByItself())
         return;
-    if (!appStore_->modelContext())
-        if (platform::ModelContainer* container = popoverModelContainer())
-            appStore_->setModelContext(container->mainContext());
     popover_->openAt(statusItem_->anchor());
 }
 

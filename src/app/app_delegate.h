@@ -4,6 +4,7 @@
 #include "app/popover_window.h"
 #include "platform/model_container.h"
 #include "store/app_store.h"
+#include "views/popover/popover_root_view.h"
 
 #include <QObject>
 #include <QTimer>
@@ -42,6 +43,7 @@ public:
     platform::ModelContainer* popoverModelContainer() const;
     PillWindow* statusItem() const { return statusItem_.get(); }
     PopoverWindow* popover() const { return popover_.get(); }
+    PopoverRootView* root() const { return root_; }
     const QTimer& remoteSyncTicker() const { return remoteSyncTicker_; }
     double statusItemLength() const { return statusItemLength_; }
 
@@ -56,6 +58,7 @@ private:
     std::unique_ptr<platform::ModelContainer> popoverContainer_;
     std::unique_ptr<PillWindow> statusItem_;
     std::unique_ptr<PopoverWindow> popover_;
+    PopoverRootView* root_ = nullptr; // the popover's content
     QTimer remoteSyncTicker_;
     double lastButtonCenterScreenX_ = 0;
     double statusItemLength_ = -1; // variable until the first fit

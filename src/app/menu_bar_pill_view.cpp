@@ -12,15 +12,6 @@
 
 namespace orvane {
 
-const TimerSession* displayedSession(const std::vector<TimerSession>& sessions,
-                                     const std::optional<QUuid>& activeSessionId) {
-    if (activeSessionId)
-        for (const TimerSession& s : sessions)
-            if (s.id == *activeSessionId)
-                return &s;
-    return sessions.empty() ? nullptr : &sessions.front();
-}
-
 QString pillClockText(qint64 secs) {
     const qint64 s = std::max<qint64>(secs, 0);
     return QStringLiteral("%1:%2:%3")

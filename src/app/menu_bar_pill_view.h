@@ -20,10 +20,6 @@ struct PillContent {
     bool operator==(const PillContent&) const = default;
 };
 
-// The session the pill shows: the active one when it names an open session,
-// else the first open one.
-const TimerSession* displayedSession(const std::vector<TimerSession>& sessions,
-                                     const std::optional<QUuid>& activeSessionId);
 // "%02d:%02d:%02d" with the hours uncapped; a negative count shows as 0.
 QString pillClockText(qint64 secs);
 PillContent pillContent(bool isLoggedIn, const std::vector<TimerSession>& sessions,

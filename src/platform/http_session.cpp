@@ -49,7 +49,9 @@ private:
     bool rewindAllowed_ = false;
 };
 
-QString challengeScheme(QAuthenticator* authenticator) {
+} // namespace
+
+QString authenticationScheme(QAuthenticator* authenticator) {
     switch (QAuthenticatorPrivate::getPrivate(*authenticator)->method) {
     case QAuthenticatorPrivate::Basic:
         return QStringLiteral("Basic");
@@ -64,7 +66,6 @@ QString challengeScheme(QAuthenticator* authenticator) {
     }
     return {};
 }
-} // namespace
 
 HttpSession::HttpSession(Timeouts timeouts, AuthChallengeHandler handler, QObject* parent)
     : QObject(parent), timeouts_(timeouts), handler_(std::move(handler)) {
@@ -147,7 +148,7 @@ void HttpSession::onAuthenticationRequired(QNetworkReply* reply, QAuthenticator*
     reply->setProperty(kChallengeCount, previous + 1);
     if (!handler_)
         return;
-    AuthChallenge challenge{challengeScheme(authenticator), authenticator->realm(),
+    AuthChallenge challenge{authenticationScheme(authenticator), authenticator->realm(),
                             reply->url().host(), previous};
     QPointer<QObject> body = reply->property(kOneShotBody).value<QObject*>();
     handler_(challenge, [authenticator, body](AuthChallengeDisposition disposition,

@@ -11,6 +11,8 @@
 #include <functional>
 #include <optional>
 
+class QAuthenticator;
+
 namespace orvane::platform {
 
 // A host's demand for credentials, as the session's owner sees it.
@@ -32,6 +34,10 @@ using AuthChallengeCompletion =
     std::function<void(AuthChallengeDisposition, std::optional<Credential>)>;
 using AuthChallengeHandler =
     std::function<void(const AuthChallenge&, const AuthChallengeCompletion&)>;
+
+// The scheme a host's challenge names ("Basic", "Digest", …); empty when
+// unknown.
+QString authenticationScheme(QAuthenticator* authenticator);
 
 // One HTTP session for the whole process: nothing on disk (no cache, cookies
 // in memory only), an inactivity time-out and a whole-request time-out, and

@@ -43,4 +43,13 @@ QUuid stableUUID(const QString& jobTimeId) {
     return QUuid::fromRfc4122(bytes);
 }
 
+const TimerSession* displayedSession(const std::vector<TimerSession>& sessions,
+                                     const std::optional<QUuid>& activeSessionId) {
+    if (activeSessionId)
+        for (const TimerSession& s : sessions)
+            if (s.id == *activeSessionId)
+                return &s;
+    return sessions.empty() ? nullptr : &sessions.front();
+}
+
 } // namespace orvane

@@ -8,6 +8,7 @@
 #include <QUuid>
 
 #include <optional>
+#include <vector>
 
 namespace orvane {
 
@@ -86,6 +87,11 @@ struct StoppedSummary {
 // run and machine (a name-based UUID of version 4 layout); a random one for
 // an empty id.
 QUuid stableUUID(const QString& jobTimeId);
+
+// The session a view shows and acts on: the active one when it names an open
+// session, else the first open one; none without sessions.
+const TimerSession* displayedSession(const std::vector<TimerSession>& sessions,
+                                     const std::optional<QUuid>& activeSessionId);
 
 // Whole seconds from `from` to `to`, truncated toward zero.
 qint64 secondsBetween(const QDateTime& from, const QDateTime& to);

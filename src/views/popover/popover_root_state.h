@@ -1,0 +1,30 @@
+#pragma once
+
+#include "store/timer_session.h"
+
+#include <QString>
+
+#include <chrono>
+
+namespace orvane {
+
+enum class MainPanel { SignIn, MainColumn };
+enum class OverlayPanel { None, SessionFlow, MultiTimer, Summary };
+enum class StartStopAction { Nothing, OpenSessionFlow, ResumeFromBreak, Stop };
+enum class Dismissal { Nothing, CloseSessionFlow, DropPendingStart, CloseSummary };
+
+MainPanel mainPanelFor(bool isLoggedIn);
+// The one panel shown over the content: flow over multi-timer over summary.
+OverlayPanel overlayPanelFor(bool showSessionFlow, bool showMultiTimerSheet, bool hasSummary);
+// What a click on the dim layer closes: the frontmost panel.
+Dismissal dismissalFor(bool showSessionFlow, bool showMultiTimerSheet, bool hasSummary);
+// Ctrl+Shift+T: open the flow without a session, end a break (counted as a
+// pause), stop a running timer; nothing for a paused one or when signed out.
+StartStopAction startOrStopAction(bool isLoggedIn, const TimerSession* current);
+// "true2": the sign-in state and the number of open sessions, whose change
+// restarts the sync loop.
+QString syncLoopKey(bool isLoggedIn, size_t openSessions);
+// 22 s while sessions are open, 18 s otherwise.
+std::chrono::milliseconds syncLoopInterval(size_t openSessions);
+
+} // namespace orvane

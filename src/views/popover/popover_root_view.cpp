@@ -1,0 +1,672 @@
+#include "views/popover/popover_root_view.h"
+
+#include "platform/clock.h"
+#include "views/kit/fonts.h"
+#include "views/kit/palette.h"
+#include "views/kit/shadow.h"
+#include "views/kit/symbols.h"
+
+#include <QAbstractButton>
+#include <QGraphicsOpacityEffect>
+#include <QGuiApplication>
+#include <QLabel>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QPainterPath>
+#include <QScrollArea>
+#include <QTimer>
+#include <QVBoxLayout>
+#include <QVariantAnimation>
+
+#include <algorithm>
+
+namespace orvane {
+
+namespace {
+
+QColor darkBackground() {
+    return QColor(15, 16, 24);
+}
+
+QColor dimColor(bool light) {
+    return QColor(0, 0, 0, light ? 56 : 128); // 0.22 / 0.5
+}
+
+// The frame of each panel: its size rule, outer padding and shadow.
+struct PanelFrame {
+    int width;
+    int minHeight; // 0: as the content needs
+    int maxHeight;
+    int padding;
+    QColor shadow;
+    qreal shadowRadius;
+    qreal shadowY;
+};
+
+PanelFrame frameOf(OverlayPanel panel) {
+    switch (panel) {
+    case OverlayPanel::SessionFlow:
+        return {380, 500, 520, 10, QColor(0, 0, 0, 115), 20, 10};
+    case OverlayPanel::MultiTimer:
+        return {380, 0, 540, 10, QColor(0, 0, 0, 102), 18, 8};
+    case OverlayPanel::Summary:
+        return {384, 500, 520, 8, QColor(0, 0, 0, 115), 20, 10};
+    case OverlayPanel::None:
+        break;
+    }
+    return {380, 0, 540, 10, QColor(0, 0, 0, 0), 0, 0};
+}
+
+constexpr qreal kPanelRadius = 16;
+
+// The full-area click target between content and panel; it also casts the
+// panel's shadow, so that the shadow takes no clicks.
+class DimLayer : public QWidget {
+public:
+    DimLayer(ChromeSetting& chrome, std::function<void()> onClick, QWidget* parent)
+        : QWidget(parent), chrome_(chrome), onClick_(std::move(onClick)) {
+        setAccessibleName(QStringLiteral("Schließen"));
+        connect(&chrome, &ChromeSetting::changed, this, [this] { update(); });
+    }
+    void setPanel(const QRect& panel, const PanelFrame& frame) {
+        panel_ = panel;
+        frame_ = frame;
+        update();
+    }
+
+protected:
+    void paintEvent(QPaintEvent*) override {
+        QPainter p(this);
+        p.fillRect(rect(), dimColor(chrome_.light()));
+        if (panel_.isEmpty() || frame_.shadowRadius <= 0)
+            return;
+        p.setRenderHint(QPainter::Antialiasing);
+        QPainterPath shape;
+        shape.addRoundedRect(QRectF(panel_), kPanelRadius, kPanelRadius);
+        drawShadow(p, shape, frame_.shadow, frame_.shadowRadius, QPointF(0, frame_.shadowY));
+    }
+    void mousePressEvent(QMouseEvent* event) override { event->accept(); }
+    void mouseReleaseEvent(QMouseEvent* event) override {
+        if (event->button() == Qt::LeftButton && rect().contains(event->position().toPoint()))
+            onClick_();
+    }
+
+private:
+    ChromeSetting& chrome_;
+    std::function<void()> onClick_;
+    QRect panel_;
+    PanelFrame frame_ = frameOf(OverlayPanel::None);
+};
+
+// A panel's rounded ground; the panel sits on it.
+class OverlayFrame : public QWidget {
+public:
+    OverlayFrame(ChromeSetting& chrome, QWidget* parent) : QWidget(parent), chrome_(chrome) {
+        connect(&chrome, &ChromeSetting::changed, this, [this] { update(); });
+    }
+
+protected:
+    void paintEvent(QPaintEvent*) override {
+        QPainter p(this);
+        p.setRenderHint(QPainter::Antialiasing);
+        QPainterPath shape;
+        shape.addRoundedRect(QRectF(rect()), kPanelRadius, kPanelRadius);
+        p.fillPath(shape, chrome_.light() ? QColor(Qt::white) : darkBackground());
+    }
+
+private:
+    ChromeSetting& chrome_;
+};
+
+// The picture of the overlay as it was, fading out over what is now.
+void fadeOut(QWidget* root, const QPixmap& before) {
+    auto* fade = new QLabel(root);
+    fade->setAttribute(Qt::WA_TransparentForMouseEvents);
+    fade->setGeometry(root->rect());
+    fade->setPixmap(before);
+    auto* effect = new QGraphicsOpacityEffect(fade);
+    fade->setGraphicsEffect(effect);
+    fade->show();
+    fade->raise();
+    auto* animation = new QVariantAnimation(fade);
+    animation->setDuration(200);
+    animation->setEasingCurve(QEasingCurve::InOutQuad);
+    animation->setStartValue(1.0);
+    animation->setEndValue(0.0);
+    QObject::connect(animation, &QVariantAnimation::valueChanged, effect,
+                     [effect](const QVariant& v) { effect->setOpacity(v.toReal()); });
+    QObject::connect(animation, &QVariantAnimation::finished, fade, &QObject::deleteLater);
+    animation->start();
+}
+
+// The close mark of the error line.
+class CloseMark : public QAbstractButton {
+public:
+    explicit CloseMark(QWidget* parent) : QAbstractButton(parent) {
+        setFixedSize(16, 16);
+        setCursor(Qt::PointingHandCursor);
+        setAccessibleName(QStringLiteral("Meldung schließen"));
+        setFocusPolicy(Qt::TabFocus);
+    }
+
+protected:
+    void paintEvent(QPaintEvent*) override {
+        QPainter p(this);
+        p.setRenderHint(QPainter::Antialiasing);
+        drawSymbol(p, u"xmark", QRectF(rect()).adjusted(4, 4, -4, -4), Palette::rose());
+    }
+};
+
+} // namespace
+
+struct PopoverRootView::SyncRun {
+    bool cancelled = false;
+    std::shared_ptr<platform::ClockSleep> sleep;
+};
+
+PopoverRootView::PopoverRootView(AppStore& store, platform::ModelContext* modelContext,
+                                 PopoverViews views, QWidget* parent)
+    : QWidget(parent), store_(&store), modelContext_(modelContext), views_(std::move(views)) {
+    setObjectName(QStringLiteral("popoverRoot"));
+    setFixedSize(kSize);
+    followChrome(this, chrome_);
+    connect(&chrome_, &ChromeSetting::changed, this, [this] {
+        update();
+        updateCard();
+    });
+    connect(&store, &AppStore::changed, this, &PopoverRootView::onStoreChanged);
+    // Every return to the application refreshes, for as long as the root lives.
+    connect(qApp, &QGuiApplication::applicationStateChanged, this, [this](Qt::ApplicationState s) {
+        if (s == Qt::ApplicationActive && store_)
+            store_->refreshOnPopoverOpen();
+    });
+
+    dimLayer_ = new DimLayer(
+        chrome_, [this] { dismissOverlayAnimated(); }, this);
+    dimLayer_->hide();
+    overlayFrame_ = new OverlayFrame(chrome_, this);
+    overlayFrame_->hide();
+
+    rebuildMainPanel();
+    updateOverlay();
+}
+
+PopoverRootView::~PopoverRootView() {
+    keyHandler_.stop();
+    if (syncRun_) {
+        syncRun_->cancelled = true;
+        if (syncRun_->sleep)
+            syncRun_->sleep->cancel();
+    }
+}
+
+std::optional<TimerSession> PopoverRootView::currentSession() const {
+    if (!store_)
+        return std::nullopt;
+    if (const TimerSession* s = displayedSession(store_->sessions(), store_->activeSessionId()))
+        return *s;
+    return std::nullopt;
+}
+
+bool PopoverRootView::isOverlayPresented() const {
+    return store_ && (showSessionFlow_ || store_->showMultiTimerSheet() ||
+                      store_->lastStoppedSummary().has_value());
+}
+
+bool PopoverRootView::dimLayerShown() const {
+    return !dimLayer_->isHidden();
+}
+
+QString PopoverRootView::errorLineText() const {
+    return errorLine_ && !errorLine_->isHidden() ? errorText_->text() : QString();
+}
+
+// ---- Store changes ----
+
+void PopoverRootView::onStoreChanged(AppStore::Property property) {
+    switch (property) {
+    case AppStore::Property::IsLoggedIn:
+        rebuildMainPanel();
+        updateOverlay();
+        refreshOnLogin();
+        scheduleSyncLoop();
+        break;
+    case AppStore::Property::Sessions:
+        updateCard();
+        scheduleSyncLoop();
+        break;
+    case AppStore::Property::ActiveSessionId:
+        updateCard();
+        break;
+    case AppStore::Property::ShowMultiTimerSheet:
+    case AppStore::Property::LastStoppedSummary:
+        updateOverlay();
+        break;
+    case AppStore::Property::LoginError:
+        updateErrorLine();
+        break;
+    default:
+        break;
+    }
+}
+
+// ---- Main panel ----
+
+void PopoverRootView::rebuildMainPanel() {
+    const MainPanel kind = mainPanelFor(store_ && store_->isLoggedIn());
+    if (mainKind_ == kind)
+        return;
+    mainKind_ = kind;
+    if (mainPanel_) {
+        mainPanel_->hide();
+        mainPanel_->deleteLater();
+    }
+    card_ = nullptr;
+    scrollColumn_ = nullptr;
+    errorLine_ = nullptr;
+    errorText_ = nullptr;
+
+    auto* panel = new QWidget(this);
+    panel->setObjectName(kind == MainPanel::SignIn ? QStringLiteral("signInPanel")
+                                                   : QStringLiteral("mainColumn"));
+    mainPanel_ = panel;
+    if (kind == MainPanel::SignIn) {
+        auto* layout = new QVBoxLayout(panel);
+        layout->setContentsMargins(0, 0, 0, 0);
+        if (views_.login)
+            if (QWidget* login = views_.login(*this, panel)) {
+                login->setMinimumSize(300, 380);
+                layout->addWidget(login);
+            }
+    } else {
+        auto* column = new QVBoxLayout(panel);
+        column->setContentsMargins(0, 0, 0, 0);
+        column->setSpacing(0);
+
+        auto* header = new QWidget(panel);
+        auto* headerLayout = new QHBoxLayout(header);
+        headerLayout->setContentsMargins(14, 10, 14, 8);
+        if (views_.header)
+            if (QWidget* content = views_.header(*this, header))
+                headerLayout->addWidget(content, 0, Qt::AlignTop);
+        column->addWidget(header);
+
+        // Failures while signed in reach the user here.
+        errorLine_ = new QWidget(panel);
+        errorLine_->setObjectName(QStringLiteral("errorLine"));
+        auto* errorLayout = new QHBoxLayout(errorLine_);
+        errorLayout->setContentsMargins(14, 0, 14, 6);
+        errorLayout->setSpacing(6);
+        errorText_ = new QLabel(errorLine_);
+        errorText_->setTextFormat(Qt::PlainText);
+        errorText_->setWordWrap(true);
+        errorText_->setFont(systemFont(11));
+        QPalette errorPalette = errorText_->palette();
+        errorPalette.setColor(QPalette::WindowText, Palette::rose());
+        errorText_->setPalette(errorPalette);
+        auto* close = new CloseMark(errorLine_);
+        connect(close, &QAbstractButton::clicked, this, [this] {
+            if (store_)
+                store_->setLoginError(std::nullopt);
+        });
+        errorLayout->addWidget(errorText_, 1);
+        errorLayout->addWidget(close, 0, Qt::AlignTop);
+        column->addWidget(errorLine_);
+
+        auto* scroll = new QScrollArea(panel);
+        scroll->setObjectName(QStringLiteral("sections"));
+        scroll->setFrameShape(QFrame::NoFrame);
+        scroll->setWidgetResizable(true);
+        scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+        scroll->viewport()->setAutoFillBackground(false);
+        auto* content = new QWidget;
+        content->setAutoFillBackground(false);
+        scrollColumn_ = new QVBoxLayout(content);
+        scrollColumn_->setContentsMargins(14, 8, 14, 10);
+        scrollColumn_->setSpacing(14);
+        for (const PopoverViews::Make& make : {views_.todayCard, views_.quickStart, views_.recent})
+            if (make)
+                if (QWidget* section = make(*this, content))
+                    scrollColumn_->addWidget(section);
+        scrollColumn_->addStretch(1);
+        scroll->setWidget(content);
+        column->addWidget(scroll, 1);
+
+        auto* footer = new QWidget(panel);
+        footer->setObjectName(QStringLiteral("footer"));
+        auto* footerLayout = new QHBoxLayout(footer);
+        footerLayout->setContentsMargins(10, 10, 10, 10);
+        if (views_.footer)
+            if (QWidget* hints = views_.footer(*this, footer))
+                footerLayout->addWidget(hints, 0, Qt::AlignCenter);
+        column->addWidget(footer);
+
+        updateCard();
+        updateErrorLine();
+    }
+    panel->setGeometry(rect());
+    panel->show();
+    panel->lower();
+}
+
+void PopoverRootView::updateCard() {
+    if (!scrollColumn_)
+        return;
+    const std::optional<TimerSession> session = currentSession();
+    if (!session) {
+        if (card_) {
+            card_->hide();
+            card_->deleteLater();
+            card_ = nullptr;
+        }
+        return;
+    }
+    if (!card_ && views_.card) {
+        card_ = views_.card(*this, scrollColumn_->parentWidget());
+        if (card_)
+            scrollColumn_->insertWidget(0, card_);
+    }
+    if (card_ && views_.updateCard)
+        views_.updateCard(card_, *session, chrome_.light());
+}
+
+void PopoverRootView::updateErrorLine() {
+    if (!errorLine_)
+        return;
+    const std::optional<QString> error = store_ ? store_->loginError() : std::nullopt;
+    const bool show = error && !error->trimmed().isEmpty();
+    errorText_->setText(show ? error->trimmed() : QString());
+    errorLine_->setVisible(show);
+}
+
+// ---- Overlay ----
+
+void PopoverRootView::updateOverlay() {
+    const OverlayPanel kind = store_
+                                  ? overlayPanelFor(showSessionFlow_, store_->showMultiTimerSheet(),
+                                                    store_->lastStoppedSummary().has_value())
+                                  : OverlayPanel::None;
+    dimLayer_->setVisible(isOverlayPresented());
+    if (kind != overlayKind_) {
+        if (overlayPanel_) {
+            overlayPanel_->hide();
+            overlayPanel_->deleteLater();
+            overlayPanel_ = nullptr;
+        }
+        overlayKind_ = kind;
+        QWidget* panel = nullptr;
+        const QPointer<PopoverRootView> self(this);
+        switch (kind) {
+        case OverlayPanel::SessionFlow:
+            if (views_.sessionFlow)
+                panel = views_.sessionFlow(
+                    *this,
+                    [self](std::optional<QUuid> started) {
+                        if (self)
+                            self->closeSessionFlow(started);
+                    },
+                    overlayFrame_);
+            break;
+        case OverlayPanel::MultiTimer:
+            if (views_.multiTimer)
+                panel = views_.multiTimer(*this, overlayFrame_);
+            break;
+        case OverlayPanel::Summary:
+            if (views_.summary)
+                panel = views_.summary(
+                    *this,
+                    [self] {
+                        if (self)
+                            self->closeSummary();
+                    },
+                    overlayFrame_);
+            break;
+        case OverlayPanel::None:
+            break;
+        }
+        overlayPanel_ = panel;
+        overlayFrame_->setVisible(kind != OverlayPanel::None);
+        layoutOverlay();
+        if (panel) {
+            panel->show();
+            // The keyboard goes to the panel, away from what the dim layer covers.
+            panel->setFocus(Qt::OtherFocusReason);
+            if (QWidget* first = panel->nextInFocusChain();
+                first && panel->isAncestorOf(first) && first->focusPolicy() & Qt::TabFocus)
+                first->setFocus(Qt::TabFocusReason);
+        }
+        Q_EMIT overlayChanged(kind);
+    }
+    dimLayer_->raise();
+    overlayFrame_->raise();
+}
+
+void PopoverRootView::layoutOverlay() {
+    dimLayer_->setGeometry(rect());
+    if (overlayKind_ == OverlayPanel::None) {
+        static_cast<DimLayer*>(dimLayer_)->setPanel(QRect(), frameOf(OverlayPanel::None));
+        return;
+    }
+    const PanelFrame frame = frameOf(overlayKind_);
+    const QRect area =
+        rect().adjusted(frame.padding, frame.padding, -frame.padding, -frame.padding);
+    const int width = std::min(frame.width, area.width());
+    int wanted = frame.minHeight;
+    if (overlayPanel_) {
+        const int forWidth = overlayPanel_->hasHeightForWidth()
+                                 ? overlayPanel_->heightForWidth(width)
+                                 : overlayPanel_->sizeHint().height();
+        wanted = std::max(wanted, forWidth);
+    }
+    const int height = std::clamp(wanted, std::min(frame.minHeight, area.height()),
+                                  std::min(frame.maxHeight, area.height()));
+    QRect panelRect(0, 0, width, height);
+    panelRect.moveCenter(area.center());
+    overlayFrame_->setGeometry(panelRect);
+    static_cast<DimLayer*>(dimLayer_)->setPanel(panelRect, frame);
+    if (overlayPanel_) {
+        overlayPanel_->setGeometry(QRect(QPoint(0, 0), panelRect.size()));
+        QPainterPath clip;
+        clip.addRoundedRect(QRectF(QPointF(0, 0), QSizeF(panelRect.size())), kPanelRadius,
+                            kPanelRadius);
+        overlayPanel_->setMask(QRegion(clip.toFillPolygon().toPolygon()));
+    }
+}
+
+void PopoverRootView::openSessionFlow() {
+    if (showSessionFlow_)
+        return;
+    showSessionFlow_ = true;
+    updateOverlay();
+}
+
+void PopoverRootView::closeSessionFlow(std::optional<QUuid>) {
+    if (!showSessionFlow_)
+        return;
+    showSessionFlow_ = false;
+    updateOverlay();
+}
+
+void PopoverRootView::dismissTopOverlay() {
+    if (!store_)
+        return;
+    switch (dismissalFor(showSessionFlow_, store_->showMultiTimerSheet(),
+                         store_->lastStoppedSummary().has_value())) {
+    case Dismissal::CloseSessionFlow:
+        showSessionFlow_ = false;
+        updateOverlay();
+        break;
+    case Dismissal::DropPendingStart:
+        store_->setPendingPick(std::nullopt);
+        store_->setShowMultiTimerSheet(false);
+        break;
+    case Dismissal::CloseSummary:
+        closeSummary();
+        break;
+    case Dismissal::Nothing:
+        break;
+    }
+}
+
+void PopoverRootView::dismissOverlayAnimated() {
+    const QPixmap before = isVisible() ? grab() : QPixmap();
+    dismissTopOverlay();
+    if (!before.isNull())
+        fadeOut(this, before);
+}
+
+void PopoverRootView::closeSummary() {
+    if (!store_)
+        return;
+    store_->setLastStoppedSummary(std::nullopt);
+    store_->setPendingPick(std::nullopt);
+    store_->setShowMultiTimerSheet(false);
+    if (store_->isLoggedIn())
+        store_->refreshDashboardAndRecentTasks();
+}
+
+void PopoverRootView::startOrStop() {
+    if (!store_)
+        return;
+    const std::optional<TimerSession> session = currentSession();
+    switch (startOrStopAction(store_->isLoggedIn(), session ? &*session : nullptr)) {
+    case StartStopAction::OpenSessionFlow:
+        openSessionFlow();
+        break;
+    case StartStopAction::ResumeFromBreak:
+        store_->resumeFromBreak(session->id, false);
+        break;
+    case StartStopAction::Stop:
+        stopSessionTask(*session);
+        break;
+    case StartStopAction::Nothing:
+        break;
+    }
+}
+
+void PopoverRootView::stopSessionTask(TimerSession session) {
+    // A task of its own: it runs to its end whatever becomes of the view.
+    if (store_)
+        store_->stopSession(session.id);
+}
+
+// ---- On screen ----
+
+void PopoverRootView::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    if (store_ && modelContext_)
+        store_->setModelContext(modelContext_);
+    keyHandler_.store = store_;
+    const QPointer<PopoverRootView> self(this);
+    keyHandler_.openNewSession = [self] {
+        if (self)
+            self->openSessionFlow();
+    };
+    keyHandler_.runStartStop = [self] {
+        if (self)
+            self->startOrStop();
+    };
+    keyHandler_.start();
+    refreshOnLogin();
+    scheduleSyncLoop();
+}
+
+void PopoverRootView::hideEvent(QHideEvent* event) {
+    QWidget::hideEvent(event);
+    keyHandler_.stop();
+    scheduleSyncLoop();
+}
+
+void PopoverRootView::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    if (mainPanel_)
+        mainPanel_->setGeometry(rect());
+    layoutOverlay();
+}
+
+void PopoverRootView::paintEvent(QPaintEvent*) {
+    QPainter p(this);
+    p.fillRect(rect(), chrome_.light() ? QColor(Qt::white) : darkBackground());
+    if (mainKind_ == MainPanel::MainColumn && mainPanel_)
+        if (auto* footer = mainPanel_->findChild<QWidget*>(QStringLiteral("footer"))) {
+            const QRect bar(footer->mapTo(this, QPoint(0, 0)), footer->size());
+            p.fillRect(bar, QColor(0, 0, 0, chrome_.light() ? 10 : 51)); // 0.04 / 0.2
+        }
+}
+
+bool PopoverRootView::focusNextPrevChild(bool next) {
+    // While a panel is up, Tab goes round inside it only.
+    if (!overlayPanel_ || !isOverlayPresented())
+        return QWidget::focusNextPrevChild(next);
+    QWidget* current = focusWidget();
+    if (!current || !overlayPanel_->isAncestorOf(current))
+        current = overlayPanel_;
+    QWidget* candidate = current;
+    for (int guard = 0; guard < 1000; ++guard) {
+        candidate = next ? candidate->nextInFocusChain() : candidate->previousInFocusChain();
+        if (candidate == current)
+            break;
+        if (overlayPanel_->isAncestorOf(candidate) && candidate->isVisibleTo(overlayPanel_) &&
+            candidate->isEnabled() && (candidate->focusPolicy() & Qt::TabFocus)) {
+            candidate->setFocus(next ? Qt::TabFocusReason : Qt::BacktabFocusReason);
+            return true;
+        }
+    }
+    return true;
+}
+
+// ---- Keeping the store fresh ----
+
+void PopoverRootView::refreshOnLogin() {
+    if (isVisible() && store_ && store_->isLoggedIn())
+        store_->refreshAll();
+}
+
+void PopoverRootView::scheduleSyncLoop() {
+    // Several changes within one turn (a read-back opening several sessions)
+    // restart the loop once.
+    if (syncRestartPending_)
+        return;
+    syncRestartPending_ = true;
+    QTimer::singleShot(0, this, [this] {
+        syncRestartPending_ = false;
+        applySyncLoopKey();
+    });
+}
+
+void PopoverRootView::applySyncLoopKey() {
+    const QString key = isVisible() && store_
+                            ? syncLoopKey(store_->isLoggedIn(), store_->sessions().size())
+                            : QString();
+    if (key == syncKey_)
+        return;
+    if (syncRun_) {
+        syncRun_->cancelled = true;
+        if (syncRun_->sleep)
+            syncRun_->sleep->cancel();
+        syncRun_.reset();
+    }
+    syncKey_ = key;
+    if (key.isEmpty())
+        return;
+    syncRun_ = std::make_shared<SyncRun>();
+    syncLoop(store_, syncRun_);
+}
+
+QCoro::Task<void> PopoverRootView::syncLoop(QPointer<AppStore> store,
+                                            std::shared_ptr<SyncRun> run) {
+    // Touches nothing of the view: it may be gone at any wait.
+    if (!store || !store->isLoggedIn())
+        co_return;
+    while (!run->cancelled && store && store->isLoggedIn()) {
+        run->sleep = platform::Clock::shared().sleep(syncLoopInterval(store->sessions().size()));
+        // A cut-short wait still syncs once: the loop ends at its next head.
+        co_await platform::waitFor(run->sleep);
+        run->sleep.reset();
+        if (!store || !store->isLoggedIn())
+            co_return;
+        co_await store->syncWithServer();
+    }
+}
+
+} // namespace orvane

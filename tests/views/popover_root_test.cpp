@@ -1,0 +1,536 @@
+#include "service/orvane_api_config.h"
+#include "store/app_store.h"
+#include "support/await.h"
+#include "support/fake_service.h"
+#include "support/fakes.h"
+#include "support/keychain_scope.h"
+#include "support/temp_user_defaults.h"
+#include "views/popover/popover_root_view.h"
+#include "views/popover/web_view_coordinator.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QAuthenticator>
+#include <QLineEdit>
+#include <QTest>
+#include <QtNetwork/private/qauthenticator_p.h>
+
+#include <gtest/gtest.h>
+
+using namespace orvane;
+using namespace std::chrono_literals;
+using test::FakeResponse;
+
+namespace {
+
+const QDateTime kNow(QDate(2026, 3, 2), QTime(11, 0), Qt::UTC);
+
+TimerSession session(const char* id, bool running = true, bool onBreak = false) {
+    TimerSession s;
+    s.id = stableUUID(QString::fromLatin1(id));
+    s.jobTimeServerId = QString::fromLatin1(id);
+    s.startedAt = kNow.addSecs(-600);
+    s.running = running && !onBreak;
+    s.onBreak = onBreak;
+    if (onBreak)
+        s.onBreakSince = kNow.addSecs(-60);
+    return s;
+}
+
+// A panel standing in for the real ones: a named widget with a field that
+// can take the keyboard.
+QWidget* stand(const char* name, QWidget* parent) {
+    auto* panel = new QWidget(parent);
+    panel->setObjectName(QString::fromLatin1(name));
+    auto* field = new QLineEdit(panel);
+    field->setObjectName(QString::fromLatin1(name) + QStringLiteral("Field"));
+    return panel;
+}
+
+// Counts the presses of printable keys that reach the widget it watches.
+class KeyCounter : public QObject {
+public:
+    KeyCounter(int* seen, QObject* parent) : QObject(parent), seen_(seen) {}
+
+protected:
+    bool eventFilter(QObject*, QEvent* event) override {
+        // The letter itself; QTest presses the modifiers as keys of their own.
+        if (event->type() == QEvent::KeyPress &&
+            static_cast<QKeyEvent*>(event)->key() < Qt::Key_Escape)
+            ++*seen_;
+        return false;
+    }
+
+private:
+    int* seen_;
+};
+
+struct Root {
+    test::ClockScope clock{kNow};
+    test::FakeService service;
+    test::TempUserDefaults defaults;
+    test::KeychainScope keychain;
+    test::FakeHaptics haptics;
+    std::unique_ptr<AppStore> store;
+    std::unique_ptr<QLineEdit> outside; // where keys go that the root lets pass
+    std::unique_ptr<PopoverRootView> root;
+    std::optional<QUuid> flowDone;
+
+    explicit Root(bool signedIn = true) {
+        for (const char* path : {"/api/clients", "/api/job-times/active", "/api/job-times",
+                                 "/api/job-times/invoiceable-summary"})
+            service.on("GET", path, FakeResponse::json(200, R"({"data":[]})"));
+        service.on("PATCH", "/api/job-times/j1/stop",
+                   FakeResponse::json(200, R"({"data":{"id":"j1"}})"));
+        defaults->setString(OrvaneAPIConfig::kBaseURLKey, service.baseURL());
+        store = std::make_unique<AppStore>();
+        if (signedIn) {
+            store->api().setToken(QStringLiteral("t"));
+            store->setCurrentUser(APIUser{.id = "42", .email = "ada@example.com"});
+            store->setIsLoggedIn(true);
+        }
+        PopoverViews views;
+        views.login = [](PopoverRootView&, QWidget* p) { return stand("login", p); };
+        views.header = [](PopoverRootView&, QWidget* p) { return stand("header", p); };
+        views.sessionFlow = [this](PopoverRootView&, std::function<void(std::optional<QUuid>)> done,
+                                   QWidget* p) {
+            QWidget* flow = stand("flow", p);
+            QObject::connect(flow->findChild<QLineEdit*>(), &QLineEdit::returnPressed, flow,
+                             [done] { done(std::nullopt); });
+            return flow;
+        };
+        views.multiTimer = [](PopoverRootView&, QWidget* p) { return stand("multiTimer", p); };
+        views.summary = [](PopoverRootView&, std::function<void()>, QWidget* p) {
+            return stand("summary", p);
+        };
+        views.card = [](PopoverRootView&, QWidget* p) { return stand("card", p); };
+        views.updateCard = [](QWidget* card, const TimerSession& s, bool) {
+            card->setProperty("session", s.jobTimeServerId);
+        };
+        root = std::make_unique<PopoverRootView>(*store, nullptr, views);
+    }
+    ~Root() {
+        root.reset();
+        store.reset();
+        test::spin(20ms);
+        OrvaneAPIClient::session().manager().clearConnectionCache();
+    }
+
+    void show() {
+        root->show();
+        QApplication::setActiveWindow(root.get());
+        test::spin(10ms);
+    }
+    // Lets the refresh that showing starts run to its end.
+    void settle() {
+        size_t seen = service.requestCount();
+        for (int quiet = 0; quiet < 4;) {
+            test::spin(25ms);
+            const size_t now = service.requestCount();
+            quiet = now == seen ? quiet + 1 : 0;
+            seen = now;
+        }
+    }
+    QString overlayName() const {
+        return root->overlayPanel() ? root->overlayPanel()->objectName() : QString();
+    }
+    void clickDim() {
+        QWidget* dim = root->childAt(5, 5);
+        ASSERT_TRUE(dim);
+        QTest::mouseClick(dim, Qt::LeftButton, {}, QPoint(5, 5));
+    }
+    size_t syncs() const { return service.requestsTo("GET", "/api/job-times/active").size(); }
+    size_t dashboardRefreshes() const {
+        return service.requestsTo("GET", "/api/job-times/invoiceable-summary").size();
+    }
+};
+
+} // namespace
+
+// ---- Decisions ----
+
+TEST(PopoverRootState, PanelsAndTheirDismissalFollowThePrecedence) {
+    const struct {
+        bool flow, multi, summary;
+        OverlayPanel shown;
+        Dismissal dismissal;
+    } cases[] = {
+        {false, false, false, OverlayPanel::None, Dismissal::Nothing},
+        {true, true, true, OverlayPanel::SessionFlow, Dismissal::CloseSessionFlow},
+        {false, true, true, OverlayPanel::MultiTimer, Dismissal::DropPendingStart},
+        {false, false, true, OverlayPanel::Summary, Dismissal::CloseSummary},
+        {true, false, true, OverlayPanel::SessionFlow, Dismissal::CloseSessionFlow},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(overlayPanelFor(c.flow, c.multi, c.summary), c.shown);
+        EXPECT_EQ(dismissalFor(c.flow, c.multi, c.summary), c.dismissal);
+    }
+    EXPECT_EQ(mainPanelFor(false), MainPanel::SignIn);
+    EXPECT_EQ(mainPanelFor(true), MainPanel::MainColumn);
+}
+
+TEST(PopoverRootState, StartOrStopActsOnTheCurrentSession) {
+    const TimerSession running = session("j1");
+    const TimerSession onBreak = session("j1", true, true);
+    const TimerSession paused = session("j1", false);
+    EXPECT_EQ(startOrStopAction(false, &running), StartStopAction::Nothing);
+    EXPECT_EQ(startOrStopAction(true, nullptr), StartStopAction::OpenSessionFlow);
+    EXPECT_EQ(startOrStopAction(true, &onBreak), StartStopAction::ResumeFromBreak);
+    EXPECT_EQ(startOrStopAction(true, &running), StartStopAction::Stop);
+    EXPECT_EQ(startOrStopAction(true, &paused), StartStopAction::Nothing);
+    EXPECT_EQ(syncLoopKey(true, 2), "true2");
+    EXPECT_EQ(syncLoopKey(false, 0), "false0");
+    EXPECT_EQ(syncLoopInterval(0), 18s);
+    EXPECT_EQ(syncLoopInterval(3), 22s);
+}
+
+// ---- The root on screen ----
+
+TEST(PopoverRoot, MainPanelFollowsTheSignInState) {
+    Root r(false);
+    EXPECT_EQ(r.root->mainPanel()->objectName(), "signInPanel");
+    EXPECT_TRUE(r.root->mainPanel()->findChild<QWidget*>("login"));
+    EXPECT_FALSE(r.root->mainPanel()->findChild<QWidget*>("header"));
+    r.store->setIsLoggedIn(true);
+    test::spin(5ms);
+    EXPECT_EQ(r.root->mainPanel()->objectName(), "mainColumn");
+    EXPECT_TRUE(r.root->mainPanel()->findChild<QWidget*>("header"));
+    EXPECT_EQ(r.root->size(), QSize(400, 560));
+}
+
+TEST(PopoverRoot, ClicksOnTheDimLayerCloseThePanelsOneByOne) {
+    Root r;
+    r.show();
+    StoppedSummary summary;
+    summary.jobTimeServerId = QStringLiteral("j1");
+    r.store->setLastStoppedSummary(summary);
+    r.root->openSessionFlow();
+    EXPECT_EQ(r.overlayName(), "flow");
+    EXPECT_TRUE(r.root->dimLayerShown());
+
+    r.clickDim();
+    EXPECT_EQ(r.overlayName(), "summary") << "the summary waited behind the flow";
+    EXPECT_TRUE(r.root->dimLayerShown());
+
+    const size_t before = r.dashboardRefreshes();
+    r.store->setShowMultiTimerSheet(true);
+    r.store->setPendingPick(
+        PendingStart(ClientDTO{.id = "c1"}, JobDTO{.id = "jb"}, JobTaskDTO{.id = "t"}));
+    EXPECT_EQ(r.overlayName(), "multiTimer");
+    r.clickDim();
+    EXPECT_EQ(r.store->pendingPick(), std::nullopt);
+    EXPECT_FALSE(r.store->showMultiTimerSheet());
+    EXPECT_EQ(r.overlayName(), "summary");
+    test::spin(100ms);
+    EXPECT_EQ(r.dashboardRefreshes(), before) << "dropping a pending start refreshes nothing";
+
+    r.clock.advance(3000); // past the refreshes' throttle
+    r.clickDim();
+    EXPECT_EQ(r.store->lastStoppedSummary(), std::nullopt);
+    EXPECT_FALSE(r.root->dimLayerShown());
+    EXPECT_TRUE(test::eventuallyTrue([&] { return r.dashboardRefreshes() == before + 1; }));
+}
+
+TEST(PopoverRoot, ClosingTheSummarySignedOutRefreshesNothing) {
+    Root r;
+    StoppedSummary summary;
+    r.store->setLastStoppedSummary(summary);
+    r.store->setIsLoggedIn(false);
+    r.root->closeSummary();
+    test::spin(100ms);
+    EXPECT_EQ(r.store->lastStoppedSummary(), std::nullopt);
+    EXPECT_EQ(r.dashboardRefreshes(), 0u);
+}
+
+TEST(PopoverRoot, FlowClosesAndAMultiTimerChoiceRaisedMeanwhileFollows) {
+    Root r;
+    r.show();
+    r.root->openSessionFlow();
+    r.store->setShowMultiTimerSheet(true); // a pick met a running timer
+    EXPECT_EQ(r.overlayName(), "flow");
+    auto* field = r.root->overlayPanel()->findChild<QLineEdit*>();
+    QTest::keyClick(field, Qt::Key_Return);
+    test::spin(5ms);
+    EXPECT_FALSE(r.root->showSessionFlow());
+    EXPECT_EQ(r.overlayName(), "multiTimer");
+}
+
+TEST(PopoverRoot, TabStaysInsideTheShownPanel) {
+    Root r;
+    r.show();
+    r.root->openSessionFlow();
+    QWidget* panel = r.root->overlayPanel();
+    ASSERT_TRUE(panel);
+    for (int i = 0; i < 6; ++i) {
+        QTest::keyClick(QApplication::focusWidget() ? QApplication::focusWidget() : r.root.get(),
+                        Qt::Key_Tab);
+        ASSERT_TRUE(QApplication::focusWidget());
+        EXPECT_TRUE(panel->isAncestorOf(QApplication::focusWidget()))
+            << QApplication::focusWidget()->objectName().toStdString();
+    }
+}
+
+TEST(PopoverRoot, StartOrStopStopsResumesOrOpensTheFlow) {
+    {
+        SCOPED_TRACE("running: stopped on the service");
+        Root r;
+        r.store->setSessions({session("j1")});
+        r.root->startOrStop();
+        EXPECT_TRUE(test::eventuallyTrue(
+            [&] { return r.service.requestsTo("PATCH", "/api/job-times/j1/stop").size() == 1; }));
+    }
+    {
+        SCOPED_TRACE("on a break: resumed, the break counted as a pause");
+        Root r;
+        r.store->setSessions({session("j1", true, true)});
+        r.root->startOrStop();
+        EXPECT_TRUE(r.store->sessions()[0].running);
+        EXPECT_EQ(r.store->sessions()[0].pauseCount, 1);
+        EXPECT_EQ(r.store->sessions()[0].pauseSecs, 60);
+    }
+    {
+        SCOPED_TRACE("no session: the flow opens");
+        Root r;
+        r.root->startOrStop();
+        EXPECT_EQ(r.overlayName(), "flow");
+    }
+    {
+        SCOPED_TRACE("paused, or signed out: nothing");
+        Root r;
+        r.store->setSessions({session("j1", false)});
+        r.root->startOrStop();
+        r.store->setSessions({session("j1")});
+        r.store->setIsLoggedIn(false);
+        r.root->startOrStop();
+        test::spin(100ms);
+        EXPECT_EQ(r.service.requestCount(), 0u);
+        EXPECT_EQ(r.overlayName(), "");
+    }
+}
+
+TEST(PopoverRoot, CardShowsTheActiveSessionOrElseTheFirst) {
+    Root r;
+    r.store->setSessions({session("j1"), session("j2")});
+    auto* card = r.root->findChild<QWidget*>("card");
+    ASSERT_TRUE(card);
+    EXPECT_EQ(card->property("session").toString(), "j1");
+    r.store->setActiveSessionId(stableUUID(QStringLiteral("j2")));
+    EXPECT_EQ(card->property("session").toString(), "j2");
+    r.store->setActiveSessionId(QUuid::createUuid());
+    EXPECT_EQ(card->property("session").toString(), "j1");
+    r.store->setSessions({});
+    EXPECT_FALSE(card->isVisible());
+}
+
+TEST(PopoverRoot, FailuresWhileSignedInShowInTheErrorLineUntilClosed) {
+    Root r;
+    r.show();
+    EXPECT_EQ(r.root->errorLineText(), "");
+    r.store->setLoginError(QStringLiteral("Zu viele Anfragen in kurzer Zeit."));
+    EXPECT_EQ(r.root->errorLineText(), "Zu viele Anfragen in kurzer Zeit.");
+    auto* close = r.root->findChild<QAbstractButton*>();
+    ASSERT_TRUE(close);
+    QTest::mouseClick(close, Qt::LeftButton);
+    EXPECT_EQ(r.store->loginError(), std::nullopt);
+    EXPECT_EQ(r.root->errorLineText(), "");
+    // Signed out, the sign-in view shows the error itself.
+    r.store->setLoginError(QStringLiteral("Falsches Passwort"));
+    r.store->setIsLoggedIn(false);
+    EXPECT_EQ(r.root->errorLineText(), "");
+}
+
+TEST(PopoverRoot, ChromeSwitchesTheWholeContentAtOnce) {
+    Root r;
+    r.show();
+    r.root->openSessionFlow();
+    EXPECT_EQ(r.root->palette().color(QPalette::Window), QColor(15, 16, 24));
+    r.root->chrome().toggle();
+    EXPECT_EQ(r.root->palette().color(QPalette::Window), QColor(Qt::white));
+    EXPECT_EQ(r.root->overlayPanel()->palette().color(QPalette::Window), QColor(Qt::white));
+    EXPECT_TRUE(r.defaults->boolValue(QStringLiteral("orvane_mac_light")));
+    // A root made later reads the stored choice.
+    ChromeSetting later;
+    EXPECT_TRUE(later.light());
+}
+
+// ---- The sync loop on a hand-moved clock ----
+
+TEST(PopoverRootSyncLoop, WaitsEighteenOrTwentyTwoSecondsAndRestartsOnItsKey) {
+    Root r;
+    r.show();
+    r.settle();
+    EXPECT_EQ(r.root->syncKey(), "true0");
+    const size_t atStart = r.syncs();
+    r.clock.advance(17'000);
+    test::spin(50ms);
+    EXPECT_EQ(r.syncs(), atStart);
+    r.clock.advance(1'000);
+    EXPECT_TRUE(test::eventuallyTrue([&] { return r.syncs() == atStart + 1; }));
+
+    // Two sessions opening within one turn restart the loop once; the old
+    // loop syncs once on its way out.
+    r.service.on("GET", "/api/job-times/active", FakeResponse::json(200, R"({"data":[
+                   {"id":"j1","start_time":"2026-03-02T10:50:00Z"},
+                   {"id":"j2","start_time":"2026-03-02T10:50:00Z"}]})"));
+    r.settle();
+    const size_t before = r.syncs();
+    r.store->setSessions({session("j1")});
+    r.store->setSessions({session("j1"), session("j2")});
+    test::spin(50ms);
+    EXPECT_EQ(r.root->syncKey(), "true2");
+    EXPECT_TRUE(test::eventuallyTrue([&] { return r.syncs() == before + 1; }));
+    r.clock.advance(21'000);
+    test::spin(50ms);
+    EXPECT_EQ(r.syncs(), before + 1);
+    r.clock.advance(1'000);
+    EXPECT_TRUE(test::eventuallyTrue([&] { return r.syncs() == before + 2; }));
+    EXPECT_TRUE(test::eventuallyTrue([&] { return r.clock.pendingSleeps() == 1; }));
+}
+
+TEST(PopoverRootSyncLoop, EndsWithOneSyncWhenHiddenAndWithoutOneWhenSignedOut) {
+    {
+        Root r;
+        r.show();
+        r.settle();
+        const size_t before = r.syncs();
+        r.root->hide();
+        EXPECT_TRUE(test::eventuallyTrue([&] { return r.syncs() == before + 1; }));
+        r.clock.advance(60'000);
+        test::spin(50ms);
+        EXPECT_EQ(r.syncs(), before + 1);
+        EXPECT_EQ(r.clock.pendingSleeps(), 0u);
+    }
+    {
+        Root r;
+        r.show();
+        r.settle();
+        const size_t before = r.syncs();
+        r.store->setIsLoggedIn(false);
+        test::spin(50ms);
+        r.clock.advance(60'000);
+        test::spin(50ms);
+        EXPECT_EQ(r.syncs(), before);
+        EXPECT_EQ(r.root->syncKey(), "false0");
+    }
+}
+
+TEST(PopoverRootSyncLoop, ViewGoneWhileTheLoopWaitsOrSyncs) {
+    for (const bool duringSync : {false, true}) {
+        SCOPED_TRACE(duringSync ? "during a sync" : "during the wait");
+        Root r;
+        FakeResponse slow = FakeResponse::json(200, R"({"data":[]})");
+        slow.delay = 300ms;
+        r.service.on("GET", "/api/job-times/active", slow);
+        r.show();
+        test::spin(20ms);
+        if (duringSync) {
+            r.clock.advance(18'000);
+            test::spin(50ms);
+        }
+        r.root.reset();
+        r.clock.advance(60'000);
+        test::spin(500ms);
+        EXPECT_EQ(r.clock.pendingSleeps(), 0u);
+    }
+}
+
+// ---- Shortcuts, as real key events ----
+
+TEST(PopoverShortcuts, CtrlShiftNAndTActWhileTheRootIsShown) {
+    const struct {
+        const char* name;
+        Qt::Key key;
+        Qt::KeyboardModifiers modifiers;
+        bool signedIn;
+        bool flowOpens;
+        bool passedOn;
+    } cases[] = {
+        {"Ctrl+Shift+N", Qt::Key_N, Qt::ControlModifier | Qt::ShiftModifier, true, true, false},
+        {"Ctrl+Shift+Alt+N", Qt::Key_N, Qt::ControlModifier | Qt::ShiftModifier | Qt::AltModifier,
+         true, true, false},
+        {"Ctrl+Shift+N signed out: eaten", Qt::Key_N, Qt::ControlModifier | Qt::ShiftModifier,
+         false, false, false},
+        {"Ctrl+Shift+T without session", Qt::Key_T, Qt::ControlModifier | Qt::ShiftModifier, true,
+         true, false},
+        {"Ctrl+Shift+T signed out: eaten", Qt::Key_T, Qt::ControlModifier | Qt::ShiftModifier,
+         false, false, false},
+        {"Ctrl+N", Qt::Key_N, Qt::ControlModifier, true, false, true},
+        {"Shift+N", Qt::Key_N, Qt::ShiftModifier, true, false, true},
+        {"Alt+Shift+N", Qt::Key_N, Qt::AltModifier | Qt::ShiftModifier, true, false, true},
+        {"Ctrl+Shift+X", Qt::Key_X, Qt::ControlModifier | Qt::ShiftModifier, true, false, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        Root r(c.signedIn);
+        r.show();
+        auto* field = new QLineEdit(r.root->mainPanel());
+        field->show();
+        field->setFocus();
+        int seen = 0;
+        field->installEventFilter(new KeyCounter(&seen, field));
+        QTest::keyClick(field, c.key, c.modifiers);
+        test::spin(10ms);
+        EXPECT_EQ(r.root->showSessionFlow(), c.flowOpens);
+        EXPECT_EQ(seen > 0, c.passedOn);
+    }
+}
+
+TEST(PopoverShortcuts, RepeatsActEachTimeAndNothingActsOnceHidden) {
+    Root r;
+    FakeResponse slowStop = FakeResponse::json(200, R"({"data":{"id":"j1"}})");
+    slowStop.delay = 300ms;
+    r.service.on("PATCH", "/api/job-times/j1/stop", slowStop);
+    r.service.on(
+        "GET", "/api/job-times/active",
+        FakeResponse::json(200, R"({"data":[{"id":"j1","start_time":"2026-03-02T10:50:00Z"}]})"));
+    r.store->setSessions({session("j1", true, true)});
+    r.show();
+    QWidget* target = r.root->mainPanel();
+    // Held down: the first press ends the break, each repeat asks for a stop.
+    for (int i = 0; i < 3; ++i)
+        QTest::keyPress(target, Qt::Key_T, Qt::ControlModifier | Qt::ShiftModifier, -1);
+    test::spin(10ms);
+    ASSERT_FALSE(r.store->sessions().empty());
+    EXPECT_EQ(r.store->sessions()[0].pauseCount, 1);
+    EXPECT_TRUE(test::eventuallyTrue(
+        [&] { return r.service.requestsTo("PATCH", "/api/job-times/j1/stop").size() == 2; }));
+
+    r.root->hide();
+    EXPECT_FALSE(r.root->keyHandler().isRegistered());
+    QTest::keyClick(target, Qt::Key_N, Qt::ControlModifier | Qt::ShiftModifier);
+    test::spin(10ms);
+    EXPECT_FALSE(r.root->showSessionFlow());
+}
+
+// ---- Web view coordinator ----
+
+TEST(WebViewCoordinator, ReportsLoadingAndAnswersOnlyTheFirstBasicChallenge) {
+    test::TempUserDefaults defaults;
+    bool loading = false;
+    WebViewNavigationCoordinator coordinator([&](bool v) { loading = v; });
+    coordinator.loadStarted();
+    EXPECT_TRUE(loading);
+    coordinator.loadFinished(false);
+    EXPECT_FALSE(loading);
+    coordinator.loadStarted();
+    coordinator.loadFinished(true);
+    EXPECT_FALSE(loading);
+
+    const auto challenge = [&](const QUrl& url, QAuthenticatorPrivate::Method method) {
+        QAuthenticator auth;
+        auth.setRealm(QStringLiteral("stage")); // makes the private part
+        QAuthenticatorPrivate::getPrivate(auth)->method = method;
+        coordinator.authenticationRequired(url, &auth);
+        return auth.user();
+    };
+    const QUrl page(QStringLiteral("https://stage.example.com/app"));
+    EXPECT_EQ(challenge(page, QAuthenticatorPrivate::Basic), "") << "nothing configured";
+    defaults->setString("orvane_http_basic_user", "stage");
+    defaults->setString("orvane_http_basic_password", "secret");
+    const QUrl other(QStringLiteral("https://stage.example.com/other"));
+    EXPECT_EQ(challenge(other, QAuthenticatorPrivate::Basic), "stage");
+    EXPECT_EQ(challenge(other, QAuthenticatorPrivate::Basic), "") << "a second try is not answered";
+    EXPECT_EQ(
+        challenge(QUrl(QStringLiteral("https://x.example.com/")), QAuthenticatorPrivate::DigestMd5),
+        "");
+}
