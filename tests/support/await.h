@@ -8,6 +8,7 @@
 
 #include <chrono>
 #include <exception>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <stdexcept>
@@ -70,5 +71,9 @@ T await(QCoro::Task<T> task, std::chrono::milliseconds timeout = std::chrono::se
 
 // Runs the event loop for a while (lets queued work and timers run).
 void spin(std::chrono::milliseconds duration);
+
+// Runs the event loop until `done` holds; false if it still does not after `timeout`.
+bool spinUntil(const std::function<bool()>& done,
+               std::chrono::milliseconds timeout = std::chrono::seconds(5));
 
 } // namespace orvane::test
