@@ -1,0 +1,313 @@
+#include "platform/status_notifier_item.h"
+
+#include <QCoreApplication>
+#include <QCursor>
+#include <QDBusAbstractAdaptor>
+#include <QDBusArgument>
+#include <QDBusConnectionInterface>
+#include <QDBusMessage>
+#include <QDBusMetaType>
+#include <QDBusObjectPath>
+#include <QDBusPendingCallWatcher>
+#include <QDBusServiceWatcher>
+#include <QGuiApplication>
+#include <QtEndian>
+
+#include <atomic>
+
+namespace orvane::platform::sni {
+
+// One icon size as the item's wire format has it: `(iiay)`.
+struct Pixmap {
+    int width = 0;
+    int height = 0;
+    QByteArray argb; // big-endian ARGB32, not premultiplied
+
+    bool operator==(const Pixmap&) const = default;
+};
+using PixmapList = QList<Pixmap>;
+
+// `(sa(iiay)ss)`: icon name, icon, title, text.
+struct ToolTip {
+    QString iconName;
+    PixmapList icon;
+    QString title;
+    QString text;
+};
+
+} // namespace orvane::platform::sni
+
+Q_DECLARE_METATYPE(orvane::platform::sni::Pixmap)
+Q_DECLARE_METATYPE(orvane::platform::sni::ToolTip)
+
+namespace orvane::platform {
+namespace sni {
+
+QDBusArgument& operator<<(QDBusArgument& out, const Pixmap& pixmap) {
+    out.beginStructure();
+    out << pixmap.width << pixmap.height << pixmap.argb;
+    out.endStructure();
+    return out;
+}
+
+const QDBusArgument& operator>>(const QDBusArgument& in, Pixmap& pixmap) {
+    in.beginStructure();
+    in >> pixmap.width >> pixmap.height >> pixmap.argb;
+    in.endStructure();
+    return in;
+}
+
+QDBusArgument& operator<<(QDBusArgument& out, const ToolTip& tip) {
+    out.beginStructure();
+    out << tip.iconName << tip.icon << tip.title << tip.text;
+    out.endStructure();
+    return out;
+}
+
+const QDBusArgument& operator>>(const QDBusArgument& in, ToolTip& tip) {
+    in.beginStructure();
+    in >> tip.iconName >> tip.icon >> tip.title >> tip.text;
+    in.endStructure();
+    return in;
+}
+
+namespace {
+
+const QString watcherService = QStringLiteral("org.kde.StatusNotifierWatcher");
+const QString itemPath = QStringLiteral("/StatusNotifierItem");
+
+Pixmap pixmapOf(const QImage& image) {
+    const QImage argb = image.convertToFormat(QImage::Format_ARGB32);
+    Pixmap pixmap{argb.width(), argb.height(), {}};
+    pixmap.argb.resize(qsizetype(argb.width()) * argb.height() * 4);
+    uchar* out = reinterpret_cast<uchar*>(pixmap.argb.data());
+    for (int y = 0; y < argb.height(); ++y) {
+        const auto* line = reinterpret_cast<const QRgb*>(argb.constScanLine(y));
+        for (int x = 0; x < argb.width(); ++x, out += 4)
+            qToBigEndian<quint32>(line[x], out);
+    }
+    return pixmap;
+}
+
+void registerTypes() {
+    static const bool done = [] {
+        qDBusRegisterMetaType<Pixmap>();
+        qDBusRegisterMetaType<PixmapList>();
+        qDBusRegisterMetaType<ToolTip>();
+        return true;
+    }();
+    Q_UNUSED(done);
+}
+
+} // namespace
+} // namespace sni
+
+class StatusNotifierItemAdaptor : public QDBusAbstractAdaptor {
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.kde.StatusNotifierItem")
+    Q_PROPERTY(QString Category READ category)
+    Q_PROPERTY(QString Id READ id)
+    Q_PROPERTY(QString Title READ title)
+    Q_PROPERTY(QString Status READ status)
+    Q_PROPERTY(int WindowId READ windowId)
+    Q_PROPERTY(bool ItemIsMenu READ itemIsMenu)
+    Q_PROPERTY(QDBusObjectPath Menu READ menu)
+    Q_PROPERTY(QString IconName READ noName)
+    Q_PROPERTY(orvane::platform::sni::PixmapList IconPixmap READ iconPixmap)
+    Q_PROPERTY(QString OverlayIconName READ noName)
+    Q_PROPERTY(orvane::platform::sni::PixmapList OverlayIconPixmap READ noPixmap)
+    Q_PROPERTY(QString AttentionIconName READ noName)
+    Q_PROPERTY(orvane::platform::sni::PixmapList AttentionIconPixmap READ noPixmap)
+    Q_PROPERTY(orvane::platform::sni::ToolTip ToolTip READ toolTip)
+    Q_PROPERTY(QString XAyatanaLabel READ label)
+    Q_PROPERTY(QString XAyatanaLabelGuide READ labelGuide)
+
+public:
+    explicit StatusNotifierItemAdaptor(StatusNotifierItem* item)
+        : QDBusAbstractAdaptor(item), item_(item) {}
+
+    QString category() const { return QStringLiteral("ApplicationStatus"); }
+    QString id() const { return QStringLiteral("orvane"); }
+    QString title() const { return QStringLiteral("Orvane"); }
+    QString status() const { return status_; }
+    int windowId() const { return 0; }
+    bool itemIsMenu() const { return false; }
+    // The host has no menu to show: every click comes to us as Activate.
+    QDBusObjectPath menu() const { return QDBusObjectPath(QStringLiteral("/NO_DBUSMENU")); }
+    // Hosts ask for each of these by name, so the empty ones are exported too.
+    QString noName() const { return {}; }
+    sni::PixmapList noPixmap() const { return {}; }
+    sni::PixmapList iconPixmap() const { return icon_; }
+    sni::ToolTip toolTip() const { return toolTip_; }
+    QString label() const { return label_; }
+    QString labelGuide() const { return labelGuide_; }
+
+    sni::PixmapList icon_;
+    sni::ToolTip toolTip_;
+    QString label_;
+    QString labelGuide_;
+    QString status_ = QStringLiteral("Active");
+
+public Q_SLOTS:
+    void Activate(int x, int y) { item_->activate(x, y); }
+    void SecondaryActivate(int x, int y) { item_->activate(x, y); }
+    void ContextMenu(int x, int y) { item_->activate(x, y); }
+    void Scroll(int, const QString&) {}
+    void ProvideXdgActivationToken(const QString& token) {
+        Q_EMIT item_->activationTokenProvided(token);
+    }
+
+Q_SIGNALS:
+    void NewIcon();
+    void NewToolTip();
+    void NewStatus(const QString& status);
+    void XAyatanaNewLabel(const QString& label, const QString& guide);
+
+private:
+    StatusNotifierItem* item_;
+};
+
+StatusNotifierItem::StatusNotifierItem(QDBusConnection bus, QObject* parent)
+    : QObject(parent), bus_(std::move(bus)) {
+    static std::atomic<int> instances{0};
+    service_ = QStringLiteral("org.kde.StatusNotifierItem-%1-%2")
+                   .arg(QCoreApplication::applicationPid())
+                   .arg(++instances);
+    cursorPosition_ = [] {
+        return qobject_cast<QGuiApplication*>(QCoreApplication::instance()) ? QCursor::pos()
+                                                                            : QPoint();
+    };
+
+    // Known before the object is exported: properties of unknown types are left out.
+    sni::registerTypes();
+    adaptor_ = new StatusNotifierItemAdaptor(this);
+    if (!bus_.isConnected())
+        return;
+    if (!bus_.registerObject(sni::itemPath, this, QDBusConnection::ExportAdaptors)) {
+        qWarning("StatusNotifierItem: %s is taken on this connection", qPrintable(sni::itemPath));
+        return;
+    }
+    if (!bus_.registerService(service_)) {
+        qWarning("StatusNotifierItem: cannot own %s", qPrintable(service_));
+        bus_.unregisterObject(sni::itemPath);
+        return;
+    }
+    exported_ = true;
+
+    auto* watcher = new QDBusServiceWatcher(sni::watcherService, bus_,
+                                            QDBusServiceWatcher::WatchForOwnerChange, this);
+    connect(watcher, &QDBusServiceWatcher::serviceOwnerChanged, this,
+            [this](const QString&, const QString& oldOwner, const QString& newOwner) {
+                watcherOwnerChanged(oldOwner, newOwner);
+            });
+    // Asked after the watch is in place, so an owner arriving in between is seen too.
+    if (auto* daemon = bus_.interface();
+        daemon && daemon->isServiceRegistered(sni::watcherService)) {
+        watcherPresent_ = true;
+        registerWithWatcher();
+    }
+}
+
+StatusNotifierItem::~StatusNotifierItem() {
+    if (!exported_)
+        return;
+    // Giving up the name is what tells the watcher the item is gone.
+    bus_.unregisterService(service_);
+    bus_.unregisterObject(sni::itemPath);
+}
+
+void StatusNotifierItem::setIcon(const QList<QImage>& sizes) {
+    sni::PixmapList icon;
+    for (const QImage& image : sizes)
+        if (!image.isNull())
+            icon.append(sni::pixmapOf(image));
+    if (icon == adaptor_->icon_)
+        return;
+    adaptor_->icon_ = std::move(icon);
+    Q_EMIT adaptor_->NewIcon();
+}
+
+void StatusNotifierItem::setToolTip(const QString& title, const QString& text) {
+    sni::ToolTip& tip = adaptor_->toolTip_;
+    if (tip.title == title && tip.text == text)
+        return;
+    tip.title = title;
+    tip.text = text;
+    Q_EMIT adaptor_->NewToolTip();
+}
+
+void StatusNotifierItem::setLabel(const QString& label, const QString& guide) {
+    if (adaptor_->label_ == label && adaptor_->labelGuide_ == guide)
+        return;
+    adaptor_->label_ = label;
+    adaptor_->labelGuide_ = guide;
+    Q_EMIT adaptor_->XAyatanaNewLabel(label, guide);
+}
+
+void StatusNotifierItem::setStatus(const QString& status) {
+    if (adaptor_->status_ == status)
+        return;
+    adaptor_->status_ = status;
+    Q_EMIT adaptor_->NewStatus(status);
+}
+
+void StatusNotifierItem::setCursorPositionSource(std::function<QPoint()> source) {
+    cursorPosition_ = std::move(source);
+}
+
+void StatusNotifierItem::activate(int x, int y) {
+    Q_EMIT activated(x == 0 && y == 0 ? cursorPosition_() : QPoint(x, y));
+}
+
+void StatusNotifierItem::watcherOwnerChanged(const QString& oldOwner, const QString& newOwner) {
+    // Whatever we sent the previous owner no longer counts.
+    ++registrationAttempt_;
+    if (newOwner.isEmpty()) {
+        setRegistered(false);
+        setWatcherPresent(false);
+        return;
+    }
+    if (!oldOwner.isEmpty())
+        setRegistered(false);
+    setWatcherPresent(true);
+    registerWithWatcher();
+}
+
+void StatusNotifierItem::registerWithWatcher() {
+    const quint64 attempt = ++registrationAttempt_;
+    QDBusMessage call = QDBusMessage::createMethodCall(
+        sni::watcherService, QStringLiteral("/StatusNotifierWatcher"), sni::watcherService,
+        QStringLiteral("RegisterStatusNotifierItem"));
+    call << service_;
+    // Never a blocking call: watchers read the item's properties back before
+    // they answer, and the item answers only from this thread's event loop.
+    auto* pending = new QDBusPendingCallWatcher(bus_.asyncCall(call), this);
+    connect(pending, &QDBusPendingCallWatcher::finished, this,
+            [this, attempt](QDBusPendingCallWatcher* reply) {
+                reply->deleteLater();
+                if (attempt != registrationAttempt_)
+                    return;
+                if (reply->isError())
+                    qWarning("StatusNotifierItem: the watcher refused the item: %s",
+                             qPrintable(reply->error().message()));
+                setRegistered(!reply->isError());
+            });
+}
+
+void StatusNotifierItem::setWatcherPresent(bool present) {
+    if (watcherPresent_ == present)
+        return;
+    watcherPresent_ = present;
+    Q_EMIT watcherPresenceChanged(present);
+}
+
+void StatusNotifierItem::setRegistered(bool registered) {
+    if (registered_ == registered)
+        return;
+    registered_ = registered;
+    Q_EMIT registeredChanged(registered);
+}
+
+} // namespace orvane::platform
+
+#include "status_notifier_item.moc"

@@ -1,0 +1,74 @@
+#pragma once
+
+#include <QDBusConnection>
+#include <QImage>
+#include <QList>
+#include <QObject>
+#include <QPoint>
+#include <QString>
+
+#include <functional>
+
+namespace orvane::platform {
+
+class StatusNotifierItemAdaptor;
+
+// The app's item in the panel's notification area: a freedesktop
+// StatusNotifierItem exported over D-Bus, with a text label beside the icon
+// where the panel shows one. Registers with the StatusNotifierWatcher when
+// there is one, and again whenever the watcher restarts.
+class StatusNotifierItem : public QObject {
+    Q_OBJECT
+public:
+    explicit StatusNotifierItem(QDBusConnection bus = QDBusConnection::sessionBus(),
+                                QObject* parent = nullptr);
+    ~StatusNotifierItem() override;
+
+    // Whether a StatusNotifierWatcher owns its name on the bus now.
+    bool watcherPresent() const { return watcherPresent_; }
+    // Whether the present watcher accepted our item.
+    bool registered() const { return registered_; }
+    // The bus name the item is exported under ("org.kde.StatusNotifierItem-<pid>-<n>").
+    QString serviceName() const { return service_; }
+
+    // One image per size; sent as ARGB32 (not premultiplied), big-endian.
+    void setIcon(const QList<QImage>& sizes);
+    void setToolTip(const QString& title, const QString& text);
+    // `guide` is the widest text the label will show, so the panel can keep its width.
+    void setLabel(const QString& label, const QString& guide);
+    // "Active" or "Passive".
+    void setStatus(const QString& status);
+
+    // Where a host that sends no position (0, 0) gets the activation anchored;
+    // the pointer position by default (none without a GUI application).
+    void setCursorPositionSource(std::function<QPoint()> source);
+
+Q_SIGNALS:
+    // Activate, SecondaryActivate and ContextMenu, at the given global position.
+    void activated(QPoint globalPos);
+    // ProvideXdgActivationToken: the host lets the next window take focus with it.
+    void activationTokenProvided(const QString& token);
+    void watcherPresenceChanged(bool present);
+    void registeredChanged(bool registered);
+
+private:
+    friend class StatusNotifierItemAdaptor;
+
+    void activate(int x, int y);
+    void watcherOwnerChanged(const QString& oldOwner, const QString& newOwner);
+    void registerWithWatcher();
+    void setWatcherPresent(bool present);
+    void setRegistered(bool registered);
+
+    QDBusConnection bus_;
+    QString service_;
+    StatusNotifierItemAdaptor* adaptor_ = nullptr;
+    std::function<QPoint()> cursorPosition_;
+    bool exported_ = false;
+    bool watcherPresent_ = false;
+    bool registered_ = false;
+    // Registration replies of an earlier watcher are not ours to act on.
+    quint64 registrationAttempt_ = 0;
+};
+
+} // namespace orvane::platform

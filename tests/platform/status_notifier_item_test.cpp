@@ -1,0 +1,237 @@
+#include "platform/status_notifier_item.h"
+
+#include "support/await.h"
+#include "support/fake_status_notifier_watcher.h"
+#include "support/private_bus.h"
+
+#include <QDBusArgument>
+#include <QDBusMessage>
+#include <QDBusObjectPath>
+#include <QDBusPendingCall>
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <optional>
+
+using namespace orvane::platform;
+namespace test = orvane::test;
+
+namespace {
+
+const QString sni = QStringLiteral("org.kde.StatusNotifierItem");
+const QPoint cursor(640, 8);
+
+// The item's signals as another program on the bus receives them.
+class SignalLog : public QObject {
+    Q_OBJECT
+public:
+    QList<QDBusMessage> received;
+public Q_SLOTS:
+    void record(const QDBusMessage& message) { received.append(message); }
+};
+
+// `a(iiay)` as (width, height, bytes).
+QList<std::tuple<int, int, QByteArray>> pixmapsOf(const QDBusArgument& arg) {
+    QList<std::tuple<int, int, QByteArray>> pixmaps;
+    arg.beginArray();
+    while (!arg.atEnd()) {
+        auto& [w, h, bytes] = pixmaps.emplace_back();
+        arg.beginStructure();
+        arg >> w >> h >> bytes;
+        arg.endStructure();
+    }
+    arg.endArray();
+    return pixmaps;
+}
+
+class StatusNotifierItemTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (!bus.running())
+            GTEST_SKIP() << "No dbus-daemon to run a bus of the test's own";
+        watcher.emplace(bus.connect("watcher"));
+        ASSERT_TRUE(watcher->start());
+        host = bus.connect("host");
+    }
+
+    std::unique_ptr<StatusNotifierItem> makeItem() {
+        auto item = std::make_unique<StatusNotifierItem>(bus.connect(QString::number(++items)));
+        item->setCursorPositionSource([] { return cursor; });
+        return item;
+    }
+
+    // A call from the host; the item answers from this thread, so the loop runs meanwhile.
+    QDBusMessage call(const StatusNotifierItem& to, const QString& interface, const QString& method,
+                      const QVariantList& args) {
+        QDBusMessage message = QDBusMessage::createMethodCall(
+            to.serviceName(), "/StatusNotifierItem", interface, method);
+        message.setArguments(args);
+        QDBusPendingCall pending = host.asyncCall(message, 5000);
+        EXPECT_TRUE(test::eventuallyTrue([&] { return pending.isFinished(); }));
+        EXPECT_NE(pending.reply().type(), QDBusMessage::ErrorMessage) << method.toStdString();
+        return pending.reply();
+    }
+
+    QVariantMap properties(const StatusNotifierItem& of) {
+        const QDBusMessage reply = call(of, "org.freedesktop.DBus.Properties", "GetAll", {sni});
+        return qdbus_cast<QVariantMap>(reply.arguments().value(0));
+    }
+
+    test::PrivateBus bus;
+    std::optional<test::FakeStatusNotifierWatcher> watcher;
+    QDBusConnection host{QString()};
+    int items = 0;
+};
+
+} // namespace
+
+TEST_F(StatusNotifierItemTest, RegistersWithTheWatcherThatIsThereOrComesLater) {
+    auto early = makeItem();
+    std::vector<bool> presence, registered;
+    QObject::connect(early.get(), &StatusNotifierItem::watcherPresenceChanged,
+                     [&](bool present) { presence.push_back(present); });
+    QObject::connect(early.get(), &StatusNotifierItem::registeredChanged,
+                     [&](bool is) { registered.push_back(is); });
+    EXPECT_TRUE(early->watcherPresent());
+    ASSERT_TRUE(test::eventuallyTrue([&] { return early->registered(); }));
+
+    watcher->stop();
+    ASSERT_TRUE(test::eventuallyTrue([&] { return !early->watcherPresent(); }));
+    EXPECT_FALSE(early->registered());
+    auto late = makeItem();
+    EXPECT_FALSE(late->watcherPresent());
+
+    ASSERT_TRUE(watcher->start());
+    ASSERT_TRUE(test::eventuallyTrue([&] { return early->registered() && late->registered(); }));
+    EXPECT_EQ(presence, std::vector<bool>({false, true}));
+    EXPECT_EQ(registered, std::vector<bool>({true, false, true}));
+    EXPECT_NE(early->serviceName(), late->serviceName());
+    EXPECT_EQ(watcher->registrations.count(early->serviceName()), 2);
+    EXPECT_EQ(watcher->registrations.count(late->serviceName()), 1);
+}
+
+TEST_F(StatusNotifierItemTest, HostsReadThePropertiesAsSet) {
+    auto item = makeItem();
+    item->setToolTip("Orvane", "0:12:05");
+    item->setLabel("0:12:05", "00:00:00");
+    item->setStatus("Passive");
+
+    const QVariantMap values = properties(*item);
+    const std::pair<const char*, QVariant> expected[] = {
+        {"Category", "ApplicationStatus"},
+        {"Id", "orvane"},
+        {"Title", "Orvane"},
+        {"Status", "Passive"},
+        {"IconName", ""},
+        {"OverlayIconName", ""},
+        {"ItemIsMenu", false},
+        {"WindowId", 0},
+        {"XAyatanaLabel", "0:12:05"},
+        {"XAyatanaLabelGuide", "00:00:00"},
+    };
+    for (const auto& [name, value] : expected)
+        EXPECT_EQ(values.value(name), value) << name;
+    EXPECT_EQ(values.value("Menu").value<QDBusObjectPath>().path(), "/NO_DBUSMENU");
+    for (const char* name : {"IconPixmap", "AttentionIconPixmap", "OverlayIconPixmap"})
+        EXPECT_EQ(values.value(name).value<QDBusArgument>().currentSignature(), "a(iiay)") << name;
+
+    const auto tip = values.value("ToolTip").value<QDBusArgument>();
+    ASSERT_EQ(tip.currentSignature(), "(sa(iiay)ss)");
+    QString iconName, title, text;
+    tip.beginStructure();
+    tip >> iconName;
+    EXPECT_TRUE(pixmapsOf(tip).isEmpty()); // the host shows the item's own icon
+    tip >> title >> text;
+    tip.endStructure();
+    EXPECT_EQ(title, "Orvane");
+    EXPECT_EQ(text, "0:12:05");
+}
+
+TEST_F(StatusNotifierItemTest, IconPixmapIsStraightBigEndianArgbOfEachSize) {
+    const std::tuple<QImage::Format, QRgb, QByteArray> cases[] = {
+        {QImage::Format_ARGB32, qRgba(0x12, 0x34, 0x56, 0x78), "78123456"},
+        // Alpha 0x33 is a fifth, so premultiplied 10 20 30 comes back exact.
+        {QImage::Format_ARGB32_Premultiplied, qRgba(0x50, 0xa0, 0xf0, 0x33), "3350a0f0"},
+        {QImage::Format_RGB32, qRgb(0x01, 0x02, 0x03), "ff010203"},
+    };
+    auto item = makeItem();
+    for (const auto& [format, pixel, wire] : cases) {
+        QList<QImage> sizes;
+        for (int side : {16, 22}) {
+            QImage image(side, side, QImage::Format_ARGB32);
+            image.fill(Qt::transparent);
+            image.setPixel(3, 1, pixel);
+            sizes.append(image.convertToFormat(format));
+        }
+        item->setIcon(sizes);
+
+        const auto pixmaps =
+            pixmapsOf(properties(*item).value("IconPixmap").value<QDBusArgument>());
+        ASSERT_EQ(pixmaps.size(), 2);
+        for (const auto& [w, h, bytes] : pixmaps) {
+            ASSERT_EQ(bytes.size(), w * h * 4);
+            EXPECT_EQ(bytes.mid((w + 3) * 4, 4).toHex(), wire) << "format " << format << ", " << w;
+        }
+        EXPECT_EQ(std::get<0>(pixmaps[1]), 22);
+    }
+}
+
+TEST_F(StatusNotifierItemTest, SettersSignalOnlyWhatChanged) {
+    // Each setter runs with value 1, 1 again, then 2: two signals, the first carrying 1.
+    const std::tuple<const char*, std::function<void(StatusNotifierItem&, int)>, QVariantList>
+        cases[] = {
+            {"NewIcon",
+             [](auto& item, int n) {
+                 QImage image(16, 16, QImage::Format_ARGB32);
+                 image.fill(n == 1 ? Qt::red : Qt::blue);
+                 item.setIcon({image});
+             },
+             {}},
+            {"NewToolTip",
+             [](auto& item, int n) { item.setToolTip("Orvane", QString::number(n)); },
+             {}},
+            {"XAyatanaNewLabel",
+             [](auto& item, int n) { item.setLabel(QString::number(n), "00"); },
+             {"1", "00"}},
+            {"NewStatus",
+             [](auto& item, int n) { item.setStatus(n == 1 ? "Passive" : "Active"); },
+             {"Passive"}},
+        };
+    for (const auto& [signal, set, firstArgs] : cases) {
+        auto item = makeItem();
+        SignalLog log;
+        ASSERT_TRUE(host.connect(item->serviceName(), "/StatusNotifierItem", sni, signal, &log,
+                                 SLOT(record(QDBusMessage))));
+        set(*item, 1);
+        set(*item, 1);
+        set(*item, 2);
+        properties(*item); // its reply comes after every signal sent before it
+        ASSERT_EQ(log.received.size(), 2) << signal;
+        EXPECT_EQ(log.received[0].arguments(), firstArgs) << signal;
+    }
+}
+
+TEST_F(StatusNotifierItemTest, ActivationOpensAtTheHostsPositionOrElseAtTheCursor) {
+    const std::tuple<const char*, int, int, QPoint> cases[] = {
+        {"Activate", 1200, 30, {1200, 30}},    {"SecondaryActivate", 1200, 30, {1200, 30}},
+        {"ContextMenu", 1200, 30, {1200, 30}}, {"Activate", 0, 0, cursor},
+        {"ContextMenu", 0, 0, cursor},
+    };
+    auto item = makeItem();
+    QList<QPoint> seen;
+    QObject::connect(item.get(), &StatusNotifierItem::activated, [&](QPoint at) { seen << at; });
+    for (const auto& [method, x, y, expected] : cases) {
+        seen.clear();
+        call(*item, sni, method, {x, y});
+        EXPECT_EQ(seen, QList<QPoint>{expected}) << method << " " << x << "," << y;
+    }
+
+    QString token;
+    QObject::connect(item.get(), &StatusNotifierItem::activationTokenProvided,
+                     [&](const QString& given) { token = given; });
+    call(*item, sni, "ProvideXdgActivationToken", {"tok-1"});
+    EXPECT_EQ(token, "tok-1");
+}
+
+#include "status_notifier_item_test.moc"

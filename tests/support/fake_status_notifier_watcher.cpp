@@ -1,0 +1,18 @@
+#include "support/fake_status_notifier_watcher.h"
+
+namespace orvane::test {
+
+FakeStatusNotifierWatcher::FakeStatusNotifierWatcher(QDBusConnection bus) : bus_(std::move(bus)) {
+    bus_.registerObject(QStringLiteral("/StatusNotifierWatcher"), this,
+                        QDBusConnection::ExportAllSlots);
+}
+
+bool FakeStatusNotifierWatcher::start() {
+    return bus_.registerService(QStringLiteral("org.kde.StatusNotifierWatcher"));
+}
+
+void FakeStatusNotifierWatcher::stop() {
+    bus_.unregisterService(QStringLiteral("org.kde.StatusNotifierWatcher"));
+}
+
+} // namespace orvane::test

@@ -1,0 +1,31 @@
+#pragma once
+
+#include <QDBusConnection>
+#include <QObject>
+#include <QStringList>
+
+namespace orvane::test {
+
+// Stands in for the panel's org.kde.StatusNotifierWatcher on a connection of
+// its own and records the items that register. It answers from the test's
+// thread: an item that waited blockingly for the answer would never register.
+class FakeStatusNotifierWatcher : public QObject {
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.kde.StatusNotifierWatcher")
+public:
+    explicit FakeStatusNotifierWatcher(QDBusConnection bus);
+
+    // Takes and gives up the watcher's name, as a panel starting and quitting does.
+    bool start();
+    void stop();
+
+    QStringList registrations; // item names, in the order they registered
+
+public Q_SLOTS:
+    void RegisterStatusNotifierItem(const QString& service) { registrations.append(service); }
+
+private:
+    QDBusConnection bus_;
+};
+
+} // namespace orvane::test
