@@ -1,20 +1,24 @@
 #include "app/app_delegate.h"
 
 #include "app/popover_placement.h"
+#include "app/status_icon.h"
 #include "views/popover/popover_views.h"
 #include "store/stopped_session_record.h"
 
+#include <QCursor>
 #include <QPointer>
 
 namespace orvane {
 
-AppDelegate::AppDelegate(QString recordStorePath, QObject* parent)
+AppDelegate::AppDelegate(QString recordStorePath, QDBusConnection bus, QObject* parent)
     : QObject(parent),
       recordStorePath_(recordStorePath.isEmpty() ? platform::ModelContainer::defaultPath()
-                                                 : std::move(recordStorePath)) {}
+                                                 : std::move(recordStorePath)),
+      bus_(std::move(bus)) {}
 
 AppDelegate::~AppDelegate() {
     popover_.reset();
+    panelItem_.reset();
     statusItem_.reset();
 }
 
@@ -37,7 +41,20 @@ void AppDelegate::applicationDidFinishLaunching() {
     connect(statusItem_->pill(), &MenuBarPillView::contentChanged, this,
             &AppDelegate::updateStatusItemLength);
     updateStatusItemLength();
-    statusItem_->show();
+    connect(statusItem_->pill(), &MenuBarPillView::contentChanged, this,
+            &AppDelegate::updatePanelItem);
+    // The panel's notification area where a watcher runs; else the pill window.
+    if (bus_.isConnected()) {
+        panelItem_ = std::make_unique<platform::StatusNotifierItem>(bus_);
+        updatePanelItem();
+        connect(panelItem_.get(), &platform::StatusNotifierItem::activated, this,
+                [this](QPoint at) { togglePopoverAt(QRect(at, QSize(1, 1))); });
+        connect(panelItem_.get(), &platform::StatusNotifierItem::activationTokenProvided, this,
+                [](const QString& token) { qputenv("XDG_ACTIVATION_TOKEN", token.toUtf8()); });
+        connect(panelItem_.get(), &platform::StatusNotifierItem::watcherPresenceChanged, this,
+                &AppDelegate::chooseStatusItemForm);
+    }
+    chooseStatusItemForm();
     lastButtonCenterScreenX_ = statusButtonCenterScreenX();
     connect(statusItem_.get(), &PillWindow::geometryChanged, this,
             &AppDelegate::repositionPopoverIfNeeded);
@@ -60,12 +77,38 @@ platform::ModelContainer* AppDelegate::popoverModelContainer() const {
     return modelContainer_ ? modelContainer_.get() : popoverContainer_.get();
 }
 
+void AppDelegate::chooseStatusItemForm() {
+    if (!statusItem_)
+        return;
+    statusItem_->setVisible(!onPanel());
+}
+
+void AppDelegate::updatePanelItem() {
+    if (!panelItem_ || !statusItem_)
+        return;
+    const PillContent& content = statusItem_->pill()->content();
+    // Each carries a change only: once a second at most while a clock runs.
+    if (panelIconKind_ != content.kind) {
+        panelIconKind_ = content.kind;
+        panelItem_->setIcon(statusIconImages(content.kind));
+    }
+    panelItem_->setToolTip(QStringLiteral("Orvane"), content.text);
+    panelItem_->setLabel(content.text, labelGuide(content.text));
+}
+
 void AppDelegate::statusButtonClicked() {
     togglePopover();
 }
 
 void AppDelegate::togglePopover() {
-    if (!popover_ || !statusItem_)
+    if (!statusItem_)
+        return;
+    // Handed over by a second start: open where the user looks for Orvane.
+    togglePopoverAt(onPanel() ? QRect(QCursor::pos(), QSize(1, 1)) : statusItem_->anchor());
+}
+
+void AppDelegate::togglePopoverAt(const QRect& anchor) {
+    if (!popover_)
         return;
     if (popover_->isVisible()) {
         popover_->dismiss();
@@ -74,7 +117,7 @@ void AppDelegate::togglePopover() {
     // The click on the status item that made the popover close itself.
     if (popover_->justClosedByItself())
         return;
-    popover_->openAt(statusItem_->anchor());
+    popover_->openAt(anchor);
 }
 
 void AppDelegate::updateStatusItemLength() {

@@ -3,6 +3,7 @@
 #include "app/pill_window.h"
 #include "app/popover_window.h"
 #include "platform/model_container.h"
+#include "platform/status_notifier_item.h"
 #include "store/app_store.h"
 #include "views/popover/popover_root_view.h"
 
@@ -23,12 +24,18 @@ public:
 
     // `recordStorePath`: where stopped sessions are recorded; the default
     // place when empty.
-    explicit AppDelegate(QString recordStorePath = {}, QObject* parent = nullptr);
+    // `bus`: where the panel item is offered (the session bus).
+    explicit AppDelegate(QString recordStorePath = {},
+                         QDBusConnection bus = QDBusConnection::sessionBus(),
+                         QObject* parent = nullptr);
     ~AppDelegate() override;
 
     void applicationDidFinishLaunching();
 
     void statusButtonClicked();
+    // Opens or closes the popover next to `anchor` (a panel item's click
+    // point, or the pill window).
+    void togglePopoverAt(const QRect& anchor);
     void togglePopover();
     void updateStatusItemLength();
     void repositionPopoverIfNeeded();
@@ -42,6 +49,9 @@ public:
     // attempt's; none when both failed (then nothing is recorded).
     platform::ModelContainer* popoverModelContainer() const;
     PillWindow* statusItem() const { return statusItem_.get(); }
+    platform::StatusNotifierItem* panelItem() const { return panelItem_.get(); }
+    // Whether the status item shows on the panel (else as the pill window).
+    bool onPanel() const { return panelItem_ && panelItem_->watcherPresent(); }
     PopoverWindow* popover() const { return popover_.get(); }
     PopoverRootView* root() const { return root_; }
     const QTimer& remoteSyncTicker() const { return remoteSyncTicker_; }
@@ -49,14 +59,19 @@ public:
 
 private:
     std::unique_ptr<platform::ModelContainer> openModelContainer() const;
+    void chooseStatusItemForm();
+    void updatePanelItem();
 
     QString recordStorePath_;
+    QDBusConnection bus_;
 
     // Declared first, destroyed last: the windows go before the store.
     std::unique_ptr<AppStore> appStore_;
     std::unique_ptr<platform::ModelContainer> modelContainer_;
     std::unique_ptr<platform::ModelContainer> popoverContainer_;
     std::unique_ptr<PillWindow> statusItem_;
+    std::unique_ptr<platform::StatusNotifierItem> panelItem_;
+    std::optional<PillContent::Kind> panelIconKind_;
     std::unique_ptr<PopoverWindow> popover_;
     PopoverRootView* root_ = nullptr; // the popover's content
     QTimer remoteSyncTicker_;

@@ -2,6 +2,7 @@
 
 #include "app/menu_bar_pill_view.h"
 #include "app/pill_window.h"
+#include "app/status_icon.h"
 #include "views/kit/palette.h"
 
 #include <QPainterPath>
@@ -33,7 +34,10 @@ QWidget* pillShot(const PillContent& content) {
 
 } // namespace
 
+void addPanelIconShots(Gallery& gallery);
+
 void addAppShots(Gallery& gallery) {
+    addPanelIconShots(gallery);
     using Kind = PillContent::Kind;
     const struct {
         const char* name;
@@ -51,6 +55,29 @@ void addAppShots(Gallery& gallery) {
                                  (backdrop == Backdrop::Dark ? "" : "-on-light"),
                          .make = [content = pill.content] { return pillShot(content); },
                          .backdrop = backdrop});
+}
+
+void addPanelIconShots(Gallery& gallery) {
+    using Kind = PillContent::Kind;
+    // The panel item's icons at their sizes, side by side, on both kinds of panel.
+    for (const Backdrop backdrop : {Backdrop::Dark, Backdrop::Light})
+        gallery.add(
+            {.name =
+                 QStringLiteral("panel-icons") + (backdrop == Backdrop::Dark ? "-dark" : "-light"),
+             .make =
+                 [] {
+                     return paintBox(QSize(3 * 140, 60), [](QPainter& p, const QRectF&) {
+                         qreal x = 6;
+                         for (const Kind kind : {Kind::SignedOut, Kind::Idle, Kind::Running}) {
+                             for (const QImage& icon : statusIconImages(kind)) {
+                                 p.drawImage(QPointF(x, 6), icon);
+                                 x += icon.width() + 4;
+                             }
+                             x += 8;
+                         }
+                     });
+                 },
+             .backdrop = backdrop});
 }
 
 } // namespace orvane::gallery

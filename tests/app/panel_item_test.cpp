@@ -1,0 +1,158 @@
+#include "app/app_delegate.h"
+#include "app/status_icon.h"
+#include "support/await.h"
+#include "support/fake_service.h"
+#include "support/fake_status_notifier_watcher.h"
+#include "support/fakes.h"
+#include "support/keychain_scope.h"
+#include "support/private_bus.h"
+#include "support/temp_user_defaults.h"
+
+#include <QDBusMessage>
+#include <QDBusPendingCall>
+#include <QDBusVariant>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+using namespace orvane;
+using namespace std::chrono_literals;
+
+namespace {
+
+const QDateTime kNow(QDate(2026, 3, 2), QTime(11, 0), Qt::UTC);
+const QString kItem = QStringLiteral("org.kde.StatusNotifierItem");
+
+// What a panel hears of the item: its change signals, by name.
+class Panel : public QObject {
+    Q_OBJECT
+public:
+    QStringList heard;
+public Q_SLOTS:
+    void record(const QDBusMessage& message) { heard.append(message.member()); }
+};
+
+TimerSession running(qint64 forSecs) {
+    TimerSession s;
+    s.id = stableUUID(QStringLiteral("j1"));
+    s.jobTimeServerId = QStringLiteral("j1");
+    s.startedAt = kNow.addSecs(-forSecs);
+    return s;
+}
+
+class PanelItem : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (!bus.running())
+            GTEST_SKIP() << "No dbus-daemon to run a bus of the test's own";
+        watcher.emplace(bus.connect("watcher"));
+        ASSERT_TRUE(watcher->start());
+        host = bus.connect("host");
+        defaults->setString("orvane_api_base_url", service.baseURL());
+        delegate.emplace(data.filePath("default.store"), bus.connect("app"));
+        delegate->applicationDidFinishLaunching();
+        ASSERT_TRUE(delegate->panelItem());
+        ASSERT_TRUE(test::eventuallyTrue([&] { return delegate->panelItem()->registered(); }));
+        host.connect(delegate->panelItem()->serviceName(), "/StatusNotifierItem", kItem, QString(),
+                     &panel, SLOT(record(QDBusMessage)));
+    }
+    void TearDown() override {
+        delegate.reset();
+        OrvaneAPIClient::session().manager().clearConnectionCache();
+    }
+
+    QVariant property(const char* name) {
+        QDBusMessage get = QDBusMessage::createMethodCall(delegate->panelItem()->serviceName(),
+                                                          "/StatusNotifierItem",
+                                                          "org.freedesktop.DBus.Properties", "Get");
+        get.setArguments({kItem, QString::fromLatin1(name)});
+        QDBusPendingCall pending = host.asyncCall(get, 5000);
+        EXPECT_TRUE(test::eventuallyTrue([&] { return pending.isFinished(); }));
+        return pending.reply().arguments().value(0).value<QDBusVariant>().variant();
+    }
+    int heard(const char* signal) const { return panel.heard.count(QString::fromLatin1(signal)); }
+    AppStore& store() { return *delegate->appStore(); }
+
+    test::ClockScope clock{kNow};
+    test::PrivateBus bus;
+    std::optional<test::FakeStatusNotifierWatcher> watcher;
+    QDBusConnection host{QString()};
+    Panel panel;
+    test::FakeService service;
+    test::TempUserDefaults defaults;
+    test::KeychainScope keychain;
+    QTemporaryDir data;
+    std::optional<AppDelegate> delegate;
+};
+
+} // namespace
+
+TEST_F(PanelItem, ShowsThePillsStateAsLabelTooltipAndIcon) {
+    EXPECT_TRUE(delegate->onPanel());
+    EXPECT_FALSE(delegate->statusItem()->isVisible()) << "no pill window beside the panel item";
+    EXPECT_EQ(property("XAyatanaLabel").toString(), "");
+
+    store().setIsLoggedIn(true);
+    store().setTodayTotalSecs(4500);
+    test::spin(20ms);
+    EXPECT_EQ(property("XAyatanaLabel").toString(), "01:15:00");
+    EXPECT_EQ(property("XAyatanaLabelGuide").toString(), "00:00:00");
+
+    store().setSessions({running(3725)});
+    test::spin(20ms);
+    EXPECT_EQ(property("XAyatanaLabel").toString(), "01:02:05");
+    const int icons = heard("NewIcon");
+    const int labels = heard("XAyatanaNewLabel");
+    EXPECT_GE(icons, 2); // idle, then running
+
+    // Redraws with the same text and state say nothing to the panel.
+    store().setTodayTotalSecs(10);
+    store().setActiveSessionId(stableUUID(QStringLiteral("j1")));
+    test::spin(300ms);
+    EXPECT_EQ(heard("NewIcon"), icons);
+    EXPECT_EQ(heard("XAyatanaNewLabel"), labels);
+    // A second later: one new label, the same icon.
+    clock.advance(1000);
+    test::spin(300ms);
+    EXPECT_EQ(heard("XAyatanaNewLabel"), labels + 1);
+    EXPECT_EQ(heard("NewIcon"), icons);
+    EXPECT_EQ(property("XAyatanaLabel").toString(), "01:02:06");
+}
+
+TEST_F(PanelItem, ActivationTogglesThePopoverAtTheClickPoint) {
+    QDBusMessage activate = QDBusMessage::createMethodCall(
+        delegate->panelItem()->serviceName(), "/StatusNotifierItem", kItem, "Activate");
+    activate.setArguments({300, 10});
+    QDBusPendingCall first = host.asyncCall(activate);
+    ASSERT_TRUE(test::eventuallyTrue([&] { return delegate->popover()->isVisible(); }));
+    EXPECT_NEAR(delegate->popover()->geometry().center().x(), 300, 1);
+    EXPECT_GT(delegate->popover()->y(), 10) << "below an item at the top of the screen";
+    QDBusPendingCall second = host.asyncCall(activate);
+    EXPECT_TRUE(test::eventuallyTrue([&] { return !delegate->popover()->isVisible(); }));
+}
+
+TEST_F(PanelItem, ThePillWindowStandsInWhileNoWatcherRuns) {
+    watcher->stop();
+    ASSERT_TRUE(test::eventuallyTrue([&] { return !delegate->onPanel(); }));
+    EXPECT_TRUE(delegate->statusItem()->isVisible());
+    ASSERT_TRUE(watcher->start());
+    ASSERT_TRUE(test::eventuallyTrue([&] { return delegate->onPanel(); }));
+    EXPECT_FALSE(delegate->statusItem()->isVisible());
+    EXPECT_TRUE(test::eventuallyTrue([&] { return delegate->panelItem()->registered(); }));
+}
+
+TEST(StatusIcon, CarriesTheStateAtEverySize) {
+    for (const int size : {16, 22, 32, 48}) {
+        SCOPED_TRACE(size);
+        const QImage signedOut = statusIconImage(PillContent::Kind::SignedOut, size);
+        const QImage idle = statusIconImage(PillContent::Kind::Idle, size);
+        const QImage runningIcon = statusIconImage(PillContent::Kind::Running, size);
+        EXPECT_EQ(signedOut.size(), QSize(size, size));
+        EXPECT_NE(signedOut, idle);
+        EXPECT_NE(idle, runningIcon);
+        EXPECT_NE(signedOut, runningIcon);
+    }
+    EXPECT_EQ(labelGuide(QStringLiteral("117:02:59")), "000:00:00");
+}
+
+#include "panel_item_test.moc"
