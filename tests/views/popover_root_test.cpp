@@ -201,6 +201,7 @@ TEST(PopoverRoot, MainPanelFollowsTheSignInState) {
 TEST(PopoverRoot, ClicksOnTheDimLayerCloseThePanelsOneByOne) {
     Root r;
     r.show();
+    r.settle();
     StoppedSummary summary;
     summary.jobTimeServerId = QStringLiteral("j1");
     r.store->setLastStoppedSummary(summary);
@@ -245,6 +246,7 @@ TEST(PopoverRoot, ClosingTheSummarySignedOutRefreshesNothing) {
 TEST(PopoverRoot, FlowClosesAndAMultiTimerChoiceRaisedMeanwhileFollows) {
     Root r;
     r.show();
+    r.settle();
     r.root->openSessionFlow();
     r.store->setShowMultiTimerSheet(true); // a pick met a running timer
     EXPECT_EQ(r.overlayName(), "flow");
