@@ -23,6 +23,7 @@
 #include <QPainterPath>
 #include <QRadialGradient>
 #include <QScrollArea>
+#include <QScrollBar>
 #include <QShowEvent>
 #include <QTextBoundaryFinder>
 #include <QTextLayout>
@@ -171,7 +172,9 @@ public:
         const int width = 320;
         return {width, heightForWidth(width)};
     }
-    QSize minimumSizeHint() const override { return {0, heightForWidth(width())}; }
+    // The layout asks heightForWidth for the real height; a minimum that
+    // followed the current width would stick from a narrow first layout.
+    QSize minimumSizeHint() const override { return {0, fontMetrics().height()}; }
 
 protected:
     void paintEvent(QPaintEvent*) override {
@@ -231,7 +234,6 @@ QLineEdit* makeField(const QString& title, const QString& prompt, const QFont& f
     field->setPlaceholderText(prompt);
     field->setAccessibleName(title);
     field->setFocusPolicy(Qt::ClickFocus);
-    field->setContextMenuPolicy(Qt::NoContextMenu);
     QPalette p = field->palette();
     p.setColor(QPalette::Base, Qt::transparent);
     p.setColor(QPalette::Text, Palette::textPrimary());
@@ -478,6 +480,13 @@ void LoginView::build() {
     scroll_->setWidgetResizable(true);
     scroll_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     scroll_->setFocusPolicy(Qt::NoFocus);
+    // A thin indicator rather than the desktop's scroll bar with arrows.
+    scroll_->verticalScrollBar()->setStyleSheet(QStringLiteral(
+        "QScrollBar:vertical { background: transparent; width: 8px; margin: 2px; }"
+        "QScrollBar::handle:vertical { background: rgba(255, 255, 255, 60); border-radius: 2px;"
+        " min-height: 24px; }"
+        "QScrollBar::add-line:vertical, QScrollBar::sub-line:vertical { height: 0; }"
+        "QScrollBar::add-page:vertical, QScrollBar::sub-page:vertical { background: none; }"));
     scroll_->viewport()->setAutoFillBackground(false);
     scroll_->setAutoFillBackground(false);
     auto* outer = new QVBoxLayout(this);
@@ -836,9 +845,14 @@ void LoginView::hideEvent(QHideEvent* event) {
 }
 
 void LoginView::restartAutoBiometricSignIn() {
-    autoKey_ = login::autoBiometricKey(store_.biometricLoginEnabled(),
-                                       store_.biometricKeychainPopulated());
-    runAutoBiometricSignIn(++autoRun_);
+    const bool enabled = store_.biometricLoginEnabled();
+    const bool populated = store_.biometricKeychainPopulated();
+    autoKey_ = login::autoBiometricKey(enabled, populated);
+    ++autoRun_;
+    // The flags are the key: an instance that would find either off after
+    // its first wait is not worth a timer (it is replaced when they change).
+    if (enabled && populated)
+        runAutoBiometricSignIn(autoRun_);
 }
 
 QCoro::Task<void> LoginView::runAutoBiometricSignIn(quint64 run) {
