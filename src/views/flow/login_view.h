@@ -1,7 +1,6 @@
 #pragma once
 
 #include <QColor>
-#include <QPointer>
 #include <QString>
 #include <QWidget>
 
@@ -15,7 +14,6 @@ class QAbstractButton;
 class QLabel;
 class QLineEdit;
 class QScrollArea;
-class QVBoxLayout;
 
 namespace orvane {
 
