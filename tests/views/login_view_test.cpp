@@ -1,0 +1,461 @@
+#include "views/flow/login_view.h"
+
+#include "store/biometric_credential_store.h"
+#include "support/await.h"
+#include "support/store_world.h"
+#include "views/kit/custom_toggle.h"
+#include "views/kit/palette.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QClipboard>
+#include <QLabel>
+#include <QLineEdit>
+#include <QTest>
+
+#include <QCoroTimer>
+
+#include <gtest/gtest.h>
+
+#include <memory>
+
+using namespace orvane;
+using namespace std::chrono_literals;
+using platform::HapticPattern;
+using test::FakeResponse;
+using test::RecordedRequest;
+
+namespace {
+
+const std::string kLogin = "/api/auth/login";
+const std::string kSignedIn = R"({"token":"tok-1","user":{"id":1,"email":"a@b.de"}})";
+
+// Sleeps that end once the manual clock has moved far enough.
+struct ManualSleeps {
+    test::ClockScope clock;
+    int pending = 0;
+
+    ~ManualSleeps() {
+        clock.advance(3'600'000);
+        test::eventuallyTrue([this] { return pending == 0; });
+    }
+    LoginView::Sleep sleep() {
+        return [this](std::chrono::milliseconds ms) { return wait(ms); };
+    }
+    QCoro::Task<void> wait(std::chrono::milliseconds ms) {
+        ++pending;
+        const qint64 due = clock.monotonicMs() + ms.count();
+        while (clock.monotonicMs() < due)
+            co_await QCoro::sleepFor(1ms);
+        --pending;
+    }
+    void advanceTo(qint64 msSinceShown, qint64 shownAt) {
+        while (clock.monotonicMs() - shownAt < msSinceShown) {
+            clock.advance(50);
+            test::spin(15ms);
+        }
+    }
+};
+
+struct LoginWorld : test::StoreWorld {
+    ManualSleeps sleeps;
+    std::unique_ptr<LoginView> view;
+
+    LoginWorld() { biometrics.available = false; } // as on this desktop
+
+    LoginView& show() {
+        view = std::make_unique<LoginView>(store());
+        view->setSleep(sleeps.sleep());
+        view->show();
+        view->activateWindow();
+        EXPECT_TRUE(QTest::qWaitForWindowActive(view.get()));
+        return *view;
+    }
+    template <class T = QWidget> T* child(const char* name) {
+        auto* found = view->findChild<T*>(QString::fromLatin1(name));
+        EXPECT_NE(found, nullptr) << name;
+        return found;
+    }
+    QLineEdit* field(const char* name) { return child<QLineEdit>(name); }
+    QAbstractButton* button(const char* name) { return child<QAbstractButton>(name); }
+    void type(const char* name, const QString& text) { QTest::keyClicks(field(name), text); }
+    void click(const char* name) { QTest::mouseClick(button(name), Qt::LeftButton); }
+    std::size_t loginRequests() const { return service.requestsTo("POST", kLogin).size(); }
+
+    // A user who signed in once with biometric sign-in switched on.
+    void storeBiometricSignIn(bool enabled) {
+        biometrics.available = true;
+        BiometricCredentialStore::store(QStringLiteral("a@b.de"), QStringLiteral("geheim"),
+                                        QStringLiteral("tok-1"));
+        store().setBiometricLoginEnabled(enabled);
+        store().syncBiometricKeychainFlag();
+    }
+};
+
+TEST(LoginRules, CanSubmitByStep) {
+    using login::Step;
+    const struct {
+        Step step;
+        const char16_t* email;
+        const char16_t* password;
+        const char16_t* code;
+        bool expected;
+    } cases[] = {
+        {Step::Credentials, u"a@b", u"abcd", u"", true},
+        {Step::Credentials, u"a@b", u"abc", u"", false},
+        {Step::Credentials, u"ab.de", u"abcdef", u"", false},
+        {Step::Credentials, u"@", u"    ", u"", true},   // neither is trimmed
+        {Step::Credentials, u"a@b", u"😀😀😀", u"", false}, // characters, not code units
+        {Step::TwoFactor, u"", u"", u"123456", true},
+        {Step::TwoFactor, u"", u"", u" 123456\n", true},
+        {Step::TwoFactor, u"", u"", u"12345", false},
+        {Step::TwoFactor, u"", u"", u"1234567", false},
+        {Step::TwoFactor, u"", u"", u"12 456", false},
+        {Step::TwoFactor, u"", u"", u"١٢٣٤٥٦", false},
+        {Step::TwoFactor, u"a@b", u"abcd", u"", false},
+    };
+    for (const auto& c : cases) {
+        const login::Form form{QString::fromUtf16(c.email), QString::fromUtf16(c.password),
+                               QString::fromUtf16(c.code)};
+        EXPECT_EQ(form.canSubmit(c.step), c.expected)
+            << form.email.toStdString() << " / " << form.password.toStdString() << " / "
+            << form.twoFACode.toStdString();
+    }
+}
+
+TEST(LoginRules, CodeFilterKeepsTheFirstSixAsciiDigits) {
+    const struct {
+        const char16_t* typed;
+        int cursor;
+        const char16_t* kept;
+        int keptCursor;
+    } cases[] = {
+        {u"1 2 3 4 5 6", 11, u"123456", 6}, {u"1234567", 7, u"123456", 6},
+        {u"12a34b", 3, u"1234", 2},         {u"abc", 2, u"", 0},
+        {u"12٣4５6", 6, u"1246", 4},        {u"123456", 6, u"123456", 6},
+        {u"9123456", 1, u"912345", 1},
+    };
+    for (const auto& c : cases) {
+        const QString typed = QString::fromUtf16(c.typed);
+        EXPECT_EQ(login::filterCode(typed), QString::fromUtf16(c.kept)) << typed.toStdString();
+        EXPECT_EQ(login::filteredCursor(typed, c.cursor), c.keptCursor) << typed.toStdString();
+    }
+}
+
+TEST(LoginRules, BiometricButtonNeedsAllThreeAndTheTaskKeyNamesBothFlags) {
+    for (int bits = 0; bits < 8; ++bits) {
+        const bool can = bits & 1, stored = bits & 2, enabled = bits & 4;
+        EXPECT_EQ(login::showsBiometricButton(can, stored, enabled), can && stored && !enabled)
+            << bits;
+    }
+    EXPECT_EQ(login::autoBiometricKey(true, false), QStringLiteral("1_0"));
+    EXPECT_EQ(login::autoBiometricKey(false, true), QStringLiteral("0_1"));
+}
+
+TEST(LoginView, TypingEnablesSignInAndReturnSendsNothing) {
+    LoginWorld w;
+    w.show();
+    EXPECT_FALSE(w.button("signIn")->isEnabled());
+    w.type("email", QStringLiteral("a@b.de"));
+    w.type("password", QStringLiteral("abc"));
+    EXPECT_FALSE(w.button("signIn")->isEnabled());
+    w.type("password", QStringLiteral("d"));
+    EXPECT_TRUE(w.button("signIn")->isEnabled());
+
+    // Only the buttons sign in.
+    QTest::keyClick(w.field("password"), Qt::Key_Return);
+    QTest::keyClick(w.field("email"), Qt::Key_Enter);
+    test::spin(100ms);
+    EXPECT_EQ(w.service.requestCount(), 0u);
+    EXPECT_FALSE(w.view->signInInFlight());
+}
+
+TEST(LoginView, NoFieldTakesTheFocusUntilTheUserPicksOne) {
+    LoginWorld w;
+    w.show();
+    EXPECT_EQ(QApplication::focusWidget(), nullptr);
+    QTest::mouseClick(w.field("email"), Qt::LeftButton);
+    EXPECT_TRUE(w.field("email")->hasFocus());
+    QTest::keyClick(w.field("email"), Qt::Key_Tab);
+    EXPECT_TRUE(w.field("password")->hasFocus());
+}
+
+TEST(LoginView, CodeStepTakesTheFocusAndBackClearsExactlyItsState) {
+    LoginWorld w;
+    w.show();
+    w.type("email", QStringLiteral("a@b.de"));
+    w.type("password", QStringLiteral("geheim"));
+    w.store().setTwoFactorPendingEmail(QStringLiteral("a@b.de"));
+    w.store().setTwoFactorPendingPassword(QStringLiteral("geheim"));
+    EXPECT_EQ(w.child<QLabel>("title")->text(), QStringLiteral("Zwei-Faktor-Authentifizierung"));
+    EXPECT_EQ(w.child<QLabel>("pendingEmail")->text(), QStringLiteral("a@b.de"));
+    EXPECT_TRUE(w.field("code")->hasFocus());
+
+    w.type("code", QStringLiteral("12"));
+    w.store().setLoginError(QStringLiteral("Falscher Code"));
+    w.click("back");
+    EXPECT_EQ(w.field("code")->text(), QString());
+    EXPECT_EQ(w.store().twoFactorPendingEmail(), std::nullopt);
+    EXPECT_EQ(w.store().twoFactorPendingPassword(), std::nullopt);
+    EXPECT_EQ(w.store().loginError(), std::nullopt);
+    EXPECT_EQ(w.field("email")->text(), QStringLiteral("a@b.de"));
+    EXPECT_EQ(w.field("password")->text(), QStringLiteral("geheim"));
+    EXPECT_TRUE(w.field("email")->hasFocus());
+    EXPECT_EQ(w.child<QLabel>("title")->text(), QStringLiteral("Willkommen zurück."));
+    EXPECT_EQ(w.haptics.played, std::vector{HapticPattern::Generic});
+}
+
+TEST(LoginView, CodeFieldKeepsDigitsAsTheyAreTyped) {
+    LoginWorld w;
+    w.show();
+    w.store().setTwoFactorPendingEmail(QStringLiteral("a@b.de"));
+    QLineEdit* code = w.field("code");
+    w.type("code", QStringLiteral("12 a"));
+    for (const char16_t* otherDigit : {u"٣", u"５"}) // Arabic-Indic, full-width
+        QTest::sendKeyEvent(QTest::Click, code, Qt::Key_unknown, QString::fromUtf16(otherDigit),
+                            Qt::NoModifier);
+    w.type("code", QStringLiteral("45"));
+    EXPECT_EQ(code->text(), QStringLiteral("1245"));
+    code->setCursorPosition(2);
+    w.type("code", QStringLiteral("x"));
+    EXPECT_EQ(code->text(), QStringLiteral("1245"));
+    EXPECT_EQ(code->cursorPosition(), 2);
+    w.type("code", QStringLiteral("9 87"));
+    EXPECT_EQ(code->text(), QStringLiteral("129874")); // of seven digits the last goes
+    EXPECT_TRUE(w.button("confirmCode")->isEnabled());
+}
+
+TEST(LoginView, RememberMeRowTogglesAlsoWhenTheClickLandsOnTheSwitch) {
+    LoginWorld w;
+    w.show();
+    auto* row = w.button("rememberMe");
+    auto* toggle = row->findChild<CustomToggle*>();
+    ASSERT_NE(toggle, nullptr);
+    const QPoint onSwitch = toggle->geometry().center();
+    const QPoint onText(row->width() / 2, row->height() / 2);
+    bool expected = w.store().rememberMe();
+    for (const QPoint at : {onSwitch, onText, onSwitch}) {
+        QTest::mouseClick(row, Qt::LeftButton, {}, at);
+        expected = !expected;
+        EXPECT_EQ(w.store().rememberMe(), expected);
+        EXPECT_EQ(w.defaults->object(QStringLiteral("orvane_remember_me")), QJsonValue(expected));
+        EXPECT_EQ(toggle->isOn(), expected);
+    }
+    EXPECT_EQ(w.haptics.played, std::vector(3, HapticPattern::Generic));
+}
+
+TEST(LoginView, EyeShowsThePasswordKeepingTextAndCursorAndTheSecureFieldCopiesNothing) {
+    LoginWorld w;
+    w.show();
+    QLineEdit* password = w.field("password");
+    w.type("password", QStringLiteral("geheim"));
+    QApplication::clipboard()->setText(QStringLiteral("vorher"));
+    for (const Qt::Key key : {Qt::Key_C, Qt::Key_X}) {
+        password->selectAll();
+        QTest::keyClick(password, key, Qt::ControlModifier);
+        EXPECT_EQ(QApplication::clipboard()->text(), QStringLiteral("vorher"));
+    }
+    password->setText(QStringLiteral("geheim"));
+    password->setCursorPosition(3);
+    w.click("passwordEye");
+    EXPECT_EQ(password->echoMode(), QLineEdit::Normal);
+    EXPECT_EQ(password->text(), QStringLiteral("geheim"));
+    EXPECT_EQ(password->cursorPosition(), 3);
+    EXPECT_EQ(w.button("passwordEye")->accessibleName(), QStringLiteral("Passwort verbergen"));
+    w.click("passwordEye");
+    EXPECT_EQ(password->echoMode(), QLineEdit::Password);
+    EXPECT_EQ(w.button("passwordEye")->accessibleName(), QStringLiteral("Passwort anzeigen"));
+    EXPECT_EQ(w.haptics.played, std::vector(2, HapticPattern::Generic));
+}
+
+TEST(LoginView, ErrorShowsInRoseAsPlainTextUnderTheCurrentStepsInputs) {
+    LoginWorld w;
+    w.show();
+    const QString hostile = QStringLiteral("<b>Fehler</b> ") + QString(400, u'x');
+    w.store().setLoginError(hostile);
+    auto* error = w.child<QLabel>("credentialsError");
+    EXPECT_TRUE(error->isVisible());
+    EXPECT_EQ(error->text(), hostile);
+    EXPECT_EQ(error->textFormat(), Qt::PlainText);
+    EXPECT_EQ(error->palette().color(QPalette::WindowText), Palette::rose());
+    EXPECT_GT(error->y(), w.button("rememberMe")->y());
+    EXPECT_LT(error->y(), w.button("signIn")->y());
+    EXPECT_LE(error->width(), w.view->width());
+
+    w.store().setTwoFactorPendingEmail(QStringLiteral("a@b.de"));
+    EXPECT_FALSE(error->isVisible());
+    auto* codeError = w.child<QLabel>("codeError");
+    EXPECT_TRUE(codeError->isVisible());
+    EXPECT_EQ(codeError->text(), hostile);
+    EXPECT_GT(codeError->y(), w.field("code")->parentWidget()->y());
+    EXPECT_LT(codeError->y(), w.button("confirmCode")->y());
+}
+
+TEST(LoginView, SignsInThroughTheCodeStepWithoutLoggingSecrets) {
+    LoginWorld w;
+    w.service.on("POST", kLogin, [](const RecordedRequest& r) {
+        const QJsonObject body = r.json().object();
+        if (!body.contains("code"))
+            return FakeResponse::json(422, R"({"two_factor_required":true})");
+        return FakeResponse::json(200, kSignedIn);
+    });
+    static QStringList messages;
+    messages.clear();
+    const QtMessageHandler previous = qInstallMessageHandler(
+        [](QtMsgType, const QMessageLogContext&, const QString& text) { messages << text; });
+    w.show();
+    w.type("email", QStringLiteral("a@b.de"));
+    w.type("password", QStringLiteral("pw-Geheim-7"));
+    w.click("signIn");
+    ASSERT_TRUE(
+        test::eventuallyTrue([&] { return w.store().twoFactorPendingEmail().has_value(); }));
+    EXPECT_TRUE(w.field("code")->hasFocus());
+    EXPECT_FALSE(w.store().loginError());
+
+    w.type("code", QStringLiteral("654321"));
+    w.click("confirmCode");
+    ASSERT_TRUE(test::eventuallyTrue([&] { return w.store().isLoggedIn(); }));
+    qInstallMessageHandler(previous);
+    EXPECT_EQ(w.service.requestsTo("POST", kLogin).back().json().object().value("code"),
+              QJsonValue(QStringLiteral("654321")));
+    EXPECT_EQ(w.field("code")->text(), QString());
+    EXPECT_EQ(w.haptics.played.front(), HapticPattern::LevelChange);
+    for (const QString& message : messages) {
+        EXPECT_FALSE(message.contains(QStringLiteral("pw-Geheim-7"))) << message.toStdString();
+        EXPECT_FALSE(message.contains(QStringLiteral("654321"))) << message.toStdString();
+    }
+}
+
+TEST(LoginView, RefusedPasswordShowsTheStoresTextAndKeepsTheInputs) {
+    LoginWorld w;
+    w.service.on("POST", kLogin,
+                 FakeResponse::json(
+                     422, R"({"message":"Diese Zugangsdaten sind uns nicht bekannt.",)"
+                          R"("errors":{"email":["Diese Zugangsdaten sind uns nicht bekannt."]}})"));
+    w.show();
+    w.type("email", QStringLiteral("a@b.de"));
+    w.type("password", QStringLiteral("falsch"));
+    w.click("signIn");
+    ASSERT_TRUE(test::eventuallyTrue([&] { return w.store().loginError().has_value(); }));
+    auto* error = w.child<QLabel>("credentialsError");
+    EXPECT_TRUE(error->isVisible());
+    EXPECT_EQ(error->text(), *w.store().loginError());
+    EXPECT_TRUE(
+        error->text().contains(QStringLiteral("Diese Zugangsdaten sind uns nicht bekannt.")));
+    EXPECT_EQ(w.field("email")->text(), QStringLiteral("a@b.de"));
+    EXPECT_EQ(w.field("password")->text(), QStringLiteral("falsch"));
+    EXPECT_FALSE(w.store().isLoggedIn());
+}
+
+TEST(LoginView, TapsWhileItsSignInRunsStartNoSecondOne) {
+    LoginWorld w;
+    FakeResponse slowRefusal = FakeResponse::json(422, R"({"message":"Nein."})");
+    slowRefusal.delay = 300ms;
+    w.service.on("POST", kLogin, slowRefusal);
+    w.show();
+    w.type("email", QStringLiteral("a@b.de"));
+    w.type("password", QStringLiteral("geheim"));
+    for (int i = 0; i < 3; ++i)
+        w.click("signIn");
+    EXPECT_TRUE(w.view->signInInFlight());
+    EXPECT_TRUE(w.button("signIn")->isEnabled());
+    ASSERT_TRUE(test::eventuallyTrue([&] { return !w.view->signInInFlight(); }));
+    EXPECT_EQ(w.loginRequests(), 1u);
+    EXPECT_EQ(w.haptics.played, std::vector{HapticPattern::LevelChange});
+
+    w.click("signIn");
+    ASSERT_TRUE(test::eventuallyTrue([&] { return !w.view->signInInFlight(); }));
+    EXPECT_EQ(w.loginRequests(), 2u);
+}
+
+TEST(LoginView, GoneBeforeItsSignInEndsTheSignInStillCompletes) {
+    LoginWorld w;
+    FakeResponse slow = FakeResponse::json(200, kSignedIn);
+    slow.delay = 300ms;
+    w.service.on("POST", kLogin, slow);
+    w.show();
+    w.type("email", QStringLiteral("a@b.de"));
+    w.type("password", QStringLiteral("geheim"));
+    w.click("signIn");
+    w.view.reset();
+    EXPECT_TRUE(test::eventuallyTrue([&] { return w.store().isLoggedIn(); }));
+    test::spin(100ms);
+}
+
+TEST(LoginView, BiometricButtonOnlyWhereTheMachineCanCheck) {
+    for (const bool available : {false, true}) {
+        LoginWorld w;
+        w.storeBiometricSignIn(false);
+        w.biometrics.available = available;
+        w.show();
+        auto* button = w.button("biometric");
+        EXPECT_EQ(button->isVisible(), available);
+        if (!available)
+            continue;
+        EXPECT_EQ(button->text(), QStringLiteral("Mit Touch ID anmelden"));
+        w.click("biometric");
+        EXPECT_TRUE(test::eventuallyTrue([&] { return !w.biometrics.reasons.empty(); }));
+        EXPECT_EQ(w.haptics.played.front(), HapticPattern::LevelChange);
+    }
+}
+
+TEST(LoginView, AutomaticBiometricSignInWaitsForOtherSignInsFirst) {
+    enum class Meanwhile { Nothing, SignedIn, CodeStep, Hidden, Gone, NoBiometrics, Disabled };
+    const struct {
+        const char* name;
+        Meanwhile meanwhile;
+        std::size_t prompts;
+    } cases[] = {
+        {"nothing", Meanwhile::Nothing, 1},
+        {"signed in by other means", Meanwhile::SignedIn, 0},
+        {"code step", Meanwhile::CodeStep, 0},
+        {"hidden", Meanwhile::Hidden, 0},
+        {"view gone", Meanwhile::Gone, 0},
+        {"no biometrics (Linux)", Meanwhile::NoBiometrics, 0},
+        {"biometric sign-in off", Meanwhile::Disabled, 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        LoginWorld w;
+        w.storeBiometricSignIn(c.meanwhile != Meanwhile::Disabled);
+        w.biometrics.available = c.meanwhile != Meanwhile::NoBiometrics;
+        w.show();
+        const qint64 shownAt = w.sleeps.clock.monotonicMs();
+        w.sleeps.advanceTo(1000, shownAt);
+        switch (c.meanwhile) {
+        case Meanwhile::SignedIn:
+            w.store().setIsLoggedIn(true);
+            break;
+        case Meanwhile::CodeStep:
+            w.store().setTwoFactorPendingEmail(QStringLiteral("a@b.de"));
+            break;
+        case Meanwhile::Hidden:
+            w.view->hide();
+            break;
+        case Meanwhile::Gone:
+            w.view.reset();
+            break;
+        default:
+            break;
+        }
+        w.sleeps.advanceTo(1550, shownAt);
+        EXPECT_TRUE(w.biometrics.reasons.empty()) << "not before 0.1 s + 30 × 0.05 s";
+        w.sleeps.advanceTo(1700, shownAt);
+        test::spin(50ms);
+        EXPECT_EQ(w.biometrics.reasons.size(), c.prompts);
+    }
+}
+
+TEST(LoginView, AutomaticBiometricSignInStartsAgainWhenItsFlagsChange) {
+    LoginWorld w;
+    w.biometrics.available = true;
+    w.show();
+    qint64 shownAt = w.sleeps.clock.monotonicMs();
+    w.sleeps.advanceTo(2000, shownAt); // "0_0" stopped at once
+    w.storeBiometricSignIn(true);      // "1_1"
+    shownAt = w.sleeps.clock.monotonicMs();
+    w.sleeps.advanceTo(1700, shownAt);
+    EXPECT_TRUE(test::eventuallyTrue([&] { return w.biometrics.reasons.size() == 1; }));
+}
+
+} // namespace
