@@ -49,6 +49,21 @@ bool isRedirect(int status) {
     return status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
 }
 
+// A body announced or arriving beyond `limit` is not read to its end: the
+// sender could otherwise fill memory with it.
+void abortBeyond(QNetworkReply* reply, qint64 limit) {
+    QObject::connect(reply, &QNetworkReply::metaDataChanged, reply, [reply, limit] {
+        const QVariant length = reply->header(QNetworkRequest::ContentLengthHeader);
+        if (length.isValid() && length.toLongLong() > limit)
+            reply->abort();
+    });
+    QObject::connect(reply, &QNetworkReply::downloadProgress, reply,
+                     [reply, limit](qint64 received, qint64) {
+                         if (received > limit)
+                             reply->abort();
+                     });
+}
+
 bool mentionsAlreadyStopped(const QString& text) {
     const QString lower = text.toLower();
     return lower.contains(u"already stopped") ||
@@ -100,8 +115,10 @@ QNetworkReply* OrvaneAPIClient::send(const QNetworkRequest& request, const QByte
 // on its own origin and is dropped at the first hop to another one. A hop from
 // https to http is not followed (the 3xx answer is returned), as the session's
 // own policy would do.
-QCoro::Task<std::shared_ptr<QNetworkReply>>
-OrvaneAPIClient::sendAndWait(QNetworkRequest request, QByteArray method, QByteArray body) {
+QCoro::Task<std::shared_ptr<QNetworkReply>> OrvaneAPIClient::sendAndWait(QNetworkRequest request,
+                                                                         QByteArray method,
+                                                                         QByteArray body,
+                                                                         qint64 maxBodyBytes) {
     const std::shared_ptr<const bool> alive = alive_;
     for (int hopsLeft = request.maximumRedirectsAllowed();; --hopsLeft) {
         // A reply that finished just before the client went resumes us later.
@@ -112,6 +129,8 @@ OrvaneAPIClient::sendAndWait(QNetworkRequest request, QByteArray method, QByteAr
                              carriesToken ? QVariant(QNetworkRequest::ManualRedirectPolicy)
                                           : QVariant());
         std::shared_ptr<QNetworkReply> reply(send(request, method, body), DeleteLater());
+        if (maxBodyBytes >= 0)
+            abortBeyond(reply.get(), maxBodyBytes);
         co_await qCoro(reply.get()).waitForFinished();
         const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
         const QUrl location = reply->attribute(QNetworkRequest::RedirectionTargetAttribute).toUrl();
@@ -199,7 +218,8 @@ void OrvaneAPIClient::throwForStatus(const PerformResult& result) {
     throw OrvaneAPIError::http(result.status, result.body);
 }
 
-QCoro::Task<ImageDataResult> OrvaneAPIClient::fetchImageData(QUrl url, bool authorized) {
+QCoro::Task<ImageDataResult> OrvaneAPIClient::fetchImageData(QUrl url, bool authorized,
+                                                             qint64 maxBytes) {
     QNetworkRequest request(url);
     request.setRawHeader("Accept", "image/*,*/*");
     if (authorized && sameOriginAsService(url))
@@ -207,9 +227,14 @@ QCoro::Task<ImageDataResult> OrvaneAPIClient::fetchImageData(QUrl url, bool auth
             request.setRawHeader("Authorization", "Bearer " + token->toUtf8());
     const QByteArray method = "GET";
     const QByteArray noBody;
-    const auto reply = co_await sendAndWait(request, method, noBody);
+    const auto reply = co_await sendAndWait(request, method, noBody, maxBytes);
     ImageDataResult result;
-    result.data = reply->readAll();
+    // A body that came in whole between two turns of the event loop was
+    // never seen in progress.
+    if (maxBytes >= 0 && reply->isOpen() && reply->bytesAvailable() > maxBytes)
+        throw TransportError(QNetworkReply::OperationCanceledError, false);
+    if (reply->isOpen()) // an aborted reply is closed
+        result.data = reply->readAll();
     if (auto failure = transportFailure(*reply, platform::HttpSession::timedOut(reply.get()),
                                         result.data.size()))
         throw *failure;

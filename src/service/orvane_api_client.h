@@ -80,7 +80,9 @@ public:
     // Throws TransportError when no HTTP answer came.
     QCoro::Task<PerformResult> perform(APIRequest request);
 
-    QCoro::Task<ImageDataResult> fetchImageData(QUrl url, bool authorized);
+    // A body beyond `maxBytes` (when not negative) is cut off: the reply is
+    // aborted and the fetch fails as a cancelled connection.
+    QCoro::Task<ImageDataResult> fetchImageData(QUrl url, bool authorized, qint64 maxBytes = -1);
     QCoro::Task<void> logout();
     QCoro::Task<APIUser> fetchCurrentUser();
     QCoro::Task<PaginatedResponse<ClientDTO>> fetchClients(int perPage);
@@ -129,7 +131,8 @@ private:
     // Sends and waits for the answer. A request that carries the bearer token
     // follows its redirects here, so that the token never leaves its origin.
     QCoro::Task<std::shared_ptr<QNetworkReply>> sendAndWait(QNetworkRequest request,
-                                                            QByteArray method, QByteArray body);
+                                                            QByteArray method, QByteArray body,
+                                                            qint64 maxBodyBytes = -1);
 
     std::vector<QPointer<QNetworkReply>> inFlight_;
     bool closed_ = false;

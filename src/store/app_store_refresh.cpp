@@ -1,5 +1,6 @@
 #include "store/app_store.h"
 
+#include "store/avatar_image.h"
 #include "store/error_text.h"
 
 #include "platform/clock.h"
@@ -261,17 +262,14 @@ QCoro::Task<void> AppStore::loadClients() {
 QCoro::Task<std::optional<QImage>> AppStore::loadAvatarImage(QUrl url) {
     std::optional<ImageDataResult> result;
     try {
-        result = co_await api_.fetchImageData(url, true);
+        result = co_await api_.fetchImageData(url, true, kAvatarMaxBytes);
     } catch (...) {
         co_return std::nullopt;
     }
     const auto status = result->response.httpStatus;
     if (!status || *status < 200 || *status > 299 || result->data.isEmpty())
         co_return std::nullopt;
-    QImage image = QImage::fromData(result->data);
-    if (image.isNull())
-        co_return std::nullopt;
-    co_return image;
+    co_return decodeAvatarImage(result->data);
 }
 
 // ---- Today's figures ----

@@ -3,6 +3,7 @@
 #include "service/transport_error.h"
 #include "support/await.h"
 #include "support/fake_service.h"
+#include "support/raw_server.h"
 #include "support/temp_user_defaults.h"
 
 #include <QJsonDocument>
@@ -683,6 +684,32 @@ TEST_F(ApiClientProfilePhoto, ErrorStatusComesBackWithoutAnError) {
     EXPECT_EQ(result.response.httpStatus, 404);
     EXPECT_EQ(str(result.response.mimeType), "text/html");
     EXPECT_EQ(result.data.toStdString(), missing.body);
+}
+
+TEST_F(ApiClientProfilePhoto, BodyBeyondTheCapIsCutOffWhetherItsLengthIsAnnouncedOrNot) {
+    const std::string body(300 * 1024, 'x');
+    FakeResponse announced;
+    announced.body = body;
+    announced.contentType = "image/png";
+    service.on("GET", "/storage/big.png", announced);
+    // Without a length the body runs until the sender closes.
+    test::RawServer unannounced([&](const test::RawRequest&) {
+        return test::RawReply{.bytes = "HTTP/1.1 200 OK\r\nContent-Type: image/png\r\n"
+                                       "Connection: close\r\n\r\n" +
+                                       body};
+    });
+    for (const QString& origin : {service.baseURL(), unannounced.baseURL()}) {
+        SCOPED_TRACE(str(origin));
+        const QUrl url(origin + QStringLiteral("/storage/big.png"));
+        EXPECT_EQ(test::await(client.fetchImageData(url, true, 300 * 1024)).data.size(),
+                  qsizetype(body.size()));
+        try {
+            test::await(client.fetchImageData(url, true, 100 * 1024));
+            ADD_FAILURE() << "a body beyond the cap was read";
+        } catch (const TransportError& e) {
+            EXPECT_EQ(e.code(), QNetworkReply::OperationCanceledError);
+        }
+    }
 }
 
 // ---- Redirects --------------------------------------------------------------

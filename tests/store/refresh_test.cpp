@@ -295,7 +295,7 @@ TEST(Refresh, AvatarIsAnImageOnlyWhenTheServiceSendsOne) {
         const std::optional<QImage> image = test::await(w.store->loadAvatarImage(url));
         EXPECT_EQ(image.has_value(), c.image);
         if (image) {
-            EXPECT_EQ(image->size(), QSize(4, 3));
+            EXPECT_EQ(image->size(), QSize(3, 3)); // the centre square
         }
         EXPECT_EQ(w.service.lastRequest().header("Authorization"), "Bearer t");
     }

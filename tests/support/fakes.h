@@ -3,6 +3,7 @@
 #include "platform/biometrics.h"
 #include "platform/clock.h"
 #include "platform/haptics.h"
+#include "platform/url_opener.h"
 
 #include <QString>
 
@@ -38,6 +39,18 @@ public:
     ~FakeHaptics() override { platform::Haptics::overrideShared(nullptr); }
     void perform(platform::HapticPattern pattern) override { played.push_back(pattern); }
     std::vector<platform::HapticPattern> played;
+};
+
+// Records every address handed to the desktop instead of opening it.
+class FakeUrlOpener : public platform::UrlOpener {
+public:
+    FakeUrlOpener() { platform::UrlOpener::overrideShared(this); }
+    ~FakeUrlOpener() override { platform::UrlOpener::overrideShared(nullptr); }
+    bool open(const QUrl& url) override {
+        opened.push_back(url);
+        return true;
+    }
+    std::vector<QUrl> opened;
 };
 
 // A manual clock installed as the shared one while alive.

@@ -41,6 +41,10 @@ private:
 // The shots of each part of the app, registered by main().
 void addKitShots(Gallery& gallery);
 void addAppShots(Gallery& gallery);
+<<<<<<< HEAD
 void addLoginShots(Gallery& gallery);
+=======
+void addPopoverShots(Gallery& gallery);
+>>>>>>> helper-h
 
 } // namespace orvane::gallery

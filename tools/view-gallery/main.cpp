@@ -17,5 +17,6 @@ int main(int argc, char** argv) {
     orvane::gallery::addKitShots(gallery);
     orvane::gallery::addAppShots(gallery);
     orvane::gallery::addLoginShots(gallery);
+    orvane::gallery::addPopoverShots(gallery);
     return gallery.writeAll(QString::fromLocal8Bit(argv[1])) == 0 ? 0 : 1;
 }

@@ -1,0 +1,65 @@
+#include "store/avatar_image.h"
+
+#include <QBuffer>
+#include <QImageReader>
+
+#include <algorithm>
+
+namespace orvane {
+
+namespace {
+
+// Enough for the largest allowed side square at 32 bits per pixel; a format
+// that would decode to more is refused by the reader.
+constexpr int kAllocationLimitMB = 64;
+
+bool isExpectedFormat(const QByteArray& format) {
+    static const QByteArray formats[] = {"png", "jpeg", "jpg", "gif", "webp", "bmp"};
+    return std::find(std::begin(formats), std::end(formats), format) != std::end(formats);
+}
+
+// The reader's limit is process-wide: ours holds only while we decode.
+class AllocationLimit {
+public:
+    explicit AllocationLimit(int megabytes) : previous_(QImageReader::allocationLimit()) {
+        QImageReader::setAllocationLimit(megabytes);
+    }
+    ~AllocationLimit() { QImageReader::setAllocationLimit(previous_); }
+    AllocationLimit(const AllocationLimit&) = delete;
+    AllocationLimit& operator=(const AllocationLimit&) = delete;
+
+private:
+    int previous_;
+};
+
+} // namespace
+
+std::optional<QImage> decodeAvatarImage(const QByteArray& data) {
+    if (data.isEmpty() || data.size() > kAvatarMaxBytes)
+        return std::nullopt;
+    QBuffer buffer;
+    buffer.setData(data);
+    if (!buffer.open(QIODevice::ReadOnly))
+        return std::nullopt;
+    // Sniffed from the bytes: the sender's content type is not trusted.
+    const QByteArray format = QImageReader::imageFormat(&buffer);
+    if (!isExpectedFormat(format))
+        return std::nullopt;
+    QImageReader reader(&buffer, format);
+    const QSize size = reader.size();
+    if (size.width() < 1 || size.height() < 1 || size.width() > kAvatarMaxSide ||
+        size.height() > kAvatarMaxSide)
+        return std::nullopt;
+    // The circle is filled: its centre square is all that shows.
+    const int side = std::min(size.width(), size.height());
+    reader.setClipRect(QRect((size.width() - side) / 2, (size.height() - side) / 2, side, side));
+    const int scaled = std::min(side, kAvatarPixelSide);
+    reader.setScaledSize(QSize(scaled, scaled));
+    const AllocationLimit limit(kAllocationLimitMB);
+    QImage image;
+    if (!reader.read(&image) || image.isNull())
+        return std::nullopt;
+    return image;
+}
+
+} // namespace orvane

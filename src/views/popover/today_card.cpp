@@ -1,0 +1,228 @@
+#include "views/popover/today_card.h"
+
+#include "store/app_store.h"
+#include "store/time_money_helpers.h"
+#include "views/kit/chrome.h"
+#include "views/kit/fonts.h"
+#include "views/kit/palette.h"
+#include "views/popover/popover_style.h"
+
+#include <QFontMetricsF>
+#include <QLinearGradient>
+#include <QPainter>
+#include <QPainterPath>
+#include <QRadialGradient>
+#include <QTimer>
+
+#include <algorithm>
+#include <cmath>
+
+namespace orvane {
+
+namespace {
+
+QFont totalFont() {
+    QFont font = monospacedFont(34, FontWeight::Semibold);
+    font.setLetterSpacing(QFont::AbsoluteSpacing, -0.5);
+    return font;
+}
+QFont targetFont() {
+    return systemFont(12);
+}
+QFont countsFont() {
+    return systemFont(11);
+}
+QFont billableFont() {
+    return systemFont(11, FontWeight::Semibold);
+}
+
+// Heights of the card's lines, top to bottom, with the spaces between.
+struct Rows {
+    qreal title, total, stats;
+};
+Rows rowHeights() {
+    return {QFontMetricsF(sectionTitleFont()).height(), QFontMetricsF(totalFont()).height(),
+            std::max(QFontMetricsF(countsFont()).height(), QFontMetricsF(billableFont()).height())};
+}
+constexpr qreal kTitleToTotal = 4;
+constexpr qreal kTotalToBar = 12;
+constexpr qreal kBarToStats = 10;
+
+void fillCapsule(QPainter& p, const QRectF& box, const QBrush& brush) {
+    QPainterPath shape;
+    const qreal radius = std::min(box.height(), box.width()) / 2;
+    shape.addRoundedRect(box, radius, radius);
+    p.fillPath(shape, brush);
+}
+
+} // namespace
+
+double todayProgress(qint64 trackedSecs, qint64 targetSecs) {
+    if (targetSecs < 1)
+        return 0;
+    return std::clamp(double(trackedSecs) / double(targetSecs), 0.0, 1.0);
+}
+
+QString todayTargetText(qint64 targetSecs) {
+    return QStringLiteral("/ ") + hourMinuteText(targetSecs) + QStringLiteral(" Ziel");
+}
+
+QString todayCountsText(qint64 sessions, qint64 projects) {
+    return QString::number(sessions) + QStringLiteral(" Sessions · ") + QString::number(projects) +
+           QStringLiteral(" Projekte");
+}
+
+QString todayBillableText(qint64 euroCents) {
+    return u'+' + formatEuro(euroCents) + QStringLiteral(" abrechenbar");
+}
+
+bool todayTotalIsLive(const std::vector<TimerSession>& sessions) {
+    return std::any_of(sessions.begin(), sessions.end(),
+                       [](const TimerSession& s) { return s.running || s.onBreak; });
+}
+
+TodayFigures todayFigures(const AppStore& store) {
+    const qint64 tracked = store.todayTrackedSecsLive();
+    const qint64 target = store.todayTargetSecs();
+    return {.total = hourMinuteText(tracked),
+            .target = todayTargetText(target),
+            .progress = todayProgress(tracked, target),
+            .counts = todayCountsText(store.todaySessionsCount(), store.todayProjectsCount()),
+            .billable = todayBillableText(store.todayBillableEuroCents())};
+}
+
+TodayCard::TodayCard(AppStore& store, ChromeSetting& chrome, QWidget* parent)
+    : QWidget(parent), m_store(store), m_chrome(chrome), m_clock(new QTimer(this)) {
+    setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+    m_clock->setInterval(1000);
+    connect(m_clock, &QTimer::timeout, this, qOverload<>(&QWidget::update));
+    connect(&m_store, &AppStore::changed, this, [this](AppStore::Property property) {
+        if (property == AppStore::Property::Sessions)
+            followSessions();
+        update();
+    });
+    connect(&m_chrome, &ChromeSetting::changed, this, qOverload<>(&QWidget::update));
+}
+
+bool TodayCard::isTicking() const {
+    return m_clock->isActive();
+}
+
+void TodayCard::followSessions() {
+    if (isVisible() && todayTotalIsLive(m_store.sessions())) {
+        if (!m_clock->isActive())
+            m_clock->start();
+    } else {
+        m_clock->stop();
+    }
+}
+
+void TodayCard::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    followSessions();
+}
+
+void TodayCard::hideEvent(QHideEvent* event) {
+    QWidget::hideEvent(event);
+    m_clock->stop();
+}
+
+QSize TodayCard::sizeHint() const {
+    const Rows rows = rowHeights();
+    const qreal height = 2 * kPadding + rows.title + kTitleToTotal + rows.total + kTotalToBar +
+                         kBarHeight + kBarToStats + rows.stats;
+    return QSize(372, int(std::ceil(height)));
+}
+
+QSize TodayCard::minimumSizeHint() const {
+    return QSize(2 * kPadding + 40, sizeHint().height());
+}
+
+void TodayCard::paintEvent(QPaintEvent*) {
+    const bool light = m_chrome.light();
+    const TodayFigures shown = figures();
+    QPainter p(this);
+    p.setRenderHint(QPainter::Antialiasing);
+    const QRectF box = QRectF(rect());
+
+    // Background: gradient, hairline, then the glow from beyond the top-right corner.
+    QPainterPath card;
+    card.addRoundedRect(box.adjusted(0.5, 0.5, -0.5, -0.5), kCornerRadius, kCornerRadius);
+    QLinearGradient fill(box.topLeft(), box.bottomRight());
+    fill.setColorAt(0, light ? QColor(245, 247, 255) : Palette::bgCard());
+    fill.setColorAt(1, light ? QColor(255, 241, 248) : QColor(26, 27, 46));
+    p.fillPath(card, fill);
+    QPen hairline(light ? QColor(0, 0, 0, 15) : Palette::hairline(), 1);
+    hairline.setCapStyle(Qt::FlatCap);
+    hairline.setJoinStyle(Qt::MiterJoin);
+    p.strokePath(card, hairline);
+    const QPointF glowCentre(box.right() + 50, box.top() - 50);
+    constexpr qreal kGlowRadius = 90, kBlur = 18;
+    QRadialGradient glow(glowCentre, kGlowRadius + kBlur);
+    QColor violet(139, 92, 246);
+    violet.setAlphaF(light ? 0.18f : 0.32f);
+    glow.setColorAt(0, violet);
+    violet.setAlphaF(0);
+    glow.setColorAt(1, violet);
+    // Kept inside the card: past its corner the widget's edge would cut the
+    // glow off square.
+    p.save();
+    p.setClipPath(card);
+    p.fillRect(box, glow);
+    p.restore();
+
+    const Rows rows = rowHeights();
+    const qreal left = kPadding;
+    const qreal width = box.width() - 2 * kPadding;
+    qreal y = kPadding;
+
+    p.setPen(softTextColor(light));
+    p.setFont(sectionTitleFont());
+    p.drawText(QPointF(left, y + QFontMetricsF(sectionTitleFont()).ascent()),
+               elidedText(sectionTitleFont(), QStringLiteral("HEUTE ERFASST"), width));
+    y += rows.title + kTitleToTotal;
+
+    // Total and target share a baseline; with hostile figures the target
+    // gives way first, then the total.
+    const QFontMetricsF totalMetrics(totalFont());
+    const qreal baseline = y + totalMetrics.ascent();
+    const QString total = elidedText(totalFont(), shown.total, width);
+    const qreal totalWidth = totalMetrics.horizontalAdvance(total);
+    p.setPen(Palette::indigo());
+    p.setFont(totalFont());
+    p.drawText(QPointF(left, baseline), total);
+    const qreal targetRoom = width - totalWidth - 6;
+    if (targetRoom > 0) {
+        p.setPen(softTextColor(light));
+        p.setFont(targetFont());
+        p.drawText(QPointF(left + totalWidth + 6, baseline),
+                   elidedText(targetFont(), shown.target, targetRoom));
+    }
+    y += rows.total + kTotalToBar;
+
+    const QRectF track(left, y, width, kBarHeight);
+    fillCapsule(p, track, light ? QColor(0, 0, 0, 15) : QColor(255, 255, 255, 15));
+    if (shown.progress > 0) {
+        const QRectF bar(left, y, width * shown.progress, kBarHeight);
+        fillCapsule(p, bar, accentBrush(m_store.accentStyle(), bar));
+    }
+    y += kBarHeight + kBarToStats;
+
+    // The amount keeps its room; the counts take what is left.
+    const QFontMetricsF billableMetrics(billableFont());
+    const QString billable = elidedText(billableFont(), shown.billable, width);
+    const qreal billableWidth = billableMetrics.horizontalAdvance(billable);
+    const qreal statsCentre = y + rows.stats / 2;
+    p.setPen(Palette::mint());
+    p.setFont(billableFont());
+    p.drawText(QPointF(left + width - billableWidth,
+                       statsCentre + (billableMetrics.ascent() - billableMetrics.descent()) / 2),
+               billable);
+    const QFontMetricsF countsMetrics(countsFont());
+    p.setPen(mutedTextColor(light));
+    p.setFont(countsFont());
+    p.drawText(QPointF(left, statsCentre + (countsMetrics.ascent() - countsMetrics.descent()) / 2),
+               elidedText(countsFont(), shown.counts, width - billableWidth - 8));
+}
+
+} // namespace orvane

@@ -1,0 +1,71 @@
+#pragma once
+
+#include "store/timer_session.h"
+
+#include <QString>
+#include <QWidget>
+
+#include <vector>
+
+class QTimer;
+
+namespace orvane {
+
+class AppStore;
+class ChromeSetting;
+
+// The share of today's target reached, 0 to 1: a target below one second
+// gives an empty bar, time beyond it a full one.
+double todayProgress(qint64 trackedSecs, qint64 targetSecs);
+// "/ 8:00 Ziel"
+QString todayTargetText(qint64 targetSecs);
+// "3 Sessions · 2 Projekte", no singular.
+QString todayCountsText(qint64 sessions, qint64 projects);
+// "+142,50 € abrechenbar"
+QString todayBillableText(qint64 euroCents);
+// The total changes by itself only while a session runs or rests.
+bool todayTotalIsLive(const std::vector<TimerSession>& sessions);
+
+// What the card shows at the store's current moment.
+struct TodayFigures {
+    QString total;
+    QString target;
+    double progress = 0;
+    QString counts;
+    QString billable;
+    bool operator==(const TodayFigures&) const = default;
+};
+TodayFigures todayFigures(const AppStore& store);
+
+// Today's tracked time live against the target, the bar toward it, the
+// counts and the billable amount, on a card with a soft glow. The total
+// redraws every second while a session runs and the card is on screen.
+class TodayCard : public QWidget {
+    Q_OBJECT
+public:
+    static constexpr int kPadding = 14;
+    static constexpr qreal kCornerRadius = 16;
+    static constexpr qreal kBarHeight = 5;
+
+    TodayCard(AppStore& store, ChromeSetting& chrome, QWidget* parent = nullptr);
+
+    TodayFigures figures() const { return todayFigures(m_store); }
+    bool isTicking() const;
+
+    QSize sizeHint() const override;
+    QSize minimumSizeHint() const override;
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+    void hideEvent(QHideEvent* event) override;
+
+private:
+    void followSessions();
+
+    AppStore& m_store;
+    ChromeSetting& m_chrome;
+    QTimer* m_clock;
+};
+
+} // namespace orvane

@@ -1,0 +1,367 @@
+#include "store/time_money_helpers.h"
+#include "support/await.h"
+#include "support/store_world.h"
+#include "views/kit/activity_spinner.h"
+#include "views/kit/chrome.h"
+#include "views/kit/key_hints.h"
+#include "views/popover/popover_style.h"
+#include "views/popover/quick_start_section.h"
+#include "views/popover/recent_section.h"
+#include "views/popover/shortcut_hints.h"
+#include "views/popover/today_card.h"
+
+#include <QTest>
+#include <QVBoxLayout>
+
+#include <gtest/gtest.h>
+
+#include <limits>
+
+using namespace orvane;
+using namespace std::chrono_literals;
+using test::FakeResponse;
+
+namespace {
+
+constexpr qint64 kHuge = std::numeric_limits<qint64>::max();
+const QDateTime kNow(QDate(2026, 3, 2), QTime(10, 0), Qt::UTC);
+
+std::string str(const QString& s) {
+    return s.toStdString();
+}
+
+RecentTaskItem item(const QString& task, std::optional<QString> jobNumber = std::nullopt,
+                    const QString& jobTitle = QStringLiteral("Auftrag")) {
+    RecentTaskItem i;
+    i.clientId = QStringLiteral("c1");
+    i.jobId = QStringLiteral("j1");
+    i.taskId = task;
+    i.jobNumber = std::move(jobNumber);
+    i.jobTitle = jobTitle;
+    i.taskTitle = task;
+    return i;
+}
+
+TimerSession session(bool running, bool onBreak = false) {
+    TimerSession s;
+    s.id = QUuid::createUuid();
+    s.jobTimeServerId = QStringLiteral("jt-1");
+    s.startedAt = kNow.addSecs(-30 * 60);
+    s.running = running;
+    s.onBreak = onBreak;
+    s.onBreakSince = onBreak ? std::optional(kNow) : std::nullopt;
+    return s;
+}
+
+// A signed-in store against the fake service, the shared chrome, and a
+// window that holds one section at the popover's inner width.
+struct SectionWorld : test::StoreWorld {
+    test::ClockScope clock{kNow};
+    test::FakeUrlOpener opener;
+    ChromeSetting chrome;
+    QWidget window;
+    int flowsOpened = 0;
+
+    SectionWorld() {
+        store().setCurrentUser(APIUser{QStringLiteral("1"), QStringLiteral("a@b.de")});
+        store().setIsLoggedIn(true);
+        window.setFixedWidth(372);
+        new QVBoxLayout(&window);
+    }
+    ~SectionWorld() {
+        // Lets spawned store work finish before the service goes.
+        for (std::size_t seen = SIZE_MAX; seen != service.requestCount();) {
+            seen = service.requestCount();
+            test::spin(100ms);
+        }
+    }
+    PopoverActions actions() {
+        return {.openSessionFlow = [this] { ++flowsOpened; }, .startOrStop = {}};
+    }
+    template <class W> W* place(W* widget) {
+        window.layout()->addWidget(widget);
+        window.show();
+        window.adjustSize();
+        QApplication::processEvents();
+        return widget;
+    }
+    std::size_t starts() const { return service.requestsTo("POST", "/api/job-times/start").size(); }
+};
+
+void click(QWidget* widget, QPoint at = {}) {
+    QTest::mouseClick(widget, Qt::LeftButton, {}, at.isNull() ? widget->rect().center() : at);
+}
+
+// ---- Texts and figures ----
+
+TEST(PopoverTexts, HoursAndMinutesAreNeitherPaddedNorWrapped) {
+    const struct {
+        qint64 secs;
+        const char* shown;
+    } cases[] = {
+        {0, "0:00"},        {59, "0:00"},
+        {3599, "0:59"},     {28800, "8:00"},
+        {33300, "9:15"},    {90000, "25:00"},
+        {360000, "100:00"}, {-1, "0:00"},
+        {-90000, "0:00"},   {kHuge, "2562047788015215:30"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(str(hourMinuteText(c.secs)), c.shown) << c.secs;
+}
+
+TEST(TodayFigures, BarFillsTowardTheTargetAndStopsFull) {
+    const struct {
+        qint64 tracked, target;
+        double fraction;
+    } cases[] = {
+        {0, 28800, 0},     {14400, 28800, 0.5}, {28800, 28800, 1},
+        {33300, 28800, 1}, {3600, 0, 0},        {3600, -5, 0},
+        {kHuge, 1, 1},     {-60, 28800, 0},     {1, kHuge, 1.0 / double(kHuge)},
+    };
+    for (const auto& c : cases)
+        EXPECT_DOUBLE_EQ(todayProgress(c.tracked, c.target), c.fraction)
+            << c.tracked << " of " << c.target;
+}
+
+TEST(TodayFigures, TargetCountsAndAmountReadAsTheCardShowsThem) {
+    EXPECT_EQ(str(todayTargetText(28800)), "/ 8:00 Ziel");
+    EXPECT_EQ(str(todayTargetText(0)), "/ 0:00 Ziel");
+    EXPECT_EQ(str(todayCountsText(1, 1)), "1 Sessions · 1 Projekte");
+    EXPECT_EQ(str(todayCountsText(0, kHuge)), "0 Sessions · 9223372036854775807 Projekte");
+    EXPECT_EQ(str(todayBillableText(0)), "+" + str(formatEuro(0)) + " abrechenbar");
+    EXPECT_TRUE(todayBillableText(0).contains(QStringLiteral("0,00")));
+    EXPECT_TRUE(todayBillableText(34250).contains(QStringLiteral("342,50")));
+}
+
+TEST(TodayCard, TotalCountsTheRunningSessionAtTheCurrentMoment) {
+    SectionWorld w;
+    w.store().setTodayTotalSecs(3600);
+    w.store().setTodaySessionsCount(2);
+    w.store().setTodayProjectsCount(1);
+    auto* card = w.place(new TodayCard(w.store(), w.chrome));
+    EXPECT_EQ(str(card->figures().total), "1:00");
+    EXPECT_DOUBLE_EQ(card->figures().progress, 3600.0 / 28800);
+
+    w.store().setSessions({session(true)});
+    EXPECT_EQ(str(card->figures().total), "1:30");
+    w.clock.advance(15 * 60 * 1000);
+    EXPECT_EQ(str(card->figures().total), "1:45");
+    EXPECT_DOUBLE_EQ(card->figures().progress, 6300.0 / 28800);
+    EXPECT_EQ(str(card->figures().counts), "2 Sessions · 1 Projekte");
+}
+
+TEST(TodayCard, RedrawsEverySecondOnlyWhileShownAndASessionMoves) {
+    SectionWorld w;
+    auto* card = new TodayCard(w.store(), w.chrome);
+    w.store().setSessions({session(true)});
+    EXPECT_FALSE(card->isTicking()); // not on screen yet
+    w.place(card);
+    EXPECT_TRUE(card->isTicking());
+    w.window.hide();
+    EXPECT_FALSE(card->isTicking());
+    w.window.show();
+    EXPECT_TRUE(card->isTicking());
+
+    const struct {
+        std::vector<TimerSession> sessions;
+        bool ticking;
+    } cases[] = {
+        {{}, false},
+        {{session(false)}, false}, // paused: the figure stands still
+        {{session(false, true)}, true},
+        {{session(false), session(true)}, true},
+    };
+    for (const auto& c : cases) {
+        w.store().setSessions(c.sessions);
+        EXPECT_EQ(card->isTicking(), c.ticking) << c.sessions.size();
+    }
+}
+
+// ---- Recent tasks ----
+
+TEST(RecentTasks, FirstLineJoinsNumberAndTitleTrimmed) {
+    const struct {
+        std::optional<QString> number;
+        QString title;
+        const char* line;
+    } cases[] = {
+        {std::nullopt, "", "—"},
+        {" \n", " \t", "—"},
+        {"", "Website", "Website"},
+        {" 2024-017\n", "", "2024-017"},
+        {"2024-017", "  Website  ", "2024-017 – Website"},
+        {std::nullopt, "\nWebsite", "Website"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(str(recentJobLine(item("t", c.number, c.title))), c.line) << c.line;
+}
+
+TEST(RecentTasks, StripColourReadsRedGreenBlueAndIgnoresHigherBits) {
+    const struct {
+        quint32 hex;
+        QColor colour;
+    } cases[] = {
+        {0, QColor(0, 0, 0)},
+        {0x123456, QColor(0x12, 0x34, 0x56)},
+        {0xFF123456, QColor(0x12, 0x34, 0x56)},
+        {0xFFFFFFFF, QColor(255, 255, 255)},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(clientStripColor(c.hex), c.colour) << c.hex;
+}
+
+TEST(RecentTasks, LoadingRowListOrEmptyTextAndAtMostFiveRowsInStoreOrder) {
+    std::vector<RecentTaskItem> seven;
+    for (int i = 1; i <= 7; ++i)
+        seven.push_back(item(QStringLiteral("T%1").arg(i)));
+    const struct {
+        bool refreshing;
+        std::size_t tasks;
+        RecentContent content;
+    } cases[] = {
+        {false, 0, RecentContent::Empty}, {true, 0, RecentContent::Loading},
+        {true, 2, RecentContent::List},   {false, 5, RecentContent::List},
+        {false, 7, RecentContent::List},  {false, 1, RecentContent::List},
+        {false, 0, RecentContent::Empty},
+    };
+    SectionWorld w;
+    auto* section = w.place(new RecentSection(w.store(), w.chrome, w.actions()));
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::to_string(c.tasks) + (c.refreshing ? " refreshing" : ""));
+        EXPECT_EQ(recentContent(c.refreshing, c.tasks > 0), c.content);
+        w.store().setRecentTasks({seven.begin(), seven.begin() + std::ptrdiff_t(c.tasks)});
+        w.store().setIsRefreshingRecentTasks(c.refreshing);
+        EXPECT_EQ(section->shownContent(), c.content);
+        std::vector<QString> shown;
+        for (RecentRow* row : section->shownRows()) {
+            EXPECT_TRUE(row->isVisible());
+            shown.push_back(row->item().taskId);
+        }
+        std::vector<QString> expected;
+        for (std::size_t i = 0; i < std::min<std::size_t>(c.tasks, 5); ++i)
+            expected.push_back(seven[i].taskId);
+        EXPECT_EQ(shown, expected);
+        EXPECT_EQ(section->spinner()->isSpinning(), c.content == RecentContent::Loading);
+    }
+}
+
+TEST(RecentTasks, AlleOpensTheServiceAddressOnlyWhenItFormsAURL) {
+    const struct {
+        QString configured;
+        std::optional<QString> opened;
+    } cases[] = {
+        {"https://app.orvane.test/", "https://app.orvane.test"},
+        {"  http://127.0.0.1:8080//\n", "http://127.0.0.1:8080"},
+        {"https://exa mple.test", std::nullopt},
+        {"http://%zz", std::nullopt},
+        {"app.orvane.test", std::nullopt},
+        {"", QStringLiteral("https://app.orvane.example")}, // the built-in address
+    };
+    SectionWorld w;
+    auto* section = w.place(new RecentSection(w.store(), w.chrome, w.actions()));
+    for (const auto& c : cases) {
+        SCOPED_TRACE(str(c.configured));
+        w.defaults->setString(QStringLiteral("orvane_api_base_url"), c.configured);
+        w.opener.opened.clear();
+        click(section->allButton());
+        std::vector<QUrl> expected;
+        if (c.opened)
+            expected.push_back(QUrl(*c.opened));
+        EXPECT_EQ(w.opener.opened, expected);
+    }
+}
+
+TEST(RecentTasks, PlayStartsTheTimerForThatRowOnceHoweverOftenItIsClicked) {
+    SectionWorld w;
+    FakeResponse started =
+        FakeResponse::json(200, R"({"data":{"id":"jt-9","start_time":"2026-03-02T10:00:00Z"}})");
+    started.delay = 300ms;
+    w.service.on("POST", "/api/job-times/start", started);
+    w.store().setRecentTasks({item("T1"), item("T2"), item("T3")});
+    auto* section = w.place(new RecentSection(w.store(), w.chrome, w.actions()));
+    RecentRow* second = section->shownRows().at(1);
+
+    click(second, QPoint(20, second->height() / 2)); // the row itself is not a button
+    test::spin(50ms);
+    EXPECT_TRUE(w.haptics.played.empty());
+    EXPECT_EQ(w.starts(), 0u);
+
+    click(second->playButton());
+    click(second->playButton());
+    ASSERT_TRUE(test::eventuallyTrue([&] { return w.store().sessions().size() == 1; }));
+    test::spin(400ms);
+    EXPECT_EQ(w.starts(), 1u);
+    const QJsonDocument sent = w.service.requestsTo("POST", "/api/job-times/start")[0].json();
+    EXPECT_EQ(sent["jobtask_id"], "T2");
+    EXPECT_EQ(sent["client_id"], "c1");
+    EXPECT_EQ(w.haptics.played,
+              (std::vector{platform::HapticPattern::Generic, platform::HapticPattern::Generic}));
+}
+
+TEST(RecentTasks, PlayWhileATimerRunsRaisesTheChoiceInstead) {
+    SectionWorld w;
+    w.service.on("GET", "/api/job-tasks/T2",
+                 FakeResponse::json(200, R"({"data":{"id":"T2","title":"Zwei",)"
+                                         R"("job":{"id":"j1","client":{"id":"c1"}}}})"));
+    w.store().setSessions({session(true)});
+    w.store().setRecentTasks({item("T1"), item("T2")});
+    auto* section = w.place(new RecentSection(w.store(), w.chrome, w.actions()));
+    click(section->shownRows().at(1)->playButton());
+    ASSERT_TRUE(test::eventuallyTrue([&] { return w.store().showMultiTimerSheet(); }));
+    ASSERT_TRUE(w.store().pendingPick());
+    EXPECT_EQ(str(w.store().pendingPick()->task.id), "T2");
+    EXPECT_EQ(w.starts(), 0u);
+    EXPECT_EQ(w.store().sessions().size(), 1u);
+}
+
+// ---- Quick start and footer ----
+
+TEST(QuickStart, NewTimerPlaysTheHapticAndOpensTheFlowOncePerClick) {
+    SectionWorld w;
+    auto* section = w.place(new QuickStartSection(w.store(), w.chrome, w.actions()));
+    click(section->newTimerButton());
+    EXPECT_EQ(w.flowsOpened, 1);
+    EXPECT_EQ(w.haptics.played, std::vector{platform::HapticPattern::Generic});
+    click(section->newTimerButton());
+    EXPECT_EQ(w.flowsOpened, 2);
+}
+
+TEST(QuickStart, TheWholeSectionSwitchesChromeAtOnce) {
+    SectionWorld w;
+    w.chrome.setLight(false);
+    // On a mid-grey ground, so that only the row's own fill tells the chromes apart.
+    QPalette ground = w.window.palette();
+    ground.setColor(QPalette::Window, QColor(128, 128, 128));
+    w.window.setPalette(ground);
+    auto* section = w.place(new QuickStartSection(w.store(), w.chrome, w.actions()));
+    NewTimerButton* row = section->newTimerButton();
+    const QPoint inside(row->width() - 40, 6);
+    const QColor dark = row->grab().toImage().pixelColor(inside);
+    w.chrome.setLight(true);
+    const QColor light = row->grab().toImage().pixelColor(inside);
+    EXPECT_LT(dark.lightness(), 150);
+    EXPECT_GT(light.lightness(), 220);
+}
+
+TEST(ShortcutHints, FooterNamesBothShortcutsAsTheDesktopMapsThem) {
+    EXPECT_EQ(footerShortcutHints(),
+              (std::vector<ShortcutHint>{{"Start/Stopp", u'T'}, {"Neu", u'N'}}));
+    EXPECT_EQ(shortcutModifierLabels(), (QStringList{"Strg", "⇧"}));
+    EXPECT_EQ(str(shortcutText(u'N')), "Strg+⇧+N");
+    EXPECT_EQ(mutedTextColor(true), QColor(156, 163, 175));
+    EXPECT_EQ(mutedTextColor(false), QColor(107, 122, 143));
+}
+
+TEST(ActivitySpinner, TurnsOnlyWhileOnScreen) {
+    QWidget window;
+    auto* spinner = new ActivitySpinner(Qt::gray, &window);
+    EXPECT_FALSE(spinner->isSpinning());
+    window.show();
+    EXPECT_TRUE(spinner->isSpinning());
+    const int before = spinner->leadingSpoke();
+    EXPECT_TRUE(test::eventuallyTrue([&] { return spinner->leadingSpoke() != before; }, 1s));
+    window.hide();
+    EXPECT_FALSE(spinner->isSpinning());
+}
+
+} // namespace
