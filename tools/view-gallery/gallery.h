@@ -41,10 +41,7 @@ private:
 // The shots of each part of the app, registered by main().
 void addKitShots(Gallery& gallery);
 void addAppShots(Gallery& gallery);
-<<<<<<< HEAD
 void addLoginShots(Gallery& gallery);
-=======
 void addPopoverShots(Gallery& gallery);
->>>>>>> helper-h
 
 } // namespace orvane::gallery
