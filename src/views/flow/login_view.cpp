@@ -23,6 +23,8 @@
 #include <QPainterPath>
 #include <QPointer>
 #include <QRadialGradient>
+#include "views/kit/scroll_indicator.h"
+
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QShowEvent>
@@ -481,13 +483,7 @@ void LoginView::build() {
     scroll_->setWidgetResizable(true);
     scroll_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     scroll_->setFocusPolicy(Qt::NoFocus);
-    // A thin indicator rather than the desktop's scroll bar with arrows.
-    scroll_->verticalScrollBar()->setStyleSheet(QStringLiteral(
-        "QScrollBar:vertical { background: transparent; width: 8px; margin: 2px; }"
-        "QScrollBar::handle:vertical { background: rgba(255, 255, 255, 60); border-radius: 2px;"
-        " min-height: 24px; }"
-        "QScrollBar::add-line:vertical, QScrollBar::sub-line:vertical { height: 0; }"
-        "QScrollBar::add-page:vertical, QScrollBar::sub-page:vertical { background: none; }"));
+    useThinScrollIndicator(scroll_);
     scroll_->viewport()->setAutoFillBackground(false);
     scroll_->setAutoFillBackground(false);
     auto* outer = new QVBoxLayout(this);

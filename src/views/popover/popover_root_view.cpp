@@ -3,6 +3,7 @@
 #include "platform/clock.h"
 #include "views/kit/fonts.h"
 #include "views/kit/palette.h"
+#include "views/kit/scroll_indicator.h"
 #include "views/kit/shadow.h"
 #include "views/kit/symbols.h"
 
@@ -319,6 +320,9 @@ void PopoverRootView::rebuildMainPanel() {
         scroll->setWidgetResizable(true);
         scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
         scroll->viewport()->setAutoFillBackground(false);
+        useThinScrollIndicator(scroll, chrome_.light());
+        connect(&chrome_, &ChromeSetting::changed, scroll,
+                [scroll](bool light) { useThinScrollIndicator(scroll, light); });
         auto* content = new QWidget;
         content->setAutoFillBackground(false);
         scrollColumn_ = new QVBoxLayout(content);
