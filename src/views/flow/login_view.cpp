@@ -11,6 +11,7 @@
 #include "views/kit/custom_toggle.h"
 #include "views/kit/fonts.h"
 #include "views/kit/palette.h"
+#include "views/kit/scroll_indicator.h"
 #include "views/kit/shadow.h"
 #include "views/kit/symbols.h"
 
@@ -23,8 +24,6 @@
 #include <QPainterPath>
 #include <QPointer>
 #include <QRadialGradient>
-#include "views/kit/scroll_indicator.h"
-
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QShowEvent>
