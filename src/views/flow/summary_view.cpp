@@ -7,6 +7,7 @@
 #include "store/time_money_helpers.h"
 #include "views/kit/chrome.h"
 #include "views/kit/client_tile.h"
+#include "views/kit/digit_text.h"
 #include "views/kit/duration_text.h"
 #include "views/kit/fonts.h"
 #include "views/kit/palette.h"
@@ -216,42 +217,6 @@ Backdrop::Paint cardPaint(QColor fill, QColor outline, qreal radius) {
         p.drawPath(shape);
     };
 }
-
-// One line of figures whose digits keep their cells.
-class DigitLine : public QWidget {
-public:
-    DigitLine(const QFont& font, const QColor& color, QWidget* parent = nullptr)
-        : QWidget(parent), m_font(font), m_color(color) {
-        setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
-    }
-    void setText(const QString& text) {
-        if (text == m_text)
-            return;
-        m_text = text;
-        setAccessibleName(text);
-        updateGeometry();
-        update();
-    }
-    QString text() const { return m_text; }
-    QSize sizeHint() const override {
-        return QSize(int(std::ceil(digitCellTextWidth(m_font, m_text))),
-                     int(std::ceil(QFontMetricsF(m_font).height())));
-    }
-    QSize minimumSizeHint() const override { return QSize(0, sizeHint().height()); }
-
-protected:
-    void paintEvent(QPaintEvent*) override {
-        QPainter p(this);
-        p.setRenderHint(QPainter::TextAntialiasing);
-        p.setPen(m_color);
-        drawDigitCellText(p, QPointF(0, QFontMetricsF(m_font).ascent()), m_font, m_text);
-    }
-
-private:
-    QFont m_font;
-    QColor m_color;
-    QString m_text;
-};
 
 // The header's close control.
 class CloseButton : public QAbstractButton {
@@ -553,7 +518,7 @@ public:
     ClientTile* badge = nullptr;
     TextBlock* clientName = nullptr;
     TextBlock* clientAndJob = nullptr;
-    DigitLine* duration = nullptr;
+    DigitText* duration = nullptr;
     TextBlock* taskTitle = nullptr;
     TextBlock* rounding = nullptr;
     StatCard* start = nullptr;
@@ -642,7 +607,7 @@ SummaryView::SummaryView(AppStore& store, std::function<void()> onDone, QWidget*
     sessionRow->addLayout(names, 1);
     durationColumn->addLayout(sessionRow);
     durationColumn->addSpacing(12);
-    parts.duration = new DigitLine(tracked(systemFont(44, FontWeight::Medium), -2),
+    parts.duration = new DigitText(tracked(systemFont(44, FontWeight::Medium), -2),
                                    Palette::indigo(), durationCard);
     durationColumn->addWidget(parts.duration);
     durationColumn->addSpacing(6);
