@@ -727,6 +727,7 @@ SummaryView::SummaryView(AppStore& store, std::function<void()> onDone, QWidget*
     cardsColumn->addWidget(parts.save);
     cardsColumn->addStretch(1);
     parts.scroll->setWidget(cards);
+    cards->setAutoFillBackground(false); // setWidget turned it on; the panel's own colour shows
     column->addWidget(parts.scroll, 1);
 
     // Footer.
