@@ -24,6 +24,7 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <set>
 #include <vector>
 
 namespace orvane {
@@ -378,6 +379,7 @@ private:
     quint64 signInGeneration_ = 0;
     quint64 signOutCount_ = 0;   // cancels a biometric sign-in in flight
     bool startInFlight_ = false; // a start is on its way to the service
+    std::set<QUuid> stopsInFlight_;
     struct SessionEvent {
         quint64 seq;
         QString jobTimeServerId;

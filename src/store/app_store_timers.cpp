@@ -555,6 +555,30 @@ QCoro::Task<std::optional<QUuid>> AppStore::stopAllAndStartPending() {
 
 // ---- Stop ----
 
+namespace {
+
+// Notes a session's stop as under way for as long as it lives.
+class StopMark {
+public:
+    StopMark(std::set<QUuid>& marks, QUuid id, AppStore::Life life)
+        : marks_(marks), id_(id), life_(std::move(life)) {
+        marks_.insert(id_);
+    }
+    ~StopMark() {
+        if (life_)
+            marks_.erase(id_);
+    }
+    StopMark(const StopMark&) = delete;
+    StopMark& operator=(const StopMark&) = delete;
+
+private:
+    std::set<QUuid>& marks_;
+    QUuid id_;
+    AppStore::Life life_;
+};
+
+} // namespace
+
 void AppStore::removeSession(const QUuid& id) {
     std::vector<TimerSession> next = sessions_;
     std::erase_if(next, [&](const TimerSession& s) { return s.id == id; });
@@ -566,9 +590,12 @@ void AppStore::removeSession(const QUuid& id) {
 
 QCoro::Task<void> AppStore::stopSession(QUuid id) {
     const TimerSession* open = findSession(id);
-    if (!open)
+    // A double click, the card and the shortcut may all ask at once: one
+    // stop per session goes out.
+    if (!open || stopsInFlight_.count(id))
         co_return;
     const Life life = this->life();
+    const StopMark marked(stopsInFlight_, id, life);
     const quint64 generation = signInGeneration_;
     const TimerSession session = *open;
     const QDateTime stoppedAt = now();
@@ -691,6 +718,10 @@ QCoro::Task<void> AppStore::updateStoppedEntry(bool billable, QString roundDirec
     } catch (...) {
     }
     if (!life || generation != signInGeneration_)
+        co_return;
+    // Closed meanwhile, or a later stop's summary took its place: this
+    // result would bring back or overwrite what the user sees now.
+    if (!lastStoppedSummary_ || lastStoppedSummary_->jobTimeServerId != summary.jobTimeServerId)
         co_return;
     const qint64 booked = entryDurationSecs(entry).value_or(
         minuteGridRoundedSecs(summary.startedAt, summary.endedAt, direction, step));

@@ -319,3 +319,49 @@ TEST_F(StoppedSessionRecords, OneRowPerJobTimeOnceAContextIsAttachedSurvivingARe
                                          "|jt-1|Kundin|Job|Design|2026-03-02T10:00:40.000Z|"
                                          "2026-03-02T10:07:10.000Z|420|2|30"});
 }
+
+TEST_F(TimerStop, ASessionWhoseStopIsUnderWayIsNotStoppedAgain) {
+    const TimerSession s = session("jt-1");
+    open({s});
+    FakeResponse slow = jobTime();
+    slow.delay = 300ms;
+    service.on("PATCH", "/api/job-times/jt-1/stop", slow);
+    // A double click, the card's button and the shortcut at once.
+    auto first = store->stopSession(s.id);
+    auto second = store->stopSession(s.id);
+    auto third = store->stopSession(s.id);
+    test::await(std::move(first));
+    test::await(std::move(second));
+    test::await(std::move(third));
+    EXPECT_EQ(service.requestsTo("PATCH", "/api/job-times/jt-1/stop").size(), 1u);
+    EXPECT_TRUE(store->sessions().empty());
+
+    // Once that stop has ended, the same session can be stopped again.
+    service.on("PATCH", "/api/job-times/jt-1/stop", FakeResponse::json(500, "{}"));
+    open({s});
+    test::await(store->stopSession(s.id));
+    test::await(store->stopSession(s.id));
+    EXPECT_EQ(service.requestsTo("PATCH", "/api/job-times/jt-1/stop").size(), 3u);
+}
+
+TEST_F(TimerStop, ASavedEntryReplacesOnlyTheSummaryItWasSavedFrom) {
+    StoppedSummary older{QUuid::createUuid(), "jt-1"};
+    older.taskTitle = QStringLiteral("älter");
+    StoppedSummary newer{QUuid::createUuid(), "jt-2"};
+    newer.taskTitle = QStringLiteral("neuer");
+    FakeResponse slow = bookedAs("0:45");
+    slow.delay = 200ms;
+    service.on("PATCH", "/api/job-times/jt-1", slow);
+    service.on("GET", "/api/job-times/jt-1", bookedAs("0:45"));
+    // What happens to the summary while the save is on its way.
+    const std::optional<StoppedSummary> meanwhile[] = {std::nullopt, newer};
+    for (const auto& shown : meanwhile) {
+        store->setLastStoppedSummary(older);
+        service.clearRequests();
+        auto saving = store->updateStoppedEntry(false, "up", 15);
+        ASSERT_TRUE(test::eventuallyTrue([&] { return service.requestCount() == 1; }));
+        store->setLastStoppedSummary(shown);
+        test::await(std::move(saving));
+        EXPECT_EQ(store->lastStoppedSummary(), shown);
+    }
+}

@@ -43,5 +43,6 @@ void addKitShots(Gallery& gallery);
 void addAppShots(Gallery& gallery);
 void addLoginShots(Gallery& gallery);
 void addPopoverShots(Gallery& gallery);
+void addTimerViewShots(Gallery& gallery);
 
 } // namespace orvane::gallery

@@ -18,5 +18,6 @@ int main(int argc, char** argv) {
     orvane::gallery::addAppShots(gallery);
     orvane::gallery::addLoginShots(gallery);
     orvane::gallery::addPopoverShots(gallery);
+    orvane::gallery::addTimerViewShots(gallery);
     return gallery.writeAll(QString::fromLocal8Bit(argv[1])) == 0 ? 0 : 1;
 }

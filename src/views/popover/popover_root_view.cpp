@@ -513,6 +513,8 @@ void PopoverRootView::dismissTopOverlay() {
 }
 
 void PopoverRootView::dismissOverlayAnimated() {
+    if (overlayPanel_ && views_.dimLayerInert && views_.dimLayerInert(overlayPanel_))
+        return;
     const QPixmap before = isVisible() ? grab() : QPixmap();
     dismissTopOverlay();
     if (!before.isNull())

@@ -43,6 +43,9 @@ struct PopoverViews {
         summary;
     Make card;
     std::function<void(QWidget* card, const TimerSession& session, bool useLight)> updateCard;
+    // Whether a panel wants clicks on the dim layer ignored for now (while it
+    // stops timers, or asks about unsaved changes).
+    std::function<bool(QWidget* panel)> dimLayerInert;
 };
 
 // The one view the popover hosts: the sign-in view while signed out, else

@@ -1,6 +1,9 @@
 #include "views/popover/popover_views.h"
 
 #include "views/flow/login_view.h"
+#include "views/flow/multi_timer_choice_sheet.h"
+#include "views/flow/summary_view.h"
+#include "views/popover/active_session_card.h"
 #include "views/popover/popover_actions.h"
 #include "views/popover/popover_header.h"
 #include "views/popover/quick_start_section.h"
@@ -48,6 +51,29 @@ PopoverViews defaultPopoverViews() {
     };
     views.footer = [](PopoverRootView& root, QWidget* parent) -> QWidget* {
         return new ShortcutHints(root.chrome(), parent);
+    };
+    views.card = [](PopoverRootView& root, QWidget* parent) -> QWidget* {
+        return new ActiveSessionCard(root.store(), parent);
+    };
+    views.updateCard = [](QWidget* card, const TimerSession& session, bool useLight) {
+        if (auto* active = qobject_cast<ActiveSessionCard*>(card)) {
+            active->setUseLight(useLight);
+            active->setSession(session);
+        }
+    };
+    views.multiTimer = [](PopoverRootView& root, QWidget* parent) -> QWidget* {
+        return new MultiTimerChoiceSheet(root.store(), root.chrome(), parent);
+    };
+    views.summary = [](PopoverRootView& root, std::function<void()> done,
+                       QWidget* parent) -> QWidget* {
+        return new SummaryView(root.store(), std::move(done), parent);
+    };
+    views.dimLayerInert = [](QWidget* panel) {
+        if (auto* sheet = qobject_cast<MultiTimerChoiceSheet*>(panel))
+            return sheet->dimLayerInert();
+        if (auto* summary = qobject_cast<SummaryView*>(panel))
+            return summary->dimLayerInert();
+        return false;
     };
     return views;
 }

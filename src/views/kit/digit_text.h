@@ -1,0 +1,33 @@
+#pragma once
+
+#include <QColor>
+#include <QFont>
+#include <QString>
+#include <QWidget>
+
+namespace orvane {
+
+// One line of figures in "monospaced digits": a running time keeps its width.
+class DigitText : public QWidget {
+    Q_OBJECT
+public:
+    DigitText(const QFont& font, const QColor& color, QWidget* parent = nullptr);
+
+    QString text() const { return m_text; }
+    void setText(const QString& text);
+    void setColor(const QColor& color);
+    QColor color() const { return m_color; }
+
+    QSize sizeHint() const override;
+    QSize minimumSizeHint() const override;
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    QFont m_font;
+    QColor m_color;
+    QString m_text;
+};
+
+} // namespace orvane

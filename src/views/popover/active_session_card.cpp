@@ -1,0 +1,542 @@
+#include "views/popover/active_session_card.h"
+
+#include "platform/clock.h"
+#include "platform/haptics.h"
+#include "store/app_store.h"
+#include "store/time_money_helpers.h"
+#include "views/kit/duration_text.h"
+#include "views/kit/fonts.h"
+#include "views/kit/palette.h"
+#include "views/kit/pulsing_dot.h"
+#include "views/kit/symbols.h"
+
+#include <QAbstractButton>
+#include <QFontMetricsF>
+#include <QLinearGradient>
+#include <QLocale>
+#include <QPainter>
+#include <QPainterPath>
+
+#include <algorithm>
+#include <cmath>
+
+namespace orvane {
+
+namespace {
+
+constexpr qreal kPadding = 14;
+constexpr qreal kRowSpacing = 8;
+constexpr qreal kCornerRadius = 16;
+constexpr qreal kRateLineGap = 10;
+constexpr qreal kRateLineInset = 4;
+constexpr qreal kStopHeight = 32;
+constexpr qreal kBarHeight = 5;
+
+QFont tracked(QFont font, qreal tracking) {
+    font.setLetterSpacing(QFont::AbsoluteSpacing, tracking);
+    return font;
+}
+
+QFont badgeFont() {
+    return tracked(systemFont(10, FontWeight::Bold), 0.6);
+}
+QFont clientLineFont() {
+    return systemFont(12, FontWeight::Medium);
+}
+QFont taskFont() {
+    return systemFont(16, FontWeight::Bold);
+}
+QFont budgetLabelFont() {
+    return tracked(systemFont(10, FontWeight::Bold), 0.5);
+}
+QFont budgetPercentFont() {
+    return systemFont(11, FontWeight::Semibold);
+}
+QFont budgetRemainingFont() {
+    return systemFont(11);
+}
+QFont elapsedFont() {
+    return systemFont(28, FontWeight::Medium);
+}
+QFont rateFont() {
+    return systemFont(11);
+}
+QFont earnedFont() {
+    return systemFont(11, FontWeight::Semibold);
+}
+QFont stopTextFont() {
+    return systemFont(12, FontWeight::Bold);
+}
+
+qreal lineHeight(const QFont& font) {
+    return QFontMetricsF(font).height();
+}
+
+// Draws one line of text vertically centred in `row`, starting at `x`.
+void drawCentred(QPainter& p, const QFont& font, const QString& text, qreal x, const QRectF& row) {
+    const QFontMetricsF m(font);
+    p.setFont(font);
+    p.drawText(QPointF(x, row.top() + (row.height() - m.height()) / 2 + m.ascent()), text);
+}
+
+void drawCentredDigits(QPainter& p, const QFont& font, const QString& text, qreal x,
+                       const QRectF& row) {
+    const QFontMetricsF m(font);
+    drawDigitCellText(p, QPointF(x, row.top() + (row.height() - m.height()) / 2 + m.ascent()), font,
+                      text);
+}
+
+QPainterPath capsule(const QRectF& rect) {
+    QPainterPath path;
+    const qreal r = std::min(rect.width(), rect.height()) / 2;
+    path.addRoundedRect(rect, r, r);
+    return path;
+}
+
+} // namespace
+
+// ---- Decisions ----
+
+CardChromeColors cardChromeColors(bool light) {
+    if (light)
+        return {QColor(75, 85, 99),
+                QColor(17, 24, 39),
+                QColor(224, 238, 255),
+                QColor(255, 228, 240),
+                QColor::fromRgbF(0, 0, 0, 0.08f),
+                QColor::fromRgbF(0, 0, 0, 0.08f)};
+    return {QColor::fromRgbF(1, 1, 1, 0.7f),
+            QColor(Qt::white),
+            QColor(45, 31, 74),
+            QColor(26, 26, 46),
+            QColor(Qt::transparent),
+            QColor::fromRgbF(1, 1, 1, 0.1f)};
+}
+
+bool isRunningState(const TimerSession& session) {
+    return session.running && !session.onBreak;
+}
+
+QColor sessionStatusColor(const TimerSession& session, bool light) {
+    return isRunningState(session) ? Palette::pink() : cardChromeColors(light).secondaryText;
+}
+
+QString sessionBadgeText(const TimerSession& session) {
+    if (isRunningState(session))
+        return QStringLiteral("LÄUFT · SEIT ") + formatClockTime(session.startedAt);
+    if (session.onBreak)
+        return QStringLiteral("PAUSE");
+    return QStringLiteral("PAUSIERT");
+}
+
+std::optional<double> sessionHourlyRate(const std::optional<JobTaskDTO>& taskForRate,
+                                        const QString& clientId,
+                                        const std::vector<ClientDTO>& clients,
+                                        const std::optional<APIUser>& user) {
+    std::optional<QString> taskRate;
+    std::optional<QString> clientRate;
+    if (taskForRate) {
+        taskRate = taskForRate->rate;
+        if (taskForRate->job && taskForRate->job->client && taskForRate->job->client->hourlyRate)
+            clientRate = taskForRate->job->client->hourlyRate;
+    }
+    if (!clientRate) {
+        const auto listed = std::find_if(clients.begin(), clients.end(),
+                                         [&](const ClientDTO& c) { return c.id == clientId; });
+        if (listed != clients.end())
+            clientRate = listed->hourlyRate;
+    }
+    return firstDecimal(taskRate, clientRate, user ? user->defaultHourlyRate : std::nullopt);
+}
+
+std::optional<qint64> earnedCents(std::optional<double> rate, qint64 liveSecs) {
+    if (!rate)
+        return std::nullopt;
+    // Multiplied before dividing, so that exact halves stay exact.
+    return saturatingRound(double(liveSecs) * *rate * 100.0 / 3600.0);
+}
+
+QString hourlyRateText(double rate) {
+    QString number = QLocale(QLocale::German, QLocale::Germany).toString(rate, 'f', 2);
+    if (number.isEmpty())
+        number = QString::asprintf("%.2f", rate);
+    else if (const qsizetype comma = number.lastIndexOf(u','); comma >= 0) {
+        while (number.endsWith(u'0'))
+            number.chop(1);
+        if (number.endsWith(u','))
+            number.chop(1);
+    }
+    return number + QStringLiteral(" €/h · abrechenbar");
+}
+
+QString earnedText(qint64 cents) {
+    return QStringLiteral("+") + formatEuro(cents);
+}
+
+std::optional<BudgetFigures> budgetFigures(const TimerSession& session, const QDateTime& at) {
+    if (session.budgetSecs < 1)
+        return std::nullopt;
+    BudgetFigures f;
+    f.usedSecs =
+        std::max<qint64>(saturatingAdd(session.trackedBeforeSecs, session.liveElapsedSecs(at)), 0);
+    f.fraction = double(f.usedSecs) / double(session.budgetSecs);
+    const double percent = std::trunc(f.fraction * 100.0);
+    f.percent = percent >= 100.0 ? 100 : int(percent);
+    f.remainingSecs = std::max<qint64>(session.budgetSecs - f.usedSecs, 0);
+    return f;
+}
+
+QColor budgetColor(int percent) {
+    const double k = std::clamp(percent / 100.0, 0.0, 1.0);
+    return QColor::fromRgbF(float(0.20392 + 0.75294 * k), float(0.85098 - 0.60392 * k),
+                            float(0.6 - 0.23137 * k));
+}
+
+CardContent cardContent(const TimerSession& session, bool light, std::optional<double> rate,
+                        const QDateTime& now) {
+    CardContent c;
+    c.running = isRunningState(session);
+    c.statusColor = sessionStatusColor(session, light);
+    c.badge = sessionBadgeText(session);
+    c.clientLine = session.clientDisplayName + QStringLiteral(" · ") + session.jobTitle;
+    c.taskTitle = session.taskTitle;
+    c.budget = budgetFigures(session, now);
+    if (c.budget) {
+        c.budgetPercentText = QString::number(c.budget->percent) + u'%';
+        c.budgetRemainingText = QStringLiteral("· ") + hoursMinutesText(c.budget->remainingSecs) +
+                                QStringLiteral(" frei");
+    }
+    const qint64 live = session.liveElapsedSecs(now);
+    c.elapsedText = formatDuration(live);
+    if (rate) {
+        c.rateText = hourlyRateText(*rate);
+        if (const auto cents = earnedCents(rate, live))
+            c.earnedText = earnedText(*cents);
+    }
+    return c;
+}
+
+// ---- The stop button ----
+
+class CardStopButton : public QAbstractButton {
+public:
+    explicit CardStopButton(QWidget* parent) : QAbstractButton(parent) {
+        setText(QStringLiteral("Stoppen"));
+        setAccessibleName(QStringLiteral("Stoppen"));
+        setFocusPolicy(Qt::TabFocus);
+        setCursor(Qt::PointingHandCursor);
+    }
+    QSize sizeHint() const override {
+        const qreal textWidth = QFontMetricsF(stopTextFont()).horizontalAdvance(text());
+        return QSize(int(std::ceil(14 + 10 + 6 + textWidth + 14)), int(kStopHeight));
+    }
+
+protected:
+    void paintEvent(QPaintEvent*) override {
+        QPainter p(this);
+        p.setRenderHint(QPainter::Antialiasing);
+        const QRectF box = rect();
+        QLinearGradient fill(box.topLeft(), box.topRight());
+        fill.setColorAt(0, Palette::pink());
+        fill.setColorAt(1, QColor(139, 92, 246));
+        QPainterPath shape;
+        shape.addRoundedRect(box, 9, 9);
+        p.fillPath(shape, fill);
+        if (isDown())
+            p.fillPath(shape, QColor::fromRgbF(0, 0, 0, 0.15f));
+        if (hasFocus()) {
+            p.setPen(QPen(QColor::fromRgbF(1, 1, 1, 0.8f), 1.5));
+            p.drawPath(shape);
+        }
+        const QFont font = stopTextFont();
+        const qreal textWidth = QFontMetricsF(font).horizontalAdvance(text());
+        const qreal x = (box.width() - (10 + 6 + textWidth)) / 2;
+        drawSymbol(p, u"stop.fill", QPointF(x + 5, box.center().y()), 10, Qt::white,
+                   FontWeight::Bold);
+        p.setPen(Qt::white);
+        drawCentred(p, font, text(), x + 16, box);
+    }
+};
+
+// ---- The card ----
+
+struct ActiveSessionCard::Geometry {
+    QRectF card;
+    QRectF statusRow;
+    QRectF clientLine;
+    QRectF taskLine;
+    std::optional<QRectF> budgetHeader;
+    QRectF bar;
+    QRectF bottomRow;
+    QRectF stopButton;
+    std::optional<QRectF> rateLine;
+    qreal height = 0;
+};
+
+ActiveSessionCard::Geometry ActiveSessionCard::geometry(qreal width) const {
+    const CardContent c = content();
+    Geometry g;
+    const qreal inner = std::max<qreal>(width - 2 * kPadding, 0);
+    qreal y = kPadding;
+    g.statusRow =
+        QRectF(kPadding, y, inner, std::max<qreal>(PulsingDot::kSide, lineHeight(badgeFont())));
+    y = g.statusRow.bottom() + kRowSpacing;
+    g.clientLine = QRectF(kPadding, y, inner, lineHeight(clientLineFont()));
+    y = g.clientLine.bottom() + 2;
+    g.taskLine = QRectF(kPadding, y, inner, lineHeight(taskFont()));
+    y = g.taskLine.bottom();
+    if (c.budget) {
+        y += kRowSpacing;
+        g.budgetHeader = QRectF(kPadding, y, inner,
+                                std::max(lineHeight(budgetLabelFont()), lineHeight(rateFont())));
+        y = g.budgetHeader->bottom() + 4;
+        g.bar = QRectF(kPadding, y, inner, kBarHeight);
+        y = g.bar.bottom();
+    }
+    y += kRowSpacing;
+    g.bottomRow = QRectF(kPadding, y, inner, std::max(lineHeight(elapsedFont()), kStopHeight));
+    const QSize stop = m_stopButton->sizeHint();
+    g.stopButton = QRectF(g.bottomRow.right() - stop.width(),
+                          g.bottomRow.top() + (g.bottomRow.height() - stop.height()) / 2,
+                          stop.width(), stop.height());
+    y = g.bottomRow.bottom() + kPadding;
+    g.card = QRectF(0, 0, width, y);
+    if (c.rateText) {
+        g.rateLine = QRectF(kRateLineInset, y + kRateLineGap,
+                            std::max<qreal>(width - 2 * kRateLineInset, 0), lineHeight(rateFont()));
+        y = g.rateLine->bottom();
+    }
+    g.height = y;
+    return g;
+}
+
+ActiveSessionCard::ActiveSessionCard(AppStore& store, QWidget* parent)
+    : QWidget(parent), m_store(store), m_dot(new PulsingDot(Qt::white, false, this)),
+      m_stopButton(new CardStopButton(this)) {
+    setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+    setAccessibleName(QStringLiteral("Laufende Session"));
+    m_elapsedClock.setInterval(kElapsedIntervalMs);
+    m_budgetClock.setInterval(kBudgetIntervalMs);
+    connect(&m_elapsedClock, &QTimer::timeout, this, [this] { update(); });
+    connect(&m_budgetClock, &QTimer::timeout, this, [this] { update(); });
+    connect(m_stopButton, &QAbstractButton::clicked, this, &ActiveSessionCard::stop);
+    connect(&m_store, &AppStore::changed, this, [this](AppStore::Property property) {
+        if (property == AppStore::Property::Clients || property == AppStore::Property::CurrentUser)
+            contentChanged();
+    });
+    contentChanged();
+}
+
+CardContent ActiveSessionCard::content() const {
+    const std::optional<double> rate = sessionHourlyRate(m_taskForRate, m_session.clientId,
+                                                         m_store.clients(), m_store.currentUser());
+    return cardContent(m_session, m_useLight, rate, platform::Clock::shared().now());
+}
+
+void ActiveSessionCard::setSession(const TimerSession& session) {
+    const bool otherTask = session.taskId != m_session.taskId;
+    m_session = session;
+    if (otherTask) {
+        // The old task's rate must not show for the new one, not even while
+        // the new one loads.
+        m_taskForRate.reset();
+        m_rateLoadedFor.reset();
+        ++m_rateLoads;
+        if (isVisible())
+            loadTaskForRateIfNeeded();
+    }
+    if (isVisible())
+        followClocks();
+    contentChanged();
+}
+
+void ActiveSessionCard::setUseLight(bool useLight) {
+    if (useLight == m_useLight)
+        return;
+    m_useLight = useLight;
+    contentChanged();
+}
+
+void ActiveSessionCard::contentChanged() {
+    const CardContent c = content();
+    m_dot->setColor(c.statusColor);
+    m_dot->setAnimate(c.running);
+    const bool hasRateLine = c.rateText.has_value();
+    const bool hasBudget = c.budget.has_value();
+    if (hasRateLine != m_hadRateLine || hasBudget != m_hadBudget) {
+        m_hadRateLine = hasRateLine;
+        m_hadBudget = hasBudget;
+        updateGeometry();
+    }
+    placeChildren();
+    update();
+}
+
+void ActiveSessionCard::stop() {
+    platform::Haptics::shared().perform(platform::HapticPattern::LevelChange);
+    // The store removes the session and publishes the summary; the card
+    // waits for nothing, and may be gone by then.
+    m_store.stopSession(m_session.id);
+}
+
+void ActiveSessionCard::followClocks() {
+    const bool live = isVisible() && isRunningState(m_session);
+    if (live && !m_elapsedClock.isActive())
+        m_elapsedClock.start();
+    else if (!live)
+        m_elapsedClock.stop();
+    const bool budget = live && m_session.budgetSecs >= 1;
+    if (budget && !m_budgetClock.isActive())
+        m_budgetClock.start();
+    else if (!budget)
+        m_budgetClock.stop();
+}
+
+void ActiveSessionCard::loadTaskForRateIfNeeded() {
+    if (m_rateLoadedFor == m_session.taskId)
+        return;
+    m_rateLoadedFor = m_session.taskId;
+    ++m_rateLoads;
+    if (m_session.taskId.trimmed().isEmpty())
+        return; // nothing to ask for: the client and user rates stand
+    loadTaskForRate(m_session.taskId, m_rateLoads);
+}
+
+QCoro::Task<void> ActiveSessionCard::loadTaskForRate(QString taskId, quint64 load) {
+    const QPointer<ActiveSessionCard> self(this);
+    std::optional<JobTaskDTO> task;
+    try {
+        task = co_await m_store.api().fetchJobTask(taskId, false);
+    } catch (...) {
+    }
+    if (!self)
+        co_return;
+    // A reply for a task shown earlier arrives late: it is not this one's.
+    if (load != m_rateLoads || taskId != m_session.taskId)
+        co_return;
+    m_taskForRate = std::move(task);
+    contentChanged();
+}
+
+QSize ActiveSessionCard::sizeHint() const {
+    return QSize(372, int(std::ceil(geometry(372).height)));
+}
+
+QSize ActiveSessionCard::minimumSizeHint() const {
+    return QSize(220, int(std::ceil(geometry(220).height)));
+}
+
+void ActiveSessionCard::placeChildren() {
+    const Geometry g = geometry(width());
+    m_dot->setGeometry(int(g.statusRow.left()),
+                       int(std::round(g.statusRow.center().y() - PulsingDot::kSide / 2.0)),
+                       PulsingDot::kSide, PulsingDot::kSide);
+    m_stopButton->setGeometry(g.stopButton.toRect());
+}
+
+void ActiveSessionCard::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    placeChildren();
+}
+
+void ActiveSessionCard::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    followClocks();
+    loadTaskForRateIfNeeded();
+}
+
+void ActiveSessionCard::hideEvent(QHideEvent* event) {
+    QWidget::hideEvent(event);
+    m_elapsedClock.stop();
+    m_budgetClock.stop();
+}
+
+void ActiveSessionCard::paintEvent(QPaintEvent*) {
+    const CardContent c = content();
+    const Geometry g = geometry(width());
+    const CardChromeColors colors = cardChromeColors(m_useLight);
+    QPainter p(this);
+    p.setRenderHint(QPainter::Antialiasing);
+    p.setRenderHint(QPainter::TextAntialiasing);
+
+    QPainterPath shape;
+    shape.addRoundedRect(g.card.adjusted(0.5, 0.5, -0.5, -0.5), kCornerRadius, kCornerRadius);
+    QLinearGradient fill(g.card.topLeft(), g.card.bottomRight());
+    fill.setColorAt(0, colors.gradientTop);
+    fill.setColorAt(1, colors.gradientBottom);
+    p.fillPath(shape, fill);
+    if (colors.border.alpha() > 0) {
+        p.setPen(QPen(colors.border, 1));
+        p.drawPath(shape);
+    }
+    p.save();
+    p.setClipPath(shape);
+
+    // Status row: the dot is a child; the badge follows it.
+    p.setPen(c.statusColor);
+    drawCentred(p, badgeFont(), c.badge, g.statusRow.left() + PulsingDot::kSide + 6, g.statusRow);
+
+    // Titles, one line each.
+    p.setPen(colors.secondaryText);
+    const QFontMetricsF clientMetrics(clientLineFont());
+    drawCentred(p, clientLineFont(),
+                clientMetrics.elidedText(c.clientLine, Qt::ElideRight, g.clientLine.width()),
+                g.clientLine.left(), g.clientLine);
+    p.setPen(colors.titleText);
+    const QFontMetricsF taskMetrics(taskFont());
+    drawCentred(p, taskFont(),
+                taskMetrics.elidedText(c.taskTitle, Qt::ElideRight, g.taskLine.width()),
+                g.taskLine.left(), g.taskLine);
+
+    if (c.budget && g.budgetHeader) {
+        const QRectF& header = *g.budgetHeader;
+        p.setPen(colors.secondaryText);
+        drawCentred(p, budgetLabelFont(), QStringLiteral("BUDGET"), header.left(), header);
+        const qreal remainingWidth =
+            digitCellTextWidth(budgetRemainingFont(), c.budgetRemainingText);
+        const qreal percentWidth = digitCellTextWidth(budgetPercentFont(), c.budgetPercentText);
+        const QColor tint = budgetColor(c.budget->percent);
+        p.setPen(colors.secondaryText);
+        drawCentredDigits(p, budgetRemainingFont(), c.budgetRemainingText,
+                          header.right() - remainingWidth, header);
+        p.setPen(tint);
+        drawCentredDigits(p, budgetPercentFont(), c.budgetPercentText,
+                          header.right() - remainingWidth - 6 - percentWidth, header);
+        p.fillPath(capsule(g.bar), colors.budgetTrack);
+        const qreal filled = g.bar.width() * std::min(c.budget->fraction, 1.0);
+        if (filled > 0)
+            p.fillPath(capsule(QRectF(g.bar.topLeft(), QSizeF(filled, g.bar.height()))), tint);
+    }
+
+    // The live time in the indigo-to-pink fill; it keeps its width, the titles give way.
+    const QFont elapsed = elapsedFont();
+    const qreal elapsedWidth = digitCellTextWidth(elapsed, c.elapsedText);
+    QLinearGradient ink(QPointF(g.bottomRow.left(), 0),
+                        QPointF(g.bottomRow.left() + elapsedWidth, 0));
+    ink.setColorAt(0, Palette::indigo());
+    ink.setColorAt(1, Palette::pink());
+    p.setPen(QPen(QBrush(ink), 1));
+    drawCentredDigits(p, elapsed, c.elapsedText, g.bottomRow.left(), g.bottomRow);
+    p.restore();
+
+    if (c.rateText && g.rateLine) {
+        const QRectF& line = *g.rateLine;
+        const QFontMetricsF rateMetrics(rateFont());
+        const QFontMetricsF earnedMetrics(earnedFont());
+        qreal earnedWidth = 0;
+        if (c.earnedText) {
+            earnedWidth = earnedMetrics.horizontalAdvance(*c.earnedText);
+            p.setPen(Palette::mint());
+            p.setFont(earnedFont());
+            p.drawText(QPointF(line.right() - earnedWidth, line.top() + rateMetrics.ascent()),
+                       *c.earnedText);
+        }
+        p.setPen(colors.secondaryText);
+        p.setFont(rateFont());
+        const qreal room = std::max<qreal>(line.width() - earnedWidth - 8, 0);
+        p.drawText(QPointF(line.left(), line.top() + rateMetrics.ascent()),
+                   rateMetrics.elidedText(*c.rateText, Qt::ElideRight, room));
+    }
+}
+
+} // namespace orvane
