@@ -41,5 +41,6 @@ private:
 // The shots of each part of the app, registered by main().
 void addKitShots(Gallery& gallery);
 void addAppShots(Gallery& gallery);
+void addFlowShots(Gallery& gallery);
 
 } // namespace orvane::gallery

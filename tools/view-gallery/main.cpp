@@ -16,5 +16,6 @@ int main(int argc, char** argv) {
     orvane::gallery::Gallery gallery;
     orvane::gallery::addKitShots(gallery);
     orvane::gallery::addAppShots(gallery);
+    orvane::gallery::addFlowShots(gallery);
     return gallery.writeAll(QString::fromLocal8Bit(argv[1])) == 0 ? 0 : 1;
 }
