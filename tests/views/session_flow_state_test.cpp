@@ -41,15 +41,6 @@ SessionFlowState stateAt(int step) {
     return s;
 }
 
-TEST(SessionFlowState, StartsLoadingTheClientsOnTheClientStep) {
-    const SessionFlowState s;
-    EXPECT_EQ(s.step(), 0);
-    EXPECT_TRUE(s.loadingClients());
-    EXPECT_FALSE(s.loadingJobs() || s.loadingTasks());
-    EXPECT_EQ(s.highlightedIndex(), 0);
-    EXPECT_TRUE(s.query().isEmpty());
-}
-
 TEST(SessionFlowState, StepAndRowIdsFollowThePath) {
     const struct {
         int step;
@@ -203,13 +194,6 @@ TEST(SessionFlowState, ReturnPicksTheHighlightedItemOfTheStep) {
     SessionFlowState none = stateAt(0);
     none.setQuery("nothing matches");
     EXPECT_TRUE(std::holds_alternative<std::monostate>(none.handleReturn()));
-}
-
-TEST(SessionFlowState, ReturnWorksWhileTheStepStillLoads) {
-    SessionFlowState s;
-    s.setClients({client("c1", "Acme")});
-    ASSERT_TRUE(s.loadingClients());
-    EXPECT_TRUE(std::holds_alternative<LoadJobs>(s.handleReturn()));
 }
 
 TEST(SessionFlowState, EscapeEndsOnTheClientStepAndStepsBackElsewhere) {
@@ -395,22 +379,6 @@ TEST(SessionFlowState, AStartUnderWayIgnoresPicksAndWaysBackAndEndsOnce) {
     EXPECT_TRUE(s.ended());
     EXPECT_FALSE(s.finishStart());
     EXPECT_EQ(s.handleEscape(), EscapeOutcome::Ignored);
-}
-
-TEST(SessionFlowState, PicksOnlyCountOnTheirOwnStep) {
-    SessionFlowState s = stateAt(1);
-    EXPECT_TRUE(std::holds_alternative<std::monostate>(s.pickClient(s.clients()[2])));
-    EXPECT_TRUE(
-        std::holds_alternative<std::monostate>(s.pickTask(s.clients()[0], s.jobs()[0], task("t"))));
-    EXPECT_EQ(s.path().size(), 1u);
-    EXPECT_EQ(s.selectedClient()->id, "c1");
-}
-
-TEST(SessionFlowState, StepContentPrefersLoadingThenEmpty) {
-    EXPECT_EQ(stepContent(true, false), StepContent::Loading);
-    EXPECT_EQ(stepContent(true, true), StepContent::Loading);
-    EXPECT_EQ(stepContent(false, true), StepContent::Empty);
-    EXPECT_EQ(stepContent(false, false), StepContent::Rows);
 }
 
 } // namespace

@@ -239,29 +239,30 @@ void addFlowShots(Gallery& gallery) {
     };
     for (const FlowShot& shot : shots)
         for (const bool light : {false, true})
-            gallery.add(
-                {.name = QString::fromLatin1(shot.name) + (light ? "-light" : ""),
-                 .make =
-                     [script = shot.script, light] {
-                         ShotWorld& w = world();
-                         w.service.script = script;
-                         auto* store = new AppStore(qApp);
-                         auto* view =
-                             new SessionFlowView(*store, light ? *w.light : *w.dark, [](auto) {});
-                         QObject::connect(view, &QObject::destroyed, store, &QObject::deleteLater);
-                         return view;
-                     },
-                 .backdrop = light ? Backdrop::Light : Backdrop::Dark,
-                 .width = 380,
-                 .settle =
-                     [walk = shot.walk](QWidget* widget) {
-                         auto* view = static_cast<SessionFlowView*>(widget);
-                         // The search field takes the focus 0.2 s in.
-                         spinUntil([&] { return view->searchField()->hasFocus(); });
-                         if (walk)
-                             walk(*view, world().service);
-                         QApplication::processEvents();
-                     }});
+            gallery.add({.name = QString::fromLatin1(shot.name) + (light ? "-light" : ""),
+                         .make =
+                             [script = shot.script, light] {
+                                 ShotWorld& w = world();
+                                 w.service.script = script;
+                                 // Gone with the picture, while the application still runs.
+                                 auto* store = new AppStore;
+                                 auto* view = new SessionFlowView(
+                                     *store, light ? *w.light : *w.dark, [](auto) {});
+                                 QObject::connect(view, &QObject::destroyed, store,
+                                                  [store] { delete store; });
+                                 return view;
+                             },
+                         .backdrop = light ? Backdrop::Light : Backdrop::Dark,
+                         .width = 380,
+                         .settle =
+                             [walk = shot.walk](QWidget* widget) {
+                                 auto* view = static_cast<SessionFlowView*>(widget);
+                                 // The search field takes the focus 0.2 s in.
+                                 spinUntil([&] { return view->searchField()->hasFocus(); });
+                                 if (walk)
+                                     walk(*view, world().service);
+                                 QApplication::processEvents();
+                             }});
 }
 
 } // namespace orvane::gallery

@@ -347,7 +347,6 @@ void FlowStepPage::setEmptyState(const EmptyStateContent& state) {
     error_->setVisible(state.errorLine.has_value());
     secondary_->setText(state.secondaryTitle.value_or(QString()));
     secondary_->setVisible(state.secondaryTitle.has_value());
-    secondary_->updateGeometry();
 }
 
 void FlowStepPage::setLook(bool light, AccentStyle accent) {

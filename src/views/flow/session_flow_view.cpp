@@ -14,6 +14,7 @@
 #include <QLineEdit>
 #include <QPainter>
 #include <QPointer>
+#include <QSignalBlocker>
 #include <QStackedWidget>
 #include <QTimer>
 #include <QVBoxLayout>
@@ -376,8 +377,11 @@ void SessionFlowView::sync() {
     field.setColor(QPalette::PlaceholderText, flowMutedColor(light));
     search_->setPalette(field);
     search_->setPlaceholderText(flowSearchPlaceholder(step));
-    if (search_->text() != state_.query())
+    if (search_->text() != state_.query()) {
+        // The state holds the text already: no echo back into it.
+        const QSignalBlocker quiet(search_);
         search_->setText(state_.query());
+    }
 
     const std::vector<FlowRow> rows[3] = {
         rowsOf(state_.clients(), state_.filteredClientIndices(), state_.clientsRevision(),
