@@ -31,10 +31,9 @@ FlowKeyMonitor::~FlowKeyMonitor() {
 
 void FlowKeyMonitor::attach(QWidget* anchor) {
     anchor_ = anchor;
-    if (installed_)
-        return;
-    // Installed last, so it sees a key before filters installed earlier
-    // (the popover's shortcuts) and before the focused field.
+    // The filter installed last sees a key first: before the popover's
+    // shortcuts and the focused field. Installing again keeps one filter and
+    // moves it back to the front.
     qApp->installEventFilter(this);
     installed_ = true;
 }

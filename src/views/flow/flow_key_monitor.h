@@ -32,7 +32,8 @@ public:
 
     // The next key runs these.
     void setCallbacks(Callbacks callbacks) { callbacks_ = std::move(callbacks); }
-    // Remembers the anchor and installs the filter once.
+    // Remembers the anchor and installs the filter, ahead of every filter
+    // installed before; one filter however often it is called.
     void attach(QWidget* anchor);
     // Removes the filter and forgets the anchor.
     void detach();

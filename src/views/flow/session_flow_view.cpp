@@ -270,6 +270,9 @@ void SessionFlowView::complete(std::optional<QUuid> result) {
 
 void SessionFlowView::showEvent(QShowEvent* event) {
     QWidget::showEvent(event);
+    // The popover registers its own key handling again when it reopens; the
+    // flow's keys still come first.
+    monitor_->attach(this);
     ++appearance_;
     loadClients(appearance_);
     focusSearchSoon();
