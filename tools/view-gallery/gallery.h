@@ -44,5 +44,6 @@ void addAppShots(Gallery& gallery);
 void addLoginShots(Gallery& gallery);
 void addPopoverShots(Gallery& gallery);
 void addTimerViewShots(Gallery& gallery);
+void addFlowShots(Gallery& gallery);
 
 } // namespace orvane::gallery

@@ -19,5 +19,6 @@ int main(int argc, char** argv) {
     orvane::gallery::addLoginShots(gallery);
     orvane::gallery::addPopoverShots(gallery);
     orvane::gallery::addTimerViewShots(gallery);
+    orvane::gallery::addFlowShots(gallery);
     return gallery.writeAll(QString::fromLocal8Bit(argv[1])) == 0 ? 0 : 1;
 }

@@ -2,6 +2,7 @@
 
 #include "views/flow/login_view.h"
 #include "views/flow/multi_timer_choice_sheet.h"
+#include "views/flow/session_flow_view.h"
 #include "views/flow/summary_view.h"
 #include "views/popover/active_session_card.h"
 #include "views/popover/popover_actions.h"
@@ -60,6 +61,11 @@ PopoverViews defaultPopoverViews() {
             active->setUseLight(useLight);
             active->setSession(session);
         }
+    };
+    views.sessionFlow = [](PopoverRootView& root,
+                           std::function<void(std::optional<QUuid>)> done,
+                           QWidget* parent) -> QWidget* {
+        return new SessionFlowView(root.store(), root.chrome(), std::move(done), parent);
     };
     views.multiTimer = [](PopoverRootView& root, QWidget* parent) -> QWidget* {
         return new MultiTimerChoiceSheet(root.store(), root.chrome(), parent);

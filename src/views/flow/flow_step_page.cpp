@@ -1,0 +1,361 @@
+#include "views/flow/flow_step_page.h"
+
+#include "views/flow/flow_look.h"
+#include "views/flow/flow_widgets.h"
+#include "views/kit/fonts.h"
+#include "views/kit/palette.h"
+#include "views/kit/symbols.h"
+
+#include <QHBoxLayout>
+#include <QPainter>
+#include <QPainterPath>
+#include <QScrollArea>
+#include <QScrollBar>
+#include <QStackedLayout>
+#include <QVBoxLayout>
+#include <QVariantAnimation>
+
+#include <cmath>
+
+namespace orvane {
+
+namespace {
+
+QFont titleFont() {
+    return systemFont(13, FontWeight::Semibold);
+}
+QFont subtitleFont() {
+    return systemFont(11);
+}
+QFont startFont() {
+    QFont font = systemFont(10, FontWeight::Bold);
+    font.setLetterSpacing(QFont::AbsoluteSpacing, 0.8);
+    return font;
+}
+
+constexpr int kRowPaddingX = 10;
+constexpr int kRowPaddingY = 7;
+constexpr qreal kChevronSize = 11;
+
+int textColumnHeight() {
+    return QFontMetrics(titleFont()).height() + QFontMetrics(subtitleFont()).height();
+}
+
+// Title over its second line, each on one line, centred as a block.
+void paintTextColumn(QPainter& p, const QRectF& box, const FlowRow& row, bool light) {
+    const QFontMetricsF title(titleFont());
+    const QFontMetricsF subtitle(subtitleFont());
+    const qreal top = box.top() + (box.height() - title.height() - subtitle.height()) / 2;
+    const int width = int(std::floor(box.width()));
+    auto oneLine = [](QString text) { return text.replace(u'\n', u' '); };
+    p.setFont(titleFont());
+    p.setPen(flowTitleColor(light));
+    p.drawText(QPointF(box.left(), top + title.ascent()),
+               title.elidedText(oneLine(row.title), Qt::ElideRight, width));
+    p.setFont(subtitleFont());
+    p.setPen(flowMutedColor(light));
+    p.drawText(QPointF(box.left(), top + title.height() + subtitle.ascent()),
+               subtitle.elidedText(oneLine(row.subtitle), Qt::ElideRight, width));
+}
+
+} // namespace
+
+// ---- FlowRowModel ----
+
+bool FlowRowModel::setRows(std::vector<FlowRow> rows) {
+    if (rows == rows_)
+        return false;
+    beginResetModel();
+    rows_ = std::move(rows);
+    endResetModel();
+    return true;
+}
+
+int FlowRowModel::rowCount(const QModelIndex& parent) const {
+    return parent.isValid() ? 0 : int(rows_.size());
+}
+
+QVariant FlowRowModel::data(const QModelIndex& index, int role) const {
+    if (!index.isValid() || index.row() >= int(rows_.size()))
+        return {};
+    const FlowRow& row = rows_[std::size_t(index.row())];
+    switch (role) {
+    case Qt::DisplayRole:
+    case Qt::AccessibleTextRole:
+        return row.title;
+    case Qt::AccessibleDescriptionRole:
+    case Qt::ToolTipRole:
+        return row.subtitle;
+    case Qt::UserRole:
+        return row.rowId;
+    default:
+        return {};
+    }
+}
+
+// ---- FlowRowDelegate ----
+
+FlowRowDelegate::FlowRowDelegate(FlowRowKind kind, QObject* parent)
+    : QStyledItemDelegate(parent), kind_(kind) {}
+
+QRect FlowRowDelegate::shellRect(const QRect& itemRect, int row, int rowCount) {
+    const int top = row == 0 ? kTopInset : 0;
+    const int bottom = row == rowCount - 1 ? kBottomInset : kSpacing;
+    return itemRect.adjusted(kShellPadding, top, -kShellPadding, -bottom);
+}
+
+int FlowRowDelegate::rowHeight() const {
+    const int lead = kind_ == FlowRowKind::Client ? 30 : kind_ == FlowRowKind::Job ? 32 : 0;
+    return std::max(lead, textColumnHeight()) + 2 * kRowPaddingY;
+}
+
+QSize FlowRowDelegate::sizeHint(const QStyleOptionViewItem& option,
+                                const QModelIndex& index) const {
+    const int count = index.model() ? index.model()->rowCount() : 1;
+    const int row = index.row();
+    const int height =
+        rowHeight() + (row == 0 ? kTopInset : 0) + (row == count - 1 ? kBottomInset : kSpacing);
+    return {option.rect.width(), height};
+}
+
+void FlowRowDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option,
+                            const QModelIndex& index) const {
+    const auto* model = qobject_cast<const FlowRowModel*>(index.model());
+    if (!model || index.row() >= int(model->rows().size()))
+        return;
+    const FlowRow& row = model->rows()[std::size_t(index.row())];
+    const bool highlighted = index.row() == highlighted_;
+    const QRectF shell = shellRect(option.rect, index.row(), model->rowCount());
+
+    QPainter& p = *painter;
+    p.save();
+    p.setRenderHint(QPainter::Antialiasing);
+    p.setRenderHint(QPainter::TextAntialiasing);
+    paintShape(p, shell.adjusted(0.5, 0.5, -0.5, -0.5), kCornerRadius,
+               selectableRowLook(light_, highlighted));
+
+    const QRectF content = shell.adjusted(kRowPaddingX, kRowPaddingY, -kRowPaddingX, -kRowPaddingY);
+    qreal left = content.left();
+    qreal right = content.right();
+    const qreal midY = content.center().y();
+
+    switch (kind_) {
+    case FlowRowKind::Client: {
+        const QRectF avatar(left, midY - 15, 30, 30);
+        QPainterPath square;
+        square.addRoundedRect(avatar, 8, 8);
+        p.fillPath(square, row.colour);
+        p.setFont(systemFont(12, FontWeight::Bold));
+        p.setPen(Qt::white);
+        p.drawText(avatar, Qt::AlignCenter, row.initials);
+        left = avatar.right() + 12;
+        break;
+    }
+    case FlowRowKind::Job: {
+        const QRectF bar(left, midY - 16, 3, 32);
+        QPainterPath shape;
+        shape.addRoundedRect(bar, 2, 2);
+        p.fillPath(shape, row.colour);
+        left = bar.right() + 10;
+        break;
+    }
+    case FlowRowKind::Task: {
+        const QColor tint =
+            highlighted ? QColor::fromRgbF(Palette::indigo().redF(), Palette::indigo().greenF(),
+                                           Palette::indigo().blueF(), 0.88f)
+                        : flowMutedColor(light_);
+        drawSymbol(p, u"play.fill", QPointF(left + 5, midY), 10, tint, FontWeight::Bold);
+        left += 16 + 10;
+        break;
+    }
+    }
+
+    if (kind_ == FlowRowKind::Task) {
+        QColor tint = highlighted ? Palette::indigo() : flowMutedColor(light_);
+        if (highlighted)
+            tint.setAlphaF(0.82f);
+        const QString start = QStringLiteral("START");
+        const QFontMetricsF metrics(startFont());
+        const qreal width = metrics.horizontalAdvance(start);
+        p.setFont(startFont());
+        p.setPen(tint);
+        p.drawText(QRectF(right - width - 1, content.top(), width + 1, content.height()),
+                   Qt::AlignRight | Qt::AlignVCenter, start);
+        right -= width + 1 + 20;
+    } else {
+        drawSymbol(p, u"chevron.right", QPointF(right - kChevronSize / 2, midY), kChevronSize,
+                   flowSecondaryTextColor(light_), FontWeight::Semibold);
+        right -= kChevronSize + 24;
+    }
+    paintTextColumn(p,
+                    QRectF(left, content.top(), std::max<qreal>(right - left, 0), content.height()),
+                    row, light_);
+    p.restore();
+}
+
+// ---- FlowRowList ----
+
+FlowRowList::FlowRowList(FlowRowKind kind, QWidget* parent)
+    : QListView(parent), model_(new FlowRowModel(this)), delegate_(new FlowRowDelegate(kind, this)),
+      scroll_(new QVariantAnimation(this)) {
+    setModel(model_);
+    setItemDelegate(delegate_);
+    setFocusPolicy(Qt::NoFocus);
+    setFrameShape(QFrame::NoFrame);
+    setSelectionMode(QAbstractItemView::NoSelection);
+    setEditTriggers(QAbstractItemView::NoEditTriggers);
+    setVerticalScrollMode(QAbstractItemView::ScrollPerPixel);
+    setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    setUniformItemSizes(false);
+    setMouseTracking(false);
+    viewport()->setAutoFillBackground(false);
+    setAutoFillBackground(false);
+    setCursor(Qt::PointingHandCursor);
+    scroll_->setDuration(120);
+    scroll_->setEasingCurve(QEasingCurve::InOutQuad);
+    connect(scroll_, &QVariantAnimation::valueChanged, this,
+            [this](const QVariant& value) { verticalScrollBar()->setValue(value.toInt()); });
+    connect(this, &QListView::clicked, this, [this](const QModelIndex& index) {
+        if (index.isValid())
+            Q_EMIT rowClicked(index.row());
+    });
+}
+
+bool FlowRowList::setRows(std::vector<FlowRow> rows) {
+    return model_->setRows(std::move(rows));
+}
+
+void FlowRowList::setLook(bool light, int highlightedRow) {
+    if (!lookSet_ || light != light_) {
+        // A slim scroll indicator instead of the style's bar with arrows.
+        const QColor handle = light ? QColor(0, 0, 0, 60) : QColor(255, 255, 255, 50);
+        verticalScrollBar()->setStyleSheet(
+            QStringLiteral("QScrollBar:vertical { background: transparent; width: 8px; margin: "
+                           "2px 1px 2px 1px; }"
+                           "QScrollBar::handle:vertical { background: %1; border-radius: 3px; "
+                           "min-height: 24px; }"
+                           "QScrollBar::add-line, QScrollBar::sub-line { height: 0; }"
+                           "QScrollBar::add-page, QScrollBar::sub-page { background: none; }")
+                .arg(handle.name(QColor::HexArgb)));
+        light_ = light;
+        lookSet_ = true;
+    }
+    highlighted_ = highlightedRow;
+    delegate_->setLook(light, highlightedRow);
+    viewport()->update();
+}
+
+bool FlowRowList::isScrollAnimating() const {
+    return scroll_->state() == QAbstractAnimation::Running;
+}
+
+void FlowRowList::scrollToRow(int row) {
+    if (row < 0 || row >= model_->rowCount())
+        return;
+    scroll_->stop();
+    executeDelayedItemsLayout();
+    doItemsLayout();
+    QScrollBar* bar = verticalScrollBar();
+    const QRect item = visualRect(model_->index(row));
+    const QRect shell = FlowRowDelegate::shellRect(item, row, model_->rowCount());
+    const int target = std::clamp(bar->value() + shell.center().y() - viewport()->height() / 2,
+                                  bar->minimum(), bar->maximum());
+    scrollTarget_ = target;
+    if (!isVisible() || target == bar->value()) {
+        bar->setValue(target);
+        return;
+    }
+    scroll_->setStartValue(bar->value());
+    scroll_->setEndValue(target);
+    scroll_->start();
+}
+
+// ---- FlowStepPage ----
+
+FlowStepPage::FlowStepPage(FlowRowKind kind, QWidget* parent) : QWidget(parent) {
+    setFocusPolicy(Qt::NoFocus);
+    stack_ = new QStackedLayout(this);
+
+    loadingPage_ = new QWidget(this);
+    auto* loading = new QVBoxLayout(loadingPage_);
+    loading->setContentsMargins(FlowRowDelegate::kShellPadding, 6 + 32,
+                                FlowRowDelegate::kShellPadding, 32);
+    spinner_ = new FlowSpinner(loadingPage_);
+    loading->addWidget(spinner_, 0, Qt::AlignHCenter);
+    loading->addStretch(1);
+    stack_->addWidget(loadingPage_);
+
+    emptyPage_ = new QScrollArea(this);
+    emptyPage_->setFrameShape(QFrame::NoFrame);
+    emptyPage_->setFocusPolicy(Qt::NoFocus);
+    emptyPage_->setWidgetResizable(true);
+    emptyPage_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    emptyPage_->viewport()->setAutoFillBackground(false);
+    auto* emptyBody = new QWidget;
+    emptyBody->setAutoFillBackground(false);
+    auto* column = new QVBoxLayout(emptyBody);
+    // The step container's insets plus the empty state's own.
+    column->setContentsMargins(FlowRowDelegate::kShellPadding + 8, 6 + 18,
+                               FlowRowDelegate::kShellPadding + 8, 12 + 18);
+    column->setSpacing(10);
+    symbol_ = new FlowSymbol(QString(), 24, FontWeight::Medium, QSize(32, 28), emptyBody);
+    headline_ = new FlowWrappedText(systemFont(15, FontWeight::Bold), Qt::AlignHCenter, emptyBody);
+    explanation_ = new FlowWrappedText(systemFont(12), Qt::AlignHCenter, emptyBody);
+    error_ = new FlowWrappedText(systemFont(11), Qt::AlignHCenter, emptyBody);
+    error_->setColour(flowErrorColor());
+    retry_ = new FlowCapsuleButton(QStringLiteral("Erneut laden"), emptyBody);
+    secondary_ = new FlowLinkButton(QString(), emptyBody);
+    column->addWidget(symbol_, 0, Qt::AlignHCenter);
+    column->addWidget(headline_);
+    column->addWidget(explanation_);
+    column->addWidget(error_);
+    column->addWidget(retry_, 0, Qt::AlignHCenter);
+    column->addWidget(secondary_, 0, Qt::AlignHCenter);
+    column->addStretch(1);
+    emptyPage_->setWidget(emptyBody);
+    stack_->addWidget(emptyPage_);
+
+    list_ = new FlowRowList(kind, this);
+    stack_->addWidget(list_);
+
+    connect(retry_, &QAbstractButton::clicked, this, &FlowStepPage::retryClicked);
+    connect(secondary_, &QAbstractButton::clicked, this, &FlowStepPage::secondaryClicked);
+    setContent(StepContent::Loading);
+}
+
+void FlowStepPage::setContent(StepContent content) {
+    content_ = content;
+    switch (content) {
+    case StepContent::Loading:
+        stack_->setCurrentWidget(loadingPage_);
+        break;
+    case StepContent::Empty:
+        stack_->setCurrentWidget(emptyPage_);
+        break;
+    case StepContent::Rows:
+        stack_->setCurrentWidget(list_);
+        break;
+    }
+}
+
+void FlowStepPage::setEmptyState(const EmptyStateContent& state) {
+    symbol_->setName(state.symbol);
+    headline_->setText(state.headline);
+    explanation_->setText(state.explanation);
+    error_->setText(state.errorLine.value_or(QString()));
+    error_->setVisible(state.errorLine.has_value());
+    secondary_->setText(state.secondaryTitle.value_or(QString()));
+    secondary_->setVisible(state.secondaryTitle.has_value());
+}
+
+void FlowStepPage::setLook(bool light, AccentStyle accent) {
+    spinner_->setColour(flowMutedColor(light));
+    symbol_->setColour(flowMutedColor(light));
+    headline_->setColour(flowTitleColor(light));
+    explanation_->setColour(flowMutedColor(light));
+    retry_->setAccentStyle(accent);
+    list_->setLook(light, list_->highlightedRow());
+}
+
+} // namespace orvane

@@ -1,0 +1,142 @@
+#pragma once
+
+#include "store/appearance.h"
+#include "views/flow/flow_texts.h"
+#include "views/flow/session_flow_state.h"
+
+#include <QAbstractListModel>
+#include <QListView>
+#include <QStyledItemDelegate>
+#include <QWidget>
+
+#include <vector>
+
+class QScrollArea;
+class QStackedLayout;
+class QVariantAnimation;
+
+namespace orvane {
+
+class FlowCapsuleButton;
+class FlowLinkButton;
+class FlowSpinner;
+class FlowSymbol;
+class FlowWrappedText;
+
+enum class FlowRowKind { Client, Job, Task };
+
+// The rows of one step for the list view.
+class FlowRowModel : public QAbstractListModel {
+    Q_OBJECT
+public:
+    using QAbstractListModel::QAbstractListModel;
+    // False (and no reset) when the rows are the same.
+    bool setRows(std::vector<FlowRow> rows);
+    const std::vector<FlowRow>& rows() const { return rows_; }
+    int rowCount(const QModelIndex& parent = {}) const override;
+    QVariant data(const QModelIndex& index, int role) const override;
+
+private:
+    std::vector<FlowRow> rows_;
+};
+
+// Paints a row in its shell: client avatar, job bar or task play symbol, the
+// title over its second line, and the chevron or "START".
+class FlowRowDelegate : public QStyledItemDelegate {
+    Q_OBJECT
+public:
+    static constexpr int kShellPadding = 16;
+    static constexpr int kTopInset = 6;
+    static constexpr int kBottomInset = 12;
+    static constexpr int kSpacing = 4;
+    static constexpr qreal kCornerRadius = 11;
+
+    FlowRowDelegate(FlowRowKind kind, QObject* parent = nullptr);
+    void setLook(bool light, int highlightedRow) {
+        light_ = light;
+        highlighted_ = highlightedRow;
+    }
+    // The shell of a row within the item's rectangle.
+    static QRect shellRect(const QRect& itemRect, int row, int rowCount);
+    int rowHeight() const;
+
+    void paint(QPainter* painter, const QStyleOptionViewItem& option,
+               const QModelIndex& index) const override;
+    QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override;
+
+private:
+    FlowRowKind kind_;
+    bool light_ = false;
+    int highlighted_ = -1;
+};
+
+// The list of a step. It never takes the keyboard focus.
+class FlowRowList : public QListView {
+    Q_OBJECT
+public:
+    explicit FlowRowList(FlowRowKind kind, QWidget* parent = nullptr);
+    // True when the rows changed.
+    bool setRows(std::vector<FlowRow> rows);
+    const std::vector<FlowRow>& rows() const { return model_->rows(); }
+    void setLook(bool light, int highlightedRow);
+    int highlightedRow() const { return highlighted_; }
+    // Brings the row to the vertical centre (as far as the list allows);
+    // animated over 0.12 s while on screen.
+    void scrollToRow(int row);
+    bool isScrollAnimating() const;
+    // The vertical offset the current or last scroll is heading for.
+    int scrollTarget() const { return scrollTarget_; }
+
+Q_SIGNALS:
+    void rowClicked(int row);
+
+private:
+    FlowRowModel* model_;
+    FlowRowDelegate* delegate_;
+    QVariantAnimation* scroll_;
+    int highlighted_ = -1;
+    bool light_ = false;
+    bool lookSet_ = false;
+    int scrollTarget_ = 0;
+};
+
+// One step below the search row: its loading indicator, its empty state or
+// its rows.
+class FlowStepPage : public QWidget {
+    Q_OBJECT
+public:
+    explicit FlowStepPage(FlowRowKind kind, QWidget* parent = nullptr);
+
+    void setContent(StepContent content);
+    StepContent content() const { return content_; }
+    void setEmptyState(const EmptyStateContent& state);
+    void setLook(bool light, AccentStyle accent);
+
+    FlowRowList* list() const { return list_; }
+    FlowSpinner* spinner() const { return spinner_; }
+    FlowCapsuleButton* retryButton() const { return retry_; }
+    FlowLinkButton* secondaryButton() const { return secondary_; }
+    FlowWrappedText* headline() const { return headline_; }
+    FlowWrappedText* explanation() const { return explanation_; }
+    FlowWrappedText* errorLine() const { return error_; }
+
+Q_SIGNALS:
+    void retryClicked();
+    void secondaryClicked();
+
+private:
+    StepContent content_ = StepContent::Loading;
+    QStackedLayout* stack_;
+    QWidget* loadingPage_;
+    FlowSpinner* spinner_;
+    QScrollArea* emptyPage_;
+    FlowSymbol* symbol_;
+    FlowWrappedText* headline_;
+    FlowWrappedText* explanation_;
+    FlowWrappedText* error_;
+    FlowCapsuleButton* retry_;
+    FlowLinkButton* secondary_;
+    FlowRowList* list_;
+};
+
+} // namespace orvane

@@ -1,0 +1,428 @@
+#include "views/flow/session_flow_view.h"
+
+#include "platform/haptics.h"
+#include "store/app_store.h"
+#include "views/flow/flow_key_monitor.h"
+#include "views/flow/flow_look.h"
+#include "views/flow/flow_step_page.h"
+#include "views/flow/flow_texts.h"
+#include "views/flow/flow_widgets.h"
+#include "views/kit/chrome.h"
+#include "views/kit/fonts.h"
+
+#include <QHBoxLayout>
+#include <QLineEdit>
+#include <QPainter>
+#include <QPointer>
+#include <QSignalBlocker>
+#include <QStackedWidget>
+#include <QTimer>
+#include <QVBoxLayout>
+
+namespace orvane {
+
+namespace {
+
+constexpr int kShellPadding = 16;
+
+void playTapHaptic() {
+    platform::Haptics::shared().perform(platform::HapticPattern::Generic);
+}
+
+// The rows of the filtered items, from rows made once per list change.
+template <class T, class MakeRow>
+std::vector<FlowRow> rowsOf(const std::vector<T>& items, const std::vector<std::size_t>& indices,
+                            quint64 revision, quint64& cachedRevision, std::vector<FlowRow>& cache,
+                            MakeRow makeRow) {
+    if (cachedRevision != revision || cache.size() != items.size()) {
+        cache.clear();
+        cache.reserve(items.size());
+        for (const T& item : items)
+            cache.push_back(makeRow(item));
+        cachedRevision = revision;
+    }
+    std::vector<FlowRow> rows;
+    rows.reserve(indices.size());
+    for (const std::size_t i : indices)
+        rows.push_back(cache[i]);
+    return rows;
+}
+
+} // namespace
+
+SessionFlowView::SessionFlowView(AppStore& store, ChromeSetting& chrome,
+                                 std::function<void(std::optional<QUuid>)> onCompleted,
+                                 QWidget* parent)
+    : QWidget(parent), store_(store), chrome_(chrome), onCompleted_(std::move(onCompleted)) {
+    setFocusPolicy(Qt::NoFocus);
+    followChrome(this, chrome);
+    state_.setClients(store.clients());
+
+    auto* column = new QVBoxLayout(this);
+    column->setContentsMargins(0, 0, 0, 0);
+    column->setSpacing(0);
+
+    auto* header = new QHBoxLayout;
+    header->setContentsMargins(kShellPadding, 16, kShellPadding, 0);
+    header->setSpacing(12);
+    back_ = new FlowBackButton(this);
+    header->addWidget(back_, 0, Qt::AlignVCenter);
+    auto* titles = new QVBoxLayout;
+    titles->setSpacing(2);
+    title_ = new FlowElidedLabel(systemFont(18, FontWeight::Bold), this);
+    subtitle_ = new FlowElidedLabel(systemFont(12), this);
+    titles->addWidget(title_);
+    titles->addWidget(subtitle_);
+    header->addLayout(titles, 1);
+    indicator_ = new FlowStepIndicator(this);
+    header->addWidget(indicator_, 0, Qt::AlignVCenter);
+    column->addLayout(header);
+
+    auto* searchRow = new QHBoxLayout;
+    searchRow->setContentsMargins(kShellPadding, 8, kShellPadding, 0);
+    searchBox_ = new FlowSearchBox(this);
+    auto* field = new QHBoxLayout(searchBox_);
+    field->setContentsMargins(10, 10, 10, 10);
+    field->setSpacing(8);
+    magnifier_ =
+        new FlowSymbol(QStringLiteral("magnifyingglass"), 12, FontWeight::Medium, {14, 14}, this);
+    search_ = new QLineEdit(searchBox_);
+    search_->setFrame(false);
+    search_->setFont(systemFont(14));
+    search_->setAttribute(Qt::WA_MacShowFocusRect, false);
+    search_->setAccessibleName(QStringLiteral("Suche"));
+    field->addWidget(magnifier_, 0, Qt::AlignVCenter);
+    field->addWidget(search_, 1);
+    searchRow->addWidget(searchBox_);
+    column->addLayout(searchRow);
+
+    steps_ = new QStackedWidget(this);
+    steps_->setFocusPolicy(Qt::NoFocus);
+    const FlowRowKind kinds[] = {FlowRowKind::Client, FlowRowKind::Job, FlowRowKind::Task};
+    for (int step = 0; step < 3; ++step) {
+        pages_[step] = new FlowStepPage(kinds[step], steps_);
+        steps_->addWidget(pages_[step]);
+        connect(pages_[step]->list(), &FlowRowList::rowClicked, this,
+                [this, step](int row) { clickRow(step, row); });
+    }
+    column->addWidget(steps_, 1);
+
+    // Every button of the empty states plays the tap feedback first.
+    connect(pages_[0], &FlowStepPage::retryClicked, this, [this] {
+        playTapHaptic();
+        reloadClients();
+    });
+    connect(pages_[1], &FlowStepPage::retryClicked, this, [this] {
+        playTapHaptic();
+        reloadJobs();
+    });
+    connect(pages_[1], &FlowStepPage::secondaryClicked, this, [this] {
+        playTapHaptic();
+        resetFlow();
+    });
+    connect(pages_[2], &FlowStepPage::retryClicked, this, [this] {
+        playTapHaptic();
+        reloadTasks();
+    });
+    connect(pages_[2], &FlowStepPage::secondaryClicked, this, [this] {
+        playTapHaptic();
+        backFromTasks();
+    });
+    connect(back_, &QAbstractButton::clicked, this, &SessionFlowView::handleEscape);
+    connect(search_, &QLineEdit::textChanged, this, [this](const QString& text) {
+        state_.setQuery(text);
+        sync();
+    });
+    connect(&store, &AppStore::changed, this, [this](AppStore::Property property) {
+        if (property == AppStore::Property::Clients)
+            state_.setClients(store_.clients());
+        if (property == AppStore::Property::Clients ||
+            property == AppStore::Property::ClientsFetchError ||
+            property == AppStore::Property::AccentStyle)
+            sync();
+    });
+    connect(&chrome, &ChromeSetting::changed, this, [this] { sync(); });
+
+    monitor_ = new FlowKeyMonitor({.onArrowUp = [this] { moveHighlightUp(); },
+                                   .onArrowDown = [this] { moveHighlightDown(); },
+                                   .onReturn = [this] { handleReturn(); },
+                                   .onEscape = [this] { handleEscape(); }},
+                                  this);
+    monitor_->attach(this);
+    sync();
+}
+
+SessionFlowView::~SessionFlowView() = default;
+
+FlowStepPage* SessionFlowView::page(int step) const {
+    return pages_[std::clamp(step, 0, 2)];
+}
+
+void SessionFlowView::moveHighlightUp() {
+    state_.moveHighlightUp();
+    sync();
+}
+
+void SessionFlowView::moveHighlightDown() {
+    state_.moveHighlightDown();
+    sync();
+}
+
+void SessionFlowView::handleReturn() {
+    run(state_.handleReturn());
+}
+
+void SessionFlowView::handleEscape() {
+    switch (state_.handleEscape()) {
+    case EscapeOutcome::Ignored:
+        return;
+    case EscapeOutcome::EndFlow:
+        complete(std::nullopt);
+        return;
+    case EscapeOutcome::SteppedBack:
+        sync();
+        return;
+    }
+}
+
+void SessionFlowView::clickRow(int step, int row) {
+    // A click that lands after the flow moved on belongs to no list shown.
+    if (step != std::min(state_.step(), 2) || row < 0)
+        return;
+    const auto at = [row](const std::vector<std::size_t>& indices) {
+        return std::size_t(row) < indices.size() ? std::optional(indices[std::size_t(row)])
+                                                 : std::nullopt;
+    };
+    if (step == 0) {
+        if (const auto i = at(state_.filteredClientIndices()))
+            run(state_.pickClient(state_.clients()[*i]));
+    } else if (step == 1) {
+        if (const auto i = at(state_.filteredJobIndices()))
+            run(state_.pickJob(state_.jobs()[*i]));
+    } else if (state_.pathClient() && state_.pathJob()) {
+        if (const auto i = at(state_.filteredTaskIndices())) {
+            const JobTaskDTO task = state_.tasks()[*i];
+            run(state_.pickTask(*state_.pathClient(), *state_.pathJob(), task));
+        }
+    }
+}
+
+void SessionFlowView::run(FlowPick pick) {
+    if (std::holds_alternative<std::monostate>(pick)) {
+        sync();
+        return;
+    }
+    playTapHaptic();
+    sync();
+    if (auto* load = std::get_if<LoadJobs>(&pick))
+        loadJobs(*load);
+    else if (auto* tasks = std::get_if<LoadTasks>(&pick))
+        loadTasks(*tasks);
+    else if (auto* start = std::get_if<StartTimer>(&pick))
+        startTimer(*start);
+}
+
+void SessionFlowView::reloadClients() {
+    runClientReload();
+}
+
+void SessionFlowView::reloadJobs() {
+    if (const auto load = state_.reloadJobs()) {
+        sync();
+        loadJobs(*load);
+    }
+}
+
+void SessionFlowView::reloadTasks() {
+    if (const auto load = state_.reloadTasks()) {
+        sync();
+        loadTasks(*load);
+    }
+}
+
+void SessionFlowView::resetFlow() {
+    if (state_.resetFlow())
+        sync();
+}
+
+void SessionFlowView::backFromTasks() {
+    if (state_.backFromTasks())
+        sync();
+}
+
+void SessionFlowView::focusSearchSoon() {
+    QTimer::singleShot(200, this, [this] { search_->setFocus(Qt::OtherFocusReason); });
+}
+
+bool SessionFlowView::stillShown() const {
+    for (const QWidget* w = this; w && !w->isWindow(); w = w->parentWidget())
+        if (w->isHidden())
+            return false;
+    return true;
+}
+
+void SessionFlowView::complete(std::optional<QUuid> result) {
+    // The host may take the flow down from inside the callback.
+    const auto done = onCompleted_;
+    if (done)
+        done(result);
+}
+
+void SessionFlowView::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    // The popover registers its own key handling again when it reopens; the
+    // flow's keys still come first.
+    monitor_->attach(this);
+    ++appearance_;
+    loadClients(appearance_);
+    focusSearchSoon();
+}
+
+void SessionFlowView::hideEvent(QHideEvent* event) {
+    QWidget::hideEvent(event);
+    // The showing's own client load ends with it.
+    ++appearance_;
+}
+
+void SessionFlowView::paintEvent(QPaintEvent*) {
+    QPainter p(this);
+    p.fillRect(rect(), flowBackgroundColor(chrome_.light()));
+}
+
+QCoro::Task<void> SessionFlowView::loadClients(quint64 appearance) {
+    const QPointer<SessionFlowView> self(this);
+    AppStore& store = store_;
+    state_.beginClientLoad();
+    sync();
+    co_await store.loadClients();
+    if (!self || appearance_ != appearance)
+        co_return;
+    state_.finishClientLoad(true);
+    sync();
+}
+
+QCoro::Task<void> SessionFlowView::runClientReload() {
+    const QPointer<SessionFlowView> self(this);
+    AppStore& store = store_;
+    state_.beginClientLoad();
+    sync();
+    co_await store.loadClients();
+    if (!self)
+        co_return;
+    state_.finishClientLoad(false);
+    sync();
+}
+
+QCoro::Task<void> SessionFlowView::loadJobs(LoadJobs load) {
+    const QPointer<SessionFlowView> self(this);
+    OrvaneAPIClient& api = store_.api();
+    std::vector<JobDTO> jobs;
+    try {
+        const std::optional<QString> clientId = load.client.id;
+        const std::optional<QString> archived = QStringLiteral("0");
+        PaginatedResponse<JobDTO> page =
+            co_await api.fetchJobs(clientId, std::nullopt, archived, 100);
+        jobs = std::move(page.data);
+    } catch (...) {
+        // A failed list is an empty one; the step's empty state says so.
+    }
+    if (!self)
+        co_return;
+    if (state_.finishJobLoad(load, std::move(jobs)))
+        sync();
+}
+
+QCoro::Task<void> SessionFlowView::loadTasks(LoadTasks load) {
+    const QPointer<SessionFlowView> self(this);
+    OrvaneAPIClient& api = store_.api();
+    std::vector<JobTaskDTO> tasks;
+    try {
+        tasks = co_await api.fetchJobTasks(load.job.id, true);
+    } catch (...) {
+    }
+    if (!self)
+        co_return;
+    if (state_.finishTaskLoad(load, std::move(tasks)))
+        sync();
+}
+
+QCoro::Task<void> SessionFlowView::startTimer(StartTimer start) {
+    const QPointer<SessionFlowView> self(this);
+    AppStore& store = store_;
+    const std::optional<QUuid> result =
+        co_await store.requestStart(start.client, start.job, start.task);
+    // A flow the host has already taken down closes nothing: the panel
+    // shown now may be a newer flow.
+    if (!self || !state_.finishStart() || !stillShown())
+        co_return;
+    complete(result);
+}
+
+void SessionFlowView::sync() {
+    const bool light = chrome_.light();
+    const int step = state_.step();
+    const int current = std::min(step, 2);
+
+    back_->setLight(light);
+    title_->setText(flowStepTitle(step));
+    title_->setColour(flowTitleColor(light));
+    const auto subtitle = flowStepSubtitle(step, state_.selectedClient(), state_.selectedJob());
+    subtitle_->setText(subtitle.value_or(QString()));
+    subtitle_->setColour(flowHeaderSubtitleColor(light));
+    subtitle_->setVisible(subtitle.has_value());
+    indicator_->setStep(step, light);
+
+    searchBox_->setLight(light);
+    magnifier_->setColour(flowMutedColor(light));
+    QPalette field = search_->palette();
+    field.setColor(QPalette::Base, Qt::transparent);
+    field.setColor(QPalette::Text, flowTitleColor(light));
+    field.setColor(QPalette::PlaceholderText, flowMutedColor(light));
+    search_->setPalette(field);
+    search_->setPlaceholderText(flowSearchPlaceholder(step));
+    if (search_->text() != state_.query()) {
+        // The state holds the text already: no echo back into it.
+        const QSignalBlocker quiet(search_);
+        search_->setText(state_.query());
+    }
+
+    const std::vector<FlowRow> rows[3] = {
+        rowsOf(state_.clients(), state_.filteredClientIndices(), state_.clientsRevision(),
+               rowCache_[0].revision, rowCache_[0].rows, clientRow),
+        rowsOf(state_.jobs(), state_.filteredJobIndices(), state_.jobsRevision(),
+               rowCache_[1].revision, rowCache_[1].rows, jobRow),
+        rowsOf(state_.tasks(), state_.filteredTaskIndices(), state_.tasksRevision(),
+               rowCache_[2].revision, rowCache_[2].rows, taskRow),
+    };
+    const bool loading[3] = {state_.loadingClients(), state_.loadingJobs(), state_.loadingTasks()};
+    const bool sourceEmpty[3] = {state_.clients().empty(), state_.jobs().empty(),
+                                 state_.tasks().empty()};
+    const AccentStyle accent = store_.accentStyle();
+    bool currentRowsChanged = false;
+    for (int i = 0; i < 3; ++i) {
+        FlowStepPage* page = pages_[i];
+        page->setEmptyState(flowEmptyState(i, store_.clientsFetchError()));
+        page->setContent(stepContent(loading[i], sourceEmpty[i]));
+        const bool changed = page->list()->setRows(rows[i]);
+        if (i == current)
+            currentRowsChanged = changed;
+        page->setLook(light, accent);
+        page->list()->setLook(light, i == current ? state_.highlightedIndex() : -1);
+    }
+    steps_->setCurrentIndex(current);
+
+    const int highlight = state_.highlightedIndex();
+    if (step != shownStep_ || highlight != shownHighlight_ || currentRowsChanged) {
+        const int n = int(rows[current].size());
+        if (n > 0)
+            pages_[current]->list()->scrollToRow(std::clamp(highlight, 0, n - 1));
+    }
+    shownStep_ = step;
+    shownHighlight_ = highlight;
+
+    if (state_.takeFocusRequest())
+        search_->setFocus(Qt::OtherFocusReason);
+    update();
+}
+
+} // namespace orvane

@@ -1,0 +1,542 @@
+#include "store/timer_session.h"
+#include "support/await.h"
+#include "support/store_world.h"
+#include "views/flow/flow_key_monitor.h"
+#include "views/flow/flow_step_page.h"
+#include "views/flow/flow_widgets.h"
+#include "views/flow/session_flow_view.h"
+#include "views/kit/chrome.h"
+
+#include <QJsonObject>
+#include <QLineEdit>
+#include <QScrollBar>
+#include <QTest>
+#include <QUrlQuery>
+#include <QVBoxLayout>
+
+#include <gtest/gtest.h>
+
+namespace orvane {
+namespace {
+
+using namespace std::chrono_literals;
+using test::FakeResponse;
+
+const std::string kClients = R"({"data":[{"id":"c1","customer_name":"Acme"},)"
+                             R"({"id":"c2","customer_name":"Beta"},)"
+                             R"({"id":"c3","company_name":"Cora"}]})";
+const std::string kStarted = R"({"data":{"id":"jt-9","start_time":"2026-03-02T10:07:10Z"}})";
+
+std::string listOf(const std::vector<std::pair<std::string, std::string>>& items) {
+    std::string body;
+    for (const auto& [id, title] : items)
+        body += std::string(body.empty() ? "" : ",") + R"({"id":")" + id + R"(","title":")" +
+                title + "\"}";
+    return R"({"data":[)" + body + "]}";
+}
+
+std::string queryItem(const test::RecordedRequest& r, const char* name) {
+    return QUrlQuery(QString::fromStdString(r.query)).queryItemValue(name).toStdString();
+}
+
+class SessionFlow : public ::testing::Test {
+public:
+    SessionFlow() {
+        store().setCurrentUser(APIUser{"1", "a@b.de"});
+        store().setIsLoggedIn(true);
+        service().on("GET", "/api/clients", FakeResponse::json(200, kClients));
+        service().on("GET", "/api/jobs", [this](const test::RecordedRequest& r) {
+            FakeResponse page = FakeResponse::json(200, R"({"data":[]})");
+            const std::string client = queryItem(r, "client_id");
+            if (client == "c1")
+                page.body = listOf({{"j1", "Website"}, {"j2", "Logo"}});
+            if (client == "c2")
+                page.body = listOf({{"k1", "Kampagne"}, {"k2", "Katalog"}});
+            page.delay = jobsDelay;
+            return page;
+        });
+        tasks("j1", listOf({{"t1", "Design"}, {"t2", "Code"}}));
+        tasks("j2", listOf({{"u1", "Skizze"}}));
+        tasks("k1", listOf({{"v1", "Text"}, {"v2", "Fotos"}}));
+        service().on("POST", "/api/job-times/start", [this](const test::RecordedRequest&) {
+            FakeResponse started = FakeResponse::json(200, kStarted);
+            started.delay = startDelay;
+            return started;
+        });
+    }
+    ~SessionFlow() override {
+        host.reset();
+        settle();
+        world.storePtr.reset();
+        OrvaneAPIClient::session().manager().clearConnectionCache();
+    }
+
+    AppStore& store() { return world.store(); }
+    test::FakeService& service() { return world.service; }
+    void tasks(const std::string& job, const std::string& body,
+               std::chrono::milliseconds delay = 0ms, int status = 200) {
+        FakeResponse reply = FakeResponse::json(status, body);
+        reply.delay = delay;
+        service().on("GET", "/api/jobs/" + job + "/job-tasks", reply);
+    }
+    // Lets work in flight end until the service has heard nothing for a while.
+    void settle() {
+        for (std::size_t seen = SIZE_MAX; seen != service().requestCount();) {
+            seen = service().requestCount();
+            test::spin(150ms);
+        }
+    }
+
+    // The flow in a panel of a shown window, as the popover holds it, with
+    // its first client load done.
+    SessionFlowView& open(bool waitForClients = true) {
+        host = std::make_unique<QWidget>();
+        auto* layout = new QVBoxLayout(host.get());
+        layout->setContentsMargins(0, 0, 0, 0);
+        panel = new QWidget(host.get());
+        auto* inner = new QVBoxLayout(panel);
+        inner->setContentsMargins(0, 0, 0, 0);
+        view = new SessionFlowView(
+            store(), chrome, [this](std::optional<QUuid> result) { completions.push_back(result); },
+            panel);
+        inner->addWidget(view);
+        layout->addWidget(panel);
+        host->resize(380, 510);
+        host->show();
+        EXPECT_TRUE(QTest::qWaitForWindowActive(host.get()));
+        if (waitForClients) {
+            EXPECT_TRUE(test::eventuallyTrue([&] { return !state().loadingClients(); }));
+        }
+        EXPECT_TRUE(test::eventuallyTrue([&] { return field()->hasFocus(); }));
+        return *view;
+    }
+    const SessionFlowState& state() { return view->state(); }
+    QLineEdit* field() { return view->searchField(); }
+    void key(Qt::Key k, Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
+        QTest::keyClick(field(), k, modifiers);
+    }
+    bool reaches(int step) {
+        return test::eventuallyTrue([&] {
+            return state().step() == step && !state().loadingJobs() && !state().loadingTasks();
+        });
+    }
+    void clickRow(int step, int row) {
+        FlowRowList* list = view->page(step)->list();
+        const QRect rect = list->visualRect(list->model()->index(row, 0));
+        QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, rect.center());
+    }
+    std::size_t starts() { return service().requestsTo("POST", "/api/job-times/start").size(); }
+
+    test::StoreWorld world;
+    ChromeSetting chrome;
+    std::chrono::milliseconds jobsDelay{0};
+    std::chrono::milliseconds startDelay{0};
+    std::unique_ptr<QWidget> host;
+    QWidget* panel = nullptr;
+    QPointer<SessionFlowView> view;
+    std::vector<std::optional<QUuid>> completions;
+};
+
+TEST_F(SessionFlow, AWholePickByKeyboardStartsTheTimerOfThatClientJobAndTask) {
+    open();
+    QTest::keyClicks(field(), " E");
+    EXPECT_EQ(view->page(0)->list()->rows().size(), 2u); // Acme, Beta
+    key(Qt::Key_Down);
+    key(Qt::Key_Return);
+    ASSERT_TRUE(reaches(1));
+    EXPECT_EQ(std::get<ClientDTO>(state().path()[0]).id, "c2");
+    EXPECT_TRUE(field()->text().isEmpty());
+    const auto jobs = service().requestsTo("GET", "/api/jobs");
+    ASSERT_EQ(jobs.size(), 1u);
+    EXPECT_EQ(queryItem(jobs[0], "client_id"), "c2");
+    EXPECT_EQ(queryItem(jobs[0], "archived"), "0");
+    EXPECT_EQ(queryItem(jobs[0], "per_page"), "100");
+    EXPECT_EQ(view->titleLabel()->text(), "Projekt wählen");
+    EXPECT_EQ(view->subtitleLabel()->text(), "Beta");
+
+    key(Qt::Key_Down);
+    key(Qt::Key_Enter, Qt::KeypadModifier);
+    ASSERT_TRUE(reaches(2));
+    const auto taskLists = service().requestsTo("GET", "/api/jobs/k2/job-tasks");
+    ASSERT_EQ(taskLists.size(), 1u);
+    EXPECT_FALSE(taskLists[0].hasQuery); // job times included
+    EXPECT_EQ(view->subtitleLabel()->text(), "Beta · Katalog");
+    EXPECT_EQ(view->page(2)->content(), StepContent::Empty); // k2 has no task list
+
+    key(Qt::Key_Escape);
+    ASSERT_TRUE(reaches(1));
+    key(Qt::Key_Return);
+    ASSERT_TRUE(reaches(2));
+    QTest::keyClicks(field(), "fo");
+    key(Qt::Key_Return);
+    ASSERT_TRUE(test::eventuallyTrue([&] { return !completions.empty(); }));
+    ASSERT_EQ(starts(), 1u);
+    EXPECT_EQ(service().requestsTo("POST", "/api/job-times/start")[0].json().object(),
+              QJsonObject({{"client_id", "c2"}, {"jobtask_id", "v2"}}));
+    EXPECT_EQ(completions, std::vector<std::optional<QUuid>>{stableUUID("jt-9")});
+    EXPECT_TRUE(field()->hasFocus());
+    EXPECT_EQ(world.haptics.played.size(), 4u); // client, job, job, task
+}
+
+TEST_F(SessionFlow, TheBackButtonEndsTheFlowOnlyOnTheClientStep) {
+    open();
+    clickRow(0, 2);
+    ASSERT_TRUE(reaches(1));
+    EXPECT_EQ(std::get<ClientDTO>(state().path()[0]).id, "c3");
+    QTest::mouseClick(view->backButton(), Qt::LeftButton);
+    ASSERT_TRUE(reaches(0));
+    EXPECT_TRUE(completions.empty());
+    const std::size_t haptics = world.haptics.played.size();
+    QTest::mouseClick(view->backButton(), Qt::LeftButton);
+    EXPECT_EQ(completions, std::vector<std::optional<QUuid>>{std::nullopt});
+    EXPECT_EQ(world.haptics.played.size(), haptics); // the back button plays none
+    key(Qt::Key_Escape);                             // the flow has ended: nothing more
+    EXPECT_EQ(completions.size(), 1u);
+}
+
+TEST_F(SessionFlow, FailedListsAreEmptyWithoutAMessageOfTheirOwn) {
+    service().on("GET", "/api/jobs", FakeResponse::json(500, R"({"message":"kaputt"})"));
+    open();
+    key(Qt::Key_Return);
+    ASSERT_TRUE(reaches(1));
+    FlowStepPage* jobs = view->page(1);
+    EXPECT_EQ(jobs->content(), StepContent::Empty);
+    EXPECT_EQ(jobs->headline()->text(), "Keine Aufträge");
+    EXPECT_TRUE(jobs->errorLine()->isHidden());
+    QTest::mouseClick(jobs->secondaryButton(), Qt::LeftButton); // "Anderen Kunden wählen"
+    ASSERT_TRUE(reaches(0));
+    EXPECT_FALSE(state().selectedClient());
+    EXPECT_TRUE(field()->hasFocus());
+
+    key(Qt::Key_Return);
+    ASSERT_TRUE(reaches(1));
+    // The retry shows the loading indicator until the list is there.
+    service().on("GET", "/api/jobs", [](const test::RecordedRequest&) {
+        FakeResponse page = FakeResponse::json(200, listOf({{"j1", "Website"}}));
+        page.delay = 300ms;
+        return page;
+    });
+    QTest::mouseClick(jobs->retryButton(), Qt::LeftButton);
+    EXPECT_EQ(jobs->content(), StepContent::Loading);
+    EXPECT_TRUE(jobs->spinner()->isSpinning());
+    ASSERT_TRUE(test::eventuallyTrue([&] { return jobs->content() == StepContent::Rows; }));
+    EXPECT_EQ(state().step(), 1);
+
+    tasks("j1", R"({"message":"weg"})", 0ms, 503);
+    key(Qt::Key_Return);
+    ASSERT_TRUE(reaches(2));
+    FlowStepPage* taskPage = view->page(2);
+    EXPECT_EQ(taskPage->content(), StepContent::Empty);
+    EXPECT_EQ(taskPage->headline()->text(), "Keine Aufgaben");
+    EXPECT_TRUE(taskPage->errorLine()->isHidden());
+    tasks("j1", listOf({{"t1", "Design"}}), 300ms);
+    QTest::mouseClick(taskPage->retryButton(), Qt::LeftButton);
+    EXPECT_EQ(taskPage->content(), StepContent::Loading);
+    ASSERT_TRUE(test::eventuallyTrue([&] { return taskPage->content() == StepContent::Rows; }));
+
+    EXPECT_EQ(world.haptics.played.size(), 6u); // every pick and every empty-state button
+}
+
+TEST_F(SessionFlow, TheClientListShowsTheStoresMessageAndItsRetryReloads) {
+    service().on("GET", "/api/clients", FakeResponse::json(500, R"({"message":"Serverfehler"})"));
+    open();
+    FlowStepPage* clients = view->page(0);
+    EXPECT_EQ(clients->content(), StepContent::Empty);
+    ASSERT_TRUE(store().clientsFetchError());
+    EXPECT_EQ(clients->errorLine()->text(), *store().clientsFetchError());
+    EXPECT_FALSE(clients->errorLine()->isHidden());
+
+    service().on("GET", "/api/clients", [](const test::RecordedRequest&) {
+        FakeResponse page = FakeResponse::json(200, kClients);
+        page.delay = 300ms;
+        return page;
+    });
+    QTest::mouseClick(clients->retryButton(), Qt::LeftButton);
+    EXPECT_EQ(world.haptics.played.size(), 1u);
+    EXPECT_EQ(clients->content(), StepContent::Loading);
+    ASSERT_TRUE(test::eventuallyTrue([&] { return clients->content() == StepContent::Rows; }));
+    EXPECT_EQ(clients->list()->rows().size(), 3u);
+}
+
+TEST_F(SessionFlow, AFreshFlowShowsItsLoadingStateAndReturnPicksFromTheStoresList) {
+    store().setClients({ClientDTO{.id = "old", .customerName = "Alt"}});
+    service().on("GET", "/api/clients", [](const test::RecordedRequest&) {
+        FakeResponse page = FakeResponse::json(200, kClients);
+        page.delay = 400ms;
+        return page;
+    });
+    open(false);
+    EXPECT_EQ(view->page(0)->content(), StepContent::Loading);
+    key(Qt::Key_Return);
+    EXPECT_EQ(state().selectedClient()->id, "old");
+    ASSERT_TRUE(reaches(1));
+    EXPECT_EQ(std::get<ClientDTO>(state().path()[0]).id, "old");
+}
+
+TEST_F(SessionFlow, TasksOfAJobLeftBehindNeverReplaceTheNewPick) {
+    tasks("j1", listOf({{"t1", "Design"}}), 600ms);
+    open();
+    key(Qt::Key_Return); // Acme
+    ASSERT_TRUE(reaches(1));
+    key(Qt::Key_Return); // Website, slow
+    key(Qt::Key_Escape);
+    ASSERT_TRUE(reaches(0));
+    key(Qt::Key_Down);
+    key(Qt::Key_Return); // Beta
+    ASSERT_TRUE(reaches(1));
+    key(Qt::Key_Return); // Kampagne
+    ASSERT_TRUE(reaches(2));
+    test::spin(800ms); // Website's tasks arrive
+    ASSERT_EQ(service().requestsTo("GET", "/api/jobs/j1/job-tasks").size(), 1u);
+    EXPECT_EQ(std::get<ClientDTO>(state().path()[0]).id, "c2");
+    EXPECT_EQ(std::get<JobDTO>(state().path()[1]).id, "k1");
+    EXPECT_EQ(view->page(2)->list()->rows()[0].title, "Text");
+
+    key(Qt::Key_Return);
+    ASSERT_TRUE(test::eventuallyTrue([&] { return starts() == 1; }));
+    EXPECT_EQ(service().requestsTo("POST", "/api/job-times/start")[0].json().object(),
+              QJsonObject({{"client_id", "c2"}, {"jobtask_id", "v1"}}));
+}
+
+TEST_F(SessionFlow, ALaterPickDuringASlowLoadWinsOnTheClientStep) {
+    jobsDelay = 300ms;
+    open();
+    key(Qt::Key_Return); // Acme
+    key(Qt::Key_Return); // Acme again: no second request
+    key(Qt::Key_Down);
+    key(Qt::Key_Down);
+    key(Qt::Key_Return); // Cora instead
+    ASSERT_TRUE(reaches(1));
+    test::spin(400ms);
+    EXPECT_EQ(service().requestsTo("GET", "/api/jobs").size(), 2u);
+    ASSERT_EQ(state().path().size(), 1u);
+    EXPECT_EQ(std::get<ClientDTO>(state().path()[0]).id, "c3");
+    EXPECT_TRUE(state().jobs().empty());
+    EXPECT_EQ(view->page(1)->content(), StepContent::Empty);
+}
+
+TEST_F(SessionFlow, ASecondReturnOrADoubleClickWhileStartingStartsOneTimer) {
+    startDelay = 300ms;
+    const struct {
+        const char* name;
+        void (*pickTwice)(SessionFlow&);
+    } cases[] = {
+        {"Return twice",
+         [](SessionFlow& f) {
+             f.key(Qt::Key_Return);
+             f.key(Qt::Key_Return);
+             f.key(Qt::Key_Escape);
+         }},
+        {"double click",
+         [](SessionFlow& f) {
+             FlowRowList* list = f.view->page(2)->list();
+             const QRect rect = list->visualRect(list->model()->index(1, 0));
+             QTest::mouseDClick(list->viewport(), Qt::LeftButton, {}, rect.center());
+             f.clickRow(2, 0);
+             // A click never takes the focus from the search field.
+             EXPECT_TRUE(f.field()->hasFocus());
+         }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        completions.clear();
+        service().clearRequests();
+        store().setSessions({});
+        open();
+        key(Qt::Key_Return);
+        ASSERT_TRUE(reaches(1));
+        key(Qt::Key_Return);
+        ASSERT_TRUE(reaches(2));
+        c.pickTwice(*this);
+        EXPECT_EQ(state().step(), 2); // the step stays until the start returns
+        ASSERT_TRUE(test::eventuallyTrue([&] { return !completions.empty(); }));
+        test::spin(400ms);
+        EXPECT_EQ(starts(), 1u);
+        EXPECT_EQ(completions.size(), 1u);
+        host.reset();
+        settle();
+    }
+}
+
+TEST_F(SessionFlow, AStartThatMeetsARunningTimerEndsTheFlowWithoutAValue) {
+    std::vector<TimerSession> running{{stableUUID("jt-1"), "jt-1"}};
+    running[0].startedAt = QDateTime::currentDateTimeUtc();
+    store().setSessions(running);
+    open();
+    key(Qt::Key_Return);
+    ASSERT_TRUE(reaches(1));
+    key(Qt::Key_Return);
+    ASSERT_TRUE(reaches(2));
+    key(Qt::Key_Return);
+    ASSERT_TRUE(test::eventuallyTrue([&] { return !completions.empty(); }));
+    EXPECT_EQ(completions, std::vector<std::optional<QUuid>>{std::nullopt});
+    EXPECT_EQ(starts(), 0u);
+    EXPECT_TRUE(store().showMultiTimerSheet());
+    ASSERT_TRUE(store().pendingPick());
+    EXPECT_EQ(store().pendingPick()->task.id, "t1");
+}
+
+TEST_F(SessionFlow, OnlyAFlowStillShownIsClosedByItsLateStart) {
+    startDelay = 300ms;
+    const struct {
+        const char* name;
+        void (*meanwhile)(SessionFlow&);
+        std::size_t completed;
+    } cases[] = {
+        // The host took this flow down (and may show a newer one).
+        {"dismissed", [](SessionFlow& f) { f.view->hide(); }, 0},
+        {"panel dismissed", [](SessionFlow& f) { f.panel->hide(); }, 0},
+        {"deleted", [](SessionFlow& f) { delete f.view; }, 0},
+        // The popover closed: the flow stays open and still ends.
+        {"popover closed", [](SessionFlow& f) { f.host->hide(); }, 1},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        completions.clear();
+        store().setSessions({});
+        open();
+        key(Qt::Key_Return);
+        ASSERT_TRUE(reaches(1));
+        key(Qt::Key_Return);
+        ASSERT_TRUE(reaches(2));
+        key(Qt::Key_Return);
+        c.meanwhile(*this);
+        ASSERT_TRUE(test::eventuallyTrue([&] { return !store().sessions().empty(); }));
+        test::spin(100ms);
+        EXPECT_EQ(completions.size(), c.completed);
+        host.reset();
+        settle();
+    }
+}
+
+TEST_F(SessionFlow, AFlowGoneWhileItsWorkIsInFlightIsLeftAlone) {
+    jobsDelay = 500ms;
+    tasks("j1", listOf({{"t1", "Design"}}), 500ms);
+    startDelay = 500ms;
+    const struct {
+        const char* name;
+        int step;
+        void (*begin)(SessionFlow&);
+    } cases[] = {
+        {"client load", -1, [](SessionFlow&) {}},
+        {"job load", 0, [](SessionFlow& f) { f.key(Qt::Key_Return); }},
+        {"task load", 1, [](SessionFlow& f) { f.key(Qt::Key_Return); }},
+        {"job retry", 1, [](SessionFlow& f) { f.view->reloadJobs(); }},
+        {"task retry", 2, [](SessionFlow& f) { f.view->reloadTasks(); }},
+        {"client retry", 0, [](SessionFlow& f) { f.view->reloadClients(); }},
+        {"start", 2, [](SessionFlow& f) { f.key(Qt::Key_Return); }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        service().on("GET", "/api/clients", [](const test::RecordedRequest&) {
+            FakeResponse page = FakeResponse::json(200, kClients);
+            page.delay = 500ms;
+            return page;
+        });
+        store().setSessions({});
+        open(c.step >= 0);
+        for (int step = 1; step <= c.step; ++step) {
+            key(Qt::Key_Return);
+            ASSERT_TRUE(reaches(step));
+        }
+        const std::size_t before = service().requestCount();
+        c.begin(*this);
+        if (c.step >= 0) {
+            ASSERT_TRUE(test::eventuallyTrue([&] { return service().requestCount() > before; }));
+        }
+        ASSERT_TRUE(view);
+        delete view;
+        settle();
+        EXPECT_TRUE(completions.empty());
+        host.reset();
+    }
+}
+
+TEST_F(SessionFlow, ThePopoverReopenedKeepsTheFlowAndLoadsTheClientsAgain) {
+    open();
+    key(Qt::Key_Return);
+    ASSERT_TRUE(reaches(1));
+    QTest::keyClicks(field(), " ");
+    key(Qt::Key_Down);
+    ASSERT_EQ(state().highlightedIndex(), 1);
+    const std::size_t loads = service().requestsTo("GET", "/api/clients").size();
+
+    // Something else of the popover had the focus last.
+    auto* other = new QLineEdit(host.get());
+    other->show();
+    other->setFocus();
+    ASSERT_FALSE(field()->hasFocus());
+    // The popover closes as another window takes the activation.
+    host->hide();
+    {
+        QWidget elsewhere;
+        elsewhere.show();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(&elsewhere));
+    }
+    EXPECT_FALSE(field()->hasFocus());
+    host->show();
+    host->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(host.get()));
+    ASSERT_TRUE(test::eventuallyTrue(
+        [&] { return service().requestsTo("GET", "/api/clients").size() == loads + 1; }));
+    ASSERT_TRUE(test::eventuallyTrue([&] { return !state().loadingClients(); }));
+    EXPECT_TRUE(test::eventuallyTrue([&] { return field()->hasFocus(); }));
+    EXPECT_EQ(state().step(), 1);
+    EXPECT_EQ(state().query(), " ");
+    EXPECT_EQ(field()->text(), " ");
+    EXPECT_EQ(state().highlightedIndex(), 1);
+}
+
+TEST_F(SessionFlow, ManyRowsScrollTheHighlightIntoTheMiddle) {
+    std::string many;
+    for (int i = 0; i < 400; ++i)
+        many += std::string(many.empty() ? "" : ",") + R"({"id":"m)" + std::to_string(i) +
+                R"(","customer_name":"Kunde )" + std::to_string(i) + "\"}";
+    service().on("GET", "/api/clients", FakeResponse::json(200, R"({"data":[)" + many + "]}"));
+    open();
+    FlowRowList* list = view->page(0)->list();
+    ASSERT_EQ(list->rows().size(), 400u);
+    key(Qt::Key_Up); // wraps to the last
+    EXPECT_EQ(state().highlightedIndex(), 399);
+    ASSERT_TRUE(test::eventuallyTrue([&] { return !list->isScrollAnimating(); }, 1s));
+    EXPECT_EQ(list->verticalScrollBar()->value(), list->verticalScrollBar()->maximum());
+    for (int i = 0; i < 200; ++i)
+        key(Qt::Key_Down);
+    ASSERT_TRUE(test::eventuallyTrue([&] { return !list->isScrollAnimating(); }, 1s));
+    const QRect row = list->visualRect(list->model()->index(199, 0));
+    EXPECT_NEAR(row.center().y(), list->viewport()->height() / 2, row.height());
+
+    QTest::keyClicks(field(), "kunde 12");
+    EXPECT_EQ(list->rows().size(), 11u); // 12, 120 to 129
+    EXPECT_EQ(state().highlightedIndex(), 0);
+    ASSERT_TRUE(test::eventuallyTrue([&] { return !list->isScrollAnimating(); }, 1s));
+    EXPECT_EQ(list->verticalScrollBar()->value(), 0);
+}
+
+TEST_F(SessionFlow, HostileTextsNeverWidenThePanel) {
+    const std::string longName(3000, 'W');
+    service().on("GET", "/api/clients",
+                 FakeResponse::json(200, R"({"data":[{"id":"x","customer_name":")" + longName +
+                                             R"(","client_number":")" + longName + "\"}]}"));
+    open();
+    EXPECT_LE(view->minimumSizeHint().width(), 380);
+    key(Qt::Key_Return);
+    ASSERT_TRUE(reaches(1));
+    EXPECT_LE(view->minimumSizeHint().width(), 380);
+    EXPECT_LE(view->subtitleLabel()->minimumSizeHint().width(), 0);
+
+    store().setClientsFetchError(QString(5000, 'F'));
+    EXPECT_LE(view->page(0)->minimumSizeHint().width(), 380);
+}
+
+TEST_F(SessionFlow, TheChromeSwitchesEverythingAtOnce) {
+    open();
+    const QColor dark = field()->palette().color(QPalette::Text);
+    chrome.setLight(true);
+    EXPECT_NE(field()->palette().color(QPalette::Text), dark);
+    EXPECT_EQ(field()->palette().color(QPalette::Text), QColor(17, 24, 39));
+    EXPECT_EQ(view->palette().color(QPalette::Window), QColor(Qt::white));
+}
+
+} // namespace
+} // namespace orvane
