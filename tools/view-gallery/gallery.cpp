@@ -1,6 +1,12 @@
 #include "gallery.h"
 
+#include "platform/in_memory_keychain.h"
+#include "platform/user_defaults.h"
+
 #include <QApplication>
+#include <QHostAddress>
+#include <QTcpServer>
+#include <QTemporaryDir>
 #include <QDir>
 #include <QImage>
 #include <QPaintEvent>
@@ -81,6 +87,21 @@ int Gallery::writeAll(const QString& outDir) const {
     std::printf("view-gallery: %d of %d pictures in %s\n", int(m_shots.size()) - failed,
                 int(m_shots.size()), qPrintable(outDir));
     return failed;
+}
+
+void isolateFromUser() {
+    static QTemporaryDir dir;
+    static platform::UserDefaults defaults(dir.path() + QStringLiteral("/defaults.json"));
+    static platform::InMemoryKeychain keychain;
+    static QTcpServer* silent = [] {
+        auto* server = new QTcpServer(qApp);
+        server->listen(QHostAddress::LocalHost, 0);
+        return server;
+    }();
+    defaults.setString(QStringLiteral("orvane_api_base_url"),
+                       QStringLiteral("http://127.0.0.1:%1").arg(silent->serverPort()));
+    platform::UserDefaults::overrideStandard(&defaults);
+    platform::Keychain::overrideShared(&keychain);
 }
 
 } // namespace orvane::gallery

@@ -38,6 +38,11 @@ private:
     std::vector<Shot> m_shots;
 };
 
+// Preferences and keychain of the pictures' own, never the user's, and a
+// service address on this machine that takes requests and never answers, so
+// that no refresh changes a picture's scripted state.
+void isolateFromUser();
+
 // The shots of each part of the app, registered by main().
 void addKitShots(Gallery& gallery);
 void addAppShots(Gallery& gallery);

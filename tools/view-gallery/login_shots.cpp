@@ -21,24 +21,6 @@ namespace orvane::gallery {
 
 namespace {
 
-// Stores for the pictures never touch the user's settings, keyring or
-// service: their own defaults and keyring, and a local address that takes
-// requests and never answers.
-void isolate() {
-    static QTemporaryDir dir;
-    static platform::UserDefaults defaults(dir.path() + QStringLiteral("/defaults.json"));
-    static platform::InMemoryKeychain keychain;
-    static QTcpServer* silent = [] {
-        auto* server = new QTcpServer(qApp);
-        server->listen(QHostAddress::LocalHost, 0);
-        return server;
-    }();
-    defaults.setString(QStringLiteral("orvane_api_base_url"),
-                       QStringLiteral("http://127.0.0.1:%1").arg(silent->serverPort()));
-    platform::UserDefaults::overrideStandard(&defaults);
-    platform::Keychain::overrideShared(&keychain);
-}
-
 // A machine that can check biometrics, for as long as its view lives.
 class BiometricsForShot : public QObject, public platform::NoBiometrics {
 public:
@@ -54,7 +36,7 @@ public:
 class LoginShot : public QWidget {
 public:
     explicit LoginShot(const std::function<void(AppStore&)>& prepare) {
-        isolate();
+        isolateFromUser();
         m_store = std::make_unique<AppStore>();
         prepare(*m_store);
         m_view = new LoginView(*m_store, this);

@@ -7,6 +7,8 @@
 #include "views/kit/chrome.h"
 #include "views/kit/palette.h"
 #include "views/popover/popover_header.h"
+#include "views/popover/popover_root_view.h"
+#include "views/popover/popover_views.h"
 #include "views/popover/popover_style.h"
 #include "views/popover/quick_start_section.h"
 #include "views/popover/recent_section.h"
@@ -22,16 +24,6 @@
 namespace orvane::gallery {
 
 namespace {
-
-// The shots' stores and chrome settings read and write preferences: a file of
-// their own and an empty keychain, never the user's.
-void isolate() {
-    static QTemporaryDir dir;
-    static platform::UserDefaults defaults(dir.path() + QStringLiteral("/defaults.json"));
-    static platform::InMemoryKeychain keychain;
-    platform::UserDefaults::overrideStandard(&defaults);
-    platform::Keychain::overrideShared(&keychain);
-}
 
 RecentTaskItem recent(const char* job, std::optional<QString> number, const char* task,
                       quint32 colour, qint64 today) {
@@ -107,59 +99,31 @@ void fill(AppStore& store, State state) {
     }
 }
 
-// The signed-in popover's column as the root lays it out: header, the
-// sections, the footer, on the chrome's background.
-class PopoverColumn : public QWidget {
+// The popover as the application shows it: the real root with its views,
+// over a store in a scripted state.
+class RootShot : public QWidget {
 public:
-    PopoverColumn(State state, bool light) {
-        auto* store = new AppStore(this);
-        fill(*store, state);
-        auto* chrome = new ChromeSetting(this);
-        chrome->setLight(light);
-        m_light = light;
-        setFixedWidth(400);
-
-        auto* column = new QVBoxLayout(this);
-        column->setContentsMargins(0, 0, 0, 0);
-        column->setSpacing(0);
-        auto* header = new PopoverHeader(*store, *chrome, {}, this);
-        auto* headerRow = new QVBoxLayout;
-        headerRow->setContentsMargins(14, 10, 14, 8);
-        headerRow->addWidget(header);
-        column->addLayout(headerRow);
-
-        auto* sections = new QVBoxLayout;
-        sections->setContentsMargins(14, 8, 14, 10);
-        sections->setSpacing(14);
-        sections->addWidget(new TodayCard(*store, *chrome, this));
-        sections->addWidget(new QuickStartSection(*store, *chrome, {}, this));
-        sections->addWidget(new RecentSection(*store, *chrome, {}, this));
-        column->addLayout(sections);
-        column->addStretch(1);
-
-        m_footer = new QWidget(this);
-        auto* footer = new QVBoxLayout(m_footer);
-        footer->setContentsMargins(10, 10, 10, 10);
-        footer->addWidget(new ShortcutHints(*chrome, m_footer));
-        column->addWidget(m_footer);
+    RootShot(const std::function<void(AppStore&)>& prepare, bool light,
+             const std::function<void(PopoverRootView&)>& act = {}) {
+        platform::UserDefaults::standard().setBool(QLatin1String(ChromeSetting::kKey), light);
+        m_store = std::make_unique<AppStore>();
+        prepare(*m_store);
+        m_root = new PopoverRootView(*m_store, nullptr, defaultPopoverViews(), this);
+        if (act)
+            act(*m_root);
+        setFixedSize(PopoverRootView::kSize);
     }
-
-protected:
-    void paintEvent(QPaintEvent*) override {
-        QPainter p(this);
-        p.fillRect(rect(), m_light ? QColor(Qt::white) : QColor(15, 16, 24));
-        p.fillRect(m_footer->geometry(), m_light ? QColor(0, 0, 0, 10) : QColor(0, 0, 0, 51));
-    }
+    ~RootShot() override { delete m_root; }
 
 private:
-    bool m_light = false;
-    QWidget* m_footer = nullptr;
+    std::unique_ptr<AppStore> m_store;
+    PopoverRootView* m_root = nullptr;
 };
 
 } // namespace
 
 void addPopoverShots(Gallery& g) {
-    isolate();
+    isolateFromUser();
     const struct {
         const char* name;
         State state;
@@ -167,12 +131,35 @@ void addPopoverShots(Gallery& g) {
         {"empty", State::Empty},     {"loading", State::Loading}, {"full", State::Full},
         {"running", State::Running}, {"hostile", State::Hostile},
     };
+    const auto add = [&g](const QString& name, bool light, std::function<void(AppStore&)> prepare,
+                          std::function<void(PopoverRootView&)> act = {}) {
+        g.add({.name = QStringLiteral("popover-%1-%2").arg(name, light ? "light" : "dark"),
+               .make = [prepare, act, light] { return new RootShot(prepare, light, act); },
+               .backdrop = light ? Backdrop::Light : Backdrop::Dark});
+    };
     for (const auto& s : states)
         for (const bool light : {false, true})
-            g.add({.name = QStringLiteral("popover-%1-%2")
-                               .arg(QString::fromLatin1(s.name), light ? "light" : "dark"),
-                   .make = [state = s.state, light] { return new PopoverColumn(state, light); },
-                   .backdrop = light ? Backdrop::Light : Backdrop::Dark});
+            add(QString::fromLatin1(s.name), light,
+                [state = s.state](AppStore& store) { fill(store, state); });
+    for (const bool light : {false, true}) {
+        add(QStringLiteral("signed-out"), light, [](AppStore&) {});
+        add(QStringLiteral("error-line"), light, [](AppStore& store) {
+            fill(store, State::Full);
+            store.setLoginError(QStringLiteral(
+                "Zu viele Anfragen in kurzer Zeit. Bitte warte kurz und versuche es erneut."));
+        });
+        add(
+            QStringLiteral("flow-over-dim-layer"), light,
+            [](AppStore& store) { fill(store, State::Full); },
+            [](PopoverRootView& root) { root.openSessionFlow(); });
+        add(QStringLiteral("multi-timer-over-dim-layer"), light, [](AppStore& store) {
+            fill(store, State::Running);
+            store.setPendingPick(PendingStart(ClientDTO{.id = QStringLiteral("c")},
+                                              JobDTO{.id = QStringLiteral("j")},
+                                              JobTaskDTO{.id = QStringLiteral("t")}));
+            store.setShowMultiTimerSheet(true);
+        });
+    }
 }
 
 } // namespace orvane::gallery
