@@ -21,8 +21,14 @@ public:
 
     QStringList registrations; // item names, in the order they registered
 
+Q_SIGNALS:
+    void itemRegistered(const QString& service);
+
 public Q_SLOTS:
-    void RegisterStatusNotifierItem(const QString& service) { registrations.append(service); }
+    void RegisterStatusNotifierItem(const QString& service) {
+        registrations.append(service);
+        Q_EMIT itemRegistered(service);
+    }
 
 private:
     QDBusConnection bus_;

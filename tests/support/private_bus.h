@@ -19,6 +19,8 @@ public:
 
     // False where no dbus-daemon could be started.
     bool running() const { return !address_.isEmpty(); }
+    // For other processes to join (DBUS_SESSION_BUS_ADDRESS).
+    QString address() const { return address_; }
     // A new connection to the bus; `name` tells a test's connections apart.
     QDBusConnection connect(const QString& name);
 

@@ -1,0 +1,697 @@
+// What the app costs while it idles with a clock running: starts the real
+// `orvane` program as a process of its own, offscreen, against the service
+// stand-in, in a private D-Bus session with a stand-in StatusNotifierWatcher
+// and an unlocked keyring. The app signs itself in from the token the bench
+// put into that keyring, as at any start after a remembered sign-in. The bench
+// opens and closes the popover once through the panel item, starts a timer on
+// the service, waits until the app shows its clock, and then watches the app's
+// process for a minute: memory, CPU time, wake-ups, and the signals its panel
+// item sends.
+//
+//   app_idle_bench [--seconds N]     (N: the measured window, 60 by default)
+
+#include "dev_service.h"
+#include "service/token_storage.h"
+#include "support/fake_status_notifier_watcher.h"
+#include "support/private_bus.h"
+
+#include <httplib.h>
+
+#include <QCoreApplication>
+#include <QDBusConnectionInterface>
+#include <QDBusMessage>
+#include <QDBusPendingCallWatcher>
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QTimer>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <exception>
+#include <functional>
+#include <iterator>
+#include <map>
+#include <memory>
+#include <optional>
+#include <sstream>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+using namespace orvane;
+using namespace std::chrono_literals;
+
+namespace {
+
+constexpr const char* kEmail = "demo@orvane.test";
+constexpr const char* kPassword = "orvane-demo";
+// A task of the demo data and its client.
+constexpr const char* kTaskId = "401";
+constexpr const char* kClientId = "101";
+const QString kItemPath = QStringLiteral("/StatusNotifierItem");
+const QString kItemInterface = QStringLiteral("org.kde.StatusNotifierItem");
+
+struct Failure : std::runtime_error {
+    using std::runtime_error::runtime_error;
+};
+
+std::string readFile(const std::string& path) {
+    std::string text;
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return text;
+    char chunk[4096];
+    for (;;) {
+        const ssize_t n = ::read(fd, chunk, sizeof chunk);
+        if (n > 0)
+            text.append(chunk, static_cast<std::size_t>(n));
+        else if (n == 0 || errno != EINTR)
+            break;
+    }
+    ::close(fd);
+    return text;
+}
+
+// A "Name:   value kB" line of a /proc status file; -1 when absent.
+long long statusField(const std::string& status, const std::string& name) {
+    const std::string key = name + ':';
+    const auto at = status.find('\n' + key);
+    if (at == std::string::npos)
+        return -1;
+    return std::stoll(status.substr(at + 1 + key.size()));
+}
+
+struct ThreadSample {
+    std::string name;
+    long long cpuNs = 0;    // time on a CPU
+    long long switches = 0; // each one a wake-up afterwards
+};
+
+// The app's process as /proc shows it at one moment.
+struct ProcessSample {
+    std::map<int, ThreadSample> threads;
+    // utime + stime of the whole process, threads that ended included; in ticks.
+    long long ticks = 0;
+    long long rssKb = 0;
+    long long anonKb = 0; // the process's own memory; the rest is mapped from files
+    long long peakRssKb = 0;
+    std::chrono::steady_clock::time_point at;
+};
+
+ProcessSample sample(qint64 pid) {
+    ProcessSample s;
+    s.at = std::chrono::steady_clock::now();
+    const std::string dir = "/proc/" + std::to_string(pid);
+    const std::string status = readFile(dir + "/status");
+    s.rssKb = statusField(status, "VmRSS");
+    s.anonKb = statusField(status, "RssAnon");
+    s.peakRssKb = statusField(status, "VmHWM");
+    const std::string stat = readFile(dir + "/stat");
+    if (status.empty() || stat.find(')') == std::string::npos)
+        throw Failure("cannot read " + dir);
+    // Fields after the command name, which may hold spaces: state is field 3,
+    // utime 14 and stime 15.
+    std::istringstream fields(stat.substr(stat.rfind(')') + 2));
+    std::vector<std::string> f{std::istream_iterator<std::string>(fields), {}};
+    if (f.size() > 12)
+        s.ticks = std::stoll(f[11]) + std::stoll(f[12]);
+    const QStringList tids =
+        QDir(QString::fromStdString(dir + "/task")).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
+    for (const QString& tid : tids) {
+        const std::string task = dir + "/task/" + tid.toStdString();
+        const std::string taskStatus = readFile(task + "/status");
+        if (taskStatus.empty())
+            continue; // ended meanwhile
+        ThreadSample t;
+        t.name = readFile(task + "/comm");
+        if (!t.name.empty() && t.name.back() == '\n')
+            t.name.pop_back();
+        std::istringstream(readFile(task + "/schedstat")) >> t.cpuNs;
+        t.switches = std::max(0LL, statusField(taskStatus, "voluntary_ctxt_switches")) +
+                     std::max(0LL, statusField(taskStatus, "nonvoluntary_ctxt_switches"));
+        s.threads.emplace(tid.toInt(), std::move(t));
+    }
+    return s;
+}
+
+// What the threads alive at `to` did since `from`; one that began in between
+// counts from nothing.
+ThreadSample between(const ProcessSample& from, const ProcessSample& to) {
+    ThreadSample sum;
+    for (const auto& [tid, thread] : to.threads) {
+        const auto earlier = from.threads.find(tid);
+        const ThreadSample start = earlier != from.threads.end() ? earlier->second : ThreadSample{};
+        sum.cpuNs += thread.cpuNs - start.cpuNs;
+        sum.switches += thread.switches - start.switches;
+    }
+    return sum;
+}
+
+// One second of the window.
+struct Slice {
+    double seconds = 0;
+    long long cpuNs = 0;
+    long long switches = 0;
+    std::size_t requests = 0; // the app made to the service
+};
+
+// Counts the panel item's change signals as a panel host receives them.
+class SignalCounter : public QObject {
+    Q_OBJECT
+public:
+    struct Seen {
+        QString signal;
+        QString label;
+    };
+
+    explicit SignalCounter(QDBusConnection bus) {
+        // Any sender: only the app's item speaks this interface here.
+        const auto listen = [&](const char* name, const char* slot) {
+            if (!bus.connect(QString(), kItemPath, kItemInterface, QString::fromLatin1(name), this,
+                             slot))
+                throw Failure(std::string("cannot listen for ") + name);
+        };
+        listen("XAyatanaNewLabel", SLOT(label(QString, QString)));
+        listen("NewIcon", SLOT(icon()));
+        listen("NewToolTip", SLOT(toolTip()));
+        listen("NewStatus", SLOT(status(QString)));
+    }
+
+    std::vector<Seen> seen;
+
+    std::optional<QString> lastLabel() const {
+        for (auto it = seen.rbegin(); it != seen.rend(); ++it)
+            if (it->signal == u"XAyatanaNewLabel")
+                return it->label;
+        return std::nullopt;
+    }
+
+public Q_SLOTS:
+    void label(const QString& text, const QString&) {
+        note(QStringLiteral("XAyatanaNewLabel"), text);
+    }
+    void icon() { note(QStringLiteral("NewIcon")); }
+    void toolTip() { note(QStringLiteral("NewToolTip")); }
+    void status(const QString&) { note(QStringLiteral("NewStatus")); }
+
+private:
+    void note(const QString& signal, const QString& label = {}) { seen.push_back({signal, label}); }
+};
+
+// "hh:mm:ss" in seconds.
+std::optional<qint64> clockSeconds(const QString& text) {
+    static const QRegularExpression clock(QStringLiteral("^(\\d+):(\\d\\d):(\\d\\d)$"));
+    const auto match = clock.match(text);
+    if (!match.hasMatch())
+        return std::nullopt;
+    return match.captured(1).toLongLong() * 3600 + match.captured(2).toLongLong() * 60 +
+           match.captured(3).toLongLong();
+}
+
+// Whether the label shows a clock that counts: its last two values one second apart.
+bool clockTicking(const SignalCounter& counter) {
+    std::vector<qint64> values;
+    for (auto it = counter.seen.rbegin(); it != counter.seen.rend() && values.size() < 2; ++it)
+        if (it->signal == u"XAyatanaNewLabel")
+            if (const auto secs = clockSeconds(it->label))
+                values.push_back(*secs);
+    return values.size() == 2 && values[0] == values[1] + 1;
+}
+
+// Polls from the event loop rather than spinning it, so the bench leaves the
+// CPUs to the app.
+void waitUntil(const std::function<bool()>& condition, std::chrono::milliseconds limit,
+               const std::string& what) {
+    if (condition())
+        return;
+    QDeadlineTimer deadline(limit);
+    QEventLoop loop;
+    QTimer poll;
+    poll.setInterval(2);
+    QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
+        if (condition() || deadline.hasExpired())
+            loop.quit();
+    });
+    poll.start();
+    loop.exec();
+    if (!condition())
+        throw Failure("timed out waiting for " + what);
+}
+
+// Until the stand-in has answered everything and nothing came for `calm`.
+void waitForQuietService(const dev::DevService& service, std::chrono::milliseconds calm) {
+    std::size_t last = service.requestCount();
+    QElapsedTimer still;
+    still.start();
+    waitUntil(
+        [&] {
+            const std::size_t now = service.requestCount();
+            if (now != last || service.answeredCount() != now) {
+                last = now;
+                still.restart();
+            }
+            return still.elapsed() >= calm.count();
+        },
+        30s, "the app's requests to settle");
+}
+
+httplib::Result expectStatus(httplib::Result result, int status, const std::string& what) {
+    if (!result)
+        throw Failure(what + ": " + httplib::to_string(result.error()));
+    if (result->status != status)
+        throw Failure(what + ": HTTP " + std::to_string(result->status) + " " + result->body);
+    return result;
+}
+
+QString signIn(int port) {
+    httplib::Client http("127.0.0.1", port);
+    const QJsonObject body{{"email", kEmail},
+                           {"password", kPassword},
+                           {"device_name", QStringLiteral("app_idle_bench")}};
+    auto result =
+        expectStatus(http.Post("/api/auth/login", QJsonDocument(body).toJson().toStdString(),
+                               "application/json"),
+                     200, "signing in on the stand-in");
+    return QJsonDocument::fromJson(QByteArray::fromStdString(result->body))
+        .object()
+        .value(QStringLiteral("token"))
+        .toString();
+}
+
+void startTimer(int port, const QString& token) {
+    httplib::Client http("127.0.0.1", port);
+    http.set_bearer_token_auth(token.toStdString());
+    const QJsonObject body{{"jobtask_id", kTaskId}, {"client_id", kClientId}};
+    expectStatus(http.Post("/api/job-times/start", QJsonDocument(body).toJson().toStdString(),
+                           "application/json"),
+                 201, "starting a timer on the stand-in");
+}
+
+// In a process of its own: libsecret's bus connection ends the process that
+// holds it when the bus goes away, which the private bus does at the end.
+int storeTokenFromStdin() {
+    QFile in;
+    if (!in.open(stdin, QIODevice::ReadOnly))
+        return 1;
+    if (const auto failure = saveAuthToken(QString::fromUtf8(in.readAll()))) {
+        std::fprintf(stderr, "%s\n", qPrintable(*failure));
+        return 1;
+    }
+    return 0;
+}
+
+class Bench {
+public:
+    explicit Bench(int windowSeconds) : window_(windowSeconds) {}
+    ~Bench();
+
+    void run();
+    // Whether every figure with a target met it.
+    bool targetsMet() const { return targetsMet_; }
+    QString appLogTail() const;
+
+private:
+    QProcessEnvironment sessionEnvironment() const;
+    void startKeyring();
+    void storeToken(const QString& token);
+    void startApp();
+    void toggleItem();
+    void stopApp();
+    void report(const ProcessSample& before, const ProcessSample& after,
+                const std::vector<Slice>& slices, const std::vector<SignalCounter::Seen>& seen);
+
+    const int window_;
+    QTemporaryDir sandbox_;
+    test::PrivateBus bus_;
+    QProcess keyring_;
+    std::unique_ptr<dev::DevService> service_;
+    QProcess app_;
+    QDBusConnection client_{QString()};
+    QString itemService_;
+    QElapsedTimer sinceStart_;
+    qint64 registeredAtMs_ = -1;
+    qint64 signedInAtMs_ = -1;
+    long long rssBeforePopoverKb_ = 0;
+    bool targetsMet_ = false;
+};
+
+Bench::~Bench() {
+    stopApp();
+    if (keyring_.state() != QProcess::NotRunning) {
+        keyring_.terminate();
+        keyring_.waitForFinished(5000);
+    }
+}
+
+QProcessEnvironment Bench::sessionEnvironment() const {
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    // Nothing of the desktop the bench may run in: no display to wait on an
+    // unlock prompt, no keyring or settings of the user's, no demo mode.
+    for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "ORVANE_DEMO", "ORVANE_PRIVATE_KEYRING",
+                             "GNOME_KEYRING_CONTROL", "SESSION_MANAGER"})
+        env.remove(QString::fromLatin1(name));
+    const QString root = sandbox_.path();
+    env.insert(QStringLiteral("HOME"), root + QStringLiteral("/home"));
+    env.insert(QStringLiteral("XDG_RUNTIME_DIR"), root + QStringLiteral("/run"));
+    env.insert(QStringLiteral("XDG_CONFIG_HOME"), root + QStringLiteral("/config"));
+    env.insert(QStringLiteral("XDG_DATA_HOME"), root + QStringLiteral("/data"));
+    env.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), bus_.address());
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    return env;
+}
+
+void Bench::startKeyring() {
+    keyring_.setProcessEnvironment(sessionEnvironment());
+    keyring_.setProcessChannelMode(QProcess::MergedChannels);
+    keyring_.setStandardOutputFile(sandbox_.filePath(QStringLiteral("keyring.log")));
+    keyring_.start(QStringLiteral("gnome-keyring-daemon"),
+                   {QStringLiteral("--foreground"), QStringLiteral("--unlock"),
+                    QStringLiteral("--components=secrets")});
+    if (!keyring_.waitForStarted(5000))
+        throw Failure("gnome-keyring-daemon did not start (scripts/setup installs it)");
+    keyring_.write("orvane-bench");
+    keyring_.closeWriteChannel();
+    waitUntil(
+        [this] {
+            return client_.interface()
+                ->isServiceRegistered(QStringLiteral("org.freedesktop.secrets"))
+                .value();
+        },
+        10s, "the keyring on the private bus");
+}
+
+void Bench::storeToken(const QString& token) {
+    QProcess store;
+    store.setProcessEnvironment(sessionEnvironment());
+    store.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    store.start(QCoreApplication::applicationFilePath(), {QStringLiteral("--store-token")});
+    store.write(token.toUtf8());
+    store.closeWriteChannel();
+    if (!store.waitForFinished(20'000) || store.exitStatus() != QProcess::NormalExit ||
+        store.exitCode() != 0)
+        throw Failure("could not put the token into the private keyring");
+}
+
+void Bench::startApp() {
+    app_.setProcessEnvironment(sessionEnvironment());
+    app_.setProcessChannelMode(QProcess::MergedChannels);
+    app_.setStandardOutputFile(sandbox_.filePath(QStringLiteral("app.log")));
+    sinceStart_.start();
+    app_.start(QStringLiteral(ORVANE_APP_PATH), {});
+    if (!app_.waitForStarted(5000))
+        throw Failure("cannot start " ORVANE_APP_PATH);
+}
+
+// Activate(0, 0), as a panel host sends for a click.
+void Bench::toggleItem() {
+    QDBusMessage call = QDBusMessage::createMethodCall(itemService_, kItemPath, kItemInterface,
+                                                       QStringLiteral("Activate"));
+    call << 0 << 0;
+    QDBusPendingCallWatcher reply(client_.asyncCall(call));
+    waitUntil([&] { return reply.isFinished(); }, 10s, "the item to answer Activate");
+    if (reply.isError())
+        throw Failure("Activate failed: " + reply.error().message().toStdString());
+}
+
+void Bench::stopApp() {
+    if (app_.state() == QProcess::NotRunning)
+        return;
+    app_.terminate();
+    if (!app_.waitForFinished(10'000)) {
+        app_.kill();
+        app_.waitForFinished(5000);
+    }
+}
+
+QString Bench::appLogTail() const {
+    QFile log(sandbox_.filePath(QStringLiteral("app.log")));
+    if (!log.open(QIODevice::ReadOnly))
+        return {};
+    const QByteArray text = log.readAll();
+    return QString::fromUtf8(text.right(2000));
+}
+
+void Bench::run() {
+    if (!sandbox_.isValid() || !bus_.running())
+        throw Failure("no temporary directory or no dbus-daemon");
+    QDir root(sandbox_.path());
+    for (const char* dir : {"home", "run", "config/orvane", "data"})
+        root.mkpath(QString::fromLatin1(dir));
+    QFile::setPermissions(root.filePath(QStringLiteral("run")),
+                          QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    client_ = bus_.connect(QStringLiteral("bench"));
+
+    dev::DevServiceOptions options;
+    options.quiet = true;
+    service_ = std::make_unique<dev::DevService>(dev::DevService::demoData(), options);
+    dev::DevService& service = *service_;
+    const int port = service.start();
+    QFile defaults(root.filePath(QStringLiteral("config/orvane/defaults.json")));
+    if (!defaults.open(QIODevice::WriteOnly))
+        throw Failure("cannot write defaults.json");
+    defaults.write(QJsonDocument(QJsonObject{{"orvane_api_base_url", service.baseURL()}}).toJson());
+    defaults.close();
+
+    startKeyring();
+    const QString token = signIn(port);
+    storeToken(token);
+
+    test::FakeStatusNotifierWatcher watcher(bus_.connect(QStringLiteral("watcher")));
+    QObject::connect(&watcher, &test::FakeStatusNotifierWatcher::itemRegistered, &watcher,
+                     [this](const QString& service) {
+                         if (registeredAtMs_ < 0) {
+                             registeredAtMs_ = sinceStart_.elapsed();
+                             itemService_ = service;
+                         }
+                     });
+    if (!watcher.start())
+        throw Failure("cannot own the watcher's name on the private bus");
+    SignalCounter counter(client_);
+
+    startApp();
+    waitUntil([this] { return registeredAtMs_ >= 0; }, 20s, "the item to register");
+    waitUntil(
+        [&] {
+            const auto label = counter.lastLabel();
+            if (label && !label->isEmpty() && signedInAtMs_ < 0)
+                signedInAtMs_ = sinceStart_.elapsed();
+            return signedInAtMs_ >= 0;
+        },
+        20s, "the app to sign in from the keyring");
+    waitForQuietService(service, 1s);
+    rssBeforePopoverKb_ = sample(app_.processId()).rssKb;
+
+    // Opening refreshes from the service, which is how the bench sees it open.
+    const std::size_t beforeOpen = service.requestCount();
+    toggleItem();
+    waitUntil([&] { return service.requestCount() > beforeOpen; }, 10s,
+              "the popover to open (it refreshes when it does)");
+    waitForQuietService(service, 1s);
+    toggleItem();
+    waitForQuietService(service, 1s);
+
+    startTimer(port, token);
+    const qint64 timerStartedAtMs = sinceStart_.elapsed();
+    // The app learns of it at its next sync, every 30 s.
+    waitUntil([&] { return clockTicking(counter); }, 45s, "the app to show the running clock");
+    const qint64 tickingAtMs = sinceStart_.elapsed();
+    waitForQuietService(service, 3s);
+
+    if (app_.state() != QProcess::Running)
+        throw Failure("the app ended before the measurement");
+    std::printf("app: pid %lld, item registered after %lld ms, signed in after %lld ms; popover "
+                "opened and closed; clock shown %.1f s after the timer started\n",
+                static_cast<long long>(app_.processId()), static_cast<long long>(registeredAtMs_),
+                static_cast<long long>(signedInAtMs_),
+                static_cast<double>(tickingAtMs - timerStartedAtMs) / 1000.0);
+    std::printf("measuring for %d s with the timer running and the popover closed …\n", window_);
+    std::fflush(stdout);
+
+    const std::size_t seenBefore = counter.seen.size();
+    const std::size_t requestsBefore = service.requestCount();
+    const ProcessSample before = sample(app_.processId());
+    // Second by second as well, to tell the periodic syncs from the rest.
+    std::vector<Slice> slices;
+    ProcessSample last = before;
+    std::size_t lastRequests = requestsBefore;
+    const auto cut = [&](ProcessSample now) {
+        const ThreadSample work = between(last, now);
+        slices.push_back({std::chrono::duration<double>(now.at - last.at).count(), work.cpuNs,
+                          work.switches, service.requestCount() - lastRequests});
+        last = std::move(now);
+        lastRequests = service.requestCount();
+    };
+    QEventLoop loop;
+    QTimer perSecond;
+    perSecond.setTimerType(Qt::PreciseTimer);
+    perSecond.setInterval(1000);
+    std::exception_ptr failed;
+    QObject::connect(&perSecond, &QTimer::timeout, &loop, [&] {
+        // Nothing may be thrown through Qt's event loop.
+        try {
+            cut(sample(app_.processId()));
+        } catch (...) {
+            failed = std::current_exception();
+            loop.quit();
+        }
+    });
+    perSecond.start();
+    QTimer::singleShot(std::chrono::milliseconds(window_ * 1000 + 10), Qt::PreciseTimer, &loop,
+                       &QEventLoop::quit);
+    loop.exec();
+    perSecond.stop();
+    if (failed)
+        std::rethrow_exception(failed);
+    const ProcessSample after = sample(app_.processId());
+    if (app_.state() != QProcess::Running)
+        throw Failure("the app ended during the measurement");
+    cut(after);
+
+    const std::vector<SignalCounter::Seen> seen(counter.seen.begin() + seenBefore,
+                                                counter.seen.end());
+    report(before, after, slices, seen);
+    stopApp();
+}
+
+void Bench::report(const ProcessSample& before, const ProcessSample& after,
+                   const std::vector<Slice>& slices, const std::vector<SignalCounter::Seen>& seen) {
+    const double seconds = std::chrono::duration<double>(after.at - before.at).count();
+    const ThreadSample total = between(before, after);
+    std::size_t ended = 0;
+    for (const auto& [tid, thread] : before.threads)
+        ended += after.threads.count(tid) == 0 ? 1 : 0;
+    const double tickMs = static_cast<double>(after.ticks - before.ticks) * 1000.0 /
+                          static_cast<double>(sysconf(_SC_CLK_TCK));
+
+    // The seconds with requests, and the one after each (the replies' work
+    // may spill over), belong to the periodic syncs; the rest is the clock alone.
+    std::size_t requests = 0;
+    Slice quiet;
+    long long syncNs = 0;
+    for (std::size_t i = 0; i < slices.size(); ++i) {
+        requests += slices[i].requests;
+        if (slices[i].requests == 0 && (i == 0 || slices[i - 1].requests == 0)) {
+            quiet.seconds += slices[i].seconds;
+            quiet.cpuNs += slices[i].cpuNs;
+            quiet.switches += slices[i].switches;
+        } else {
+            syncNs += slices[i].cpuNs;
+        }
+    }
+
+    std::map<QString, int> bySignal{{QStringLiteral("XAyatanaNewLabel"), 0},
+                                    {QStringLiteral("NewToolTip"), 0},
+                                    {QStringLiteral("NewIcon"), 0},
+                                    {QStringLiteral("NewStatus"), 0}};
+    for (const auto& s : seen)
+        ++bySignal[s.signal];
+    const int labels = bySignal[QStringLiteral("XAyatanaNewLabel")];
+
+    const auto mb = [](long long kb) { return static_cast<double>(kb) / 1024.0; };
+    const auto ms = [](long long ns) { return static_cast<double>(ns) / 1e6; };
+    const double cpuPercent = static_cast<double>(total.cpuNs) / (seconds * 1e9) * 100.0;
+    const bool rssMet = mb(after.rssKb) <= 40.0;
+    const bool cpuMet = cpuPercent <= 0.1;
+    // A window of n seconds sees a clock's second turn over n + 1 times at most.
+    const bool labelsMet = labels <= static_cast<int>(seconds) + 1;
+    const bool startMet = registeredAtMs_ <= 300;
+    targetsMet_ = rssMet && cpuMet && labelsMet && startMet;
+
+    const auto verdict = [](bool met) { return met ? "met" : "MISSED"; };
+    const auto fmt = [](const char* format, auto... values) {
+        char text[256];
+        std::snprintf(text, sizeof text, format, values...);
+        return std::string(text);
+    };
+    const auto line = [](const std::string& figure, const std::string& rest) {
+        std::printf("%-36s %s\n", figure.c_str(), rest.c_str());
+    };
+
+    std::printf("\n");
+    line(fmt("RSS %.1f MB", mb(after.rssKb)),
+         fmt("target <= 40 MB: %s   (anonymous %.1f MB, the rest mapped from files; peak %.1f "
+             "MB; %.1f MB before the popover first opened)",
+             verdict(rssMet), mb(after.anonKb), mb(after.peakRssKb), mb(rssBeforePopoverKb_)));
+    line(fmt("CPU %.3f %%", cpuPercent),
+         fmt("target <= 0.1 %% of one core: %s   (%.1f ms in %.1f s; kernel ticks: %.0f ms)",
+             verdict(cpuMet), ms(total.cpuNs), seconds, tickMs));
+    line(fmt("wake-ups %.1f /s", static_cast<double>(total.switches) / seconds),
+         fmt("(context switches of all threads: %lld)", total.switches));
+    line(fmt("label signals %.2f /s", labels / seconds),
+         fmt("target <= 1 /s: %s   (%d XAyatanaNewLabel)", verdict(labelsMet), labels));
+    line(fmt("D-Bus signals %.2f /s", static_cast<double>(seen.size()) / seconds),
+         fmt("(XAyatanaNewLabel %d, NewToolTip %d, NewIcon %d, NewStatus %d)", labels,
+             bySignal[QStringLiteral("NewToolTip")], bySignal[QStringLiteral("NewIcon")],
+             bySignal[QStringLiteral("NewStatus")]));
+    line(fmt("start to first registration %lld ms", static_cast<long long>(registeredAtMs_)),
+         fmt("target <= 300 ms: %s", verdict(startMet)));
+    line(fmt("HTTP requests %zu", requests),
+         fmt("(the periodic syncs; their seconds took %.1f ms CPU)", ms(syncNs)));
+    if (quiet.seconds > 0) {
+        line(fmt("CPU without requests %.3f %%",
+                 static_cast<double>(quiet.cpuNs) / (quiet.seconds * 1e9) * 100.0),
+             fmt("(%.1f ms in the %.0f s without requests)", ms(quiet.cpuNs), quiet.seconds));
+        line(fmt("wake-ups without requests %.1f /s",
+                 static_cast<double>(quiet.switches) / quiet.seconds),
+             "");
+    }
+
+    std::printf("\nper thread              cpu ms  wake-ups/s\n");
+    for (const auto& [tid, thread] : after.threads) {
+        ProcessSample one;
+        one.threads.emplace(tid, thread);
+        const ThreadSample work = between(before, one);
+        std::printf("  %-16s %6d %7.1f %10.1f\n", thread.name.c_str(), tid, ms(work.cpuNs),
+                    static_cast<double>(work.switches) / seconds);
+    }
+    if (ended > 0)
+        std::printf("  (%zu thread(s) ended within the window; only the kernel ticks count them)\n",
+                    ended);
+    std::printf("\n%s\n", targetsMet_ ? "all targets met" : "a target was missed");
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    const QStringList args = QCoreApplication::arguments();
+    // How the bench runs itself to fill the keyring (see storeTokenFromStdin).
+    if (args.contains(QStringLiteral("--store-token")))
+        return storeTokenFromStdin();
+    int seconds = 60;
+    if (const qsizetype at = args.indexOf(QStringLiteral("--seconds"));
+        at > 0 && at + 1 < args.size())
+        seconds = std::max(1, args.at(at + 1).toInt());
+
+#if !defined(NDEBUG) || defined(__SANITIZE_ADDRESS__)
+    std::printf("note: this build is not optimised or runs sanitizers; take the figures from a "
+                "Release build\n");
+#endif
+    Bench bench(seconds);
+    try {
+        bench.run();
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "app_idle_bench: %s\n", e.what());
+        const QString log = bench.appLogTail();
+        if (!log.isEmpty())
+            std::fprintf(stderr, "the app's output, last part:\n%s\n", qPrintable(log));
+        return 1;
+    }
+    return bench.targetsMet() ? 0 : 2;
+}
+
+#include "app_idle_bench.moc"
