@@ -80,6 +80,8 @@ platform::ModelContainer* AppDelegate::popoverModelContainer() const {
 void AppDelegate::chooseStatusItemForm() {
     if (!statusItem_)
         return;
+    if (!onPanel())
+        updateStatusItemLength(); // not kept up while hidden
     statusItem_->setVisible(!onPanel());
 }
 
@@ -121,7 +123,9 @@ void AppDelegate::togglePopoverAt(const QRect& anchor) {
 }
 
 void AppDelegate::updateStatusItemLength() {
-    if (!statusItem_)
+    // A hidden pill window needs no fitting; measuring the clock's text every
+    // second would be the idle app's largest cost.
+    if (!statusItem_ || onPanel())
         return;
     if (const auto length =
             fittedStatusItemLength(statusItemLength_, statusItem_->pill()->fittingWidth())) {

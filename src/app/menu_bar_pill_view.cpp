@@ -32,6 +32,13 @@ PillContent pillContent(bool isLoggedIn, const std::vector<TimerSession>& sessio
     return {};
 }
 
+int msUntilNextSecond(const TimerSession& session, const QDateTime& now) {
+    const qint64 elapsedMs = session.startedAt.msecsTo(now) - session.pauseSecs * 1000;
+    const qint64 intoSecond = ((elapsedMs % 1000) + 1000) % 1000;
+    // A little past the boundary, so the new second has surely begun.
+    return static_cast<int>(1000 - intoSecond) + 5;
+}
+
 PillContent pillContent(const AppStore& store, const QDateTime& now) {
     return pillContent(store.isLoggedIn(), store.sessions(), store.activeSessionId(),
                        store.todayTotalSecs(), now);
@@ -90,7 +97,7 @@ MenuBarPillView::MenuBarPillView(AppStore& store, std::function<void()> onTap, Q
     : QWidget(parent), store_(&store), onTap_(std::move(onTap)) {
     setAttribute(Qt::WA_OpaquePaintEvent, false);
     setAccessibleName(QStringLiteral("Orvane"));
-    clock_.setInterval(250);
+    clock_.setSingleShot(true);
     clock_.setTimerType(Qt::PreciseTimer);
     connect(&clock_, &QTimer::timeout, this, &MenuBarPillView::refresh);
     connect(&store, &AppStore::changed, this, [this](AppStore::Property property) {
@@ -111,13 +118,16 @@ MenuBarPillView::MenuBarPillView(AppStore& store, std::function<void()> onTap, Q
 void MenuBarPillView::refresh() {
     if (!store_)
         return;
-    PillContent next = pillContent(*store_, platform::Clock::shared().now());
-    // The quarter-second clock runs only while a clock is shown.
-    const bool running = next.kind == PillContent::Kind::Running;
-    if (running && !clock_.isActive())
-        clock_.start();
-    else if (!running && clock_.isActive())
+    const QDateTime now = platform::Clock::shared().now();
+    PillContent next = pillContent(*store_, now);
+    // While a clock shows, wake once as its next second begins: the text is
+    // never late, and an idle tray program wakes for nothing else.
+    if (next.kind == PillContent::Kind::Running) {
+        const TimerSession* shown = displayedSession(store_->sessions(), store_->activeSessionId());
+        clock_.start(shown ? msUntilNextSecond(*shown, now) : 1000);
+    } else {
         clock_.stop();
+    }
     if (next == content_)
         return;
     const bool resized = next.kind != content_.kind || next.text.size() != content_.text.size();

@@ -26,6 +26,8 @@ PillContent pillContent(bool isLoggedIn, const std::vector<TimerSession>& sessio
                         const std::optional<QUuid>& activeSessionId, qint64 todayTotalSecs,
                         const QDateTime& now);
 PillContent pillContent(const AppStore& store, const QDateTime& now);
+// Milliseconds until the running session's clock shows its next second.
+int msUntilNextSecond(const TimerSession& session, const QDateTime& now);
 
 // Logical sizes of the pill's parts.
 struct PillMetrics {
@@ -39,7 +41,8 @@ struct PillMetrics {
 };
 
 // The pill of the status item: icon, and the clock with a dot while a timer
-// runs, or a pause glyph with today's total while signed in and idle.
+// runs, or a pause glyph with today's total while signed in and idle. Its
+// own clock runs only while a clock shows, once a second on the second.
 class MenuBarPillView : public QWidget {
     Q_OBJECT
 public:

@@ -114,6 +114,18 @@ TEST(PillContent, FollowsTheDisplayedSessionAndTheSignInState) {
     }
 }
 
+TEST(PillContent, ClockWakesJustAfterTheSessionsNextSecond) {
+    TimerSession s = session("j1", 0);
+    s.startedAt = kNow.addMSecs(-3725'250); // a quarter into its second
+    EXPECT_EQ(msUntilNextSecond(s, kNow), 755);
+    s.pauseSecs = 5;
+    EXPECT_EQ(msUntilNextSecond(s, kNow), 755);
+    s.startedAt = kNow.addMSecs(-1000);
+    EXPECT_EQ(msUntilNextSecond(s, kNow), 1005);
+    s.startedAt = kNow.addMSecs(250); // starts in the future
+    EXPECT_EQ(msUntilNextSecond(s, kNow), 255);
+}
+
 TEST(PillContent, IconAloneIsNarrowerAndTheClockDoesNotChangeTheWidth) {
     const PillContent icon;
     const PillContent morning{PillContent::Kind::Running, QStringLiteral("00:00:00")};
