@@ -174,6 +174,20 @@ void AppWorld::signInThroughView(const QString& email) {
     settle();
 }
 
+void AppWorld::playRecent(const QString& task) {
+    RecentRow* row = recentRow(task);
+    if (!row)
+        return ADD_FAILURE() << "no recent row for " << task.toStdString();
+    click(row->playButton());
+}
+
+void AppWorld::startRecent(const QString& task) {
+    playRecent(task);
+    if (!test::eventuallyTrue([&] { return cardTask() == task; }))
+        ADD_FAILURE() << "no card for " << task.toStdString();
+    settle();
+}
+
 // ---- What the user sees ----
 
 QString AppWorld::panelLabel() {
@@ -187,6 +201,10 @@ QString AppWorld::panelLabel() {
     if (!test::eventuallyTrue([&] { return pending.isFinished(); }, 6s) || pending.isError())
         return QStringLiteral("<no answer>");
     return pending.reply().arguments().value(0).value<QDBusVariant>().variant().toString();
+}
+
+bool AppWorld::labelShows(const QString& text) {
+    return test::eventuallyTrue([&] { return panelLabel() == text; });
 }
 
 bool AppWorld::popoverShown() {
@@ -205,9 +223,21 @@ ActiveSessionCard* AppWorld::sessionCard() {
     return delegate_ ? shownChild<ActiveSessionCard>(delegate_->popover()) : nullptr;
 }
 
+QString AppWorld::cardTask() {
+    ActiveSessionCard* card = sessionCard();
+    return card ? card->content().taskTitle : QString();
+}
+
 std::vector<RecentRow*> AppWorld::recentRows() {
     auto* section = delegate_ ? shownChild<RecentSection>(delegate_->popover()) : nullptr;
     return section ? section->shownRows() : std::vector<RecentRow*>{};
+}
+
+RecentRow* AppWorld::recentRow(const QString& task) {
+    for (RecentRow* row : recentRows())
+        if (row->item().taskTitle == task)
+            return row;
+    return nullptr;
 }
 
 QAbstractButton* AppWorld::button(const QString& accessibleName) {

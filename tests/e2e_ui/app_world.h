@@ -87,10 +87,16 @@ public:
     // Signs in through the sign-in view with e-mail and password and waits
     // for the signed-in popover with its figures loaded.
     void signInThroughView(const QString& email);
+    // The play button of a recent task.
+    void playRecent(const QString& task);
+    // Starts a recent task while nothing runs and waits for its card.
+    void startRecent(const QString& task);
 
     // ---- What the user sees ----
     // The label beside the icon in the panel, as the panel reads it.
     QString panelLabel();
+    // Whether the label comes to show `text`.
+    bool labelShows(const QString& text);
     bool popoverShown();
     PopoverRootView& root() { return *delegate_->root(); }
     // The root's overlay panel of this type, shown; none otherwise.
@@ -102,7 +108,10 @@ public:
     LoginView* loginView();
     TodayCard* todayCard();
     ActiveSessionCard* sessionCard();
+    // The task the session card shows; empty without a card.
+    QString cardTask();
     std::vector<RecentRow*> recentRows();
+    RecentRow* recentRow(const QString& task);
     // A shown button of the popover by the name a screen reader says.
     QAbstractButton* button(const QString& accessibleName);
     // A shown widget of the popover by its object name.

@@ -39,35 +39,6 @@ protected:
         });
     }
 
-    // Whether the panel item's label comes to show `text`.
-    bool labelShows(const QString& text) {
-        return test::eventuallyTrue([&] { return world.panelLabel() == text; });
-    }
-    // The task the session card shows; empty without a card.
-    QString cardTask() {
-        ActiveSessionCard* card = world.sessionCard();
-        return card ? card->content().taskTitle : QString();
-    }
-    RecentRow* recentRow(const QString& task) {
-        for (RecentRow* row : world.recentRows())
-            if (row->item().taskTitle == task)
-                return row;
-        return nullptr;
-    }
-    // The play button of a recent task.
-    void playRecent(const QString& task) {
-        RecentRow* row = recentRow(task);
-        if (!row)
-            return ADD_FAILURE() << "no recent row for " << task.toStdString();
-        world.click(row->playButton());
-    }
-    // Starts the recent task while nothing runs and waits for its card.
-    void startRecent(const QString& task) {
-        playRecent(task);
-        if (!test::eventuallyTrue([&] { return cardTask() == task; }))
-            ADD_FAILURE() << "no card for " << task.toStdString();
-        world.settle();
-    }
     // Types where the keyboard focus is.
     void typeKeys(const QString& text) { QTest::keyClicks(QApplication::focusWidget(), text); }
     SessionFlowView* flow() { return world.panel<SessionFlowView>(); }
@@ -115,16 +86,16 @@ TEST_F(TimerRoad, TheShortcutPicksClientJobAndTaskByKeyboardAndTheClockRuns) {
     if (!step("task", [&] {
             world.press(Qt::Key_Return); // the first: Visitenkarten
             ASSERT_TRUE(test::eventuallyTrue([&] { return !flow(); })) << "the flow stays open";
-            ASSERT_TRUE(test::eventuallyTrue([&] { return cardTask() == "Visitenkarten"; }));
+            ASSERT_TRUE(test::eventuallyTrue([&] { return world.cardTask() == "Visitenkarten"; }));
             world.settle();
         }))
         return;
     step("the running clock", [&] {
         EXPECT_EQ(world.sessionCard()->content().clientLine,
                   "Nordlicht Design · Geschäftsausstattung");
-        EXPECT_TRUE(labelShows("00:00:00"));
+        EXPECT_TRUE(world.labelShows("00:00:00"));
         world.advance(75s);
-        EXPECT_TRUE(labelShows("00:01:15"));
+        EXPECT_TRUE(world.labelShows("00:01:15"));
         EXPECT_EQ(world.sessionCard()->content().elapsedText, "01:15");
         const auto running = world.runningOnService();
         ASSERT_EQ(running.size(), 1u);
@@ -135,28 +106,28 @@ TEST_F(TimerRoad, TheShortcutPicksClientJobAndTaskByKeyboardAndTheClockRuns) {
 TEST_F(TimerRoad, ASecondStartAsksAndStopAndStartLeavesOneTimerRunning) {
     QString first;
     if (!step("first timer", [&] {
-            startRecent(QStringLiteral("Entwürfe"));
+            world.startRecent(QStringLiteral("Entwürfe"));
             ASSERT_EQ(world.runningOnService().size(), 1u);
             first = world.runningOnService().front().value("id").toString();
             world.advance(10min);
         }))
         return;
     if (!step("a second start from a recent task", [&] {
-            playRecent(QStringLiteral("Produktseiten"));
+            world.playRecent(QStringLiteral("Produktseiten"));
             ASSERT_TRUE(test::eventuallyTrue([&] { return world.panel<MultiTimerChoiceSheet>(); }))
                 << "no choice";
             auto* sheet = world.panel<MultiTimerChoiceSheet>();
             EXPECT_EQ(sheet->runningCard()->title, "Entwürfe");
             EXPECT_EQ(sheet->pendingCard()->title, "Produktseiten");
-            EXPECT_EQ(cardTask(), "Entwürfe") << "the first runs on meanwhile";
+            EXPECT_EQ(world.cardTask(), "Entwürfe") << "the first runs on meanwhile";
         }))
         return;
     if (!step("stop and start", [&] {
             world.click(world.button(QStringLiteral("Laufenden Timer beenden")));
-            ASSERT_TRUE(test::eventuallyTrue([&] { return cardTask() == "Produktseiten"; }));
+            ASSERT_TRUE(test::eventuallyTrue([&] { return world.cardTask() == "Produktseiten"; }));
             EXPECT_TRUE(test::eventuallyTrue([&] { return !world.root().isOverlayPresented(); }));
             world.settle();
-            EXPECT_TRUE(labelShows("00:00:00")) << "the new timer's clock";
+            EXPECT_TRUE(world.labelShows("00:00:00")) << "the new timer's clock";
         }))
         return;
     step("on the stand-in", [&] {
@@ -170,7 +141,7 @@ TEST_F(TimerRoad, ASecondStartAsksAndStopAndStartLeavesOneTimerRunning) {
 TEST_F(TimerRoad, StopShowsTheSummaryWhoseSaveReachesTheServiceAndTheFiguresFollow) {
     QString id;
     if (!step("a timer of 25 minutes", [&] {
-            startRecent(QStringLiteral("Entwürfe"));
+            world.startRecent(QStringLiteral("Entwürfe"));
             id = world.runningOnService().front().value("id").toString();
             world.advance(25min + 10s);
         }))
@@ -215,48 +186,24 @@ TEST_F(TimerRoad, StopShowsTheSummaryWhoseSaveReachesTheServiceAndTheFiguresFoll
         EXPECT_EQ(world.todayCard()->figures().billable,
                   QString::fromUtf16(u"+137,50\u00a0€ abrechenbar"))
             << "the new half hour is not billable";
-        EXPECT_TRUE(labelShows("01:45:00")) << "today's total with the half hour";
-    });
-}
-
-TEST_F(TimerRoad, AQuitAndANewStartRestoreTheSignInAndTheRunningTimer) {
-    if (!step("a timer runs", [&] {
-            startRecent(QStringLiteral("Entwürfe"));
-            world.advance(5min);
-            EXPECT_TRUE(labelShows("00:05:00"));
-        }))
-        return;
-    if (!step("quit and start again", [&] {
-            world.settle();
-            world.quit();
-            world.advance(1min);
-            world.launch();
-        }))
-        return;
-    step("restored", [&] {
-        EXPECT_TRUE(labelShows("00:06:00")) << world.panelLabel().toStdString();
-        world.openPopover();
-        EXPECT_EQ(world.loginView(), nullptr) << "no sign-in asked";
-        EXPECT_TRUE(test::eventuallyTrue([&] { return cardTask() == "Entwürfe"; }));
-        world.settle();
-        EXPECT_EQ(world.runningOnService().size(), 1u);
+        EXPECT_TRUE(world.labelShows("01:45:00")) << "today's total with the half hour";
     });
 }
 
 TEST_F(TimerRoad, AServiceThatGoesAwayShowsTheErrorAndLosesNoTimer) {
     const int port = world.service().port();
     if (!step("a timer runs", [&] {
-            startRecent(QStringLiteral("Entwürfe"));
+            world.startRecent(QStringLiteral("Entwürfe"));
             world.advance(1min);
-            EXPECT_TRUE(labelShows("00:01:00"));
+            EXPECT_TRUE(world.labelShows("00:01:00"));
         }))
         return;
     if (!step("the service goes away; a sync fails", [&] {
             world.service().stop();
             world.advance(22s); // the popover's sync loop
             test::spin(300ms);
-            EXPECT_EQ(cardTask(), "Entwürfe") << "a failed sync drops nothing";
-            EXPECT_TRUE(labelShows("00:01:22"));
+            EXPECT_EQ(world.cardTask(), "Entwürfe") << "a failed sync drops nothing";
+            EXPECT_TRUE(world.labelShows("00:01:22"));
         }))
         return;
     if (!step("a stop fails with the store's text", [&] {
@@ -269,18 +216,18 @@ TEST_F(TimerRoad, AServiceThatGoesAwayShowsTheErrorAndLosesNoTimer) {
             EXPECT_LT(took.elapsed(), 3000) << "the failure took its time";
             EXPECT_EQ(world.root().errorLineText(),
                       "Es konnte keine Verbindung zum Server hergestellt werden.");
-            EXPECT_EQ(cardTask(), "Entwürfe") << "the timer runs on";
+            EXPECT_EQ(world.cardTask(), "Entwürfe") << "the timer runs on";
             EXPECT_EQ(world.panel<SummaryView>(), nullptr);
             world.advance(1s);
-            EXPECT_TRUE(labelShows("00:01:23")) << "the clock goes on";
+            EXPECT_TRUE(world.labelShows("00:01:23")) << "the clock goes on";
         }))
         return;
     if (!step("the service is back; the next sync", [&] {
             world.service().start(QStringLiteral("127.0.0.1"), port);
             world.advance(22s);
             world.settle();
-            EXPECT_EQ(cardTask(), "Entwürfe");
-            EXPECT_TRUE(labelShows("00:01:45"));
+            EXPECT_EQ(world.cardTask(), "Entwürfe");
+            EXPECT_TRUE(world.labelShows("00:01:45"));
             EXPECT_EQ(world.runningOnService().size(), 1u) << "still running on the stand-in";
         }))
         return;
@@ -327,4 +274,53 @@ TEST(NotReadyRoad, TheClientStepShowsTheServicesReasonAndNothingStarts) {
         EXPECT_EQ(world.sessionCard(), nullptr);
         EXPECT_EQ(world.panelLabel(), "00:00:00") << "no clock runs";
     });
+}
+
+// "Angemeldet bleiben" decides whether the next start signs in by itself
+// and brings the running timer back.
+TEST(RestartRoad, TheNextStartRestoresSignInAndTimerOnlyWhenRemembered) {
+    for (const bool remember : {true, false}) {
+        SCOPED_TRACE(remember ? "Angemeldet bleiben on" : "Angemeldet bleiben off");
+        AppWorld world;
+        if (!step("sign in", [&] {
+                world.launch();
+                world.openPopover();
+                auto* row = world.named<QAbstractButton>("rememberMe");
+                ASSERT_NE(row, nullptr);
+                EXPECT_EQ(row->text(), "Angemeldet bleiben");
+                EXPECT_TRUE(row->isChecked()) << "on unless switched off";
+                if (!remember)
+                    world.click(row);
+                EXPECT_EQ(row->isChecked(), remember);
+                world.signInThroughView(kDemoEmail);
+                ASSERT_NE(world.todayCard(), nullptr);
+            }))
+            continue;
+        if (!step("a timer runs", [&] {
+                world.startRecent(QStringLiteral("Entwürfe"));
+                world.advance(5min);
+                EXPECT_TRUE(world.labelShows("00:05:00"));
+            }))
+            continue;
+        if (!step("quit and start again", [&] {
+                world.settle();
+                world.quit();
+                world.advance(1min);
+                world.launch();
+                world.settle();
+            }))
+            continue;
+        step("the next start", [&] {
+            world.openPopover();
+            if (remember) {
+                EXPECT_TRUE(world.labelShows("00:06:00")) << world.panelLabel().toStdString();
+                EXPECT_EQ(world.loginView(), nullptr) << "no sign-in asked";
+                EXPECT_EQ(world.cardTask(), "Entwürfe");
+                EXPECT_EQ(world.runningOnService().size(), 1u);
+            } else {
+                EXPECT_EQ(world.panelLabel(), "") << "signed out: the icon alone";
+                EXPECT_NE(world.loginView(), nullptr);
+            }
+        });
+    }
 }
