@@ -80,9 +80,12 @@ void PopoverWindow::slideBy(int dx) {
 }
 
 bool PopoverWindow::event(QEvent* event) {
-    // A combo box's or menu's pop-up takes the activation without closing us.
+    // A combo box's or menu's pop-up takes the activation without closing us,
+    // also when the platform hands it over only after the pop-up closed.
+    const QWidget* active = QApplication::activeWindow();
+    const bool toOwnPopup = active && active->windowType() == Qt::Popup;
     if (event->type() == QEvent::WindowDeactivate && isVisible() &&
-        !QApplication::activePopupWidget())
+        !QApplication::activePopupWidget() && !toOwnPopup)
         closeByItself();
     return QWidget::event(event);
 }

@@ -69,3 +69,26 @@ TEST(SummaryInPopover, TheGridPickerAndTheQuestionKeepThePopoverOpen) {
     EXPECT_EQ(visibleWindows(), windows); // drawn inside, no window of its own
     EXPECT_TRUE(popover.isVisible());
 }
+
+// Where the platform hands the activation to a pop-up only once it has
+// closed again (a quick pick), the popover stays open.
+TEST(SummaryInPopover, APopUpsLateActivationKeepsThePopoverOpen) {
+    test::StoreWorld w;
+    w.store().setIsLoggedIn(true);
+    w.store().setLastStoppedSummary(stopped());
+    PopoverWindow popover;
+    auto* summary = new SummaryView(w.store(), [] {});
+    popover.setContent(summary);
+    popover.openAt(QRect(600, 0, 20, 20));
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&popover));
+
+    auto* grid = summary->findChild<QComboBox*>();
+    ASSERT_NE(grid, nullptr);
+    grid->showPopup();
+    QTest::keyClick(grid->view(), Qt::Key_Down);
+    QTest::keyClick(grid->view(), Qt::Key_Return);
+    ASSERT_EQ(QApplication::activePopupWidget(), nullptr);
+    test::spin(100ms);
+    EXPECT_TRUE(popover.isVisible());
+    EXPECT_EQ(summary->drafts().roundValue, 5);
+}

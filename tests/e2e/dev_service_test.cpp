@@ -174,6 +174,18 @@ TEST_F(DevServiceWire, AnswersWhileClientsStall) {
     EXPECT_LT(std::chrono::steady_clock::now() - started, 1s);
 }
 
+TEST_F(DevServiceWire, AStopRefusesConnectionsAndAStartOnThatPortKeepsTheData) {
+    const std::string token = signIn();
+    ASSERT_FALSE(token.empty());
+    const int port = service_->port();
+    service_->stop();
+    EXPECT_FALSE(RawConnection(port).connected()) << "nothing listens";
+    ASSERT_EQ(service_->start(QStringLiteral("127.0.0.1"), port), port);
+    const auto answer = client().Get("/api/user", {{"Authorization", "Bearer " + token}});
+    ASSERT_TRUE(answer) << httplib::to_string(answer.error());
+    EXPECT_EQ(answer->status, 200) << "the sign-in outlived the pause";
+}
+
 // The program itself, as a newcomer starts it.
 class DevServiceProgram : public ::testing::Test {
 protected:

@@ -199,6 +199,22 @@ TEST(PopoverRoot, MainPanelFollowsTheSignInState) {
     EXPECT_EQ(r.root->size(), QSize(400, 560));
 }
 
+// A sign-out from under an open flow (the service ended the token) leaves
+// the sign-in view free: the store has cleared the other panels already.
+TEST(PopoverRoot, SigningOutTakesTheSessionFlowAway) {
+    Root r;
+    r.show();
+    r.root->openSessionFlow();
+    ASSERT_EQ(r.overlayName(), "flow");
+    r.store->signOut();
+    EXPECT_EQ(r.root->mainPanel()->objectName(), "signInPanel");
+    EXPECT_EQ(r.root->shownOverlay(), OverlayPanel::None);
+    EXPECT_FALSE(r.root->dimLayerShown());
+    EXPECT_FALSE(r.root->showSessionFlow());
+    r.store->setIsLoggedIn(true);
+    EXPECT_EQ(r.root->shownOverlay(), OverlayPanel::None) << "the next sign-in opens no flow";
+}
+
 TEST(PopoverRoot, ClicksOnTheDimLayerCloseThePanelsOneByOne) {
     Root r;
     r.show();

@@ -46,6 +46,8 @@ public:
     // Starts serving on another thread and returns the bound port (port 0
     // picks a free one). Throws std::runtime_error when it cannot bind.
     int start(const QString& host = QStringLiteral("127.0.0.1"), int port = 0);
+    // Refuses connections from now on, as a service gone away does. The data
+    // stays: a start on the same port carries on with sign-ins and job times.
     void stop();
     int port() const;
     // "http://<host>:<port>", the address to point the app at.

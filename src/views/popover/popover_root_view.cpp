@@ -227,6 +227,10 @@ QString PopoverRootView::errorLineText() const {
 void PopoverRootView::onStoreChanged(AppStore::Property property) {
     switch (property) {
     case AppStore::Property::IsLoggedIn:
+        // A flow left open over the sign-in view would cover it; the store
+        // drops the other panels with the sign-out itself.
+        if (store_ && !store_->isLoggedIn())
+            showSessionFlow_ = false;
         rebuildMainPanel();
         updateOverlay();
         refreshOnLogin();
