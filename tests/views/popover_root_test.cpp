@@ -517,6 +517,7 @@ TEST(PopoverShortcuts, RepeatsActEachTimeAndNothingActsOnceHidden) {
         FakeResponse::json(200, R"({"data":[{"id":"j1","start_time":"2026-03-02T10:50:00Z"}]})"));
     r.store->setSessions({session("j1", true, true)});
     r.show();
+    r.settle();
     QWidget* target = r.root->mainPanel();
     // Held down: the first press ends the break, the repeats ask for a stop,
     // which the store sends once.
