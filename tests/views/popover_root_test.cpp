@@ -117,10 +117,11 @@ struct Root {
         OrvaneAPIClient::session().manager().clearConnectionCache();
     }
 
+    // Shows the root and lets the refresh that showing starts run to its end.
     void show() {
         root->show();
         QApplication::setActiveWindow(root.get());
-        test::spin(10ms);
+        settle();
     }
     // Lets the refresh that showing starts run to its end.
     void settle() {
@@ -218,7 +219,6 @@ TEST(PopoverRoot, SigningOutTakesTheSessionFlowAway) {
 TEST(PopoverRoot, ClicksOnTheDimLayerCloseThePanelsOneByOne) {
     Root r;
     r.show();
-    r.settle();
     StoppedSummary summary;
     summary.jobTimeServerId = QStringLiteral("j1");
     r.store->setLastStoppedSummary(summary);
@@ -252,7 +252,6 @@ TEST(PopoverRoot, ClicksOnTheDimLayerCloseThePanelsOneByOne) {
 TEST(PopoverRoot, APanelThatIsBusyKeepsTheDimLayerFromClosingIt) {
     Root r;
     r.show();
-    r.settle();
     r.store->setShowMultiTimerSheet(true);
     r.root->overlayPanel()->setProperty("busy", true); // stopping the running timers
     r.clickDim();
@@ -276,7 +275,6 @@ TEST(PopoverRoot, ClosingTheSummarySignedOutRefreshesNothing) {
 TEST(PopoverRoot, FlowClosesAndAMultiTimerChoiceRaisedMeanwhileFollows) {
     Root r;
     r.show();
-    r.settle();
     r.root->openSessionFlow();
     r.store->setShowMultiTimerSheet(true); // a pick met a running timer
     EXPECT_EQ(r.overlayName(), "flow");
@@ -390,7 +388,6 @@ TEST(PopoverRoot, ChromeSwitchesTheWholeContentAtOnce) {
 TEST(PopoverRootSyncLoop, WaitsEighteenOrTwentyTwoSecondsAndRestartsOnItsKey) {
     Root r;
     r.show();
-    r.settle();
     EXPECT_EQ(r.root->syncKey(), "true0");
     const size_t atStart = r.syncs();
     r.clock.advance(17'000);
@@ -423,7 +420,6 @@ TEST(PopoverRootSyncLoop, EndsWithOneSyncWhenHiddenAndWithoutOneWhenSignedOut) {
     {
         Root r;
         r.show();
-        r.settle();
         const size_t before = r.syncs();
         r.root->hide();
         EXPECT_TRUE(test::eventuallyTrue([&] { return r.syncs() == before + 1; }));
@@ -435,7 +431,6 @@ TEST(PopoverRootSyncLoop, EndsWithOneSyncWhenHiddenAndWithoutOneWhenSignedOut) {
     {
         Root r;
         r.show();
-        r.settle();
         const size_t before = r.syncs();
         r.store->setIsLoggedIn(false);
         test::spin(50ms);
@@ -517,7 +512,6 @@ TEST(PopoverShortcuts, RepeatsActEachTimeAndNothingActsOnceHidden) {
         FakeResponse::json(200, R"({"data":[{"id":"j1","start_time":"2026-03-02T10:50:00Z"}]})"));
     r.store->setSessions({session("j1", true, true)});
     r.show();
-    r.settle();
     QWidget* target = r.root->mainPanel();
     // Held down: the first press ends the break, the repeats ask for a stop,
     // which the store sends once.
