@@ -32,8 +32,6 @@ public:
     QString debugDescription() const { return debugDescription_; }
     QString localizedDescription() const override;
 
-    bool operator==(const DecodingError&) const = default;
-
 private:
     Kind kind_;
     QString codingPath_;

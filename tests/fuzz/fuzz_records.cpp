@@ -1,0 +1,69 @@
+// Every record of a service reply, read from a JSON document, from its "data"
+// member and from each element of a "data" list, so that replies as the
+// service sends them make good seeds; then what the store derives from them,
+// and the document's keys as the caches write them.
+
+#include "fuzz.h"
+
+#include "service/catalog_records.h"
+#include "service/job_time_records.h"
+#include "service/user_records.h"
+#include "store/time_money_helpers.h"
+
+#include <vector>
+
+using namespace orvane;
+
+namespace {
+
+void readRecords(const wire::Decoder& d) {
+    (void)fuzz::decoded<ClientDTO>(d);
+    (void)fuzz::decoded<ProjectDTO>(d);
+    (void)fuzz::decoded<JobDTO>(d);
+    (void)fuzz::decoded<ClientSnippet>(d);
+    (void)fuzz::decoded<JobSnippet>(d);
+    (void)fuzz::decoded<JobTaskSnippet>(d);
+    (void)fuzz::decoded<JobTimeRoundedDuration>(d);
+    (void)fuzz::decoded<JobTaskDTO>(d);
+    (void)fuzz::decoded<AccountRequirements>(d);
+
+    if (const auto entry = fuzz::decoded<JobTimeCompactDTO>(d)) {
+        const QDateTime dayStart(QDate(2026, 3, 2), QTime(0, 0), berlinTimeZone());
+        (void)roundedDurationSecs(*entry);
+        (void)entryDurationSecs(*entry);
+        (void)effectiveEntrySecs(*entry, dayStart, dayStart.addDays(1));
+    }
+    if (const auto schedule = fuzz::decoded<WorkSchedule>(d)) {
+        const QDateTime monday(QDate(2026, 3, 2), QTime(12, 0), Qt::UTC);
+        for (int day = 0; day < 7; ++day)
+            fuzz::check(schedule->targetHours(monday.addDays(day), berlinTimeZone()) >= 0,
+                        "a day's target is never negative");
+    }
+    if (const auto user = fuzz::decoded<APIUser>(d)) {
+        fuzz::check(!user->initials().isEmpty(), "the avatar always has initials");
+        (void)user->profilePhotoURL(QStringLiteral("https://app.orvane.example"));
+    }
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    QJsonValue top;
+    try {
+        top = wire::parseJSON(fuzz::bytes(data, size));
+    } catch (const DecodingError&) {
+        return 0;
+    }
+    std::vector<QJsonValue> values{top};
+    const QJsonValue inner = top.toObject().value(QLatin1String("data"));
+    if (inner.isArray()) {
+        for (const QJsonValue& element : inner.toArray())
+            values.push_back(element);
+    } else if (!inner.isUndefined()) {
+        values.push_back(inner);
+    }
+    for (const QJsonValue& value : values)
+        readRecords(wire::Decoder(value, QString()));
+    (void)wire::convertKeysToSnakeCase(top);
+    return 0;
+}
