@@ -8,8 +8,7 @@
 namespace orvane {
 
 ChromeSetting::ChromeSetting(QObject* parent)
-    : QObject(parent),
-      light_(platform::UserDefaults::standard().boolValue(QLatin1String(kKey))) {}
+    : QObject(parent), light_(platform::UserDefaults::standard().boolValue(QLatin1String(kKey))) {}
 
 void ChromeSetting::setLight(bool light) {
     platform::UserDefaults::standard().setBool(QLatin1String(kKey), light);

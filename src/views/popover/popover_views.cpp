@@ -62,8 +62,7 @@ PopoverViews defaultPopoverViews() {
             active->setSession(session);
         }
     };
-    views.sessionFlow = [](PopoverRootView& root,
-                           std::function<void(std::optional<QUuid>)> done,
+    views.sessionFlow = [](PopoverRootView& root, std::function<void(std::optional<QUuid>)> done,
                            QWidget* parent) -> QWidget* {
         return new SessionFlowView(root.store(), root.chrome(), std::move(done), parent);
     };
