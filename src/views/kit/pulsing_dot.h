@@ -1,6 +1,8 @@
 #pragma once
 
 #include <QColor>
+#include <QElapsedTimer>
+#include <QTimer>
 #include <QWidget>
 
 class QVariantAnimation;
@@ -50,7 +52,9 @@ private:
     QColor m_color;
     bool m_animate;
     qreal m_progress = 0;
-    QVariantAnimation* m_breath;
+    QVariantAnimation* m_breath; // the breath's curve, set to the time of each frame
+    QTimer m_frames;
+    QElapsedTimer m_since;
 };
 
 } // namespace orvane
