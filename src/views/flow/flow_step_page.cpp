@@ -1,5 +1,7 @@
 #include "views/flow/flow_step_page.h"
 
+#include "views/kit/text_block.h"
+
 #include "views/flow/flow_look.h"
 #include "views/flow/flow_widgets.h"
 #include "views/kit/fonts.h"
@@ -300,10 +302,15 @@ FlowStepPage::FlowStepPage(FlowRowKind kind, QWidget* parent) : QWidget(parent) 
                                FlowRowDelegate::kShellPadding + 8, 12 + 18);
     column->setSpacing(10);
     symbol_ = new FlowSymbol(QString(), 24, FontWeight::Medium, QSize(32, 28), emptyBody);
-    headline_ = new FlowWrappedText(systemFont(15, FontWeight::Bold), Qt::AlignHCenter, emptyBody);
-    explanation_ = new FlowWrappedText(systemFont(12), Qt::AlignHCenter, emptyBody);
-    error_ = new FlowWrappedText(systemFont(11), Qt::AlignHCenter, emptyBody);
-    error_->setColour(flowErrorColor());
+    const auto centredLines = [emptyBody](const QFont& font) {
+        auto* text = new TextBlock(QString(), font, QColor(), TextBlock::Wrap::Lines, emptyBody);
+        text->setAlignment(Qt::AlignHCenter);
+        return text;
+    };
+    headline_ = centredLines(systemFont(15, FontWeight::Bold));
+    explanation_ = centredLines(systemFont(12));
+    error_ = centredLines(systemFont(11));
+    error_->setColor(flowErrorColor());
     retry_ = new FlowCapsuleButton(QStringLiteral("Erneut laden"), emptyBody);
     secondary_ = new FlowLinkButton(QString(), emptyBody);
     column->addWidget(symbol_, 0, Qt::AlignHCenter);
@@ -352,8 +359,8 @@ void FlowStepPage::setEmptyState(const EmptyStateContent& state) {
 void FlowStepPage::setLook(bool light, AccentStyle accent) {
     spinner_->setColour(flowMutedColor(light));
     symbol_->setColour(flowMutedColor(light));
-    headline_->setColour(flowTitleColor(light));
-    explanation_->setColour(flowMutedColor(light));
+    headline_->setColor(flowTitleColor(light));
+    explanation_->setColor(flowMutedColor(light));
     retry_->setAccentStyle(accent);
     list_->setLook(light, list_->highlightedRow());
 }

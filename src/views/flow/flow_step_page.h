@@ -1,5 +1,7 @@
 #pragma once
 
+#include "views/kit/text_block.h"
+
 #include "store/appearance.h"
 #include "views/flow/flow_texts.h"
 #include "views/flow/session_flow_state.h"
@@ -21,7 +23,6 @@ class FlowCapsuleButton;
 class FlowLinkButton;
 class FlowSpinner;
 class FlowSymbol;
-class FlowWrappedText;
 
 enum class FlowRowKind { Client, Job, Task };
 
@@ -116,9 +117,9 @@ public:
     FlowSpinner* spinner() const { return spinner_; }
     FlowCapsuleButton* retryButton() const { return retry_; }
     FlowLinkButton* secondaryButton() const { return secondary_; }
-    FlowWrappedText* headline() const { return headline_; }
-    FlowWrappedText* explanation() const { return explanation_; }
-    FlowWrappedText* errorLine() const { return error_; }
+    TextBlock* headline() const { return headline_; }
+    TextBlock* explanation() const { return explanation_; }
+    TextBlock* errorLine() const { return error_; }
 
 Q_SIGNALS:
     void retryClicked();
@@ -131,9 +132,9 @@ private:
     FlowSpinner* spinner_;
     QScrollArea* emptyPage_;
     FlowSymbol* symbol_;
-    FlowWrappedText* headline_;
-    FlowWrappedText* explanation_;
-    FlowWrappedText* error_;
+    TextBlock* headline_;
+    TextBlock* explanation_;
+    TextBlock* error_;
     FlowCapsuleButton* retry_;
     FlowLinkButton* secondary_;
     FlowRowList* list_;

@@ -23,12 +23,6 @@ QFont linkFont() {
     return systemFont(12, FontWeight::Semibold);
 }
 
-QTextOption wrapOption(Qt::Alignment alignment) {
-    QTextOption option(alignment);
-    option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
-    return option;
-}
-
 } // namespace
 
 // ---- FlowBackButton ----
@@ -202,58 +196,6 @@ void FlowLinkButton::paintEvent(QPaintEvent*) {
     p.setPen(colour);
     p.setFont(linkFont());
     p.drawText(rect(), Qt::AlignCenter, text());
-}
-
-// ---- FlowWrappedText ----
-
-FlowWrappedText::FlowWrappedText(QFont font, Qt::Alignment alignment, QWidget* parent)
-    : QWidget(parent), font_(std::move(font)), alignment_(alignment) {
-    QSizePolicy policy(QSizePolicy::Preferred, QSizePolicy::Preferred);
-    policy.setHeightForWidth(true);
-    setSizePolicy(policy);
-}
-
-void FlowWrappedText::setText(const QString& text) {
-    if (text == text_)
-        return;
-    text_ = text;
-    setAccessibleName(text);
-    updateGeometry();
-    update();
-}
-
-void FlowWrappedText::setColour(const QColor& colour) {
-    colour_ = colour;
-    update();
-}
-
-int FlowWrappedText::heightForWidth(int width) const {
-    const QFontMetricsF metrics(font_);
-    QTextLayout layout(text_, font_);
-    layout.setTextOption(wrapOption(alignment_));
-    layout.beginLayout();
-    qreal height = 0;
-    for (QTextLine line = layout.createLine(); line.isValid(); line = layout.createLine()) {
-        line.setLineWidth(std::max(width, 1));
-        height += line.height();
-    }
-    layout.endLayout();
-    return int(std::ceil(std::max(height, metrics.height())));
-}
-
-QSize FlowWrappedText::sizeHint() const {
-    return {200, heightForWidth(200)};
-}
-
-QSize FlowWrappedText::minimumSizeHint() const {
-    return {10, QFontMetrics(font_).height()};
-}
-
-void FlowWrappedText::paintEvent(QPaintEvent*) {
-    QPainter p(this);
-    p.setPen(colour_);
-    p.setFont(font_);
-    p.drawText(QRectF(rect()), text_, wrapOption(alignment_));
 }
 
 // ---- FlowElidedLabel ----

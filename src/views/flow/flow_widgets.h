@@ -93,30 +93,6 @@ protected:
     void paintEvent(QPaintEvent* event) override;
 };
 
-// Plain text that wraps (inside words too, so a long unbroken text cannot
-// widen the panel), centred or leading.
-class FlowWrappedText : public QWidget {
-    Q_OBJECT
-public:
-    FlowWrappedText(QFont font, Qt::Alignment alignment, QWidget* parent = nullptr);
-    void setText(const QString& text);
-    QString text() const { return text_; }
-    void setColour(const QColor& colour);
-    bool hasHeightForWidth() const override { return true; }
-    int heightForWidth(int width) const override;
-    QSize sizeHint() const override;
-    QSize minimumSizeHint() const override;
-
-protected:
-    void paintEvent(QPaintEvent* event) override;
-
-private:
-    QString text_;
-    QFont font_;
-    Qt::Alignment alignment_;
-    QColor colour_;
-};
-
 // Plain text on one line, cut with "…" when it does not fit.
 class FlowElidedLabel : public QWidget {
     Q_OBJECT
