@@ -3,8 +3,10 @@
 #include "store/app_store.h"
 #include "store/time_money_helpers.h"
 #include "support/await.h"
+#include "support/paint_log.h"
 #include "support/store_world.h"
 #include "views/kit/palette.h"
+#include "views/kit/pulsing_dot.h"
 
 #include <QAbstractButton>
 #include <QTest>
@@ -200,6 +202,92 @@ TEST(ActiveSessionCardState, BudgetFiguresAndTheirColour) {
     EXPECT_EQ(rgb(budgetColor(250)), rgb(Palette::rose()));
     EXPECT_EQ(rgb(budgetColor(-5)), std::tuple(52, 217, 153));
     EXPECT_EQ(rgb(budgetColor(50)), std::tuple(148, 140, 124));
+}
+
+TEST(ActiveSessionCardState, OnlyTheFiguresThatMovedAreDrawnAgain) {
+    CardContent base;
+    base.budget = BudgetFigures{.usedSecs = 900, .fraction = 0.25, .percent = 25};
+    base.budgetPercentText = QStringLiteral("25%");
+    base.budgetRemainingText = QStringLiteral("· 0:45 frei");
+    base.elapsedText = QStringLiteral("15:00");
+    base.rateText = QStringLiteral("80 €/h · abrechenbar");
+    base.earnedText = QStringLiteral("+20,00 €");
+    const auto with = [&](auto change) {
+        CardContent c = base;
+        change(c);
+        return c;
+    };
+    // clang-format off
+    const struct { const char* what; CardContent now; bool elapsed, budget, rate; } cases[] = {
+        {"nothing", base, false, false, false},
+        {"a second", with([](CardContent& c) { c.elapsedText = "15:01"; }), true, false, false},
+        {"a cent", with([](CardContent& c) { c.earnedText = "+20,01 €"; }), false, false, true},
+        {"earnings appear", with([](CardContent& c) { c.earnedText.reset(); }), false, false, true},
+        {"a percent", with([](CardContent& c) { c.budgetPercentText = "26%"; }), false, true, false},
+        {"a minute left less", with([](CardContent& c) { c.budgetRemainingText = "· 0:44 frei"; }), false, true, false},
+        // 344 px: a quarter of a pixel is about 0.00073 of the bar.
+        {"bar end within a quarter pixel", with([](CardContent& c) { c.budget->fraction = 0.2502; }), false, false, false},
+        {"bar end a pixel on", with([](CardContent& c) { c.budget->fraction = 0.2530; }), false, true, false},
+        {"bar beyond full stays full", with([](CardContent& c) { c.budget->fraction = 7; }), false, true, false},
+        {"budget gone", with([](CardContent& c) { c.budget.reset(); }), false, true, false},
+    };
+    // clang-format on
+    for (const auto& c : cases) {
+        const CardLiveChange change = cardLiveChange(base, c.now, 344);
+        EXPECT_EQ(change.elapsed, c.elapsed) << c.what;
+        EXPECT_EQ(change.budget, c.budget) << c.what;
+        EXPECT_EQ(change.rate, c.rate) << c.what;
+        EXPECT_EQ(change.any(), c.elapsed || c.budget || c.rate) << c.what;
+    }
+    CardContent full = with([](CardContent& c) { c.budget->fraction = 1; });
+    EXPECT_FALSE(
+        cardLiveChange(full, with([](CardContent& c) { c.budget->fraction = 3; }), 344).budget);
+}
+
+// The store counts a running session up every second; an open popover
+// must not redraw the whole card for it, nor keep a stale title after a
+// real change.
+TEST(ActiveSessionCard, TheStoresSecondRedrawsTheLiveTimeOnlyAndRealChangesRedrawAll) {
+    CardWorld w;
+    TimerSession s = session(QString());
+    w.open(s);
+    ActiveSessionCard card(w.store());
+    card.setSession(s);
+    card.resize(372, card.sizeHint().height());
+    card.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&card));
+    test::spin(20ms);
+    const QImage before = card.grab().toImage();
+    const auto* dot = card.findChild<PulsingDot*>();
+    ASSERT_NE(dot, nullptr);
+    test::PaintLog log(&card);
+    const auto paintedBesideTheDot = [&] { return log.all() - dot->geometry(); };
+
+    w.clock.advance(1000);
+    s.elapsedSecs += 1;
+    card.setSession(s);
+    test::spin(30ms);
+    ASSERT_FALSE(paintedBesideTheDot().isEmpty());
+    EXPECT_GT(paintedBesideTheDot().boundingRect().top(), card.height() / 2)
+        << "the titles were drawn again";
+    EXPECT_EQ(card.content().elapsedText, QStringLiteral("15:01"));
+
+    log.clear();
+    s.elapsedSecs += 1; // the same second counted twice: nothing to draw
+    card.setSession(s);
+    test::spin(30ms);
+    EXPECT_TRUE(paintedBesideTheDot().isEmpty());
+
+    s.taskTitle = QStringLiteral("Ganz andere Aufgabe");
+    card.setSession(s);
+    test::spin(30ms);
+    EXPECT_EQ(paintedBesideTheDot().boundingRect().height(), card.height());
+    const QImage after = card.grab().toImage();
+    bool titleChanged = false;
+    for (int y = dot->geometry().bottom() + 2; y < card.height() / 2 && !titleChanged; ++y)
+        for (int x = 0; x < card.width() && !titleChanged; ++x)
+            titleChanged = before.pixel(x, y) != after.pixel(x, y);
+    EXPECT_TRUE(titleChanged);
 }
 
 TEST(ActiveSessionCard, ANewTaskDropsTheOldRateAndALateReplyForItIsIgnored) {

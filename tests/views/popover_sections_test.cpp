@@ -1,4 +1,5 @@
 #include "store/time_money_helpers.h"
+#include "support/paint_log.h"
 #include "support/await.h"
 #include "support/store_world.h"
 #include "views/kit/activity_spinner.h"
@@ -131,6 +132,60 @@ TEST(TodayFigures, TargetCountsAndAmountReadAsTheCardShowsThem) {
     EXPECT_EQ(str(todayBillableText(0)), "+" + str(formatEuro(0)) + " abrechenbar");
     EXPECT_TRUE(todayBillableText(0).contains(QStringLiteral("0,00")));
     EXPECT_TRUE(todayBillableText(34250).contains(QStringLiteral("342,50")));
+}
+
+TEST(TodayFigures, MovedOnlyWhenTheCardWouldLookDifferent) {
+    const TodayFigures base{.total = "1:30",
+                            .target = "/ 8:00 Ziel",
+                            .progress = 0.5,
+                            .counts = "2 Sessions · 1 Projekte",
+                            .billable = "+1,00 € abrechenbar"};
+    const auto with = [&](auto change) {
+        TodayFigures f = base;
+        change(f);
+        return f;
+    };
+    // clang-format off
+    const struct { const char* what; TodayFigures now; bool moved; } cases[] = {
+        {"nothing", base, false},
+        // 344 px: a quarter of a pixel is about 0.00073 of the bar.
+        {"a second of an eight-hour day", with([](TodayFigures& f) { f.progress += 1.0 / 28800; }), false},
+        {"a pixel of bar", with([](TodayFigures& f) { f.progress += 1.0 / 344; }), true},
+        {"a minute", with([](TodayFigures& f) { f.total = "1:31"; }), true},
+        {"another target", with([](TodayFigures& f) { f.target = "/ 6:00 Ziel"; }), true},
+        {"a session more", with([](TodayFigures& f) { f.counts = "3 Sessions · 1 Projekte"; }), true},
+        {"a cent more", with([](TodayFigures& f) { f.billable = "+1,01 € abrechenbar"; }), true},
+    };
+    // clang-format on
+    for (const auto& c : cases)
+        EXPECT_EQ(todayFiguresMoved(base, c.now, 344), c.moved) << c.what;
+}
+
+TEST(TodayCard, TheStoresSecondRedrawsNothingUntilAFigureMoves) {
+    SectionWorld w;
+    TimerSession running = session(true);
+    w.store().setSessions({running});
+    auto* card = w.place(new TodayCard(w.store(), w.chrome));
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&w.window));
+    test::spin(20ms);
+    test::PaintLog log(card);
+    for (int second = 1; second <= 3; ++second) {
+        w.clock.advance(1000);
+        running.elapsedSecs += 1;
+        w.store().setSessions({running});
+    }
+    test::spin(30ms);
+    EXPECT_TRUE(log.regions.empty());
+
+    w.clock.advance(60 * 1000); // the total's minute turns
+    running.elapsedSecs += 60;
+    w.store().setSessions({running});
+    test::spin(30ms);
+    EXPECT_FALSE(log.regions.empty());
+    log.clear();
+    w.store().setTodayBillableEuroCents(12345);
+    test::spin(30ms);
+    EXPECT_FALSE(log.regions.empty());
 }
 
 TEST(TodayCard, TotalCountsTheRunningSessionAtTheCurrentMoment) {

@@ -15,7 +15,9 @@
 #include <QLinearGradient>
 #include <QLocale>
 #include <QPainter>
+#include <QPaintEvent>
 #include <QPainterPath>
+#include <QRegion>
 
 #include <algorithm>
 #include <cmath>
@@ -216,6 +218,18 @@ CardContent cardContent(const TimerSession& session, bool light, std::optional<d
     return c;
 }
 
+CardLiveChange cardLiveChange(const CardContent& before, const CardContent& now, qreal barWidth) {
+    const auto barEnd = [barWidth](const CardContent& c) {
+        return c.budget ? std::llround(std::min(c.budget->fraction, 1.0) * barWidth * 4) : -1;
+    };
+    return {.elapsed = before.elapsedText != now.elapsedText,
+            .budget = before.budgetPercentText != now.budgetPercentText ||
+                      before.budgetRemainingText != now.budgetRemainingText ||
+                      before.budget.has_value() != now.budget.has_value() ||
+                      barEnd(before) != barEnd(now),
+            .rate = before.rateText != now.rateText || before.earnedText != now.earnedText};
+}
+
 // ---- The stop button ----
 
 class CardStopButton : public QAbstractButton {
@@ -317,8 +331,8 @@ ActiveSessionCard::ActiveSessionCard(AppStore& store, QWidget* parent)
     setAccessibleName(QStringLiteral("Laufende Session"));
     m_elapsedClock.setInterval(kElapsedIntervalMs);
     m_budgetClock.setInterval(kBudgetIntervalMs);
-    connect(&m_elapsedClock, &QTimer::timeout, this, [this] { update(); });
-    connect(&m_budgetClock, &QTimer::timeout, this, [this] { update(); });
+    connect(&m_elapsedClock, &QTimer::timeout, this, &ActiveSessionCard::clockTick);
+    connect(&m_budgetClock, &QTimer::timeout, this, &ActiveSessionCard::clockTick);
     connect(m_stopButton, &QAbstractButton::clicked, this, &ActiveSessionCard::stop);
     connect(&m_store, &AppStore::changed, this, [this](AppStore::Property property) {
         if (property == AppStore::Property::Clients || property == AppStore::Property::CurrentUser)
@@ -334,6 +348,15 @@ CardContent ActiveSessionCard::content() const {
 }
 
 void ActiveSessionCard::setSession(const TimerSession& session) {
+    // The store counts a running session's seconds up every second; that
+    // moves only the live figures.
+    TimerSession counted = m_session;
+    counted.elapsedSecs = session.elapsedSecs;
+    if (counted == session) {
+        m_session = session;
+        clockTick();
+        return;
+    }
     const bool otherTask = session.taskId != m_session.taskId;
     m_session = session;
     if (otherTask) {
@@ -368,8 +391,35 @@ void ActiveSessionCard::contentChanged() {
         m_hadBudget = hasBudget;
         updateGeometry();
     }
+    m_geometry.reset();
+    m_backdrop = QPixmap();
+    m_live = c;
     placeChildren();
     update();
+}
+
+// Between content changes only the live figures move: the clocks redraw
+// those that changed, so an open popover paints a few small rectangles a
+// second instead of the whole card.
+void ActiveSessionCard::clockTick() {
+    const CardContent now = content();
+    const Geometry& g = currentGeometry();
+    const CardLiveChange change = cardLiveChange(m_live, now, g.bar.width());
+    m_live = now;
+    if (!change.any())
+        return;
+    QRegion dirty;
+    if (change.elapsed)
+        dirty += QRectF(g.bottomRow.left(), g.bottomRow.top(),
+                        std::max<qreal>(g.stopButton.left() - g.bottomRow.left(), 0),
+                        g.bottomRow.height())
+                     .toAlignedRect();
+    if (change.budget && g.budgetHeader)
+        dirty += g.budgetHeader->united(g.bar).toAlignedRect();
+    if (change.rate && g.rateLine)
+        dirty += g.rateLine->toAlignedRect();
+    if (!dirty.isEmpty())
+        update(dirty);
 }
 
 void ActiveSessionCard::stop() {
@@ -426,8 +476,14 @@ QSize ActiveSessionCard::minimumSizeHint() const {
     return QSize(220, int(std::ceil(geometry(220).height)));
 }
 
+const ActiveSessionCard::Geometry& ActiveSessionCard::currentGeometry() {
+    if (!m_geometry || m_geometry->card.width() != width())
+        m_geometry = std::make_shared<const Geometry>(geometry(width()));
+    return *m_geometry;
+}
+
 void ActiveSessionCard::placeChildren() {
-    const Geometry g = geometry(width());
+    const Geometry& g = currentGeometry();
     m_dot->setGeometry(int(g.statusRow.left()),
                        int(std::round(g.statusRow.center().y() - PulsingDot::kSide / 2.0)),
                        PulsingDot::kSide, PulsingDot::kSide);
@@ -436,6 +492,7 @@ void ActiveSessionCard::placeChildren() {
 
 void ActiveSessionCard::resizeEvent(QResizeEvent* event) {
     QWidget::resizeEvent(event);
+    m_backdrop = QPixmap();
     placeChildren();
 }
 
@@ -451,11 +508,35 @@ void ActiveSessionCard::hideEvent(QHideEvent* event) {
     m_budgetClock.stop();
 }
 
-void ActiveSessionCard::paintEvent(QPaintEvent*) {
-    const CardContent c = content();
-    const Geometry g = geometry(width());
-    const CardChromeColors colors = cardChromeColors(m_useLight);
+void ActiveSessionCard::paintEvent(QPaintEvent* event) {
+    // What stays put is as of the last content change; the pulsing dot's
+    // frames come here without touching a live figure.
+    const Geometry& g = currentGeometry();
+    const CardContent& c = m_live;
     QPainter p(this);
+    // The device's own scale: a snapshot may draw the card at another one
+    // than its screen.
+    const qreal dpr = std::max(std::abs(p.deviceTransform().m11()), qreal(1));
+    if (m_backdrop.isNull() || m_backdrop.devicePixelRatio() != dpr) {
+        m_backdrop = QPixmap((QSizeF(size()) * dpr).toSize());
+        m_backdrop.setDevicePixelRatio(dpr);
+        m_backdrop.fill(Qt::transparent);
+        QPainter backdrop(&m_backdrop);
+        paintBackdrop(backdrop, c, g);
+    }
+    p.drawPixmap(QPointF(0, 0), m_backdrop);
+    QRegion live = QRegion(g.bottomRow.toAlignedRect());
+    if (g.budgetHeader)
+        live += g.budgetHeader->united(g.bar).toAlignedRect();
+    if (g.rateLine)
+        live += g.rateLine->toAlignedRect();
+    const QRegion region = event->region() & live;
+    if (!region.isEmpty())
+        paintLive(p, content(), g, region);
+}
+
+void ActiveSessionCard::paintBackdrop(QPainter& p, const CardContent& c, const Geometry& g) const {
+    const CardChromeColors colors = cardChromeColors(m_useLight);
     p.setRenderHint(QPainter::Antialiasing);
     p.setRenderHint(QPainter::TextAntialiasing);
 
@@ -469,7 +550,6 @@ void ActiveSessionCard::paintEvent(QPaintEvent*) {
         p.setPen(QPen(colors.border, 1));
         p.drawPath(shape);
     }
-    p.save();
     p.setClipPath(shape);
 
     // Status row: the dot is a child; the badge follows it.
@@ -489,9 +569,25 @@ void ActiveSessionCard::paintEvent(QPaintEvent*) {
                 g.taskLine.left(), g.taskLine);
 
     if (c.budget && g.budgetHeader) {
-        const QRectF& header = *g.budgetHeader;
         p.setPen(colors.secondaryText);
-        drawCentred(p, budgetLabelFont(), QStringLiteral("BUDGET"), header.left(), header);
+        drawCentred(p, budgetLabelFont(), QStringLiteral("BUDGET"), g.budgetHeader->left(),
+                    *g.budgetHeader);
+        p.fillPath(capsule(g.bar), colors.budgetTrack);
+    }
+}
+
+void ActiveSessionCard::paintLive(QPainter& p, const CardContent& c, const Geometry& g,
+                                  const QRegion& region) const {
+    const CardChromeColors colors = cardChromeColors(m_useLight);
+    p.setRenderHint(QPainter::Antialiasing);
+    p.setRenderHint(QPainter::TextAntialiasing);
+    // Inside the card's padding the rounded corners cut nothing off.
+    p.save();
+    p.setClipRect(g.card.adjusted(kPadding / 2, kPadding / 2, -kPadding / 2, -kPadding / 2));
+
+    if (c.budget && g.budgetHeader &&
+        region.intersects(g.budgetHeader->united(g.bar).toAlignedRect())) {
+        const QRectF& header = *g.budgetHeader;
         const qreal remainingWidth =
             digitCellTextWidth(budgetRemainingFont(), c.budgetRemainingText);
         const qreal percentWidth = digitCellTextWidth(budgetPercentFont(), c.budgetPercentText);
@@ -502,24 +598,25 @@ void ActiveSessionCard::paintEvent(QPaintEvent*) {
         p.setPen(tint);
         drawCentredDigits(p, budgetPercentFont(), c.budgetPercentText,
                           header.right() - remainingWidth - 6 - percentWidth, header);
-        p.fillPath(capsule(g.bar), colors.budgetTrack);
         const qreal filled = g.bar.width() * std::min(c.budget->fraction, 1.0);
         if (filled > 0)
             p.fillPath(capsule(QRectF(g.bar.topLeft(), QSizeF(filled, g.bar.height()))), tint);
     }
 
     // The live time in the indigo-to-pink fill; it keeps its width, the titles give way.
-    const QFont elapsed = elapsedFont();
-    const qreal elapsedWidth = digitCellTextWidth(elapsed, c.elapsedText);
-    QLinearGradient ink(QPointF(g.bottomRow.left(), 0),
-                        QPointF(g.bottomRow.left() + elapsedWidth, 0));
-    ink.setColorAt(0, Palette::indigo());
-    ink.setColorAt(1, Palette::pink());
-    p.setPen(QPen(QBrush(ink), 1));
-    drawCentredDigits(p, elapsed, c.elapsedText, g.bottomRow.left(), g.bottomRow);
+    if (region.intersects(g.bottomRow.toAlignedRect())) {
+        const QFont elapsed = elapsedFont();
+        const qreal elapsedWidth = digitCellTextWidth(elapsed, c.elapsedText);
+        QLinearGradient ink(QPointF(g.bottomRow.left(), 0),
+                            QPointF(g.bottomRow.left() + elapsedWidth, 0));
+        ink.setColorAt(0, Palette::indigo());
+        ink.setColorAt(1, Palette::pink());
+        p.setPen(QPen(QBrush(ink), 1));
+        drawCentredDigits(p, elapsed, c.elapsedText, g.bottomRow.left(), g.bottomRow);
+    }
     p.restore();
 
-    if (c.rateText && g.rateLine) {
+    if (c.rateText && g.rateLine && region.intersects(g.rateLine->toAlignedRect())) {
         const QRectF& line = *g.rateLine;
         const QFontMetricsF rateMetrics(rateFont());
         const QFontMetricsF earnedMetrics(earnedFont());

@@ -6,6 +6,7 @@
 
 #include <QColor>
 #include <QDateTime>
+#include <QPixmap>
 #include <QPointer>
 #include <QString>
 #include <QTimer>
@@ -13,6 +14,7 @@
 
 #include <QCoroTask>
 
+#include <memory>
 #include <optional>
 #include <vector>
 
@@ -80,6 +82,17 @@ struct CardContent {
 CardContent cardContent(const TimerSession& session, bool light, std::optional<double> rate,
                         const QDateTime& now);
 
+// The figures that move by themselves while a session runs. Only a part
+// whose drawing differs between two moments is drawn again; the bar counts
+// as moved once its end has moved by a quarter of a pixel.
+struct CardLiveChange {
+    bool elapsed = false;
+    bool budget = false;
+    bool rate = false;
+    bool any() const { return elapsed || budget || rate; }
+};
+CardLiveChange cardLiveChange(const CardContent& before, const CardContent& now, qreal barWidth);
+
 // The open timer at the top of the popover: state, titles, budget, live
 // time, stop, and under it the rate with what this session has earned. One
 // card is reused for whichever session is current.
@@ -118,6 +131,11 @@ protected:
 private:
     struct Geometry;
     Geometry geometry(qreal width) const;
+    const Geometry& currentGeometry();
+    void paintBackdrop(QPainter& p, const CardContent& c, const Geometry& g) const;
+    void paintLive(QPainter& p, const CardContent& c, const Geometry& g,
+                   const QRegion& region) const;
+    void clockTick();
     void followClocks();
     void loadTaskForRateIfNeeded();
     QCoro::Task<void> loadTaskForRate(QString taskId, quint64 load);
@@ -136,6 +154,10 @@ private:
     CardStopButton* m_stopButton;
     bool m_hadRateLine = false;
     bool m_hadBudget = false;
+    // What stays put while the clock runs, drawn once per content and size.
+    std::shared_ptr<const Geometry> m_geometry;
+    QPixmap m_backdrop;
+    CardContent m_live; // the live figures as last asked to be drawn
 };
 
 } // namespace orvane

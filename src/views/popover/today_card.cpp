@@ -91,15 +91,28 @@ TodayFigures todayFigures(const AppStore& store) {
             .billable = todayBillableText(store.todayBillableEuroCents())};
 }
 
+bool todayFiguresMoved(const TodayFigures& drawn, const TodayFigures& now, qreal barWidth) {
+    const auto barEnd = [barWidth](const TodayFigures& f) {
+        return std::llround(f.progress * barWidth * 4);
+    };
+    return drawn.total != now.total || drawn.target != now.target || drawn.counts != now.counts ||
+           drawn.billable != now.billable || barEnd(drawn) != barEnd(now);
+}
+
 TodayCard::TodayCard(AppStore& store, ChromeSetting& chrome, QWidget* parent)
     : QWidget(parent), m_store(store), m_chrome(chrome), m_clock(new QTimer(this)) {
     setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
     m_clock->setInterval(1000);
-    connect(m_clock, &QTimer::timeout, this, qOverload<>(&QWidget::update));
+    connect(m_clock, &QTimer::timeout, this, &TodayCard::clockTick);
     connect(&m_store, &AppStore::changed, this, [this](AppStore::Property property) {
         if (property == AppStore::Property::Sessions)
             followSessions();
-        update();
+        // The store counts running sessions up every second; most of those
+        // seconds change nothing on the card.
+        if (property == AppStore::Property::AccentStyle)
+            update();
+        else
+            clockTick();
     });
     connect(&m_chrome, &ChromeSetting::changed, this, qOverload<>(&QWidget::update));
 }
@@ -115,6 +128,12 @@ void TodayCard::followSessions() {
     } else {
         m_clock->stop();
     }
+}
+
+// The total shows minutes: most seconds change nothing on the card.
+void TodayCard::clockTick() {
+    if (todayFiguresMoved(m_drawn, figures(), width() - 2 * kPadding))
+        update();
 }
 
 void TodayCard::showEvent(QShowEvent* event) {
@@ -141,6 +160,7 @@ QSize TodayCard::minimumSizeHint() const {
 void TodayCard::paintEvent(QPaintEvent*) {
     const bool light = m_chrome.light();
     const TodayFigures shown = figures();
+    m_drawn = shown;
     QPainter p(this);
     p.setRenderHint(QPainter::Antialiasing);
     const QRectF box = QRectF(rect());

@@ -36,6 +36,9 @@ struct TodayFigures {
     bool operator==(const TodayFigures&) const = default;
 };
 TodayFigures todayFigures(const AppStore& store);
+// Whether the card would look different: the bar counts as moved once its
+// end has moved by a quarter of a pixel.
+bool todayFiguresMoved(const TodayFigures& drawn, const TodayFigures& now, qreal barWidth);
 
 // Today's tracked time live against the target, the bar toward it, the
 // counts and the billable amount, on a card with a soft glow. The total
@@ -62,10 +65,12 @@ protected:
 
 private:
     void followSessions();
+    void clockTick();
 
     AppStore& m_store;
     ChromeSetting& m_chrome;
     QTimer* m_clock;
+    TodayFigures m_drawn;
 };
 
 } // namespace orvane
