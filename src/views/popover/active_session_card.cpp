@@ -402,6 +402,8 @@ void ActiveSessionCard::contentChanged() {
 // those that changed, so an open popover paints a few small rectangles a
 // second instead of the whole card.
 void ActiveSessionCard::clockTick() {
+    if (!isVisible())
+        return; // a show draws everything anyway
     const CardContent now = content();
     const Geometry& g = currentGeometry();
     const CardLiveChange change = cardLiveChange(m_live, now, g.bar.width());
@@ -506,6 +508,8 @@ void ActiveSessionCard::hideEvent(QHideEvent* event) {
     QWidget::hideEvent(event);
     m_elapsedClock.stop();
     m_budgetClock.stop();
+    // The popover stays closed most of the day; the next show draws anew.
+    m_backdrop = QPixmap();
 }
 
 void ActiveSessionCard::paintEvent(QPaintEvent* event) {

@@ -132,6 +132,8 @@ void TodayCard::followSessions() {
 
 // The total shows minutes: most seconds change nothing on the card.
 void TodayCard::clockTick() {
+    if (!isVisible())
+        return;
     if (todayFiguresMoved(m_drawn, figures(), width() - 2 * kPadding))
         update();
 }
