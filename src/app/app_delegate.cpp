@@ -1,5 +1,6 @@
 #include "app/app_delegate.h"
 
+#include "app/paint_probe.h"
 #include "app/popover_placement.h"
 #include "app/status_icon.h"
 #include "views/popover/popover_views.h"
@@ -67,6 +68,7 @@ void AppDelegate::applicationDidFinishLaunching() {
     if (!modelContainer_)
         popoverContainer_ = openModelContainer();
     popover_ = std::make_unique<PopoverWindow>();
+    PaintProbe::installIfAsked(popover_.get());
     platform::ModelContainer* container = popoverModelContainer();
     root_ = new PopoverRootView(*appStore_, container ? container->mainContext() : nullptr,
                                 defaultPopoverViews());

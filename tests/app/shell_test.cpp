@@ -1,5 +1,6 @@
 #include "app/app_delegate.h"
 #include "app/menu_bar_pill_view.h"
+#include "app/paint_probe.h"
 #include "app/popover_placement.h"
 #include "app/single_instance.h"
 #include "support/await.h"
@@ -11,12 +12,15 @@
 #include <QApplication>
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
+#include <QFile>
 #include <QMouseEvent>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
 
 #include <gtest/gtest.h>
+
+#include <time.h>
 
 using namespace orvane;
 using namespace std::chrono_literals;
@@ -343,4 +347,35 @@ TEST(SingleInstance, NoOneToAskIsAFailedHandOver) {
     SingleInstance later(bus);
     EXPECT_FALSE(later.askRunningToToggle(300));
     QDBusConnection::disconnectFromBus("lonely");
+}
+
+TEST(PaintProbe, NotesTheFirstPaintAfterEachShowingOnlyWhenAsked) {
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("paints"));
+    const auto lines = [&] {
+        QFile file(path);
+        return file.open(QIODevice::ReadOnly) ? file.readAll().split('\n').size() - 1 : 0;
+    };
+    QWidget unasked;
+    PaintProbe::installIfAsked(&unasked);
+    qputenv("ORVANE_PAINT_PROBE", path.toUtf8());
+    QWidget window;
+    PaintProbe::installIfAsked(&window);
+    qunsetenv("ORVANE_PAINT_PROBE");
+    unasked.show();
+    timespec before{};
+    clock_gettime(CLOCK_MONOTONIC, &before);
+    window.show();
+    ASSERT_TRUE(test::eventuallyTrue([&] { return lines() == 1; }));
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    EXPECT_GE(file.readLine().trimmed().toLongLong(),
+              qint64(before.tv_sec) * 1'000'000'000 + before.tv_nsec);
+
+    window.repaint(); // no showing: nothing noted
+    test::spin(30ms);
+    EXPECT_EQ(lines(), 1);
+    window.hide();
+    window.show();
+    EXPECT_TRUE(test::eventuallyTrue([&] { return lines() == 2; }));
 }
