@@ -3,6 +3,7 @@
 #include "views/kit/palette.h"
 
 #include <QApplication>
+#include <QBackingStore>
 #include <QGuiApplication>
 #include <QPainter>
 #include <QScreen>
@@ -59,6 +60,10 @@ void PopoverWindow::dismiss() {
     if (!isVisible())
         return;
     hide();
+    // The closed popover gives back the pixels behind it; the next opening
+    // draws anew.
+    if (QBackingStore* store = backingStore())
+        store->resize(QSize(1, 1));
     Q_EMIT shownChanged(false);
 }
 

@@ -10,6 +10,7 @@
 #include "support/temp_user_defaults.h"
 
 #include <QApplication>
+#include <QBackingStore>
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
 #include <QFile>
@@ -253,6 +254,27 @@ TEST(Shell, EitherButtonTogglesThePopoverOncePerClick) {
     // The pill keeps its creator's callback without calling it: a call as well
     // would have toggled twice per click above.
     EXPECT_TRUE(static_cast<bool>(pill.pill()->onTap()));
+}
+
+// Closed most of the day, the popover holds no window-sized pixels; opened
+// again, it has them back.
+TEST(Shell, TheClosedPopoverGivesBackItsPixelsAndHasThemAgainWhenOpened) {
+    Shell shell;
+    for (int opening = 1; opening <= 2; ++opening) {
+        SCOPED_TRACE(opening);
+        shell.delegate->togglePopover();
+        ASSERT_TRUE(shell.popover().isVisible());
+        ASSERT_TRUE(test::eventuallyTrue([&] {
+            const QBackingStore* store = shell.popover().backingStore();
+            return store && store->size() == shell.popover().size();
+        }));
+        shell.delegate->togglePopover();
+        ASSERT_FALSE(shell.popover().isVisible());
+        const QBackingStore* store = shell.popover().backingStore();
+        ASSERT_TRUE(store);
+        EXPECT_LE(store->size().width() * store->size().height(), 1);
+        test::spin(std::chrono::milliseconds(PopoverWindow::kToggleGraceMs + 50));
+    }
 }
 
 TEST(Shell, ToggleRightAfterThePopoverClosedItselfIsTheClosingClick) {

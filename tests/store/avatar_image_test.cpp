@@ -54,6 +54,14 @@ TEST(AvatarImage, OnlySaneImagesDecodeAndComeOutAsASmallSquare) {
     } cases[] = {
         {"PNG", encoded(QSize(4, 3), "PNG"), QSize(3, 3)},
         {"JPEG", encoded(QSize(4, 3), "JPEG"), QSize(3, 3)},
+        {"BMP", encoded(QSize(4, 3), "BMP"), QSize(3, 3)},
+        {"GIF",
+         QByteArray::fromHex("47494638396101000100800000ffffff00000021f90401000000002c000000"
+                             "00010001000002024401003b"),
+         QSize(1, 1)},
+        {"JPEG under a PNG signature",
+         QByteArray("\x89PNG\r\n\x1a\n") + encoded(QSize(4, 3), "JPEG"), std::nullopt},
+        {"ICO", QByteArray::fromHex("00000100010001010000010020003000000016000000"), std::nullopt},
         {"wide photo", encoded(QSize(600, 300), "PNG"), QSize(128, 128)},
         {"tall photo", encoded(QSize(300, 900), "JPEG"), QSize(128, 128)},
         {"empty", QByteArray(), std::nullopt},
