@@ -3,6 +3,7 @@
 #include "app/paint_probe.h"
 #include "app/popover_placement.h"
 #include "app/status_icon.h"
+#include "platform/free_memory.h"
 #include "views/popover/popover_views.h"
 #include "store/stopped_session_record.h"
 
@@ -65,9 +66,18 @@ void AppDelegate::applicationDidFinishLaunching() {
     connect(&remoteSyncTicker_, &QTimer::timeout, this, &AppDelegate::syncTick);
     remoteSyncTicker_.start();
 
+    heapTrim_.setSingleShot(true);
+    heapTrim_.setInterval(kHeapTrimDelayMs);
+    heapTrim_.setTimerType(Qt::CoarseTimer);
+    connect(&heapTrim_, &QTimer::timeout, this, [] { platform::returnFreeHeapMemory(); });
+
     if (!modelContainer_)
         popoverContainer_ = openModelContainer();
     popover_ = std::make_unique<PopoverWindow>();
+    connect(popover_.get(), &PopoverWindow::shownChanged, this, [this](bool shown) {
+        if (!shown)
+            scheduleHeapTrim();
+    });
     PaintProbe::installIfAsked(popover_.get());
     platform::ModelContainer* container = popoverModelContainer();
     root_ = new PopoverRootView(*appStore_, container ? container->mainContext() : nullptr,
@@ -151,8 +161,16 @@ void AppDelegate::repositionPopoverIfNeeded() {
 }
 
 void AppDelegate::syncTick() {
-    if (appStore_ && appStore_->isLoggedIn())
+    if (appStore_ && appStore_->isLoggedIn()) {
         appStore_->syncWithServer();
+        scheduleHeapTrim(); // once its replies are read
+    }
+}
+
+// At most once per delay, however busy the user is.
+void AppDelegate::scheduleHeapTrim() {
+    if (!heapTrim_.isActive())
+        heapTrim_.start();
 }
 
 } // namespace orvane

@@ -21,6 +21,8 @@ class AppDelegate : public QObject {
     Q_OBJECT
 public:
     static constexpr int kSyncIntervalMs = 30'000;
+    // Long enough for a sync's replies to be in and read.
+    static constexpr int kHeapTrimDelayMs = 5'000;
 
     // `recordStorePath`: where stopped sessions are recorded; the default
     // place when empty.
@@ -55,12 +57,14 @@ public:
     PopoverWindow* popover() const { return popover_.get(); }
     PopoverRootView* root() const { return root_; }
     const QTimer& remoteSyncTicker() const { return remoteSyncTicker_; }
+    const QTimer& heapTrim() const { return heapTrim_; }
     double statusItemLength() const { return statusItemLength_; }
 
 private:
     std::unique_ptr<platform::ModelContainer> openModelContainer() const;
     void chooseStatusItemForm();
     void updatePanelItem();
+    void scheduleHeapTrim();
 
     QString recordStorePath_;
     QDBusConnection bus_;
@@ -75,6 +79,7 @@ private:
     std::unique_ptr<PopoverWindow> popover_;
     PopoverRootView* root_ = nullptr; // the popover's content
     QTimer remoteSyncTicker_;
+    QTimer heapTrim_; // a while after a burst of work
     double lastButtonCenterScreenX_ = 0;
     double statusItemLength_ = -1; // variable until the first fit
 };

@@ -277,6 +277,23 @@ TEST(Shell, TheClosedPopoverGivesBackItsPixelsAndHasThemAgainWhenOpened) {
     }
 }
 
+// The heap's free pages go back a while after a burst of work, and a user
+// busy opening and closing does not push that back for ever.
+TEST(Shell, FreeMemoryGoesBackAWhileAfterABurstOfWork) {
+    Shell shell;
+    EXPECT_FALSE(shell.delegate->heapTrim().isActive());
+    shell.delegate->togglePopover();
+    EXPECT_FALSE(shell.delegate->heapTrim().isActive());
+    shell.delegate->togglePopover();
+    ASSERT_TRUE(shell.delegate->heapTrim().isActive());
+    EXPECT_EQ(shell.delegate->heapTrim().interval(), AppDelegate::kHeapTrimDelayMs);
+    test::spin(std::chrono::milliseconds(PopoverWindow::kToggleGraceMs + 50));
+    const int left = shell.delegate->heapTrim().remainingTime();
+    shell.delegate->togglePopover();
+    shell.delegate->togglePopover();
+    EXPECT_LE(shell.delegate->heapTrim().remainingTime(), left);
+}
+
 TEST(Shell, ToggleRightAfterThePopoverClosedItselfIsTheClosingClick) {
     Shell shell;
     shell.delegate->togglePopover();
