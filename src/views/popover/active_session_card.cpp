@@ -285,6 +285,10 @@ struct ActiveSessionCard::Geometry {
     QRectF stopButton;
     std::optional<QRectF> rateLine;
     qreal height = 0;
+    // Where the figures that move by themselves are drawn; empty when absent.
+    QRect elapsedArea;
+    QRect budgetArea;
+    QRect rateArea;
 };
 
 ActiveSessionCard::Geometry ActiveSessionCard::geometry(qreal width) const {
@@ -321,6 +325,14 @@ ActiveSessionCard::Geometry ActiveSessionCard::geometry(qreal width) const {
         y = g.rateLine->bottom();
     }
     g.height = y;
+    g.elapsedArea =
+        QRectF(g.bottomRow.left(), g.bottomRow.top(),
+               std::max<qreal>(g.stopButton.left() - g.bottomRow.left(), 0), g.bottomRow.height())
+            .toAlignedRect();
+    if (g.budgetHeader)
+        g.budgetArea = g.budgetHeader->united(g.bar).toAlignedRect();
+    if (g.rateLine)
+        g.rateArea = g.rateLine->toAlignedRect();
     return g;
 }
 
@@ -412,14 +424,11 @@ void ActiveSessionCard::clockTick() {
         return;
     QRegion dirty;
     if (change.elapsed)
-        dirty += QRectF(g.bottomRow.left(), g.bottomRow.top(),
-                        std::max<qreal>(g.stopButton.left() - g.bottomRow.left(), 0),
-                        g.bottomRow.height())
-                     .toAlignedRect();
-    if (change.budget && g.budgetHeader)
-        dirty += g.budgetHeader->united(g.bar).toAlignedRect();
-    if (change.rate && g.rateLine)
-        dirty += g.rateLine->toAlignedRect();
+        dirty += g.elapsedArea;
+    if (change.budget)
+        dirty += g.budgetArea;
+    if (change.rate)
+        dirty += g.rateArea;
     if (!dirty.isEmpty())
         update(dirty);
 }
@@ -529,12 +538,7 @@ void ActiveSessionCard::paintEvent(QPaintEvent* event) {
         paintBackdrop(backdrop, c, g);
     }
     p.drawPixmap(QPointF(0, 0), m_backdrop);
-    QRegion live = QRegion(g.bottomRow.toAlignedRect());
-    if (g.budgetHeader)
-        live += g.budgetHeader->united(g.bar).toAlignedRect();
-    if (g.rateLine)
-        live += g.rateLine->toAlignedRect();
-    const QRegion region = event->region() & live;
+    const QRegion region = event->region() & (QRegion(g.elapsedArea) + g.budgetArea + g.rateArea);
     if (!region.isEmpty())
         paintLive(p, content(), g, region);
 }
@@ -589,8 +593,7 @@ void ActiveSessionCard::paintLive(QPainter& p, const CardContent& c, const Geome
     p.save();
     p.setClipRect(g.card.adjusted(kPadding / 2, kPadding / 2, -kPadding / 2, -kPadding / 2));
 
-    if (c.budget && g.budgetHeader &&
-        region.intersects(g.budgetHeader->united(g.bar).toAlignedRect())) {
+    if (c.budget && g.budgetHeader && region.intersects(g.budgetArea)) {
         const QRectF& header = *g.budgetHeader;
         const qreal remainingWidth =
             digitCellTextWidth(budgetRemainingFont(), c.budgetRemainingText);
@@ -608,7 +611,7 @@ void ActiveSessionCard::paintLive(QPainter& p, const CardContent& c, const Geome
     }
 
     // The live time in the indigo-to-pink fill; it keeps its width, the titles give way.
-    if (region.intersects(g.bottomRow.toAlignedRect())) {
+    if (region.intersects(g.elapsedArea)) {
         const QFont elapsed = elapsedFont();
         const qreal elapsedWidth = digitCellTextWidth(elapsed, c.elapsedText);
         QLinearGradient ink(QPointF(g.bottomRow.left(), 0),
@@ -620,7 +623,7 @@ void ActiveSessionCard::paintLive(QPainter& p, const CardContent& c, const Geome
     }
     p.restore();
 
-    if (c.rateText && g.rateLine && region.intersects(g.rateLine->toAlignedRect())) {
+    if (c.rateText && g.rateLine && region.intersects(g.rateArea)) {
         const QRectF& line = *g.rateLine;
         const QFontMetricsF rateMetrics(rateFont());
         const QFontMetricsF earnedMetrics(earnedFont());
