@@ -219,6 +219,8 @@ public:
     void setTrackedBeforeSecs(qint64 value, const QUuid& sessionId);
     void clearTrackedBeforeSecs(const QUuid& sessionId) { setTrackedBeforeSecs(0, sessionId); }
     QCoro::Task<void> refreshAfterSessionChange();
+    QCoro::Task<void> refreshAfterOwnChange(SingleFlight<void>& flight,
+                                            std::function<QCoro::Task<void>()> body);
     // The account allows no new timers.
     bool startGateRefuses() const;
 

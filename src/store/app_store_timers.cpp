@@ -519,7 +519,28 @@ void AppStore::setTrackedBeforeSecs(qint64 value, const QUuid& sessionId) {
 }
 
 QCoro::Task<void> AppStore::refreshAfterSessionChange() {
-    co_await refreshDashboardAndRecentTasks();
+    std::function<QCoro::Task<void>()> dashboardBody = [this] {
+        return performDashboardAggregatesRefresh();
+    };
+    std::function<QCoro::Task<void>()> recentBody = [this] { return performRecentTasksRefresh(); };
+    QCoro::Task<void> dashboard =
+        refreshAfterOwnChange(dashboardAggregatesRefreshTask_, std::move(dashboardBody));
+    QCoro::Task<void> recent =
+        refreshAfterOwnChange(recentTasksRefreshTask_, std::move(recentBody));
+    co_await std::move(dashboard);
+    co_await std::move(recent);
+}
+
+// The user's own change must show: a run that began before it may have read
+// the old state, and the throttle would drop a run right after another.
+QCoro::Task<void> AppStore::refreshAfterOwnChange(SingleFlight<void>& flight,
+                                                  std::function<QCoro::Task<void>()> body) {
+    const Life life = this->life();
+    if (flight.inFlight())
+        co_await flight.run(body);
+    if (!life)
+        co_return;
+    co_await flight.run(std::move(body));
 }
 
 QCoro::Task<std::optional<QUuid>> AppStore::stopAllAndStartPending() {

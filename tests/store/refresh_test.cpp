@@ -135,6 +135,34 @@ TEST(Refresh, ThrottledRefreshRunsAgainOnlyTwoAndAHalfSecondsAfterTheLast) {
     }
 }
 
+// After a stop, a save or a start the figures must show that change: neither
+// a refresh that finished a moment ago nor one still waiting on an answer
+// made before the change may stand in for it.
+TEST(Refresh, AnOwnChangeShowsEvenRightAfterOrDuringAnotherRefresh) {
+    for (const bool during : {false, true}) {
+        SCOPED_TRACE(during ? "during a refresh" : "right after a refresh");
+        World w;
+        std::optional<QCoro::Task<void>> earlier;
+        if (during) {
+            w.answer("/api/job-times/invoiceable-summary", kSummary, 300ms);
+            earlier.emplace(w.store->refreshDashboardAggregatesThrottled());
+            ASSERT_TRUE(eventually([&] { return w.dashboardRuns() == 1; }));
+        } else {
+            test::await(w.store->refreshDashboardAggregatesThrottled());
+        }
+        std::string changed = kSummary;
+        changed.replace(changed.find("142.50"), 6, "100.00");
+        w.answer("/api/job-times/invoiceable-summary", changed);
+        test::await(w.store->refreshAfterSessionChange());
+        ASSERT_TRUE(w.store->invoiceableSummary());
+        EXPECT_EQ(w.store->invoiceableSummary()->today.amountEuroCents, 10000);
+        if (earlier)
+            test::await(std::move(*earlier));
+        EXPECT_EQ(w.store->invoiceableSummary()->today.amountEuroCents, 10000)
+            << "the earlier answer came last and won";
+    }
+}
+
 TEST(Refresh, SyncRefreshesWhatTheStateOfTheTimersCallsFor) {
     enum Now { Same, NoneRunning, Running, Fails };
     const struct {
