@@ -414,7 +414,7 @@ TEST(ActivitySpinner, TurnsOnlyWhileOnScreen) {
     window.show();
     EXPECT_TRUE(spinner->isSpinning());
     const int before = spinner->leadingSpoke();
-    EXPECT_TRUE(test::eventuallyTrue([&] { return spinner->leadingSpoke() != before; }, 1s));
+    EXPECT_TRUE(test::eventuallyTrue([&] { return spinner->leadingSpoke() != before; }, 10s));
     window.hide();
     EXPECT_FALSE(spinner->isSpinning());
 }

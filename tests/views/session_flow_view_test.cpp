@@ -498,18 +498,18 @@ TEST_F(SessionFlow, ManyRowsScrollTheHighlightIntoTheMiddle) {
     ASSERT_EQ(list->rows().size(), 400u);
     key(Qt::Key_Up); // wraps to the last
     EXPECT_EQ(state().highlightedIndex(), 399);
-    ASSERT_TRUE(test::eventuallyTrue([&] { return !list->isScrollAnimating(); }, 1s));
+    ASSERT_TRUE(test::eventuallyTrue([&] { return !list->isScrollAnimating(); }, 10s));
     EXPECT_EQ(list->verticalScrollBar()->value(), list->verticalScrollBar()->maximum());
     for (int i = 0; i < 200; ++i)
         key(Qt::Key_Down);
-    ASSERT_TRUE(test::eventuallyTrue([&] { return !list->isScrollAnimating(); }, 1s));
+    ASSERT_TRUE(test::eventuallyTrue([&] { return !list->isScrollAnimating(); }, 10s));
     const QRect row = list->visualRect(list->model()->index(199, 0));
     EXPECT_NEAR(row.center().y(), list->viewport()->height() / 2, row.height());
 
     QTest::keyClicks(field(), "kunde 12");
     EXPECT_EQ(list->rows().size(), 11u); // 12, 120 to 129
     EXPECT_EQ(state().highlightedIndex(), 0);
-    ASSERT_TRUE(test::eventuallyTrue([&] { return !list->isScrollAnimating(); }, 1s));
+    ASSERT_TRUE(test::eventuallyTrue([&] { return !list->isScrollAnimating(); }, 10s));
     EXPECT_EQ(list->verticalScrollBar()->value(), 0);
 }
 
