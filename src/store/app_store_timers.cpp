@@ -733,6 +733,9 @@ QCoro::Task<void> AppStore::updateStoppedEntry(bool billable, QString roundDirec
     }
     if (!life || generation != signInGeneration_)
         co_return;
+    // The billable sum changed on the service: a refresh already under way
+    // or just done must not stand in for one that reads it.
+    spawn([this] { return refreshAfterSessionChange(); });
     JobTimeCompactDTO entry = *updated;
     try {
         entry = co_await api_.fetchJobTime(summary.jobTimeServerId);

@@ -344,6 +344,21 @@ TEST_F(TimerStop, ASessionWhoseStopIsUnderWayIsNotStoppedAgain) {
     EXPECT_EQ(service.requestsTo("PATCH", "/api/job-times/jt-1/stop").size(), 3u);
 }
 
+// The save changes today's billable sum: the figures are read again after it,
+// even when a refresh finished a moment before.
+TEST_F(TimerStop, ASavedEntryHasTheFiguresReadAgainAfterIt) {
+    service.on("PATCH", "/api/job-times/jt-1", bookedAs("0:45"));
+    service.on("GET", "/api/job-times/jt-1", bookedAs("0:45"));
+    test::await(store->refreshDashboardAggregatesThrottled());
+    store->setLastStoppedSummary(StoppedSummary{QUuid::createUuid(), "jt-1"});
+    service.clearRequests();
+    test::await(store->updateStoppedEntry(false, "up", 15));
+    EXPECT_TRUE(test::eventuallyTrue(
+        [&] { return !service.requestsTo("GET", "/api/job-times/invoiceable-summary").empty(); }));
+    const auto requests = service.requests();
+    EXPECT_EQ(requests.front().method, "PATCH") << "figures read before the save landed";
+}
+
 TEST_F(TimerStop, ASavedEntryReplacesOnlyTheSummaryItWasSavedFrom) {
     StoppedSummary older{QUuid::createUuid(), "jt-1"};
     older.taskTitle = QStringLiteral("älter");
@@ -359,7 +374,8 @@ TEST_F(TimerStop, ASavedEntryReplacesOnlyTheSummaryItWasSavedFrom) {
         store->setLastStoppedSummary(older);
         service.clearRequests();
         auto saving = store->updateStoppedEntry(false, "up", 15);
-        ASSERT_TRUE(test::eventuallyTrue([&] { return service.requestCount() == 1; }));
+        ASSERT_TRUE(test::eventuallyTrue(
+            [&] { return !service.requestsTo("PATCH", "/api/job-times/jt-1").empty(); }));
         store->setLastStoppedSummary(shown);
         test::await(std::move(saving));
         EXPECT_EQ(store->lastStoppedSummary(), shown);
