@@ -4,6 +4,7 @@
 #include "store/time_money_helpers.h"
 #include "support/await.h"
 #include "support/store_world.h"
+#include "views/kit/palette.h"
 
 #include <QAbstractButton>
 #include <QAbstractItemView>
@@ -475,6 +476,32 @@ TEST(SummaryView, HostileValuesStayInThePanel) {
     click(view, "Aufrunden, Rundungsrichtung");
     EXPECT_EQ(view.figures().previewSecs, kMax);
     EXPECT_FALSE(view.grab().isNull());
+}
+
+TEST(SummaryView, TheGridPickerIsAMenuButtonWithItsChoiceAtTheTrailingEdge) {
+    SummaryWorld w;
+    StoppedSummary s = stopped();
+    s.timeRoundValueMinutes = 15;
+    SummaryView& view = w.show(s);
+    auto* grid = view.findChild<QComboBox*>();
+    ASSERT_NE(grid, nullptr);
+    EXPECT_EQ(grid->currentText(), "15 Min");
+    EXPECT_GE(grid->width(), 100);
+    // Drawn alone on a known ground: no box, the text and chevrons trailing.
+    grid->clearFocus();
+    QImage picture(grid->size(), QImage::Format_ARGB32_Premultiplied);
+    picture.fill(Qt::transparent);
+    grid->render(&picture, {}, {}, QWidget::DrawChildren);
+    int leadingInk = 0, trailingInk = 0;
+    for (int y = 0; y < picture.height(); ++y)
+        for (int x = 0; x < picture.width(); ++x)
+            if (qAlpha(picture.pixel(x, y)) > 0)
+                ++(x < picture.width() / 3 ? leadingInk : trailingInk);
+    EXPECT_EQ(leadingInk, 0) << "nothing drawn at the leading third";
+    EXPECT_GT(trailingInk, 20);
+    // Its list comes in the panel's colours.
+    EXPECT_EQ(grid->view()->palette().color(QPalette::Base), Palette::bgElevated());
+    EXPECT_EQ(grid->view()->palette().color(QPalette::Text), Palette::textPrimary());
 }
 
 TEST(SummaryView, WithoutASummaryItShowsNothing) {
