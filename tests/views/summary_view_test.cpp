@@ -4,10 +4,13 @@
 #include "store/time_money_helpers.h"
 #include "support/await.h"
 #include "support/store_world.h"
+#include "views/kit/digit_text.h"
 #include "views/kit/palette.h"
+#include "views/kit/text_block.h"
 
 #include <QAbstractButton>
 #include <QAbstractItemView>
+#include <QApplication>
 #include <QComboBox>
 #include <QTest>
 
@@ -502,6 +505,39 @@ TEST(SummaryView, TheGridPickerIsAMenuButtonWithItsChoiceAtTheTrailingEdge) {
     // Its list comes in the panel's colours.
     EXPECT_EQ(grid->view()->palette().color(QPalette::Base), Palette::bgElevated());
     EXPECT_EQ(grid->view()->palette().color(QPalette::Text), Palette::textPrimary());
+}
+
+TEST(SummaryView, TheDurationCardGrowsWithItsTextsAtAnyHeight) {
+    for (const int height : {520, 1000}) {
+        SCOPED_TRACE(height);
+        SummaryWorld w;
+        StoppedSummary s = stopped();
+        s.timeRoundValueMinutes = 15;
+        s.taskTitle = QStringLiteral("Startseite gestalten");
+        SummaryView& view = w.show(s);
+        view.resize(384, height);
+        click(view, "Kaufmännisch, Rundungsrichtung");
+        QApplication::processEvents(); // one turn: what the next frame shows
+        DigitText* duration = nullptr;
+        for (auto* d : view.findChildren<DigitText*>())
+            if (d->text() == view.figures().durationText)
+                duration = d;
+        ASSERT_NE(duration, nullptr);
+        QWidget* card = duration->parentWidget();
+        std::vector<QWidget*> below; // task title, then the rounding sentence
+        for (auto* t : card->findChildren<TextBlock*>())
+            if (t->y() > duration->y())
+                below.push_back(t);
+        ASSERT_EQ(below.size(), 2u);
+        std::sort(below.begin(), below.end(),
+                  [](QWidget* a, QWidget* b) { return a->y() < b->y(); });
+        EXPECT_EQ(duration->height(), duration->sizeHint().height());
+        EXPECT_EQ(below[0]->y(), duration->geometry().bottom() + 1 + 6);
+        EXPECT_EQ(below[1]->y(), below[0]->geometry().bottom() + 1 + 4);
+        for (QWidget* text : below)
+            EXPECT_EQ(text->height(), text->heightForWidth(text->width()));
+        EXPECT_LE(below[1]->geometry().bottom() + 20, card->height() - 1);
+    }
 }
 
 TEST(SummaryView, WithoutASummaryItShowsNothing) {

@@ -1036,6 +1036,10 @@ void SummaryView::refresh() {
     parts.duration->setText(f.durationText);
     parts.taskTitle->setText(summary->taskTitle);
     parts.rounding->setText(f.roundingText);
+    // The column asks the card for its height again in the same pass, not
+    // from a height kept from before the texts changed: the big duration is
+    // never squeezed under them for a frame.
+    parts.duration->parentWidget()->updateGeometry();
     parts.start->setValue(f.startTime);
     parts.start->setSubtitle(f.startDay);
     parts.end->setValue(f.endTime);
