@@ -11,6 +11,7 @@
 #include "views/popover/shortcut_hints.h"
 #include "views/popover/today_card.h"
 
+#include <QPointer>
 #include <QTest>
 #include <QVBoxLayout>
 
@@ -230,6 +231,43 @@ TEST(TodayCard, RedrawsEverySecondOnlyWhileShownAndASessionMoves) {
         w.store().setSessions(c.sessions);
         EXPECT_EQ(card->isTicking(), c.ticking) << c.sessions.size();
     }
+}
+
+TEST(TodayCard, ItsGlowReachesPastTheTopTrailingCornerOverWhatLiesAbove) {
+    SectionWorld w;
+    w.window.setFixedWidth(400);
+    w.window.layout()->setContentsMargins(14, 40, 14, 14);
+    w.window.setAutoFillBackground(true);
+    QPalette ground = w.window.palette();
+    ground.setColor(QPalette::Window, QColor(15, 16, 24));
+    w.window.setPalette(ground);
+    auto* above = new QWidget; // a section above the card, drawn before it
+    above->setFixedHeight(20);
+    w.window.layout()->addWidget(above);
+    auto* card = w.place(new TodayCard(w.store(), w.chrome));
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&w.window));
+    ASSERT_TRUE(card->outerGlow());
+    EXPECT_TRUE(card->outerGlow()->testAttribute(Qt::WA_TransparentForMouseEvents));
+    const auto pixel = [&](QPoint inCard) {
+        return w.window.grab().toImage().pixelColor(card->mapTo(&w.window, inCard));
+    };
+    const QPoint corner(card->width() - 1, 0);
+    const QColor beyond = pixel(corner + QPoint(8, -8));   // past the corner, in the margin
+    const QColor onAbove = pixel(corner + QPoint(-4, -8)); // over the section above
+    const QColor far = pixel(QPoint(4, -8));               // above the card's leading edge
+    EXPECT_EQ(far, QColor(15, 16, 24));
+    EXPECT_GT(beyond.blue(), 24 + 12) << "violet past the corner";
+    EXPECT_GT(beyond.blue(), beyond.green() + 8);
+    EXPECT_GT(onAbove.blue(), 24 + 8);
+    QApplication::processEvents();
+    // It follows the card, and goes with it.
+    card->hide();
+    EXPECT_FALSE(card->outerGlow()->isVisible());
+    card->show();
+    EXPECT_TRUE(card->outerGlow()->isVisible());
+    const QPointer<QWidget> glow = card->outerGlow();
+    delete card;
+    EXPECT_FALSE(glow);
 }
 
 // ---- Recent tasks ----

@@ -523,6 +523,7 @@ void LoginView::build() {
     layout->addSpacing(28);
     layout->addStretch(1);
     scroll_->setWidget(column);
+    column->setAutoFillBackground(false); // setWidget turned it on; the glows show through
 
     for (QLineEdit* field : {email_, password_, code_})
         field->installEventFilter(this);

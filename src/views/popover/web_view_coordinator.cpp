@@ -12,11 +12,13 @@ WebViewNavigationCoordinator::WebViewNavigationCoordinator(std::function<void(bo
     : QObject(parent), isLoading_(std::move(isLoading)) {}
 
 void WebViewNavigationCoordinator::loadStarted() {
+    attempts_.clear();
     if (isLoading_)
         isLoading_(true);
 }
 
 void WebViewNavigationCoordinator::loadFinished(bool) {
+    attempts_.clear();
     if (isLoading_)
         isLoading_(false);
 }
