@@ -10,6 +10,7 @@
 #include <QDBusObjectPath>
 #include <QDBusPendingCallWatcher>
 #include <QDBusServiceWatcher>
+#include <QDBusVariant>
 #include <QGuiApplication>
 #include <QtEndian>
 
@@ -75,6 +76,7 @@ namespace {
 
 const QString watcherService = QStringLiteral("org.kde.StatusNotifierWatcher");
 const QString itemPath = QStringLiteral("/StatusNotifierItem");
+const QString watcherPath = QStringLiteral("/StatusNotifierWatcher");
 
 Pixmap pixmapOf(const QImage& image) {
     const QImage argb = image.convertToFormat(QImage::Format_ARGB32);
@@ -200,11 +202,16 @@ StatusNotifierItem::StatusNotifierItem(QDBusConnection bus, QObject* parent)
             [this](const QString&, const QString& oldOwner, const QString& newOwner) {
                 watcherOwnerChanged(oldOwner, newOwner);
             });
+    // Panels coming and going; a watcher that restarts is followed by name.
+    for (const char* signal : {"StatusNotifierHostRegistered", "StatusNotifierHostUnregistered"})
+        bus_.connect(sni::watcherService, sni::watcherPath, sni::watcherService,
+                     QString::fromLatin1(signal), this, SLOT(queryHost()));
     // Asked after the watch is in place, so an owner arriving in between is seen too.
     if (auto* daemon = bus_.interface();
         daemon && daemon->isServiceRegistered(sni::watcherService)) {
         watcherPresent_ = true;
         registerWithWatcher();
+        queryHost();
     }
 }
 
@@ -262,6 +269,8 @@ void StatusNotifierItem::activate(int x, int y) {
 void StatusNotifierItem::watcherOwnerChanged(const QString& oldOwner, const QString& newOwner) {
     // Whatever we sent the previous owner no longer counts.
     ++registrationAttempt_;
+    ++hostQuery_;
+    setHostRegistered(std::nullopt); // the new owner's panels are not known yet
     if (newOwner.isEmpty()) {
         setRegistered(false);
         setWatcherPresent(false);
@@ -271,13 +280,45 @@ void StatusNotifierItem::watcherOwnerChanged(const QString& oldOwner, const QStr
         setRegistered(false);
     setWatcherPresent(true);
     registerWithWatcher();
+    queryHost();
+}
+
+void StatusNotifierItem::queryHost() {
+    if (!watcherPresent_)
+        return;
+    const quint64 query = ++hostQuery_;
+    QDBusMessage get = QDBusMessage::createMethodCall(
+        sni::watcherService, sni::watcherPath, QStringLiteral("org.freedesktop.DBus.Properties"),
+        QStringLiteral("Get"));
+    get << sni::watcherService << QStringLiteral("IsStatusNotifierHostRegistered");
+    auto* pending = new QDBusPendingCallWatcher(bus_.asyncCall(get), this);
+    connect(pending, &QDBusPendingCallWatcher::finished, this,
+            [this, query](QDBusPendingCallWatcher* reply) {
+                reply->deleteLater();
+                if (query != hostQuery_)
+                    return;
+                const QVariant value =
+                    reply->isError()
+                        ? QVariant()
+                        : reply->reply().arguments().value(0).value<QDBusVariant>().variant();
+                // A watcher that cannot say is taken at its word that it shows items.
+                setHostRegistered(value.typeId() == QMetaType::Bool ? value.toBool() : true);
+            });
+}
+
+void StatusNotifierItem::setHostRegistered(std::optional<bool> registered) {
+    const bool was = hostRegistered();
+    const bool wasKnown = hostKnown();
+    hostRegistered_ = registered;
+    if (was != hostRegistered() || wasKnown != hostKnown())
+        Q_EMIT hostRegisteredChanged(hostRegistered());
 }
 
 void StatusNotifierItem::registerWithWatcher() {
     const quint64 attempt = ++registrationAttempt_;
-    QDBusMessage call = QDBusMessage::createMethodCall(
-        sni::watcherService, QStringLiteral("/StatusNotifierWatcher"), sni::watcherService,
-        QStringLiteral("RegisterStatusNotifierItem"));
+    QDBusMessage call =
+        QDBusMessage::createMethodCall(sni::watcherService, sni::watcherPath, sni::watcherService,
+                                       QStringLiteral("RegisterStatusNotifierItem"));
     call << service_;
     // Never a blocking call: watchers read the item's properties back before
     // they answer, and the item answers only from this thread's event loop.

@@ -8,6 +8,7 @@
 #include "support/private_bus.h"
 #include "support/temp_user_defaults.h"
 
+#include <QDBusArgument>
 #include <QDBusMessage>
 #include <QDBusPendingCall>
 #include <QDBusVariant>
@@ -157,3 +158,58 @@ TEST(StatusIcon, CarriesTheStateAtEverySize) {
 }
 
 #include "panel_item_test.moc"
+
+// Panels that draw no label (XFCE's and LXQt's trays) still show the running
+// clock: in the tooltip's title, and as hours and minutes in the icon.
+TEST_F(PanelItem, TheClockShowsInTheTooltipTitleAndTheIconWhereNoLabelIsDrawn) {
+    const auto toolTipTitle = [&] {
+        const QDBusArgument tip = property("ToolTip").value<QDBusArgument>();
+        QString icon, title, text;
+        tip.beginStructure();
+        tip >> icon;
+        tip.beginArray();
+        while (!tip.atEnd()) {
+            int w = 0, h = 0;
+            QByteArray bytes;
+            tip.beginStructure();
+            tip >> w >> h >> bytes;
+            tip.endStructure();
+        }
+        tip.endArray();
+        tip >> title >> text;
+        tip.endStructure();
+        return title;
+    };
+    EXPECT_EQ(toolTipTitle(), "Orvane");
+    store().setIsLoggedIn(true);
+    store().setSessions({running(3725)});
+    EXPECT_TRUE(test::eventuallyTrue([&] { return toolTipTitle() == "Orvane 01:02:05"; }));
+    const int icons = heard("NewIcon");
+    // The icon's face changes with the minute, not with the second.
+    clock.advance(54'000);
+    EXPECT_TRUE(test::eventuallyTrue([&] { return toolTipTitle() == "Orvane 01:02:59"; }));
+    EXPECT_EQ(heard("NewIcon"), icons);
+    clock.advance(1000);
+    EXPECT_TRUE(test::eventuallyTrue([&] { return heard("NewIcon") == icons + 1; }));
+}
+
+TEST(StatusIconFace, CarriesHoursAndMinutesOnlyWhileRunning) {
+    const struct {
+        PillContent content;
+        QString clock;
+    } cases[] = {
+        {{PillContent::Kind::Running, "01:02:05"}, "1:02"},
+        {{PillContent::Kind::Running, "00:00:00"}, "0:00"},
+        {{PillContent::Kind::Running, "100:59:59"}, "100:59"},
+        {{PillContent::Kind::Idle, "01:15:00"}, ""},
+        {{PillContent::Kind::SignedOut, ""}, ""},
+        {{PillContent::Kind::Running, "garbage"}, ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.content.text.toStdString());
+        EXPECT_EQ(statusIconFace(c.content).clock, c.clock);
+        const QList<QImage> images = statusIconImages(statusIconFace(c.content));
+        ASSERT_EQ(images.size(), 4);
+        EXPECT_EQ(images[1].size(), QSize(22, 22));
+    }
+}

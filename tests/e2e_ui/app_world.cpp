@@ -132,6 +132,13 @@ void AppWorld::clickPanelItem() {
                       << " the popover";
 }
 
+void AppWorld::clickPill() {
+    PillWindow* pill = delegate_ ? delegate_->statusItem() : nullptr;
+    if (!pill || !pill->isVisible())
+        return ADD_FAILURE() << "no pill window on screen";
+    QTest::mouseClick(pill, Qt::LeftButton, {}, pill->rect().center());
+}
+
 void AppWorld::openPopover() {
     if (!popoverShown())
         clickPanelItem();
@@ -210,7 +217,7 @@ bool AppWorld::labelShows(const QString& text) {
 }
 
 bool AppWorld::popoverShown() {
-    return delegate_ && delegate_->popover()->isVisible();
+    return delegate_ && delegate_->popover()->isOpen();
 }
 
 LoginView* AppWorld::loginView() {

@@ -12,6 +12,7 @@
 #include <QGuiApplication>
 #include <QLabel>
 #include <QMouseEvent>
+#include <QApplication>
 #include <QPainter>
 #include <QPainterPath>
 #include <QScrollArea>
@@ -302,6 +303,10 @@ void PopoverRootView::rebuildMainPanel() {
         return;
     mainKind_ = kind;
     if (mainPanel_) {
+        // Hiding the keyboard's widget would hand the keyboard on to the next
+        // control, into the new panel's first field: the root keeps it.
+        if (mainPanel_->isAncestorOf(QApplication::focusWidget()))
+            setFocus(Qt::OtherFocusReason);
         mainPanel_->hide();
         mainPanel_->deleteLater();
     }
