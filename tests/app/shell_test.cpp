@@ -320,7 +320,7 @@ TEST(Shell, ShownPopoverFollowsThePillWhenItsWidthChanges) {
     ASSERT_GT(grownBy, 30);
     EXPECT_TRUE(shell.delegate->statusItem()->pill()->clockRunning());
     EXPECT_TRUE(shell.popover().sliding());
-    test::spin(300ms);
+    ASSERT_TRUE(test::eventuallyTrue([&] { return !shell.popover().sliding(); }));
     EXPECT_NEAR(shell.popover().x(), before - grownBy / 2, 1);
     // Hidden, the popover stays where it was; the next move counts from the pill's new centre.
     shell.delegate->togglePopover();
