@@ -2,15 +2,18 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <optional>
 #include <string>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace platform = orvane::platform;
 
@@ -243,4 +246,101 @@ TEST_F(UserDefaults, MissingDirectoryIsCreatedOnTheFirstWrite) {
     defaults.setBool("flag", true);
     ASSERT_TRUE(QFile::exists(nested));
     EXPECT_TRUE(platform::UserDefaults(nested).boolValue("flag"));
+}
+
+// ---- Files that are no settings file of ours ----
+
+namespace {
+
+// Reads of the settings must come back at once, whatever sits at the path.
+struct Outsider {
+    const char* name;
+    std::function<void(const QString& path, const QString& dir)> make;
+};
+
+void linkTo(const QString& target, const QString& path) {
+    ASSERT_EQ(::symlink(QFile::encodeName(target).constData(), QFile::encodeName(path).constData()),
+              0);
+}
+
+void makeFifo(const QString& path) {
+    ASSERT_EQ(::mkfifo(QFile::encodeName(path).constData(), 0600), 0);
+}
+
+QStringList everythingIn(const QString& dir) {
+    return QDir(dir).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::System |
+                               QDir::Hidden);
+}
+
+// Valid JSON holding the key, padded beyond any sane settings file.
+QByteArray oversized() {
+    return R"({"key": true, "pad": ")" + QByteArray(2 * 1024 * 1024, 'x') + R"("})";
+}
+
+} // namespace
+
+TEST_F(UserDefaults, AnythingButARegularFileWithinItsLimitReadsAsEmptyWithoutBlocking) {
+    const Outsider cases[] = {
+        {"link to a device", [](const QString& p, const QString&) { linkTo("/dev/zero", p); }},
+        {"fifo", [](const QString& p, const QString&) { makeFifo(p); }},
+        {"link to a fifo",
+         [](const QString& p, const QString& d) {
+             makeFifo(d + "/pipe");
+             linkTo(d + "/pipe", p);
+         }},
+        {"directory", [](const QString& p, const QString&) { ASSERT_TRUE(QDir().mkpath(p)); }},
+        {"over the limit", [](const QString& p, const QString&) { writeAll(p, oversized()); }},
+    };
+    for (const Outsider& c : cases) {
+        SCOPED_TRACE(c.name);
+        QTemporaryDir own;
+        const QString file = own.path() + QStringLiteral("/defaults.json");
+        c.make(file, own.path());
+        platform::UserDefaults defaults(file);
+        EXPECT_EQ(defaults.object("key"), std::nullopt);
+        EXPECT_FALSE(defaults.boolValue("key"));
+    }
+}
+
+TEST_F(UserDefaults, WhatIsNotOursIsNeverWrittenThroughNorReplaced) {
+    const Outsider cases[] = {
+        {"fifo", [](const QString& p, const QString&) { makeFifo(p); }},
+        {"link to a fifo",
+         [](const QString& p, const QString& d) {
+             makeFifo(d + "/pipe");
+             linkTo(d + "/pipe", p);
+         }},
+        {"over the limit", [](const QString& p, const QString&) { writeAll(p, oversized()); }},
+    };
+    for (const Outsider& c : cases) {
+        SCOPED_TRACE(c.name);
+        QTemporaryDir own;
+        const QString file = own.path() + QStringLiteral("/defaults.json");
+        c.make(file, own.path());
+        struct stat before {};
+        ASSERT_EQ(::lstat(QFile::encodeName(file).constData(), &before), 0);
+        const QStringList entries = everythingIn(own.path());
+
+        platform::UserDefaults defaults(file);
+        defaults.setBool("launched", true);
+        EXPECT_TRUE(defaults.boolValue("launched")) << "kept for the run";
+
+        struct stat after {};
+        ASSERT_EQ(::lstat(QFile::encodeName(file).constData(), &after), 0);
+        EXPECT_EQ(after.st_ino, before.st_ino);
+        EXPECT_EQ(after.st_mode, before.st_mode);
+        EXPECT_EQ(after.st_size, before.st_size);
+        EXPECT_EQ(everythingIn(own.path()), entries) << "nothing kept beside, nothing left over";
+    }
+}
+
+TEST_F(UserDefaults, ALinkToARegularFileIsReadAndWrittenThrough) {
+    writeAll(dir.path() + QStringLiteral("/real.json"), R"({"key": "kept"})");
+    linkTo(dir.path() + QStringLiteral("/real.json"), path());
+    platform::UserDefaults defaults(path());
+    EXPECT_EQ(text(defaults.string("key")), "kept");
+    defaults.setBool("flag", true);
+    EXPECT_TRUE(QFileInfo(path()).isSymLink());
+    EXPECT_TRUE(
+        platform::UserDefaults(dir.path() + QStringLiteral("/real.json")).boolValue("flag"));
 }
