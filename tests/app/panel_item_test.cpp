@@ -11,9 +11,13 @@
 #include <QDBusMessage>
 #include <QDBusPendingCall>
 #include <QDBusVariant>
+#include <QGuiApplication>
+#include <QScreen>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
+
+#include <limits>
 
 using namespace orvane;
 using namespace std::chrono_literals;
@@ -131,6 +135,31 @@ TEST_F(PanelItem, ActivationTogglesThePopoverAtTheClickPoint) {
     EXPECT_GT(delegate->popover()->y(), 10) << "below an item at the top of the screen";
     QDBusPendingCall second = host.asyncCall(activate);
     EXPECT_TRUE(test::eventuallyTrue([&] { return !delegate->popover()->isVisible(); }));
+}
+
+TEST_F(PanelItem, ExtremeClickPointsFromTheBusOpenThePopoverOnTheScreen) {
+    constexpr int kMax = std::numeric_limits<int>::max();
+    constexpr int kMin = std::numeric_limits<int>::min();
+    const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
+    const std::pair<const char*, QPoint> cases[] = {
+        {"Activate", {kMax, kMax}},
+        {"SecondaryActivate", {kMin, kMin}},
+        {"ContextMenu", {kMax, kMin}},
+    };
+    for (const auto& [method, at] : cases) {
+        SCOPED_TRACE(method);
+        QDBusMessage call = QDBusMessage::createMethodCall(delegate->panelItem()->serviceName(),
+                                                           "/StatusNotifierItem", kItem, method);
+        call.setArguments({at.x(), at.y()});
+        QDBusPendingCall open = host.asyncCall(call);
+        ASSERT_TRUE(test::eventuallyTrue([&] { return delegate->popover()->isVisible(); }));
+        EXPECT_TRUE(screen.contains(delegate->popover()->geometry()))
+            << delegate->popover()->x() << "," << delegate->popover()->y();
+        delegate->popover()->dismiss();
+        // The next call is no click that closed it.
+        ASSERT_TRUE(
+            test::eventuallyTrue([&] { return !delegate->popover()->justClosedByItself(); }));
+    }
 }
 
 TEST_F(PanelItem, ThePillWindowStandsInWhileNoWatcherRuns) {

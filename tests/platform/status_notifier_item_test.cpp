@@ -11,6 +11,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <limits>
 #include <memory>
 #include <optional>
 
@@ -232,6 +234,54 @@ TEST_F(StatusNotifierItemTest, ActivationOpensAtTheHostsPositionOrElseAtTheCurso
                      [&](const QString& given) { token = given; });
     call(*item, sni, "ProvideXdgActivationToken", {"tok-1"});
     EXPECT_EQ(token, "tok-1");
+}
+
+TEST_F(StatusNotifierItemTest, ExtremeCoordinatesFromTheBusStayWithinReach) {
+    constexpr int kMax = std::numeric_limits<int>::max();
+    constexpr int kMin = std::numeric_limits<int>::min();
+    const std::tuple<const char*, int, int> cases[] = {
+        {"Activate", kMax, kMax},    {"Activate", kMin, kMin}, {"SecondaryActivate", kMax, kMin},
+        {"ContextMenu", kMin, kMax}, {"Activate", kMax, 0},    {"ContextMenu", -1, -1},
+    };
+    auto item = makeItem();
+    QList<QPoint> seen;
+    QObject::connect(item.get(), &StatusNotifierItem::activated, [&](QPoint at) { seen << at; });
+    for (const auto& [method, x, y] : cases) {
+        seen.clear();
+        call(*item, sni, method, {x, y});
+        ASSERT_EQ(seen.size(), 1) << method << " " << x << "," << y;
+        // Room left for any size and offset a window is placed with.
+        EXPECT_LE(std::abs(qint64(seen[0].x())), 0x7fff) << method << " " << x << "," << y;
+        EXPECT_LE(std::abs(qint64(seen[0].y())), 0x7fff) << method << " " << x << "," << y;
+    }
+    call(*item, sni, "Scroll", {kMin, QStringLiteral("vertical")});
+    EXPECT_TRUE(seen.size() == 1) << "scrolling opens nothing";
+}
+
+TEST_F(StatusNotifierItemTest, OnlyASaneActivationTokenIsPassedOn) {
+    const std::pair<QString, bool> cases[] = {
+        {QStringLiteral("kwin-4711_TIME123"), true},
+        {QString(512, u'a'), true},
+        {QString(513, u'a'), false},
+        {QString(), false},
+        {QStringLiteral("tok\nDISPLAY=:9"), false},
+        {QStringLiteral("tok\r"), false},
+        {QStringLiteral("tok\x01"), false},
+        {QStringLiteral("tok en"), false},
+        {QStringLiteral("t\u00f6k"), false},
+    };
+    auto item = makeItem();
+    for (const auto& [token, passed] : cases) {
+        std::optional<QString> given;
+        const auto connection =
+            QObject::connect(item.get(), &StatusNotifierItem::activationTokenProvided,
+                             [&](const QString& t) { given = t; });
+        call(*item, sni, "ProvideXdgActivationToken", {token});
+        QObject::disconnect(connection);
+        EXPECT_EQ(given.has_value(), passed) << token.left(20).toStdString();
+        if (passed && given)
+            EXPECT_EQ(*given, token);
+    }
 }
 
 #include "status_notifier_item_test.moc"
