@@ -236,6 +236,13 @@ void UserDefaults::remove(const QString& key) {
 void UserDefaults::write() {
     if (foreign_ || !mayWriteAt(path_))
         return;
+    // Deeply nested values indent past the read limit: what is written must
+    // read back at the next start.
+    QByteArray bytes = QJsonDocument(values_).toJson(QJsonDocument::Indented);
+    if (bytes.size() > kMaxFileBytes)
+        bytes = QJsonDocument(values_).toJson(QJsonDocument::Compact);
+    if (bytes.size() > kMaxFileBytes)
+        return;
     const QFileInfo info(path_);
     QDir().mkpath(info.absolutePath());
     if (corrupt_) {
@@ -251,7 +258,7 @@ void UserDefaults::write() {
     if (!file.open(QIODevice::WriteOnly))
         return;
     file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
-    file.write(QJsonDocument(values_).toJson(QJsonDocument::Indented));
+    file.write(bytes);
     if (file.commit())
         stamp_ = stampNow();
 }

@@ -344,3 +344,15 @@ TEST_F(UserDefaults, ALinkToARegularFileIsReadAndWrittenThrough) {
     EXPECT_TRUE(
         platform::UserDefaults(dir.path() + QStringLiteral("/real.json")).boolValue("flag"));
 }
+
+TEST_F(UserDefaults, WhatItWritesReadsBackEvenWhenIndentingWouldPassTheLimit) {
+    QByteArray nested = R"({"deep": )";
+    for (int i = 0; i < 900; ++i)
+        nested += R"({"y":)";
+    nested += "1" + QByteArray(900, '}') + "}";
+    writeAll(path(), nested);
+    platform::UserDefaults(path()).setBool("flag", true);
+    const platform::UserDefaults again(path());
+    EXPECT_TRUE(again.boolValue("flag"));
+    EXPECT_TRUE(again.object("deep").has_value());
+}
