@@ -138,26 +138,17 @@ TEST_F(PanelItem, ActivationTogglesThePopoverAtTheClickPoint) {
 }
 
 TEST_F(PanelItem, ExtremeClickPointsFromTheBusOpenThePopoverOnTheScreen) {
-    constexpr int kMax = std::numeric_limits<int>::max();
-    constexpr int kMin = std::numeric_limits<int>::min();
+    constexpr int kMax = std::numeric_limits<int>::max(), kMin = std::numeric_limits<int>::min();
     const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
-    const std::pair<const char*, QPoint> cases[] = {
-        {"Activate", {kMax, kMax}},
-        {"SecondaryActivate", {kMin, kMin}},
-        {"ContextMenu", {kMax, kMin}},
-    };
-    for (const auto& [method, at] : cases) {
-        SCOPED_TRACE(method);
-        QDBusMessage call = QDBusMessage::createMethodCall(delegate->panelItem()->serviceName(),
-                                                           "/StatusNotifierItem", kItem, method);
-        call.setArguments({at.x(), at.y()});
-        QDBusPendingCall open = host.asyncCall(call);
+    for (const QPoint at : {QPoint(kMax, kMax), QPoint(kMin, kMin), QPoint(kMax, kMin)}) {
+        QDBusMessage activate = QDBusMessage::createMethodCall(
+            delegate->panelItem()->serviceName(), "/StatusNotifierItem", kItem, "Activate");
+        activate.setArguments({at.x(), at.y()});
+        QDBusPendingCall open = host.asyncCall(activate);
         ASSERT_TRUE(test::eventuallyTrue([&] { return delegate->popover()->isVisible(); }));
-        EXPECT_TRUE(screen.contains(delegate->popover()->geometry()))
-            << delegate->popover()->x() << "," << delegate->popover()->y();
+        EXPECT_TRUE(screen.contains(delegate->popover()->geometry())) << at.x() << "," << at.y();
         delegate->popover()->dismiss();
-        // The next call is no click that closed it.
-        ASSERT_TRUE(
+        ASSERT_TRUE( // the next call is no click that closed it
             test::eventuallyTrue([&] { return !delegate->popover()->justClosedByItself(); }));
     }
 }

@@ -147,43 +147,30 @@ TEST(ModelContainer, FailedSaveWritesNothingAndLaterSavesStillWork) {
     EXPECT_EQ(contents(path), (QStringList{"a=2", "b=5", "wal"}));
 }
 
-namespace {
-unsigned modeOf(const QString& path) {
-    struct stat st {};
-    return ::stat(QFile::encodeName(path).constData(), &st) == 0 ? st.st_mode & 07777 : 0;
-}
-} // namespace
-
 // Client names, job and task titles and times are nobody else's business.
 TEST(ModelContainer, StoreAndItsLogAreTheOwnersAloneNewOrFoundOpen) {
     const mode_t umaskBefore = ::umask(022);
-    for (const bool existing : {false, true}) {
-        SCOPED_TRACE(existing);
-        QTemporaryDir dir;
-        const QString folder = dir.path() + "/orvane";
-        const QString path = folder + "/default.store";
-        if (existing) {
-            {
-                auto container = ModelContainer::open(path, {kNotes});
-                ASSERT_TRUE(container);
-                container->mainContext()->insert("Note", note("a", 1));
-                ASSERT_TRUE(container->mainContext()->save());
-            }
-            ASSERT_TRUE(QFile::exists(path));
-            for (const QString& file : {path, path + "-wal", path + "-shm"})
-                if (QFile::exists(file))
-                    ASSERT_EQ(::chmod(QFile::encodeName(file).constData(), 0644), 0);
-            ASSERT_EQ(::chmod(QFile::encodeName(folder).constData(), 0755), 0);
+    QTemporaryDir dir;
+    const QString folder = dir.path() + "/orvane", path = folder + "/default.store";
+    const QStringList files{path, path + "-wal", path + "-shm"};
+    const auto modes = [&] {
+        QList<unsigned> out;
+        for (const QString& name : QStringList{folder} + files) {
+            struct stat st {};
+            out << (::stat(QFile::encodeName(name).constData(), &st) == 0 ? st.st_mode & 07777 : 0);
         }
+        return out;
+    };
+    for (const bool found : {false, true}) {
+        SCOPED_TRACE(found);
+        if (found) // as earlier versions left them
+            for (const QString& name : QStringList{folder} + files)
+                ::chmod(QFile::encodeName(name).constData(), name == folder ? 0755 : 0644);
         auto container = ModelContainer::open(path, {kNotes});
         ASSERT_TRUE(container);
-        container->mainContext()->insert("Note", note("b", 2));
+        container->mainContext()->insert("Note", note("a", int(found)));
         ASSERT_TRUE(container->mainContext()->save());
-        EXPECT_EQ(modeOf(folder), 0700u);
-        for (const QString& file : {path, path + "-wal", path + "-shm"}) {
-            ASSERT_TRUE(QFile::exists(file)) << file.toStdString();
-            EXPECT_EQ(modeOf(file), 0600u) << file.toStdString();
-        }
+        EXPECT_EQ(modes(), (QList<unsigned>{0700, 0600, 0600, 0600}));
     }
     ::umask(umaskBefore);
 }

@@ -11,7 +11,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <limits>
 #include <memory>
 #include <optional>
@@ -236,52 +235,30 @@ TEST_F(StatusNotifierItemTest, ActivationOpensAtTheHostsPositionOrElseAtTheCurso
     EXPECT_EQ(token, "tok-1");
 }
 
-TEST_F(StatusNotifierItemTest, ExtremeCoordinatesFromTheBusStayWithinReach) {
-    constexpr int kMax = std::numeric_limits<int>::max();
-    constexpr int kMin = std::numeric_limits<int>::min();
-    const std::tuple<const char*, int, int> cases[] = {
-        {"Activate", kMax, kMax},    {"Activate", kMin, kMin}, {"SecondaryActivate", kMax, kMin},
-        {"ContextMenu", kMin, kMax}, {"Activate", kMax, 0},    {"ContextMenu", -1, -1},
-    };
+// Any process on the bus may call these.
+TEST_F(StatusNotifierItemTest, ExtremeCoordinatesAndOddTokensFromTheBusAreTamed) {
+    constexpr int kMax = std::numeric_limits<int>::max(), kMin = std::numeric_limits<int>::min();
     auto item = makeItem();
     QList<QPoint> seen;
     QObject::connect(item.get(), &StatusNotifierItem::activated, [&](QPoint at) { seen << at; });
-    for (const auto& [method, x, y] : cases) {
-        seen.clear();
-        call(*item, sni, method, {x, y});
-        ASSERT_EQ(seen.size(), 1) << method << " " << x << "," << y;
-        // Room left for any size and offset a window is placed with.
-        EXPECT_LE(std::abs(qint64(seen[0].x())), 0x7fff) << method << " " << x << "," << y;
-        EXPECT_LE(std::abs(qint64(seen[0].y())), 0x7fff) << method << " " << x << "," << y;
-    }
+    call(*item, sni, "Activate", {kMax, kMax});
+    call(*item, sni, "SecondaryActivate", {kMin, kMax});
+    call(*item, sni, "ContextMenu", {kMax, kMin});
     call(*item, sni, "Scroll", {kMin, QStringLiteral("vertical")});
-    EXPECT_TRUE(seen.size() == 1) << "scrolling opens nothing";
-}
+    ASSERT_EQ(seen.size(), 3);
+    for (const QPoint at : seen) // room left for any offset a window is placed with
+        EXPECT_TRUE(QRect(-0x7fff, -0x7fff, 0xffff, 0xffff).contains(at))
+            << at.x() << "," << at.y();
 
-TEST_F(StatusNotifierItemTest, OnlyASaneActivationTokenIsPassedOn) {
-    const std::pair<QString, bool> cases[] = {
-        {QStringLiteral("kwin-4711_TIME123"), true},
-        {QString(512, u'a'), true},
-        {QString(513, u'a'), false},
-        {QString(), false},
-        {QStringLiteral("tok\nDISPLAY=:9"), false},
-        {QStringLiteral("tok\r"), false},
-        {QStringLiteral("tok\x01"), false},
-        {QStringLiteral("tok en"), false},
-        {QStringLiteral("t\u00f6k"), false},
-    };
-    auto item = makeItem();
-    for (const auto& [token, passed] : cases) {
-        std::optional<QString> given;
-        const auto connection =
-            QObject::connect(item.get(), &StatusNotifierItem::activationTokenProvided,
-                             [&](const QString& t) { given = t; });
+    QStringList passed;
+    QObject::connect(item.get(), &StatusNotifierItem::activationTokenProvided,
+                     [&](const QString& token) { passed << token; });
+    const QString tokens[] = {
+        "kwin-4711_TIME1", QString(512, u'a'), QString(513, u'a'), "",
+        "tok\nDISPLAY=:9", "tok en",           "tok\x01",          "t\u00f6k"};
+    for (const QString& token : tokens)
         call(*item, sni, "ProvideXdgActivationToken", {token});
-        QObject::disconnect(connection);
-        EXPECT_EQ(given.has_value(), passed) << token.left(20).toStdString();
-        if (passed && given)
-            EXPECT_EQ(*given, token);
-    }
+    EXPECT_EQ(passed, (QStringList{"kwin-4711_TIME1", QString(512, u'a')}));
 }
 
 #include "status_notifier_item_test.moc"
