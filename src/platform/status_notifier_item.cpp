@@ -12,8 +12,10 @@
 #include <QDBusServiceWatcher>
 #include <QDBusVariant>
 #include <QGuiApplication>
+#include <QScreen>
 #include <QtEndian>
 
+#include <algorithm>
 #include <atomic>
 
 namespace orvane::platform::sni {
@@ -155,9 +157,7 @@ public Q_SLOTS:
     void SecondaryActivate(int x, int y) { item_->activate(x, y); }
     void ContextMenu(int x, int y) { item_->activate(x, y); }
     void Scroll(int, const QString&) {}
-    void ProvideXdgActivationToken(const QString& token) {
-        Q_EMIT item_->activationTokenProvided(token);
-    }
+    void ProvideXdgActivationToken(const QString& token) { item_->provideActivationToken(token); }
 
 Q_SIGNALS:
     void NewIcon();
@@ -262,8 +262,40 @@ void StatusNotifierItem::setCursorPositionSource(std::function<QPoint()> source)
     cursorPosition_ = std::move(source);
 }
 
+namespace {
+// Any process on the bus may call: a position is brought onto the screens
+// before anyone adds to it. Without screens, into the range window systems
+// use, which leaves room for any offset.
+QPoint onScreens(int x, int y) {
+    QRect area(QPoint(-0x7fff, -0x7fff), QPoint(0x7fff, 0x7fff));
+    if (qobject_cast<QGuiApplication*>(QCoreApplication::instance())) {
+        QRect screens;
+        for (const QScreen* screen : QGuiApplication::screens())
+            screens |= screen->geometry();
+        if (!screens.isEmpty())
+            area = screens & area;
+    }
+    return {std::clamp(x, area.left(), area.right()), std::clamp(y, area.top(), area.bottom())};
+}
+
+// Activation tokens are short printable texts; anything else is no token
+// and must not reach the environment handed to the programs we start.
+bool isSaneActivationToken(const QString& token) {
+    constexpr qsizetype kMaxLength = 512;
+    return !token.isEmpty() && token.size() <= kMaxLength &&
+           std::all_of(token.begin(), token.end(),
+                       [](QChar c) { return c.unicode() > 0x20 && c.unicode() < 0x7f; });
+}
+} // namespace
+
 void StatusNotifierItem::activate(int x, int y) {
-    Q_EMIT activated(x == 0 && y == 0 ? cursorPosition_() : QPoint(x, y));
+    const QPoint at = x == 0 && y == 0 ? cursorPosition_() : QPoint(x, y);
+    Q_EMIT activated(onScreens(at.x(), at.y()));
+}
+
+void StatusNotifierItem::provideActivationToken(const QString& token) {
+    if (isSaneActivationToken(token))
+        Q_EMIT activationTokenProvided(token);
 }
 
 void StatusNotifierItem::watcherOwnerChanged(const QString& oldOwner, const QString& newOwner) {

@@ -53,9 +53,11 @@ public:
     void setCursorPositionSource(std::function<QPoint()> source);
 
 Q_SIGNALS:
-    // Activate, SecondaryActivate and ContextMenu, at the given global position.
+    // Activate, SecondaryActivate and ContextMenu, at the given global position
+    // (always on the screens).
     void activated(QPoint globalPos);
-    // ProvideXdgActivationToken: the host lets the next window take focus with it.
+    // ProvideXdgActivationToken: the host lets the next window take focus with
+    // it. Only printable ASCII of at most 512 characters comes through.
     void activationTokenProvided(const QString& token);
     void watcherPresenceChanged(bool present);
     // Also when the watcher first answers (see hostKnown).
@@ -69,6 +71,7 @@ private:
     friend class StatusNotifierItemAdaptor;
 
     void activate(int x, int y);
+    void provideActivationToken(const QString& token);
     void watcherOwnerChanged(const QString& oldOwner, const QString& newOwner);
     void registerWithWatcher();
     void setWatcherPresent(bool present);

@@ -38,13 +38,6 @@ bool sameOrigin(const QUrl& a, const QUrl& b) {
            effectivePort(a) == effectivePort(b);
 }
 
-// The token goes only to the service itself, never to a foreign host or
-// over another scheme.
-bool sameOriginAsService(const QUrl& url) {
-    const QUrl service(OrvaneAPIConfig::baseURLString(), QUrl::StrictMode);
-    return service.isValid() && sameOrigin(service, url);
-}
-
 bool isRedirect(int status) {
     return status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
 }
@@ -109,12 +102,13 @@ QNetworkReply* OrvaneAPIClient::send(const QNetworkRequest& request, const QByte
     return reply;
 }
 
-// Qt follows a redirect with every header of the original request, so the
-// bearer token would travel to whatever host the redirect names. A request
-// that carries the token follows its redirects here instead: the token stays
-// on its own origin and is dropped at the first hop to another one. A hop from
-// https to http is not followed (the 3xx answer is returned), as the session's
-// own policy would do.
+// Qt follows a redirect with every header of the original request and with
+// the credentials it holds, so the bearer token and the basic-auth pair would
+// travel to whatever host the redirect names. Every request follows its
+// redirects here instead: the token stays on its own origin and is dropped at
+// the first hop to another one, where only a challenge of the service itself
+// is answered with the pair. A hop from https to http is not followed (the
+// 3xx answer is returned), as the session's own policy would do.
 QCoro::Task<std::shared_ptr<QNetworkReply>> OrvaneAPIClient::sendAndWait(QNetworkRequest request,
                                                                          QByteArray method,
                                                                          QByteArray body,
@@ -124,17 +118,15 @@ QCoro::Task<std::shared_ptr<QNetworkReply>> OrvaneAPIClient::sendAndWait(QNetwor
         // A reply that finished just before the client went resumes us later.
         if (!*alive)
             throw TransportError(QNetworkReply::OperationCanceledError, false);
-        const bool carriesToken = request.hasRawHeader("Authorization");
         request.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
-                             carriesToken ? QVariant(QNetworkRequest::ManualRedirectPolicy)
-                                          : QVariant());
+                             QNetworkRequest::ManualRedirectPolicy);
         std::shared_ptr<QNetworkReply> reply(send(request, method, body), DeleteLater());
         if (maxBodyBytes >= 0)
             abortBeyond(reply.get(), maxBodyBytes);
         co_await qCoro(reply.get()).waitForFinished();
         const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
         const QUrl location = reply->attribute(QNetworkRequest::RedirectionTargetAttribute).toUrl();
-        if (!carriesToken || !isRedirect(status) || location.isEmpty() || hopsLeft <= 0)
+        if (!isRedirect(status) || location.isEmpty() || hopsLeft <= 0)
             co_return reply;
         const QUrl from = request.url();
         const QUrl target = from.resolved(location);
@@ -222,7 +214,7 @@ QCoro::Task<ImageDataResult> OrvaneAPIClient::fetchImageData(QUrl url, bool auth
                                                              qint64 maxBytes) {
     QNetworkRequest request(url);
     request.setRawHeader("Accept", "image/*,*/*");
-    if (authorized && sameOriginAsService(url))
+    if (authorized && OrvaneAPIConfig::isServiceOrigin(url))
         if (const auto token = currentToken())
             request.setRawHeader("Authorization", "Bearer " + token->toUtf8());
     const QByteArray method = "GET";

@@ -128,8 +128,8 @@ public:
 private:
     QNetworkReply* send(const QNetworkRequest& request, const QByteArray& method,
                         const QByteArray& body);
-    // Sends and waits for the answer. A request that carries the bearer token
-    // follows its redirects here, so that the token never leaves its origin.
+    // Sends and waits for the answer, following redirects here, so that the
+    // token and the basic-auth pair never leave their origin.
     QCoro::Task<std::shared_ptr<QNetworkReply>> sendAndWait(QNetworkRequest request,
                                                             QByteArray method, QByteArray body,
                                                             qint64 maxBodyBytes = -1);

@@ -12,9 +12,13 @@
 #include <QDBusMessage>
 #include <QDBusPendingCall>
 #include <QDBusVariant>
+#include <QGuiApplication>
+#include <QScreen>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
+
+#include <limits>
 
 using namespace orvane;
 using namespace std::chrono_literals;
@@ -131,6 +135,22 @@ TEST_F(PanelItem, ActivationTogglesThePopoverAtTheClickPoint) {
     EXPECT_GT(delegate->popover()->y(), 10) << "below an item at the top of the screen";
     QDBusPendingCall second = host.asyncCall(activate);
     EXPECT_TRUE(test::eventuallyTrue([&] { return !delegate->popover()->isVisible(); }));
+}
+
+TEST_F(PanelItem, ExtremeClickPointsFromTheBusOpenThePopoverOnTheScreen) {
+    constexpr int kMax = std::numeric_limits<int>::max(), kMin = std::numeric_limits<int>::min();
+    const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
+    for (const QPoint at : {QPoint(kMax, kMax), QPoint(kMin, kMin), QPoint(kMax, kMin)}) {
+        QDBusMessage activate = QDBusMessage::createMethodCall(
+            delegate->panelItem()->serviceName(), "/StatusNotifierItem", kItem, "Activate");
+        activate.setArguments({at.x(), at.y()});
+        QDBusPendingCall open = host.asyncCall(activate);
+        ASSERT_TRUE(test::eventuallyTrue([&] { return delegate->popover()->isVisible(); }));
+        EXPECT_TRUE(screen.contains(delegate->popover()->geometry())) << at.x() << "," << at.y();
+        delegate->popover()->dismiss();
+        ASSERT_TRUE( // the next call is no click that closed it
+            test::eventuallyTrue([&] { return !delegate->popover()->justClosedByItself(); }));
+    }
 }
 
 TEST_F(PanelItem, ThePillWindowStandsInWhileNoWatcherRuns) {

@@ -596,8 +596,13 @@ TEST(WebViewCoordinator, ReportsLoadingAndAnswersOnlyTheFirstBasicChallenge) {
     };
     const QUrl page(QStringLiteral("https://stage.example.com/app"));
     EXPECT_EQ(challenge(page, QAuthenticatorPrivate::Basic), "") << "nothing configured";
+    defaults->setString("orvane_api_base_url", "https://stage.example.com");
     defaults->setString("orvane_http_basic_user", "stage");
     defaults->setString("orvane_http_basic_password", "secret");
+    EXPECT_EQ(challenge(QUrl(QStringLiteral("https://elsewhere.example.com/app")),
+                        QAuthenticatorPrivate::Basic),
+              "")
+        << "a page of another host";
     const QUrl other(QStringLiteral("https://stage.example.com/other"));
     EXPECT_EQ(challenge(other, QAuthenticatorPrivate::Basic), "stage");
     EXPECT_EQ(challenge(other, QAuthenticatorPrivate::Basic), "") << "a second try is not answered";

@@ -364,6 +364,30 @@ TEST(RecentTasks, AlleOpensTheServiceAddressOnlyWhenItFormsAURL) {
     }
 }
 
+TEST(RecentTasks, AlleOpensOnlyWebAddressesAndSaysSoWhenNothingOpens) {
+    const QString refused = "Nur http- und https-Adressen werden im Browser geöffnet.";
+    const std::tuple<QString, bool, bool, std::optional<QString>> cases[] = {
+        // address, a browser is there, handed to the desktop, error line
+        {"HTTPS://App.Orvane.test", true, true, std::nullopt},
+        {"file:///home/ada/.ssh/id_ed25519", true, false, refused},
+        {"mailto:boss@example.test?attach=/etc/passwd", true, false, refused},
+        {"https://app.orvane.test", false, true, "Der Browser konnte nicht geöffnet werden."},
+        {"http://%zz", false, false, std::nullopt}, // no address: nothing to say
+    };
+    SectionWorld w;
+    auto* section = w.place(new RecentSection(w.store(), w.chrome, w.actions()));
+    for (const auto& [address, browser, handed, error] : cases) {
+        SCOPED_TRACE(str(address));
+        w.defaults->setString(QStringLiteral("orvane_api_base_url"), address);
+        w.opener.opened.clear();
+        w.opener.succeeds = browser;
+        w.store().setLoginError(std::nullopt);
+        click(section->allButton());
+        EXPECT_EQ(w.opener.opened.size(), handed ? 1u : 0u);
+        EXPECT_EQ(w.store().loginError(), error);
+    }
+}
+
 TEST(RecentTasks, PlayStartsTheTimerForThatRowOnceHoweverOftenItIsClicked) {
     SectionWorld w;
     FakeResponse started =
