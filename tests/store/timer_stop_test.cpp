@@ -365,3 +365,123 @@ TEST_F(TimerStop, ASavedEntryReplacesOnlyTheSummaryItWasSavedFrom) {
         EXPECT_EQ(store->lastStoppedSummary(), shown);
     }
 }
+
+TEST_F(TimerStop, OneStopGoesOutPerJobTimeWhicheverRoadAsksFirst) {
+    const TimerSession s = session("jt-1");
+    FakeResponse slow = bookedAs("0:05");
+    slow.delay = 400ms;
+    service.on("PATCH", "/api/job-times/jt-1/stop", slow);
+    service.on(
+        "POST", "/api/job-times/start",
+        FakeResponse::json(200, R"({"data":{"id":"jt-2","start_time":"2026-03-02T10:07:10Z"}})"));
+    for (const bool choiceFirst : {true, false}) {
+        SCOPED_TRACE(choiceFirst ? "choice panel, then shortcut" : "shortcut, then choice panel");
+        service.clearRequests();
+        open({s});
+        store->setPendingPick(PendingStart(ClientDTO{"c1"}, JobDTO{"j1"}, JobTaskDTO{"T2"}));
+        store->setShowMultiTimerSheet(true);
+        // The second asks 50 ms into the first's stop, which takes 400 ms.
+        if (choiceFirst) {
+            auto all = store->stopAllAndStartPending();
+            test::spin(50ms);
+            auto shortcut = store->stopSession(s.id);
+            test::await(std::move(all));
+            test::await(std::move(shortcut));
+        } else {
+            auto card = store->stopSession(s.id);
+            test::spin(50ms);
+            auto all = store->stopAllAndStartPending();
+            test::await(std::move(card));
+            test::await(std::move(all));
+        }
+        EXPECT_EQ(service.requestsTo("PATCH", "/api/job-times/jt-1/stop").size(), 1u);
+        EXPECT_EQ(store->loginError(), std::nullopt);
+    }
+}
+
+namespace {
+// The service's view of a job time it ended at 10:20:40, booked as 20 minutes.
+FakeResponse endedOnTheService(const QString& id) {
+    return FakeResponse::json(
+        200, R"({"data":{"id":")" + id.toStdString() +
+                 R"(","start_time":"2026-03-02T10:00:40Z","end_time":"2026-03-02T10:20:40Z",)"
+                 R"("rounded_duration":{"hh_mm":"0:20"}}})");
+}
+const std::string kStillRunning =
+    R"({"data":[{"id":"jt-1","start_time":"2026-03-02T10:00:40Z","jobtask_id":""}]})";
+} // namespace
+
+// The service carried the stop out, but its answer never came back whole.
+TEST_F(StoppedSessionRecords, AStopWhoseAnswerWasLostEndsHereOnceTheServiceShowsItEnded) {
+    const std::pair<const char*, FakeResponse> lost[] = {
+        {"gateway", FakeResponse::json(502, "<html>Bad Gateway</html>")},
+        {"empty 200", FakeResponse::json(200, "")},
+        {"truncated 200", FakeResponse::json(200, R"({"data":{"id":"jt-1","end_)")},
+    };
+    QTemporaryDir dir;
+    const QString path = dir.path() + QStringLiteral("/default.store");
+    auto container = platform::ModelContainer::open(path, {StoppedSessionRecord::schema()});
+    ASSERT_TRUE(container);
+    store->setModelContext(container->mainContext());
+    int expectedRecords = 0;
+    for (const bool byRetry : {true, false}) {
+        for (const auto& [name, reply] : lost) {
+            SCOPED_TRACE(std::string(name) + (byRetry ? ", then stopped again" : ", then a sync"));
+            const QString id = QStringLiteral("jt-%1").arg(expectedRecords + 1);
+            service.on("GET", "/api/job-times/" + id.toStdString(), endedOnTheService(id));
+            const TimerSession s = session(id);
+            open({s});
+            store->setLastStoppedSummary(std::nullopt);
+            stop(s, reply);
+            EXPECT_EQ(store->sessions(), std::vector{s}); // not known yet
+            EXPECT_TRUE(store->loginError().has_value());
+            if (byRetry) {
+                stop(s, kAlreadyStopped);
+            } else {
+                service.on("GET", "/api/job-times/active",
+                           FakeResponse::json(200, R"({"data":[]})"));
+                test::await(store->restoreActiveSessions());
+            }
+            ASSERT_TRUE(
+                test::eventuallyTrue([&] { return store->lastStoppedSummary().has_value(); }));
+            ++expectedRecords;
+            EXPECT_TRUE(store->sessions().empty());
+            EXPECT_EQ(store->loginError(), std::nullopt);
+            const StoppedSummary summary = *store->lastStoppedSummary();
+            EXPECT_EQ(summary.jobTimeServerId, id);
+            EXPECT_EQ(summary.elapsedSecs, 1200);
+            EXPECT_EQ(summary.endedAt, QDateTime(kDay, QTime(10, 20, 40), Qt::UTC));
+            const QStringList rows = records(path);
+            ASSERT_EQ(rows.size(), expectedRecords);
+            EXPECT_TRUE(rows.filter(u'|' + id + u'|')
+                            .value(0)
+                            .contains("|Kundin|Job|Design|2026-03-02T10:00:40.000Z|2026-03-02T10:"
+                                      "20:40.000Z|1200|"))
+                << rows.join(u'\n').toStdString();
+        }
+    }
+}
+
+TEST_F(StoppedSessionRecords, AStopTheServiceRefusedBeforeActingStaysRefused) {
+    QTemporaryDir dir;
+    const QString path = dir.path() + QStringLiteral("/default.store");
+    auto container = platform::ModelContainer::open(path, {StoppedSessionRecord::schema()});
+    ASSERT_TRUE(container);
+    store->setModelContext(container->mainContext());
+    const TimerSession s = session("jt-1");
+    open({s});
+    stop(s, FakeResponse::json(503, R"({"message":"Wartung"})"));
+    service.on("GET", "/api/job-times/active", FakeResponse::json(200, kStillRunning));
+    test::await(store->restoreActiveSessions());
+    ASSERT_EQ(store->sessions().size(), 1u);
+    EXPECT_EQ(store->sessions()[0].jobTimeServerId, "jt-1");
+    EXPECT_EQ(store->loginError(), R"(HTTP 503: {"message":"Wartung"})");
+
+    // Stopped elsewhere later: gone without a record, as any such timer.
+    service.on("GET", "/api/job-times/jt-1", endedOnTheService(QStringLiteral("jt-1")));
+    stop(store->sessions()[0], kAlreadyStopped);
+    EXPECT_TRUE(store->sessions().empty());
+    EXPECT_EQ(store->lastStoppedSummary(), std::nullopt);
+    EXPECT_TRUE(records(path).isEmpty());
+    EXPECT_TRUE(service.requestsTo("GET", "/api/job-times/jt-1").empty());
+}
