@@ -285,3 +285,23 @@ TEST(Avatar, AHeaderGoneWhileItsPhotoLoadsIsLeftAlone) {
 }
 
 } // namespace
+
+TEST(Avatar, ARefusedPhotoIsAskedForOncePerSignInNotAtEveryOpening) {
+    HeaderWorld w;
+    w.service.on("GET", "/avatars/ada.png", photo(png(Qt::red), 0ms, 404));
+    w.store().setCurrentUser(user("1", QStringLiteral("/avatars/ada.png")));
+    for (int opening = 0; opening < 3; ++opening) {
+        w.show();
+        ASSERT_TRUE(test::eventuallyTrue([&] { return w.photoRequests("/avatars/ada.png") >= 1; }));
+        test::spin(200ms);
+        w.window.hide();
+    }
+    EXPECT_EQ(w.photoRequests("/avatars/ada.png"), 1u);
+    EXPECT_EQ(w.header->shownAvatarFace(), AvatarFace::Initials);
+
+    w.store().signOut();
+    w.store().setIsLoggedIn(true);
+    w.store().setCurrentUser(user("1", QStringLiteral("/avatars/ada.png")));
+    w.show();
+    EXPECT_TRUE(test::eventuallyTrue([&] { return w.photoRequests("/avatars/ada.png") == 2; }));
+}

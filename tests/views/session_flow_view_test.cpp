@@ -565,28 +565,28 @@ TEST_F(SessionFlow, ThePopoverReopenedKeepsTheFlowAndLoadsTheClientsAgain) {
 
 TEST_F(SessionFlow, ManyRowsScrollTheHighlightIntoTheMiddle) {
     std::string many;
-    for (int i = 0; i < 400; ++i)
+    for (int i = 0; i < 100; ++i) // a full page: what one request can bring
         many += std::string(many.empty() ? "" : ",") + R"({"id":"m)" + std::to_string(i) +
                 R"(","customer_name":"Kunde )" + std::to_string(i) + "\"}";
     service().on("GET", "/api/clients", FakeResponse::json(200, R"({"data":[)" + many + "]}"));
     open();
     FlowRowList* list = view->page(0)->list();
-    ASSERT_EQ(list->rows().size(), 400u);
+    ASSERT_EQ(list->rows().size(), 100u);
     key(Qt::Key_Up); // wraps to the last
-    EXPECT_EQ(state().highlightedIndex(), 399);
+    EXPECT_EQ(state().highlightedIndex(), 99);
     ASSERT_TRUE(test::eventuallyTrue([&] { return !list->isScrollAnimating(); }, 10s));
     EXPECT_EQ(list->verticalScrollBar()->value(), list->verticalScrollBar()->maximum());
-    for (int i = 0; i < 200; ++i)
+    for (int i = 0; i < 50; ++i)
         key(Qt::Key_Down);
     ASSERT_TRUE(test::eventuallyTrue([&] { return !list->isScrollAnimating(); }, 10s));
-    const QRect row = list->visualRect(list->model()->index(199, 0));
+    const QRect row = list->visualRect(list->model()->index(49, 0));
     EXPECT_NEAR(row.center().y(), list->viewport()->height() / 2, row.height());
 
     // The indicator lies over the rows' right margin: both margins stay 16.
     EXPECT_TRUE(list->scrollIndicator()->isVisible());
     EXPECT_EQ(list->viewport()->width(), list->width());
     EXPECT_EQ(list->scrollIndicator()->geometry().right(), list->width() - 1);
-    const QRect shell = FlowRowDelegate::shellRect(row, 199, 400);
+    const QRect shell = FlowRowDelegate::shellRect(row, 49, 100);
     EXPECT_EQ(shell.left(), 16);
     EXPECT_EQ(list->viewport()->width() - 1 - shell.right(), 16);
     const int before = list->verticalScrollBar()->value();
@@ -594,8 +594,8 @@ TEST_F(SessionFlow, ManyRowsScrollTheHighlightIntoTheMiddle) {
                       QPoint(4, list->scrollIndicator()->height() - 3));
     EXPECT_GT(list->verticalScrollBar()->value(), before) << "the indicator still scrolls";
 
-    QTest::keyClicks(field(), "kunde 12");
-    EXPECT_EQ(list->rows().size(), 11u); // 12, 120 to 129
+    QTest::keyClicks(field(), "kunde 1");
+    EXPECT_EQ(list->rows().size(), 11u); // 1, 10 to 19
     EXPECT_EQ(state().highlightedIndex(), 0);
     ASSERT_TRUE(test::eventuallyTrue([&] { return !list->isScrollAnimating(); }, 10s));
     EXPECT_EQ(list->verticalScrollBar()->value(), 0);
