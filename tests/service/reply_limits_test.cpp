@@ -91,7 +91,9 @@ TEST_P(ReplyLimits, AnOversizedReplyIsAbortedWhileItStreams) {
     EXPECT_TRUE(failure->isTooLarge() && !failure->cancelled());
     EXPECT_EQ(failure->localizedDescription(),
               "Die Antwort des Servers ist zu groß und wurde abgebrochen.");
-    EXPECT_LT(longestGap, 100);
+    // Reading it whole stalled for seconds; a loaded machine alone can
+    // delay a beat by a few hundred milliseconds.
+    EXPECT_LT(longestGap, 1000);
     EXPECT_LT(peak - before, 150 * kMiB);
     // What the socket buffers hold besides is all that left the service.
     EXPECT_LT(c.answer.streamed->sent->load(), std::size_t(c.limit) + 16 * kMiB);
