@@ -66,7 +66,7 @@ void addPanelIconShots(Gallery& gallery) {
                  QStringLiteral("panel-icons") + (backdrop == Backdrop::Dark ? "-dark" : "-light"),
              .make =
                  [] {
-                     return paintBox(QSize(3 * 140, 60), [](QPainter& p, const QRectF&) {
+                     return paintBox(QSize(3 * 140, 4 * 60), [](QPainter& p, const QRectF&) {
                          qreal x = 6;
                          for (const Kind kind : {Kind::SignedOut, Kind::Idle, Kind::Running}) {
                              for (const QImage& icon : statusIconImages(kind)) {
@@ -74,6 +74,21 @@ void addPanelIconShots(Gallery& gallery) {
                                  x += icon.width() + 4;
                              }
                              x += 8;
+                         }
+                         // While running, the icon carries the clock.
+                         qreal y = 60;
+                         for (const QStringList& row :
+                              {QStringList{"0:07", "1:02"}, {"10:45", "117:59"}, {"8:00"}}) {
+                             x = 6;
+                             for (const QString& clock : row) {
+                                 for (const QImage& icon :
+                                      statusIconImages(StatusIconFace{Kind::Running, clock})) {
+                                     p.drawImage(QPointF(x, y), icon);
+                                     x += icon.width() + 4;
+                                 }
+                                 x += 8;
+                             }
+                             y += 60;
                          }
                      });
                  },
