@@ -172,15 +172,23 @@ TEST_F(WindowManager, AMinimisedPopoverOpensShownAndActive) {
             10s))
             << "the window manager made it the active window";
 
+        // Qt asks for the activation once it hears of the mapping, before it
+        // hears of the focus: a minimise sent earlier would be undone by it.
+        ASSERT_TRUE(test::eventuallyTrue([&] { return popover.isActiveWindow(); }, 10s));
         constexpr uint32_t kIconic = 3;
         ask(id, "WM_CHANGE_STATE", {kIconic});
         ASSERT_TRUE(test::eventuallyTrue([&] { return !viewable(id); }, 10s));
         EXPECT_TRUE(test::eventuallyTrue([&] { return !popover.isVisible(); }, 10s))
             << "minimised is closed";
+        // As before a person's next click: Qt took in that the keyboard left.
+        ASSERT_TRUE(test::eventuallyTrue(
+            [] { return QGuiApplication::applicationState() != Qt::ApplicationActive; }, 10s));
     }
     popover.openAt(anchor);
     const auto id = static_cast<xcb_window_t>(popover.winId());
     EXPECT_TRUE(test::eventuallyTrue([&] { return viewable(id); }, 10s));
     EXPECT_FALSE(hasStates(id, {"_NET_WM_STATE_HIDDEN"}));
     EXPECT_TRUE(popover.isOpen());
+    EXPECT_TRUE(test::eventuallyTrue([&] { return popover.isActiveWindow(); }, 10s))
+        << "it has the keyboard";
 }
