@@ -7,6 +7,8 @@
 
 #include <QPainter>
 
+#include <algorithm>
+
 namespace orvane {
 
 QImage statusIconImage(PillContent::Kind kind, int size) {
@@ -57,6 +59,11 @@ StatusIconFace statusIconFace(const PillContent& content) {
     return {content.kind, QString::number(hours) + u':' + parts[1]};
 }
 
+namespace {
+
+// Panels draw the item as a square of 16 to 24 pixels, whatever the pixmap's
+// shape (a wider one is only scaled down): the time gets the whole square,
+// its glyphs drawn narrower than the font's so that the digits can be taller.
 QImage statusClockImage(const QString& clock, int size) {
     QImage image(size, size, QImage::Format_ARGB32_Premultiplied);
     image.fill(Qt::transparent);
@@ -64,30 +71,37 @@ QImage statusClockImage(const QString& clock, int size) {
     p.setRenderHint(QPainter::Antialiasing);
     p.setRenderHint(QPainter::TextAntialiasing);
     const QRectF box(0, 0, size, size);
-    const qreal rim = std::max<qreal>(1.0, size / 22.0);
-    p.setPen(QPen(QColor(255, 255, 255, 220), rim));
+    // The pink rim says "running", as the pill's dot does.
+    const qreal rim = std::max<qreal>(1.0, size / 16.0);
+    p.setPen(QPen(Palette::pink(), rim));
     p.setBrush(Palette::bgDeep());
-    p.drawRoundedRect(box.adjusted(rim / 2, rim / 2, -rim / 2, -rim / 2), size * 0.22, size * 0.22);
-    // The running dot above the time, as in the pill.
-    const qreal dot = std::max<qreal>(2.0, size * 0.16);
-    p.setPen(Qt::NoPen);
-    p.setBrush(Palette::pink());
-    p.drawEllipse(QRectF((size - dot) / 2, size * 0.12, dot, dot));
-    // As large as fits the width; the time reads in the lower part.
-    QFont font = systemFont(size * 0.5, FontWeight::Bold);
-    font.setLetterSpacing(QFont::AbsoluteSpacing, -size / 44.0);
-    const qreal room = size - 2 * rim - size * 0.08;
-    for (qreal px = size * 0.5; px > 4; px -= 0.5) {
-        font.setPixelSize(std::max(1, int(px)));
-        if (QFontMetricsF(font).horizontalAdvance(clock) <= room)
+    p.drawRoundedRect(box.adjusted(rim / 2, rim / 2, -rim / 2, -rim / 2), size * 0.2, size * 0.2);
+
+    // As tall as the square allows, then as narrow as still reads: fonts
+    // differ much in how wide their digits are (DejaVu's are wide).
+    const qreal room = size - 2 * rim - std::max<qreal>(1.0, size * 0.05);
+    QFont font = systemFont(size, FontWeight::Bold);
+    QRectF ink;
+    qreal squeeze = 1.0;
+    for (int px = int(size * 0.8); px >= 4; --px) {
+        font.setPixelSize(px);
+        ink = QFontMetricsF(font).tightBoundingRect(clock);
+        if (ink.height() > size * 0.55 || ink.width() <= 0)
+            continue;
+        squeeze = std::min(0.85, room / ink.width());
+        if (squeeze >= 0.6)
             break;
     }
     p.setFont(font);
     p.setPen(Qt::white);
-    p.drawText(QRectF(0, size * 0.28, size, size * 0.68), Qt::AlignCenter, clock);
+    p.translate(size / 2.0, size / 2.0);
+    p.scale(squeeze, 1.0);
+    p.drawText(-ink.center(), clock);
     p.end();
     return image;
 }
+
+} // namespace
 
 QList<QImage> statusIconImages(const StatusIconFace& face) {
     if (face.clock.isEmpty())

@@ -233,3 +233,34 @@ TEST(StatusIconFace, CarriesHoursAndMinutesOnlyWhileRunning) {
         EXPECT_EQ(images[1].size(), QSize(22, 22));
     }
 }
+
+// Panels draw the item as a small square: the time must fill it to be read.
+TEST(StatusIcon, TheClockFillsTheSquareAtPanelSizes) {
+    const auto inkOf = [](const QImage& icon) {
+        QRect ink;
+        for (int y = 0; y < icon.height(); ++y)
+            for (int x = 0; x < icon.width(); ++x) {
+                const QColor c = icon.pixelColor(x, y);
+                if (c.alpha() > 200 && std::min({c.red(), c.green(), c.blue()}) > 110)
+                    ink |= QRect(x, y, 1, 1);
+            }
+        return ink;
+    };
+    const struct {
+        QString clock;
+        double minHeight; // of the square's side
+    } cases[] = {{"0:07", 0.35}, {"1:02", 0.35}, {"10:45", 0.25}};
+    for (const auto& c : cases)
+        for (const int size : {16, 22}) {
+            SCOPED_TRACE(c.clock.toStdString() + " at " + std::to_string(size));
+            const QList<QImage> images =
+                statusIconImages(StatusIconFace{PillContent::Kind::Running, c.clock});
+            const QImage icon = images[size == 16 ? 0 : 1];
+            ASSERT_EQ(icon.size(), QSize(size, size));
+            const QRect ink = inkOf(icon);
+            EXPECT_GE(ink.height(), c.minHeight * size);
+            EXPECT_GE(ink.width(), 0.6 * size) << "the time spans the square";
+            EXPECT_LE(ink.right(), size - 2) << "inside the rim";
+            EXPECT_GE(ink.left(), 1);
+        }
+}
