@@ -106,7 +106,7 @@ protected:
         // Back to the first workspace for the next case.
         if (x11()) {
             ask(root(), "_NET_CURRENT_DESKTOP", {0, XCB_CURRENT_TIME});
-            test::eventuallyTrue([] { return currentDesktop() == 0; }, 10s);
+            test::eventuallyTrue([] { return currentDesktop() == 0; }, 30s);
         }
     }
 
@@ -121,13 +121,13 @@ TEST_F(WindowManager, ThePillShowsOnEveryWorkspaceAboveOthersAndOutOfTheTaskbar)
     PillWindow pill(*store, [] {});
     pill.show();
     const auto id = static_cast<xcb_window_t>(pill.winId());
-    ASSERT_TRUE(test::eventuallyTrue([&] { return viewable(id); }, 10s));
+    ASSERT_TRUE(test::eventuallyTrue([&] { return viewable(id); }, 30s));
     EXPECT_TRUE(test::eventuallyTrue(
         [&] {
             return hasStates(id, {"_NET_WM_STATE_SKIP_TASKBAR", "_NET_WM_STATE_SKIP_PAGER",
                                   "_NET_WM_STATE_ABOVE"});
         },
-        10s))
+        30s))
         << "the window manager keeps it out of the taskbar and the switcher, above others";
     EXPECT_TRUE(test::eventuallyTrue(
         [&] {
@@ -135,12 +135,12 @@ TEST_F(WindowManager, ThePillShowsOnEveryWorkspaceAboveOthersAndOutOfTheTaskbar)
                 property(id, "_NET_WM_DESKTOP", XCB_ATOM_CARDINAL);
             return !desktop.empty() && desktop[0] == 0xFFFFFFFF;
         },
-        10s))
+        30s))
         << "on all workspaces";
 
     // Another workspace: the pill is still there.
     ask(root(), "_NET_CURRENT_DESKTOP", {1, XCB_CURRENT_TIME});
-    ASSERT_TRUE(test::eventuallyTrue([] { return currentDesktop() == 1; }, 10s))
+    ASSERT_TRUE(test::eventuallyTrue([] { return currentDesktop() == 1; }, 30s))
         << "openbox has a second workspace";
     test::spin(100ms);
     EXPECT_TRUE(viewable(id)) << "the pill shows on the second workspace too";
@@ -156,12 +156,12 @@ TEST_F(WindowManager, AMinimisedPopoverOpensShownAndActive) {
         SCOPED_TRACE(attempt);
         popover.openAt(anchor);
         const auto id = static_cast<xcb_window_t>(popover.winId());
-        ASSERT_TRUE(test::eventuallyTrue([&] { return viewable(id); }, 10s));
+        ASSERT_TRUE(test::eventuallyTrue([&] { return viewable(id); }, 30s));
         EXPECT_TRUE(test::eventuallyTrue(
             [&] {
                 return hasStates(id, {"_NET_WM_STATE_SKIP_TASKBAR", "_NET_WM_STATE_SKIP_PAGER"});
             },
-            10s))
+            30s))
             << "no taskbar entry to minimise it from";
         EXPECT_TRUE(test::eventuallyTrue(
             [&] {
@@ -169,26 +169,26 @@ TEST_F(WindowManager, AMinimisedPopoverOpensShownAndActive) {
                     property(root(), "_NET_ACTIVE_WINDOW", XCB_ATOM_WINDOW);
                 return !active.empty() && active[0] == id;
             },
-            10s))
+            30s))
             << "the window manager made it the active window";
 
         // Qt asks for the activation once it hears of the mapping, before it
         // hears of the focus: a minimise sent earlier would be undone by it.
-        ASSERT_TRUE(test::eventuallyTrue([&] { return popover.isActiveWindow(); }, 10s));
+        ASSERT_TRUE(test::eventuallyTrue([&] { return popover.isActiveWindow(); }, 30s));
         constexpr uint32_t kIconic = 3;
         ask(id, "WM_CHANGE_STATE", {kIconic});
-        ASSERT_TRUE(test::eventuallyTrue([&] { return !viewable(id); }, 10s));
-        EXPECT_TRUE(test::eventuallyTrue([&] { return !popover.isVisible(); }, 10s))
+        ASSERT_TRUE(test::eventuallyTrue([&] { return !viewable(id); }, 30s));
+        EXPECT_TRUE(test::eventuallyTrue([&] { return !popover.isVisible(); }, 30s))
             << "minimised is closed";
         // As before a person's next click: Qt took in that the keyboard left.
         ASSERT_TRUE(test::eventuallyTrue(
-            [] { return QGuiApplication::applicationState() != Qt::ApplicationActive; }, 10s));
+            [] { return QGuiApplication::applicationState() != Qt::ApplicationActive; }, 30s));
     }
     popover.openAt(anchor);
     const auto id = static_cast<xcb_window_t>(popover.winId());
-    EXPECT_TRUE(test::eventuallyTrue([&] { return viewable(id); }, 10s));
+    EXPECT_TRUE(test::eventuallyTrue([&] { return viewable(id); }, 30s));
     EXPECT_FALSE(hasStates(id, {"_NET_WM_STATE_HIDDEN"}));
     EXPECT_TRUE(popover.isOpen());
-    EXPECT_TRUE(test::eventuallyTrue([&] { return popover.isActiveWindow(); }, 10s))
+    EXPECT_TRUE(test::eventuallyTrue([&] { return popover.isActiveWindow(); }, 30s))
         << "it has the keyboard";
 }

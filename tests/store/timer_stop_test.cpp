@@ -261,7 +261,8 @@ TEST_F(TimerStop, UpdateOfTheStoppedEntrySendsANormalisedRuleAndReadsTheEntryBac
     store->setLastStoppedSummary(std::nullopt);
     service.clearRequests();
     test::await(store->updateStoppedEntry(true, "up", 5));
-    EXPECT_EQ(service.requestCount(), 0u);
+    // Earlier saves' figure refreshes may still land; no entry is saved.
+    EXPECT_TRUE(service.requestsTo("PATCH", "/api/job-times/jt-1").empty());
 }
 
 TEST_F(TimerStop, EndingABreakCountsItAsPauseOrAsWork) {
