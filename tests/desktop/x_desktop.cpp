@@ -72,28 +72,35 @@ void end(pid_t& pid) {
     pid = -1;
 }
 
-// Whether a window manager announced itself on the display's root window.
+// Whether a window manager announced itself on the display's root window and
+// is done starting: it names its workspaces and its (maybe empty) client list
+// only once it runs. A window shown before that may land on no workspace.
 bool managed(const char* display) {
     xcb_connection_t* connection = xcb_connect(display, nullptr);
     if (xcb_connection_has_error(connection)) {
         xcb_disconnect(connection);
         return false;
     }
-    const char name[] = "_NET_SUPPORTING_WM_CHECK";
-    std::unique_ptr<xcb_intern_atom_reply_t, decltype(&std::free)> atom(
-        xcb_intern_atom_reply(connection, xcb_intern_atom(connection, 0, sizeof name - 1, name),
-                              nullptr),
-        &std::free);
     const xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(connection)).data->root;
-    bool found = false;
-    if (atom) {
+    const auto present = [&](const char* name) {
+        std::unique_ptr<xcb_intern_atom_reply_t, decltype(&std::free)> atom(
+            xcb_intern_atom_reply(
+                connection,
+                xcb_intern_atom(connection, 1, static_cast<uint16_t>(std::strlen(name)), name),
+                nullptr),
+            &std::free);
+        if (!atom || atom->atom == XCB_ATOM_NONE)
+            return false;
         std::unique_ptr<xcb_get_property_reply_t, decltype(&std::free)> reply(
             xcb_get_property_reply(
                 connection,
-                xcb_get_property(connection, 0, root, atom->atom, XCB_ATOM_WINDOW, 0, 1), nullptr),
+                xcb_get_property(connection, 0, root, atom->atom, XCB_GET_PROPERTY_TYPE_ANY, 0, 1),
+                nullptr),
             &std::free);
-        found = reply && xcb_get_property_value_length(reply.get()) == 4;
-    }
+        return reply && reply->type != XCB_ATOM_NONE;
+    };
+    const bool found = present("_NET_SUPPORTING_WM_CHECK") && present("_NET_CURRENT_DESKTOP") &&
+                       present("_NET_CLIENT_LIST") && present("_NET_CLIENT_LIST_STACKING");
     xcb_disconnect(connection);
     return found;
 }
