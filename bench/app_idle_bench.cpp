@@ -953,6 +953,22 @@ void Bench::report(const ProcessSample& before, const ProcessSample& after,
     line(fmt("wake-ups popover open %.1f /s",
              static_cast<double>(between(open.before, open.after).switches) / openSeconds),
          "");
+    {
+        // As for the closed popover: the seconds of the periodic syncs apart.
+        Slice openQuiet;
+        for (std::size_t i = 0; i < open.slices.size(); ++i)
+            if (open.slices[i].requests == 0 && (i == 0 || open.slices[i - 1].requests == 0)) {
+                openQuiet.seconds += open.slices[i].seconds;
+                openQuiet.cpuNs += open.slices[i].cpuNs;
+                openQuiet.switches += open.slices[i].switches;
+            }
+        if (openQuiet.seconds > 0)
+            line(fmt("CPU popover open without requests %.3f %%",
+                     static_cast<double>(openQuiet.cpuNs) / (openQuiet.seconds * 1e9) * 100.0),
+                 fmt("(%.1f ms in the %.0f s without requests; %.1f wake-ups/s)",
+                     ms(openQuiet.cpuNs), openQuiet.seconds,
+                     static_cast<double>(openQuiet.switches) / openQuiet.seconds));
+    }
     line(fmt("Activate to painted %.1f ms", paintMedian),
          fmt("target <= 50 ms: %s   (median of %zu opens, the longest %.1f ms; sent to the end "
              "of the popover's first paint)",
