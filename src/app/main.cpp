@@ -6,6 +6,7 @@
 #include <QIcon>
 #include <QSocketNotifier>
 #include <QStyleFactory>
+#include <QThreadPool>
 
 #include <csignal>
 #include <sys/socket.h>
@@ -54,6 +55,10 @@ int main(int argc, char** argv) {
     QApplication::setApplicationName(QStringLiteral("Orvane"));
     QApplication::setDesktopFileName(QStringLiteral("app.orvane.Orvane"));
     QApplication::setQuitOnLastWindowClosed(false);
+    // Qt spreads large fills over its global thread pool. Here they come in
+    // rare bursts (the popover shown, a sync's new figures); the threads need
+    // not stay 30 s for the next one.
+    QThreadPool::globalInstance()->setExpiryTimeout(2000);
     QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
 
     orvane::SingleInstance instance;
