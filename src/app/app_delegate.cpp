@@ -55,6 +55,8 @@ void AppDelegate::applicationDidFinishLaunching() {
                 [](const QString& token) { qputenv("XDG_ACTIVATION_TOKEN", token.toUtf8()); });
         connect(panelItem_.get(), &platform::StatusNotifierItem::watcherPresenceChanged, this,
                 &AppDelegate::chooseStatusItemForm);
+        connect(panelItem_.get(), &platform::StatusNotifierItem::hostRegisteredChanged, this,
+                &AppDelegate::chooseStatusItemForm);
     }
     chooseStatusItemForm();
     lastButtonCenterScreenX_ = statusButtonCenterScreenX();
@@ -74,6 +76,8 @@ void AppDelegate::applicationDidFinishLaunching() {
     if (!modelContainer_)
         popoverContainer_ = openModelContainer();
     popover_ = std::make_unique<PopoverWindow>();
+    // A panel that is up keeps Escape for itself.
+    popover_->setEscapeCloses([this] { return !root_ || !root_->isOverlayPresented(); });
     connect(popover_.get(), &PopoverWindow::shownChanged, this, [this](bool shown) {
         if (!shown)
             scheduleHeapTrim();
@@ -95,18 +99,28 @@ void AppDelegate::chooseStatusItemForm() {
     if (!onPanel())
         updateStatusItemLength(); // not kept up while hidden
     statusItem_->setVisible(!onPanel());
+    // Told once the panel (if any) has said whether it shows items.
+    if (panelItem_ && panelItem_->watcherPresent() && !panelItem_->hostKnown())
+        return;
+    const StatusItemPlace place = onPanel() ? StatusItemPlace::Panel : StatusItemPlace::PillWindow;
+    if (announcedPlace_ != place) {
+        announcedPlace_ = place;
+        Q_EMIT statusItemPlaced(place);
+    }
 }
 
 void AppDelegate::updatePanelItem() {
     if (!panelItem_ || !statusItem_)
         return;
     const PillContent& content = statusItem_->pill()->content();
-    // Each carries a change only: once a second at most while a clock runs.
-    if (panelIconKind_ != content.kind) {
-        panelIconKind_ = content.kind;
-        panelItem_->setIcon(statusIconImages(content.kind));
+    // Each carries a change only: the label once a second at most while a
+    // clock runs, the icon once a minute.
+    const StatusIconFace face = statusIconFace(content);
+    if (panelIconFace_ != face) {
+        panelIconFace_ = face;
+        panelItem_->setIcon(statusIconImages(face));
     }
-    panelItem_->setToolTip(QStringLiteral("Orvane"), content.text);
+    panelItem_->setToolTip(statusToolTipTitle(content), content.text);
     panelItem_->setLabel(content.text, labelGuide(content.text));
 }
 
@@ -124,7 +138,7 @@ void AppDelegate::togglePopover() {
 void AppDelegate::togglePopoverAt(const QRect& anchor) {
     if (!popover_)
         return;
-    if (popover_->isVisible()) {
+    if (popover_->isOpen()) {
         popover_->dismiss();
         return;
     }
@@ -154,7 +168,7 @@ void AppDelegate::repositionPopoverIfNeeded() {
     const double x = statusButtonCenterScreenX();
     const double dx = x - lastButtonCenterScreenX_;
     lastButtonCenterScreenX_ = x;
-    if (!popover_ || !popover_->isVisible())
+    if (!popover_ || !popover_->isOpen())
         return;
     if (const auto slide = popoverSlide(dx))
         popover_->slideBy(*slide);

@@ -2,6 +2,7 @@
 
 #include "app/pill_window.h"
 #include "app/popover_window.h"
+#include "app/status_icon.h"
 #include "platform/model_container.h"
 #include "platform/status_notifier_item.h"
 #include "store/app_store.h"
@@ -20,6 +21,8 @@ namespace orvane {
 class AppDelegate : public QObject {
     Q_OBJECT
 public:
+    enum class StatusItemPlace { Panel, PillWindow };
+
     static constexpr int kSyncIntervalMs = 30'000;
     // Long enough for a sync's replies to be in and read.
     static constexpr int kHeapTrimDelayMs = 5'000;
@@ -52,13 +55,18 @@ public:
     platform::ModelContainer* popoverModelContainer() const;
     PillWindow* statusItem() const { return statusItem_.get(); }
     platform::StatusNotifierItem* panelItem() const { return panelItem_.get(); }
-    // Whether the status item shows on the panel (else as the pill window).
-    bool onPanel() const { return panelItem_ && panelItem_->watcherPresent(); }
+    // Whether the status item shows on the panel (else as the pill window):
+    // only while a panel shows the watcher's items.
+    bool onPanel() const { return panelItem_ && panelItem_->shownOnPanel(); }
     PopoverWindow* popover() const { return popover_.get(); }
     PopoverRootView* root() const { return root_; }
     const QTimer& remoteSyncTicker() const { return remoteSyncTicker_; }
     const QTimer& heapTrim() const { return heapTrim_; }
     double statusItemLength() const { return statusItemLength_; }
+
+Q_SIGNALS:
+    // Where the user finds Orvane, once that is known and whenever it changes.
+    void statusItemPlaced(orvane::AppDelegate::StatusItemPlace place);
 
 private:
     std::unique_ptr<platform::ModelContainer> openModelContainer() const;
@@ -75,13 +83,14 @@ private:
     std::unique_ptr<platform::ModelContainer> popoverContainer_;
     std::unique_ptr<PillWindow> statusItem_;
     std::unique_ptr<platform::StatusNotifierItem> panelItem_;
-    std::optional<PillContent::Kind> panelIconKind_;
+    std::optional<StatusIconFace> panelIconFace_;
     std::unique_ptr<PopoverWindow> popover_;
     PopoverRootView* root_ = nullptr; // the popover's content
     QTimer remoteSyncTicker_;
     QTimer heapTrim_; // a while after a burst of work
     double lastButtonCenterScreenX_ = 0;
     double statusItemLength_ = -1; // variable until the first fit
+    std::optional<StatusItemPlace> announcedPlace_;
 };
 
 } // namespace orvane

@@ -9,6 +9,7 @@
 #include <QThreadPool>
 
 #include <csignal>
+#include <cstdio>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -36,6 +37,20 @@ void quitOnStopSignals(QApplication& app) {
     sigaction(SIGTERM, &action, nullptr);
 }
 
+// What a trial run (scripts/run --demo) tells the person at the terminal.
+void tell(const char* line) {
+    std::fprintf(stderr, "run: %s\n", line);
+}
+
+void tellWhereOrvaneIs(orvane::AppDelegate::StatusItemPlace place) {
+    if (place == orvane::AppDelegate::StatusItemPlace::Panel)
+        tell("Orvane is the icon in the panel's tray now: click it to open Orvane "
+             "(or start scripts/run --demo again).");
+    else
+        tell("Orvane is the small window at the bottom right of the screen now: click it to "
+             "open Orvane (or start scripts/run --demo again).");
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -61,10 +76,17 @@ int main(int argc, char** argv) {
     QThreadPool::globalInstance()->setExpiryTimeout(2000);
     QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
 
+    const bool trial = !qEnvironmentVariableIsEmpty("ORVANE_DEMO");
     orvane::SingleInstance instance;
     switch (instance.claim()) {
-    case orvane::SingleInstance::Claim::AnotherRuns:
-        return instance.askRunningToToggle() ? 0 : 1;
+    case orvane::SingleInstance::Claim::AnotherRuns: {
+        const bool handedOver = instance.askRunningToToggle();
+        if (trial)
+            tell(handedOver ? "Orvane already runs for a trial: it opened (or closed) its window "
+                              "there. This start ends here."
+                            : "Orvane already runs for a trial but did not answer.");
+        return handedOver ? 0 : 1;
+    }
     case orvane::SingleInstance::Claim::Owner:
     case orvane::SingleInstance::Claim::NoBus:
         break;
@@ -79,6 +101,14 @@ int main(int argc, char** argv) {
     orvane::AppDelegate delegate;
     QObject::connect(&instance, &orvane::SingleInstance::toggleRequested, &delegate,
                      &orvane::AppDelegate::togglePopover);
+    if (trial) {
+        QObject::connect(&delegate, &orvane::AppDelegate::statusItemPlaced, &app,
+                         &tellWhereOrvaneIs);
+        const QByteArray signIn = qgetenv("ORVANE_DEMO_SIGN_IN");
+        if (!signIn.isEmpty())
+            std::fprintf(stderr, "run: sign in as %s\n", signIn.constData());
+        tell("Ctrl+C here ends the trial (the app and the stand-in).");
+    }
     delegate.applicationDidFinishLaunching();
     return app.exec();
 }

@@ -1,5 +1,6 @@
 #include "app/pill_window.h"
 
+#include "app/desktop_window.h"
 #include "views/kit/palette.h"
 
 #include <QGuiApplication>
@@ -50,6 +51,15 @@ void PillWindow::place() {
     placedAt_ = QPoint(available.right() + 1 - kMargin - width(),
                        available.bottom() + 1 - kMargin - height());
     move(placedAt_);
+}
+
+void PillWindow::setVisible(bool visible) {
+    const bool showing = visible && !isVisible();
+    if (showing)
+        keepOffTaskbar(this, DesktopPresence::EveryWorkspace, false);
+    QWidget::setVisible(visible);
+    if (showing)
+        keepOffTaskbar(this, DesktopPresence::EveryWorkspace, true);
 }
 
 QRect PillWindow::anchor() const {

@@ -30,6 +30,8 @@ public:
     QPoint pillCenter() const;
     // Back to the bottom right of the primary screen's available area.
     void place();
+    // Shown on every workspace, above normal windows, out of the taskbar.
+    void setVisible(bool visible) override;
 
 Q_SIGNALS:
     void clicked();

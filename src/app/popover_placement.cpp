@@ -13,9 +13,14 @@ QPoint popoverOrigin(const QRect& anchor, const QSize& popover, const QRect& ava
     const bool anchorInUpperHalf = anchor.center().y() < available.center().y();
     int x = anchor.center().x() - popover.width() / 2;
     int y = anchorInUpperHalf ? anchor.bottom() + 1 + kGap : anchor.top() - kGap - popover.height();
-    // Clamp into the screen; a popover larger than the screen keeps its top left visible.
-    x = std::max(available.left(), std::min(x, available.right() + 1 - popover.width()));
-    y = std::max(available.top(), std::min(y, available.bottom() + 1 - popover.height()));
+    return keptInside({x, y}, popover, available);
+}
+
+QPoint keptInside(const QPoint& origin, const QSize& size, const QRect& available) {
+    const int x =
+        std::max(available.left(), std::min(origin.x(), available.right() + 1 - size.width()));
+    const int y =
+        std::max(available.top(), std::min(origin.y(), available.bottom() + 1 - size.height()));
     return {x, y};
 }
 

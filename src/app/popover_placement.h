@@ -23,4 +23,9 @@ std::optional<double> fittedStatusItemLength(double currentLength, double fittin
 // nothing for half a pixel or less.
 std::optional<int> popoverSlide(double dx);
 
+// Where a popover of `size` whose top left is meant to be at `origin` stands
+// wholly inside `available`; a popover larger than the area keeps its top
+// left visible.
+QPoint keptInside(const QPoint& origin, const QSize& size, const QRect& available);
+
 } // namespace orvane

@@ -5,10 +5,12 @@
 #include <QApplication>
 #include <QBackingStore>
 #include <QGuiApplication>
+#include <QKeyEvent>
 #include <QPainter>
 #include <QScreen>
 #include <QVBoxLayout>
 
+#include "app/desktop_window.h"
 #include "app/popover_placement.h"
 
 namespace orvane {
@@ -26,7 +28,8 @@ PopoverWindow::PopoverWindow(QWidget* parent)
     // Closing as the application goes inactive covers desktops that send no
     // deactivation to a tool window.
     connect(qApp, &QGuiApplication::applicationStateChanged, this, [this](Qt::ApplicationState s) {
-        if (s != Qt::ApplicationActive && isVisible() && !QApplication::activePopupWidget())
+        if (s != Qt::ApplicationActive && isVisible() && !dismissing_ &&
+            !QApplication::activePopupWidget())
             closeByItself();
     });
 }
@@ -43,10 +46,18 @@ void PopoverWindow::openAt(const QRect& anchor) {
     QScreen* screen = QGuiApplication::screenAt(anchor.center());
     if (!screen)
         screen = QGuiApplication::primaryScreen();
-    const QRect available = screen ? screen->availableGeometry() : QRect(QPoint(0, 0), kSize);
+    available_ = screen ? screen->availableGeometry() : QRect(QPoint(0, 0), kSize);
     slide_.stop();
-    move(popoverOrigin(anchor, size(), available));
+    move(popoverOrigin(anchor, size(), available_));
+    followed_ = pos();
+    // A window minimised once (from a taskbar) would be shown minimised again.
+    if (windowState() & Qt::WindowMinimized)
+        setWindowState(windowState() & ~Qt::WindowMinimized);
+    const bool wasVisible = isVisible();
+    if (!wasVisible)
+        keepOffTaskbar(this, DesktopPresence::CurrentWorkspace, false);
     show();
+    keepOffTaskbar(this, DesktopPresence::CurrentWorkspace, true);
     raise();
     // Without a window manager nothing gives a tool window the focus.
     activateWindow();
@@ -59,7 +70,10 @@ void PopoverWindow::dismiss() {
     slide_.stop();
     if (!isVisible())
         return;
+    // Our own hiding takes the activation away: that is no close by itself.
+    dismissing_ = true;
     hide();
+    dismissing_ = false;
     // The closed popover gives back the pixels behind it; the next opening
     // draws anew.
     if (QBackingStore* store = backingStore())
@@ -77,11 +91,20 @@ bool PopoverWindow::justClosedByItself() const {
 }
 
 void PopoverWindow::slideBy(int dx) {
-    const QPoint from = sliding() ? slide_.endValue().toPoint() : pos();
+    // Moves add up where the anchor would put the popover; only what shows
+    // is kept on the screen, so a move out and back again ends where it began.
+    followed_ += QPoint(dx, 0);
+    const QPoint to = available_.isValid() ? keptInside(followed_, size(), available_) : followed_;
+    if (to == slideTarget())
+        return;
     slide_.stop();
     slide_.setStartValue(pos());
-    slide_.setEndValue(from + QPoint(dx, 0));
+    slide_.setEndValue(to);
     slide_.start();
+}
+
+QPoint PopoverWindow::slideTarget() const {
+    return sliding() ? slide_.endValue().toPoint() : pos();
 }
 
 bool PopoverWindow::event(QEvent* event) {
@@ -89,10 +112,27 @@ bool PopoverWindow::event(QEvent* event) {
     // also when the platform hands it over only after the pop-up closed.
     const QWidget* active = QApplication::activeWindow();
     const bool toOwnPopup = active && active->windowType() == Qt::Popup;
-    if (event->type() == QEvent::WindowDeactivate && isVisible() &&
+    if (event->type() == QEvent::WindowDeactivate && isVisible() && !dismissing_ &&
         !QApplication::activePopupWidget() && !toOwnPopup)
         closeByItself();
     return QWidget::event(event);
+}
+
+void PopoverWindow::changeEvent(QEvent* event) {
+    QWidget::changeEvent(event);
+    // Minimised by the desktop (a taskbar, a key of the window manager): that
+    // is a close, and the next opening shows it again.
+    if (event->type() == QEvent::WindowStateChange && isMinimized() && isVisible())
+        dismiss();
+}
+
+void PopoverWindow::keyPressEvent(QKeyEvent* event) {
+    if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier &&
+        (!escapeCloses_ || escapeCloses_())) {
+        dismiss();
+        return;
+    }
+    QWidget::keyPressEvent(event);
 }
 
 void PopoverWindow::paintEvent(QPaintEvent*) {

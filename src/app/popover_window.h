@@ -5,6 +5,8 @@
 #include <QPropertyAnimation>
 #include <QWidget>
 
+#include <functional>
+
 namespace orvane {
 
 // The popover: one frameless tool window of a fixed size that opens next to
@@ -24,14 +26,22 @@ public:
     void setContent(QWidget* content);
     QWidget* content() const { return content_; }
 
-    // Opens next to `anchor` (global coordinates) on the anchor's screen.
+    // Opens next to `anchor` (global coordinates) on the anchor's screen,
+    // un-minimised, raised and active.
     void openAt(const QRect& anchor);
+    // Shown to the user: visible and not minimised.
+    bool isOpen() const { return isVisible() && !isMinimized(); }
+    // Whether Escape closes the popover now (no panel up that owns it).
+    void setEscapeCloses(std::function<bool()> closes) { escapeCloses_ = std::move(closes); }
     // Closes without animation.
     void dismiss();
     // Whether a toggle now should be ignored (see kToggleGraceMs).
     bool justClosedByItself() const;
-    // Slides horizontally by `dx` in 0.2 s.
+    // Slides horizontally by `dx` in 0.2 s, never past the edges of the
+    // screen it opened on.
     void slideBy(int dx);
+    // Where the last slide ends (the current place when none runs).
+    QPoint slideTarget() const;
     bool sliding() const { return slide_.state() == QAbstractAnimation::Running; }
 
 Q_SIGNALS:
@@ -39,6 +49,8 @@ Q_SIGNALS:
 
 protected:
     bool event(QEvent* event) override;
+    void changeEvent(QEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
 
 private:
@@ -47,6 +59,10 @@ private:
     QPointer<QWidget> content_;
     QPropertyAnimation slide_;
     QElapsedTimer closedByItself_;
+    QRect available_; // the opening screen's area
+    QPoint followed_; // where the anchor's moves would have taken it
+    std::function<bool()> escapeCloses_;
+    bool dismissing_ = false;
 };
 
 } // namespace orvane

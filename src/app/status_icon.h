@@ -14,6 +14,23 @@ QImage statusIconImage(PillContent::Kind kind, int size);
 // 16, 22, 32 and 48 pixels.
 QList<QImage> statusIconImages(PillContent::Kind kind);
 
+// What the panel item's icon shows: panels that draw no label (XFCE's and
+// LXQt's status trays, Plasma) show the running clock only through the icon,
+// so while a timer runs the icon carries its hours and minutes ("1:02" from
+// "01:02:05"); otherwise the app icon with its badge. Changes once a minute.
+struct StatusIconFace {
+    PillContent::Kind kind = PillContent::Kind::SignedOut;
+    QString clock; // "1:02" while running, else empty
+
+    bool operator==(const StatusIconFace&) const = default;
+};
+StatusIconFace statusIconFace(const PillContent& content);
+QList<QImage> statusIconImages(const StatusIconFace& face);
+
+// The tooltip's title: "Orvane", with the pill's time where it shows one
+// (LXQt shows the title alone).
+QString statusToolTipTitle(const PillContent& content);
+
 // The widest text a label of this form can show, for the panel to reserve.
 QString labelGuide(const QString& text);
 

@@ -148,8 +148,8 @@ void HttpSession::onAuthenticationRequired(QNetworkReply* reply, QAuthenticator*
     reply->setProperty(kChallengeCount, previous + 1);
     if (!handler_)
         return;
-    AuthChallenge challenge{authenticationScheme(authenticator), authenticator->realm(),
-                            reply->url().host(), previous};
+    const AuthChallenge challenge{authenticationScheme(authenticator), authenticator->realm(),
+                                  reply->url(), previous};
     QPointer<QObject> body = reply->property(kOneShotBody).value<QObject*>();
     handler_(challenge, [authenticator, body](AuthChallengeDisposition disposition,
                                               std::optional<Credential> credential) {

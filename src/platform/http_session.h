@@ -6,6 +6,7 @@
 #include <QNetworkRequest>
 #include <QObject>
 #include <QString>
+#include <QUrl>
 
 #include <chrono>
 #include <functional>
@@ -19,7 +20,7 @@ namespace orvane::platform {
 struct AuthChallenge {
     QString authenticationMethod; // "Basic", "Digest", "NTLM", … as the host named it
     QString realm;
-    QString host;
+    QUrl url; // of the request the host answered
     int previousFailureCount = 0;
 };
 

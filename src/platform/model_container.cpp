@@ -9,6 +9,11 @@
 #include <QStandardPaths>
 #include <QUuid>
 
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 namespace orvane::platform {
 
 namespace {
@@ -22,6 +27,38 @@ QString quoted(const QString& identifier) {
 // code when extended codes are on.
 constexpr int kCorrupt = 11;
 constexpr int kNotADatabase = 26;
+
+const QString kCompanions[] = {QStringLiteral("-wal"), QStringLiteral("-shm")};
+
+// The records name clients, jobs and tasks: the folder is the user's alone.
+void makeOwnFolder(const QString& folder) {
+    const QByteArray native = QFile::encodeName(folder);
+    QDir().mkpath(folder);
+    struct stat st {};
+    // Another user's folder (a shared one) is not ours to close.
+    if (::stat(native.constData(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == ::geteuid() &&
+        (st.st_mode & 07777) != 0700)
+        ::chmod(native.constData(), 0700);
+}
+
+// SQLite creates the store with the process's umask (0644 at most) and gives
+// its log and index the store's mode; created 0600 first, all three stay so.
+void makeOwnFiles(const QString& path) {
+    const QByteArray native = QFile::encodeName(path);
+    const int fd = ::open(native.constData(), O_WRONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+    if (fd >= 0) {
+        struct stat st {};
+        if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && (st.st_mode & 077) != 0)
+            ::fchmod(fd, st.st_mode & 0700);
+        ::close(fd);
+    }
+    for (const QString& companion : kCompanions) {
+        const QByteArray name = QFile::encodeName(path + companion);
+        struct stat st {};
+        if (::lstat(name.constData(), &st) == 0 && S_ISREG(st.st_mode) && (st.st_mode & 077) != 0)
+            ::chmod(name.constData(), st.st_mode & 0700);
+    }
+}
 } // namespace
 
 ModelContainer::Outcome ModelContainer::outcomeOf(const QSqlError& error) {
@@ -37,7 +74,7 @@ QString ModelContainer::defaultPath() {
 
 std::unique_ptr<ModelContainer> ModelContainer::open(const QString& path,
                                                      std::vector<ModelSchema> schemas) {
-    QDir().mkpath(QFileInfo(path).absolutePath());
+    makeOwnFolder(QFileInfo(path).absolutePath());
     std::unique_ptr<ModelContainer> container(new ModelContainer(path, std::move(schemas)));
     const Outcome outcome = container->connect();
     if (outcome == Outcome::Done || (outcome == Outcome::Damaged && container->startAfresh()))
@@ -56,6 +93,7 @@ ModelContainer::~ModelContainer() {
 ModelContainer::Outcome ModelContainer::connect() {
     connection_ =
         QStringLiteral("orvane-store-") + QUuid::createUuid().toString(QUuid::WithoutBraces);
+    makeOwnFiles(path_);
     Outcome outcome = Outcome::Done;
     {
         QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), connection_);
@@ -104,7 +142,6 @@ bool ModelContainer::startAfresh() {
 bool ModelContainer::moveAside() const {
     // The write-ahead log and its index belong to the damaged file: left
     // behind, SQLite would replay them into the fresh one.
-    static const QString kCompanions[] = {QStringLiteral("-wal"), QStringLiteral("-shm")};
     const auto taken = [](const QString& name) {
         return QFileInfo::exists(name) || QFileInfo::exists(name + kCompanions[0]) ||
                QFileInfo::exists(name + kCompanions[1]);

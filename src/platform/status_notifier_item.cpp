@@ -10,9 +10,12 @@
 #include <QDBusObjectPath>
 #include <QDBusPendingCallWatcher>
 #include <QDBusServiceWatcher>
+#include <QDBusVariant>
 #include <QGuiApplication>
+#include <QScreen>
 #include <QtEndian>
 
+#include <algorithm>
 #include <atomic>
 
 namespace orvane::platform::sni {
@@ -75,6 +78,7 @@ namespace {
 
 const QString watcherService = QStringLiteral("org.kde.StatusNotifierWatcher");
 const QString itemPath = QStringLiteral("/StatusNotifierItem");
+const QString watcherPath = QStringLiteral("/StatusNotifierWatcher");
 
 Pixmap pixmapOf(const QImage& image) {
     const QImage argb = image.convertToFormat(QImage::Format_ARGB32);
@@ -153,9 +157,7 @@ public Q_SLOTS:
     void SecondaryActivate(int x, int y) { item_->activate(x, y); }
     void ContextMenu(int x, int y) { item_->activate(x, y); }
     void Scroll(int, const QString&) {}
-    void ProvideXdgActivationToken(const QString& token) {
-        Q_EMIT item_->activationTokenProvided(token);
-    }
+    void ProvideXdgActivationToken(const QString& token) { item_->provideActivationToken(token); }
 
 Q_SIGNALS:
     void NewIcon();
@@ -200,11 +202,16 @@ StatusNotifierItem::StatusNotifierItem(QDBusConnection bus, QObject* parent)
             [this](const QString&, const QString& oldOwner, const QString& newOwner) {
                 watcherOwnerChanged(oldOwner, newOwner);
             });
+    // Panels coming and going; a watcher that restarts is followed by name.
+    for (const char* signal : {"StatusNotifierHostRegistered", "StatusNotifierHostUnregistered"})
+        bus_.connect(sni::watcherService, sni::watcherPath, sni::watcherService,
+                     QString::fromLatin1(signal), this, SLOT(queryHost()));
     // Asked after the watch is in place, so an owner arriving in between is seen too.
     if (auto* daemon = bus_.interface();
         daemon && daemon->isServiceRegistered(sni::watcherService)) {
         watcherPresent_ = true;
         registerWithWatcher();
+        queryHost();
     }
 }
 
@@ -255,13 +262,47 @@ void StatusNotifierItem::setCursorPositionSource(std::function<QPoint()> source)
     cursorPosition_ = std::move(source);
 }
 
+namespace {
+// Any process on the bus may call: a position is brought onto the screens
+// before anyone adds to it. Without screens, into the range window systems
+// use, which leaves room for any offset.
+QPoint onScreens(int x, int y) {
+    QRect area(QPoint(-0x7fff, -0x7fff), QPoint(0x7fff, 0x7fff));
+    if (qobject_cast<QGuiApplication*>(QCoreApplication::instance())) {
+        QRect screens;
+        for (const QScreen* screen : QGuiApplication::screens())
+            screens |= screen->geometry();
+        if (!screens.isEmpty())
+            area = screens & area;
+    }
+    return {std::clamp(x, area.left(), area.right()), std::clamp(y, area.top(), area.bottom())};
+}
+
+// Activation tokens are short printable texts; anything else is no token
+// and must not reach the environment handed to the programs we start.
+bool isSaneActivationToken(const QString& token) {
+    constexpr qsizetype kMaxLength = 512;
+    return !token.isEmpty() && token.size() <= kMaxLength &&
+           std::all_of(token.begin(), token.end(),
+                       [](QChar c) { return c.unicode() > 0x20 && c.unicode() < 0x7f; });
+}
+} // namespace
+
 void StatusNotifierItem::activate(int x, int y) {
-    Q_EMIT activated(x == 0 && y == 0 ? cursorPosition_() : QPoint(x, y));
+    const QPoint at = x == 0 && y == 0 ? cursorPosition_() : QPoint(x, y);
+    Q_EMIT activated(onScreens(at.x(), at.y()));
+}
+
+void StatusNotifierItem::provideActivationToken(const QString& token) {
+    if (isSaneActivationToken(token))
+        Q_EMIT activationTokenProvided(token);
 }
 
 void StatusNotifierItem::watcherOwnerChanged(const QString& oldOwner, const QString& newOwner) {
     // Whatever we sent the previous owner no longer counts.
     ++registrationAttempt_;
+    ++hostQuery_;
+    setHostRegistered(std::nullopt); // the new owner's panels are not known yet
     if (newOwner.isEmpty()) {
         setRegistered(false);
         setWatcherPresent(false);
@@ -271,13 +312,45 @@ void StatusNotifierItem::watcherOwnerChanged(const QString& oldOwner, const QStr
         setRegistered(false);
     setWatcherPresent(true);
     registerWithWatcher();
+    queryHost();
+}
+
+void StatusNotifierItem::queryHost() {
+    if (!watcherPresent_)
+        return;
+    const quint64 query = ++hostQuery_;
+    QDBusMessage get = QDBusMessage::createMethodCall(
+        sni::watcherService, sni::watcherPath, QStringLiteral("org.freedesktop.DBus.Properties"),
+        QStringLiteral("Get"));
+    get << sni::watcherService << QStringLiteral("IsStatusNotifierHostRegistered");
+    auto* pending = new QDBusPendingCallWatcher(bus_.asyncCall(get), this);
+    connect(pending, &QDBusPendingCallWatcher::finished, this,
+            [this, query](QDBusPendingCallWatcher* reply) {
+                reply->deleteLater();
+                if (query != hostQuery_)
+                    return;
+                const QVariant value =
+                    reply->isError()
+                        ? QVariant()
+                        : reply->reply().arguments().value(0).value<QDBusVariant>().variant();
+                // A watcher that cannot say is taken at its word that it shows items.
+                setHostRegistered(value.typeId() == QMetaType::Bool ? value.toBool() : true);
+            });
+}
+
+void StatusNotifierItem::setHostRegistered(std::optional<bool> registered) {
+    const bool was = hostRegistered();
+    const bool wasKnown = hostKnown();
+    hostRegistered_ = registered;
+    if (was != hostRegistered() || wasKnown != hostKnown())
+        Q_EMIT hostRegisteredChanged(hostRegistered());
 }
 
 void StatusNotifierItem::registerWithWatcher() {
     const quint64 attempt = ++registrationAttempt_;
-    QDBusMessage call = QDBusMessage::createMethodCall(
-        sni::watcherService, QStringLiteral("/StatusNotifierWatcher"), sni::watcherService,
-        QStringLiteral("RegisterStatusNotifierItem"));
+    QDBusMessage call =
+        QDBusMessage::createMethodCall(sni::watcherService, sni::watcherPath, sni::watcherService,
+                                       QStringLiteral("RegisterStatusNotifierItem"));
     call << service_;
     // Never a blocking call: watchers read the item's properties back before
     // they answer, and the item answers only from this thread's event loop.

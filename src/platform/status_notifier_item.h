@@ -8,6 +8,7 @@
 #include <QString>
 
 #include <functional>
+#include <optional>
 
 namespace orvane::platform {
 
@@ -26,6 +27,14 @@ public:
 
     // Whether a StatusNotifierWatcher owns its name on the bus now.
     bool watcherPresent() const { return watcherPresent_; }
+    // Whether a panel shows the watcher's items (IsStatusNotifierHostRegistered);
+    // taken as true until the watcher has answered, and for a watcher that
+    // cannot say.
+    bool hostRegistered() const { return hostRegistered_.value_or(true); }
+    // Whether the watcher has said, since it took its name.
+    bool hostKnown() const { return hostRegistered_.has_value(); }
+    // Whether the item is on screen in a panel.
+    bool shownOnPanel() const { return watcherPresent_ && hostRegistered(); }
     // Whether the present watcher accepted our item.
     bool registered() const { return registered_; }
     // The bus name the item is exported under ("org.kde.StatusNotifierItem-<pid>-<n>").
@@ -44,21 +53,30 @@ public:
     void setCursorPositionSource(std::function<QPoint()> source);
 
 Q_SIGNALS:
-    // Activate, SecondaryActivate and ContextMenu, at the given global position.
+    // Activate, SecondaryActivate and ContextMenu, at the given global position
+    // (always on the screens).
     void activated(QPoint globalPos);
-    // ProvideXdgActivationToken: the host lets the next window take focus with it.
+    // ProvideXdgActivationToken: the host lets the next window take focus with
+    // it. Only printable ASCII of at most 512 characters comes through.
     void activationTokenProvided(const QString& token);
     void watcherPresenceChanged(bool present);
+    // Also when the watcher first answers (see hostKnown).
+    void hostRegisteredChanged(bool registered);
     void registeredChanged(bool registered);
+
+private Q_SLOTS:
+    void queryHost();
 
 private:
     friend class StatusNotifierItemAdaptor;
 
     void activate(int x, int y);
+    void provideActivationToken(const QString& token);
     void watcherOwnerChanged(const QString& oldOwner, const QString& newOwner);
     void registerWithWatcher();
     void setWatcherPresent(bool present);
     void setRegistered(bool registered);
+    void setHostRegistered(std::optional<bool> registered);
 
     QDBusConnection bus_;
     QString service_;
@@ -69,6 +87,8 @@ private:
     bool registered_ = false;
     // Registration replies of an earlier watcher are not ours to act on.
     quint64 registrationAttempt_ = 0;
+    std::optional<bool> hostRegistered_;
+    quint64 hostQuery_ = 0; // only the latest answer counts
 };
 
 } // namespace orvane::platform

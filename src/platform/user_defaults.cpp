@@ -7,15 +7,63 @@
 #include <QSaveFile>
 #include <QStandardPaths>
 
+#include <cerrno>
 #include <charconv>
 #include <cmath>
+#include <fcntl.h>
 #include <limits>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace orvane::platform {
 
 namespace {
 UserDefaults* g_override = nullptr;
+
+// Three keys and the app's own values fit many times over.
+constexpr qint64 kMaxFileBytes = 1024 * 1024;
+
+// The settings file's bytes when it is a regular file (links followed) of at
+// most kMaxFileBytes; nothing for a device, a FIFO, a socket, a folder or a
+// file beyond the limit. Opening never waits for a writer.
+std::optional<QByteArray> readRegularFile(const QString& path) {
+    const int fd =
+        ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0)
+        return QByteArray();
+    QByteArray data;
+    struct stat st {};
+    bool ours = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size <= kMaxFileBytes;
+    if (ours) {
+        // One byte more than the limit tells a file that grew meanwhile.
+        data.resize(kMaxFileBytes + 1);
+        qint64 filled = 0;
+        while (filled < data.size()) {
+            const ssize_t n = ::read(fd, data.data() + filled, std::size_t(data.size() - filled));
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n <= 0)
+                break;
+            filled += n;
+        }
+        ours = filled <= kMaxFileBytes;
+        data.resize(ours ? filled : 0);
+        data.squeeze();
+    }
+    ::close(fd);
+    if (!ours)
+        return std::nullopt;
+    return data;
+}
+
+// Whether a save may put a file of ours at `path`: nothing is there yet, or
+// a regular file is (a link to one is written through, as QSaveFile does).
+bool mayWriteAt(const QString& path) {
+    struct stat st {};
+    if (::stat(QFile::encodeName(path).constData(), &st) != 0)
+        return errno == ENOENT;
+    return S_ISREG(st.st_mode);
+}
 
 QString defaultPath() {
     const QString base = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation);
@@ -67,13 +115,16 @@ void UserDefaults::reloadIfChanged() const {
     stamp_ = now;
     values_ = {};
     corrupt_ = false;
+    foreign_ = false;
     if (!now.exists)
         return;
-    QFile file(path_);
-    if (!file.open(QIODevice::ReadOnly)) {
+    const std::optional<QByteArray> read = readRegularFile(path_);
+    if (!read) {
+        // Not ours to read or replace: the run's changes stay in memory.
+        foreign_ = true;
         return;
     }
-    const QByteArray data = file.readAll();
+    const QByteArray& data = *read;
     QJsonParseError error{};
     const QJsonDocument doc = QJsonDocument::fromJson(data, &error);
     if (error.error != QJsonParseError::NoError || !doc.isObject()) {
@@ -183,6 +234,15 @@ void UserDefaults::remove(const QString& key) {
 }
 
 void UserDefaults::write() {
+    if (foreign_ || !mayWriteAt(path_))
+        return;
+    // Deeply nested values indent past the read limit: what is written must
+    // read back at the next start.
+    QByteArray bytes = QJsonDocument(values_).toJson(QJsonDocument::Indented);
+    if (bytes.size() > kMaxFileBytes)
+        bytes = QJsonDocument(values_).toJson(QJsonDocument::Compact);
+    if (bytes.size() > kMaxFileBytes)
+        return;
     const QFileInfo info(path_);
     QDir().mkpath(info.absolutePath());
     if (corrupt_) {
@@ -198,7 +258,7 @@ void UserDefaults::write() {
     if (!file.open(QIODevice::WriteOnly))
         return;
     file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
-    file.write(QJsonDocument(values_).toJson(QJsonDocument::Indented));
+    file.write(bytes);
     if (file.commit())
         stamp_ = stampNow();
 }

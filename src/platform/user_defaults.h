@@ -13,7 +13,9 @@ namespace orvane::platform {
 // Values keep their JSON type; the readers follow the conversions callers
 // expect of a user-defaults store (a number read as text, a word read as a
 // flag). Every read first checks whether the file changed on disk, so edits
-// made by hand are seen at once.
+// made by hand are seen at once. Only a regular file of at most 1 MiB is
+// read; anything else at the path reads as empty and is left as it is, the
+// run's changes then living in memory only.
 class UserDefaults {
 public:
     explicit UserDefaults(QString filePath);
@@ -60,6 +62,8 @@ private:
     mutable FileStamp stamp_;
     mutable bool loaded_ = false;
     mutable bool corrupt_ = false;
+    // The path holds something other than a settings file within bounds.
+    mutable bool foreign_ = false;
 };
 
 } // namespace orvane::platform

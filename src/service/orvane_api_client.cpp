@@ -1,5 +1,6 @@
 #include "service/orvane_api_client.h"
 
+#include "service/display_texts.h"
 #include "service/orvane_api_config.h"
 #include "service/transport_error.h"
 
@@ -38,30 +39,63 @@ bool sameOrigin(const QUrl& a, const QUrl& b) {
            effectivePort(a) == effectivePort(b);
 }
 
-// The token goes only to the service itself, never to a foreign host or
-// over another scheme.
-bool sameOriginAsService(const QUrl& url) {
-    const QUrl service(OrvaneAPIConfig::baseURLString(), QUrl::StrictMode);
-    return service.isValid() && sameOrigin(service, url);
-}
-
 bool isRedirect(int status) {
     return status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
 }
 
-// A body announced or arriving beyond `limit` is not read to its end: the
-// sender could otherwise fill memory with it.
-void abortBeyond(QNetworkReply* reply, qint64 limit) {
-    QObject::connect(reply, &QNetworkReply::metaDataChanged, reply, [reply, limit] {
-        const QVariant length = reply->header(QNetworkRequest::ContentLengthHeader);
-        if (length.isValid() && length.toLongLong() > limit)
-            reply->abort();
-    });
-    QObject::connect(reply, &QNetworkReply::downloadProgress, reply,
-                     [reply, limit](qint64 received, qint64) {
-                         if (received > limit)
-                             reply->abort();
-                     });
+// Qt buffers this much of a body at most until we take it: the sender waits
+// on the socket meanwhile, so a body never piles up beyond its limit.
+constexpr qint64 kReadChunkBytes = 64 * 1024;
+
+// Takes a reply's body as it streams, and aborts the reply once it would
+// pass its limit: announced beyond it, or grown beyond it.
+class BodyReader {
+public:
+    BodyReader(QNetworkReply* reply, qint64 limit) : reply_(reply), limit_(limit) {}
+
+    QByteArray body;
+    bool tooLarge = false;
+
+    void headers() {
+        const QVariant length = reply_->header(QNetworkRequest::ContentLengthHeader);
+        if (length.isValid() && length.toLongLong() > limit())
+            refuse();
+    }
+
+    void pull() {
+        if (tooLarge || !reply_->isOpen())
+            return;
+        const qint64 cap = limit();
+        while (reply_->bytesAvailable() > 0) {
+            const qint64 room = cap + 1 - body.size();
+            body += reply_->read(std::min(room, reply_->bytesAvailable()));
+            if (body.size() > cap) {
+                refuse();
+                return;
+            }
+        }
+    }
+
+private:
+    qint64 limit() const {
+        const int status = reply_->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+        return status >= 400 ? std::min(limit_, kErrorReplyBytes) : limit_;
+    }
+    void refuse() {
+        tooLarge = true;
+        body = QByteArray();
+        if (reply_->isRunning())
+            reply_->abort();
+    }
+
+    QNetworkReply* reply_;
+    qint64 limit_;
+};
+
+JobTimeCompactDTO jobTimeOf(const PerformResult& result) {
+    JobTimeCompactDTO entry = OrvaneAPIClient::decodeCommon<JobTimeSingleResponse>(result).data;
+    boundDisplayTexts(entry);
+    return entry;
 }
 
 bool mentionsAlreadyStopped(const QString& text) {
@@ -109,37 +143,43 @@ QNetworkReply* OrvaneAPIClient::send(const QNetworkRequest& request, const QByte
     return reply;
 }
 
-// Qt follows a redirect with every header of the original request, so the
-// bearer token would travel to whatever host the redirect names. A request
-// that carries the token follows its redirects here instead: the token stays
-// on its own origin and is dropped at the first hop to another one. A hop from
-// https to http is not followed (the 3xx answer is returned), as the session's
-// own policy would do.
-QCoro::Task<std::shared_ptr<QNetworkReply>> OrvaneAPIClient::sendAndWait(QNetworkRequest request,
-                                                                         QByteArray method,
-                                                                         QByteArray body,
-                                                                         qint64 maxBodyBytes) {
+// Qt follows a redirect with every header of the original request and with
+// the credentials it holds, so the bearer token and the basic-auth pair would
+// travel to whatever host the redirect names. Every request follows its
+// redirects here instead: the token stays on its own origin and is dropped at
+// the first hop to another one, where only a challenge of the service itself
+// is answered with the pair. A hop from https to http is not followed (the
+// 3xx answer is returned), as the session's own policy would do.
+QCoro::Task<OrvaneAPIClient::Received> OrvaneAPIClient::sendAndWait(QNetworkRequest request,
+                                                                    QByteArray method,
+                                                                    QByteArray body,
+                                                                    qint64 maxBodyBytes) {
     const std::shared_ptr<const bool> alive = alive_;
     for (int hopsLeft = request.maximumRedirectsAllowed();; --hopsLeft) {
         // A reply that finished just before the client went resumes us later.
         if (!*alive)
             throw TransportError(QNetworkReply::OperationCanceledError, false);
-        const bool carriesToken = request.hasRawHeader("Authorization");
         request.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
-                             carriesToken ? QVariant(QNetworkRequest::ManualRedirectPolicy)
-                                          : QVariant());
+                             QNetworkRequest::ManualRedirectPolicy);
         std::shared_ptr<QNetworkReply> reply(send(request, method, body), DeleteLater());
-        if (maxBodyBytes >= 0)
-            abortBeyond(reply.get(), maxBodyBytes);
+        reply->setReadBufferSize(kReadChunkBytes);
+        const auto reader = std::make_shared<BodyReader>(reply.get(), maxBodyBytes);
+        QObject::connect(reply.get(), &QNetworkReply::metaDataChanged, reply.get(),
+                         [reader] { reader->headers(); });
+        QObject::connect(reply.get(), &QNetworkReply::readyRead, reply.get(),
+                         [reader] { reader->pull(); });
         co_await qCoro(reply.get()).waitForFinished();
+        reader->pull();
+        if (reader->tooLarge)
+            throw TransportError::tooLarge();
         const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
         const QUrl location = reply->attribute(QNetworkRequest::RedirectionTargetAttribute).toUrl();
-        if (!carriesToken || !isRedirect(status) || location.isEmpty() || hopsLeft <= 0)
-            co_return reply;
+        if (!isRedirect(status) || location.isEmpty() || hopsLeft <= 0)
+            co_return Received{std::move(reply), std::move(reader->body)};
         const QUrl from = request.url();
         const QUrl target = from.resolved(location);
         if (from.scheme() == u"https" && target.scheme() != u"https")
-            co_return reply;
+            co_return Received{std::move(reply), std::move(reader->body)};
         if (status == 303 ? method != "HEAD"
                           : (status == 301 || status == 302) && method == "POST") {
             method = "GET";
@@ -202,13 +242,14 @@ APIRequest OrvaneAPIClient::makeRequest(const QByteArray& method, const QString&
 }
 
 QCoro::Task<PerformResult> OrvaneAPIClient::perform(APIRequest request) {
-    const auto reply = co_await sendAndWait(request.request, request.method, request.body);
-    QByteArray body = reply->readAll();
+    Received received =
+        co_await sendAndWait(request.request, request.method, request.body, request.maxBodyBytes);
+    const QNetworkReply& reply = *received.reply;
     if (auto failure =
-            transportFailure(*reply, platform::HttpSession::timedOut(reply.get()), body.size()))
+            transportFailure(reply, platform::HttpSession::timedOut(&reply), received.body.size()))
         throw *failure;
-    const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
-    co_return PerformResult{std::move(body), status.isValid() ? status.toInt() : 0};
+    const QVariant status = reply.attribute(QNetworkRequest::HttpStatusCodeAttribute);
+    co_return PerformResult{std::move(received.body), status.isValid() ? status.toInt() : 0};
 }
 
 void OrvaneAPIClient::throwForStatus(const PerformResult& result) {
@@ -222,19 +263,15 @@ QCoro::Task<ImageDataResult> OrvaneAPIClient::fetchImageData(QUrl url, bool auth
                                                              qint64 maxBytes) {
     QNetworkRequest request(url);
     request.setRawHeader("Accept", "image/*,*/*");
-    if (authorized && sameOriginAsService(url))
+    if (authorized && OrvaneAPIConfig::isServiceOrigin(url))
         if (const auto token = currentToken())
             request.setRawHeader("Authorization", "Bearer " + token->toUtf8());
     const QByteArray method = "GET";
     const QByteArray noBody;
-    const auto reply = co_await sendAndWait(request, method, noBody, maxBytes);
+    Received received = co_await sendAndWait(request, method, noBody, maxBytes);
+    const std::shared_ptr<QNetworkReply>& reply = received.reply;
     ImageDataResult result;
-    // A body that came in whole between two turns of the event loop was
-    // never seen in progress.
-    if (maxBytes >= 0 && reply->isOpen() && reply->bytesAvailable() > maxBytes)
-        throw TransportError(QNetworkReply::OperationCanceledError, false);
-    if (reply->isOpen()) // an aborted reply is closed
-        result.data = reply->readAll();
+    result.data = std::move(received.body);
     if (auto failure = transportFailure(*reply, platform::HttpSession::timedOut(reply.get()),
                                         result.data.size()))
         throw *failure;
@@ -264,16 +301,23 @@ QCoro::Task<APIUser> OrvaneAPIClient::fetchCurrentUser() {
     }
     if (!isSuccess(result.status))
         throw OrvaneAPIError::http(result.status, result.body);
-    co_return wire::decodeJSON<APIUser>(result.body);
+    APIUser user = wire::decodeJSON<APIUser>(result.body);
+    boundDisplayTexts(user);
+    co_return user;
 }
 
 QCoro::Task<PaginatedResponse<ClientDTO>> OrvaneAPIClient::fetchClients(int perPage) {
     const QueryParameters query{{QStringLiteral("per_page"), QString::number(perPage)}};
-    const APIRequest request = makeRequest("GET", QStringLiteral("clients"), query);
+    APIRequest request = makeRequest("GET", QStringLiteral("clients"), query);
+    request.maxBodyBytes = kPageReplyBytes;
     const PerformResult result = co_await perform(request);
     if (!isSuccess(result.status))
         throwForStatus(result);
-    co_return ClientsAPIPayload::decodeClients(result.body);
+    PaginatedResponse<ClientDTO> page = ClientsAPIPayload::decodeClients(result.body);
+    keepAskedRows(page, perPage);
+    for (ClientDTO& client : page.data)
+        boundDisplayTexts(client);
+    co_return page;
 }
 
 QCoro::Task<PaginatedResponse<JobDTO>> OrvaneAPIClient::fetchJobs(std::optional<QString> clientId,
@@ -287,9 +331,14 @@ QCoro::Task<PaginatedResponse<JobDTO>> OrvaneAPIClient::fetchJobs(std::optional<
         query.emplace_back(QStringLiteral("project_id"), *projectId);
     if (archived)
         query.emplace_back(QStringLiteral("archived"), *archived);
-    const APIRequest request = makeRequest("GET", QStringLiteral("jobs"), query);
+    APIRequest request = makeRequest("GET", QStringLiteral("jobs"), query);
+    request.maxBodyBytes = kPageReplyBytes;
     const PerformResult result = co_await perform(request);
-    co_return decodeCommon<PaginatedResponse<JobDTO>>(result);
+    auto page = decodeCommon<PaginatedResponse<JobDTO>>(result);
+    keepAskedRows(page, perPage);
+    for (JobDTO& job : page.data)
+        boundDisplayTexts(job);
+    co_return page;
 }
 
 namespace {
@@ -302,30 +351,42 @@ QueryParameters jobTimesQuery(bool includeJobTimes) {
 
 QCoro::Task<std::vector<JobTaskDTO>> OrvaneAPIClient::fetchJobTasks(QString jobId,
                                                                     bool includeJobTimes) {
-    const APIRequest request =
+    APIRequest request =
         makeRequest("GET", QStringLiteral("jobs/") + jobId + QStringLiteral("/job-tasks"),
                     jobTimesQuery(includeJobTimes));
+    request.maxBodyBytes = includeJobTimes ? kTasksReplyBytes : kPageReplyBytes;
     const PerformResult result = co_await perform(request);
-    co_return decodeCommon<SingleDataResponse<std::vector<JobTaskDTO>>>(result).data;
+    auto tasks = decodeCommon<SingleDataResponse<std::vector<JobTaskDTO>>>(result).data;
+    for (JobTaskDTO& task : tasks)
+        boundDisplayTexts(task);
+    co_return tasks;
 }
 
 QCoro::Task<JobTaskDTO> OrvaneAPIClient::fetchJobTask(QString id, bool includeJobTimes) {
-    const APIRequest request =
+    APIRequest request =
         makeRequest("GET", QStringLiteral("job-tasks/") + id, jobTimesQuery(includeJobTimes));
+    if (includeJobTimes)
+        request.maxBodyBytes = kTasksReplyBytes;
     const PerformResult result = co_await perform(request);
-    co_return decodeCommon<SingleDataResponse<JobTaskDTO>>(result).data;
+    JobTaskDTO task = decodeCommon<SingleDataResponse<JobTaskDTO>>(result).data;
+    boundDisplayTexts(task);
+    co_return task;
 }
 
 QCoro::Task<std::vector<JobTimeCompactDTO>> OrvaneAPIClient::fetchActiveJobTimes() {
-    const APIRequest request = makeRequest("GET", QStringLiteral("job-times/active"));
+    APIRequest request = makeRequest("GET", QStringLiteral("job-times/active"));
+    request.maxBodyBytes = kPageReplyBytes;
     const PerformResult result = co_await perform(request);
-    co_return decodeCommon<JobTimesActiveResponse>(result).data;
+    auto running = decodeCommon<JobTimesActiveResponse>(result).data;
+    for (JobTimeCompactDTO& entry : running)
+        boundDisplayTexts(entry);
+    co_return running;
 }
 
 QCoro::Task<JobTimeCompactDTO> OrvaneAPIClient::fetchJobTime(QString id) {
     const APIRequest request = makeRequest("GET", QStringLiteral("job-times/") + id);
     const PerformResult result = co_await perform(request);
-    co_return decodeCommon<JobTimeSingleResponse>(result).data;
+    co_return jobTimeOf(result);
 }
 
 QCoro::Task<InvoiceableSummaryDTO> OrvaneAPIClient::fetchInvoiceableSummary() {
@@ -349,7 +410,7 @@ QCoro::Task<JobTimeCompactDTO> OrvaneAPIClient::startJobTime(QString clientId, Q
     const APIRequest request =
         makeRequest("POST", QStringLiteral("job-times/start"), {}, body.encode());
     const PerformResult result = co_await perform(request);
-    co_return decodeCommon<JobTimeSingleResponse>(result).data;
+    co_return jobTimeOf(result);
 }
 
 QCoro::Task<JobTimeCompactDTO> OrvaneAPIClient::stopJobTime(QString id,
@@ -366,7 +427,7 @@ QCoro::Task<JobTimeCompactDTO> OrvaneAPIClient::stopJobTime(QString id,
             throw OrvaneAPIError::jobTimeAlreadyStopped();
         throw OrvaneAPIError::http(422, result.body);
     }
-    co_return decodeCommon<JobTimeSingleResponse>(result).data;
+    co_return jobTimeOf(result);
 }
 
 QCoro::Task<JobTimeCompactDTO> OrvaneAPIClient::updateJobTime(QString id, bool billable,
@@ -376,7 +437,7 @@ QCoro::Task<JobTimeCompactDTO> OrvaneAPIClient::updateJobTime(QString id, bool b
     const APIRequest request =
         makeRequest("PATCH", QStringLiteral("job-times/") + id, {}, body.encode());
     const PerformResult result = co_await perform(request);
-    co_return decodeCommon<JobTimeSingleResponse>(result).data;
+    co_return jobTimeOf(result);
 }
 
 QCoro::Task<LoginSuccessDTO> OrvaneAPIClient::login(QString email, QString password,
@@ -398,11 +459,14 @@ QCoro::Task<LoginSuccessDTO> OrvaneAPIClient::login(QString email, QString passw
     }
     if (!isSuccess(result.status))
         throw OrvaneAPIError::http(result.status, result.body);
+    std::optional<LoginSuccessDTO> success;
     try {
-        co_return wire::decodeJSON<LoginSuccessDTO>(result.body);
+        success = wire::decodeJSON<LoginSuccessDTO>(result.body);
     } catch (const DecodingError& error) {
         throw OrvaneAPIError::decoding(error);
     }
+    boundDisplayTexts(success->user);
+    co_return std::move(*success);
 }
 
 bool OrvaneAPIClient::isAlreadyStoppedError(const QByteArray& body) {

@@ -29,11 +29,22 @@ namespace orvane {
 // Query parameters in the order they were put in.
 using QueryParameters = std::vector<std::pair<QString, QString>>;
 
+// The most a reply body may bring, by kind of request, read while it streams.
+// Each is a wide margin over the largest honest answer (a page of 100 job
+// times with their client, job and task is about 40 KB): past it the reply
+// is aborted, so that neither reading nor decoding depends on what a broken
+// service sends.
+inline constexpr qint64 kRecordReplyBytes = 256 * 1024;     // one record, sign-in
+inline constexpr qint64 kPageReplyBytes = 1024 * 1024;      // one page of a list
+inline constexpr qint64 kTasksReplyBytes = 8 * 1024 * 1024; // tasks with all job times
+inline constexpr qint64 kErrorReplyBytes = 64 * 1024;       // any status from 400 on
+
 // A request ready to send on the shared session.
 struct APIRequest {
     QNetworkRequest request;
     QByteArray method;
     QByteArray body;
+    qint64 maxBodyBytes = kRecordReplyBytes;
 };
 
 struct PerformResult {
@@ -80,9 +91,10 @@ public:
     // Throws TransportError when no HTTP answer came.
     QCoro::Task<PerformResult> perform(APIRequest request);
 
-    // A body beyond `maxBytes` (when not negative) is cut off: the reply is
-    // aborted and the fetch fails as a cancelled connection.
-    QCoro::Task<ImageDataResult> fetchImageData(QUrl url, bool authorized, qint64 maxBytes = -1);
+    // A body beyond `maxBytes` is not read: the reply is aborted while it
+    // streams and the fetch fails with TransportError::tooLarge().
+    QCoro::Task<ImageDataResult> fetchImageData(QUrl url, bool authorized,
+                                                qint64 maxBytes = kRecordReplyBytes);
     QCoro::Task<void> logout();
     QCoro::Task<APIUser> fetchCurrentUser();
     QCoro::Task<PaginatedResponse<ClientDTO>> fetchClients(int perPage);
@@ -121,6 +133,14 @@ public:
     }
     [[noreturn]] static void throwForStatus(const PerformResult& result);
 
+    // A page holds no more than was asked for: a service that ignores
+    // `per_page` still yields its first rows, in its order, and no view or
+    // sum works through more than one page's worth.
+    template <class T> static void keepAskedRows(PaginatedResponse<T>& page, int perPage) {
+        if (perPage >= 0 && page.data.size() > static_cast<size_t>(perPage))
+            page.data.resize(static_cast<size_t>(perPage));
+    }
+
     // Cancels every request in flight (their awaiters resume at once with a
     // cancellation) and refuses new ones. For the owner's teardown.
     void shutDown();
@@ -128,11 +148,16 @@ public:
 private:
     QNetworkReply* send(const QNetworkRequest& request, const QByteArray& method,
                         const QByteArray& body);
-    // Sends and waits for the answer. A request that carries the bearer token
-    // follows its redirects here, so that the token never leaves its origin.
-    QCoro::Task<std::shared_ptr<QNetworkReply>> sendAndWait(QNetworkRequest request,
-                                                            QByteArray method, QByteArray body,
-                                                            qint64 maxBodyBytes = -1);
+    struct Received {
+        std::shared_ptr<QNetworkReply> reply;
+        QByteArray body; // as read while it arrived; the reply holds none of it
+    };
+    // Sends and waits for the answer, reading at most `maxBodyBytes` of its
+    // body (less for an error status); throws TransportError::tooLarge()
+    // past that. Redirects are followed here, so that the token and the
+    // basic-auth pair never leave their origin.
+    QCoro::Task<Received> sendAndWait(QNetworkRequest request, QByteArray method, QByteArray body,
+                                      qint64 maxBodyBytes);
 
     std::vector<QPointer<QNetworkReply>> inFlight_;
     bool closed_ = false;

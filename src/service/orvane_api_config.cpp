@@ -18,6 +18,10 @@ QString trimSlashes(QString text) {
         --end;
     return text.mid(start, end - start);
 }
+
+int effectivePort(const QUrl& url) {
+    return url.port(url.scheme().compare(u"https", Qt::CaseInsensitive) == 0 ? 443 : 80);
+}
 } // namespace
 
 namespace OrvaneAPIConfig {
@@ -44,13 +48,21 @@ QString basicAuthPassword() {
     return stringSetting(kBasicPasswordKey);
 }
 
+bool isServiceOrigin(const QUrl& url) {
+    const QUrl service(baseURLString(), QUrl::StrictMode);
+    return service.isValid() && !service.host().isEmpty() &&
+           service.scheme().compare(url.scheme(), Qt::CaseInsensitive) == 0 &&
+           service.host().compare(url.host(), Qt::CaseInsensitive) == 0 &&
+           effectivePort(service) == effectivePort(url);
+}
+
 } // namespace OrvaneAPIConfig
 
 void answerBasicAuthChallenge(const platform::AuthChallenge& challenge,
                               const platform::AuthChallengeCompletion& completion) {
     using platform::AuthChallengeDisposition;
     if (challenge.authenticationMethod.compare(u"Basic", Qt::CaseInsensitive) != 0 ||
-        challenge.previousFailureCount != 0) {
+        challenge.previousFailureCount != 0 || !OrvaneAPIConfig::isServiceOrigin(challenge.url)) {
         completion(AuthChallengeDisposition::PerformDefaultHandling, std::nullopt);
         return;
     }

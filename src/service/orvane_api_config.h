@@ -3,6 +3,7 @@
 #include "platform/http_session.h"
 
 #include <QString>
+#include <QUrl>
 
 namespace orvane {
 
@@ -21,11 +22,15 @@ QString baseURLString();
 QString basicAuthUser();
 QString basicAuthPassword();
 
+// Whether `url` has the scheme, host and port of the configured base URL:
+// the only place the token and the basic-auth pair may go.
+bool isServiceOrigin(const QUrl& url);
+
 } // namespace OrvaneAPIConfig
 
-// Answers a host's demand for HTTP basic authentication with the configured
-// pair, once per request; anything else gets default handling. Calls
-// `completion` exactly once, before it returns.
+// Answers the configured service's demand for HTTP basic authentication with
+// the configured pair, once per request; any other host or method gets
+// default handling. Calls `completion` exactly once, before it returns.
 void answerBasicAuthChallenge(const platform::AuthChallenge& challenge,
                               const platform::AuthChallengeCompletion& completion);
 

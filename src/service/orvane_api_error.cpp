@@ -1,5 +1,7 @@
 #include "service/orvane_api_error.h"
 
+#include "service/display_texts.h"
+
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QStringDecoder>
@@ -107,14 +109,14 @@ QString OrvaneAPIError::errorDescription() const {
         const QString status = QStringLiteral("HTTP ") + QString::number(statusCode_);
         if (body_)
             if (const auto text = strictUtf8(*body_))
-                return status + QStringLiteral(": ") + *text;
+                return status + QStringLiteral(": ") + boundedDisplayText(*text);
         return status;
     }
     case Kind::Decoding:
         return decodingError_ ? decodingError_->localizedDescription() : QString();
     case Kind::AccountNotReady:
     case Kind::Message:
-        return message_;
+        return boundedDisplayText(message_);
     case Kind::InvalidURL:
         return QStringLiteral("Ungültige URL");
     case Kind::NoData:

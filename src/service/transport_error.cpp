@@ -5,6 +5,8 @@ namespace orvane {
 QString TransportError::localizedDescription() const {
     if (timedOut())
         return QStringLiteral("Zeitüberschreitung bei der Anforderung.");
+    if (tooLarge_)
+        return QStringLiteral("Die Antwort des Servers ist zu groß und wurde abgebrochen.");
     switch (code_) {
     case QNetworkReply::ConnectionRefusedError:
         return QStringLiteral("Es konnte keine Verbindung zum Server hergestellt werden.");

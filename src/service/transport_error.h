@@ -15,15 +15,27 @@ public:
     TransportError(QNetworkReply::NetworkError code, bool timedOut)
         : code_(code), timedOut_(timedOut) {}
 
+    // A reply whose body grew past what its kind of request may bring; it
+    // was aborted while it streamed.
+    static TransportError tooLarge() {
+        TransportError e(QNetworkReply::OperationCanceledError, false);
+        e.tooLarge_ = true;
+        return e;
+    }
+
     QNetworkReply::NetworkError code() const { return code_; }
     bool timedOut() const { return timedOut_ || code_ == QNetworkReply::TimeoutError; }
-    bool cancelled() const { return !timedOut() && code_ == QNetworkReply::OperationCanceledError; }
+    bool cancelled() const {
+        return !timedOut() && !tooLarge_ && code_ == QNetworkReply::OperationCanceledError;
+    }
+    bool isTooLarge() const { return tooLarge_; }
 
     QString localizedDescription() const override;
 
 private:
     QNetworkReply::NetworkError code_;
     bool timedOut_;
+    bool tooLarge_ = false;
 };
 
 // The network's failure of a finished reply, whatever status arrived before

@@ -29,13 +29,12 @@ AppStore::AppStore(QObject* parent) : QObject(parent) {
     accentStyle_ = accentStyleFromRawValue(
                        defaults().string(key(PreferenceKeys::AccentStyle)).value_or(QString()))
                        .value_or(orvane::AccentStyle::Gradient);
-    const QString ring = defaults().string(key(PreferenceKeys::RingVariant)).value_or(QString());
-    ringVariant_ = ring == u"orb"    ? orvane::RingVariant::Orb
-                   : ring == u"mono" ? orvane::RingVariant::Mono
-                                     : orvane::RingVariant::Gradient;
-    density_ = defaults().string(key(PreferenceKeys::Density)) == QStringLiteral("compact")
-                   ? orvane::Density::Compact
-                   : orvane::Density::Cozy;
+    ringVariant_ = ringVariantFromRawValue(
+                       defaults().string(key(PreferenceKeys::RingVariant)).value_or(QString()))
+                       .value_or(orvane::RingVariant::Gradient);
+    density_ =
+        densityFromRawValue(defaults().string(key(PreferenceKeys::Density)).value_or(QString()))
+            .value_or(orvane::Density::Cozy);
     if (defaults().object(key(PreferenceKeys::ScreenAwakeWhenTimer)))
         setScreenAwakeWhenTimer(defaults().boolValue(key(PreferenceKeys::ScreenAwakeWhenTimer)));
     biometricKeychainPopulated_ =

@@ -230,6 +230,17 @@ public:
     // Throws what the service answered; nothing changes then.
     QCoro::Task<void> updateStoppedEntry(bool billable, QString roundDirection, qint64 roundValue);
     QCoro::Task<void> removeSessionLocally(QUuid id);
+    // The one road to the service's stop: a stop of a job time already on its
+    // way is joined, not sent again, whichever view asks.
+    QCoro::Task<JobTimeCompactDTO> stopOnService(QString jobTimeId, QDateTime endedAt);
+    // A stop the service took: the session leaves, with its record and summary.
+    void finishStop(const TimerSession& session, const QDateTime& stoppedAt,
+                    const JobTimeCompactDTO& reply);
+    // A stop whose answer was lost turned out done on the service: finished
+    // here with the service's times.
+    // False when the service did not show that end.
+    QCoro::Task<bool> completeUnansweredStop(QString jobTimeId);
+    QCoro::Task<void> settleUnansweredStop(QString jobTimeId);
     void recordStoppedSession(const TimerSession& session, const QDateTime& endedAt,
                               qint64 elapsedSecs);
     QCoro::Task<void> publishStoppedSummary(StoppedSummary summary);
@@ -382,6 +393,14 @@ private:
     quint64 signOutCount_ = 0;   // cancels a biometric sign-in in flight
     bool startInFlight_ = false; // a start is on its way to the service
     std::set<QUuid> stopsInFlight_;
+    std::map<QString, std::shared_ptr<SingleFlight<JobTimeCompactDTO>>> stopFlights_;
+    // Stops that failed without a clear answer: the service may have acted.
+    struct UnansweredStop {
+        TimerSession session;
+        QDateTime stoppedAt;
+        quint64 readBacksBefore = 0; // read-backs sent before the stop failed
+    };
+    std::map<QString, UnansweredStop> unansweredStops_;
     struct SessionEvent {
         quint64 seq;
         QString jobTimeServerId;

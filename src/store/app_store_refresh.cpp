@@ -135,6 +135,7 @@ void AppStore::beginSignedInGeneration() {
     ++signInGeneration_;
     // A start of the earlier sign-in does not hold back the starts of this one.
     startInFlight_ = false;
+    unansweredStops_.clear();
     refreshAllInFlight_.reset();
     dashboardAggregatesRefreshTask_.reset();
     recentTasksRefreshTask_.reset();

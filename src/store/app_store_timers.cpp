@@ -6,6 +6,8 @@
 #include "platform/haptics.h"
 #include "store/stopped_session_record.h"
 #include "store/time_money_helpers.h"
+#include "service/display_texts.h"
+#include "service/transport_error.h"
 
 #include <set>
 
@@ -75,9 +77,14 @@ AppStore::fetchJobTimesPage(QueryParameters filter, int page) {
     QueryParameters query{{QStringLiteral("per_page"), QStringLiteral("100")},
                           {QStringLiteral("page"), QString::number(page)}};
     query.insert(query.end(), filter.begin(), filter.end());
-    const APIRequest request = api_.makeRequest("GET", QStringLiteral("job-times"), query);
+    APIRequest request = api_.makeRequest("GET", QStringLiteral("job-times"), query);
+    request.maxBodyBytes = kPageReplyBytes;
     const PerformResult result = co_await api_.perform(request);
-    co_return OrvaneAPIClient::decodeCommon<PaginatedResponse<JobTimeCompactDTO>>(result);
+    auto reply = OrvaneAPIClient::decodeCommon<PaginatedResponse<JobTimeCompactDTO>>(result);
+    OrvaneAPIClient::keepAskedRows(reply, 100);
+    for (JobTimeCompactDTO& entry : reply.data)
+        boundDisplayTexts(entry);
+    co_return reply;
 }
 
 QCoro::Task<qint64> AppStore::fetchTrackedSecs(QString jobTaskId, QString excludingJobTimeId) {
@@ -259,6 +266,21 @@ QCoro::Task<bool> AppStore::restoreActiveSessions() {
         }
     preserveLocalBreakState(fresh);
     const std::set<QString> newIds = serverIds(fresh);
+    // A stop whose answer was lost: a list asked for after it tells whether
+    // the service carried it out.
+    std::vector<QString> endedThere;
+    for (auto it = unansweredStops_.begin(); it != unansweredStops_.end();) {
+        if (readBack <= it->second.readBacksBefore) {
+            ++it;
+        } else if (newIds.count(it->first)) {
+            it = unansweredStops_.erase(it);
+        } else {
+            endedThere.push_back(it->first);
+            ++it;
+        }
+    }
+    for (const QString& key : endedThere)
+        spawn([this, key] { return settleUnansweredStop(key); });
     setSessions(std::move(fresh));
     if (sessions_.empty()) {
         setShowMultiTimerSheet(false);
@@ -554,7 +576,7 @@ QCoro::Task<std::optional<QUuid>> AppStore::stopAllAndStartPending() {
     for (const TimerSession& session : open) {
         bool stopped = false;
         try {
-            co_await api_.stopJobTime(session.jobTimeServerId, now());
+            co_await stopOnService(session.jobTimeServerId, now());
             stopped = true;
         } catch (const OrvaneAPIError& e) {
             stopped = e.kind() == OrvaneAPIError::Kind::JobTimeAlreadyStopped;
@@ -598,6 +620,23 @@ private:
     AppStore::Life life_;
 };
 
+// A failure after which the service may have carried the stop out: no
+// answer, a broken or unreadable one, or a gateway's 5xx.
+bool mayHaveActed(const std::exception_ptr& error) {
+    try {
+        std::rethrow_exception(error);
+    } catch (const TransportError& e) {
+        return !e.cancelled();
+    } catch (const DecodingError&) {
+        return true;
+    } catch (const OrvaneAPIError& e) {
+        return e.kind() == OrvaneAPIError::Kind::Decoding ||
+               (e.kind() == OrvaneAPIError::Kind::Http && e.statusCode() >= 500);
+    } catch (...) {
+    }
+    return false;
+}
+
 } // namespace
 
 void AppStore::removeSession(const QUuid& id) {
@@ -623,31 +662,107 @@ QCoro::Task<void> AppStore::stopSession(QUuid id) {
     std::optional<JobTimeCompactDTO> reply;
     std::exception_ptr error;
     try {
-        reply = co_await api_.stopJobTime(session.jobTimeServerId, stoppedAt);
+        reply = co_await stopOnService(session.jobTimeServerId, stoppedAt);
     } catch (...) {
         error = std::current_exception();
     }
     if (!life || generation != signInGeneration_)
         co_return;
+    const QString key = session.jobTimeServerId.trimmed();
     if (error) {
         const auto e = apiError(error);
         if (e && e->kind() == OrvaneAPIError::Kind::JobTimeAlreadyStopped) {
             noteSessionEvent(session.jobTimeServerId, false);
+            if (unansweredStops_.count(key)) {
+                const bool completed = co_await completeUnansweredStop(key);
+                if (completed || !life || generation != signInGeneration_)
+                    co_return;
+            }
             co_await removeSessionLocally(id);
             co_return;
         }
+        if (mayHaveActed(error))
+            unansweredStops_.insert_or_assign(key,
+                                              UnansweredStop{session, stoppedAt, readBacksSent_});
         co_await handleAccountNotReady(error);
         if (!life || generation != signInGeneration_)
             co_return;
         setLoginError(describeError(error));
         co_return;
     }
+    finishStop(session, stoppedAt, *reply);
+}
+
+QCoro::Task<JobTimeCompactDTO> AppStore::stopOnService(QString jobTimeId, QDateTime endedAt) {
+    const QString key = jobTimeId.trimmed();
+    std::shared_ptr<SingleFlight<JobTimeCompactDTO>>& slot = stopFlights_[key];
+    if (!slot)
+        slot = std::make_shared<SingleFlight<JobTimeCompactDTO>>();
+    const std::shared_ptr<SingleFlight<JobTimeCompactDTO>> flight = slot;
+    const Life life = this->life();
+    const auto forget = [&] {
+        if (!life)
+            return;
+        const auto it = stopFlights_.find(key);
+        if (it != stopFlights_.end() && it->second == flight && !flight->inFlight())
+            stopFlights_.erase(it);
+    };
+    std::function<QCoro::Task<JobTimeCompactDTO>()> body = [this, jobTimeId, endedAt] {
+        return api_.stopJobTime(jobTimeId, endedAt);
+    };
+    std::optional<JobTimeCompactDTO> reply;
+    std::exception_ptr error;
+    try {
+        reply = co_await flight->run(std::move(body));
+    } catch (...) {
+        error = std::current_exception();
+    }
+    forget();
+    if (error)
+        std::rethrow_exception(error);
+    co_return std::move(*reply);
+}
+
+QCoro::Task<bool> AppStore::completeUnansweredStop(QString jobTimeId) {
+    const auto it = unansweredStops_.find(jobTimeId.trimmed());
+    if (it == unansweredStops_.end())
+        co_return false;
+    const UnansweredStop stop = std::move(it->second);
+    unansweredStops_.erase(it);
+    const Life life = this->life();
+    const quint64 generation = signInGeneration_;
+    std::optional<JobTimeCompactDTO> entry;
+    try {
+        entry = co_await api_.fetchJobTime(stop.session.jobTimeServerId);
+    } catch (...) {
+    }
+    if (!life || generation != signInGeneration_ || !entry ||
+        entry->id.trimmed() != jobTimeId.trimmed())
+        co_return false;
+    // Only the service's own end time makes the record.
+    const std::optional<QDateTime> endedAt = parseServerDate(entry->endTime);
+    if (!endedAt)
+        co_return false;
+    TimerSession session = stop.session;
+    if (const auto start = parseServerDate(entry->startTime))
+        session.startedAt = *start;
+    finishStop(session, *endedAt, *entry);
+    co_return true;
+}
+
+QCoro::Task<void> AppStore::settleUnansweredStop(QString jobTimeId) {
+    co_await completeUnansweredStop(jobTimeId);
+}
+
+void AppStore::finishStop(const TimerSession& session, const QDateTime& stoppedAt,
+                          const JobTimeCompactDTO& reply) {
+    const QUuid id = session.id;
+    unansweredStops_.erase(session.jobTimeServerId.trimmed());
     noteSessionEvent(session.jobTimeServerId, false);
     const std::optional<QString> direction =
-        reply->roundDirection ? reply->roundDirection : session.timeRoundDirection;
-    const std::optional<qint64> step =
-        reply->roundValue ? reply->roundValue : session.timeRoundValue;
-    const qint64 booked = entryDurationSecs(*reply).value_or(
+        reply.roundDirection ? reply.roundDirection : session.timeRoundDirection;
+    const std::optional<qint64> step = reply.roundValue ? reply.roundValue : session.timeRoundValue;
+    const qint64 booked = entryDurationSecs(reply).value_or(
         minuteGridRoundedSecs(session.startedAt, stoppedAt, direction, step));
     removeSession(id);
     recordStoppedSession(session, stoppedAt, booked);
@@ -669,7 +784,7 @@ QCoro::Task<void> AppStore::stopSession(QUuid id) {
         summary.pauseSecs = session.pauseSecs;
         summary.timeRoundDirection = direction;
         summary.timeRoundValueMinutes = step;
-        summary.billable = reply->billable.value_or(true);
+        summary.billable = reply.billable.value_or(true);
         summary.trackedBeforeExcludingThisEntrySecs = session.trackedBeforeSecs;
         summary.projectTrackedSecs = saturatingAdd(session.trackedBeforeSecs, booked);
         summary.projectBudgetSecs = std::max<qint64>(session.budgetSecs, 0);
@@ -733,6 +848,9 @@ QCoro::Task<void> AppStore::updateStoppedEntry(bool billable, QString roundDirec
     }
     if (!life || generation != signInGeneration_)
         co_return;
+    // The billable sum changed on the service: a refresh already under way
+    // or just done must not stand in for one that reads it.
+    spawn([this] { return refreshAfterSessionChange(); });
     JobTimeCompactDTO entry = *updated;
     try {
         entry = co_await api_.fetchJobTime(summary.jobTimeServerId);

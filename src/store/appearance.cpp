@@ -1,6 +1,34 @@
 #include "store/appearance.h"
 
+#include "service/json_coding.h"
+
 namespace orvane {
+
+namespace {
+
+template <typename Cases>
+std::optional<typename Cases::value_type> fromRawValue(const Cases& cases, const QString& text) {
+    for (const auto value : cases)
+        if (rawValue(value) == text)
+            return value;
+    return std::nullopt;
+}
+
+template <typename Cases>
+typename Cases::value_type decode(const Cases& cases, const QJsonValue& value, const char* type) {
+    if (!value.isString())
+        throw DecodingError(
+            DecodingError::Kind::TypeMismatch, QString(),
+            QStringLiteral("Expected to decode String for %1.").arg(QString::fromLatin1(type)));
+    if (const auto found = fromRawValue(cases, value.toString()))
+        return *found;
+    // The text is the stored preference, not a secret; bounded all the same.
+    throw DecodingError(DecodingError::Kind::DataCorrupted, QString(),
+                        QStringLiteral("Cannot initialize %1 from invalid String value %2")
+                            .arg(QString::fromLatin1(type), value.toString().left(64)));
+}
+
+} // namespace
 
 QString rawValue(AccentStyle style) {
     switch (style) {
@@ -33,11 +61,39 @@ QString rawValue(Density density) {
 }
 
 std::optional<AccentStyle> accentStyleFromRawValue(const QString& text) {
-    for (const AccentStyle style :
-         {AccentStyle::Gradient, AccentStyle::Indigo, AccentStyle::Mint, AccentStyle::Amber})
-        if (rawValue(style) == text)
-            return style;
-    return std::nullopt;
+    return fromRawValue(kAccentStyles, text);
+}
+
+std::optional<RingVariant> ringVariantFromRawValue(const QString& text) {
+    return fromRawValue(kRingVariants, text);
+}
+
+std::optional<Density> densityFromRawValue(const QString& text) {
+    return fromRawValue(kDensities, text);
+}
+
+QJsonValue encodeJSON(AccentStyle style) {
+    return rawValue(style);
+}
+
+QJsonValue encodeJSON(RingVariant variant) {
+    return rawValue(variant);
+}
+
+QJsonValue encodeJSON(Density density) {
+    return rawValue(density);
+}
+
+AccentStyle decodeAccentStyle(const QJsonValue& value) {
+    return decode(kAccentStyles, value, "AccentStyle");
+}
+
+RingVariant decodeRingVariant(const QJsonValue& value) {
+    return decode(kRingVariants, value, "RingVariant");
+}
+
+Density decodeDensity(const QJsonValue& value) {
+    return decode(kDensities, value, "Density");
 }
 
 } // namespace orvane

@@ -8,12 +8,17 @@
 #include "support/private_bus.h"
 #include "support/temp_user_defaults.h"
 
+#include <QDBusArgument>
 #include <QDBusMessage>
 #include <QDBusPendingCall>
 #include <QDBusVariant>
+#include <QGuiApplication>
+#include <QScreen>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
+
+#include <limits>
 
 using namespace orvane;
 using namespace std::chrono_literals;
@@ -113,8 +118,7 @@ TEST_F(PanelItem, ShowsThePillsStateAsLabelTooltipAndIcon) {
     EXPECT_EQ(heard("XAyatanaNewLabel"), labels);
     // A second later: one new label, the same icon.
     clock.advance(1000);
-    EXPECT_TRUE(
-        test::eventuallyTrue([&] { return heard("XAyatanaNewLabel") == labels + 1; }, 1500ms));
+    EXPECT_TRUE(test::eventuallyTrue([&] { return heard("XAyatanaNewLabel") == labels + 1; }, 10s));
     test::spin(300ms);
     EXPECT_EQ(heard("XAyatanaNewLabel"), labels + 1);
     EXPECT_EQ(heard("NewIcon"), icons);
@@ -131,6 +135,22 @@ TEST_F(PanelItem, ActivationTogglesThePopoverAtTheClickPoint) {
     EXPECT_GT(delegate->popover()->y(), 10) << "below an item at the top of the screen";
     QDBusPendingCall second = host.asyncCall(activate);
     EXPECT_TRUE(test::eventuallyTrue([&] { return !delegate->popover()->isVisible(); }));
+}
+
+TEST_F(PanelItem, ExtremeClickPointsFromTheBusOpenThePopoverOnTheScreen) {
+    constexpr int kMax = std::numeric_limits<int>::max(), kMin = std::numeric_limits<int>::min();
+    const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
+    for (const QPoint at : {QPoint(kMax, kMax), QPoint(kMin, kMin), QPoint(kMax, kMin)}) {
+        QDBusMessage activate = QDBusMessage::createMethodCall(
+            delegate->panelItem()->serviceName(), "/StatusNotifierItem", kItem, "Activate");
+        activate.setArguments({at.x(), at.y()});
+        QDBusPendingCall open = host.asyncCall(activate);
+        ASSERT_TRUE(test::eventuallyTrue([&] { return delegate->popover()->isVisible(); }));
+        EXPECT_TRUE(screen.contains(delegate->popover()->geometry())) << at.x() << "," << at.y();
+        delegate->popover()->dismiss();
+        ASSERT_TRUE( // the next call is no click that closed it
+            test::eventuallyTrue([&] { return !delegate->popover()->justClosedByItself(); }));
+    }
 }
 
 TEST_F(PanelItem, ThePillWindowStandsInWhileNoWatcherRuns) {
@@ -158,3 +178,89 @@ TEST(StatusIcon, CarriesTheStateAtEverySize) {
 }
 
 #include "panel_item_test.moc"
+
+// Panels that draw no label (XFCE's and LXQt's trays) still show the running
+// clock: in the tooltip's title, and as hours and minutes in the icon.
+TEST_F(PanelItem, TheClockShowsInTheTooltipTitleAndTheIconWhereNoLabelIsDrawn) {
+    const auto toolTipTitle = [&] {
+        const QDBusArgument tip = property("ToolTip").value<QDBusArgument>();
+        QString icon, title, text;
+        tip.beginStructure();
+        tip >> icon;
+        tip.beginArray();
+        while (!tip.atEnd()) {
+            int w = 0, h = 0;
+            QByteArray bytes;
+            tip.beginStructure();
+            tip >> w >> h >> bytes;
+            tip.endStructure();
+        }
+        tip.endArray();
+        tip >> title >> text;
+        tip.endStructure();
+        return title;
+    };
+    EXPECT_EQ(toolTipTitle(), "Orvane");
+    store().setIsLoggedIn(true);
+    store().setSessions({running(3725)});
+    EXPECT_TRUE(test::eventuallyTrue([&] { return toolTipTitle() == "Orvane 01:02:05"; }));
+    const int icons = heard("NewIcon");
+    // The icon's face changes with the minute, not with the second.
+    clock.advance(54'000);
+    EXPECT_TRUE(test::eventuallyTrue([&] { return toolTipTitle() == "Orvane 01:02:59"; }));
+    EXPECT_EQ(heard("NewIcon"), icons);
+    clock.advance(1000);
+    EXPECT_TRUE(test::eventuallyTrue([&] { return heard("NewIcon") == icons + 1; }));
+}
+
+TEST(StatusIconFace, CarriesHoursAndMinutesOnlyWhileRunning) {
+    const struct {
+        PillContent content;
+        QString clock;
+    } cases[] = {
+        {{PillContent::Kind::Running, "01:02:05"}, "1:02"},
+        {{PillContent::Kind::Running, "00:00:00"}, "0:00"},
+        {{PillContent::Kind::Running, "100:59:59"}, "100:59"},
+        {{PillContent::Kind::Idle, "01:15:00"}, ""},
+        {{PillContent::Kind::SignedOut, ""}, ""},
+        {{PillContent::Kind::Running, "garbage"}, ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.content.text.toStdString());
+        EXPECT_EQ(statusIconFace(c.content).clock, c.clock);
+        const QList<QImage> images = statusIconImages(statusIconFace(c.content));
+        ASSERT_EQ(images.size(), 4);
+        EXPECT_EQ(images[1].size(), QSize(22, 22));
+    }
+}
+
+// Panels draw the item as a small square: the time must fill it to be read.
+TEST(StatusIcon, TheClockFillsTheSquareAtPanelSizes) {
+    const auto inkOf = [](const QImage& icon) {
+        QRect ink;
+        for (int y = 0; y < icon.height(); ++y)
+            for (int x = 0; x < icon.width(); ++x) {
+                const QColor c = icon.pixelColor(x, y);
+                if (c.alpha() > 200 && std::min({c.red(), c.green(), c.blue()}) > 110)
+                    ink |= QRect(x, y, 1, 1);
+            }
+        return ink;
+    };
+    const struct {
+        QString clock;
+        double minHeight; // of the square's side
+    } cases[] = {{"0:07", 0.35}, {"1:02", 0.35}, {"10:45", 0.25}};
+    for (const auto& c : cases)
+        for (const int size : {16, 22}) {
+            SCOPED_TRACE(c.clock.toStdString() + " at " + std::to_string(size));
+            const QList<QImage> images =
+                statusIconImages(StatusIconFace{PillContent::Kind::Running, c.clock});
+            const QImage icon = images[size == 16 ? 0 : 1];
+            ASSERT_EQ(icon.size(), QSize(size, size));
+            const QRect ink = inkOf(icon);
+            EXPECT_GE(ink.height(), c.minHeight * size);
+            EXPECT_GE(ink.width(), 0.6 * size) << "the time spans the square";
+            EXPECT_LE(ink.right(), size - 2) << "inside the rim";
+            EXPECT_GE(ink.left(), 1);
+        }
+}

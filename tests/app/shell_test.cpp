@@ -7,6 +7,7 @@
 #include "support/fake_service.h"
 #include "support/fakes.h"
 #include "support/keychain_scope.h"
+#include "support/private_bus.h"
 #include "support/temp_user_defaults.h"
 
 #include <QApplication>
@@ -319,7 +320,7 @@ TEST(Shell, ShownPopoverFollowsThePillWhenItsWidthChanges) {
     ASSERT_GT(grownBy, 30);
     EXPECT_TRUE(shell.delegate->statusItem()->pill()->clockRunning());
     EXPECT_TRUE(shell.popover().sliding());
-    test::spin(300ms);
+    ASSERT_TRUE(test::eventuallyTrue([&] { return !shell.popover().sliding(); }));
     EXPECT_NEAR(shell.popover().x(), before - grownBy / 2, 1);
     // Hidden, the popover stays where it was; the next move counts from the pill's new centre.
     shell.delegate->togglePopover();
@@ -358,34 +359,29 @@ TEST(Shell, PopoverRecordsIntoTheLaunchStoreOnceShown) {
 
 // ---- One instance per desktop session ----
 
+// Each on a bus of its own: ctest runs the suites side by side, and on a shared
+// bus one test's owner would answer another's hand-over.
 TEST(SingleInstance, ALaterStartHandsTheClickToTheRunningOne) {
-    QDBusConnection first = QDBusConnection::connectToBus(QDBusConnection::SessionBus, "first");
-    QDBusConnection second = QDBusConnection::connectToBus(QDBusConnection::SessionBus, "second");
-    if (!first.isConnected() || !second.isConnected())
-        GTEST_SKIP() << "no session bus";
-    {
-        SingleInstance running(first);
-        SingleInstance later(second);
-        ASSERT_EQ(running.claim(), SingleInstance::Claim::Owner);
-        QSignalSpy toggled(&running, &SingleInstance::toggleRequested);
-        EXPECT_EQ(later.claim(), SingleInstance::Claim::AnotherRuns);
-        EXPECT_TRUE(later.askRunningToToggle());
-        EXPECT_EQ(toggled.count(), 1);
-        EXPECT_TRUE(later.askRunningToToggle());
-        EXPECT_EQ(toggled.count(), 2);
-    }
-    first.interface()->unregisterService(SingleInstance::serviceName());
-    QDBusConnection::disconnectFromBus("first");
-    QDBusConnection::disconnectFromBus("second");
+    test::PrivateBus bus;
+    if (!bus.running())
+        GTEST_SKIP() << "No dbus-daemon to run a bus of the test's own";
+    SingleInstance running(bus.connect(QStringLiteral("first")));
+    SingleInstance later(bus.connect(QStringLiteral("second")));
+    ASSERT_EQ(running.claim(), SingleInstance::Claim::Owner);
+    QSignalSpy toggled(&running, &SingleInstance::toggleRequested);
+    EXPECT_EQ(later.claim(), SingleInstance::Claim::AnotherRuns);
+    EXPECT_TRUE(later.askRunningToToggle());
+    EXPECT_EQ(toggled.count(), 1);
+    EXPECT_TRUE(later.askRunningToToggle());
+    EXPECT_EQ(toggled.count(), 2);
 }
 
 TEST(SingleInstance, NoOneToAskIsAFailedHandOver) {
-    QDBusConnection bus = QDBusConnection::connectToBus(QDBusConnection::SessionBus, "lonely");
-    if (!bus.isConnected())
-        GTEST_SKIP() << "no session bus";
-    SingleInstance later(bus);
+    test::PrivateBus bus;
+    if (!bus.running())
+        GTEST_SKIP() << "No dbus-daemon to run a bus of the test's own";
+    SingleInstance later(bus.connect(QStringLiteral("lonely")));
     EXPECT_FALSE(later.askRunningToToggle(300));
-    QDBusConnection::disconnectFromBus("lonely");
 }
 
 TEST(PaintProbe, NotesTheFirstPaintAfterEachShowingOnlyWhenAsked) {

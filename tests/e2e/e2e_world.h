@@ -86,14 +86,14 @@ public:
     // service has heard nothing for a while and no refresh runs.
     void settle() {
         std::size_t seen = service_.requestCount();
-        QDeadlineTimer quiet(150ms);
+        QDeadlineTimer quiet(300ms);
         QDeadlineTimer unanswered(3s); // an aborted request is never answered
         const QDeadlineTimer giveUp(15s);
         while (!giveUp.hasExpired()) {
             test::spin(20ms);
             if (const std::size_t now = service_.requestCount(); now != seen) {
                 seen = now;
-                quiet.setRemainingTime(150ms);
+                quiet.setRemainingTime(300ms);
                 unanswered.setRemainingTime(3s);
             } else if (quiet.hasExpired() &&
                        (service_.answeredCount() >= seen || unanswered.hasExpired()) &&
@@ -104,7 +104,7 @@ public:
         throw std::runtime_error("the store kept talking to the service");
     }
 
-    bool spinUntil(const std::function<bool()>& condition, std::chrono::milliseconds limit = 10s) {
+    bool spinUntil(const std::function<bool()>& condition, std::chrono::milliseconds limit = 30s) {
         const QDeadlineTimer deadline(limit);
         while (!condition() && !deadline.hasExpired())
             test::spin(10ms);

@@ -79,8 +79,10 @@ TEST(SignInEndToEnd, NextStartSignsInWithTheTokenFromTheKeyring) {
     ASSERT_TRUE(next.currentUser());
     EXPECT_EQ(next.currentUser()->email, kDemoEmail);
     EXPECT_EQ(next.api().currentToken(), token);
-    EXPECT_EQ(next.clients().size(), 4u) << "the restore loads the clients too";
-    EXPECT_FALSE(next.recentTasks().empty()) << "and the recent tasks";
+    EXPECT_TRUE(world.spinUntil([&] { return next.clients().size() == 4u; }))
+        << "the restore loads the clients too";
+    EXPECT_TRUE(world.spinUntil([&] { return !next.recentTasks().empty(); }))
+        << "and the recent tasks";
 }
 
 TEST(SignInEndToEnd, ClientsListIsTheServicesClients) {

@@ -45,7 +45,9 @@ template <class T> T* shownChild(QWidget* within) {
 bool step(const std::string& name, const std::function<void()>& body) {
     SCOPED_TRACE("step: " + name);
     body();
-    return !::testing::Test::HasFatalFailure();
+    // Later steps build on this one: after a failure they would only wait
+    // for what can no longer come.
+    return !::testing::Test::HasFailure();
 }
 
 AppWorld::AppWorld()
@@ -95,7 +97,7 @@ void AppWorld::advance(std::chrono::milliseconds by) {
 
 bool AppWorld::settle() {
     std::size_t seen = service_.requestCount();
-    QDeadlineTimer quiet(150ms);
+    QDeadlineTimer quiet(300ms);
     QDeadlineTimer unanswered(3s); // an aborted request is never answered
     const QDeadlineTimer giveUp(15s);
     while (!giveUp.hasExpired()) {
@@ -103,7 +105,7 @@ bool AppWorld::settle() {
         const bool refreshing = delegate_ && delegate_->appStore()->isRefreshingRecentTasks();
         if (const std::size_t now = service_.requestCount(); now != seen) {
             seen = now;
-            quiet.setRemainingTime(150ms);
+            quiet.setRemainingTime(300ms);
             unanswered.setRemainingTime(3s);
         } else if (quiet.hasExpired() &&
                    (service_.answeredCount() >= seen || unanswered.hasExpired()) && !refreshing) {
@@ -128,6 +130,13 @@ void AppWorld::clickPanelItem() {
     if (!test::eventuallyTrue([&] { return call.isFinished() && popoverShown() != wasShown; }))
         ADD_FAILURE() << "a click on the panel item did not " << (wasShown ? "close" : "open")
                       << " the popover";
+}
+
+void AppWorld::clickPill() {
+    PillWindow* pill = delegate_ ? delegate_->statusItem() : nullptr;
+    if (!pill || !pill->isVisible())
+        return ADD_FAILURE() << "no pill window on screen";
+    QTest::mouseClick(pill, Qt::LeftButton, {}, pill->rect().center());
 }
 
 void AppWorld::openPopover() {
@@ -167,7 +176,7 @@ void AppWorld::signInThroughView(const QString& email) {
     click(named<QAbstractButton>("signIn"));
     if (!test::eventuallyTrue(
             [&] { return root().mainPanel() && root().mainPanel()->objectName() == "mainColumn"; },
-            10s))
+            30s))
         return ADD_FAILURE() << "still signed out: "
                              << (named<QWidget>("credentialsError") ? "an error shows"
                                                                     : "no error");
@@ -175,8 +184,8 @@ void AppWorld::signInThroughView(const QString& email) {
 }
 
 void AppWorld::playRecent(const QString& task) {
-    RecentRow* row = recentRow(task);
-    if (!row)
+    RecentRow* row = nullptr;
+    if (!test::eventuallyTrue([&] { return (row = recentRow(task)) != nullptr; }))
         return ADD_FAILURE() << "no recent row for " << task.toStdString();
     click(row->playButton());
 }
@@ -197,8 +206,8 @@ QString AppWorld::panelLabel() {
         delegate_->panelItem()->serviceName(), kItemPath,
         QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("Get"));
     get.setArguments({kItemInterface, QStringLiteral("XAyatanaLabel")});
-    const QDBusPendingCall pending = panel_.asyncCall(get, 5000);
-    if (!test::eventuallyTrue([&] { return pending.isFinished(); }, 6s) || pending.isError())
+    const QDBusPendingCall pending = panel_.asyncCall(get, 25000);
+    if (!test::eventuallyTrue([&] { return pending.isFinished(); }, 30s) || pending.isError())
         return QStringLiteral("<no answer>");
     return pending.reply().arguments().value(0).value<QDBusVariant>().variant().toString();
 }
@@ -208,7 +217,7 @@ bool AppWorld::labelShows(const QString& text) {
 }
 
 bool AppWorld::popoverShown() {
-    return delegate_ && delegate_->popover()->isVisible();
+    return delegate_ && delegate_->popover()->isOpen();
 }
 
 LoginView* AppWorld::loginView() {

@@ -77,6 +77,8 @@ public:
     // ---- What the user does ----
     // Activate on the panel item, over D-Bus, as a click on it in the panel.
     void clickPanelItem();
+    // A click on the pill window (where no panel shows the item).
+    void clickPill();
     // Opens the popover unless it is open.
     void openPopover();
     void click(QWidget* widget);
@@ -123,6 +125,9 @@ public:
                 return w;
         return nullptr;
     }
+
+    // The panel's watcher (whether a panel shows its items).
+    test::FakeStatusNotifierWatcher& watcher() { return *watcher_; }
 
     // ---- On the service, past the app ----
     // A request with the token the app holds: (status, body).

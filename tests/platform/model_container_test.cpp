@@ -8,6 +8,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 using namespace orvane::platform;
 
 namespace {
@@ -143,4 +145,32 @@ TEST(ModelContainer, FailedSaveWritesNothingAndLaterSavesStillWork) {
     container.reset();
     ASSERT_TRUE(ModelContainer::open(path, {kNotes}));
     EXPECT_EQ(contents(path), (QStringList{"a=2", "b=5", "wal"}));
+}
+
+// Client names, job and task titles and times are nobody else's business.
+TEST(ModelContainer, StoreAndItsLogAreTheOwnersAloneNewOrFoundOpen) {
+    const mode_t umaskBefore = ::umask(022);
+    QTemporaryDir dir;
+    const QString folder = dir.path() + "/orvane", path = folder + "/default.store";
+    const QStringList files{path, path + "-wal", path + "-shm"};
+    const auto modes = [&] {
+        QList<unsigned> out;
+        for (const QString& name : QStringList{folder} + files) {
+            struct stat st {};
+            out << (::stat(QFile::encodeName(name).constData(), &st) == 0 ? st.st_mode & 07777 : 0);
+        }
+        return out;
+    };
+    for (const bool found : {false, true}) {
+        SCOPED_TRACE(found);
+        if (found) // as earlier versions left them
+            for (const QString& name : QStringList{folder} + files)
+                ::chmod(QFile::encodeName(name).constData(), name == folder ? 0755 : 0644);
+        auto container = ModelContainer::open(path, {kNotes});
+        ASSERT_TRUE(container);
+        container->mainContext()->insert("Note", note("a", int(found)));
+        ASSERT_TRUE(container->mainContext()->save());
+        EXPECT_EQ(modes(), (QList<unsigned>{0700, 0600, 0600, 0600}));
+    }
+    ::umask(umaskBefore);
 }

@@ -11,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include <limits>
 #include <memory>
 #include <optional>
 
@@ -232,6 +233,32 @@ TEST_F(StatusNotifierItemTest, ActivationOpensAtTheHostsPositionOrElseAtTheCurso
                      [&](const QString& given) { token = given; });
     call(*item, sni, "ProvideXdgActivationToken", {"tok-1"});
     EXPECT_EQ(token, "tok-1");
+}
+
+// Any process on the bus may call these.
+TEST_F(StatusNotifierItemTest, ExtremeCoordinatesAndOddTokensFromTheBusAreTamed) {
+    constexpr int kMax = std::numeric_limits<int>::max(), kMin = std::numeric_limits<int>::min();
+    auto item = makeItem();
+    QList<QPoint> seen;
+    QObject::connect(item.get(), &StatusNotifierItem::activated, [&](QPoint at) { seen << at; });
+    call(*item, sni, "Activate", {kMax, kMax});
+    call(*item, sni, "SecondaryActivate", {kMin, kMax});
+    call(*item, sni, "ContextMenu", {kMax, kMin});
+    call(*item, sni, "Scroll", {kMin, QStringLiteral("vertical")});
+    ASSERT_EQ(seen.size(), 3);
+    for (const QPoint at : seen) // room left for any offset a window is placed with
+        EXPECT_TRUE(QRect(-0x7fff, -0x7fff, 0xffff, 0xffff).contains(at))
+            << at.x() << "," << at.y();
+
+    QStringList passed;
+    QObject::connect(item.get(), &StatusNotifierItem::activationTokenProvided,
+                     [&](const QString& token) { passed << token; });
+    const QString tokens[] = {
+        "kwin-4711_TIME1", QString(512, u'a'), QString(513, u'a'), "",
+        "tok\nDISPLAY=:9", "tok en",           "tok\x01",          "t\u00f6k"};
+    for (const QString& token : tokens)
+        call(*item, sni, "ProvideXdgActivationToken", {token});
+    EXPECT_EQ(passed, (QStringList{"kwin-4711_TIME1", QString(512, u'a')}));
 }
 
 #include "status_notifier_item_test.moc"

@@ -8,9 +8,11 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <optional>
 #include <string>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace platform = orvane::platform;
 
@@ -243,4 +245,48 @@ TEST_F(UserDefaults, MissingDirectoryIsCreatedOnTheFirstWrite) {
     defaults.setBool("flag", true);
     ASSERT_TRUE(QFile::exists(nested));
     EXPECT_TRUE(platform::UserDefaults(nested).boolValue("flag"));
+}
+
+// ---- Files that are no settings file of ours ----
+
+TEST_F(UserDefaults, AnythingButARegularFileWithinItsLimitReadsEmptyAtOnceAndIsLeftAsItIs) {
+    const auto encoded = [](const QString& p) { return QFile::encodeName(p).toStdString(); };
+    const auto fifo = [&](const QString& p) { ASSERT_EQ(::mkfifo(encoded(p).c_str(), 0600), 0); };
+    const auto link = [&](const char* to, const QString& p) {
+        ASSERT_EQ(::symlink(to, encoded(p).c_str()), 0);
+    };
+    const std::pair<const char*, std::function<void(const QString&)>> cases[] = {
+        {"link to a fifo",
+         [&](const QString& p) {
+             fifo(p + ".pipe");
+             link("defaults.json.pipe", p);
+         }},
+        {"link to a device", [&](const QString& p) { link("/dev/zero", p); }},
+        {"over 1 MiB",
+         [](const QString& p) {
+             writeAll(p, R"({"key": true, "pad": ")" + QByteArray(1 << 20, 'x') + R"("})");
+         }},
+    };
+    for (const auto& [name, make] : cases) {
+        SCOPED_TRACE(name);
+        QTemporaryDir own;
+        const QString file = own.path() + "/defaults.json";
+        make(file);
+        const QStringList entries = QDir(own.path()).entryList(QDir::AllEntries | QDir::System);
+        struct stat before {};
+        ASSERT_EQ(::lstat(encoded(file).c_str(), &before), 0);
+        platform::UserDefaults defaults(file);
+        EXPECT_FALSE(defaults.boolValue("key"));
+        // No save over a device link: a regression would overwrite the device.
+        if (std::string(name) != "link to a device") {
+            defaults.setBool("launched", true);
+            EXPECT_TRUE(defaults.boolValue("launched")) << "kept for the run";
+        }
+        struct stat after {};
+        ASSERT_EQ(::lstat(encoded(file).c_str(), &after), 0);
+        EXPECT_EQ(std::tie(after.st_ino, after.st_mode, after.st_size),
+                  std::tie(before.st_ino, before.st_mode, before.st_size));
+        EXPECT_EQ(QDir(own.path()).entryList(QDir::AllEntries | QDir::System), entries)
+            << "nothing kept beside, nothing left over";
+    }
 }

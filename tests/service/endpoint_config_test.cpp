@@ -40,9 +40,13 @@ protected:
         std::optional<Credential> credential;
     };
 
-    static Answer answer(const QString& method, int previousFailureCount = 0) {
-        const AuthChallenge challenge{method, QStringLiteral("staging"),
-                                      QStringLiteral("stage.example.test"), previousFailureCount};
+    // A demand from `url`; from the configured service when none is given.
+    static Answer answer(const QString& method, int previousFailureCount = 0,
+                         std::optional<QUrl> url = std::nullopt) {
+        const AuthChallenge challenge{
+            method, QStringLiteral("staging"),
+            url.value_or(QUrl(OrvaneAPIConfig::baseURLString() + QStringLiteral("/api/user"))),
+            previousFailureCount};
         Answer a;
         answerBasicAuthChallenge(challenge, [&a](AuthChallengeDisposition disposition,
                                                  std::optional<Credential> credential) {
@@ -189,4 +193,14 @@ TEST_F(EndpointConfig, ChallengeIsAnsweredWithTheConfiguredPairOnlyForAFirstBasi
             EXPECT_EQ(a.credential->password.toStdString(), c.sentPassword);
         }
     }
+}
+
+TEST_F(EndpointConfig, OnlyTheConfiguredServicesOwnOriginGetsThePair) {
+    defaults->setString(OrvaneAPIConfig::kBaseURLKey, "http://stage.test:8080");
+    defaults->setString(OrvaneAPIConfig::kBasicUserKey, "stage");
+    defaults->setString(OrvaneAPIConfig::kBasicPasswordKey, "secret");
+    for (const char* asking :
+         {"http://stage.test:8081/", "https://stage.test:8080/", "http://x.test:8080/"})
+        EXPECT_FALSE(answer("Basic", 0, QUrl(asking)).credential) << asking;
+    EXPECT_TRUE(answer("Basic", 0, QUrl("http://STAGE.test:8080/a.png")).credential);
 }

@@ -4,8 +4,6 @@
 #include "service/login_records.h"
 #include "service/user_records.h"
 
-#include <QElapsedTimer>
-
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -220,10 +218,9 @@ TEST(HostileBodies, WideAndLongBodiesDecodeInReasonableTime) {
          false},
         {"20000 list elements", "{\"data\": " + list + ", \"clients\": " + list + "}", false},
         {"a text of 4 MB", R"({"id": ")" + QByteArray(4 << 20, 'x') + R"(", "data": []})", false}};
-    QElapsedTimer timer;
-    timer.start();
+    // A decoder quadratic in the keys or elements runs into ctest's timeout;
+    // a clock here would only measure how loaded the machine is.
     expectEveryDecoderCopes(bodies);
-    EXPECT_LT(timer.elapsed(), 60000);
 
     const auto login = wire::decodeJSON<LoginSuccessDTO>(bodies[1].bytes);
     ASSERT_TRUE(login.user.workSchedule);

@@ -41,6 +41,7 @@ std::vector<std::string> authorizations(const FakeService& service) {
 class BasicAuthOverHttp : public ::testing::Test {
 protected:
     void SetUp() override {
+        defaults->setString("orvane_api_base_url", service.baseURL());
         service.requireBasicAuth("stage", " secret ");
         service.on("GET", "/api/user", FakeResponse::json(200, R"({"ok":true})"));
     }

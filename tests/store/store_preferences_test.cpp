@@ -1,3 +1,4 @@
+#include "service/json_coding.h"
 #include "service/orvane_api_config.h"
 #include "service/token_storage.h"
 #include "store/app_store.h"
@@ -124,6 +125,49 @@ TEST_F(StorePreferences, AppearanceRawValuesAreExactAndCaseSensitive) {
         const std::string text = c.stored.toVariant().toString().toStdString();
         EXPECT_EQ(s.ringVariant(), c.ring) << text;
         EXPECT_EQ(s.density(), c.density) << text;
+    }
+}
+
+TEST(AppearanceCoding, EachEnumerationReadsDecodesAndEncodesItsOwnRawValues) {
+    const auto kindOf = [](auto decode, const QJsonValue& value) -> std::optional<int> {
+        try {
+            decode(value);
+        } catch (const DecodingError& error) {
+            return int(error.kind());
+        }
+        return std::nullopt;
+    };
+    const int corrupted = int(DecodingError::Kind::DataCorrupted);
+    const int mismatch = int(DecodingError::Kind::TypeMismatch);
+
+    for (const RingVariant ring : kRingVariants) {
+        EXPECT_EQ(ringVariantFromRawValue(rawValue(ring)), ring);
+        EXPECT_EQ(decodeRingVariant(encodeJSON(ring)), ring);
+    }
+    for (const Density density : kDensities) {
+        EXPECT_EQ(densityFromRawValue(rawValue(density)), density);
+        EXPECT_EQ(decodeDensity(encodeJSON(density)), density);
+    }
+    for (const AccentStyle accent : kAccentStyles)
+        EXPECT_EQ(decodeAccentStyle(encodeJSON(accent)), accent);
+    EXPECT_EQ(encodeJSON(RingVariant::Orb), QJsonValue("orb"));
+    EXPECT_EQ(encodeJSON(Density::Compact), QJsonValue("compact"));
+
+    // A raw value of another enumeration is no value of this one.
+    for (const char* text : {"Orb", " mono", "", "compact", "mint"}) {
+        EXPECT_EQ(ringVariantFromRawValue(text), std::nullopt) << text;
+        EXPECT_EQ(kindOf(decodeRingVariant, QJsonValue(text)), corrupted) << text;
+    }
+    for (const char* text : {"Cozy", "compact ", "", "gradient", "orb"}) {
+        EXPECT_EQ(densityFromRawValue(text), std::nullopt) << text;
+        EXPECT_EQ(kindOf(decodeDensity, QJsonValue(text)), corrupted) << text;
+    }
+    EXPECT_EQ(kindOf(decodeAccentStyle, QJsonValue("Mint")), corrupted);
+    for (const QJsonValue& other :
+         {QJsonValue(1), QJsonValue(true), QJsonValue(QJsonArray{"orb"})}) {
+        EXPECT_EQ(kindOf(decodeRingVariant, other), mismatch);
+        EXPECT_EQ(kindOf(decodeDensity, other), mismatch);
+        EXPECT_EQ(kindOf(decodeAccentStyle, other), mismatch);
     }
 }
 

@@ -75,6 +75,6 @@ void spin(std::chrono::milliseconds duration);
 // Runs the event loop until `condition` holds or `limit` passed; the last
 // answer of `condition`.
 bool eventuallyTrue(const std::function<bool()>& condition,
-                    std::chrono::milliseconds limit = std::chrono::seconds(5));
+                    std::chrono::milliseconds limit = std::chrono::seconds(30));
 
 } // namespace orvane::test

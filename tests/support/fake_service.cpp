@@ -9,6 +9,46 @@
 
 namespace orvane::test {
 
+namespace {
+
+// Chunked, in pieces of about 64 KB made as the client takes them. httplib
+// compresses only the bare "application/json", so a type with parameters
+// keeps the bytes as scripted.
+void stream(httplib::Response& res, const FakeResponse& answer) {
+    struct Cursor {
+        StreamedBody body;
+        std::size_t next = 0; // units written
+        bool headSent = false;
+    };
+    auto cursor = std::make_shared<Cursor>(Cursor{*answer.streamed});
+    const std::string type = answer.contentType == "application/json"
+                                 ? "application/json; charset=utf-8"
+                                 : answer.contentType;
+    res.set_chunked_content_provider(type, [cursor](size_t, httplib::DataSink& sink) {
+        StreamedBody& body = cursor->body;
+        std::string piece;
+        if (!cursor->headSent) {
+            piece = body.head;
+            cursor->headSent = true;
+        }
+        while (piece.size() < 64 * 1024 && cursor->next < body.units) {
+            piece += body.unit;
+            ++cursor->next;
+        }
+        const bool last = cursor->next >= body.units;
+        if (last)
+            piece += body.tail;
+        if (!piece.empty() && !sink.write(piece.data(), piece.size()))
+            return false;
+        *body.sent += piece.size();
+        if (last)
+            sink.done();
+        return true;
+    });
+}
+
+} // namespace
+
 std::optional<std::string> RecordedRequest::header(const std::string& name) const {
     for (const auto& [key, value] : headers)
         if (std::equal(key.begin(), key.end(), name.begin(), name.end(),
@@ -110,6 +150,10 @@ void FakeService::handle(const void* request, void* response) {
     res.status = answer.status;
     for (const auto& [key, value] : answer.headers)
         res.set_header(key, value);
+    if (answer.streamed) {
+        stream(res, answer);
+        return;
+    }
     if (answer.body.empty()) {
         res.set_content(answer.body, answer.contentType);
         return;

@@ -4,6 +4,8 @@
 #include <QJsonDocument>
 #include <QString>
 
+#include <atomic>
+
 #include <chrono>
 #include <functional>
 #include <map>
@@ -32,12 +34,25 @@ struct RecordedRequest {
     QJsonDocument json() const { return QJsonDocument::fromJson(QByteArray::fromStdString(body)); }
 };
 
+// A body made while it is sent, without a length: `head`, `unit` `units`
+// times, then `tail`. Nothing of it is held whole on either side of the test.
+struct StreamedBody {
+    std::string head;
+    std::string unit;
+    std::size_t units = 0;
+    std::string tail;
+    // Bytes the service got out before the client stopped reading.
+    std::shared_ptr<std::atomic<std::size_t>> sent = std::make_shared<std::atomic<std::size_t>>(0);
+    std::size_t size() const { return head.size() + unit.size() * units + tail.size(); }
+};
+
 struct FakeResponse {
     int status = 200;
     std::string body;
     std::string contentType = "application/json";
     std::vector<std::pair<std::string, std::string>> headers;
     std::chrono::milliseconds delay{0};
+    std::optional<StreamedBody> streamed; // instead of `body`
 
     static FakeResponse json(int status, const std::string& body) {
         FakeResponse r;

@@ -4,7 +4,16 @@ namespace orvane::test {
 
 FakeStatusNotifierWatcher::FakeStatusNotifierWatcher(QDBusConnection bus) : bus_(std::move(bus)) {
     bus_.registerObject(QStringLiteral("/StatusNotifierWatcher"), this,
-                        QDBusConnection::ExportAllSlots);
+                        QDBusConnection::ExportAllSlots | QDBusConnection::ExportAllProperties |
+                            QDBusConnection::ExportAllSignals);
+}
+
+void FakeStatusNotifierWatcher::setHostRegistered(bool registered) {
+    hostRegistered_ = registered;
+    if (registered)
+        Q_EMIT StatusNotifierHostRegistered();
+    else
+        Q_EMIT StatusNotifierHostUnregistered();
 }
 
 bool FakeStatusNotifierWatcher::start() {

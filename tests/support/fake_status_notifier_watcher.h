@@ -12,6 +12,7 @@ namespace orvane::test {
 class FakeStatusNotifierWatcher : public QObject {
     Q_OBJECT
     Q_CLASSINFO("D-Bus Interface", "org.kde.StatusNotifierWatcher")
+    Q_PROPERTY(bool IsStatusNotifierHostRegistered READ isHostRegistered)
 public:
     explicit FakeStatusNotifierWatcher(QDBusConnection bus);
 
@@ -21,8 +22,14 @@ public:
 
     QStringList registrations; // item names, in the order they registered
 
+    // Whether a panel shows the items: a panel starting or quitting.
+    bool isHostRegistered() const { return hostRegistered_; }
+    void setHostRegistered(bool registered);
+
 Q_SIGNALS:
     void itemRegistered(const QString& service);
+    void StatusNotifierHostRegistered();
+    void StatusNotifierHostUnregistered();
 
 public Q_SLOTS:
     void RegisterStatusNotifierItem(const QString& service) {
@@ -32,6 +39,7 @@ public Q_SLOTS:
 
 private:
     QDBusConnection bus_;
+    bool hostRegistered_ = true;
 };
 
 } // namespace orvane::test

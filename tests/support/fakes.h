@@ -48,9 +48,10 @@ public:
     ~FakeUrlOpener() override { platform::UrlOpener::overrideShared(nullptr); }
     bool open(const QUrl& url) override {
         opened.push_back(url);
-        return true;
+        return succeeds;
     }
     std::vector<QUrl> opened;
+    bool succeeds = true; // false: as when no browser is there
 };
 
 // A manual clock installed as the shared one while alive.

@@ -7,11 +7,11 @@ PrivateBus::PrivateBus() {
                   {QStringLiteral("--session"), QStringLiteral("--nofork"),
                    QStringLiteral("--nopidfile"), QStringLiteral("--print-address=1")},
                   QIODevice::ReadOnly);
-    if (!daemon_.waitForStarted(5000))
+    if (!daemon_.waitForStarted(30000))
         return;
     // The address is printed once the daemon listens.
     while (!daemon_.canReadLine())
-        if (!daemon_.waitForReadyRead(5000))
+        if (!daemon_.waitForReadyRead(30000))
             return;
     address_ = QString::fromUtf8(daemon_.readLine()).trimmed();
 }

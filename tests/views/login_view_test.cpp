@@ -152,6 +152,22 @@ TEST(LoginRules, BiometricButtonNeedsAllThreeAndTheTaskKeyNamesBothFlags) {
     EXPECT_EQ(login::autoBiometricKey(false, true), QStringLiteral("0_1"));
 }
 
+TEST(LoginView, BackgroundShowsBothGlowsThroughTheScrollingColumn) {
+    LoginWorld w;
+    LoginView& view = w.show();
+    view.resize(400, 560);
+    test::spin(5ms);
+    const QImage picture = view.grab().toImage();
+    const QColor top = picture.pixelColor(200, 6);      // under the violet glow's centre
+    const QColor corner = picture.pixelColor(396, 556); // at the pink glow's centre
+    const QColor plain(15, 16, 24);                     // what a filled column would paint
+    EXPECT_NE(top, plain);
+    EXPECT_GT(top.blue(), top.red() + 15) << "violet over the deep ground";
+    EXPECT_GT(top.blue(), 45);
+    EXPECT_NE(corner, plain);
+    EXPECT_GT(corner.red(), corner.green() + 12) << "pink over the deep ground";
+}
+
 TEST(LoginView, TypingEnablesSignInAndReturnSendsNothing) {
     LoginWorld w;
     w.show();
@@ -173,7 +189,7 @@ TEST(LoginView, TypingEnablesSignInAndReturnSendsNothing) {
 TEST(LoginView, NoFieldTakesTheFocusUntilTheUserPicksOne) {
     LoginWorld w;
     w.show();
-    EXPECT_EQ(QApplication::focusWidget(), nullptr);
+    EXPECT_EQ(qobject_cast<QLineEdit*>(QApplication::focusWidget()), nullptr);
     QTest::mouseClick(w.field("email"), Qt::LeftButton);
     EXPECT_TRUE(w.field("email")->hasFocus());
     QTest::keyClick(w.field("email"), Qt::Key_Tab);

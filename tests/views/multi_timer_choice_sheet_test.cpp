@@ -205,6 +205,34 @@ TEST(MultiTimerChoice, FollowsTheChromeAtOnce) {
     EXPECT_EQ(choicePanelColors(false).background, QColor(15, 16, 24));
 }
 
+TEST(MultiTimerChoice, EachCardStacksItsTwoLinesTwoPointsApartAroundItsMiddle) {
+    ChoiceWorld w;
+    w.waiting({running("Konzept", 425)}, pick(QStringLiteral("Acme"), std::nullopt));
+    MultiTimerChoiceSheet sheet(w.store(), *w.chrome);
+    sheet.resize(MultiTimerChoiceSheet::kWidth,
+                 sheet.heightForWidth(MultiTimerChoiceSheet::kWidth));
+    sheet.show();
+    test::spin(5ms);
+    for (const char* title : {"Konzept", "Texte"}) {
+        TextBlock* first = nullptr;
+        for (auto* t : sheet.findChildren<TextBlock*>())
+            if (t->text() == QString::fromLatin1(title))
+                first = t;
+        ASSERT_TRUE(first) << title;
+        QWidget* card = first->parentWidget();
+        TextBlock* second = nullptr;
+        for (auto* t : card->findChildren<TextBlock*>())
+            if (t != first)
+                second = t;
+        ASSERT_TRUE(second) << title;
+        EXPECT_EQ(second->y() - first->geometry().bottom() - 1, 2) << title;
+        const int above = first->y() - 14;
+        const int below = card->height() - 14 - second->geometry().bottom() - 1;
+        EXPECT_LE(std::abs(above - below), 1) << title;
+        EXPECT_EQ(first->height(), first->heightForWidth(first->width())) << title;
+    }
+}
+
 TEST(MultiTimerChoice, LongNamesWrapInsideThePanel) {
     ChoiceWorld w;
     TimerSession s = running("jt-1", 60);

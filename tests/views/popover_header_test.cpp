@@ -10,6 +10,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 using namespace orvane;
 using namespace std::chrono_literals;
 using test::FakeResponse;
@@ -219,18 +221,20 @@ TEST(Avatar, WhatIsNoUsablePhotoShowsTheInitialsAndKeepsThePopoverResponsive) {
         HeaderWorld w;
         w.service.on("GET", "/avatars/ada.png", c.answer);
         w.store().setCurrentUser(user("1", QStringLiteral("/avatars/ada.png")));
-        // A timer of the event loop keeps firing while the photo loads.
-        int beats = 0;
+        // A timer of the event loop keeps firing while the photo loads. Only
+        // a stall of seconds counts: a loaded machine delays beats too.
+        qint64 longestGap = 0;
+        QElapsedTimer sinceBeat;
+        sinceBeat.start();
         QTimer beat;
-        QObject::connect(&beat, &QTimer::timeout, [&] { ++beats; });
+        QObject::connect(&beat, &QTimer::timeout,
+                         [&] { longestGap = std::max(longestGap, sinceBeat.restart()); });
         beat.start(10);
-        QElapsedTimer took;
-        took.start();
         w.show();
         ASSERT_TRUE(test::eventuallyTrue([&] { return w.photoRequests("/avatars/ada.png") == 1; }));
         test::spin(300ms);
         EXPECT_EQ(w.header->shownAvatarFace(), AvatarFace::Initials);
-        EXPECT_GT(beats, int(took.elapsed() / 10 / 4));
+        EXPECT_LT(longestGap, 2000);
     }
 }
 
@@ -281,3 +285,23 @@ TEST(Avatar, AHeaderGoneWhileItsPhotoLoadsIsLeftAlone) {
 }
 
 } // namespace
+
+TEST(Avatar, ARefusedPhotoIsAskedForOncePerSignInNotAtEveryOpening) {
+    HeaderWorld w;
+    w.service.on("GET", "/avatars/ada.png", photo(png(Qt::red), 0ms, 404));
+    w.store().setCurrentUser(user("1", QStringLiteral("/avatars/ada.png")));
+    for (int opening = 0; opening < 3; ++opening) {
+        w.show();
+        ASSERT_TRUE(test::eventuallyTrue([&] { return w.photoRequests("/avatars/ada.png") >= 1; }));
+        test::spin(200ms);
+        w.window.hide();
+    }
+    EXPECT_EQ(w.photoRequests("/avatars/ada.png"), 1u);
+    EXPECT_EQ(w.header->shownAvatarFace(), AvatarFace::Initials);
+
+    w.store().signOut();
+    w.store().setIsLoggedIn(true);
+    w.store().setCurrentUser(user("1", QStringLiteral("/avatars/ada.png")));
+    w.show();
+    EXPECT_TRUE(test::eventuallyTrue([&] { return w.photoRequests("/avatars/ada.png") == 2; }));
+}

@@ -6,6 +6,7 @@
 #include "support/keychain_scope.h"
 #include "support/temp_user_defaults.h"
 #include "views/popover/popover_root_view.h"
+#include "views/popover/shortcut_hints.h"
 #include "views/popover/web_view_coordinator.h"
 
 #include <QAbstractButton>
@@ -104,6 +105,9 @@ struct Root {
             return stand("summary", p);
         };
         views.card = [](PopoverRootView&, QWidget* p) { return stand("card", p); };
+        views.footer = [](PopoverRootView& root, QWidget* p) -> QWidget* {
+            return new ShortcutHints(root.chrome(), p);
+        };
         views.updateCard = [](QWidget* card, const TimerSession& s, bool) {
             card->setProperty("session", s.jobTimeServerId);
         };
@@ -198,6 +202,43 @@ TEST(PopoverRoot, MainPanelFollowsTheSignInState) {
     EXPECT_EQ(r.root->mainPanel()->objectName(), "mainColumn");
     EXPECT_TRUE(r.root->mainPanel()->findChild<QWidget*>("header"));
     EXPECT_EQ(r.root->size(), QSize(400, 560));
+}
+
+TEST(PopoverRoot, PanelCornersAreCutWithSmoothEdges) {
+    Root r;
+    r.show();
+    r.root->openSessionFlow();
+    QWidget* panel = r.root->overlayPanel();
+    ASSERT_TRUE(panel);
+    panel->setAutoFillBackground(true); // a red panel: its edge is easy to tell
+    QPalette red = panel->palette();
+    red.setColor(QPalette::Window, Qt::red);
+    panel->setPalette(red);
+    const QImage picture = r.root->grab().toImage();
+    // The bottom-leading corner: the stand-in's field sits at the top.
+    const QPoint corner = panel->mapTo(r.root.get(), QPoint(0, panel->height() - 1));
+    EXPECT_LT(picture.pixelColor(corner).red(), 40) << "the corner itself is cut away";
+    EXPECT_EQ(picture.pixelColor(corner + QPoint(16, -16)).red(), 255);
+    // Where the arc crosses pixels, they blend panel and what lies beneath.
+    int blended = 0;
+    for (int y = 0; y < 16; ++y)
+        for (int x = 0; x < 16; ++x)
+            if (const int red = picture.pixelColor(corner + QPoint(x, -y)).red();
+                red > 70 && red < 200)
+                ++blended;
+    EXPECT_GE(blended, 6);
+}
+
+TEST(PopoverRoot, FooterHintsSitAtTheLeadingEdge) {
+    Root r;
+    r.show();
+    auto* footer = r.root->findChild<QWidget*>(QStringLiteral("footer"));
+    ASSERT_TRUE(footer);
+    auto* hints = footer->findChild<ShortcutHints*>();
+    ASSERT_TRUE(hints);
+    EXPECT_EQ(footer->width(), 400);
+    EXPECT_EQ(hints->x(), 10);
+    EXPECT_LT(hints->width(), footer->width() - 20) << "the space left over follows the hints";
 }
 
 // A sign-out from under an open flow (the service ended the token) leaves
@@ -555,11 +596,24 @@ TEST(WebViewCoordinator, ReportsLoadingAndAnswersOnlyTheFirstBasicChallenge) {
     };
     const QUrl page(QStringLiteral("https://stage.example.com/app"));
     EXPECT_EQ(challenge(page, QAuthenticatorPrivate::Basic), "") << "nothing configured";
+    defaults->setString("orvane_api_base_url", "https://stage.example.com");
     defaults->setString("orvane_http_basic_user", "stage");
     defaults->setString("orvane_http_basic_password", "secret");
+    EXPECT_EQ(challenge(QUrl(QStringLiteral("https://elsewhere.example.com/app")),
+                        QAuthenticatorPrivate::Basic),
+              "")
+        << "a page of another host";
     const QUrl other(QStringLiteral("https://stage.example.com/other"));
     EXPECT_EQ(challenge(other, QAuthenticatorPrivate::Basic), "stage");
     EXPECT_EQ(challenge(other, QAuthenticatorPrivate::Basic), "") << "a second try is not answered";
+    EXPECT_EQ(challenge(other, QAuthenticatorPrivate::Basic), "");
+    coordinator.loadFinished(false);
+    EXPECT_EQ(challenge(other, QAuthenticatorPrivate::Basic), "stage")
+        << "a challenge after the failed navigation begins a sequence of its own";
+    coordinator.loadStarted();
+    EXPECT_EQ(challenge(other, QAuthenticatorPrivate::Basic), "stage")
+        << "so does one on the next navigation of the same page";
+    EXPECT_EQ(challenge(other, QAuthenticatorPrivate::Basic), "");
     EXPECT_EQ(
         challenge(QUrl(QStringLiteral("https://x.example.com/")), QAuthenticatorPrivate::DigestMd5),
         "");

@@ -11,6 +11,7 @@
 #include "views/popover/shortcut_hints.h"
 #include "views/popover/today_card.h"
 
+#include <QPointer>
 #include <QTest>
 #include <QVBoxLayout>
 
@@ -232,6 +233,43 @@ TEST(TodayCard, RedrawsEverySecondOnlyWhileShownAndASessionMoves) {
     }
 }
 
+TEST(TodayCard, ItsGlowReachesPastTheTopTrailingCornerOverWhatLiesAbove) {
+    SectionWorld w;
+    w.window.setFixedWidth(400);
+    w.window.layout()->setContentsMargins(14, 40, 14, 14);
+    w.window.setAutoFillBackground(true);
+    QPalette ground = w.window.palette();
+    ground.setColor(QPalette::Window, QColor(15, 16, 24));
+    w.window.setPalette(ground);
+    auto* above = new QWidget; // a section above the card, drawn before it
+    above->setFixedHeight(20);
+    w.window.layout()->addWidget(above);
+    auto* card = w.place(new TodayCard(w.store(), w.chrome));
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&w.window));
+    ASSERT_TRUE(card->outerGlow());
+    EXPECT_TRUE(card->outerGlow()->testAttribute(Qt::WA_TransparentForMouseEvents));
+    const auto pixel = [&](QPoint inCard) {
+        return w.window.grab().toImage().pixelColor(card->mapTo(&w.window, inCard));
+    };
+    const QPoint corner(card->width() - 1, 0);
+    const QColor beyond = pixel(corner + QPoint(8, -8));   // past the corner, in the margin
+    const QColor onAbove = pixel(corner + QPoint(-4, -8)); // over the section above
+    const QColor far = pixel(QPoint(4, -8));               // above the card's leading edge
+    EXPECT_EQ(far, QColor(15, 16, 24));
+    EXPECT_GT(beyond.blue(), 24 + 12) << "violet past the corner";
+    EXPECT_GT(beyond.blue(), beyond.green() + 8);
+    EXPECT_GT(onAbove.blue(), 24 + 8);
+    QApplication::processEvents();
+    // It follows the card, and goes with it.
+    card->hide();
+    EXPECT_FALSE(card->outerGlow()->isVisible());
+    card->show();
+    EXPECT_TRUE(card->outerGlow()->isVisible());
+    const QPointer<QWidget> glow = card->outerGlow();
+    delete card;
+    EXPECT_FALSE(glow);
+}
+
 // ---- Recent tasks ----
 
 TEST(RecentTasks, FirstLineJoinsNumberAndTitleTrimmed) {
@@ -326,6 +364,30 @@ TEST(RecentTasks, AlleOpensTheServiceAddressOnlyWhenItFormsAURL) {
     }
 }
 
+TEST(RecentTasks, AlleOpensOnlyWebAddressesAndSaysSoWhenNothingOpens) {
+    const QString refused = "Nur http- und https-Adressen werden im Browser geöffnet.";
+    const std::tuple<QString, bool, bool, std::optional<QString>> cases[] = {
+        // address, a browser is there, handed to the desktop, error line
+        {"HTTPS://App.Orvane.test", true, true, std::nullopt},
+        {"file:///home/ada/.ssh/id_ed25519", true, false, refused},
+        {"mailto:boss@example.test?attach=/etc/passwd", true, false, refused},
+        {"https://app.orvane.test", false, true, "Der Browser konnte nicht geöffnet werden."},
+        {"http://%zz", false, false, std::nullopt}, // no address: nothing to say
+    };
+    SectionWorld w;
+    auto* section = w.place(new RecentSection(w.store(), w.chrome, w.actions()));
+    for (const auto& [address, browser, handed, error] : cases) {
+        SCOPED_TRACE(str(address));
+        w.defaults->setString(QStringLiteral("orvane_api_base_url"), address);
+        w.opener.opened.clear();
+        w.opener.succeeds = browser;
+        w.store().setLoginError(std::nullopt);
+        click(section->allButton());
+        EXPECT_EQ(w.opener.opened.size(), handed ? 1u : 0u);
+        EXPECT_EQ(w.store().loginError(), error);
+    }
+}
+
 TEST(RecentTasks, PlayStartsTheTimerForThatRowOnceHoweverOftenItIsClicked) {
     SectionWorld w;
     FakeResponse started =
@@ -414,7 +476,7 @@ TEST(ActivitySpinner, TurnsOnlyWhileOnScreen) {
     window.show();
     EXPECT_TRUE(spinner->isSpinning());
     const int before = spinner->leadingSpoke();
-    EXPECT_TRUE(test::eventuallyTrue([&] { return spinner->leadingSpoke() != before; }, 1s));
+    EXPECT_TRUE(test::eventuallyTrue([&] { return spinner->leadingSpoke() != before; }, 10s));
     window.hide();
     EXPECT_FALSE(spinner->isSpinning());
 }

@@ -4,9 +4,13 @@
 #include "store/time_money_helpers.h"
 #include "support/await.h"
 #include "support/store_world.h"
+#include "views/kit/digit_text.h"
+#include "views/kit/palette.h"
+#include "views/kit/text_block.h"
 
 #include <QAbstractButton>
 #include <QAbstractItemView>
+#include <QApplication>
 #include <QComboBox>
 #include <QTest>
 
@@ -475,6 +479,65 @@ TEST(SummaryView, HostileValuesStayInThePanel) {
     click(view, "Aufrunden, Rundungsrichtung");
     EXPECT_EQ(view.figures().previewSecs, kMax);
     EXPECT_FALSE(view.grab().isNull());
+}
+
+TEST(SummaryView, TheGridPickerIsAMenuButtonWithItsChoiceAtTheTrailingEdge) {
+    SummaryWorld w;
+    StoppedSummary s = stopped();
+    s.timeRoundValueMinutes = 15;
+    SummaryView& view = w.show(s);
+    auto* grid = view.findChild<QComboBox*>();
+    ASSERT_NE(grid, nullptr);
+    EXPECT_EQ(grid->currentText(), "15 Min");
+    EXPECT_GE(grid->width(), 100);
+    // Drawn alone on a known ground: no box, the text and chevrons trailing.
+    grid->clearFocus();
+    QImage picture(grid->size(), QImage::Format_ARGB32_Premultiplied);
+    picture.fill(Qt::transparent);
+    grid->render(&picture, {}, {}, QWidget::DrawChildren);
+    int leadingInk = 0, trailingInk = 0;
+    for (int y = 0; y < picture.height(); ++y)
+        for (int x = 0; x < picture.width(); ++x)
+            if (qAlpha(picture.pixel(x, y)) > 0)
+                ++(x < picture.width() / 3 ? leadingInk : trailingInk);
+    EXPECT_EQ(leadingInk, 0) << "nothing drawn at the leading third";
+    EXPECT_GT(trailingInk, 20);
+    // Its list comes in the panel's colours.
+    EXPECT_EQ(grid->view()->palette().color(QPalette::Base), Palette::bgElevated());
+    EXPECT_EQ(grid->view()->palette().color(QPalette::Text), Palette::textPrimary());
+}
+
+TEST(SummaryView, TheDurationCardGrowsWithItsTextsAtAnyHeight) {
+    for (const int height : {520, 1000}) {
+        SCOPED_TRACE(height);
+        SummaryWorld w;
+        StoppedSummary s = stopped();
+        s.timeRoundValueMinutes = 15;
+        s.taskTitle = QStringLiteral("Startseite gestalten");
+        SummaryView& view = w.show(s);
+        view.resize(384, height);
+        click(view, "Kaufmännisch, Rundungsrichtung");
+        QApplication::processEvents(); // one turn: what the next frame shows
+        DigitText* duration = nullptr;
+        for (auto* d : view.findChildren<DigitText*>())
+            if (d->text() == view.figures().durationText)
+                duration = d;
+        ASSERT_NE(duration, nullptr);
+        QWidget* card = duration->parentWidget();
+        std::vector<QWidget*> below; // task title, then the rounding sentence
+        for (auto* t : card->findChildren<TextBlock*>())
+            if (t->y() > duration->y())
+                below.push_back(t);
+        ASSERT_EQ(below.size(), 2u);
+        std::sort(below.begin(), below.end(),
+                  [](QWidget* a, QWidget* b) { return a->y() < b->y(); });
+        EXPECT_EQ(duration->height(), duration->sizeHint().height());
+        EXPECT_EQ(below[0]->y(), duration->geometry().bottom() + 1 + 6);
+        EXPECT_EQ(below[1]->y(), below[0]->geometry().bottom() + 1 + 4);
+        for (QWidget* text : below)
+            EXPECT_EQ(text->height(), text->heightForWidth(text->width()));
+        EXPECT_LE(below[1]->geometry().bottom() + 20, card->height() - 1);
+    }
 }
 
 TEST(SummaryView, WithoutASummaryItShowsNothing) {

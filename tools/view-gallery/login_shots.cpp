@@ -79,6 +79,16 @@ LoginShot* codeStep(const std::optional<QString>& error) {
     return shot->typed("code", error ? QStringLiteral("123456") : QStringLiteral("1234"));
 }
 
+// The keyboard on one control, as Tab leaves it.
+std::function<void(QWidget*)> focusOn(const char* name) {
+    return [name](QWidget* shot) {
+        shot->activateWindow();
+        settleLayout(shot);
+        shot->findChild<QWidget*>(QString::fromLatin1(name))->setFocus(Qt::TabFocusReason);
+        settleLayout(shot);
+    };
+}
+
 } // namespace
 
 void addLoginShots(Gallery& g) {
@@ -111,6 +121,11 @@ void addLoginShots(Gallery& g) {
                    shot->findChild<QAbstractButton*>(QStringLiteral("signIn"))->click();
                    settleLayout(shot);
                }});
+    for (const char* control : {"signIn", "rememberMe", "passwordEye"})
+        g.add({.name = QStringLiteral("login-focus-%1").arg(QLatin1String(control)),
+               .make = [] { return (new LoginShot(nothing))->credentials(); },
+               .width = kWidth,
+               .settle = focusOn(control)});
     g.add({.name = "login-two-factor",
            .make = [] { return codeStep(std::nullopt); },
            .width = kWidth,

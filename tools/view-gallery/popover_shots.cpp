@@ -15,6 +15,9 @@
 #include "views/popover/shortcut_hints.h"
 #include "views/popover/today_card.h"
 
+#include <QApplication>
+#include <QDeadlineTimer>
+#include <QLineEdit>
 #include <QPainter>
 #include <QTemporaryDir>
 #include <QVBoxLayout>
@@ -143,6 +146,27 @@ void addPopoverShots(Gallery& g) {
                 [state = s.state](AppStore& store) { fill(store, state); });
     for (const bool light : {false, true}) {
         add(QStringLiteral("signed-out"), light, [](AppStore&) {});
+        // The keyboard on a control of the sign-in view, as Tab leaves it.
+        for (const char* control : {"signIn", "rememberMe"})
+            g.add({.name = QStringLiteral("popover-signed-out-focus-%1-%2")
+                               .arg(QLatin1String(control), light ? "light" : "dark"),
+                   .make = [light] { return new RootShot([](AppStore&) {}, light); },
+                   .backdrop = light ? Backdrop::Light : Backdrop::Dark,
+                   .settle =
+                       [control](QWidget* shot) {
+                           shot->activateWindow();
+                           // Filled in, so that "Anmelden" takes the keyboard too.
+                           shot->findChild<QLineEdit*>(QStringLiteral("email"))
+                               ->setText(QStringLiteral("lena.hoffmann@orvane.test"));
+                           shot->findChild<QLineEdit*>(QStringLiteral("password"))
+                               ->setText(QStringLiteral("orvane-demo"));
+                           QApplication::processEvents();
+                           shot->findChild<QWidget*>(QString::fromLatin1(control))
+                               ->setFocus(Qt::TabFocusReason);
+                           const QDeadlineTimer deadline(100);
+                           while (!deadline.hasExpired())
+                               QApplication::processEvents(QEventLoop::AllEvents, 20);
+                       }});
         add(QStringLiteral("error-line"), light, [](AppStore& store) {
             fill(store, State::Full);
             store.setLoginError(QStringLiteral(

@@ -5,6 +5,7 @@
 #include "views/flow/flow_look.h"
 #include "views/flow/flow_widgets.h"
 #include "views/kit/fonts.h"
+#include "views/kit/scroll_indicator.h"
 #include "views/kit/palette.h"
 #include "views/kit/symbols.h"
 
@@ -208,7 +209,8 @@ FlowRowList::FlowRowList(FlowRowKind kind, QWidget* parent)
     setEditTriggers(QAbstractItemView::NoEditTriggers);
     setVerticalScrollMode(QAbstractItemView::ScrollPerPixel);
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    // The indicator lies over the rows' right margin, which stays as wide as the left.
+    indicator_ = overlayScrollIndicator(this, 8);
     setUniformItemSizes(false);
     setMouseTracking(false);
     viewport()->setAutoFillBackground(false);
@@ -232,7 +234,7 @@ void FlowRowList::setLook(bool light, int highlightedRow) {
     if (!lookSet_ || light != light_) {
         // A slim scroll indicator instead of the style's bar with arrows.
         const QColor handle = light ? QColor(0, 0, 0, 60) : QColor(255, 255, 255, 50);
-        verticalScrollBar()->setStyleSheet(
+        indicator_->setStyleSheet(
             QStringLiteral("QScrollBar:vertical { background: transparent; width: 8px; margin: "
                            "2px 1px 2px 1px; }"
                            "QScrollBar::handle:vertical { background: %1; border-radius: 3px; "

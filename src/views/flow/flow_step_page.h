@@ -14,6 +14,7 @@
 #include <vector>
 
 class QScrollArea;
+class QScrollBar;
 class QStackedLayout;
 class QVariantAnimation;
 
@@ -87,6 +88,8 @@ public:
     bool isScrollAnimating() const;
     // The vertical offset the current or last scroll is heading for.
     int scrollTarget() const { return scrollTarget_; }
+    // The indicator over the rows' trailing margin.
+    QScrollBar* scrollIndicator() const { return indicator_; }
 
 Q_SIGNALS:
     void rowClicked(int row);
@@ -95,6 +98,7 @@ private:
     FlowRowModel* model_;
     FlowRowDelegate* delegate_;
     QVariantAnimation* scroll_;
+    QScrollBar* indicator_;
     int highlighted_ = -1;
     bool light_ = false;
     bool lookSet_ = false;

@@ -18,8 +18,10 @@
 #include <QAbstractButton>
 #include <QEvent>
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMouseEvent>
 #include <QPainter>
 #include <QPainterPath>
 #include <QPointer>
@@ -154,6 +156,20 @@ void playHaptic(platform::HapticPattern pattern) {
     platform::Haptics::shared().perform(pattern);
 }
 
+// The ring around the control that has the keyboard (reached with Tab).
+QColor focusRingColor() {
+    return QColor(167, 139, 250); // violet, clear of the accent fills and the dark ground
+}
+
+void drawFocusRing(QPainter& painter, const QPainterPath& shape, const QColor& color) {
+    painter.save();
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setBrush(Qt::NoBrush);
+    painter.setPen(QPen(color, 2));
+    painter.drawPath(shape);
+    painter.restore();
+}
+
 // Plain text that wraps, with extra room between its lines.
 class SpacedLabel : public QLabel {
 public:
@@ -216,9 +232,20 @@ private:
 // with a hairline, whatever the focus.
 class RowChrome : public QWidget {
 public:
-    explicit RowChrome(QWidget* parent) : QWidget(parent) {}
+    explicit RowChrome(QWidget* parent) : QWidget(parent) { setCursor(Qt::IBeamCursor); }
+    // The field a click on the box's padding goes to.
+    void setField(QLineEdit* field) { m_field = field; }
 
 protected:
+    void mousePressEvent(QMouseEvent* event) override {
+        if (m_field && event->button() == Qt::LeftButton) {
+            m_field->setFocus(Qt::MouseFocusReason);
+            event->accept();
+            return;
+        }
+        QWidget::mousePressEvent(event);
+    }
+
     void paintEvent(QPaintEvent*) override {
         QPainter painter(this);
         painter.setRenderHint(QPainter::Antialiasing);
@@ -226,6 +253,9 @@ protected:
         painter.fillPath(shape, Palette::bgCard());
         painter.strokePath(shape, QPen(Palette::hairline(), 1));
     }
+
+private:
+    QLineEdit* m_field = nullptr;
 };
 
 QLineEdit* makeField(const QString& title, const QString& prompt, const QFont& font,
@@ -235,7 +265,7 @@ QLineEdit* makeField(const QString& title, const QString& prompt, const QFont& f
     field->setFont(font);
     field->setPlaceholderText(prompt);
     field->setAccessibleName(title);
-    field->setFocusPolicy(Qt::ClickFocus);
+    field->setFocusPolicy(Qt::StrongFocus);
     QPalette p = field->palette();
     p.setColor(QPalette::Base, Qt::transparent);
     p.setColor(QPalette::Text, Palette::textPrimary());
@@ -247,8 +277,10 @@ QLineEdit* makeField(const QString& title, const QString& prompt, const QFont& f
 }
 
 // A row of the form inside the input chrome; `minHeight` for its content.
-RowChrome* inChrome(QWidget* content, int minHeight, QWidget* parent) {
+// A click anywhere in the box goes to `field`.
+RowChrome* inChrome(QWidget* content, QLineEdit* field, int minHeight, QWidget* parent) {
     auto* row = new RowChrome(parent);
+    row->setField(field);
     auto* layout = new QHBoxLayout(row);
     layout->setContentsMargins(11, 7, 11, 7);
     layout->setSpacing(8);
@@ -271,6 +303,11 @@ protected:
         painter.setRenderHint(QPainter::Antialiasing);
         drawSymbol(painter, isChecked() ? u"eye.slash.fill" : u"eye.fill", QRectF(rect()).center(),
                    14, login::dimColor(), FontWeight::Medium);
+        if (hasFocus()) {
+            QPainterPath ring;
+            ring.addEllipse(QRectF(rect()).adjusted(1, 1, -1, -1));
+            drawFocusRing(painter, ring, focusRingColor());
+        }
     }
 };
 
@@ -293,11 +330,23 @@ public:
         label->setPalette(p);
         layout->addWidget(label);
         layout->addStretch(1);
+        m_label = label;
     }
     QSize sizeHint() const override { return layout()->sizeHint(); }
 
 protected:
-    void paintEvent(QPaintEvent*) override {}
+    void paintEvent(QPaintEvent*) override {
+        if (!hasFocus())
+            return;
+        // Around the switch and its words, not the empty rest of the row.
+        QPainter painter(this);
+        const QRectF area =
+            QRectF(0, 0, m_label->geometry().right() + 7, height()).adjusted(1, 1, -1, -1);
+        drawFocusRing(painter, roundedShape(area, 9), focusRingColor());
+    }
+
+private:
+    QLabel* m_label = nullptr;
 };
 
 // "Anmelden" / "Code bestätigen": the accent fill while it can submit.
@@ -331,6 +380,10 @@ protected:
             painter.fillPath(shape, whiteAt(0.06));
         painter.setPen(isEnabled() ? QColor(Qt::white) : login::dimColor());
         painter.drawText(rect(), Qt::AlignCenter, text());
+        // White reads on every accent fill.
+        if (hasFocus())
+            drawFocusRing(painter, roundedShape(QRectF(rect()).adjusted(2.5, 2.5, -2.5, -2.5), 14),
+                          QColor(255, 255, 255, 235));
     }
 
 private:
@@ -371,6 +424,9 @@ protected:
         painter.setPen(Palette::textPrimary());
         painter.drawText(QRectF(left + 28, 0, textWidth + 1, height()),
                          Qt::AlignVCenter | Qt::AlignLeft, text());
+        if (hasFocus())
+            drawFocusRing(painter, roundedShape(QRectF(rect()).adjusted(1, 1, -1, -1), 14),
+                          focusRingColor());
     }
 
 private:
@@ -396,6 +452,9 @@ protected:
         QPainter painter(this);
         painter.setPen(login::dimColor());
         painter.drawText(rect(), Qt::AlignCenter, text());
+        if (hasFocus())
+            drawFocusRing(painter, roundedShape(QRectF(rect()).adjusted(1, 1, -1, -1), 10),
+                          focusRingColor());
     }
 };
 
@@ -523,12 +582,15 @@ void LoginView::build() {
     layout->addSpacing(28);
     layout->addStretch(1);
     scroll_->setWidget(column);
+    column->setAutoFillBackground(false); // setWidget turned it on; the glows show through
 
-    for (QLineEdit* field : {email_, password_, code_})
-        field->installEventFilter(this);
+    // Reached with Tab, never by a click, so a click leaves no ring behind;
+    // Space presses them, and Return as well.
     for (QAbstractButton* button :
-         {eye_, rememberRow_, signInButton_, biometricButton_, confirmButton_, back_})
-        button->setFocusPolicy(Qt::NoFocus);
+         {eye_, rememberRow_, signInButton_, biometricButton_, confirmButton_, back_}) {
+        button->setFocusPolicy(Qt::TabFocus);
+        button->installEventFilter(this);
+    }
 }
 
 QWidget* LoginView::buildCredentialsCard() {
@@ -541,7 +603,7 @@ QWidget* LoginView::buildCredentialsCard() {
                        login::dimColor(), card);
     email_->setObjectName(QStringLiteral("email"));
     email_->setInputMethodHints(Qt::ImhEmailCharactersOnly | Qt::ImhNoAutoUppercase);
-    layout->addWidget(inChrome(email_, kCredentialRowMinHeight, card));
+    layout->addWidget(inChrome(email_, email_, kCredentialRowMinHeight, card));
 
     auto* passwordStack = new QWidget;
     auto* passwordLayout = new QHBoxLayout(passwordStack);
@@ -557,7 +619,7 @@ QWidget* LoginView::buildCredentialsCard() {
     eye_->setCheckable(true);
     eye_->setAccessibleName(QStringLiteral("Passwort anzeigen"));
     passwordLayout->addWidget(eye_);
-    layout->addWidget(inChrome(passwordStack, kCredentialRowMinHeight, card));
+    layout->addWidget(inChrome(passwordStack, password_, kCredentialRowMinHeight, card));
 
     rememberToggle_ = new CustomToggle(store_.rememberMe(), store_.accentStyle());
     rememberRow_ = new RememberRow(rememberToggle_, card);
@@ -611,7 +673,7 @@ QWidget* LoginView::buildTwoFactorCard() {
                       Palette::textTertiary(), card);
     code_->setObjectName(QStringLiteral("code"));
     code_->setInputMethodHints(Qt::ImhDigitsOnly);
-    layout->addWidget(inChrome(code_, 0, card));
+    layout->addWidget(inChrome(code_, code_, 0, card));
 
     codeError_ = makeErrorLabel(card);
     codeError_->setObjectName(QStringLiteral("codeError"));
@@ -786,22 +848,17 @@ void LoginView::focusField(login::Field field) {
     target->setFocus(Qt::OtherFocusReason);
 }
 
-void LoginView::allowKeyboardFocus() {
-    if (keyboardFocusAllowed_)
-        return;
-    keyboardFocusAllowed_ = true;
-    for (QLineEdit* field : {email_, password_, code_})
-        field->setFocusPolicy(Qt::StrongFocus);
-    for (QAbstractButton* button :
-         {eye_, rememberRow_, signInButton_, biometricButton_, confirmButton_, back_})
-        button->setFocusPolicy(Qt::TabFocus);
-}
-
 bool LoginView::eventFilter(QObject* watched, QEvent* event) {
-    // Until the user picks a field, nothing takes the focus by itself: the
-    // popover's activation would otherwise put it into the first field.
-    if (event->type() == QEvent::FocusIn)
-        allowKeyboardFocus();
+    if (event->type() == QEvent::KeyPress) {
+        const auto* key = static_cast<QKeyEvent*>(event);
+        auto* button = qobject_cast<QAbstractButton*>(watched);
+        if (button && button->hasFocus() && key->modifiers() == Qt::NoModifier &&
+            (key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter)) {
+            // Last: the press may replace this view.
+            button->click();
+            return true;
+        }
+    }
     return QWidget::eventFilter(watched, event);
 }
 
@@ -829,6 +886,10 @@ void LoginView::paintEvent(QPaintEvent*) {
 
 void LoginView::showEvent(QShowEvent* event) {
     QWidget::showEvent(event);
+    // The view itself holds the keyboard where nothing in its window does, so
+    // the window's activation puts it into no field; Tab starts at the first.
+    if (!window()->focusWidget())
+        setFocus(Qt::OtherFocusReason);
     refresh();
     if (!autoKey_)
         restartAutoBiometricSignIn();

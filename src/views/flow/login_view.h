@@ -111,7 +111,6 @@ private:
     void togglePasswordShown();
     void applyCodeFilter();
     void focusField(login::Field field);
-    void allowKeyboardFocus();
     void restartAutoBiometricSignIn();
     QCoro::Task<void> runAutoBiometricSignIn(quint64 run);
 
@@ -139,7 +138,6 @@ private:
     QAbstractButton* back_ = nullptr;
 
     bool signInInFlight_ = false;
-    bool keyboardFocusAllowed_ = false;
     login::Step shownStep_ = login::Step::Credentials;
     quint64 autoRun_ = 0; // the automatic sign-in instance allowed to go on
     std::optional<QString> autoKey_;

@@ -118,8 +118,11 @@ public:
         m_subtitle = new TextBlock(
             QString(), systemFont(11), Qt::black,
             kind == Kind::Running ? TextBlock::Wrap::OneLine : TextBlock::Wrap::Lines, this);
+        // The two lines stay together, centred beside the taller tile.
+        labels->addStretch(1);
         labels->addWidget(m_title);
         labels->addWidget(m_subtitle);
+        labels->addStretch(1);
         row->addLayout(labels, 1);
         if (kind == Kind::Running) {
             m_elapsed = new DigitText(systemFont(14, FontWeight::Medium), Qt::black, this);

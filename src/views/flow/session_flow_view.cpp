@@ -15,7 +15,6 @@
 #include <QPainter>
 #include <QPointer>
 #include <QSignalBlocker>
-#include <QStackedWidget>
 #include <QTimer>
 #include <QVBoxLayout>
 
@@ -96,16 +95,15 @@ SessionFlowView::SessionFlowView(AppStore& store, ChromeSetting& chrome,
     searchRow->addWidget(searchBox_);
     column->addLayout(searchRow);
 
-    steps_ = new QStackedWidget(this);
-    steps_->setFocusPolicy(Qt::NoFocus);
+    stage_ = new FlowStepStage(this);
     const FlowRowKind kinds[] = {FlowRowKind::Client, FlowRowKind::Job, FlowRowKind::Task};
     for (int step = 0; step < 3; ++step) {
-        pages_[step] = new FlowStepPage(kinds[step], steps_);
-        steps_->addWidget(pages_[step]);
+        pages_[step] = new FlowStepPage(kinds[step], stage_);
+        stage_->addPage(pages_[step]);
         connect(pages_[step]->list(), &FlowRowList::rowClicked, this,
                 [this, step](int row) { clickRow(step, row); });
     }
-    column->addWidget(steps_, 1);
+    column->addWidget(stage_, 1);
 
     // Every button of the empty states plays the tap feedback first.
     connect(pages_[0], &FlowStepPage::retryClicked, this, [this] {
@@ -241,13 +239,17 @@ void SessionFlowView::reloadTasks() {
 }
 
 void SessionFlowView::resetFlow() {
-    if (state_.resetFlow())
+    if (state_.resetFlow()) {
+        nextMotion_ = FlowStepStage::Motion::Default;
         sync();
+    }
 }
 
 void SessionFlowView::backFromTasks() {
-    if (state_.backFromTasks())
+    if (state_.backFromTasks()) {
+        nextMotion_ = FlowStepStage::Motion::Default;
         sync();
+    }
 }
 
 void SessionFlowView::focusSearchSoon() {
@@ -362,6 +364,9 @@ void SessionFlowView::sync() {
     const bool light = chrome_.light();
     const int step = state_.step();
     const int current = std::min(step, 2);
+    // Before the pages change: the page sliding out keeps its last look.
+    stage_->setCurrentIndex(current, nextMotion_);
+    nextMotion_ = FlowStepStage::Motion::Spring;
 
     back_->setLight(light);
     title_->setText(flowStepTitle(step));
@@ -409,7 +414,6 @@ void SessionFlowView::sync() {
         page->setLook(light, accent);
         page->list()->setLook(light, i == current ? state_.highlightedIndex() : -1);
     }
-    steps_->setCurrentIndex(current);
 
     const int highlight = state_.highlightedIndex();
     if (step != shownStep_ || highlight != shownHighlight_ || currentRowsChanged) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "views/flow/flow_step_stage.h"
 #include "views/flow/flow_texts.h"
 #include "views/flow/session_flow_state.h"
 
@@ -12,7 +13,6 @@
 #include <optional>
 
 class QLineEdit;
-class QStackedWidget;
 
 namespace orvane {
 
@@ -59,6 +59,7 @@ public:
     FlowElidedLabel* subtitleLabel() const { return subtitle_; }
     FlowStepIndicator* stepIndicator() const { return indicator_; }
     FlowKeyMonitor* keyMonitor() const { return monitor_; }
+    FlowStepStage* stage() const { return stage_; }
 
     QSize sizeHint() const override { return {380, 510}; }
 
@@ -90,6 +91,8 @@ private:
     quint64 appearance_ = 0; // advanced by every show and hide
     int shownStep_ = -1;
     int shownHighlight_ = -1;
+    // How the next change of step moves: the resets ease, all else springs.
+    FlowStepStage::Motion nextMotion_ = FlowStepStage::Motion::Spring;
     // Rows made once per change of each list (task rows sum job times).
     struct RowCache {
         quint64 revision = ~quint64(0);
@@ -103,7 +106,7 @@ private:
     FlowSearchBox* searchBox_;
     FlowSymbol* magnifier_;
     QLineEdit* search_;
-    QStackedWidget* steps_;
+    FlowStepStage* stage_;
     FlowStepPage* pages_[3];
     FlowKeyMonitor* monitor_;
 };

@@ -16,6 +16,7 @@
 #include "views/kit/text_block.h"
 
 #include <QAbstractButton>
+#include <QAbstractItemView>
 #include <QComboBox>
 #include <QFontMetricsF>
 #include <QGridLayout>
@@ -236,6 +237,76 @@ protected:
         drawSymbol(p, u"xmark", QRectF(rect()).center(), 14, Palette::textSecondary(),
                    FontWeight::Medium);
     }
+};
+
+// The minute grid's picker, drawn as a menu button: the choice and its
+// up-down chevrons at the trailing edge, no box; its list in the panel's
+// colours.
+class GridPicker : public QComboBox {
+public:
+    static constexpr int kMinimumWidth = 100;
+
+    explicit GridPicker(QWidget* parent) : QComboBox(parent) {
+        setFont(systemFont(11));
+        setMinimumWidth(kMinimumWidth);
+        setFocusPolicy(Qt::TabFocus);
+        setCursor(Qt::PointingHandCursor);
+        setAccessibleName(QStringLiteral("Minuten-Raster"));
+        QPalette list = palette();
+        for (const QPalette::ColorRole role : {QPalette::Window, QPalette::Base})
+            list.setColor(role, Palette::bgElevated());
+        for (const QPalette::ColorRole role : {QPalette::WindowText, QPalette::Text})
+            list.setColor(role, Palette::textPrimary());
+        list.setColor(QPalette::Highlight, Palette::indigo());
+        list.setColor(QPalette::HighlightedText, Qt::white);
+        view()->setPalette(list);
+        if (QWidget* popup = view()->parentWidget())
+            popup->setPalette(list);
+    }
+    QSize sizeHint() const override {
+        const QFontMetrics metrics(font());
+        int widest = 0;
+        for (int i = 0; i < count(); ++i)
+            widest = std::max(widest, metrics.horizontalAdvance(itemText(i)));
+        return {std::max(kMinimumWidth, widest + kChevronRoom + 2 * kInset), metrics.height() + 6};
+    }
+    QSize minimumSizeHint() const override { return sizeHint(); }
+
+protected:
+    void paintEvent(QPaintEvent*) override {
+        QPainter p(this);
+        p.setRenderHint(QPainter::Antialiasing);
+        const QRectF box(rect());
+        const QColor ink = Palette::textPrimary();
+        if (hasFocus()) {
+            p.setPen(QPen(withAlpha(Palette::indigo(), 0.8), 1.5));
+            p.drawPath(roundedRect(box.adjusted(1, 1, -1, -1), 5));
+        }
+        // Chevrons up and down, 7 wide, at the trailing edge.
+        const qreal cx = box.right() - kInset - 3.5;
+        const qreal cy = box.center().y();
+        QPainterPath chevrons;
+        chevrons.moveTo(cx - 3, cy - 1.5);
+        chevrons.lineTo(cx, cy - 4.5);
+        chevrons.lineTo(cx + 3, cy - 1.5);
+        chevrons.moveTo(cx - 3, cy + 1.5);
+        chevrons.lineTo(cx, cy + 4.5);
+        chevrons.lineTo(cx + 3, cy + 1.5);
+        QPen pen(ink, 1.3);
+        pen.setCapStyle(Qt::RoundCap);
+        pen.setJoinStyle(Qt::RoundJoin);
+        p.setPen(pen);
+        p.drawPath(chevrons);
+        p.setPen(ink);
+        p.setFont(font());
+        const QRectF text = box.adjusted(kInset, 0, -(kInset + kChevronRoom), 0);
+        p.drawText(text, Qt::AlignRight | Qt::AlignVCenter,
+                   fontMetrics().elidedText(currentText(), Qt::ElideRight, int(text.width())));
+    }
+
+private:
+    static constexpr int kInset = 4;
+    static constexpr int kChevronRoom = 7 + 5; // the chevrons and their gap to the text
 };
 
 // A wide button on the accent fill: "Speichern" (with its progress
@@ -677,11 +748,7 @@ SummaryView::SummaryView(AppStore& store, std::function<void()> onDone, QWidget*
                                      systemFont(12, FontWeight::Semibold), Palette::textPrimary(),
                                      TextBlock::Wrap::OneLine, booking));
     gridRow->addStretch(1);
-    parts.grid = new QComboBox(booking);
-    parts.grid->setMinimumWidth(100);
-    parts.grid->setFont(systemFont(11));
-    parts.grid->setAccessibleName(QStringLiteral("Minuten-Raster"));
-    parts.grid->setFocusPolicy(Qt::TabFocus);
+    parts.grid = new GridPicker(booking);
     gridRow->addWidget(parts.grid);
     roundingColumn->addLayout(gridRow);
     bookingColumn->addLayout(roundingColumn);
@@ -969,6 +1036,10 @@ void SummaryView::refresh() {
     parts.duration->setText(f.durationText);
     parts.taskTitle->setText(summary->taskTitle);
     parts.rounding->setText(f.roundingText);
+    // The column asks the card for its height again in the same pass, not
+    // from a height kept from before the texts changed: the big duration is
+    // never squeezed under them for a frame.
+    parts.duration->parentWidget()->updateGeometry();
     parts.start->setValue(f.startTime);
     parts.start->setSubtitle(f.startDay);
     parts.end->setValue(f.endTime);

@@ -102,11 +102,14 @@ QString chromeToggleSymbol(bool light) {
 // ---- ProfileImageSlot ----
 
 bool ProfileImageSlot::needsLoad(const std::optional<QUrl>& url) const {
-    return !(url == m_url && m_image);
+    return !(url == m_url && (m_image || m_loading || m_failed));
 }
 
 void ProfileImageSlot::begin(const std::optional<QUrl>& url) {
+    if (url != m_url)
+        m_failed = false;
     m_url = url;
+    m_loading = url.has_value();
     if (!url)
         m_image.reset();
 }
@@ -114,13 +117,21 @@ void ProfileImageSlot::begin(const std::optional<QUrl>& url) {
 bool ProfileImageSlot::finish(const QUrl& url, std::optional<QImage> image) {
     if (m_url != url)
         return false;
+    m_loading = false;
+    m_failed = !image;
     m_image = std::move(image);
     return true;
+}
+
+void ProfileImageSlot::retryFailed() {
+    m_failed = false;
 }
 
 void ProfileImageSlot::forget() {
     m_url.reset();
     m_image.reset();
+    m_loading = false;
+    m_failed = false;
 }
 
 // ---- PopoverHeader ----
@@ -185,6 +196,11 @@ void PopoverHeader::showEvent(QShowEvent* event) {
 QCoro::Task<void> PopoverHeader::loadProfileImage() {
     // The address as it is now, not as it was when the load was asked for.
     const std::optional<QUrl> url = avatarURL(m_store.currentUser());
+    // A photo that failed is asked for again after the next sign-in only.
+    if (m_signIn != m_store.signInGeneration()) {
+        m_signIn = m_store.signInGeneration();
+        m_slot.retryFailed();
+    }
     if (!m_slot.needsLoad(url))
         co_return;
     m_slot.begin(url);

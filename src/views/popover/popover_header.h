@@ -39,12 +39,15 @@ QString chromeToggleSymbol(bool light);
 // load never overwrites a newer one.
 class ProfileImageSlot {
 public:
-    // False when the photo of `url` is already there.
+    // False when the photo of `url` is already there, on its way, or was
+    // refused: a refused address is not fetched again at every opening.
     bool needsLoad(const std::optional<QUrl>& url) const;
     // Asks for `url`; the old photo stays meanwhile, unless there is no address.
     void begin(const std::optional<QUrl>& url);
     // True when the result was taken (it may be no image).
     bool finish(const QUrl& url, std::optional<QImage> image);
+    // A refused address may be asked for once more.
+    void retryFailed();
     // Another user: nothing of the previous one's photo stays.
     void forget();
 
@@ -54,6 +57,8 @@ public:
 private:
     std::optional<QUrl> m_url;
     std::optional<QImage> m_image;
+    bool m_loading = false;
+    bool m_failed = false;
 };
 
 // The signed-in popover's top row: avatar with the user's photo or initials,
@@ -101,6 +106,7 @@ private:
     PopoverActions m_actions;
     ProfileImageSlot m_slot;
     std::optional<QString> m_userId; // whose photo the slot may hold
+    quint64 m_signIn = 0;            // the sign-in whose refused photo stays refused
     QAbstractButton* m_newSession;
     QAbstractButton* m_toggle;
 };

@@ -12,6 +12,7 @@
 #include <QGuiApplication>
 #include <QLabel>
 #include <QMouseEvent>
+#include <QApplication>
 #include <QPainter>
 #include <QPainterPath>
 #include <QScrollArea>
@@ -119,6 +120,44 @@ private:
     ChromeSetting& chrome_;
 };
 
+// Draws the panel and its ground through their rounded outline with smooth
+// edges; a widget mask could only cut whole pixels.
+class RoundedClip : public QGraphicsEffect {
+public:
+    using QGraphicsEffect::QGraphicsEffect;
+
+protected:
+    void draw(QPainter* painter) override {
+        QPoint offset;
+        const QPixmap source = sourcePixmap(Qt::LogicalCoordinates, &offset, NoPad);
+        if (source.isNull())
+            return;
+        QImage picture = source.toImage().convertToFormat(QImage::Format_ARGB32_Premultiplied);
+        picture.setDevicePixelRatio(source.devicePixelRatio());
+        if (mask_.size() != picture.size() ||
+            mask_.devicePixelRatio() != picture.devicePixelRatio()) {
+            mask_ = QImage(picture.size(), QImage::Format_ARGB32_Premultiplied);
+            mask_.setDevicePixelRatio(picture.devicePixelRatio());
+            mask_.fill(Qt::transparent);
+            QPainter shape(&mask_);
+            shape.setRenderHint(QPainter::Antialiasing);
+            QPainterPath outline;
+            outline.addRoundedRect(QRectF(QPointF(0, 0), picture.deviceIndependentSize()),
+                                   kPanelRadius, kPanelRadius);
+            shape.fillPath(outline, Qt::black);
+        }
+        {
+            QPainter cut(&picture);
+            cut.setCompositionMode(QPainter::CompositionMode_DestinationIn);
+            cut.drawImage(QPointF(0, 0), mask_);
+        }
+        painter->drawImage(offset, picture);
+    }
+
+private:
+    QImage mask_; // the outline at the last size, kept while the size holds
+};
+
 // The picture of the overlay as it was, fading out over what is now.
 void fadeOut(QWidget* root, const QPixmap& before) {
     auto* fade = new QLabel(root);
@@ -186,6 +225,7 @@ PopoverRootView::PopoverRootView(AppStore& store, platform::ModelContext* modelC
         chrome_, [this] { dismissOverlayAnimated(); }, this);
     dimLayer_->hide();
     overlayFrame_ = new OverlayFrame(chrome_, this);
+    overlayFrame_->setGraphicsEffect(new RoundedClip(overlayFrame_));
     overlayFrame_->hide();
 
     rebuildMainPanel();
@@ -263,6 +303,10 @@ void PopoverRootView::rebuildMainPanel() {
         return;
     mainKind_ = kind;
     if (mainPanel_) {
+        // Hiding the keyboard's widget would hand the keyboard on to the next
+        // control, into the new panel's first field: the root keeps it.
+        if (mainPanel_->isAncestorOf(QApplication::focusWidget()))
+            setFocus(Qt::OtherFocusReason);
         mainPanel_->hide();
         mainPanel_->deleteLater();
     }
@@ -346,7 +390,8 @@ void PopoverRootView::rebuildMainPanel() {
         footerLayout->setContentsMargins(10, 10, 10, 10);
         if (views_.footer)
             if (QWidget* hints = views_.footer(*this, footer))
-                footerLayout->addWidget(hints, 0, Qt::AlignCenter);
+                footerLayout->addWidget(hints, 0, Qt::AlignLeft | Qt::AlignVCenter);
+        footerLayout->addStretch(1);
         column->addWidget(footer);
 
         updateCard();
@@ -474,10 +519,6 @@ void PopoverRootView::layoutOverlay() {
     static_cast<DimLayer*>(dimLayer_)->setPanel(panelRect, frame);
     if (overlayPanel_) {
         overlayPanel_->setGeometry(QRect(QPoint(0, 0), panelRect.size()));
-        QPainterPath clip;
-        clip.addRoundedRect(QRectF(QPointF(0, 0), QSizeF(panelRect.size())), kPanelRadius,
-                            kPanelRadius);
-        overlayPanel_->setMask(QRegion(clip.toFillPolygon().toPolygon()));
     }
 }
 

@@ -163,12 +163,18 @@ std::optional<QUrl> webAppURL(const QString& baseURLString) {
     return url;
 }
 
-bool openWebApp() {
+std::optional<QString> openWebApp() {
     const std::optional<QUrl> url = webAppURL(OrvaneAPIConfig::baseURLString());
     if (!url)
-        return false;
-    platform::openURL(*url);
-    return true;
+        return std::nullopt;
+    // The address is whatever the settings file says: only a web page goes
+    // to the desktop's opener, never a local file, a share or a mail draft.
+    const QString scheme = url->scheme().toLower();
+    if ((scheme != u"http" && scheme != u"https") || url->host().isEmpty())
+        return QStringLiteral("Nur http- und https-Adressen werden im Browser geöffnet.");
+    if (!platform::openURL(*url))
+        return QStringLiteral("Der Browser konnte nicht geöffnet werden.");
+    return std::nullopt;
 }
 
 void startRecentTask(AppStore& store, const RecentTaskItem& item) {
@@ -301,7 +307,10 @@ RecentSection::RecentSection(AppStore& store, ChromeSetting& chrome, PopoverActi
     empty->addWidget(new Caption(QStringLiteral("Noch keine Einträge"), chrome, m_empty));
     column->addWidget(m_empty);
 
-    connect(m_all, &QAbstractButton::clicked, this, [] { openWebApp(); });
+    connect(m_all, &QAbstractButton::clicked, this, [this] {
+        if (const std::optional<QString> error = openWebApp())
+            m_store.setLoginError(*error);
+    });
     connect(&chrome, &ChromeSetting::changed, this,
             [this](bool light) { m_spinner->setColor(softTextColor(light)); });
     connect(&m_store, &AppStore::changed, this, [this](AppStore::Property property) {

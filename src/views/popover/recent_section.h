@@ -36,9 +36,10 @@ std::vector<RecentTaskItem> visibleRecentTasks(const std::vector<RecentTaskItem>
 // The address "Alle" opens: the service's base URL when it forms an absolute
 // URL, else none.
 std::optional<QUrl> webAppURL(const QString& baseURLString);
-// Opens the web application in the default browser; false when the base URL
-// forms no URL and nothing opened.
-bool openWebApp();
+// Opens the web application in the default browser. The error line's text
+// when an address was there but nothing opened it (not an http or https
+// address, no browser); none when it opened or no address forms.
+std::optional<QString> openWebApp();
 
 // Plays the generic haptic and starts a timer for `item` as a task of its
 // own. While a start is on its way the store refuses another.

@@ -48,6 +48,59 @@ constexpr qreal kTitleToTotal = 4;
 constexpr qreal kTotalToBar = 12;
 constexpr qreal kBarToStats = 10;
 
+// The glow of the card's top-trailing corner, in the card's coordinates:
+// centred 50 pt beyond the corner on both axes, its radius with the blur.
+constexpr qreal kGlowReach = 50, kGlowRadius = 90, kGlowBlur = 18;
+QPointF glowCentre(const QRectF& card) {
+    return {card.right() + kGlowReach, card.top() - kGlowReach};
+}
+QRadialGradient glowGradient(const QRectF& card, bool light) {
+    QRadialGradient glow(glowCentre(card), kGlowRadius + kGlowBlur);
+    QColor violet(139, 92, 246);
+    violet.setAlphaF(light ? 0.18f : 0.32f);
+    glow.setColorAt(0, violet);
+    violet.setAlphaF(0);
+    glow.setColorAt(1, violet);
+    return glow;
+}
+QPainterPath cardShape(const QRectF& box) {
+    QPainterPath card;
+    card.addRoundedRect(box.adjusted(0.5, 0.5, -0.5, -0.5), TodayCard::kCornerRadius,
+                        TodayCard::kCornerRadius);
+    return card;
+}
+
+// Draws the glow where it reaches past the card, over the sections around
+// it, as the card is not clipped to its shape; the card draws the rest under
+// its own figures.
+class OuterGlow : public QWidget {
+public:
+    OuterGlow(TodayCard* card, ChromeSetting& chrome, QWidget* parent)
+        : QWidget(parent), card_(card), chrome_(chrome) {
+        setAttribute(Qt::WA_TransparentForMouseEvents);
+        setFocusPolicy(Qt::NoFocus);
+        connect(&chrome, &ChromeSetting::changed, this, qOverload<>(&QWidget::update));
+    }
+
+protected:
+    void paintEvent(QPaintEvent*) override {
+        if (!card_)
+            return;
+        QPainter p(this);
+        p.setRenderHint(QPainter::Antialiasing);
+        const QRectF card(QPointF(card_->mapTo(parentWidget(), QPoint(0, 0)) - pos()),
+                          QSizeF(card_->size()));
+        QPainterPath outside;
+        outside.addRect(QRectF(rect()));
+        p.setClipPath(outside.subtracted(cardShape(card)));
+        p.fillRect(rect(), glowGradient(card, chrome_.light()));
+    }
+
+private:
+    QPointer<TodayCard> card_;
+    ChromeSetting& chrome_;
+};
+
 void fillCapsule(QPainter& p, const QRectF& box, const QBrush& brush) {
     QPainterPath shape;
     const qreal radius = std::min(box.height(), box.width()) / 2;
@@ -115,6 +168,63 @@ TodayCard::TodayCard(AppStore& store, ChromeSetting& chrome, QWidget* parent)
             clockTick();
     });
     connect(&m_chrome, &ChromeSetting::changed, this, qOverload<>(&QWidget::update));
+    if (parent) {
+        m_glow = new OuterGlow(this, m_chrome, parent);
+        parent->installEventFilter(this);
+        placeGlow();
+    }
+}
+
+TodayCard::~TodayCard() {
+    delete m_glow.data();
+}
+
+bool TodayCard::event(QEvent* event) {
+    switch (event->type()) {
+    case QEvent::ParentAboutToChange:
+        if (parentWidget())
+            parentWidget()->removeEventFilter(this);
+        delete m_glow.data();
+        break;
+    case QEvent::ParentChange:
+        if (QWidget* parent = parentWidget()) {
+            m_glow = new OuterGlow(this, m_chrome, parent);
+            parent->installEventFilter(this);
+            placeGlow();
+        }
+        break;
+    case QEvent::Move:
+    case QEvent::Resize:
+    case QEvent::Show:
+    case QEvent::Hide:
+        placeGlow();
+        break;
+    default:
+        break;
+    }
+    return QWidget::event(event);
+}
+
+bool TodayCard::eventFilter(QObject* watched, QEvent* event) {
+    // Sections added later would cover the glow; a resize moves its bounds.
+    if (watched == parentWidget() &&
+        (event->type() == QEvent::ChildAdded || event->type() == QEvent::Resize))
+        placeGlow();
+    return QWidget::eventFilter(watched, event);
+}
+
+void TodayCard::placeGlow() {
+    if (!m_glow || !parentWidget())
+        return;
+    const QRect card = geometry();
+    const int reach = int(std::ceil(kGlowRadius + kGlowBlur));
+    const QPoint centre(card.right() + 1 + int(kGlowReach), card.top() - int(kGlowReach));
+    const QRect around = QRect(centre.x() - reach, centre.y() - reach, 2 * reach, 2 * reach)
+                             .intersected(parentWidget()->rect());
+    m_glow->setGeometry(around);
+    m_glow->setVisible(isVisible() && !around.isEmpty());
+    m_glow->raise();
+    m_glow->update();
 }
 
 bool TodayCard::isTicking() const {
@@ -168,8 +278,7 @@ void TodayCard::paintEvent(QPaintEvent*) {
     const QRectF box = QRectF(rect());
 
     // Background: gradient, hairline, then the glow from beyond the top-right corner.
-    QPainterPath card;
-    card.addRoundedRect(box.adjusted(0.5, 0.5, -0.5, -0.5), kCornerRadius, kCornerRadius);
+    const QPainterPath card = cardShape(box);
     QLinearGradient fill(box.topLeft(), box.bottomRight());
     fill.setColorAt(0, light ? QColor(245, 247, 255) : Palette::bgCard());
     fill.setColorAt(1, light ? QColor(255, 241, 248) : QColor(26, 27, 46));
@@ -178,19 +287,10 @@ void TodayCard::paintEvent(QPaintEvent*) {
     hairline.setCapStyle(Qt::FlatCap);
     hairline.setJoinStyle(Qt::MiterJoin);
     p.strokePath(card, hairline);
-    const QPointF glowCentre(box.right() + 50, box.top() - 50);
-    constexpr qreal kGlowRadius = 90, kBlur = 18;
-    QRadialGradient glow(glowCentre, kGlowRadius + kBlur);
-    QColor violet(139, 92, 246);
-    violet.setAlphaF(light ? 0.18f : 0.32f);
-    glow.setColorAt(0, violet);
-    violet.setAlphaF(0);
-    glow.setColorAt(1, violet);
-    // Kept inside the card: past its corner the widget's edge would cut the
-    // glow off square.
+    // Inside the card; the part beyond its corner is the sibling's.
     p.save();
     p.setClipPath(card);
-    p.fillRect(box, glow);
+    p.fillRect(box, glowGradient(box, light));
     p.restore();
 
     const Rows rows = rowHeights();

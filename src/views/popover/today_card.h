@@ -3,6 +3,7 @@
 #include "store/timer_session.h"
 
 #include <QString>
+#include <QPointer>
 #include <QWidget>
 
 #include <vector>
@@ -51,6 +52,7 @@ public:
     static constexpr qreal kBarHeight = 5;
 
     TodayCard(AppStore& store, ChromeSetting& chrome, QWidget* parent = nullptr);
+    ~TodayCard() override;
 
     TodayFigures figures() const { return todayFigures(m_store); }
     bool isTicking() const;
@@ -58,7 +60,12 @@ public:
     QSize sizeHint() const override;
     QSize minimumSizeHint() const override;
 
+    // The glow's part past the card: a sibling that takes no clicks.
+    QWidget* outerGlow() const { return m_glow; }
+
 protected:
+    bool event(QEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
     void showEvent(QShowEvent* event) override;
     void hideEvent(QHideEvent* event) override;
@@ -66,11 +73,13 @@ protected:
 private:
     void followSessions();
     void clockTick();
+    void placeGlow();
 
     AppStore& m_store;
     ChromeSetting& m_chrome;
     QTimer* m_clock;
     TodayFigures m_drawn;
+    QPointer<QWidget> m_glow;
 };
 
 } // namespace orvane

@@ -12,11 +12,13 @@ WebViewNavigationCoordinator::WebViewNavigationCoordinator(std::function<void(bo
     : QObject(parent), isLoading_(std::move(isLoading)) {}
 
 void WebViewNavigationCoordinator::loadStarted() {
+    attempts_.clear();
     if (isLoading_)
         isLoading_(true);
 }
 
 void WebViewNavigationCoordinator::loadFinished(bool) {
+    attempts_.clear();
     if (isLoading_)
         isLoading_(false);
 }
@@ -27,7 +29,7 @@ void WebViewNavigationCoordinator::authenticationRequired(const QUrl& url,
     const int previous = attempts_.value(page, 0);
     attempts_.insert(page, previous + 1);
     const platform::AuthChallenge challenge{platform::authenticationScheme(authenticator),
-                                            authenticator->realm(), url.host(), previous};
+                                            authenticator->realm(), url, previous};
     answerBasicAuthChallenge(challenge, [authenticator](platform::AuthChallengeDisposition how,
                                                         std::optional<platform::Credential> pair) {
         if (how == platform::AuthChallengeDisposition::UseCredential && pair) {

@@ -25,7 +25,8 @@ public Q_SLOTS:
     // Finished, failed early or failed late alike: loading ends.
     void loadFinished(bool ok);
     // A page's signal carries no failure count: attempts are counted per
-    // URL, and only the first is answered, so a wrong pair is never retried.
+    // URL within one navigation, and only the first is answered, so a wrong
+    // pair is never retried; the next navigation starts a fresh count.
     void authenticationRequired(const QUrl& url, QAuthenticator* authenticator);
 
 private:

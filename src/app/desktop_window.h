@@ -1,0 +1,17 @@
+#pragma once
+
+class QWidget;
+
+namespace orvane {
+
+enum class DesktopPresence { CurrentWorkspace, EveryWorkspace };
+
+// Keeps a window of ours out of the taskbar, the pager and the window
+// switcher and above normal windows; with `EveryWorkspace` also on every
+// workspace. Call it right before showing the window (`shown` false: the
+// window manager reads the hints as it maps the window) and again right
+// after (`shown` true: asked of the window manager, for one that dropped
+// them while the window was hidden). Does nothing off X11.
+void keepOffTaskbar(QWidget* window, DesktopPresence presence, bool shown);
+
+} // namespace orvane
