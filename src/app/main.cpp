@@ -6,6 +6,7 @@
 #include <QIcon>
 #include <QSocketNotifier>
 #include <QStyleFactory>
+#include <QThreadPool>
 
 #include <csignal>
 #include <cstdio>
@@ -59,10 +60,20 @@ int main(int argc, char** argv) {
         !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY") && !qEnvironmentVariableIsEmpty("DISPLAY"))
         qputenv("QT_QPA_PLATFORM", "xcb");
 
+    // An open popover redraws a few small rectangles many times a second. Put
+    // through X shared memory, Qt waits for the server's answer before each
+    // of them; sent as plain requests, they need no answer.
+    if (!qEnvironmentVariableIsSet("QT_XCB_NO_MITSHM"))
+        qputenv("QT_XCB_NO_MITSHM", "1");
+
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Orvane"));
     QApplication::setDesktopFileName(QStringLiteral("app.orvane.Orvane"));
     QApplication::setQuitOnLastWindowClosed(false);
+    // Qt spreads large fills over its global thread pool. Here they come in
+    // rare bursts (the popover shown, a sync's new figures); the threads need
+    // not stay 30 s for the next one.
+    QThreadPool::globalInstance()->setExpiryTimeout(2000);
     QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
 
     const bool trial = !qEnvironmentVariableIsEmpty("ORVANE_DEMO");

@@ -4,22 +4,23 @@ namespace orvane {
 
 using wire::Decoder;
 using wire::KeyedContainer;
+using namespace Qt::StringLiterals;
 
 namespace {
 // The first key, or the lower-case alternate when the first gives nothing.
-std::optional<QString> textWithAlternate(const KeyedContainer& c, const char* key,
-                                         const char* alternate) {
-    if (auto text = c.decodeLenientString(QLatin1String(key)))
+std::optional<QString> textWithAlternate(const KeyedContainer& c, const QString& key,
+                                         const QString& alternate) {
+    if (auto text = c.decodeLenientString(key))
         return text;
-    return c.decodeLenientString(QLatin1String(alternate));
+    return c.decodeLenientString(alternate);
 }
 
-std::optional<QString> text(const KeyedContainer& c, const char* key) {
-    return c.decodeLenientString(QLatin1String(key));
+std::optional<QString> text(const KeyedContainer& c, const QString& key) {
+    return c.decodeLenientString(key);
 }
 
-std::optional<QString> reference(const KeyedContainer& c, const char* key) {
-    return c.decodeLenientReference(QLatin1String(key));
+std::optional<QString> reference(const KeyedContainer& c, const QString& key) {
+    return c.decodeLenientReference(key);
 }
 } // namespace
 
@@ -27,15 +28,15 @@ ClientDTO ClientDTO::decode(const Decoder& decoder) {
     const KeyedContainer c = decoder.container();
     ClientDTO r;
     r.id = c.decodeID(QStringLiteral("id"));
-    r.companyName = textWithAlternate(c, "companyName", "companyname");
-    r.firstName = textWithAlternate(c, "firstName", "firstname");
-    r.lastName = textWithAlternate(c, "lastName", "lastname");
-    r.customerName = textWithAlternate(c, "customerName", "customername");
-    r.clientNumber = text(c, "clientNumber");
-    r.hourlyRate = text(c, "hourlyRate");
-    r.hourlyRateCurrency = text(c, "hourlyRateCurrency");
-    r.dailyRateCurrency = text(c, "dailyRateCurrency");
-    r.timeRoundDirection = text(c, "timeRoundDirection");
+    r.companyName = textWithAlternate(c, u"companyName"_s, u"companyname"_s);
+    r.firstName = textWithAlternate(c, u"firstName"_s, u"firstname"_s);
+    r.lastName = textWithAlternate(c, u"lastName"_s, u"lastname"_s);
+    r.customerName = textWithAlternate(c, u"customerName"_s, u"customername"_s);
+    r.clientNumber = text(c, u"clientNumber"_s);
+    r.hourlyRate = text(c, u"hourlyRate"_s);
+    r.hourlyRateCurrency = text(c, u"hourlyRateCurrency"_s);
+    r.dailyRateCurrency = text(c, u"dailyRateCurrency"_s);
+    r.timeRoundDirection = text(c, u"timeRoundDirection"_s);
     r.timeRoundValue = c.decodeLenientInt(QStringLiteral("timeRoundValue"));
     return r;
 }
@@ -44,9 +45,9 @@ ProjectDTO ProjectDTO::decode(const Decoder& decoder) {
     const KeyedContainer c = decoder.container();
     ProjectDTO r;
     r.id = c.decodeID(QStringLiteral("id"));
-    r.title = text(c, "title");
-    r.projectNumber = text(c, "projectNumber");
-    r.clientId = reference(c, "clientId");
+    r.title = text(c, u"title"_s);
+    r.projectNumber = text(c, u"projectNumber"_s);
+    r.clientId = reference(c, u"clientId"_s);
     r.completed = c.decodeIfPresent<bool>(QStringLiteral("completed"));
     return r;
 }
@@ -55,10 +56,10 @@ JobDTO JobDTO::decode(const Decoder& decoder) {
     const KeyedContainer c = decoder.container();
     JobDTO r;
     r.id = c.decodeID(QStringLiteral("id"));
-    r.title = text(c, "title");
-    r.jobNumber = text(c, "jobNumber");
-    r.clientId = reference(c, "clientId");
-    r.projectId = reference(c, "projectId");
+    r.title = text(c, u"title"_s);
+    r.jobNumber = text(c, u"jobNumber"_s);
+    r.clientId = reference(c, u"clientId"_s);
+    r.projectId = reference(c, u"projectId"_s);
     r.archived = c.decodeIfPresent<bool>(QStringLiteral("archived"));
     r.client = c.decodeIfPresent<ClientDTO>(QStringLiteral("client"));
     r.project = c.decodeIfPresent<ProjectDTO>(QStringLiteral("project"));
@@ -69,9 +70,9 @@ ClientSnippet ClientSnippet::decode(const Decoder& decoder) {
     const KeyedContainer c = decoder.container();
     ClientSnippet r;
     r.id = c.decodeID(QStringLiteral("id"));
-    r.companyName = text(c, "companyName");
-    r.customerName = textWithAlternate(c, "customerName", "customername");
-    r.hourlyRate = text(c, "hourlyRate");
+    r.companyName = text(c, u"companyName"_s);
+    r.customerName = textWithAlternate(c, u"customerName"_s, u"customername"_s);
+    r.hourlyRate = text(c, u"hourlyRate"_s);
     return r;
 }
 
@@ -79,9 +80,9 @@ JobSnippet JobSnippet::decode(const Decoder& decoder) {
     const KeyedContainer c = decoder.container();
     JobSnippet r;
     r.id = c.decodeID(QStringLiteral("id"));
-    r.title = text(c, "title");
-    r.jobNumber = text(c, "jobNumber");
-    r.projectNumber = text(c, "projectNumber");
+    r.title = text(c, u"title"_s);
+    r.jobNumber = text(c, u"jobNumber"_s);
+    r.projectNumber = text(c, u"projectNumber"_s);
     return r;
 }
 
@@ -89,11 +90,11 @@ JobTaskSnippet JobTaskSnippet::decode(const Decoder& decoder) {
     const KeyedContainer c = decoder.container();
     JobTaskSnippet r;
     r.id = c.decodeID(QStringLiteral("id"));
-    r.title = text(c, "title");
-    r.jobId = reference(c, "jobId");
-    r.jobNumber = text(c, "jobNumber");
-    r.rate = text(c, "rate");
-    r.scheduledTime = text(c, "scheduledTime");
+    r.title = text(c, u"title"_s);
+    r.jobId = reference(c, u"jobId"_s);
+    r.jobNumber = text(c, u"jobNumber"_s);
+    r.rate = text(c, u"rate"_s);
+    r.scheduledTime = text(c, u"scheduledTime"_s);
     return r;
 }
 

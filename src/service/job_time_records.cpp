@@ -4,14 +4,15 @@ namespace orvane {
 
 using wire::Decoder;
 using wire::KeyedContainer;
+using namespace Qt::StringLiterals;
 
 namespace {
-std::optional<QString> text(const KeyedContainer& c, const char* key) {
-    return c.decodeLenientString(QLatin1String(key));
+std::optional<QString> text(const KeyedContainer& c, const QString& key) {
+    return c.decodeLenientString(key);
 }
 
-std::optional<QString> reference(const KeyedContainer& c, const char* key) {
-    return c.decodeLenientReference(QLatin1String(key));
+std::optional<QString> reference(const KeyedContainer& c, const QString& key) {
+    return c.decodeLenientReference(key);
 }
 
 // Whole seconds as a JSON number; a fraction is rounded, halves away from zero.
@@ -30,20 +31,20 @@ std::optional<qint64> roundedSeconds(const KeyedContainer& c, const QString& key
 
 JobTimeRoundedDuration JobTimeRoundedDuration::decode(const Decoder& decoder) {
     const KeyedContainer c = decoder.container();
-    return {text(c, "hhMm"), text(c, "decimalHours")};
+    return {text(c, u"hhMm"_s), text(c, u"decimalHours"_s)};
 }
 
 JobTimeCompactDTO JobTimeCompactDTO::decode(const Decoder& decoder) {
     const KeyedContainer c = decoder.container();
     JobTimeCompactDTO r;
     r.id = c.decodeID(QStringLiteral("id"));
-    r.clientId = reference(c, "clientId");
-    r.jobtaskId = reference(c, "jobtaskId");
-    r.startTime = text(c, "startTime");
-    r.endTime = text(c, "endTime");
+    r.clientId = reference(c, u"clientId"_s);
+    r.jobtaskId = reference(c, u"jobtaskId"_s);
+    r.startTime = text(c, u"startTime"_s);
+    r.endTime = text(c, u"endTime"_s);
     r.billable = c.decodeIfPresent<bool>(QStringLiteral("billable"));
     r.billed = c.decodeIfPresent<bool>(QStringLiteral("billed"));
-    r.roundDirection = text(c, "roundDirection");
+    r.roundDirection = text(c, u"roundDirection"_s);
     r.roundValue = c.decodeLenientInt(QStringLiteral("roundValue"));
     r.roundedDuration =
         c.decodeIfPresent<JobTimeRoundedDuration>(QStringLiteral("roundedDuration"));
@@ -85,10 +86,10 @@ JobTaskDTO JobTaskDTO::decode(const Decoder& decoder) {
     const KeyedContainer c = decoder.container();
     JobTaskDTO r;
     r.id = c.decodeID(QStringLiteral("id"));
-    r.jobId = reference(c, "jobId");
-    r.title = text(c, "title");
-    r.rate = text(c, "rate");
-    r.scheduledTime = text(c, "scheduledTime");
+    r.jobId = reference(c, u"jobId"_s);
+    r.title = text(c, u"title"_s);
+    r.rate = text(c, u"rate"_s);
+    r.scheduledTime = text(c, u"scheduledTime"_s);
     r.job = c.decodeIfPresent<JobDTO>(QStringLiteral("job"));
     r.jobTimes = c.decodeIfPresent<std::vector<JobTimeCompactDTO>>(QStringLiteral("jobTimes"));
     r.roundedTotalSeconds = roundedSeconds(c, QStringLiteral("roundedTotalSeconds"));

@@ -1,5 +1,7 @@
 #include "service/json_coding.h"
 
+#include <QCborMap>
+#include <QCborValue>
 #include <QJsonDocument>
 #include <QJsonParseError>
 
@@ -7,6 +9,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstdlib>
+#include <memory>
 
 namespace orvane {
 
@@ -207,10 +210,52 @@ std::optional<qint64> exactInteger(const QJsonValue& value) {
     return i;
 }
 
+QString memberKey(const QString& wireKey) {
+    if (!wireKey.contains(u'_'))
+        return wireKey;
+    // Bounded: a hostile reply may bring any number of distinct keys; those
+    // past the limit are converted each time, as before.
+    constexpr qsizetype kTableLimit = 1024;
+    thread_local QHash<QString, QString> table;
+    if (const auto it = table.constFind(wireKey); it != table.cend())
+        return *it;
+    QString member = convertFromSnakeCase(wireKey);
+    if (table.size() < kTableLimit)
+        table.insert(wireKey, member);
+    return member;
+}
+
+CodingPath CodingPath::with(Segment segment) const {
+    CodingPath path;
+    if (segments_.size() < kHeld) {
+        path = *this;
+    } else {
+        path.base_ = text();
+    }
+    path.segments_.append(std::move(segment));
+    return path;
+}
+
+QString CodingPath::text() const {
+    QString text = base_;
+    for (const Segment& segment : segments_) {
+        if (segment.index >= 0) {
+            char digits[24];
+            const auto end = std::to_chars(digits, digits + sizeof digits, segment.index).ptr;
+            text.append(u'[').append(QLatin1StringView(digits, end - digits)).append(u']');
+        } else if (text.isEmpty()) {
+            text = segment.key;
+        } else {
+            text.append(u'.').append(segment.key);
+        }
+    }
+    return text;
+}
+
 // ---- Decoder ----
 
 void Decoder::typeMismatch(const char* expected) const {
-    throw DecodingError(DecodingError::Kind::TypeMismatch, path_,
+    throw DecodingError(DecodingError::Kind::TypeMismatch, path_.text(),
                         QStringLiteral("Expected to decode %1 but found another type instead.")
                             .arg(QLatin1String(expected)));
 }
@@ -238,7 +283,7 @@ qint64 Decoder::decodeInt() const {
         typeMismatch("an integer");
     const auto i = exactInteger(value_);
     if (!i)
-        throw DecodingError(DecodingError::Kind::DataCorrupted, path_,
+        throw DecodingError(DecodingError::Kind::DataCorrupted, path_.text(),
                             QStringLiteral("Parsed JSON number does not fit in Int."));
     return *i;
 }
@@ -251,47 +296,133 @@ double Decoder::decodeDouble() const {
 
 // ---- KeyedContainer ----
 
-KeyedContainer::KeyedContainer(const QJsonObject& object, QString codingPath, bool convertKeys)
-    : path_(std::move(codingPath)), convertKeys_(convertKeys) {
-    entries_.reserve(static_cast<size_t>(object.size()));
-    index_.reserve(object.size());
-    for (auto it = object.begin(); it != object.end(); ++it) {
-        QString key = convertKeys ? convertFromSnakeCase(it.key()) : it.key();
-        if (index_.contains(key))
-            continue; // two wire keys met after conversion: the first one stays
-        index_.insert(key, entries_.size());
-        entries_.emplace_back(std::move(key), it.value());
+// The keys of one shape of object: as sent, in the object's order, and as
+// member keys. The records of a list share a handful of shapes, so each is
+// worked out once and then only recognised.
+struct KeyedContainer::Layout {
+    QStringList wireKeys;
+    QList<QCborValue> cborKeys; // the same, to compare with parsed keys
+    QStringList memberKeys;
+    QHash<QString, qsizetype> index; // member key → first position; large shapes only
+    bool convertKeys = true;
+
+    qsizetype positionOf(QStringView member) const {
+        if (!index.isEmpty()) {
+            // Raw data: the lookup allocates nothing.
+            const auto it = index.constFind(QString::fromRawData(member.data(), member.size()));
+            return it == index.cend() ? -1 : *it;
+        }
+        for (qsizetype i = 0; i < memberKeys.size(); ++i)
+            if (memberKeys[i].size() == member.size() && memberKeys[i] == member)
+                return i; // two wire keys met after conversion: the first stays
+        return -1;
     }
+
+    // Whether `object` has exactly these keys. Compared where they were
+    // parsed (a map view shares the object's storage): no key text is made.
+    bool fits(const QJsonObject& object) const {
+        if (object.size() != wireKeys.size())
+            return false;
+        const QCborMap map = QCborMap::fromJsonObject(object);
+        qsizetype i = 0;
+        for (auto it = map.constBegin(); it != map.constEnd(); ++it, ++i)
+            if (it.key() != cborKeys[i])
+                return false;
+        return true;
+    }
+};
+
+namespace {
+
+using Layout = std::shared_ptr<const KeyedContainer::Layout>;
+
+// Bounded, as everything a reply decides: a few shapes, each of few and
+// short keys, are kept; anything else is worked out for its object alone.
+constexpr qsizetype kKeptShapes = 16;
+constexpr qsizetype kKeptShapeKeys = 64;
+constexpr qsizetype kKeptShapeChars = 2048;
+
+Layout makeLayout(const QJsonObject& object, bool convertKeys, qsizetype scanLimit) {
+    auto layout = std::make_shared<KeyedContainer::Layout>();
+    layout->convertKeys = convertKeys;
+    layout->wireKeys.reserve(object.size());
+    layout->cborKeys.reserve(object.size());
+    layout->memberKeys.reserve(object.size());
+    for (auto it = object.constBegin(); it != object.constEnd(); ++it) {
+        QString key = it.key();
+        layout->memberKeys.append(convertKeys ? memberKey(key) : key);
+        layout->cborKeys.append(QCborValue(key));
+        layout->wireKeys.append(std::move(key));
+    }
+    if (layout->memberKeys.size() > scanLimit) {
+        layout->index.reserve(layout->memberKeys.size());
+        for (qsizetype i = 0; i < layout->memberKeys.size(); ++i)
+            if (!layout->index.contains(layout->memberKeys[i]))
+                layout->index.insert(layout->memberKeys[i], i);
+    }
+    return layout;
 }
 
-const QJsonValue* KeyedContainer::find(const QString& key) const {
-    const auto it = index_.constFind(key);
-    return it == index_.cend() ? nullptr : &entries_[*it].second;
+Layout layoutFor(const QJsonObject& object, bool convertKeys, qsizetype scanLimit) {
+    thread_local std::vector<Layout> kept; // the oldest first
+    for (auto it = kept.rbegin(); it != kept.rend(); ++it)
+        if ((*it)->convertKeys == convertKeys && (*it)->fits(object))
+            return *it;
+    Layout layout = makeLayout(object, convertKeys, scanLimit);
+    qsizetype chars = 0;
+    for (const QString& key : layout->wireKeys)
+        chars += key.size();
+    if (object.size() <= kKeptShapeKeys && chars <= kKeptShapeChars) {
+        if (qsizetype(kept.size()) == kKeptShapes)
+            kept.erase(kept.begin());
+        kept.push_back(layout);
+    }
+    return layout;
+}
+
+} // namespace
+
+KeyedContainer::KeyedContainer(const QJsonObject& object, QString codingPath, bool convertKeys)
+    : KeyedContainer(object, CodingPath(std::move(codingPath)), convertKeys) {}
+
+KeyedContainer::KeyedContainer(const QJsonObject& object, CodingPath codingPath, bool convertKeys)
+    : object_(object), layout_(layoutFor(object, convertKeys, kScanLimit)),
+      path_(std::move(codingPath)), convertKeys_(convertKeys) {}
+
+std::optional<QJsonValue> KeyedContainer::find(QStringView key) const {
+    const qsizetype at = layout_->positionOf(key);
+    if (at < 0)
+        return std::nullopt;
+    return QJsonValue((object_.constBegin() + at).value());
 }
 
 bool KeyedContainer::isNil(const QString& key) const {
-    const QJsonValue* v = find(key);
+    const auto v = find(key);
     return !v || v->isNull() || v->isUndefined();
 }
 
 QStringList KeyedContainer::allKeys() const {
     QStringList keys;
-    keys.reserve(static_cast<qsizetype>(entries_.size()));
-    for (const auto& entry : entries_)
-        keys << entry.first;
+    keys.reserve(layout_->memberKeys.size());
+    for (qsizetype i = 0; i < layout_->memberKeys.size(); ++i) {
+        const QString& key = layout_->memberKeys[i];
+        // Only the first of keys that meet after conversion counts.
+        if (layout_->positionOf(key) == i)
+            keys << key;
+    }
     return keys;
 }
 
 QString KeyedContainer::pathFor(const QString& key) const {
-    return path_.isEmpty() ? key : path_ + u'.' + key;
+    return path_.child(key).text();
 }
 
 Decoder KeyedContainer::decoder(const QString& key) const {
-    const QJsonValue* v = find(key);
+    const auto v = find(key);
     if (!v)
         throw DecodingError(DecodingError::Kind::KeyNotFound, pathFor(key),
                             QStringLiteral("No value associated with key \"%1\".").arg(key));
-    return Decoder(*v, pathFor(key), convertKeys_);
+    return Decoder(*v, path_.child(key), convertKeys_);
 }
 
 void KeyedContainer::dataCorrupted(const QString& key, const QString& description) const {
@@ -299,7 +430,7 @@ void KeyedContainer::dataCorrupted(const QString& key, const QString& descriptio
 }
 
 QString KeyedContainer::decodeID(const QString& key) const {
-    if (const QJsonValue* v = find(key)) {
+    if (const auto v = find(key)) {
         if (v->isString()) {
             const QString trimmed = v->toString().trimmed();
             if (!trimmed.isEmpty())
@@ -312,7 +443,7 @@ QString KeyedContainer::decodeID(const QString& key) const {
 }
 
 std::optional<QString> KeyedContainer::decodeLenientString(const QString& key) const {
-    const QJsonValue* v = find(key);
+    const auto v = find(key);
     if (!v)
         return std::nullopt;
     if (v->isString()) {
@@ -327,14 +458,14 @@ std::optional<QString> KeyedContainer::decodeLenientString(const QString& key) c
 }
 
 std::optional<QString> KeyedContainer::decodeLenientReference(const QString& key) const {
-    if (const QJsonValue* v = find(key))
+    if (const auto v = find(key))
         if (const auto whole = exactInteger(*v))
             return QString::number(*whole);
     return decodeLenientString(key);
 }
 
 std::optional<qint64> KeyedContainer::decodeLenientInt(const QString& key) const {
-    const QJsonValue* v = find(key);
+    const auto v = find(key);
     if (!v)
         return std::nullopt;
     if (v->isDouble()) {
@@ -352,7 +483,7 @@ std::optional<qint64> KeyedContainer::decodeLenientInt(const QString& key) const
 }
 
 namespace {
-std::optional<bool> lenientBool(const QJsonValue* v) {
+std::optional<bool> lenientBool(const std::optional<QJsonValue>& v) {
     if (!v)
         return std::nullopt;
     if (v->isBool())
@@ -383,7 +514,7 @@ std::optional<bool> KeyedContainer::decodeLenientBool(const QStringList& keys) c
 
 std::optional<QString> KeyedContainer::decodeFirstNonEmptyString(const QStringList& keys) const {
     for (const QString& key : keys) {
-        const QJsonValue* v = find(key);
+        const auto v = find(key);
         if (!v || !v->isString())
             continue;
         const QString trimmed = v->toString().trimmed();

@@ -9,8 +9,10 @@
 #include <QJsonValue>
 #include <QString>
 #include <QStringList>
+#include <QVarLengthArray>
 
 #include <map>
+#include <memory>
 #include <optional>
 #include <type_traits>
 #include <utility>
@@ -65,16 +67,48 @@ std::optional<qint64> roundToInt64(double value);
 // The value when it is a JSON number with a whole value that fits 64 bits.
 std::optional<qint64> exactInteger(const QJsonValue& value);
 
+// The member key a wire key stands for, as convertFromSnakeCase gives it,
+// from a table filled as keys are first met: every record of a list shares
+// its keys, so each is converted once and not for every object.
+QString memberKey(const QString& wireKey);
+
 class KeyedContainer;
+
+// Where a value sits in the document. Spelled out only when an error needs
+// it: a list of thousands of records must not build a text per element.
+class CodingPath {
+public:
+    CodingPath() = default;
+    explicit CodingPath(QString text) : base_(std::move(text)) {}
+
+    CodingPath child(const QString& key) const { return with({key, -1}); }
+    CodingPath child(qsizetype index) const { return with({QString(), index}); }
+    QString text() const;
+
+private:
+    struct Segment {
+        QString key;
+        qsizetype index = -1;
+    };
+    // Deeper paths fold their first part into the text.
+    static constexpr qsizetype kHeld = 4;
+
+    CodingPath with(Segment segment) const;
+
+    QString base_;
+    QVarLengthArray<Segment, kHeld> segments_;
+};
 
 // One JSON value being decoded, with its place in the document for errors.
 class Decoder {
 public:
     Decoder(QJsonValue value, QString codingPath, bool convertKeys = true)
         : value_(std::move(value)), path_(std::move(codingPath)), convertKeys_(convertKeys) {}
+    Decoder(QJsonValue value, CodingPath codingPath, bool convertKeys)
+        : value_(std::move(value)), path_(std::move(codingPath)), convertKeys_(convertKeys) {}
 
     const QJsonValue& value() const { return value_; }
-    const QString& codingPath() const { return path_; }
+    QString codingPath() const { return path_.text(); }
     bool isNil() const { return value_.isNull() || value_.isUndefined(); }
 
     KeyedContainer container() const; // throws unless the value is an object
@@ -92,20 +126,22 @@ public:
 private:
     friend class KeyedContainer;
     QJsonValue value_;
-    QString path_;
+    CodingPath path_;
     bool convertKeys_;
 };
 
-// A JSON object whose keys are matched after the snake-case conversion.
+// A JSON object whose keys are matched after the snake-case conversion. It
+// refers to the parsed values; nothing of them is copied.
 class KeyedContainer {
 public:
     KeyedContainer(const QJsonObject& object, QString codingPath, bool convertKeys = true);
+    KeyedContainer(const QJsonObject& object, CodingPath codingPath, bool convertKeys);
 
-    bool contains(const QString& key) const { return find(key) != nullptr; }
+    bool contains(const QString& key) const { return find(key).has_value(); }
     // Absent key or JSON null.
     bool isNil(const QString& key) const;
     QStringList allKeys() const;
-    const QString& codingPath() const { return path_; }
+    QString codingPath() const { return path_.text(); }
 
     // The value under `key`; throws keyNotFound when absent.
     Decoder decoder(const QString& key) const;
@@ -128,13 +164,18 @@ public:
 
     [[noreturn]] void dataCorrupted(const QString& key, const QString& description) const;
 
+    struct Layout;
+
 private:
-    const QJsonValue* find(const QString& key) const;
+    // Up to this many keys a scan beats hashing; larger objects get an index.
+    static constexpr qsizetype kScanLimit = 24;
+
+    std::optional<QJsonValue> find(QStringView key) const;
     QString pathFor(const QString& key) const;
 
-    std::vector<std::pair<QString, QJsonValue>> entries_;
-    QHash<QString, size_t> index_; // key → position in entries_, so lookups stay O(1)
-    QString path_;
+    QJsonObject object_; // shares the parsed document: nothing of it is copied
+    std::shared_ptr<const Layout> layout_;
+    CodingPath path_;
     bool convertKeys_;
 };
 
@@ -159,8 +200,7 @@ template <class T> T Decoder::decode() const {
         T result;
         result.reserve(static_cast<size_t>(array.size()));
         for (qsizetype i = 0; i < array.size(); ++i) {
-            const Decoder element(array.at(i), path_ + u'[' + QString::number(i) + u']',
-                                  convertKeys_);
+            const Decoder element(array.at(i), path_.child(i), convertKeys_);
             result.push_back(element.template decode<typename T::value_type>());
         }
         return result;
@@ -184,9 +224,10 @@ template <class T> T KeyedContainer::decode(const QString& key) const {
 }
 
 template <class T> std::optional<T> KeyedContainer::decodeIfPresent(const QString& key) const {
-    if (isNil(key))
+    const std::optional<QJsonValue> v = find(key);
+    if (!v || v->isNull() || v->isUndefined())
         return std::nullopt;
-    return decoder(key).template decode<T>();
+    return Decoder(*v, path_.child(key), convertKeys_).template decode<T>();
 }
 
 // Every object key in `value`, nested ones included, in snake_case.

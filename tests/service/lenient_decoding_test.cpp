@@ -95,6 +95,121 @@ TEST(LenientDecoding, KeysMatchInSnakeOrCamelFormButLowerCaseAlternatesStayApart
     EXPECT_TRUE(object(R"({"firstname": 1})").contains("firstname"));
 }
 
+TEST(LenientDecoding, KeyTableGivesTheConversionEveryTime) {
+    // Asked twice: the second answer comes from the table. Past the table's
+    // bound keys are still converted, only not kept.
+    const QStringList wires{QStringLiteral("first_name"),   QStringLiteral("user_ID"),
+                            QStringLiteral("_private_key"), QStringLiteral("___"),
+                            QStringLiteral("firstName"),    QStringLiteral("a__b")};
+    for (int round = 0; round < 2; ++round)
+        for (const QString& wire : wires)
+            EXPECT_EQ(wire::memberKey(wire), wire::convertFromSnakeCase(wire))
+                << wire.toStdString();
+    for (int i = 0; i < 3000; ++i) {
+        const QString wire = QStringLiteral("key_%1_of_many").arg(i);
+        ASSERT_EQ(wire::memberKey(wire), QStringLiteral("key%1OfMany").arg(i));
+    }
+}
+
+TEST(LenientDecoding, KeysThatMeetAfterConversionGiveTheFirstInSmallAndLargeObjects) {
+    // Below and above the size where lookups switch from a scan to an index.
+    for (const int fillers : {0, 5, 60}) {
+        std::string json = R"({"user_id": 2, "user_ID": 1, "userId": 3, "user__id": 4)";
+        for (int i = 0; i < fillers; ++i)
+            json += ",\"filler_" + std::to_string(i) + "\":" + std::to_string(i);
+        json += "}";
+        const KeyedContainer c = object(json);
+        // Wire order is the sorted key order: "userId" < "user_ID" < "user__id" < "user_id".
+        EXPECT_EQ(c.decodeLenientInt(QStringLiteral("userId")), 3) << fillers;
+        const QStringList keys = c.allKeys();
+        EXPECT_EQ(keys.count(QStringLiteral("userId")), 1) << fillers;
+        EXPECT_EQ(keys.size(), fillers + 1) << fillers;
+        if (fillers > 0) {
+            const QString last = QStringLiteral("filler%1").arg(fillers - 1);
+            EXPECT_EQ(c.decodeLenientInt(last), fillers - 1);
+            EXPECT_FALSE(c.contains(QStringLiteral("filler_0")));
+        }
+        EXPECT_FALSE(c.contains(QStringLiteral("user_id")));
+    }
+}
+
+TEST(LenientDecoding, ObjectsOfLikeShapesKeepTheirOwnKeys) {
+    // Objects of one size but other keys, keys out of ASCII, and a key that
+    // meets another only after conversion: each object answers for itself,
+    // however the ones before it were shaped.
+    const struct {
+        const char* json;
+        const char* key;
+        std::optional<qint64> expected;
+    } cases[] = {
+        {R"({"a_b": 1, "c": 2})", "aB", 1},
+        {R"({"a_b": 3, "d": 4})", "aB", 3},
+        {R"({"a_b": 3, "d": 4})", "c", std::nullopt},
+        {R"({"aB": 5, "c": 6})", "aB", 5},
+        {R"({"a_B": 7, "c": 8})", "aB", 7},
+        {R"({"über_maß": 9, "c": 10})", "überMaß", 9},
+        {R"({"über_maß": 9, "c": 10})", "aB", std::nullopt},
+        {R"({"uber_mass": 11, "c": 12})", "überMaß", std::nullopt},
+        {R"({"a_b": 13, "c": 14})", "c", 14},
+        {R"({"A_B": 15, "a_b": 16})", "aB", 15},
+    };
+    for (int round = 0; round < 2; ++round)
+        for (const auto& c : cases)
+            EXPECT_EQ(object(c.json).decodeLenientInt(QString::fromUtf8(c.key)), c.expected)
+                << c.json << " " << c.key;
+}
+
+TEST(LenientDecoding, ErrorsDeepInALongListNameTheirPlace) {
+    std::string json = R"({"data":[)";
+    for (int i = 0; i < 40; ++i)
+        json += R"({"id":)" + std::to_string(i) + R"(,"job":{"id":1,"archived":false}},)";
+    json += R"({"id":40,"job":{"id":1,"archived":"nein"}}]})";
+    const Decoder root(wire::parseJSON(QByteArray::fromStdString(json)), QString());
+    try {
+        const KeyedContainer c = root.container();
+        const Decoder list = c.decoder(QStringLiteral("data"));
+        const QJsonArray array = list.value().toArray();
+        const Decoder last(array.last(),
+                           wire::CodingPath(list.codingPath()).child(array.size() - 1), true);
+        (void)last.container()
+            .decoder(QStringLiteral("job"))
+            .container()
+            .decode<bool>(QStringLiteral("archived"));
+        FAIL() << "a text is no flag";
+    } catch (const DecodingError& e) {
+        EXPECT_EQ(e.codingPath(), "data[40].job.archived");
+    }
+}
+
+namespace {
+// A record that reaches two levels further into each element.
+struct Deep {
+    static Deep decode(const Decoder& decoder) {
+        (void)decoder.container()
+            .decoder(QStringLiteral("e"))
+            .container()
+            .decode<std::vector<bool>>(QStringLiteral("f"));
+        return {};
+    }
+};
+} // namespace
+
+TEST(LenientDecoding, DeepPathsAreSpelledOutWhole) {
+    const Decoder root(wire::parseJSON(QByteArray(R"({"a":{"b_c":{"d":[{"e":{"f":[true,0]}}]}}})")),
+                       QString());
+    try {
+        (void)root.container()
+            .decoder(QStringLiteral("a"))
+            .container()
+            .decoder(QStringLiteral("bC"))
+            .container()
+            .decode<std::vector<Deep>>(QStringLiteral("d"));
+        FAIL() << "a number is no flag";
+    } catch (const DecodingError& e) {
+        EXPECT_EQ(e.codingPath(), "a.bC.d[0].e.f[1]");
+    }
+}
+
 TEST(LenientDecoding, NumbersReadAsTheirShortestText) {
     const struct {
         double value;

@@ -290,6 +290,40 @@ TEST(ActiveSessionCard, TheStoresSecondRedrawsTheLiveTimeOnlyAndRealChangesRedra
     EXPECT_TRUE(titleChanged);
 }
 
+TEST(ActiveSessionCard, TheDotsBreathRepaintsItsOwnSquareOnly) {
+    CardWorld w;
+    const TimerSession s = session(QString());
+    w.open(s);
+    QWidget popover; // what lies beneath the card
+    auto* card = new ActiveSessionCard(w.store(), &popover);
+    card->setSession(s);
+    card->setGeometry(14, 14, 372, card->sizeHint().height());
+    popover.resize(400, card->height() + 28);
+    popover.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&popover));
+    auto* dot = card->findChild<PulsingDot*>();
+    ASSERT_NE(dot, nullptr);
+    ASSERT_TRUE(dot->isPulsing());
+    test::spin(30ms);
+
+    test::PaintLog popoverLog(&popover);
+    test::PaintLog cardLog(card);
+    test::PaintLog dotLog(dot);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return dotLog.regions.size() >= 3; }, 10'000));
+    EXPECT_TRUE(cardLog.regions.empty()) << "the card was drawn again for a frame of the dot";
+    EXPECT_TRUE(popoverLog.regions.empty()) << "the popover was drawn again for a frame of the dot";
+
+    // Around the dot the square shows the card's own backdrop.
+    const QImage image = card->grab().toImage();
+    const QPoint corner = dot->geometry().topLeft();
+    const QColor inSquare = image.pixelColor(corner);
+    const QColor beside = image.pixelColor(corner - QPoint(1, 0));
+    EXPECT_EQ(inSquare.alpha(), 255);
+    EXPECT_LE(std::abs(inSquare.red() - beside.red()), 4);
+    EXPECT_LE(std::abs(inSquare.green() - beside.green()), 4);
+    EXPECT_LE(std::abs(inSquare.blue() - beside.blue()), 4);
+}
+
 TEST(ActiveSessionCard, ANewTaskDropsTheOldRateAndALateReplyForItIsIgnored) {
     CardWorld w;
     FakeResponse slow = task("task-a", "50");

@@ -65,6 +65,12 @@ void PulsingDot::setAnimate(bool animate) {
     follow(isVisible());
 }
 
+void PulsingDot::setUnderlay(Underlay underlay) {
+    m_underlay = std::move(underlay);
+    setAttribute(Qt::WA_OpaquePaintEvent, bool(m_underlay));
+    update();
+}
+
 bool PulsingDot::isPulsing() const {
     return m_frames.isActive();
 }
@@ -99,6 +105,11 @@ void PulsingDot::hideEvent(QHideEvent* event) {
 
 void PulsingDot::paintEvent(QPaintEvent*) {
     QPainter painter(this);
+    if (m_underlay) {
+        painter.save();
+        m_underlay(painter, pos());
+        painter.restore();
+    }
     painter.setRenderHint(QPainter::Antialiasing);
     const DotLook now = look();
     const qreal radius = kDiameter / 2 * now.scale;

@@ -5,6 +5,8 @@
 #include <QTimer>
 #include <QWidget>
 
+#include <functional>
+
 class QVariantAnimation;
 
 namespace orvane {
@@ -36,6 +38,13 @@ public:
     bool animate() const { return m_animate; }
     void setAnimate(bool animate);
 
+    // What lies under the dot, drawn by the widget it sits on, with the
+    // painter at the dot's origin and `at` the dot's place in that widget.
+    // With it the dot paints its whole square, so a frame of the breath
+    // repaints those few pixels and none of the widgets beneath.
+    using Underlay = std::function<void(QPainter& painter, QPoint at)>;
+    void setUnderlay(Underlay underlay);
+
     bool isPulsing() const;
     DotLook look() const { return dotLook(m_progress); }
 
@@ -51,6 +60,7 @@ private:
 
     QColor m_color;
     bool m_animate;
+    Underlay m_underlay;
     qreal m_progress = 0;
     QVariantAnimation* m_breath; // the breath's curve, set to the time of each frame
     QTimer m_frames;

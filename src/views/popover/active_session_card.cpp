@@ -12,6 +12,7 @@
 
 #include <QAbstractButton>
 #include <QFontMetricsF>
+#include <QImage>
 #include <QLinearGradient>
 #include <QLocale>
 #include <QPainter>
@@ -339,6 +340,7 @@ ActiveSessionCard::Geometry ActiveSessionCard::geometry(qreal width) const {
 ActiveSessionCard::ActiveSessionCard(AppStore& store, QWidget* parent)
     : QWidget(parent), m_store(store), m_dot(new PulsingDot(Qt::white, false, this)),
       m_stopButton(new CardStopButton(this)) {
+    m_dot->setUnderlay([this](QPainter& p, QPoint at) { p.drawPixmap(QPointF(-at), backdrop(p)); });
     setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
     setAccessibleName(QStringLiteral("Laufende Session"));
     m_elapsedClock.setInterval(kElapsedIntervalMs);
@@ -521,12 +523,7 @@ void ActiveSessionCard::hideEvent(QHideEvent* event) {
     m_backdrop = QPixmap();
 }
 
-void ActiveSessionCard::paintEvent(QPaintEvent* event) {
-    // What stays put is as of the last content change; the pulsing dot's
-    // frames come here without touching a live figure.
-    const Geometry& g = currentGeometry();
-    const CardContent& c = m_live;
-    QPainter p(this);
+const QPixmap& ActiveSessionCard::backdrop(const QPainter& p) {
     // The device's own scale: a snapshot may draw the card at another one
     // than its screen.
     const qreal dpr = std::max(std::abs(p.deviceTransform().m11()), qreal(1));
@@ -535,9 +532,17 @@ void ActiveSessionCard::paintEvent(QPaintEvent* event) {
         m_backdrop.setDevicePixelRatio(dpr);
         m_backdrop.fill(Qt::transparent);
         QPainter backdrop(&m_backdrop);
-        paintBackdrop(backdrop, c, g);
+        paintBackdrop(backdrop, m_live, currentGeometry());
     }
-    p.drawPixmap(QPointF(0, 0), m_backdrop);
+    return m_backdrop;
+}
+
+void ActiveSessionCard::paintEvent(QPaintEvent* event) {
+    // The pulsing dot draws its own square over the backdrop; its frames
+    // never come here.
+    const Geometry& g = currentGeometry();
+    QPainter p(this);
+    p.drawPixmap(QPointF(0, 0), backdrop(p));
     const QRegion region = event->region() & (QRegion(g.elapsedArea) + g.budgetArea + g.rateArea);
     if (!region.isEmpty())
         paintLive(p, content(), g, region);
@@ -612,14 +617,28 @@ void ActiveSessionCard::paintLive(QPainter& p, const CardContent& c, const Geome
 
     // The live time in the indigo-to-pink fill; it keeps its width, the titles give way.
     if (region.intersects(g.elapsedArea)) {
+        // Drawn in one colour and then tinted: a gradient pen blends every
+        // glyph pixel by pixel, which Qt spreads over its thread pool each
+        // second the clock turns.
         const QFont elapsed = elapsedFont();
         const qreal elapsedWidth = digitCellTextWidth(elapsed, c.elapsedText);
-        QLinearGradient ink(QPointF(g.bottomRow.left(), 0),
-                            QPointF(g.bottomRow.left() + elapsedWidth, 0));
-        ink.setColorAt(0, Palette::indigo());
-        ink.setColorAt(1, Palette::pink());
-        p.setPen(QPen(QBrush(ink), 1));
-        drawCentredDigits(p, elapsed, c.elapsedText, g.bottomRow.left(), g.bottomRow);
+        const QRectF box(0, 0, std::ceil(elapsedWidth) + 2, g.bottomRow.height());
+        const qreal dpr = std::max(std::abs(p.deviceTransform().m11()), qreal(1));
+        QImage text((box.size() * dpr).toSize(), QImage::Format_ARGB32_Premultiplied);
+        text.setDevicePixelRatio(dpr);
+        text.fill(Qt::transparent);
+        {
+            QPainter tp(&text);
+            tp.setRenderHint(QPainter::TextAntialiasing);
+            tp.setPen(Qt::white);
+            drawCentredDigits(tp, elapsed, c.elapsedText, 0, box);
+            QLinearGradient ink(QPointF(0, 0), QPointF(elapsedWidth, 0));
+            ink.setColorAt(0, Palette::indigo());
+            ink.setColorAt(1, Palette::pink());
+            tp.setCompositionMode(QPainter::CompositionMode_SourceIn);
+            tp.fillRect(box, ink);
+        }
+        p.drawImage(g.bottomRow.topLeft(), text);
     }
     p.restore();
 

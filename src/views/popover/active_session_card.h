@@ -133,6 +133,9 @@ private:
     Geometry geometry(qreal width) const;
     const Geometry& currentGeometry();
     void paintBackdrop(QPainter& p, const CardContent& c, const Geometry& g) const;
+    // The static parts as of the last content change, at the scale of the
+    // device `p` paints on.
+    const QPixmap& backdrop(const QPainter& p);
     void paintLive(QPainter& p, const CardContent& c, const Geometry& g,
                    const QRegion& region) const;
     void clockTick();
