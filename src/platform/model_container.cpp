@@ -45,7 +45,10 @@ void makeOwnFolder(const QString& folder) {
 // its log and index the store's mode; created 0600 first, all three stay so.
 void makeOwnFiles(const QString& path) {
     const QByteArray native = QFile::encodeName(path);
-    const int fd = ::open(native.constData(), O_WRONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+    // A FIFO in its place must not hold the start up.
+    const int fd =
+        ::open(native.constData(),
+               O_WRONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY, 0600);
     if (fd >= 0) {
         struct stat st {};
         if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && (st.st_mode & 077) != 0)

@@ -220,7 +220,10 @@ QString memberKey(const QString& wireKey) {
     if (const auto it = table.constFind(wireKey); it != table.cend())
         return *it;
     QString member = convertFromSnakeCase(wireKey);
-    if (table.size() < kTableLimit)
+    // Only keys of a sane length are kept, so the table stays small whatever
+    // a reply names its members.
+    constexpr qsizetype kKeptKeyLength = 64;
+    if (table.size() < kTableLimit && wireKey.size() <= kKeptKeyLength)
         table.insert(wireKey, member);
     return member;
 }

@@ -178,7 +178,11 @@ QCoro::Task<OrvaneAPIClient::Received> OrvaneAPIClient::sendAndWait(QNetworkRequ
             co_return Received{std::move(reply), std::move(reader->body)};
         const QUrl from = request.url();
         const QUrl target = from.resolved(location);
-        if (from.scheme() == u"https" && target.scheme() != u"https")
+        // Only to the web: never to a local file or another kind of address,
+        // and never from https down to http.
+        const QString scheme = target.scheme().toLower();
+        if ((scheme != u"http" && scheme != u"https") ||
+            (from.scheme() == u"https" && scheme != u"https"))
             co_return Received{std::move(reply), std::move(reader->body)};
         if (status == 303 ? method != "HEAD"
                           : (status == 301 || status == 302) && method == "POST") {

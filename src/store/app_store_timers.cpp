@@ -724,11 +724,16 @@ QCoro::Task<JobTimeCompactDTO> AppStore::stopOnService(QString jobTimeId, QDateT
 }
 
 QCoro::Task<bool> AppStore::completeUnansweredStop(QString jobTimeId) {
-    const auto it = unansweredStops_.find(jobTimeId.trimmed());
-    if (it == unansweredStops_.end())
+    const QString key = jobTimeId.trimmed();
+    const auto stopUnderWay = [this, &key] {
+        const auto flight = stopFlights_.find(key);
+        return flight != stopFlights_.end() && flight->second && flight->second->inFlight();
+    };
+    // A stop under way ends it itself; its answer, or its refusal, comes here.
+    const auto it = unansweredStops_.find(key);
+    if (it == unansweredStops_.end() || stopUnderWay())
         co_return false;
-    const UnansweredStop stop = std::move(it->second);
-    unansweredStops_.erase(it);
+    const UnansweredStop stop = it->second;
     const Life life = this->life();
     const quint64 generation = signInGeneration_;
     std::optional<JobTimeCompactDTO> entry;
@@ -736,8 +741,14 @@ QCoro::Task<bool> AppStore::completeUnansweredStop(QString jobTimeId) {
         entry = co_await api_.fetchJobTime(stop.session.jobTimeServerId);
     } catch (...) {
     }
-    if (!life || generation != signInGeneration_ || !entry ||
-        entry->id.trimmed() != jobTimeId.trimmed())
+    // Kept for the next read-back when the service could not be asked;
+    // ended elsewhere meanwhile (the entry is gone), or a stop went out again:
+    // then that road makes the record, not this one.
+    if (!life || generation != signInGeneration_ || !entry || !unansweredStops_.count(key) ||
+        stopUnderWay())
+        co_return false;
+    unansweredStops_.erase(key);
+    if (entry->id.trimmed() != key)
         co_return false;
     // Only the service's own end time makes the record.
     const std::optional<QDateTime> endedAt = parseServerDate(entry->endTime);

@@ -23,24 +23,46 @@ namespace {
 
 QString g_whyNot = QStringLiteral("not started");
 
-bool onPath(const char* program) {
+// The program's full path, or empty.
+std::string onPath(const char* program) {
     const char* path = std::getenv("PATH");
     if (!path)
-        return false;
+        return {};
     std::string dirs(path);
     std::size_t at = 0;
     while (at <= dirs.size()) {
         const std::size_t end = std::min(dirs.find(':', at), dirs.size());
         const std::string candidate = dirs.substr(at, end - at) + "/" + program;
         if (::access(candidate.c_str(), X_OK) == 0)
-            return true;
+            return candidate;
         at = end + 1;
     }
-    return false;
+    return {};
 }
 
-// A child that ends with us; `keepFd` stays open in it.
+// A child that ends with us; `keepFd` stays open in it. Everything it needs
+// is made before the fork: between fork and exec the child of a threaded
+// process may not allocate (another thread may have held the allocator's
+// lock), or it hangs before it ever runs the program.
 pid_t spawn(const std::vector<std::string>& args, const char* display, int keepFd = -1) {
+    const std::string program = onPath(args.front().c_str());
+    if (program.empty())
+        return -1;
+    std::vector<char*> argv;
+    for (const std::string& arg : args)
+        argv.push_back(const_cast<char*>(arg.c_str()));
+    argv.push_back(nullptr);
+    std::vector<std::string> environment;
+    for (char** entry = environ; *entry; ++entry)
+        if (!display || std::strncmp(*entry, "DISPLAY=", 8) != 0)
+            environment.emplace_back(*entry);
+    if (display)
+        environment.push_back(std::string("DISPLAY=") + display);
+    std::vector<char*> envp;
+    for (std::string& entry : environment)
+        envp.push_back(entry.data());
+    envp.push_back(nullptr);
+
     const pid_t parent = ::getpid();
     const pid_t pid = ::fork();
     if (pid != 0)
@@ -51,16 +73,10 @@ pid_t spawn(const std::vector<std::string>& args, const char* display, int keepF
     for (int fd = 3; fd < 1024; ++fd)
         if (fd != keepFd)
             ::close(fd);
-    if (display)
-        ::setenv("DISPLAY", display, 1);
     const int devNull = ::open("/dev/null", O_WRONLY);
     ::dup2(devNull, STDOUT_FILENO);
     ::dup2(devNull, STDERR_FILENO);
-    std::vector<char*> argv;
-    for (const std::string& arg : args)
-        argv.push_back(const_cast<char*>(arg.c_str()));
-    argv.push_back(nullptr);
-    ::execvp(argv[0], argv.data());
+    ::execve(program.c_str(), argv.data(), envp.data());
     ::_exit(127);
 }
 
@@ -118,7 +134,7 @@ QString XDesktop::whyNot() {
 
 bool XDesktop::start() {
     for (const char* program : {"Xvfb", "openbox"})
-        if (!onPath(program)) {
+        if (onPath(program).empty()) {
             g_whyNot = QStringLiteral("%1 is not installed (scripts/setup installs it)")
                            .arg(QLatin1String(program));
             return false;

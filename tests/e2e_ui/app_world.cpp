@@ -156,7 +156,9 @@ void AppWorld::type(QLineEdit* field, const QString& text) {
     click(field);
     if (!field)
         return;
-    if (QApplication::focusWidget() != field)
+    // The keyboard reaches the field once its window is active, which a
+    // loaded machine may take a moment to tell.
+    if (!test::eventuallyTrue([&] { return QApplication::focusWidget() == field; }))
         return ADD_FAILURE() << "the field " << field->accessibleName().toStdString()
                              << " took no keyboard focus";
     QTest::keyClicks(field, text);

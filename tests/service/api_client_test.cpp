@@ -6,8 +6,10 @@
 #include "support/raw_server.h"
 #include "support/temp_user_defaults.h"
 
+#include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QTemporaryDir>
 #include <QTimeZone>
 
 #include <gtest/gtest.h>
@@ -749,6 +751,25 @@ TEST_F(ApiClientRedirect, ProfilePhotoOnAnotherHostGetsNoToken) {
     EXPECT_EQ(service.lastRequest().header("Authorization"), "Bearer tok-1");
     ASSERT_EQ(other.requestCount(), 1u);
     EXPECT_EQ(other.lastRequest().header("Authorization"), std::nullopt);
+}
+
+// A photo address on the web may answer with a local file, a FIFO among them:
+// only http and https are followed.
+TEST_F(ApiClientRedirect, NothingButTheWebIsFollowed) {
+    QTemporaryDir dir;
+    QFile local(dir.filePath(QStringLiteral("secret.png")));
+    ASSERT_TRUE(local.open(QIODevice::WriteOnly));
+    local.write("local-bytes");
+    local.close();
+    const std::string target = QUrl::fromLocalFile(local.fileName()).toString().toStdString();
+    for (const std::string& to : {target, std::string("data:image/png;base64,AAAA")}) {
+        SCOPED_TRACE(to);
+        service.on("GET", "/storage/ada.png", movedTo(302, to));
+        const QUrl url(service.baseURL() + QStringLiteral("/storage/ada.png"));
+        const ImageDataResult result = test::await(client.fetchImageData(url, true));
+        EXPECT_EQ(result.response.httpStatus, 302);
+        EXPECT_NE(result.data.toStdString(), "local-bytes");
+    }
 }
 
 TEST_F(ApiClientRedirect, MethodAndBodyChangeAsTheStatusSays) {
