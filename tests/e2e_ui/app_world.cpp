@@ -165,6 +165,11 @@ void AppWorld::type(QLineEdit* field, const QString& text) {
 }
 
 void AppWorld::press(Qt::Key key, Qt::KeyboardModifiers modifiers) {
+    // Keys reach a shown popover once it is the active window, which a loaded
+    // machine may take a moment to tell.
+    if (delegate_ && popoverShown())
+        test::eventuallyTrue([&] { return QApplication::activeWindow() == delegate_->popover(); },
+                             10s);
     QWidget* target = QApplication::focusWidget();
     if (!target && delegate_)
         target = delegate_->popover();
