@@ -23,12 +23,12 @@ xcb_atom_t atom(xcb_connection_t* connection, const char* name) {
     const auto cookie = xcb_intern_atom(connection, 0, static_cast<uint16_t>(strlen(name)), name);
     const std::unique_ptr<xcb_intern_atom_reply_t, FreeReply> reply(
         xcb_intern_atom_reply(connection, cookie, nullptr));
-    return reply ? reply->atom : XCB_ATOM_NONE;
+    return reply ? reply->atom : xcb_atom_t{XCB_ATOM_NONE};
 }
 
 xcb_window_t rootOf(xcb_connection_t* connection) {
     const xcb_screen_iterator_t screens = xcb_setup_roots_iterator(xcb_get_setup(connection));
-    return screens.rem > 0 ? screens.data->root : XCB_WINDOW_NONE;
+    return screens.rem > 0 ? screens.data->root : xcb_window_t{XCB_WINDOW_NONE};
 }
 
 // A request to the window manager about a mapped window (EWMH client message).
