@@ -481,3 +481,64 @@ TEST_F(StoppedSessionRecords, AStopWhoseAnswerWasLostEndsHereOnceTheServiceShows
     EXPECT_EQ(records(path).size(), n);
     EXPECT_TRUE(service.requestsTo("GET", "/api/job-times/jt-9").empty());
 }
+
+// The check-up after a lost stop may itself fail, or meet a second road to the
+// same end: the stop is kept for the next read-back, and recorded once.
+TEST_F(StoppedSessionRecords, ALostStopsCheckUpThatFailsOrMeetsAnotherStillRecordsItOnce) {
+    QTemporaryDir dir;
+    const QString path = dir.path() + QStringLiteral("/default.store");
+    auto container = platform::ModelContainer::open(path, {StoppedSessionRecord::schema()});
+    ASSERT_TRUE(container);
+    store->setModelContext(container->mainContext());
+    const auto readBack = [&] {
+        service.on("GET", "/api/job-times/active", FakeResponse::json(200, R"({"data":[]})"));
+        test::await(store->restoreActiveSessions());
+    };
+    const auto summaryOf = [&](const QString& id) {
+        return test::eventuallyTrue([&] {
+            return store->lastStoppedSummary() &&
+                   store->lastStoppedSummary()->jobTimeServerId == id;
+        });
+    };
+
+    {
+        SCOPED_TRACE("the check-up's own request fails");
+        const TimerSession s = session("jt-1");
+        open({s});
+        stop(s, FakeResponse::json(502, "<html>Bad Gateway</html>"));
+        service.on("GET", "/api/job-times/jt-1", FakeResponse::json(500, "{}"));
+        readBack();
+        ASSERT_TRUE(test::eventuallyTrue(
+            [&] { return !service.requestsTo("GET", "/api/job-times/jt-1").empty(); }));
+        test::spin(100ms);
+        EXPECT_FALSE(store->lastStoppedSummary());
+        service.on("GET", "/api/job-times/jt-1", endedOnTheService("jt-1"));
+        readBack();
+        ASSERT_TRUE(summaryOf("jt-1"));
+        EXPECT_EQ(records(path).size(), 1);
+    }
+    {
+        SCOPED_TRACE("a sync's check-up meets the retried stop's");
+        const TimerSession s = session("jt-2");
+        open({s});
+        stop(s, FakeResponse::json(502, "<html>Bad Gateway</html>"));
+        FakeResponse slow = endedOnTheService("jt-2");
+        slow.delay = 300ms;
+        service.on("GET", "/api/job-times/jt-2", slow);
+        service.on("PATCH", "/api/job-times/jt-2/stop", kAlreadyStopped);
+        int summariesShown = 0;
+        QObject::connect(store.get(), &AppStore::changed, [&](AppStore::Property p) {
+            summariesShown += p == AppStore::Property::LastStoppedSummary;
+        });
+        auto retry = store->stopSession(s.id);
+        ASSERT_TRUE(test::eventuallyTrue(
+            [&] { return !service.requestsTo("GET", "/api/job-times/jt-2").empty(); }));
+        readBack();
+        test::await(std::move(retry));
+        ASSERT_TRUE(summaryOf("jt-2"));
+        test::spin(400ms); // every check-up has answered
+        EXPECT_EQ(summariesShown, 1);
+        EXPECT_EQ(records(path).size(), 2);
+        EXPECT_TRUE(store->sessions().empty());
+    }
+}
