@@ -82,5 +82,28 @@ TEST(PulsingDot, BreathesOutInOnePointFourSecondsAndBack) {
     EXPECT_NEAR(dot.look().scale, 1.0, 1e-3);
 }
 
+// Frames come where the breath has moved a step, not at an even rate: no
+// step is coarse, and the slow turns cost few frames.
+TEST(PulsingDot, FramesFallAtEvenStepsOfTheBreath) {
+    std::vector<int> frames{0};
+    while (frames.back() < kBreathLoopMs && frames.size() < 1000)
+        frames.push_back(nextBreathFrameMs(frames.back()));
+    ASSERT_EQ(frames.back(), kBreathLoopMs);
+    EXPECT_EQ(frames.size() - 1, 32u) << "frames in one loop of 2.8 s";
+    int widest = 0;
+    for (size_t i = 1; i < frames.size(); ++i) {
+        SCOPED_TRACE(frames[i]);
+        ASSERT_GT(frames[i], frames[i - 1]);
+        EXPECT_LE(std::abs(breathProgress(frames[i]) - breathProgress(frames[i - 1])),
+                  1.0 / 16 + 1e-3);
+        widest = std::max(widest, frames[i] - frames[i - 1]);
+    }
+    EXPECT_GT(widest, 150) << "the turns of the breath took as many frames as its middle";
+    EXPECT_EQ(nextBreathFrameMs(-5), nextBreathFrameMs(0));
+    EXPECT_EQ(nextBreathFrameMs(kBreathLoopMs + 7), kBreathLoopMs);
+    EXPECT_NEAR(breathProgress(1400), 1.0, 1e-9);
+    EXPECT_NEAR(breathProgress(kBreathLoopMs + 1400), 1.0, 1e-9);
+}
+
 } // namespace
 } // namespace orvane

@@ -4,14 +4,19 @@
 #include <QPainter>
 #include <QVariantAnimation>
 
+#include <algorithm>
+#include <array>
+
 namespace orvane {
 
 namespace {
 
-constexpr int kHalfBreathMs = 1400;
-// Twenty frames a second are plenty for a 5-pt dot and keep an open popover
-// from waking sixty times a second for it.
-constexpr int kFrameMs = 50;
+constexpr int kHalfBreathMs = kBreathLoopMs / 2;
+// Steps of a sixteenth of the breath each way: no coarser than twenty even
+// frames a second where the breath is fastest, about eleven a second overall.
+constexpr int kStepsPerHalf = 16;
+// Frames that fell behind (a busy event loop) are not caught up in a burst.
+constexpr int kMinFrameGapMs = 20;
 
 // Ease in and out with the Mac's curve, not Qt's steeper cubic.
 qreal easeInOut(qreal t) {
@@ -23,7 +28,47 @@ qreal easeInOut(qreal t) {
     return curve.valueForProgress(t);
 }
 
+// The times within a half breath where the eased breath crosses each step.
+const std::array<int, kStepsPerHalf + 1>& stepTimes() {
+    static const std::array<int, kStepsPerHalf + 1> times = [] {
+        std::array<int, kStepsPerHalf + 1> out{};
+        for (int k = 0; k <= kStepsPerHalf; ++k) {
+            const qreal target = qreal(k) / kStepsPerHalf;
+            int low = 0;
+            int high = kHalfBreathMs;
+            while (low < high) { // the first millisecond at or past the step
+                const int mid = (low + high) / 2;
+                if (easeInOut(qreal(mid) / kHalfBreathMs) + 1e-9 < target)
+                    low = mid + 1;
+                else
+                    high = mid;
+            }
+            out[k] = low;
+        }
+        return out;
+    }();
+    return times;
+}
+
 } // namespace
+
+qreal breathProgress(int atMs) {
+    const int at = ((atMs % kBreathLoopMs) + kBreathLoopMs) % kBreathLoopMs;
+    const int intoHalf = at < kHalfBreathMs ? at : kBreathLoopMs - at;
+    return easeInOut(qreal(intoHalf) / kHalfBreathMs);
+}
+
+int nextBreathFrameMs(int atMs) {
+    const int at = std::clamp(atMs, 0, kBreathLoopMs - 1);
+    const auto& steps = stepTimes();
+    for (const int t : steps) // going out
+        if (t > at)
+            return t;
+    for (auto it = steps.rbegin(); it != steps.rend(); ++it) // coming back
+        if (kBreathLoopMs - *it > at)
+            return kBreathLoopMs - *it;
+    return kBreathLoopMs;
+}
 
 DotLook dotLook(qreal progress) {
     return {.scale = 1 + 0.4 * progress, .opacity = 1 - 0.45 * progress};
@@ -38,16 +83,20 @@ PulsingDot::PulsingDot(QColor color, bool animate, QWidget* parent)
     m_breath->setDuration(2 * kHalfBreathMs);
     m_breath->setLoopCount(-1);
     connect(m_breath, &QVariantAnimation::valueChanged, this, [this](const QVariant& value) {
-        const qreal phase = value.toReal();
-        m_progress = easeInOut(phase < 0.5 ? 2 * phase : 2 - 2 * phase);
+        const qreal progress = breathProgress(qRound(value.toReal() * kBreathLoopMs));
+        if (progress == m_progress)
+            return;
+        m_progress = progress;
         update();
     });
     // The breath is driven by a frame timer of its own, not the 60 Hz
-    // animation clock.
-    m_frames.setInterval(kFrameMs);
-    m_frames.setTimerType(Qt::CoarseTimer);
+    // animation clock, and only at the times its look moves a step.
+    m_frames.setSingleShot(true);
+    m_frames.setTimerType(Qt::PreciseTimer);
     connect(&m_frames, &QTimer::timeout, this, [this] {
-        m_breath->setCurrentTime(static_cast<int>(m_since.elapsed() % (2 * kHalfBreathMs)));
+        const int at = static_cast<int>(m_since.elapsed() % kBreathLoopMs);
+        m_breath->setCurrentTime(at);
+        m_frames.start(std::max(kMinFrameGapMs, nextBreathFrameMs(at) - at));
     });
 }
 
@@ -84,7 +133,7 @@ void PulsingDot::follow(bool onScreen) {
         if (!isPulsing()) {
             m_since.start();
             m_breath->setCurrentTime(0);
-            m_frames.start();
+            m_frames.start(nextBreathFrameMs(0));
         }
         return;
     }

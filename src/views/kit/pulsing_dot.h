@@ -19,6 +19,17 @@ struct DotLook {
 };
 DotLook dotLook(qreal progress);
 
+// The breath is a loop of `kBreathLoopMs`: out for half of it, back for the
+// other half, eased in and out.
+inline constexpr int kBreathLoopMs = 2800;
+// How far out the dot is at a time of the loop (0 plain, 1 fully grown).
+qreal breathProgress(int atMs);
+// The loop time of the frame after `atMs`: frames fall where the breath has
+// moved a fixed small step, so the slow turns cost few frames and the fast
+// middle no coarser steps than an even frame rate. `kBreathLoopMs` is the
+// next loop's first frame.
+int nextBreathFrameMs(int atMs);
+
 // A 5-pt dot that, while `animate` is true, breathes between scale 1 at full
 // opacity and scale 1.4 at opacity 0.55, 1.4 s each way. It breathes only
 // while it is on screen: hiding stops it, showing it again (or turning
