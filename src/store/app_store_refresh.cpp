@@ -20,6 +20,9 @@ namespace {
 constexpr qint64 kThrottleMs = 2500;
 constexpr int kHistoryDays = 548;
 constexpr int kMostHistoryPages = 80;
+// Two days hold far fewer job times than this many pages; a service that
+// keeps announcing more must not keep the figures loading for ever.
+constexpr int kMostDayPages = 80;
 constexpr size_t kTaskRequestsAtOnce = 5;
 constexpr size_t kMostRecentTasks = 10;
 constexpr qint64 kDefaultDailyTargetSecs = 28800;
@@ -379,7 +382,8 @@ QCoro::Task<AppStore::DayFigures> AppStore::fetchTodayJobTimes(QString from, QSt
                 saturatingAdd(figures.billableEuroCents, saturatingRound(cents));
         }
         const bool more = reply.meta && reply.meta->lastPage && *reply.meta->lastPage > 0 &&
-                          page < *reply.meta->lastPage && !reply.data.empty();
+                          page < *reply.meta->lastPage && !reply.data.empty() &&
+                          page < kMostDayPages;
         if (!more)
             break;
     }
