@@ -59,6 +59,23 @@ private:
     quint64 generation_;
 };
 
+// A failure after which the service may have carried a start or a stop
+// out: no answer, a broken or unreadable one, or a gateway's 5xx.
+bool mayHaveActed(const std::exception_ptr& error) {
+    try {
+        std::rethrow_exception(error);
+    } catch (const TransportError& e) {
+        return !e.cancelled();
+    } catch (const DecodingError&) {
+        return true;
+    } catch (const OrvaneAPIError& e) {
+        return e.kind() == OrvaneAPIError::Kind::Decoding ||
+               (e.kind() == OrvaneAPIError::Kind::Http && e.statusCode() >= 500);
+    } catch (...) {
+    }
+    return false;
+}
+
 } // namespace
 
 void AppStore::spawn(std::function<QCoro::Task<void>()> work) {
@@ -410,6 +427,10 @@ AppStore::startJobTimeOnService(QString clientId, QString jobTaskId) {
     if (!life || generation != signInGeneration_)
         co_return std::nullopt; // signed out meanwhile
     if (error) {
+        // The job time may run on the service all the same: a read-back
+        // shows it now, before the user starts it a second time.
+        if (mayHaveActed(error))
+            spawn([this] { return syncWithServer(); });
         co_await handleAccountNotReady(error);
         if (!life || generation != signInGeneration_)
             co_return std::nullopt;
@@ -418,7 +439,8 @@ AppStore::startJobTimeOnService(QString clientId, QString jobTaskId) {
     }
     const auto start = parseServerDate(reply->startTime);
     if (!start) {
-        // The job time runs on the service; the next read-back brings it in.
+        // The job time runs on the service; a read-back brings it in.
+        spawn([this] { return syncWithServer(); });
         setLoginError(QStringLiteral("Start-Zeitpunkt vom Server konnte nicht gelesen werden."));
         co_return std::nullopt;
     }
@@ -619,23 +641,6 @@ private:
     QUuid id_;
     AppStore::Life life_;
 };
-
-// A failure after which the service may have carried the stop out: no
-// answer, a broken or unreadable one, or a gateway's 5xx.
-bool mayHaveActed(const std::exception_ptr& error) {
-    try {
-        std::rethrow_exception(error);
-    } catch (const TransportError& e) {
-        return !e.cancelled();
-    } catch (const DecodingError&) {
-        return true;
-    } catch (const OrvaneAPIError& e) {
-        return e.kind() == OrvaneAPIError::Kind::Decoding ||
-               (e.kind() == OrvaneAPIError::Kind::Http && e.statusCode() >= 500);
-    } catch (...) {
-    }
-    return false;
-}
 
 } // namespace
 
