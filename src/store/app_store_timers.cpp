@@ -19,6 +19,8 @@ QDateTime now() {
     return platform::Clock::shared().now();
 }
 
+constexpr size_t kMostRunningTimers = 100;
+
 std::set<QString> serverIds(const std::vector<TimerSession>& sessions) {
     std::set<QString> ids;
     for (const TimerSession& s : sessions)
@@ -243,7 +245,15 @@ QCoro::Task<bool> AppStore::restoreActiveSessions() {
         co_return false;
     }
     std::vector<TimerSession> fresh;
+    std::set<QString> listedOnce;
     for (const JobTimeCompactDTO& entry : running) {
+        // One session per job time, and no more than a page of them: a list
+        // that repeats or swells neither doubles a timer nor sets off a
+        // request per row.
+        if (fresh.size() >= kMostRunningTimers)
+            break;
+        if (!listedOnce.insert(entry.id.trimmed()).second)
+            continue;
         // Awaited outside the condition: g++ 12 miscompiles co_await there.
         std::optional<TimerSession> session = co_await makeTimerSession(entry);
         if (!life)
