@@ -244,6 +244,7 @@ QCoro::Task<void> AppStore::performRecentTasksRefresh() {
 QCoro::Task<void> AppStore::loadClients() {
     const Life life = this->life();
     const quint64 generation = signInGeneration_;
+    const quint64 load = ++clientLoadsStarted_;
     setClientsFetchError(std::nullopt);
     std::optional<PaginatedResponse<ClientDTO>> reply;
     std::exception_ptr error;
@@ -252,7 +253,9 @@ QCoro::Task<void> AppStore::loadClients() {
     } catch (...) {
         error = std::current_exception();
     }
-    if (!life || generation != signInGeneration_)
+    // A load asked for later has the say: this older answer, or its late
+    // failure, would put back a list or an error it already replaced.
+    if (!life || generation != signInGeneration_ || load != clientLoadsStarted_)
         co_return;
     if (reply) {
         setClients(std::move(reply->data));
