@@ -174,8 +174,12 @@ QCoro::Task<OrvaneAPIClient::Received> OrvaneAPIClient::sendAndWait(QNetworkRequ
             throw TransportError::tooLarge();
         const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
         const QUrl location = reply->attribute(QNetworkRequest::RedirectionTargetAttribute).toUrl();
-        if (!isRedirect(status) || location.isEmpty() || hopsLeft <= 0)
+        if (!isRedirect(status) || location.isEmpty())
             co_return Received{std::move(reply), std::move(reader->body)};
+        // A chain that never arrives is the network's failure, not the
+        // service's answer.
+        if (hopsLeft <= 0)
+            throw TransportError(QNetworkReply::TooManyRedirectsError, false);
         const QUrl from = request.url();
         const QUrl target = from.resolved(location);
         // Only to the web: never to a local file or another kind of address,

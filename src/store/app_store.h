@@ -390,6 +390,7 @@ private:
     std::optional<qint64> lastDashboardAggregatesRefreshAt_; // monotonic ms
     QPointer<platform::ModelContext> modelContext_;
     quint64 signInGeneration_ = 0;
+    quint64 clientLoadsStarted_ = 0;
     quint64 signOutCount_ = 0;   // cancels a biometric sign-in in flight
     bool startInFlight_ = false; // a start is on its way to the service
     std::set<QUuid> stopsInFlight_;

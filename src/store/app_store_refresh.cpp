@@ -20,6 +20,9 @@ namespace {
 constexpr qint64 kThrottleMs = 2500;
 constexpr int kHistoryDays = 548;
 constexpr int kMostHistoryPages = 80;
+// Two days hold far fewer job times than this many pages; a service that
+// keeps announcing more must not keep the figures loading for ever.
+constexpr int kMostDayPages = 80;
 constexpr size_t kTaskRequestsAtOnce = 5;
 constexpr size_t kMostRecentTasks = 10;
 constexpr qint64 kDefaultDailyTargetSecs = 28800;
@@ -241,6 +244,7 @@ QCoro::Task<void> AppStore::performRecentTasksRefresh() {
 QCoro::Task<void> AppStore::loadClients() {
     const Life life = this->life();
     const quint64 generation = signInGeneration_;
+    const quint64 load = ++clientLoadsStarted_;
     setClientsFetchError(std::nullopt);
     std::optional<PaginatedResponse<ClientDTO>> reply;
     std::exception_ptr error;
@@ -249,7 +253,9 @@ QCoro::Task<void> AppStore::loadClients() {
     } catch (...) {
         error = std::current_exception();
     }
-    if (!life || generation != signInGeneration_)
+    // A load asked for later has the say: this older answer, or its late
+    // failure, would put back a list or an error it already replaced.
+    if (!life || generation != signInGeneration_ || load != clientLoadsStarted_)
         co_return;
     if (reply) {
         setClients(std::move(reply->data));
@@ -379,7 +385,8 @@ QCoro::Task<AppStore::DayFigures> AppStore::fetchTodayJobTimes(QString from, QSt
                 saturatingAdd(figures.billableEuroCents, saturatingRound(cents));
         }
         const bool more = reply.meta && reply.meta->lastPage && *reply.meta->lastPage > 0 &&
-                          page < *reply.meta->lastPage && !reply.data.empty();
+                          page < *reply.meta->lastPage && !reply.data.empty() &&
+                          page < kMostDayPages;
         if (!more)
             break;
     }

@@ -19,6 +19,8 @@ QDateTime now() {
     return platform::Clock::shared().now();
 }
 
+constexpr size_t kMostRunningTimers = 100;
+
 std::set<QString> serverIds(const std::vector<TimerSession>& sessions) {
     std::set<QString> ids;
     for (const TimerSession& s : sessions)
@@ -58,6 +60,23 @@ private:
     const quint64& generationNow_;
     quint64 generation_;
 };
+
+// A failure after which the service may have carried a start or a stop
+// out: no answer, a broken or unreadable one, or a gateway's 5xx.
+bool mayHaveActed(const std::exception_ptr& error) {
+    try {
+        std::rethrow_exception(error);
+    } catch (const TransportError& e) {
+        return !e.cancelled();
+    } catch (const DecodingError&) {
+        return true;
+    } catch (const OrvaneAPIError& e) {
+        return e.kind() == OrvaneAPIError::Kind::Decoding ||
+               (e.kind() == OrvaneAPIError::Kind::Http && e.statusCode() >= 500);
+    } catch (...) {
+    }
+    return false;
+}
 
 } // namespace
 
@@ -226,7 +245,15 @@ QCoro::Task<bool> AppStore::restoreActiveSessions() {
         co_return false;
     }
     std::vector<TimerSession> fresh;
+    std::set<QString> listedOnce;
     for (const JobTimeCompactDTO& entry : running) {
+        // One session per job time, and no more than a page of them: a list
+        // that repeats or swells neither doubles a timer nor sets off a
+        // request per row.
+        if (fresh.size() >= kMostRunningTimers)
+            break;
+        if (!listedOnce.insert(entry.id.trimmed()).second)
+            continue;
         // Awaited outside the condition: g++ 12 miscompiles co_await there.
         std::optional<TimerSession> session = co_await makeTimerSession(entry);
         if (!life)
@@ -410,6 +437,10 @@ AppStore::startJobTimeOnService(QString clientId, QString jobTaskId) {
     if (!life || generation != signInGeneration_)
         co_return std::nullopt; // signed out meanwhile
     if (error) {
+        // The job time may run on the service all the same: a read-back
+        // shows it now, before the user starts it a second time.
+        if (mayHaveActed(error))
+            spawn([this] { return syncWithServer(); });
         co_await handleAccountNotReady(error);
         if (!life || generation != signInGeneration_)
             co_return std::nullopt;
@@ -418,7 +449,8 @@ AppStore::startJobTimeOnService(QString clientId, QString jobTaskId) {
     }
     const auto start = parseServerDate(reply->startTime);
     if (!start) {
-        // The job time runs on the service; the next read-back brings it in.
+        // The job time runs on the service; a read-back brings it in.
+        spawn([this] { return syncWithServer(); });
         setLoginError(QStringLiteral("Start-Zeitpunkt vom Server konnte nicht gelesen werden."));
         co_return std::nullopt;
     }
@@ -619,23 +651,6 @@ private:
     QUuid id_;
     AppStore::Life life_;
 };
-
-// A failure after which the service may have carried the stop out: no
-// answer, a broken or unreadable one, or a gateway's 5xx.
-bool mayHaveActed(const std::exception_ptr& error) {
-    try {
-        std::rethrow_exception(error);
-    } catch (const TransportError& e) {
-        return !e.cancelled();
-    } catch (const DecodingError&) {
-        return true;
-    } catch (const OrvaneAPIError& e) {
-        return e.kind() == OrvaneAPIError::Kind::Decoding ||
-               (e.kind() == OrvaneAPIError::Kind::Http && e.statusCode() >= 500);
-    } catch (...) {
-    }
-    return false;
-}
 
 } // namespace
 

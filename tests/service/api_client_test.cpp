@@ -794,6 +794,30 @@ TEST_F(ApiClientRedirect, MethodAndBodyChangeAsTheStatusSays) {
     }
 }
 
+// A chain of redirects that never arrives ends as a failure of the network
+// after a bounded number of hops, for reads and changes alike.
+TEST_F(ApiClientRedirect, ALoopEndsAsTooManyRedirects) {
+    service.on("GET", "/api/user", movedTo(302, "/api/user"));
+    service.on("POST", "/api/job-times/start", movedTo(307, "/api/job-times/start"));
+    for (const auto& [name, call] : std::vector<std::pair<std::string, std::function<void()>>>{
+             {"read", [&] { test::await(client.fetchCurrentUser()); }},
+             {"change", [&] { start(kNoDate)(client); }}}) {
+        SCOPED_TRACE(name);
+        service.clearRequests();
+        try {
+            call();
+            ADD_FAILURE() << "the loop ended as a success";
+        } catch (const TransportError& e) {
+            EXPECT_EQ(e.code(), QNetworkReply::TooManyRedirectsError);
+            EXPECT_EQ(str(e.localizedDescription()), "Zu viele HTTP-Umleitungen");
+        } catch (const Error& e) {
+            ADD_FAILURE() << "ended as " << str(e.localizedDescription());
+        }
+        EXPECT_GE(service.requestCount(), 2u);
+        EXPECT_LE(service.requestCount(), 51u);
+    }
+}
+
 // ---- Bearer token ----------------------------------------------------------
 
 class ApiClientBearerToken : public ServiceFixture, public ::testing::Test {

@@ -11,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <functional>
 
 using namespace orvane;
@@ -201,6 +202,41 @@ TEST(Refresh, SyncRefreshesWhatTheStateOfTheTimersCallsFor) {
             test::await(w.store->syncWithServer());
         EXPECT_EQ(w.dashboardRuns(), c.dashboard);
         EXPECT_EQ(w.recentTaskRuns(), c.recent);
+    }
+}
+
+// The flow's reload while the first load of the clients still waits: the
+// later load's list stays, whatever the earlier one brings after it.
+TEST(Refresh, AnEarlierClientsLoadThatAnswersLastChangesNothing) {
+    const struct {
+        const char* name;
+        int status;
+        std::string body;
+    } earlier[] = {
+        {"fails", 500, R"({"message":"kaputt"})"},
+        {"brings the old list", 200, R"({"data":[{"id":1}]})"},
+    };
+    for (const auto& c : earlier) {
+        SCOPED_TRACE(c.name);
+        World w;
+        std::atomic<int> calls{0};
+        w.service.on("GET", "/api/clients", [&](const test::RecordedRequest&) {
+            if (++calls == 1) {
+                FakeResponse late = FakeResponse::json(c.status, c.body);
+                late.delay = 400ms;
+                return late;
+            }
+            return FakeResponse::json(200, kClients);
+        });
+        QCoro::Task<void> first = w.store->loadClients();
+        ASSERT_TRUE(eventually([&] { return calls == 1; }));
+        test::await(w.store->loadClients());
+        test::await(std::move(first));
+        std::vector<QString> ids;
+        for (const ClientDTO& client : w.store->clients())
+            ids.push_back(client.id);
+        EXPECT_EQ(ids, std::vector<QString>{"3"});
+        EXPECT_EQ(w.store->clientsFetchError(), std::nullopt);
     }
 }
 

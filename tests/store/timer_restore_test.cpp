@@ -8,6 +8,8 @@
 
 #include <QUrlQuery>
 
+#include <set>
+
 #include <gtest/gtest.h>
 
 using namespace orvane;
@@ -233,4 +235,23 @@ TEST_F(TimerRestore, KeepsALocalBreakHandsTheActiveSessionOverAndSurvivesAFailed
     EXPECT_EQ(store->activeSessionId(), std::nullopt);
     EXPECT_FALSE(store->showMultiTimerSheet());
     EXPECT_FALSE(store->tickActive());
+}
+
+TEST_F(TimerRestore, AListThatRepeatsOrSwellsGivesOneSessionPerJobTimeAndAPageAtMost) {
+    std::vector<std::string> entries{running("jt-0", R"(,"job_task":{"id":"T0"})")};
+    for (int i = 0; i < 300; ++i)
+        entries.push_back(running("jt-" + std::to_string(i),
+                                  R"(,"job_task":{"id":"T)" + std::to_string(i) + "\"}"));
+    service.on("GET", "/api/job-tasks/T0", FakeResponse::json(200, R"({"data":{"id":"T0"}})"));
+    EXPECT_TRUE(restore(entries));
+    const auto& s = store->sessions();
+    ASSERT_EQ(s.size(), 100u);
+    std::set<QUuid> ids;
+    for (const TimerSession& session : s)
+        ids.insert(session.id);
+    EXPECT_EQ(ids.size(), 100u);
+    EXPECT_EQ(s.front().jobTimeServerId, "jt-0");
+    EXPECT_EQ(s.back().jobTimeServerId, "jt-99");
+    EXPECT_EQ(service.requestsTo("GET", "/api/job-tasks/T0").size(), 1u);
+    EXPECT_EQ(service.requestCount(), 101u); // the list and one task each
 }

@@ -5,6 +5,7 @@
 #include "support/fake_service.h"
 #include "support/fakes.h"
 #include "support/keychain_scope.h"
+#include "support/raw_server.h"
 #include "support/temp_user_defaults.h"
 
 #include <QJsonObject>
@@ -59,6 +60,12 @@ protected:
     void settle() {
         for (std::size_t seen = SIZE_MAX; seen != service.requestCount();) {
             seen = service.requestCount();
+            test::spin(100ms);
+        }
+    }
+    void settleOn(const test::RawServer& raw) {
+        for (std::size_t seen = SIZE_MAX; seen != raw.requests().size();) {
+            seen = raw.requests().size();
             test::spin(100ms);
         }
     }
@@ -283,4 +290,47 @@ TEST_F(TimerStart, SecondStartWhileTheFirstAwaitsTheServiceSendsNothing) {
     // Once the first has its answer, the next request is heard again.
     EXPECT_EQ(test::await(store->requestStart(client, job, task)), std::nullopt);
     EXPECT_TRUE(store->showMultiTimerSheet());
+}
+
+// The service may run the job time although its answer never arrived: the
+// running timer shows at once, not only at the next periodic sync.
+TEST_F(TimerStart, AStartWhoseAnswerWasLostShowsTheTimerTheServiceRuns) {
+    const struct {
+        const char* name;
+        std::function<test::RawReply()> answer;
+        QString message;
+    } cases[] = {
+        {"connection dropped", [] { return test::RawReply::dropped(); },
+         "Die Netzwerkverbindung wurde unterbrochen."},
+        {"gateway failed", [] { return test::RawReply{test::rawHttpReply(502, "")}; },
+         "HTTP 502: "},
+        {"no start time",
+         [] { return test::RawReply{test::rawHttpReply(200, R"({"data":{"id":"jt-9"}})")}; },
+         "Start-Zeitpunkt vom Server konnte nicht gelesen werden."},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        store->setSessions({});
+        test::RawServer raw([&](const test::RawRequest& r) {
+            if (r.method == "POST")
+                return c.answer();
+            if (r.target.rfind("/api/job-times/active", 0) == 0)
+                return test::RawReply{
+                    test::rawHttpReply(200, R"({"data":[{"id":"jt-9","jobtask_id":"T1",)"
+                                            R"("start_time":"2026-03-02T10:07:10Z"}]})")};
+            return test::RawReply{test::rawHttpReply(404, "")};
+        });
+        defaults->setString(QStringLiteral("orvane_api_base_url"), raw.baseURL());
+        EXPECT_EQ(test::await(store->requestStart(client, job, task)), std::nullopt);
+        EXPECT_EQ(store->loginError(), c.message);
+        EXPECT_TRUE(test::eventuallyTrue([&] { return store->sessions().size() == 1; }, 5s));
+        ASSERT_EQ(store->sessions().size(), 1u);
+        EXPECT_EQ(store->sessions()[0].jobTimeServerId, "jt-9");
+        EXPECT_EQ(store->activeSessionId(), kStartedId);
+        int starts = 0;
+        for (const auto& r : raw.requests())
+            starts += r.method == "POST";
+        EXPECT_EQ(starts, 1);
+        settleOn(raw);
+    }
 }
