@@ -1,5 +1,10 @@
-#include "platform/secret_service_keychain.h"
+// libsecret's headers must come before any Qt header.
+#include <libsecret/secret.h>
 
+#include "platform/secret_service_keychain.h"
+#include "support/private_bus.h"
+
+#include <QElapsedTimer>
 #include <QUuid>
 
 #include <gtest/gtest.h>
@@ -70,4 +75,45 @@ TEST_F(SecretServiceKeychainTest, SynchronizableItemsAreKeptApart) {
     ASSERT_EQ(keychain.copyMatching({service, "tester", true}, &read), KeychainStatus::Success);
     EXPECT_EQ(read, "synced");
     EXPECT_EQ(keychain.remove({service, "tester", true}), KeychainStatus::Success);
+}
+
+// A Secret Service that owns its name but never answers (hung, or busy with
+// something else): each call would hold the UI thread for D-Bus's 25 s, and
+// signing in or out makes several.
+TEST(SecretServiceKeychainNotAnswering, GivesUpSoonAndAsksNoMoreForAWhile) {
+    orvane::test::PrivateBus bus;
+    if (!bus.running())
+        GTEST_SKIP() << "No dbus-daemon to run a bus of the test's own";
+    // Owned on this thread, which is busy in the keychain's calls: no answer.
+    QDBusConnection keyring = bus.connect(QStringLiteral("keyring"));
+    QObject service;
+    keyring.registerObject(QStringLiteral("/org/freedesktop/secrets"), &service,
+                           QDBusConnection::ExportAllContents);
+    ASSERT_TRUE(keyring.registerService(QStringLiteral("org.freedesktop.secrets")));
+    const QByteArray saved = qgetenv("DBUS_SESSION_BUS_ADDRESS");
+    qputenv("DBUS_SESSION_BUS_ADDRESS", bus.address().toUtf8());
+
+    SecretServiceKeychain keychain;
+    const KeychainQuery query{"app.orvane.test", "x", std::nullopt};
+    QElapsedTimer elapsed;
+    elapsed.start();
+    QByteArray read;
+    std::vector<OSStatus> statuses;
+    // As a sign-out and a new sign-in ask it.
+    for (int i = 0; i < 3; ++i)
+        statuses.push_back(keychain.remove(query));
+    statuses.push_back(keychain.add({"app.orvane.test", "x", "secret", false, false}));
+    statuses.push_back(keychain.copyMatching(query, &read));
+    statuses.push_back(keychain.copyMatching(query, &read));
+    const qint64 took = elapsed.elapsed();
+
+    // The bus this process's keychain connection uses goes with the test.
+    if (GDBusConnection* session = g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, nullptr)) {
+        g_dbus_connection_set_exit_on_close(session, FALSE);
+        g_object_unref(session);
+    }
+    qputenv("DBUS_SESSION_BUS_ADDRESS", saved);
+    EXPECT_EQ(statuses, std::vector<OSStatus>(6, KeychainStatus::InteractionNotAllowed));
+    EXPECT_TRUE(read.isEmpty());
+    EXPECT_LT(took, 10'000) << "the UI thread waited " << took << " ms";
 }
