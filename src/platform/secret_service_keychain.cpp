@@ -277,6 +277,13 @@ OSStatus SecretServiceKeychain::copyMatching(const KeychainQuery& query, QByteAr
         return KeychainStatus::ItemNotFound;
     gsize length = 0;
     const gchar* bytes = secret_value_get(secret, &length);
+    // Any program of the session may write the item: one far beyond a token
+    // or a password is no secret of ours, and would go out with every request.
+    constexpr gsize kMaxSecretBytes = 64 * 1024;
+    if (length > kMaxSecretBytes) {
+        secret_value_unref(secret);
+        return KeychainStatus::InvalidItem;
+    }
     if (value)
         *value = QByteArray(bytes, static_cast<qsizetype>(length));
     secret_value_unref(secret);
