@@ -57,6 +57,9 @@ void AppDelegate::applicationDidFinishLaunching() {
                 &AppDelegate::chooseStatusItemForm);
         connect(panelItem_.get(), &platform::StatusNotifierItem::hostRegisteredChanged, this,
                 &AppDelegate::chooseStatusItemForm);
+        // A name owner that is no watcher shows nothing: the pill stands in.
+        connect(panelItem_.get(), &platform::StatusNotifierItem::refusedChanged, this,
+                &AppDelegate::chooseStatusItemForm);
     }
     chooseStatusItemForm();
     lastButtonCenterScreenX_ = statusButtonCenterScreenX();
@@ -100,7 +103,8 @@ void AppDelegate::chooseStatusItemForm() {
         updateStatusItemLength(); // not kept up while hidden
     statusItem_->setVisible(!onPanel());
     // Told once the panel (if any) has said whether it shows items.
-    if (panelItem_ && panelItem_->watcherPresent() && !panelItem_->hostKnown())
+    if (panelItem_ && panelItem_->watcherPresent() && !panelItem_->hostKnown() &&
+        !panelItem_->refused())
         return;
     const StatusItemPlace place = onPanel() ? StatusItemPlace::Panel : StatusItemPlace::PillWindow;
     if (announcedPlace_ != place) {

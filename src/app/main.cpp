@@ -78,19 +78,18 @@ int main(int argc, char** argv) {
 
     const bool trial = !qEnvironmentVariableIsEmpty("ORVANE_DEMO");
     orvane::SingleInstance instance;
-    switch (instance.claim()) {
-    case orvane::SingleInstance::Claim::AnotherRuns: {
-        const bool handedOver = instance.askRunningToToggle();
+    const orvane::SingleInstance::Start start = instance.start();
+    if (start != orvane::SingleInstance::Start::Run) {
+        const bool handedOver = start == orvane::SingleInstance::Start::HandedOver;
         if (trial)
             tell(handedOver ? "Orvane already runs for a trial: it opened (or closed) its window "
                               "there. This start ends here."
                             : "Orvane already runs for a trial but did not answer.");
         return handedOver ? 0 : 1;
     }
-    case orvane::SingleInstance::Claim::Owner:
-    case orvane::SingleInstance::Claim::NoBus:
-        break;
-    }
+    // A start while this one shuts down finds the name free.
+    QObject::connect(&app, &QCoreApplication::aboutToQuit, &instance,
+                     &orvane::SingleInstance::release);
 
     QIcon icon;
     for (const int size : {16, 22, 32, 48, 64, 128, 256})

@@ -27,6 +27,16 @@ public:
     // answer.
     bool askRunningToToggle(int timeoutMs = 3000);
 
+    enum class Start { Run, HandedOver, NoAnswer };
+    // What a start does: run (owning the name, or without a bus), or leave
+    // because a running Orvane took the click or is too busy to answer. An
+    // owner that quit meanwhile is no reason to leave; a stranger holding the
+    // name is none either: then this start queues for the name, and later
+    // starts find it among the queued owners.
+    Start start(int timeoutMs = 3000);
+    // Gives up the name at once, so that a start during the shutdown runs.
+    void release();
+
 public Q_SLOTS:
     Q_SCRIPTABLE void TogglePopover();
 
@@ -34,6 +44,10 @@ Q_SIGNALS:
     void toggleRequested();
 
 private:
+    enum class Answer { Toggled, NoOwner, NotOrvane, NoAnswer };
+    Answer askToToggle(const QString& service, int timeoutMs);
+    Start startBesideStranger(int timeoutMs);
+
     QDBusConnection connection_;
 };
 

@@ -71,8 +71,12 @@ ModelContainer::Outcome ModelContainer::outcomeOf(const QSqlError& error) {
 }
 
 QString ModelContainer::defaultPath() {
-    return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) +
-           QStringLiteral("/orvane/default.store");
+    QString base = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
+    // A relative XDG_DATA_HOME names no place (the XDG rules ignore it): the
+    // records would follow the folder each start was made from.
+    if (QDir::isRelativePath(base))
+        base = QDir::homePath() + QStringLiteral("/.local/share");
+    return base + QStringLiteral("/orvane/default.store");
 }
 
 std::unique_ptr<ModelContainer> ModelContainer::open(const QString& path,

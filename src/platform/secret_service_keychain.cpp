@@ -5,7 +5,12 @@
 
 #include "platform/biometrics.h"
 
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <memory>
+#include <mutex>
+#include <thread>
 
 namespace orvane::platform {
 
@@ -64,11 +69,70 @@ Attributes attributesFor(const QString& service, const QString& account, bool sy
     return table;
 }
 
+// The calls below block the UI thread: a Secret Service that does not answer
+// (hung, or busy elsewhere) would freeze the app for D-Bus's 25 s per call,
+// and a sign-in makes several. Each operation gets a short time; one that ran
+// out makes the next ones of the following moments answer at once.
+class Bounded {
+public:
+    using Clock = std::chrono::steady_clock;
+    static constexpr std::chrono::milliseconds kTime{2000};
+    static constexpr std::chrono::seconds kQuiet{15};
+
+    Bounded() {
+        if (Clock::now().time_since_epoch().count() < quietUntil_.load()) {
+            skipped_ = true;
+            return;
+        }
+        cancellable_ = g_cancellable_new();
+        watchdog_ = std::thread([this] {
+            std::unique_lock lock(mutex_);
+            if (!ended_.wait_for(lock, kTime, [this] { return done_; })) {
+                timedOut_ = true;
+                g_cancellable_cancel(cancellable_);
+            }
+        });
+    }
+    ~Bounded() {
+        if (skipped_)
+            return;
+        {
+            std::lock_guard lock(mutex_);
+            done_ = true;
+        }
+        ended_.notify_one();
+        watchdog_.join();
+        if (timedOut_)
+            quietUntil_ = (Clock::now() + kQuiet).time_since_epoch().count();
+        g_object_unref(cancellable_);
+    }
+    Bounded(const Bounded&) = delete;
+    Bounded& operator=(const Bounded&) = delete;
+
+    // The service did not answer a moment ago: not asked again yet.
+    bool skipped() const { return skipped_; }
+    bool timedOut() const {
+        std::lock_guard lock(mutex_);
+        return timedOut_;
+    }
+    GCancellable* cancellable() const { return cancellable_; }
+
+private:
+    static inline std::atomic<Clock::rep> quietUntil_{0};
+    bool skipped_ = false;
+    GCancellable* cancellable_ = nullptr;
+    mutable std::mutex mutex_;
+    std::condition_variable ended_;
+    bool done_ = false;
+    bool timedOut_ = false;
+    std::thread watchdog_;
+};
+
 // The Secret Service, without starting anything that could prompt.
-GObjectPtr<SecretService> openService(QString& lastError) {
+GObjectPtr<SecretService> openService(QString& lastError, GCancellable* cancellable) {
     ErrorHolder error;
     SecretService* service =
-        secret_service_get_sync(SECRET_SERVICE_OPEN_SESSION, nullptr, error.out());
+        secret_service_get_sync(SECRET_SERVICE_OPEN_SESSION, cancellable, error.out());
     if (!service && error.error)
         lastError = QString::fromUtf8(error.error->message);
     return GObjectPtr<SecretService>(service);
@@ -83,20 +147,26 @@ struct Search {
 };
 
 Search search(const QString& service, const QString& account, bool synchronizable,
-              SecretSearchFlags flags, QString& lastError) {
+              SecretSearchFlags flags, QString& lastError, const Bounded& bound) {
     Search result;
-    result.service = openService(lastError);
+    if (bound.skipped()) {
+        result.status = KeychainStatus::InteractionNotAllowed;
+        return result;
+    }
+    result.service = openService(lastError, bound.cancellable());
     if (!result.service) {
         result.status = KeychainStatus::InteractionNotAllowed;
         return result;
     }
     result.attributes = attributesFor(service, account, synchronizable);
     ErrorHolder error;
-    result.found.reset(secret_service_search_sync(
-        result.service.get(), schema(), result.attributes.get(), flags, nullptr, error.out()));
+    result.found.reset(secret_service_search_sync(result.service.get(), schema(),
+                                                  result.attributes.get(), flags,
+                                                  bound.cancellable(), error.out()));
     if (error.error) {
         lastError = QString::fromUtf8(error.error->message);
-        result.status = KeychainStatus::InternalComponent;
+        result.status = bound.timedOut() ? KeychainStatus::InteractionNotAllowed
+                                         : KeychainStatus::InternalComponent;
     }
     return result;
 }
@@ -128,8 +198,9 @@ QString SecretServiceKeychain::errorMessage(OSStatus status) const {
 }
 
 OSStatus SecretServiceKeychain::add(const KeychainItem& item) {
-    Search existing =
-        search(item.service, item.account, item.synchronizable, SECRET_SEARCH_ALL, lastError_);
+    const Bounded bound;
+    Search existing = search(item.service, item.account, item.synchronizable, SECRET_SEARCH_ALL,
+                             lastError_, bound);
     if (existing.status != KeychainStatus::Success)
         return existing.status;
     if (existing.found)
@@ -138,8 +209,9 @@ OSStatus SecretServiceKeychain::add(const KeychainItem& item) {
     const Attributes& attributes = existing.attributes;
     ErrorHolder error;
 
-    GObjectPtr<SecretCollection> collection(secret_collection_for_alias_sync(
-        service, SECRET_COLLECTION_DEFAULT, SECRET_COLLECTION_NONE, nullptr, error.out()));
+    GObjectPtr<SecretCollection> collection(
+        secret_collection_for_alias_sync(service, SECRET_COLLECTION_DEFAULT, SECRET_COLLECTION_NONE,
+                                         bound.cancellable(), error.out()));
     // No default keyring, or a locked one: making or opening it would prompt.
     if (!collection || secret_collection_get_locked(collection.get()))
         return KeychainStatus::InteractionNotAllowed;
@@ -156,8 +228,10 @@ OSStatus SecretServiceKeychain::add(const KeychainItem& item) {
         QStringLiteral("Orvane (%1, %2)").arg(item.service, item.account).toUtf8();
     GObjectPtr<SecretItem> created(
         secret_item_create_sync(collection.get(), schema(), attributes.get(), label.constData(),
-                                value, SECRET_ITEM_CREATE_NONE, nullptr, error.out()));
+                                value, SECRET_ITEM_CREATE_NONE, bound.cancellable(), error.out()));
     secret_value_unref(value);
+    if (!created && bound.timedOut())
+        return KeychainStatus::InteractionNotAllowed;
     if (!created) {
         lastError_ = error.error ? QString::fromUtf8(error.error->message) : QString();
         return KeychainStatus::InternalComponent;
@@ -166,8 +240,9 @@ OSStatus SecretServiceKeychain::add(const KeychainItem& item) {
 }
 
 OSStatus SecretServiceKeychain::copyMatching(const KeychainQuery& query, QByteArray* value) {
+    const Bounded bound;
     const Search found = search(query.service, query.account, query.synchronizable.value_or(false),
-                                SECRET_SEARCH_NONE, lastError_);
+                                SECRET_SEARCH_NONE, lastError_, bound);
     if (found.status != KeychainStatus::Success)
         return found.status;
     if (!found.found)
@@ -191,7 +266,9 @@ OSStatus SecretServiceKeychain::copyMatching(const KeychainQuery& query, QByteAr
                 return released;
         }
     }
-    if (!secret_item_load_secret_sync(item, nullptr, error.out())) {
+    if (!secret_item_load_secret_sync(item, bound.cancellable(), error.out())) {
+        if (bound.timedOut())
+            return KeychainStatus::InteractionNotAllowed;
         lastError_ = error.error ? QString::fromUtf8(error.error->message) : QString();
         return KeychainStatus::InternalComponent;
     }
@@ -200,6 +277,13 @@ OSStatus SecretServiceKeychain::copyMatching(const KeychainQuery& query, QByteAr
         return KeychainStatus::ItemNotFound;
     gsize length = 0;
     const gchar* bytes = secret_value_get(secret, &length);
+    // Any program of the session may write the item: one far beyond a token
+    // or a password is no secret of ours, and would go out with every request.
+    constexpr gsize kMaxSecretBytes = 64 * 1024;
+    if (length > kMaxSecretBytes) {
+        secret_value_unref(secret);
+        return KeychainStatus::InvalidItem;
+    }
     if (value)
         *value = QByteArray(bytes, static_cast<qsizetype>(length));
     secret_value_unref(secret);
@@ -207,8 +291,9 @@ OSStatus SecretServiceKeychain::copyMatching(const KeychainQuery& query, QByteAr
 }
 
 OSStatus SecretServiceKeychain::remove(const KeychainQuery& query) {
+    const Bounded bound;
     const Search found = search(query.service, query.account, query.synchronizable.value_or(false),
-                                SECRET_SEARCH_ALL, lastError_);
+                                SECRET_SEARCH_ALL, lastError_, bound);
     if (found.status != KeychainStatus::Success)
         return found.status;
     if (!found.found)
@@ -218,7 +303,9 @@ OSStatus SecretServiceKeychain::remove(const KeychainQuery& query) {
         auto* item = static_cast<SecretItem*>(node->data);
         if (secret_item_get_locked(item))
             return KeychainStatus::InteractionNotAllowed;
-        if (!secret_item_delete_sync(item, nullptr, error.out())) {
+        if (!secret_item_delete_sync(item, bound.cancellable(), error.out())) {
+            if (bound.timedOut())
+                return KeychainStatus::InteractionNotAllowed;
             lastError_ = error.error ? QString::fromUtf8(error.error->message) : QString();
             return KeychainStatus::InternalComponent;
         }

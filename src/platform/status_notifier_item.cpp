@@ -303,6 +303,7 @@ void StatusNotifierItem::watcherOwnerChanged(const QString& oldOwner, const QStr
     ++registrationAttempt_;
     ++hostQuery_;
     setHostRegistered(std::nullopt); // the new owner's panels are not known yet
+    setRefused(false);
     if (newOwner.isEmpty()) {
         setRegistered(false);
         setWatcherPresent(false);
@@ -364,6 +365,7 @@ void StatusNotifierItem::registerWithWatcher() {
                     qWarning("StatusNotifierItem: the watcher refused the item: %s",
                              qPrintable(reply->error().message()));
                 setRegistered(!reply->isError());
+                setRefused(reply->isError());
             });
 }
 
@@ -372,6 +374,13 @@ void StatusNotifierItem::setWatcherPresent(bool present) {
         return;
     watcherPresent_ = present;
     Q_EMIT watcherPresenceChanged(present);
+}
+
+void StatusNotifierItem::setRefused(bool refused) {
+    if (refused_ == refused)
+        return;
+    refused_ = refused;
+    Q_EMIT refusedChanged(refused);
 }
 
 void StatusNotifierItem::setRegistered(bool registered) {

@@ -34,9 +34,12 @@ public:
     // Whether the watcher has said, since it took its name.
     bool hostKnown() const { return hostRegistered_.has_value(); }
     // Whether the item is on screen in a panel.
-    bool shownOnPanel() const { return watcherPresent_ && hostRegistered(); }
+    bool shownOnPanel() const { return watcherPresent_ && hostRegistered() && !refused_; }
     // Whether the present watcher accepted our item.
     bool registered() const { return registered_; }
+    // Whether the present name owner answered the registration with an error
+    // (no watcher at all behind the name, or one that will not take the item).
+    bool refused() const { return refused_; }
     // The bus name the item is exported under ("org.kde.StatusNotifierItem-<pid>-<n>").
     QString serviceName() const { return service_; }
 
@@ -63,6 +66,7 @@ Q_SIGNALS:
     // Also when the watcher first answers (see hostKnown).
     void hostRegisteredChanged(bool registered);
     void registeredChanged(bool registered);
+    void refusedChanged(bool refused);
 
 private Q_SLOTS:
     void queryHost();
@@ -76,6 +80,7 @@ private:
     void registerWithWatcher();
     void setWatcherPresent(bool present);
     void setRegistered(bool registered);
+    void setRefused(bool refused);
     void setHostRegistered(std::optional<bool> registered);
 
     QDBusConnection bus_;
@@ -85,6 +90,7 @@ private:
     bool exported_ = false;
     bool watcherPresent_ = false;
     bool registered_ = false;
+    bool refused_ = false;
     // Registration replies of an earlier watcher are not ours to act on.
     quint64 registrationAttempt_ = 0;
     std::optional<bool> hostRegistered_;

@@ -66,7 +66,10 @@ bool mayWriteAt(const QString& path) {
 }
 
 QString defaultPath() {
-    const QString base = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation);
+    QString base = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation);
+    // A relative XDG_CONFIG_HOME names no place (the XDG rules ignore it).
+    if (QDir::isRelativePath(base))
+        base = QDir::homePath() + QStringLiteral("/.config");
     return base + QStringLiteral("/orvane/defaults.json");
 }
 

@@ -14,6 +14,7 @@
 #include <QDBusVariant>
 #include <QGuiApplication>
 #include <QScreen>
+#include <QSignalSpy>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -161,6 +162,37 @@ TEST_F(PanelItem, ThePillWindowStandsInWhileNoWatcherRuns) {
     ASSERT_TRUE(test::eventuallyTrue([&] { return delegate->onPanel(); }));
     EXPECT_FALSE(delegate->statusItem()->isVisible());
     EXPECT_TRUE(test::eventuallyTrue([&] { return delegate->panelItem()->registered(); }));
+}
+
+// Any program may own the watcher's name without being one: the item it
+// refuses shows nowhere, so the pill stays until a real watcher comes.
+TEST(PanelItemBesideAStranger, ANameOwnerThatIsNoWatcherLeavesThePillOnScreen) {
+    test::PrivateBus bus;
+    if (!bus.running())
+        GTEST_SKIP() << "No dbus-daemon to run a bus of the test's own";
+    QDBusConnection stranger = bus.connect("stranger");
+    ASSERT_TRUE(stranger.registerService("org.kde.StatusNotifierWatcher"));
+    test::TempUserDefaults defaults;
+    test::KeychainScope keychain;
+    QTemporaryDir data;
+    AppDelegate delegate(data.filePath("default.store"), bus.connect("app"));
+    QSignalSpy placed(&delegate, &AppDelegate::statusItemPlaced);
+    delegate.applicationDidFinishLaunching();
+    // Told once both answers are in: the refusal and the host's.
+    ASSERT_TRUE(test::eventuallyTrue([&] { return !placed.isEmpty(); }));
+    EXPECT_EQ(placed.last()[0].value<AppDelegate::StatusItemPlace>(),
+              AppDelegate::StatusItemPlace::PillWindow);
+    EXPECT_TRUE(delegate.statusItem()->isVisible()) << "nothing of Orvane on screen";
+    EXPECT_FALSE(delegate.onPanel());
+    EXPECT_TRUE(delegate.panelItem()->refused());
+
+    stranger.unregisterService("org.kde.StatusNotifierWatcher");
+    test::FakeStatusNotifierWatcher watcher(bus.connect("watcher"));
+    ASSERT_TRUE(watcher.start());
+    ASSERT_TRUE(test::eventuallyTrue([&] { return delegate.panelItem()->registered(); }));
+    EXPECT_FALSE(delegate.panelItem()->refused());
+    ASSERT_TRUE(test::eventuallyTrue([&] { return delegate.onPanel(); }));
+    EXPECT_FALSE(delegate.statusItem()->isVisible());
 }
 
 TEST(StatusIcon, CarriesTheStateAtEverySize) {

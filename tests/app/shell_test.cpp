@@ -14,6 +14,7 @@
 #include <QBackingStore>
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
+#include <QDBusMessage>
 #include <QFile>
 #include <QMouseEvent>
 #include <QSignalSpy>
@@ -384,6 +385,88 @@ TEST(SingleInstance, NoOneToAskIsAFailedHandOver) {
     EXPECT_FALSE(later.askRunningToToggle(300));
 }
 
+namespace {
+// An Orvane whose event loop ended while a hand-over was on its way.
+class QuittingOrvane : public QObject {
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "app.orvane.Orvane")
+public:
+    explicit QuittingOrvane(QDBusConnection bus) : bus_(std::move(bus)) {
+        bus_.registerObject(QString::fromLatin1(SingleInstance::kObjectPath), this,
+                            QDBusConnection::ExportAllSlots);
+        bus_.registerService(SingleInstance::serviceName());
+    }
+    int asked = 0;
+public Q_SLOTS:
+    void TogglePopover(const QDBusMessage& message) {
+        ++asked;
+        message.setDelayedReply(true);
+        bus_.unregisterService(SingleInstance::serviceName());
+    }
+
+private:
+    QDBusConnection bus_;
+};
+} // namespace
+
+// A start while the running one quits: that one's name is free (released at
+// once, or gone with the process), and the start runs instead of leaving
+// with nothing of Orvane on screen.
+TEST(SingleInstance, AStartWhileTheRunningOneQuitsRuns) {
+    test::PrivateBus bus;
+    if (!bus.running())
+        GTEST_SKIP() << "No dbus-daemon to run a bus of the test's own";
+    const QDBusConnection observer = bus.connect(QStringLiteral("observer"));
+    const auto owner = [&] {
+        return observer.interface()->serviceOwner(SingleInstance::serviceName()).value();
+    };
+    {
+        SingleInstance quitting(bus.connect(QStringLiteral("released")));
+        ASSERT_EQ(quitting.start(), SingleInstance::Start::Run);
+        quitting.release();
+        const QDBusConnection nextBus = bus.connect(QStringLiteral("after-release"));
+        SingleInstance next(nextBus);
+        EXPECT_EQ(next.start(), SingleInstance::Start::Run);
+        EXPECT_EQ(owner(), nextBus.baseService());
+        next.release();
+    }
+    // Asked just as it goes: it gives the name up and never answers.
+    QuittingOrvane going(bus.connect(QStringLiteral("going")));
+    ASSERT_FALSE(owner().isEmpty());
+    const QDBusConnection nextBus = bus.connect(QStringLiteral("after-exit"));
+    SingleInstance next(nextBus);
+    EXPECT_EQ(next.start(300), SingleInstance::Start::Run);
+    EXPECT_EQ(going.asked, 1);
+    EXPECT_EQ(owner(), nextBus.baseService());
+}
+
+// Any program may own the instance's name. Orvane runs anyway, next in line
+// for the name, and a later start still finds it there.
+TEST(SingleInstance, AStrangerOnTheNameNeitherStopsTheStartNorAllowsASecondOrvane) {
+    test::PrivateBus bus;
+    if (!bus.running())
+        GTEST_SKIP() << "No dbus-daemon to run a bus of the test's own";
+    QDBusConnection stranger = bus.connect(QStringLiteral("stranger"));
+    ASSERT_TRUE(stranger.registerService(SingleInstance::serviceName()));
+    const QDBusConnection firstBus = bus.connect(QStringLiteral("first"));
+    SingleInstance first(firstBus);
+    QSignalSpy toggled(&first, &SingleInstance::toggleRequested);
+    ASSERT_EQ(first.start(), SingleInstance::Start::Run);
+
+    SingleInstance later(bus.connect(QStringLiteral("later")));
+    EXPECT_EQ(later.start(), SingleInstance::Start::HandedOver);
+    EXPECT_EQ(toggled.count(), 1);
+
+    stranger.unregisterService(SingleInstance::serviceName());
+    EXPECT_TRUE(test::eventuallyTrue([&] {
+        return firstBus.interface()->serviceOwner(SingleInstance::serviceName()).value() ==
+               firstBus.baseService();
+    })) << "the name passes to the running Orvane";
+    SingleInstance third(bus.connect(QStringLiteral("third")));
+    EXPECT_EQ(third.start(), SingleInstance::Start::HandedOver);
+    EXPECT_EQ(toggled.count(), 2);
+}
+
 TEST(PaintProbe, NotesTheFirstPaintAfterEachShowingOnlyWhenAsked) {
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("paints"));
@@ -414,3 +497,5 @@ TEST(PaintProbe, NotesTheFirstPaintAfterEachShowingOnlyWhenAsked) {
     window.show();
     EXPECT_TRUE(test::eventuallyTrue([&] { return lines() == 2; }));
 }
+
+#include "shell_test.moc"

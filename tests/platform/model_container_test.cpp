@@ -4,6 +4,7 @@
 #include <QFile>
 #include <QSqlDatabase>
 #include <QSqlQuery>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -173,4 +174,33 @@ TEST(ModelContainer, StoreAndItsLogAreTheOwnersAloneNewOrFoundOpen) {
         EXPECT_EQ(modes(), (QList<unsigned>{0700, 0600, 0600, 0600}));
     }
     ::umask(umaskBefore);
+}
+
+// Where the records live is the same whatever folder Orvane was started from.
+TEST(ModelContainer, DefaultPlaceIgnoresARelativeDataHome) {
+    const QByteArray savedHome = qgetenv("HOME");
+    const QByteArray savedData = qgetenv("XDG_DATA_HOME");
+    const bool wasSet = qEnvironmentVariableIsSet("XDG_DATA_HOME");
+    QStandardPaths::setTestModeEnabled(false);
+    qputenv("HOME", "/home/probe");
+    const std::pair<const char*, QString> cases[] = {
+        {nullptr, "/home/probe/.local/share/orvane/default.store"},
+        {"data", "/home/probe/.local/share/orvane/default.store"},
+        {"./here/data", "/home/probe/.local/share/orvane/default.store"},
+        {"/srv/data", "/srv/data/orvane/default.store"},
+    };
+    for (const auto& [dataHome, expected] : cases) {
+        SCOPED_TRACE(dataHome ? dataHome : "(unset)");
+        if (dataHome)
+            qputenv("XDG_DATA_HOME", dataHome);
+        else
+            qunsetenv("XDG_DATA_HOME");
+        EXPECT_EQ(ModelContainer::defaultPath().toStdString(), expected.toStdString());
+    }
+    QStandardPaths::setTestModeEnabled(true);
+    qputenv("HOME", savedHome);
+    if (wasSet)
+        qputenv("XDG_DATA_HOME", savedData);
+    else
+        qunsetenv("XDG_DATA_HOME");
 }
