@@ -18,6 +18,8 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+
 using namespace orvane;
 using namespace std::chrono_literals;
 using test::FakeResponse;
@@ -338,6 +340,53 @@ TEST(PopoverRoot, TabStaysInsideTheShownPanel) {
         ASSERT_TRUE(QApplication::focusWidget());
         EXPECT_TRUE(panel->isAncestorOf(QApplication::focusWidget()))
             << QApplication::focusWidget()->objectName().toStdString();
+    }
+}
+
+// A held or repeated key after the last press closed a panel (or stopped the
+// card's timer) must not land on another control and act there.
+TEST(PopoverRoot, WhatGoesAwayWithTheKeyboardLeavesItWithTheRoot) {
+    const struct {
+        const char* name;
+        std::function<void(Root&)> raise;
+        std::function<QWidget*(Root&)> holder;
+        std::function<void(Root&)> takeAway;
+    } cases[] = {
+        {"summary", [](Root& r) { r.store->setLastStoppedSummary(StoppedSummary{}); },
+         [](Root& r) { return r.root->overlayPanel(); }, [](Root& r) { r.root->closeSummary(); }},
+        {"flow", [](Root& r) { r.root->openSessionFlow(); },
+         [](Root& r) { return r.root->overlayPanel(); },
+         [](Root&) {
+             QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return); // the flow ends itself
+         }},
+        {"multi-timer choice", [](Root& r) { r.store->setShowMultiTimerSheet(true); },
+         [](Root& r) { return r.root->overlayPanel(); },
+         [](Root& r) { r.root->dismissTopOverlay(); }},
+        {"card", [](Root& r) { r.store->setSessions({session("j1")}); },
+         [](Root& r) { return r.root->findChild<QWidget*>(QStringLiteral("card")); },
+         [](Root& r) { r.store->setSessions({}); }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        Root r;
+        r.show();
+        c.raise(r);
+        QWidget* holder = c.holder(r);
+        ASSERT_TRUE(holder);
+        auto* field = holder->findChild<QLineEdit*>();
+        field->setFocus(Qt::TabFocusReason);
+        ASSERT_EQ(QApplication::focusWidget(), field);
+        c.takeAway(r);
+        test::spin(5ms);
+        EXPECT_EQ(QApplication::focusWidget(), r.root.get())
+            << "the keyboard went on to "
+            << (QApplication::focusWidget()
+                    ? QApplication::focusWidget()->objectName().toStdString()
+                    : std::string("nothing"));
+        // Tab still starts at the first control shown.
+        QTest::keyClick(r.root.get(), Qt::Key_Tab);
+        ASSERT_TRUE(QApplication::focusWidget());
+        EXPECT_TRUE(QApplication::focusWidget()->isVisible());
     }
 }
 

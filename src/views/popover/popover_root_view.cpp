@@ -297,16 +297,21 @@ void PopoverRootView::onStoreChanged(AppStore::Property property) {
 
 // ---- Main panel ----
 
+void PopoverRootView::keepKeyboardFrom(QWidget* leaving) {
+    // Hiding the keyboard's widget would hand the keyboard on to the next
+    // control, where a held or repeated key acts again: the root keeps it.
+    if (leaving && (leaving == QApplication::focusWidget() ||
+                    leaving->isAncestorOf(QApplication::focusWidget())))
+        setFocus(Qt::OtherFocusReason);
+}
+
 void PopoverRootView::rebuildMainPanel() {
     const MainPanel kind = mainPanelFor(store_ && store_->isLoggedIn());
     if (mainKind_ == kind)
         return;
     mainKind_ = kind;
     if (mainPanel_) {
-        // Hiding the keyboard's widget would hand the keyboard on to the next
-        // control, into the new panel's first field: the root keeps it.
-        if (mainPanel_->isAncestorOf(QApplication::focusWidget()))
-            setFocus(Qt::OtherFocusReason);
+        keepKeyboardFrom(mainPanel_);
         mainPanel_->hide();
         mainPanel_->deleteLater();
     }
@@ -408,6 +413,7 @@ void PopoverRootView::updateCard() {
     const std::optional<TimerSession> session = currentSession();
     if (!session) {
         if (card_) {
+            keepKeyboardFrom(card_);
             card_->hide();
             card_->deleteLater();
             card_ = nullptr;
@@ -442,6 +448,7 @@ void PopoverRootView::updateOverlay() {
     dimLayer_->setVisible(isOverlayPresented());
     if (kind != overlayKind_) {
         if (overlayPanel_) {
+            keepKeyboardFrom(overlayPanel_);
             overlayPanel_->hide();
             overlayPanel_->deleteLater();
             overlayPanel_ = nullptr;

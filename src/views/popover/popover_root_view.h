@@ -98,6 +98,7 @@ private:
 
     void onStoreChanged(AppStore::Property property);
     void rebuildMainPanel();
+    void keepKeyboardFrom(QWidget* leaving);
     void updateOverlay();
     void layoutOverlay();
     void updateCard();
