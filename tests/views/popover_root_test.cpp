@@ -459,6 +459,32 @@ TEST(PopoverRoot, FailuresWhileSignedInShowInTheErrorLineUntilClosed) {
     EXPECT_EQ(r.root->errorLineText(), "");
 }
 
+// The service's message is cut to a length, not to a number of lines.
+TEST(PopoverRoot, AnErrorOfManyLinesLeavesTheSectionsTheirRoom) {
+    const QString cases[] = {
+        QStringLiteral("a\n").repeated(128),
+        (QStringLiteral("b") + QChar(QChar::LineSeparator)).repeated(128),
+        QString(256, u'W'),
+        QStringLiteral("Fehler ").repeated(36),
+    };
+    for (const QString& text : cases) {
+        SCOPED_TRACE(text.left(8).toStdString());
+        Root r;
+        r.show();
+        r.store->setLoginError(text);
+        QApplication::processEvents();
+        auto* line = r.root->findChild<QWidget*>(QStringLiteral("errorLine"));
+        auto* sections = r.root->findChild<QWidget*>(QStringLiteral("sections"));
+        auto* footer = r.root->findChild<QWidget*>(QStringLiteral("footer"));
+        ASSERT_TRUE(line && sections && footer);
+        EXPECT_TRUE(line->isVisible());
+        EXPECT_LE(line->height(), 70) << "at most three lines";
+        EXPECT_GE(sections->height(), 300);
+        EXPECT_LE(footer->mapTo(r.root.get(), QPoint(0, footer->height())).y(),
+                  PopoverRootView::kSize.height());
+    }
+}
+
 TEST(PopoverRoot, ChromeSwitchesTheWholeContentAtOnce) {
     Root r;
     r.show();

@@ -6,6 +6,7 @@
 #include "views/kit/scroll_indicator.h"
 #include "views/kit/shadow.h"
 #include "views/kit/symbols.h"
+#include "views/kit/text_block.h"
 
 #include <QAbstractButton>
 #include <QGraphicsOpacityEffect>
@@ -351,13 +352,11 @@ void PopoverRootView::rebuildMainPanel() {
         auto* errorLayout = new QHBoxLayout(errorLine_);
         errorLayout->setContentsMargins(14, 0, 14, 6);
         errorLayout->setSpacing(6);
-        errorText_ = new QLabel(errorLine_);
-        errorText_->setTextFormat(Qt::PlainText);
-        errorText_->setWordWrap(true);
-        errorText_->setFont(systemFont(11));
-        QPalette errorPalette = errorText_->palette();
-        errorPalette.setColor(QPalette::WindowText, Palette::rose());
-        errorText_->setPalette(errorPalette);
+        // A message of many lines (the service's own text may carry line
+        // breaks) must not push the sections out of the popover.
+        errorText_ = new TextBlock(QString(), systemFont(11), Palette::rose(),
+                                   TextBlock::Wrap::Lines, errorLine_);
+        errorText_->setMaximumLines(kMostErrorLines);
         auto* close = new CloseMark(errorLine_);
         connect(close, &QAbstractButton::clicked, this, [this] {
             if (store_)

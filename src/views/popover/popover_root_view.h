@@ -13,7 +13,6 @@
 #include <memory>
 #include <optional>
 
-class QLabel;
 class QScrollArea;
 class QVBoxLayout;
 
@@ -24,6 +23,7 @@ class ClockSleep;
 }
 
 class PopoverRootView;
+class TextBlock;
 
 // How the root builds the views it places. Each maker is called only while
 // its view is needed; one left empty leaves its slot empty.
@@ -56,6 +56,7 @@ class PopoverRootView : public QWidget {
     Q_OBJECT
 public:
     static constexpr QSize kSize{400, 560};
+    static constexpr int kMostErrorLines = 3;
 
     PopoverRootView(AppStore& store, platform::ModelContext* modelContext, PopoverViews views,
                     QWidget* parent = nullptr);
@@ -120,7 +121,7 @@ private:
     QPointer<QWidget> card_;
     QVBoxLayout* scrollColumn_ = nullptr;
     QWidget* errorLine_ = nullptr;
-    QLabel* errorText_ = nullptr;
+    TextBlock* errorText_ = nullptr;
 
     QWidget* dimLayer_ = nullptr;
     QWidget* overlayFrame_ = nullptr;
