@@ -13,6 +13,9 @@
 #include <QApplication>
 #include <QAuthenticator>
 #include <QLineEdit>
+#include <QPushButton>
+#include <QVBoxLayout>
+#include <QWindow>
 #include <QTest>
 #include <QtNetwork/private/qauthenticator_p.h>
 
@@ -79,7 +82,7 @@ struct Root {
     std::unique_ptr<PopoverRootView> root;
     std::optional<QUuid> flowDone;
 
-    explicit Root(bool signedIn = true) {
+    explicit Root(bool signedIn = true, const std::function<void(PopoverViews&)>& adjust = {}) {
         for (const char* path : {"/api/clients", "/api/job-times/active", "/api/job-times",
                                  "/api/job-times/invoiceable-summary"})
             service.on("GET", path, FakeResponse::json(200, R"({"data":[]})"));
@@ -114,6 +117,8 @@ struct Root {
             card->setProperty("session", s.jobTimeServerId);
         };
         views.dimLayerInert = [](QWidget* panel) { return panel->property("busy").toBool(); };
+        if (adjust)
+            adjust(views);
         root = std::make_unique<PopoverRootView>(*store, nullptr, views);
     }
     ~Root() {
@@ -388,6 +393,62 @@ TEST(PopoverRoot, WhatGoesAwayWithTheKeyboardLeavesItWithTheRoot) {
         ASSERT_TRUE(QApplication::focusWidget());
         EXPECT_TRUE(QApplication::focusWidget()->isVisible());
     }
+}
+
+// A button that fills its parent and counts its clicks.
+QAbstractButton* counter(const char* name, int* clicks, QWidget* parent,
+                         std::function<void()> also = {}) {
+    auto* button = new QPushButton(QString::fromLatin1(name), parent);
+    button->setObjectName(QString::fromLatin1(name));
+    auto* layout = new QVBoxLayout(parent);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(button);
+    QObject::connect(button, &QAbstractButton::clicked, parent, [clicks, also] {
+        ++*clicks;
+        if (also)
+            also();
+    });
+    return button;
+}
+
+// The first click of a double-click raises a panel under the pointer: the
+// second one presses nothing there (say, the choice to stop the running
+// timer), and the panel stays; a double-click on the panel once it is up acts.
+TEST(PopoverRoot, TheSecondClickOfADoubleClickNeverPressesThePanelItsFirstRaised) {
+    int opens = 0;
+    int panelClicks = 0;
+    AppStore* storeOf = nullptr;
+    Root r(true, [&](PopoverViews& views) {
+        views.header = [&](PopoverRootView&, QWidget* p) {
+            auto* box = new QWidget(p);
+            box->setFixedSize(370, 300);
+            counter("raise", &opens, box, [&] { storeOf->setShowMultiTimerSheet(true); });
+            return box;
+        };
+        views.multiTimer = [&](PopoverRootView&, QWidget* p) {
+            auto* panel = new QWidget(p);
+            panel->setObjectName(QStringLiteral("multiTimer"));
+            counter("choice", &panelClicks, panel)->setMinimumHeight(400);
+            return panel;
+        };
+    });
+    storeOf = r.store.get();
+    r.show();
+    auto* raise = r.root->findChild<QAbstractButton*>(QStringLiteral("raise"));
+    ASSERT_TRUE(raise);
+    const QPoint at = raise->mapTo(r.root.get(), QPoint(raise->width() / 2, raise->height() - 20));
+    QWindow* window = r.root->windowHandle();
+    ASSERT_TRUE(window);
+
+    QTest::mouseDClick(window, Qt::LeftButton, {}, at);
+    EXPECT_EQ(opens, 1);
+    EXPECT_EQ(r.overlayName(), "multiTimer") << "the dim layer took no click either";
+    ASSERT_EQ(r.root->childAt(at)->objectName(), "choice") << "the panel lies under the pointer";
+    EXPECT_EQ(panelClicks, 0);
+
+    QTest::qWait(QApplication::doubleClickInterval() + 50); // a new gesture
+    QTest::mouseDClick(window, Qt::LeftButton, {}, at);
+    EXPECT_EQ(panelClicks, 2) << "both clicks of a double-click on the shown panel";
 }
 
 TEST(PopoverRoot, StartOrStopStopsResumesOrOpensTheFlow) {

@@ -20,6 +20,7 @@
 #include <QTimer>
 #include <QVBoxLayout>
 #include <QVariantAnimation>
+#include <QWindow>
 
 #include <algorithm>
 
@@ -325,6 +326,7 @@ void PopoverRootView::rebuildMainPanel() {
     panel->setObjectName(kind == MainPanel::SignIn ? QStringLiteral("signInPanel")
                                                    : QStringLiteral("mainColumn"));
     mainPanel_ = panel;
+    contentMovedSincePress_ = true;
     if (kind == MainPanel::SignIn) {
         auto* layout = new QVBoxLayout(panel);
         layout->setContentsMargins(0, 0, 0, 0);
@@ -416,13 +418,16 @@ void PopoverRootView::updateCard() {
             card_->hide();
             card_->deleteLater();
             card_ = nullptr;
+            contentMovedSincePress_ = true;
         }
         return;
     }
     if (!card_ && views_.card) {
         card_ = views_.card(*this, scrollColumn_->parentWidget());
-        if (card_)
+        if (card_) {
             scrollColumn_->insertWidget(0, card_);
+            contentMovedSincePress_ = true;
+        }
     }
     if (card_ && views_.updateCard)
         views_.updateCard(card_, *session, chrome_.light());
@@ -453,6 +458,7 @@ void PopoverRootView::updateOverlay() {
             overlayPanel_ = nullptr;
         }
         overlayKind_ = kind;
+        contentMovedSincePress_ = true;
         QWidget* panel = nullptr;
         const QPointer<PopoverRootView> self(this);
         switch (kind) {
@@ -611,6 +617,12 @@ void PopoverRootView::stopSessionTask(TimerSession session) {
 
 void PopoverRootView::showEvent(QShowEvent* event) {
     QWidget::showEvent(event);
+    if (QWindow* handle = window()->windowHandle(); handle && handle != pointerWindow_) {
+        if (pointerWindow_)
+            pointerWindow_->removeEventFilter(this);
+        handle->installEventFilter(this);
+        pointerWindow_ = handle;
+    }
     if (store_ && modelContext_)
         store_->setModelContext(modelContext_);
     keyHandler_.store = store_;
@@ -649,6 +661,33 @@ void PopoverRootView::paintEvent(QPaintEvent*) {
             const QRect bar(footer->mapTo(this, QPoint(0, 0)), footer->size());
             p.fillRect(bar, QColor(0, 0, 0, chrome_.light() ? 10 : 51)); // 0.04 / 0.2
         }
+}
+
+bool PopoverRootView::eventFilter(QObject* watched, QEvent* event) {
+    if (watched != pointerWindow_)
+        return QWidget::eventFilter(watched, event);
+    switch (event->type()) {
+    case QEvent::MouseButtonPress:
+        // The second press of a double-click whose first click raised a panel
+        // or moved the content belongs to what was under the pointer before:
+        // it must not press what lies there now (say, the choice to stop the
+        // running timer, or the dim layer that drops the pick just made).
+        swallowingClick_ = contentMovedSincePress_ && (static_cast<QMouseEvent*>(event)->flags() &
+                                                       Qt::MouseEventCreatedDoubleClick);
+        contentMovedSincePress_ = false;
+        return swallowingClick_;
+    case QEvent::MouseButtonDblClick:
+        return swallowingClick_;
+    case QEvent::MouseButtonRelease:
+        if (swallowingClick_) {
+            swallowingClick_ = false;
+            return true;
+        }
+        break;
+    default:
+        break;
+    }
+    return QWidget::eventFilter(watched, event);
 }
 
 bool PopoverRootView::focusNextPrevChild(bool next) {

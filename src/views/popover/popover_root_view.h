@@ -15,6 +15,7 @@
 
 class QScrollArea;
 class QVBoxLayout;
+class QWindow;
 
 namespace orvane {
 
@@ -93,6 +94,7 @@ protected:
     void resizeEvent(QResizeEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
     bool focusNextPrevChild(bool next) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     struct SyncRun;
@@ -131,6 +133,12 @@ private:
     std::shared_ptr<SyncRun> syncRun_;
     QString syncKey_;
     bool syncRestartPending_ = false;
+
+    // A double-click's second press after its first changed what is under
+    // the pointer.
+    QPointer<QWindow> pointerWindow_;
+    bool contentMovedSincePress_ = false;
+    bool swallowingClick_ = false;
 };
 
 } // namespace orvane
