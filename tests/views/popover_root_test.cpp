@@ -6,6 +6,7 @@
 #include "support/keychain_scope.h"
 #include "support/temp_user_defaults.h"
 #include "views/popover/popover_root_view.h"
+#include "views/popover/popover_views.h"
 #include "views/popover/shortcut_hints.h"
 #include "views/popover/web_view_coordinator.h"
 
@@ -449,6 +450,32 @@ TEST(PopoverRoot, TheSecondClickOfADoubleClickNeverPressesThePanelItsFirstRaised
     QTest::qWait(QApplication::doubleClickInterval() + 50); // a new gesture
     QTest::mouseDClick(window, Qt::LeftButton, {}, at);
     EXPECT_EQ(panelClicks, 2) << "both clicks of a double-click on the shown panel";
+}
+
+TEST(PopoverRoot, EveryButtonOfTheMainColumnShowsThatItHoldsTheKeyboard) {
+    Root r(true, [](PopoverViews& views) { views = defaultPopoverViews(); });
+    RecentTaskItem recent;
+    recent.clientId = QStringLiteral("c");
+    recent.jobId = QStringLiteral("j");
+    recent.taskId = QStringLiteral("t");
+    recent.taskTitle = QStringLiteral("Entwurf");
+    r.show();
+    r.store->setRecentTasks({recent});
+    r.store->setLoginError(QStringLiteral("Keine Verbindung"));
+    for (const char* name : {"Neue Session", "Hell oder dunkel", "Meldung schließen", "Neuer Timer",
+                             "Alle", "Starten"}) {
+        SCOPED_TRACE(name);
+        QAbstractButton* button = nullptr;
+        for (auto* b : r.root->findChildren<QAbstractButton*>())
+            if (b->accessibleName() == QString::fromUtf8(name) && b->isVisible())
+                button = b;
+        ASSERT_TRUE(button);
+        r.root->setFocus();
+        const QImage before = button->grab().toImage();
+        button->setFocus(Qt::TabFocusReason);
+        ASSERT_TRUE(button->hasFocus());
+        EXPECT_NE(button->grab().toImage(), before);
+    }
 }
 
 TEST(PopoverRoot, StartOrStopStopsResumesOrOpensTheFlow) {

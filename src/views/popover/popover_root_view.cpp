@@ -196,6 +196,8 @@ protected:
         QPainter p(this);
         p.setRenderHint(QPainter::Antialiasing);
         drawSymbol(p, u"xmark", QRectF(rect()).adjusted(4, 4, -4, -4), Palette::rose());
+        if (hasFocus())
+            strokeKeyboardFocus(p, QRectF(rect()), 4);
     }
 };
 
