@@ -478,6 +478,32 @@ TEST(PopoverRoot, EveryButtonOfTheMainColumnShowsThatItHoldsTheKeyboard) {
     }
 }
 
+// Tab goes down the popover as it is drawn, from button to button.
+TEST(PopoverRoot, TabWalksTheMainColumnInTheOrderItIsDrawn) {
+    Root r(true, [](PopoverViews& views) { views = defaultPopoverViews(); });
+    r.show();
+    RecentTaskItem recent;
+    recent.clientId = QStringLiteral("c");
+    recent.jobId = QStringLiteral("j");
+    recent.taskId = QStringLiteral("t");
+    recent.taskTitle = QStringLiteral("Entwurf");
+    r.store->setRecentTasks({recent});
+    r.store->setSessions({session("j1")});
+    QApplication::processEvents();
+    r.root->setFocus();
+    QStringList walked;
+    for (int i = 0; i < 7; ++i) {
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        QWidget* focused = QApplication::focusWidget();
+        ASSERT_TRUE(focused);
+        walked << (focused->accessibleName().isEmpty()
+                       ? QString::fromLatin1(focused->metaObject()->className())
+                       : focused->accessibleName());
+    }
+    EXPECT_EQ(walked.join(u',').toStdString(),
+              "Neue Session,Hell oder dunkel,Stoppen,Neuer Timer,Alle,Starten,Neue Session");
+}
+
 TEST(PopoverRoot, StartOrStopStopsResumesOrOpensTheFlow) {
     {
         SCOPED_TRACE("running: stopped on the service");

@@ -375,6 +375,9 @@ void PopoverRootView::rebuildMainPanel() {
         scroll->setFrameShape(QFrame::NoFrame);
         scroll->setWidgetResizable(true);
         scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+        // It draws no focus of its own; Tab goes to its buttons, and it
+        // scrolls to the one that takes the keyboard.
+        scroll->setFocusPolicy(Qt::NoFocus);
         scroll->viewport()->setAutoFillBackground(false);
         useThinScrollIndicator(scroll, chrome_.light());
         connect(&chrome_, &ChromeSetting::changed, scroll,
@@ -429,10 +432,40 @@ void PopoverRootView::updateCard() {
         if (card_) {
             scrollColumn_->insertWidget(0, card_);
             contentMovedSincePress_ = true;
+            orderColumnFocus();
         }
     }
     if (card_ && views_.updateCard)
         views_.updateCard(card_, *session, chrome_.light());
+}
+
+void PopoverRootView::orderColumnFocus() {
+    // The card is made after the sections below it: Tab would reach its
+    // buttons last. The column's buttons follow the header's in the order
+    // they are drawn.
+    QWidget* content = scrollColumn_ ? scrollColumn_->parentWidget() : nullptr;
+    if (!content)
+        return;
+    QWidget* previous = content;
+    do
+        previous = previous->previousInFocusChain();
+    while (previous != content && !(previous->focusPolicy() & Qt::TabFocus));
+    if (previous == content)
+        return;
+    for (int i = 0; i < scrollColumn_->count(); ++i) {
+        QWidget* section = scrollColumn_->itemAt(i)->widget();
+        if (!section)
+            continue;
+        QList<QWidget*> stops;
+        for (QWidget* w = section->nextInFocusChain(); section->isAncestorOf(w);
+             w = w->nextInFocusChain())
+            if (w->focusPolicy() & Qt::TabFocus)
+                stops << w;
+        for (QWidget* stop : stops) {
+            QWidget::setTabOrder(previous, stop);
+            previous = stop;
+        }
+    }
 }
 
 void PopoverRootView::updateErrorLine() {

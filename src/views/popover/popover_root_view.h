@@ -105,6 +105,7 @@ private:
     void updateOverlay();
     void layoutOverlay();
     void updateCard();
+    void orderColumnFocus();
     void updateErrorLine();
     void refreshOnLogin();
     void scheduleSyncLoop();
