@@ -474,6 +474,8 @@ void PopoverRootView::updateErrorLine() {
     const std::optional<QString> error = store_ ? store_->loginError() : std::nullopt;
     const bool show = error && !error->trimmed().isEmpty();
     errorText_->setText(show ? error->trimmed() : QString());
+    if (show == errorLine_->isHidden())
+        contentMovedSincePress_ = true; // the sections below move with it
     errorLine_->setVisible(show);
 }
 
