@@ -307,6 +307,35 @@ TEST(LoginView, ErrorShowsInRoseAsPlainTextUnderTheCurrentStepsInputs) {
     EXPECT_LT(codeError->y(), w.button("confirmCode")->y());
 }
 
+// The service's message is cut to a length, not to a number of lines.
+TEST(LoginView, AnErrorOfManyLinesLeavesTheButtonInSight) {
+    const QString cases[] = {
+        QStringLiteral("a\n").repeated(128),
+        QStringLiteral("b\r\n").repeated(85),
+        (QStringLiteral("c") + QChar(QChar::LineSeparator)).repeated(128),
+        (QStringLiteral("d") + QChar(QChar::ParagraphSeparator)).repeated(128),
+    };
+    for (const QString& text : cases) {
+        SCOPED_TRACE(text.left(4).toStdString());
+        LoginWorld w;
+        w.show();
+        w.view->resize(400, 560); // the popover's size
+        for (const bool twoFactor : {false, true}) {
+            w.store().setTwoFactorPendingEmail(twoFactor ? std::optional(QStringLiteral("a@b.de"))
+                                                         : std::nullopt);
+            w.store().setLoginError(text);
+            QApplication::processEvents();
+            auto* error = w.child<QLabel>(twoFactor ? "codeError" : "credentialsError");
+            QAbstractButton* button = w.button(twoFactor ? "confirmCode" : "signIn");
+            ASSERT_TRUE(error && button);
+            EXPECT_TRUE(error->isVisible());
+            EXPECT_LE(error->height(), 8 * QFontMetrics(error->font()).lineSpacing());
+            EXPECT_LE(button->mapTo(w.view.get(), QPoint(0, button->height())).y(), 560)
+                << "the button shows without scrolling";
+        }
+    }
+}
+
 TEST(LoginView, SignsInThroughTheCodeStepWithoutLoggingSecrets) {
     LoginWorld w;
     w.service.on("POST", kLogin, [](const RecordedRequest& r) {

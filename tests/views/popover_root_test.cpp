@@ -6,6 +6,7 @@
 #include "support/keychain_scope.h"
 #include "support/temp_user_defaults.h"
 #include "views/popover/popover_root_view.h"
+#include "views/popover/popover_views.h"
 #include "views/popover/shortcut_hints.h"
 #include "views/popover/web_view_coordinator.h"
 
@@ -13,10 +14,15 @@
 #include <QApplication>
 #include <QAuthenticator>
 #include <QLineEdit>
+#include <QPushButton>
+#include <QVBoxLayout>
+#include <QWindow>
 #include <QTest>
 #include <QtNetwork/private/qauthenticator_p.h>
 
 #include <gtest/gtest.h>
+
+#include <functional>
 
 using namespace orvane;
 using namespace std::chrono_literals;
@@ -77,7 +83,7 @@ struct Root {
     std::unique_ptr<PopoverRootView> root;
     std::optional<QUuid> flowDone;
 
-    explicit Root(bool signedIn = true) {
+    explicit Root(bool signedIn = true, const std::function<void(PopoverViews&)>& adjust = {}) {
         for (const char* path : {"/api/clients", "/api/job-times/active", "/api/job-times",
                                  "/api/job-times/invoiceable-summary"})
             service.on("GET", path, FakeResponse::json(200, R"({"data":[]})"));
@@ -112,6 +118,8 @@ struct Root {
             card->setProperty("session", s.jobTimeServerId);
         };
         views.dimLayerInert = [](QWidget* panel) { return panel->property("busy").toBool(); };
+        if (adjust)
+            adjust(views);
         root = std::make_unique<PopoverRootView>(*store, nullptr, views);
     }
     ~Root() {
@@ -341,6 +349,161 @@ TEST(PopoverRoot, TabStaysInsideTheShownPanel) {
     }
 }
 
+// A held or repeated key after the last press closed a panel (or stopped the
+// card's timer) must not land on another control and act there.
+TEST(PopoverRoot, WhatGoesAwayWithTheKeyboardLeavesItWithTheRoot) {
+    const struct {
+        const char* name;
+        std::function<void(Root&)> raise;
+        std::function<QWidget*(Root&)> holder;
+        std::function<void(Root&)> takeAway;
+    } cases[] = {
+        {"summary", [](Root& r) { r.store->setLastStoppedSummary(StoppedSummary{}); },
+         [](Root& r) { return r.root->overlayPanel(); }, [](Root& r) { r.root->closeSummary(); }},
+        {"flow", [](Root& r) { r.root->openSessionFlow(); },
+         [](Root& r) { return r.root->overlayPanel(); },
+         [](Root&) {
+             QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return); // the flow ends itself
+         }},
+        {"multi-timer choice", [](Root& r) { r.store->setShowMultiTimerSheet(true); },
+         [](Root& r) { return r.root->overlayPanel(); },
+         [](Root& r) { r.root->dismissTopOverlay(); }},
+        {"card", [](Root& r) { r.store->setSessions({session("j1")}); },
+         [](Root& r) { return r.root->findChild<QWidget*>(QStringLiteral("card")); },
+         [](Root& r) { r.store->setSessions({}); }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        Root r;
+        r.show();
+        c.raise(r);
+        QWidget* holder = c.holder(r);
+        ASSERT_TRUE(holder);
+        auto* field = holder->findChild<QLineEdit*>();
+        field->setFocus(Qt::TabFocusReason);
+        ASSERT_EQ(QApplication::focusWidget(), field);
+        c.takeAway(r);
+        test::spin(5ms);
+        EXPECT_EQ(QApplication::focusWidget(), r.root.get())
+            << "the keyboard went on to "
+            << (QApplication::focusWidget()
+                    ? QApplication::focusWidget()->objectName().toStdString()
+                    : std::string("nothing"));
+        // Tab still starts at the first control shown.
+        QTest::keyClick(r.root.get(), Qt::Key_Tab);
+        ASSERT_TRUE(QApplication::focusWidget());
+        EXPECT_TRUE(QApplication::focusWidget()->isVisible());
+    }
+}
+
+// A button that fills its parent and counts its clicks.
+QAbstractButton* counter(const char* name, int* clicks, QWidget* parent,
+                         std::function<void()> also = {}) {
+    auto* button = new QPushButton(QString::fromLatin1(name), parent);
+    button->setObjectName(QString::fromLatin1(name));
+    auto* layout = new QVBoxLayout(parent);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(button);
+    QObject::connect(button, &QAbstractButton::clicked, parent, [clicks, also] {
+        ++*clicks;
+        if (also)
+            also();
+    });
+    return button;
+}
+
+// The first click of a double-click raises a panel under the pointer: the
+// second one presses nothing there (say, the choice to stop the running
+// timer), and the panel stays; a double-click on the panel once it is up acts.
+TEST(PopoverRoot, TheSecondClickOfADoubleClickNeverPressesThePanelItsFirstRaised) {
+    int opens = 0;
+    int panelClicks = 0;
+    AppStore* storeOf = nullptr;
+    Root r(true, [&](PopoverViews& views) {
+        views.header = [&](PopoverRootView&, QWidget* p) {
+            auto* box = new QWidget(p);
+            box->setFixedSize(370, 300);
+            counter("raise", &opens, box, [&] { storeOf->setShowMultiTimerSheet(true); });
+            return box;
+        };
+        views.multiTimer = [&](PopoverRootView&, QWidget* p) {
+            auto* panel = new QWidget(p);
+            panel->setObjectName(QStringLiteral("multiTimer"));
+            counter("choice", &panelClicks, panel)->setMinimumHeight(400);
+            return panel;
+        };
+    });
+    storeOf = r.store.get();
+    r.show();
+    auto* raise = r.root->findChild<QAbstractButton*>(QStringLiteral("raise"));
+    ASSERT_TRUE(raise);
+    const QPoint at = raise->mapTo(r.root.get(), QPoint(raise->width() / 2, raise->height() - 20));
+    QWindow* window = r.root->windowHandle();
+    ASSERT_TRUE(window);
+
+    QTest::mouseDClick(window, Qt::LeftButton, {}, at);
+    EXPECT_EQ(opens, 1);
+    EXPECT_EQ(r.overlayName(), "multiTimer") << "the dim layer took no click either";
+    ASSERT_EQ(r.root->childAt(at)->objectName(), "choice") << "the panel lies under the pointer";
+    EXPECT_EQ(panelClicks, 0);
+
+    QTest::qWait(QApplication::doubleClickInterval() + 50); // a new gesture
+    QTest::mouseDClick(window, Qt::LeftButton, {}, at);
+    EXPECT_EQ(panelClicks, 2) << "both clicks of a double-click on the shown panel";
+}
+
+TEST(PopoverRoot, EveryButtonOfTheMainColumnShowsThatItHoldsTheKeyboard) {
+    Root r(true, [](PopoverViews& views) { views = defaultPopoverViews(); });
+    RecentTaskItem recent;
+    recent.clientId = QStringLiteral("c");
+    recent.jobId = QStringLiteral("j");
+    recent.taskId = QStringLiteral("t");
+    recent.taskTitle = QStringLiteral("Entwurf");
+    r.show();
+    r.store->setRecentTasks({recent});
+    r.store->setLoginError(QStringLiteral("Keine Verbindung"));
+    for (const char* name : {"Neue Session", "Hell oder dunkel", "Meldung schließen", "Neuer Timer",
+                             "Alle", "Starten"}) {
+        SCOPED_TRACE(name);
+        QAbstractButton* button = nullptr;
+        for (auto* b : r.root->findChildren<QAbstractButton*>())
+            if (b->accessibleName() == QString::fromUtf8(name) && b->isVisible())
+                button = b;
+        ASSERT_TRUE(button);
+        r.root->setFocus();
+        const QImage before = button->grab().toImage();
+        button->setFocus(Qt::TabFocusReason);
+        ASSERT_TRUE(button->hasFocus());
+        EXPECT_NE(button->grab().toImage(), before);
+    }
+}
+
+// Tab goes down the popover as it is drawn, from button to button.
+TEST(PopoverRoot, TabWalksTheMainColumnInTheOrderItIsDrawn) {
+    Root r(true, [](PopoverViews& views) { views = defaultPopoverViews(); });
+    r.show();
+    RecentTaskItem recent;
+    recent.clientId = QStringLiteral("c");
+    recent.jobId = QStringLiteral("j");
+    recent.taskId = QStringLiteral("t");
+    recent.taskTitle = QStringLiteral("Entwurf");
+    r.store->setRecentTasks({recent});
+    r.store->setSessions({session("j1")});
+    QApplication::processEvents();
+    r.root->setFocus();
+    QStringList walked;
+    for (int i = 0; i < 7; ++i) {
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        QWidget* focused = QApplication::focusWidget();
+        ASSERT_TRUE(focused);
+        walked << (focused->accessibleName().isEmpty()
+                       ? QString::fromLatin1(focused->metaObject()->className())
+                       : focused->accessibleName());
+    }
+    EXPECT_EQ(walked.join(u',').toStdString(),
+              "Neue Session,Hell oder dunkel,Stoppen,Neuer Timer,Alle,Starten,Neue Session");
+}
+
 TEST(PopoverRoot, StartOrStopStopsResumesOrOpensTheFlow) {
     {
         SCOPED_TRACE("running: stopped on the service");
@@ -408,6 +571,32 @@ TEST(PopoverRoot, FailuresWhileSignedInShowInTheErrorLineUntilClosed) {
     r.store->setLoginError(QStringLiteral("Falsches Passwort"));
     r.store->setIsLoggedIn(false);
     EXPECT_EQ(r.root->errorLineText(), "");
+}
+
+// The service's message is cut to a length, not to a number of lines.
+TEST(PopoverRoot, AnErrorOfManyLinesLeavesTheSectionsTheirRoom) {
+    const QString cases[] = {
+        QStringLiteral("a\n").repeated(128),
+        (QStringLiteral("b") + QChar(QChar::LineSeparator)).repeated(128),
+        QString(256, u'W'),
+        QStringLiteral("Fehler ").repeated(36),
+    };
+    for (const QString& text : cases) {
+        SCOPED_TRACE(text.left(8).toStdString());
+        Root r;
+        r.show();
+        r.store->setLoginError(text);
+        QApplication::processEvents();
+        auto* line = r.root->findChild<QWidget*>(QStringLiteral("errorLine"));
+        auto* sections = r.root->findChild<QWidget*>(QStringLiteral("sections"));
+        auto* footer = r.root->findChild<QWidget*>(QStringLiteral("footer"));
+        ASSERT_TRUE(line && sections && footer);
+        EXPECT_TRUE(line->isVisible());
+        EXPECT_LE(line->height(), 70) << "at most three lines";
+        EXPECT_GE(sections->height(), 300);
+        EXPECT_LE(footer->mapTo(r.root.get(), QPoint(0, footer->height())).y(),
+                  PopoverRootView::kSize.height());
+    }
 }
 
 TEST(PopoverRoot, ChromeSwitchesTheWholeContentAtOnce) {

@@ -540,6 +540,24 @@ TEST(SummaryView, TheDurationCardGrowsWithItsTextsAtAnyHeight) {
     }
 }
 
+TEST(SummaryView, TabGoesFromControlToControlAndNeverToTheScrollingArea) {
+    SummaryWorld w;
+    SummaryView& view = w.show(stopped());
+    view.setFocus();
+    QStringList walked;
+    for (int i = 0; i < 8; ++i) {
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        QWidget* focused = QApplication::focusWidget();
+        ASSERT_TRUE(focused);
+        walked << (focused->accessibleName().isEmpty()
+                       ? QString::fromLatin1(focused->metaObject()->className())
+                       : focused->accessibleName());
+    }
+    EXPECT_EQ(walked.join(u',').toStdString(),
+              "Schließen,Zeit ist abrechenbar,Abrunden, Rundungsrichtung,Aufrunden, "
+              "Rundungsrichtung,Kaufmännisch, Rundungsrichtung,Minuten-Raster,Fertig,Schließen");
+}
+
 TEST(SummaryView, WithoutASummaryItShowsNothing) {
     SummaryWorld w;
     SummaryView view(w.store(), [&] { ++w.done; });

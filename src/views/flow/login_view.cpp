@@ -504,6 +504,15 @@ private:
     std::vector<QAbstractButton*> m_glowing;
 };
 
+// A service's message may carry a line break per character: as lines of
+// their own they would push the buttons out of sight, as spaces they wrap.
+QString oneParagraph(QString text) {
+    for (const QChar breakChar : {QChar(u'\n'), QChar(u'\r'), QChar(QChar::LineSeparator),
+                                  QChar(QChar::ParagraphSeparator)})
+        text.replace(breakChar, u' ');
+    return text;
+}
+
 QLabel* makeErrorLabel(QWidget* parent) {
     auto* label = new QLabel(parent);
     label->setTextFormat(Qt::PlainText);
@@ -746,7 +755,7 @@ void LoginView::refresh() {
     const std::optional<QString>& error = store_.loginError();
     QLabel* shownError = twoFactor ? codeError_ : credentialsError_;
     QLabel* otherError = twoFactor ? credentialsError_ : codeError_;
-    shownError->setText(error.value_or(QString()));
+    shownError->setText(oneParagraph(error.value_or(QString())));
     shownError->setVisible(error.has_value());
     otherError->hide();
 

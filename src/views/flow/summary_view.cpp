@@ -648,6 +648,8 @@ SummaryView::SummaryView(AppStore& store, std::function<void()> onDone, QWidget*
     parts.scroll->setFrameShape(QFrame::NoFrame);
     parts.scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     parts.scroll->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    // It draws no focus of its own; it scrolls to the control that takes the keyboard.
+    parts.scroll->setFocusPolicy(Qt::NoFocus);
     parts.scroll->setWidgetResizable(true);
     parts.scroll->viewport()->setAutoFillBackground(false);
     auto* cards = new QWidget;

@@ -113,4 +113,19 @@ void fillAccent(QPainter& painter, const QPainterPath& shape, AccentStyle style)
     painter.fillPath(shape, accentBrush(style, shape.boundingRect()));
 }
 
+void strokeKeyboardFocus(QPainter& painter, const QRectF& box, qreal radius) {
+    constexpr qreal kWidth = 1.5;
+    QColor ring = Palette::indigo();
+    ring.setAlphaF(0.9f);
+    painter.save();
+    painter.setClipping(false);
+    painter.setOpacity(1);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setPen(QPen(ring, kWidth));
+    painter.setBrush(Qt::NoBrush);
+    const qreal inset = kWidth / 2;
+    painter.drawRoundedRect(box.adjusted(inset, inset, -inset, -inset), radius, radius);
+    painter.restore();
+}
+
 } // namespace orvane

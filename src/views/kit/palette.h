@@ -43,4 +43,8 @@ QBrush accentBrush(AccentStyle style, const QRectF& rect);
 // every view paints an accent.
 void fillAccent(QPainter& painter, const QPainterPath& shape, AccentStyle style);
 
+// Outlines a control that holds the keyboard, inside its `box`, so that a
+// keyboard user sees where the next Space acts.
+void strokeKeyboardFocus(QPainter& painter, const QRectF& box, qreal radius);
+
 } // namespace orvane

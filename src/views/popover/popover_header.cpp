@@ -54,6 +54,8 @@ protected:
         p.fillPath(square, light ? QColor(0, 0, 0, 13) : QColor(255, 255, 255, 20));
         drawSymbol(p, symbol(), QRectF(rect()).center(), 14, strongTextColor(light),
                    FontWeight::Semibold);
+        if (hasFocus())
+            strokeKeyboardFocus(p, QRectF(rect()), 8);
     }
 
 private:

@@ -6,6 +6,7 @@
 #include "views/kit/scroll_indicator.h"
 #include "views/kit/shadow.h"
 #include "views/kit/symbols.h"
+#include "views/kit/text_block.h"
 
 #include <QAbstractButton>
 #include <QGraphicsOpacityEffect>
@@ -19,6 +20,7 @@
 #include <QTimer>
 #include <QVBoxLayout>
 #include <QVariantAnimation>
+#include <QWindow>
 
 #include <algorithm>
 
@@ -194,6 +196,8 @@ protected:
         QPainter p(this);
         p.setRenderHint(QPainter::Antialiasing);
         drawSymbol(p, u"xmark", QRectF(rect()).adjusted(4, 4, -4, -4), Palette::rose());
+        if (hasFocus())
+            strokeKeyboardFocus(p, QRectF(rect()), 4);
     }
 };
 
@@ -297,16 +301,21 @@ void PopoverRootView::onStoreChanged(AppStore::Property property) {
 
 // ---- Main panel ----
 
+void PopoverRootView::keepKeyboardFrom(QWidget* leaving) {
+    // Hiding the keyboard's widget would hand the keyboard on to the next
+    // control, where a held or repeated key acts again: the root keeps it.
+    if (leaving && (leaving == QApplication::focusWidget() ||
+                    leaving->isAncestorOf(QApplication::focusWidget())))
+        setFocus(Qt::OtherFocusReason);
+}
+
 void PopoverRootView::rebuildMainPanel() {
     const MainPanel kind = mainPanelFor(store_ && store_->isLoggedIn());
     if (mainKind_ == kind)
         return;
     mainKind_ = kind;
     if (mainPanel_) {
-        // Hiding the keyboard's widget would hand the keyboard on to the next
-        // control, into the new panel's first field: the root keeps it.
-        if (mainPanel_->isAncestorOf(QApplication::focusWidget()))
-            setFocus(Qt::OtherFocusReason);
+        keepKeyboardFrom(mainPanel_);
         mainPanel_->hide();
         mainPanel_->deleteLater();
     }
@@ -319,6 +328,7 @@ void PopoverRootView::rebuildMainPanel() {
     panel->setObjectName(kind == MainPanel::SignIn ? QStringLiteral("signInPanel")
                                                    : QStringLiteral("mainColumn"));
     mainPanel_ = panel;
+    contentMovedSincePress_ = true;
     if (kind == MainPanel::SignIn) {
         auto* layout = new QVBoxLayout(panel);
         layout->setContentsMargins(0, 0, 0, 0);
@@ -346,13 +356,11 @@ void PopoverRootView::rebuildMainPanel() {
         auto* errorLayout = new QHBoxLayout(errorLine_);
         errorLayout->setContentsMargins(14, 0, 14, 6);
         errorLayout->setSpacing(6);
-        errorText_ = new QLabel(errorLine_);
-        errorText_->setTextFormat(Qt::PlainText);
-        errorText_->setWordWrap(true);
-        errorText_->setFont(systemFont(11));
-        QPalette errorPalette = errorText_->palette();
-        errorPalette.setColor(QPalette::WindowText, Palette::rose());
-        errorText_->setPalette(errorPalette);
+        // A message of many lines (the service's own text may carry line
+        // breaks) must not push the sections out of the popover.
+        errorText_ = new TextBlock(QString(), systemFont(11), Palette::rose(),
+                                   TextBlock::Wrap::Lines, errorLine_);
+        errorText_->setMaximumLines(kMostErrorLines);
         auto* close = new CloseMark(errorLine_);
         connect(close, &QAbstractButton::clicked, this, [this] {
             if (store_)
@@ -367,6 +375,9 @@ void PopoverRootView::rebuildMainPanel() {
         scroll->setFrameShape(QFrame::NoFrame);
         scroll->setWidgetResizable(true);
         scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+        // It draws no focus of its own; Tab goes to its buttons, and it
+        // scrolls to the one that takes the keyboard.
+        scroll->setFocusPolicy(Qt::NoFocus);
         scroll->viewport()->setAutoFillBackground(false);
         useThinScrollIndicator(scroll, chrome_.light());
         connect(&chrome_, &ChromeSetting::changed, scroll,
@@ -408,19 +419,53 @@ void PopoverRootView::updateCard() {
     const std::optional<TimerSession> session = currentSession();
     if (!session) {
         if (card_) {
+            keepKeyboardFrom(card_);
             card_->hide();
             card_->deleteLater();
             card_ = nullptr;
+            contentMovedSincePress_ = true;
         }
         return;
     }
     if (!card_ && views_.card) {
         card_ = views_.card(*this, scrollColumn_->parentWidget());
-        if (card_)
+        if (card_) {
             scrollColumn_->insertWidget(0, card_);
+            contentMovedSincePress_ = true;
+            orderColumnFocus();
+        }
     }
     if (card_ && views_.updateCard)
         views_.updateCard(card_, *session, chrome_.light());
+}
+
+void PopoverRootView::orderColumnFocus() {
+    // The card is made after the sections below it: Tab would reach its
+    // buttons last. The column's buttons follow the header's in the order
+    // they are drawn.
+    QWidget* content = scrollColumn_ ? scrollColumn_->parentWidget() : nullptr;
+    if (!content)
+        return;
+    QWidget* previous = content;
+    do
+        previous = previous->previousInFocusChain();
+    while (previous != content && !(previous->focusPolicy() & Qt::TabFocus));
+    if (previous == content)
+        return;
+    for (int i = 0; i < scrollColumn_->count(); ++i) {
+        QWidget* section = scrollColumn_->itemAt(i)->widget();
+        if (!section)
+            continue;
+        QList<QWidget*> stops;
+        for (QWidget* w = section->nextInFocusChain(); section->isAncestorOf(w);
+             w = w->nextInFocusChain())
+            if (w->focusPolicy() & Qt::TabFocus)
+                stops << w;
+        for (QWidget* stop : stops) {
+            QWidget::setTabOrder(previous, stop);
+            previous = stop;
+        }
+    }
 }
 
 void PopoverRootView::updateErrorLine() {
@@ -429,6 +474,8 @@ void PopoverRootView::updateErrorLine() {
     const std::optional<QString> error = store_ ? store_->loginError() : std::nullopt;
     const bool show = error && !error->trimmed().isEmpty();
     errorText_->setText(show ? error->trimmed() : QString());
+    if (show == errorLine_->isHidden())
+        contentMovedSincePress_ = true; // the sections below move with it
     errorLine_->setVisible(show);
 }
 
@@ -442,11 +489,13 @@ void PopoverRootView::updateOverlay() {
     dimLayer_->setVisible(isOverlayPresented());
     if (kind != overlayKind_) {
         if (overlayPanel_) {
+            keepKeyboardFrom(overlayPanel_);
             overlayPanel_->hide();
             overlayPanel_->deleteLater();
             overlayPanel_ = nullptr;
         }
         overlayKind_ = kind;
+        contentMovedSincePress_ = true;
         QWidget* panel = nullptr;
         const QPointer<PopoverRootView> self(this);
         switch (kind) {
@@ -605,6 +654,12 @@ void PopoverRootView::stopSessionTask(TimerSession session) {
 
 void PopoverRootView::showEvent(QShowEvent* event) {
     QWidget::showEvent(event);
+    if (QWindow* handle = window()->windowHandle(); handle && handle != pointerWindow_) {
+        if (pointerWindow_)
+            pointerWindow_->removeEventFilter(this);
+        handle->installEventFilter(this);
+        pointerWindow_ = handle;
+    }
     if (store_ && modelContext_)
         store_->setModelContext(modelContext_);
     keyHandler_.store = store_;
@@ -643,6 +698,33 @@ void PopoverRootView::paintEvent(QPaintEvent*) {
             const QRect bar(footer->mapTo(this, QPoint(0, 0)), footer->size());
             p.fillRect(bar, QColor(0, 0, 0, chrome_.light() ? 10 : 51)); // 0.04 / 0.2
         }
+}
+
+bool PopoverRootView::eventFilter(QObject* watched, QEvent* event) {
+    if (watched != pointerWindow_)
+        return QWidget::eventFilter(watched, event);
+    switch (event->type()) {
+    case QEvent::MouseButtonPress:
+        // The second press of a double-click whose first click raised a panel
+        // or moved the content belongs to what was under the pointer before:
+        // it must not press what lies there now (say, the choice to stop the
+        // running timer, or the dim layer that drops the pick just made).
+        swallowingClick_ = contentMovedSincePress_ && (static_cast<QMouseEvent*>(event)->flags() &
+                                                       Qt::MouseEventCreatedDoubleClick);
+        contentMovedSincePress_ = false;
+        return swallowingClick_;
+    case QEvent::MouseButtonDblClick:
+        return swallowingClick_;
+    case QEvent::MouseButtonRelease:
+        if (swallowingClick_) {
+            swallowingClick_ = false;
+            return true;
+        }
+        break;
+    default:
+        break;
+    }
+    return QWidget::eventFilter(watched, event);
 }
 
 bool PopoverRootView::focusNextPrevChild(bool next) {

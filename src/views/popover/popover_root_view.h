@@ -13,9 +13,9 @@
 #include <memory>
 #include <optional>
 
-class QLabel;
 class QScrollArea;
 class QVBoxLayout;
+class QWindow;
 
 namespace orvane {
 
@@ -24,6 +24,7 @@ class ClockSleep;
 }
 
 class PopoverRootView;
+class TextBlock;
 
 // How the root builds the views it places. Each maker is called only while
 // its view is needed; one left empty leaves its slot empty.
@@ -56,6 +57,7 @@ class PopoverRootView : public QWidget {
     Q_OBJECT
 public:
     static constexpr QSize kSize{400, 560};
+    static constexpr int kMostErrorLines = 3;
 
     PopoverRootView(AppStore& store, platform::ModelContext* modelContext, PopoverViews views,
                     QWidget* parent = nullptr);
@@ -92,15 +94,18 @@ protected:
     void resizeEvent(QResizeEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
     bool focusNextPrevChild(bool next) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     struct SyncRun;
 
     void onStoreChanged(AppStore::Property property);
     void rebuildMainPanel();
+    void keepKeyboardFrom(QWidget* leaving);
     void updateOverlay();
     void layoutOverlay();
     void updateCard();
+    void orderColumnFocus();
     void updateErrorLine();
     void refreshOnLogin();
     void scheduleSyncLoop();
@@ -119,7 +124,7 @@ private:
     QPointer<QWidget> card_;
     QVBoxLayout* scrollColumn_ = nullptr;
     QWidget* errorLine_ = nullptr;
-    QLabel* errorText_ = nullptr;
+    TextBlock* errorText_ = nullptr;
 
     QWidget* dimLayer_ = nullptr;
     QWidget* overlayFrame_ = nullptr;
@@ -129,6 +134,12 @@ private:
     std::shared_ptr<SyncRun> syncRun_;
     QString syncKey_;
     bool syncRestartPending_ = false;
+
+    // A double-click's second press after its first changed what is under
+    // the pointer.
+    QPointer<QWindow> pointerWindow_;
+    bool contentMovedSincePress_ = false;
+    bool swallowingClick_ = false;
 };
 
 } // namespace orvane

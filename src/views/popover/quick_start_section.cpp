@@ -95,6 +95,8 @@ void NewTimerButton::paintEvent(QPaintEvent*) {
     p.setFont(pathFont());
     p.drawText(QPointF(textLeft, top + title.height() + 2 + path.ascent()),
                elidedText(pathFont(), QStringLiteral("Kunde → Projekt → Aufgabe"), room));
+    if (hasFocus())
+        strokeKeyboardFocus(p, box, 12);
 }
 
 QuickStartSection::QuickStartSection(AppStore&, ChromeSetting& chrome, PopoverActions actions,

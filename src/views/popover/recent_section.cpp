@@ -95,6 +95,11 @@ protected:
         p.setPen(Palette::indigo());
         p.setFont(font());
         p.drawText(rect(), Qt::AlignCenter, text());
+        if (hasFocus()) {
+            // Too tight around its word for a ring: underlined instead.
+            p.setPen(QPen(Palette::indigo(), 1.5));
+            p.drawLine(QPointF(0, height() - 0.75), QPointF(width(), height() - 0.75));
+        }
     }
 
 private:
@@ -120,6 +125,8 @@ protected:
         circle.addEllipse(QRectF(rect()));
         p.fillPath(circle, m_chrome.light() ? QColor(0, 0, 0, 13) : QColor(255, 255, 255, 20));
         drawSymbol(p, u"play.fill", QRectF(rect()).center(), 11, Palette::indigo());
+        if (hasFocus())
+            strokeKeyboardFocus(p, QRectF(rect()), kPlaySide / 2.0);
     }
 
 private:
