@@ -69,6 +69,9 @@ int Gallery::writeAll(const QString& outDir) const {
         layout->addWidget(widget);
         if (shot.width > 0)
             host.setFixedWidth(shot.width + 2 * kFrame);
+        // As the popover window does: its content holds the keyboard when it
+        // opens, so no control shows the keyboard's ring unless a shot asks.
+        host.setFocus(Qt::PopupFocusReason);
         host.show();
         QApplication::processEvents();
         if (shot.settle)
