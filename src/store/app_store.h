@@ -338,6 +338,8 @@ private:
     QCoro::Task<void> performRecentTasksRefresh();
     // Milliseconds since the stamp on the monotonic clock; none without one.
     static std::optional<qint64> ageOf(const std::optional<qint64>& stamp);
+    // A read of another day's, or a failed one: a sync that would skip it reads again.
+    static bool readIsStale(const std::optional<QString>& readForDay);
     void playSignInHaptic();
     // A new account state: refreshes of the old one run on detached, and
     // neither join nor throttle the new one's.
@@ -388,6 +390,10 @@ private:
     std::optional<qint64> lastRecentTasksRefreshAt_; // monotonic ms
     SingleFlight<void> dashboardAggregatesRefreshTask_;
     std::optional<qint64> lastDashboardAggregatesRefreshAt_; // monotonic ms
+    // The Berlin day today's figures and the recent tasks were last read for;
+    // empty after a failed read, none before the first.
+    std::optional<QString> figuresReadForDay_;
+    std::optional<QString> recentTasksReadForDay_;
     QPointer<platform::ModelContext> modelContext_;
     quint64 signInGeneration_ = 0;
     quint64 signOutCount_ = 0;   // cancels a biometric sign-in in flight

@@ -143,6 +143,8 @@ void AppStore::beginSignedInGeneration() {
     recentTasksRefreshTask_.reset();
     lastDashboardAggregatesRefreshAt_.reset();
     lastRecentTasksRefreshAt_.reset();
+    figuresReadForDay_.reset();
+    recentTasksReadForDay_.reset();
     setIsRefreshingRecentTasks(false);
 }
 
@@ -169,9 +171,11 @@ QCoro::Task<void> AppStore::syncWithServer() {
     const bool changedOnService = co_await restoreActiveSessions();
     if (!life || generation != signInGeneration_)
         co_return;
-    if (changedOnService)
+    const bool figuresDue = openBefore == 0 || readIsStale(figuresReadForDay_);
+    const bool recentTasksDue = openBefore != 0 || readIsStale(recentTasksReadForDay_);
+    if (changedOnService || (figuresDue && recentTasksDue))
         co_await refreshDashboardAndRecentTasks();
-    else if (openBefore == 0)
+    else if (figuresDue)
         co_await refreshDashboardAggregatesThrottled();
     else
         co_await refreshRecentTasksThrottled();
@@ -187,10 +191,14 @@ QCoro::Task<void> AppStore::refreshOnPopoverOpen() {
     const bool changedOnService = co_await restoreActiveSessions();
     if (!life || generation != signInGeneration_)
         co_return;
-    if (changedOnService)
+    if (changedOnService || readIsStale(figuresReadForDay_))
         co_await refreshDashboardAndRecentTasks();
     else
         co_await refreshRecentTasksThrottled();
+}
+
+bool AppStore::readIsStale(const std::optional<QString>& readForDay) {
+    return readForDay && *readForDay != berlinDayKey(platform::Clock::shared().now());
 }
 
 QCoro::Task<void> AppStore::refreshDashboardAndRecentTasks() {
@@ -314,6 +322,7 @@ QCoro::Task<void> AppStore::refreshDashboardAggregates() {
         co_await handleAccountNotReady(error);
     if (!life || generation != signInGeneration_)
         co_return;
+    figuresReadForDay_ = figures ? range.dayKey : QString();
     if (figures) {
         setTodayTotalSecs(figures->totalSecs);
         setTodayBillableWorkedSecs(figures->billableWorkedSecs);
@@ -442,9 +451,12 @@ qint64 AppStore::todayTargetSecs() const {
 
 qint64 AppStore::todayTrackedSecsLive() const {
     const QDateTime now = platform::Clock::shared().now();
+    // A timer that ran over midnight counts only its part of today.
+    const qint64 sinceMidnight =
+        std::max<qint64>(secondsBetween(berlinEndOfDay(now).start, now), 0);
     qint64 live = 0;
     for (const TimerSession& s : sessions_)
-        live = saturatingAdd(live, s.liveElapsedSecs(now));
+        live = saturatingAdd(live, std::min(s.liveElapsedSecs(now), sinceMidnight));
     return saturatingAdd(live, invoiceableSummary_ ? todayBillableWorkedSecs_ : todayTotalSecs_);
 }
 
@@ -525,6 +537,7 @@ AppStore::fetchJobTasksConcurrently(std::vector<QString> ids) {
 QCoro::Task<void> AppStore::refreshRecentTasks() {
     const Life life = this->life();
     const quint64 generation = signInGeneration_;
+    const QString day = berlinDayKey(platform::Clock::shared().now());
     std::vector<JobTimeCompactDTO> collected;
     std::exception_ptr error;
     try {
@@ -535,6 +548,7 @@ QCoro::Task<void> AppStore::refreshRecentTasks() {
     if (!life || generation != signInGeneration_)
         co_return;
     if (error) {
+        recentTasksReadForDay_ = QString();
         co_await handleAccountNotReady(error);
         co_return;
     }
@@ -652,6 +666,7 @@ QCoro::Task<void> AppStore::refreshRecentTasks() {
     if (result.size() > kMostRecentTasks)
         result.resize(kMostRecentTasks);
     setRecentTasks(std::move(result));
+    recentTasksReadForDay_ = day;
     saveDashboardAggregatesCache();
 }
 
