@@ -19,6 +19,13 @@ QDateTime now() {
     return platform::Clock::shared().now();
 }
 
+// A clock behind the service's (or set back) must not end a timer before its
+// start: the service refuses such an end and the timer could not be stopped.
+QDateTime stopTimeOf(const TimerSession& session) {
+    const QDateTime at = now();
+    return session.startedAt.isValid() && at < session.startedAt ? session.startedAt : at;
+}
+
 std::set<QString> serverIds(const std::vector<TimerSession>& sessions) {
     std::set<QString> ids;
     for (const TimerSession& s : sessions)
@@ -576,7 +583,7 @@ QCoro::Task<std::optional<QUuid>> AppStore::stopAllAndStartPending() {
     for (const TimerSession& session : open) {
         bool stopped = false;
         try {
-            co_await stopOnService(session.jobTimeServerId, now());
+            co_await stopOnService(session.jobTimeServerId, stopTimeOf(session));
             stopped = true;
         } catch (const OrvaneAPIError& e) {
             stopped = e.kind() == OrvaneAPIError::Kind::JobTimeAlreadyStopped;
@@ -658,7 +665,7 @@ QCoro::Task<void> AppStore::stopSession(QUuid id) {
     const StopMark marked(stopsInFlight_, id, life);
     const quint64 generation = signInGeneration_;
     const TimerSession session = *open;
-    const QDateTime stoppedAt = now();
+    const QDateTime stoppedAt = stopTimeOf(session);
     std::optional<JobTimeCompactDTO> reply;
     std::exception_ptr error;
     try {
