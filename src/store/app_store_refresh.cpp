@@ -414,7 +414,20 @@ void AppStore::saveDashboardAggregatesCache() {
     cache.todayBillableWorkedSecs = todayBillableWorkedSecs_;
     cache.invoiceableSummary = invoiceableSummary_;
     cache.recentTasks = recentTasks_;
-    platform::UserDefaults::standard().set(dashboardCacheKey(cache.userId), cache.encode());
+    const QString key = dashboardCacheKey(cache.userId);
+    QJsonObject record = cache.encode();
+    // Every sync ends here: the file is written again only when more than
+    // the stamp would change, so an idle day does not keep the disk busy.
+    const auto stored = platform::UserDefaults::standard().object(key);
+    if (stored && stored->isObject()) {
+        QJsonObject before = stored->toObject();
+        before.remove(QLatin1String("saved_at"));
+        QJsonObject after = record;
+        after.remove(QLatin1String("saved_at"));
+        if (before == after)
+            return;
+    }
+    platform::UserDefaults::standard().set(key, record);
 }
 
 void AppStore::loadDashboardAggregatesCache() {
