@@ -332,6 +332,9 @@ private:
     QCoro::Task<std::optional<StartedJobTime>> startJobTimeOnService(QString clientId,
                                                                      QString jobTaskId);
     void removeSession(const QUuid& id);
+    // Shows why a start or stop failed; a failure for want of the service is
+    // taken back by the next read-back it answers.
+    void showTimerActionError(const std::exception_ptr& error);
     // Runs `work` as a task of its own once the current operation has returned.
     void spawn(std::function<QCoro::Task<void>()> work);
     QCoro::Task<void> performDashboardAggregatesRefresh();
@@ -407,6 +410,11 @@ private:
         quint64 readBacksBefore = 0; // read-backs sent before the stop failed
     };
     std::map<QString, UnansweredStop> unansweredStops_;
+    struct AwayError {
+        QString text;
+        quint64 readBacksBefore = 0; // read-backs sent before it was shown
+    };
+    std::optional<AwayError> awayErrorShown_;
     struct SessionEvent {
         quint64 seq;
         QString jobTimeServerId;

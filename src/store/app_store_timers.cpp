@@ -252,6 +252,12 @@ QCoro::Task<bool> AppStore::restoreActiveSessions() {
         co_return false; // signed out meanwhile: nothing of the old account comes back
     // An answer older than one already applied would bring back what the
     // newer one no longer listed.
+    // Asked after an action failed for want of the service: it answers again.
+    if (awayErrorShown_ && readBack > awayErrorShown_->readBacksBefore) {
+        if (loginError_ == awayErrorShown_->text)
+            setLoginError(std::nullopt);
+        awayErrorShown_.reset();
+    }
     if (readBack < readBackApplied_)
         co_return false;
     readBackApplied_ = readBack;
@@ -352,7 +358,7 @@ QCoro::Task<std::optional<QUuid>> AppStore::startFromRecentTask(RecentTaskItem i
         co_await handleAccountNotReady(error);
         if (!life || generation != signInGeneration_)
             co_return std::nullopt;
-        setLoginError(describeError(error));
+        showTimerActionError(error);
         co_return std::nullopt;
     }
     co_return co_await requestStart(pick->client, pick->job, pick->task);
@@ -420,7 +426,7 @@ AppStore::startJobTimeOnService(QString clientId, QString jobTaskId) {
         co_await handleAccountNotReady(error);
         if (!life || generation != signInGeneration_)
             co_return std::nullopt;
-        setLoginError(describeError(error));
+        showTimerActionError(error);
         co_return std::nullopt;
     }
     const auto start = parseServerDate(reply->startTime);
@@ -644,7 +650,29 @@ bool mayHaveActed(const std::exception_ptr& error) {
     return false;
 }
 
+// The service could not be reached or failed itself; a refusal is no such case.
+bool serviceWasAway(const std::exception_ptr& error) {
+    try {
+        std::rethrow_exception(error);
+    } catch (const TransportError& e) {
+        return !e.cancelled() && !e.isTooLarge();
+    } catch (const OrvaneAPIError& e) {
+        return e.kind() == OrvaneAPIError::Kind::Http && e.statusCode() >= 500;
+    } catch (...) {
+    }
+    return false;
+}
+
 } // namespace
+
+void AppStore::showTimerActionError(const std::exception_ptr& error) {
+    const QString text = describeError(error);
+    setLoginError(text);
+    if (serviceWasAway(error))
+        awayErrorShown_ = AwayError{text, readBacksSent_};
+    else
+        awayErrorShown_.reset();
+}
 
 void AppStore::removeSession(const QUuid& id) {
     std::vector<TimerSession> next = sessions_;
@@ -694,7 +722,7 @@ QCoro::Task<void> AppStore::stopSession(QUuid id) {
         co_await handleAccountNotReady(error);
         if (!life || generation != signInGeneration_)
             co_return;
-        setLoginError(describeError(error));
+        showTimerActionError(error);
         co_return;
     }
     finishStop(session, stoppedAt, *reply);
