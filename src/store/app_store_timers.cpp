@@ -650,14 +650,13 @@ bool mayHaveActed(const std::exception_ptr& error) {
     return false;
 }
 
-// The service could not be reached or failed itself; a refusal is no such case.
+// The service could not be reached, or did not answer in time. What it
+// answered itself, a failure included, stands until the next start or stop.
 bool serviceWasAway(const std::exception_ptr& error) {
     try {
         std::rethrow_exception(error);
     } catch (const TransportError& e) {
         return !e.cancelled() && !e.isTooLarge();
-    } catch (const OrvaneAPIError& e) {
-        return e.kind() == OrvaneAPIError::Kind::Http && e.statusCode() >= 500;
     } catch (...) {
     }
     return false;
