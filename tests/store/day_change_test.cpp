@@ -126,17 +126,27 @@ TEST(DayChange, FiguresThatFailedToLoadAreReadAgainByTheNextSyncWhileATimerRuns)
 
 TEST(DayChange, TimeTheTimerRanBeforeMidnightIsNotCountedAsToday) {
     DayWorld w;
-    w.clock.setWallClock(QDateTime(QDate(2026, 3, 2), QTime(23, 15), Qt::UTC)); // 00:15
     const struct {
         const char* name;
         QDateTime startedAt;
         qint64 today;
+        QDateTime now = QDateTime(QDate(2026, 3, 2), QTime(23, 15), Qt::UTC);
     } cases[] = {
+        // 00:15 in Berlin.
         {"started yesterday at 22:30", QDateTime(QDate(2026, 3, 2), QTime(21, 30), Qt::UTC), 900},
         {"started after midnight", QDateTime(QDate(2026, 3, 2), QTime(23, 5), Qt::UTC), 600},
+        // 03:30 summer time, the night the clocks went forward: 2.5 hours since midnight.
+        {"over the night the clocks went forward",
+         QDateTime(QDate(2026, 3, 28), QTime(22, 0), Qt::UTC), 9000,
+         QDateTime(QDate(2026, 3, 29), QTime(1, 30), Qt::UTC)},
+        // 03:30 winter time, the night the clocks went back: 4.5 hours since midnight.
+        {"over the night the clocks went back",
+         QDateTime(QDate(2026, 10, 24), QTime(21, 0), Qt::UTC), 16200,
+         QDateTime(QDate(2026, 10, 25), QTime(2, 30), Qt::UTC)},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
+        w.clock.setWallClock(c.now);
         TimerSession s{.startedAt = c.startedAt};
         s.running = true;
         w.store->setSessions({s});
