@@ -332,12 +332,17 @@ private:
     QCoro::Task<std::optional<StartedJobTime>> startJobTimeOnService(QString clientId,
                                                                      QString jobTaskId);
     void removeSession(const QUuid& id);
+    // Shows why a start or stop failed; a failure for want of the service is
+    // taken back by the next read-back it answers.
+    void showTimerActionError(const std::exception_ptr& error);
     // Runs `work` as a task of its own once the current operation has returned.
     void spawn(std::function<QCoro::Task<void>()> work);
     QCoro::Task<void> performDashboardAggregatesRefresh();
     QCoro::Task<void> performRecentTasksRefresh();
     // Milliseconds since the stamp on the monotonic clock; none without one.
     static std::optional<qint64> ageOf(const std::optional<qint64>& stamp);
+    // A read of another day's, or a failed one: a sync that would skip it reads again.
+    static bool readIsStale(const std::optional<QString>& readForDay);
     void playSignInHaptic();
     // A new account state: refreshes of the old one run on detached, and
     // neither join nor throttle the new one's.
@@ -388,6 +393,10 @@ private:
     std::optional<qint64> lastRecentTasksRefreshAt_; // monotonic ms
     SingleFlight<void> dashboardAggregatesRefreshTask_;
     std::optional<qint64> lastDashboardAggregatesRefreshAt_; // monotonic ms
+    // The Berlin day today's figures and the recent tasks were last read for;
+    // empty after a failed read, none before the first.
+    std::optional<QString> figuresReadForDay_;
+    std::optional<QString> recentTasksReadForDay_;
     QPointer<platform::ModelContext> modelContext_;
     quint64 signInGeneration_ = 0;
     quint64 clientLoadsStarted_ = 0;
@@ -402,6 +411,11 @@ private:
         quint64 readBacksBefore = 0; // read-backs sent before the stop failed
     };
     std::map<QString, UnansweredStop> unansweredStops_;
+    struct AwayError {
+        QString text;
+        quint64 readBacksBefore = 0; // read-backs sent before it was shown
+    };
+    std::optional<AwayError> awayErrorShown_;
     struct SessionEvent {
         quint64 seq;
         QString jobTimeServerId;

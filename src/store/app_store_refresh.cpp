@@ -139,6 +139,7 @@ void AppStore::beginSignedInGeneration() {
     // A start of the earlier sign-in does not hold back the starts of this one.
     startInFlight_ = false;
     unansweredStops_.clear();
+    awayErrorShown_.reset();
     // Stops of the earlier sign-in went out with its token.
     stopFlights_.clear();
     refreshAllInFlight_.reset();
@@ -146,6 +147,8 @@ void AppStore::beginSignedInGeneration() {
     recentTasksRefreshTask_.reset();
     lastDashboardAggregatesRefreshAt_.reset();
     lastRecentTasksRefreshAt_.reset();
+    figuresReadForDay_.reset();
+    recentTasksReadForDay_.reset();
     setIsRefreshingRecentTasks(false);
 }
 
@@ -172,9 +175,11 @@ QCoro::Task<void> AppStore::syncWithServer() {
     const bool changedOnService = co_await restoreActiveSessions();
     if (!life || generation != signInGeneration_)
         co_return;
-    if (changedOnService)
+    const bool figuresDue = openBefore == 0 || readIsStale(figuresReadForDay_);
+    const bool recentTasksDue = openBefore != 0 || readIsStale(recentTasksReadForDay_);
+    if (changedOnService || (figuresDue && recentTasksDue))
         co_await refreshDashboardAndRecentTasks();
-    else if (openBefore == 0)
+    else if (figuresDue)
         co_await refreshDashboardAggregatesThrottled();
     else
         co_await refreshRecentTasksThrottled();
@@ -190,10 +195,14 @@ QCoro::Task<void> AppStore::refreshOnPopoverOpen() {
     const bool changedOnService = co_await restoreActiveSessions();
     if (!life || generation != signInGeneration_)
         co_return;
-    if (changedOnService)
+    if (changedOnService || readIsStale(figuresReadForDay_))
         co_await refreshDashboardAndRecentTasks();
     else
         co_await refreshRecentTasksThrottled();
+}
+
+bool AppStore::readIsStale(const std::optional<QString>& readForDay) {
+    return readForDay && *readForDay != berlinDayKey(platform::Clock::shared().now());
 }
 
 QCoro::Task<void> AppStore::refreshDashboardAndRecentTasks() {
@@ -320,6 +329,7 @@ QCoro::Task<void> AppStore::refreshDashboardAggregates() {
         co_await handleAccountNotReady(error);
     if (!life || generation != signInGeneration_)
         co_return;
+    figuresReadForDay_ = figures ? range.dayKey : QString();
     if (figures) {
         setTodayTotalSecs(figures->totalSecs);
         setTodayBillableWorkedSecs(figures->billableWorkedSecs);
@@ -412,7 +422,20 @@ void AppStore::saveDashboardAggregatesCache() {
     cache.todayBillableWorkedSecs = todayBillableWorkedSecs_;
     cache.invoiceableSummary = invoiceableSummary_;
     cache.recentTasks = recentTasks_;
-    platform::UserDefaults::standard().set(dashboardCacheKey(cache.userId), cache.encode());
+    const QString key = dashboardCacheKey(cache.userId);
+    QJsonObject record = cache.encode();
+    // Every sync ends here: the file is written again only when more than
+    // the stamp would change, so an idle day does not keep the disk busy.
+    const auto stored = platform::UserDefaults::standard().object(key);
+    if (stored && stored->isObject()) {
+        QJsonObject before = stored->toObject();
+        before.remove(QLatin1String("saved_at"));
+        QJsonObject after = record;
+        after.remove(QLatin1String("saved_at"));
+        if (before == after)
+            return;
+    }
+    platform::UserDefaults::standard().set(key, record);
 }
 
 void AppStore::loadDashboardAggregatesCache() {
@@ -449,9 +472,12 @@ qint64 AppStore::todayTargetSecs() const {
 
 qint64 AppStore::todayTrackedSecsLive() const {
     const QDateTime now = platform::Clock::shared().now();
+    // A timer that ran over midnight counts only its part of today.
+    const qint64 sinceMidnight =
+        std::max<qint64>(secondsBetween(berlinEndOfDay(now).start, now), 0);
     qint64 live = 0;
     for (const TimerSession& s : sessions_)
-        live = saturatingAdd(live, s.liveElapsedSecs(now));
+        live = saturatingAdd(live, std::min(s.liveElapsedSecs(now), sinceMidnight));
     return saturatingAdd(live, invoiceableSummary_ ? todayBillableWorkedSecs_ : todayTotalSecs_);
 }
 
@@ -532,6 +558,7 @@ AppStore::fetchJobTasksConcurrently(std::vector<QString> ids) {
 QCoro::Task<void> AppStore::refreshRecentTasks() {
     const Life life = this->life();
     const quint64 generation = signInGeneration_;
+    const QString day = berlinDayKey(platform::Clock::shared().now());
     std::vector<JobTimeCompactDTO> collected;
     std::exception_ptr error;
     try {
@@ -542,6 +569,7 @@ QCoro::Task<void> AppStore::refreshRecentTasks() {
     if (!life || generation != signInGeneration_)
         co_return;
     if (error) {
+        recentTasksReadForDay_ = QString();
         co_await handleAccountNotReady(error);
         co_return;
     }
@@ -659,6 +687,7 @@ QCoro::Task<void> AppStore::refreshRecentTasks() {
     if (result.size() > kMostRecentTasks)
         result.resize(kMostRecentTasks);
     setRecentTasks(std::move(result));
+    recentTasksReadForDay_ = day;
     saveDashboardAggregatesCache();
 }
 

@@ -21,6 +21,13 @@ QDateTime now() {
 
 constexpr size_t kMostRunningTimers = 100;
 
+// A clock behind the service's (or set back) must not end a timer before its
+// start: the service refuses such an end and the timer could not be stopped.
+QDateTime stopTimeOf(const TimerSession& session) {
+    const QDateTime at = now();
+    return session.startedAt.isValid() && at < session.startedAt ? session.startedAt : at;
+}
+
 std::set<QString> serverIds(const std::vector<TimerSession>& sessions) {
     std::set<QString> ids;
     for (const TimerSession& s : sessions)
@@ -272,6 +279,12 @@ QCoro::Task<bool> AppStore::restoreActiveSessions() {
         co_return false; // signed out meanwhile: nothing of the old account comes back
     // An answer older than one already applied would bring back what the
     // newer one no longer listed.
+    // Asked after an action failed for want of the service: it answers again.
+    if (awayErrorShown_ && readBack > awayErrorShown_->readBacksBefore) {
+        if (loginError_ == awayErrorShown_->text)
+            setLoginError(std::nullopt);
+        awayErrorShown_.reset();
+    }
     if (readBack < readBackApplied_)
         co_return false;
     readBackApplied_ = readBack;
@@ -372,7 +385,7 @@ QCoro::Task<std::optional<QUuid>> AppStore::startFromRecentTask(RecentTaskItem i
         co_await handleAccountNotReady(error);
         if (!life || generation != signInGeneration_)
             co_return std::nullopt;
-        setLoginError(describeError(error));
+        showTimerActionError(error);
         co_return std::nullopt;
     }
     co_return co_await requestStart(pick->client, pick->job, pick->task);
@@ -444,7 +457,7 @@ AppStore::startJobTimeOnService(QString clientId, QString jobTaskId) {
         co_await handleAccountNotReady(error);
         if (!life || generation != signInGeneration_)
             co_return std::nullopt;
-        setLoginError(describeError(error));
+        showTimerActionError(error);
         co_return std::nullopt;
     }
     const auto start = parseServerDate(reply->startTime);
@@ -608,7 +621,7 @@ QCoro::Task<std::optional<QUuid>> AppStore::stopAllAndStartPending() {
     for (const TimerSession& session : open) {
         bool stopped = false;
         try {
-            co_await stopOnService(session.jobTimeServerId, now());
+            co_await stopOnService(session.jobTimeServerId, stopTimeOf(session));
             stopped = true;
         } catch (const OrvaneAPIError& e) {
             stopped = e.kind() == OrvaneAPIError::Kind::JobTimeAlreadyStopped;
@@ -652,7 +665,28 @@ private:
     AppStore::Life life_;
 };
 
+// The service could not be reached, or did not answer in time. What it
+// answered itself, a failure included, stands until the next start or stop.
+bool serviceWasAway(const std::exception_ptr& error) {
+    try {
+        std::rethrow_exception(error);
+    } catch (const TransportError& e) {
+        return !e.cancelled() && !e.isTooLarge();
+    } catch (...) {
+    }
+    return false;
+}
+
 } // namespace
+
+void AppStore::showTimerActionError(const std::exception_ptr& error) {
+    const QString text = describeError(error);
+    setLoginError(text);
+    if (serviceWasAway(error))
+        awayErrorShown_ = AwayError{text, readBacksSent_};
+    else
+        awayErrorShown_.reset();
+}
 
 void AppStore::removeSession(const QUuid& id) {
     std::vector<TimerSession> next = sessions_;
@@ -673,7 +707,7 @@ QCoro::Task<void> AppStore::stopSession(QUuid id) {
     const StopMark marked(stopsInFlight_, id, life);
     const quint64 generation = signInGeneration_;
     const TimerSession session = *open;
-    const QDateTime stoppedAt = now();
+    const QDateTime stoppedAt = stopTimeOf(session);
     std::optional<JobTimeCompactDTO> reply;
     std::exception_ptr error;
     try {
@@ -702,7 +736,7 @@ QCoro::Task<void> AppStore::stopSession(QUuid id) {
         co_await handleAccountNotReady(error);
         if (!life || generation != signInGeneration_)
             co_return;
-        setLoginError(describeError(error));
+        showTimerActionError(error);
         co_return;
     }
     finishStop(session, stoppedAt, *reply);

@@ -5,6 +5,7 @@
 #include "support/keychain_scope.h"
 #include "support/temp_user_defaults.h"
 
+#include <QFile>
 #include <QJsonArray>
 #include <QJsonObject>
 #include <QUrlQuery>
@@ -13,6 +14,8 @@
 
 #include <functional>
 #include <limits>
+
+#include <sys/stat.h>
 
 using namespace orvane;
 using test::FakeResponse;
@@ -297,3 +300,52 @@ TEST(Dashboard, LiveTrackedTimeAddsTheRunningTimersToTodaysFigure) {
 }
 
 } // namespace
+
+namespace {
+
+// Identifies the file on disk: an atomic write puts a new one in its place.
+ino_t fileId(const QString& path) {
+    struct stat info {};
+    return ::stat(QFile::encodeName(path).constData(), &info) == 0 ? info.st_ino : 0;
+}
+
+} // namespace
+
+TEST(Dashboard, SyncsThatChangeNoFigureLeaveTheCacheFileAlone) {
+    const struct {
+        const char* name;
+        std::function<void(World&)> change;
+        bool written;
+    } cases[] = {
+        {"nothing changed, a minute later", [](World&) {}, false},
+        {"a new hour booked",
+         [](World& w) {
+             w.service.on("GET", "/api/job-times",
+                          FakeResponse::json(200, page({hour(), hour({{"id", "k"}})})));
+         },
+         true},
+        {"another summary",
+         [](World& w) {
+             std::string changed = kSummary;
+             changed.replace(changed.find("142.50"), 6, "100.00");
+             w.service.on("GET", "/api/job-times/invoiceable-summary",
+                          FakeResponse::json(200, changed));
+         },
+         true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        World w;
+        w.service.on("GET", "/api/job-times", FakeResponse::json(200, page({hour()})));
+        test::await(w.store->refreshDashboardAggregates());
+        const ino_t before = fileId(w.defaults->filePath());
+        ASSERT_NE(before, 0u);
+        c.change(w);
+        w.clock.advance(60'000);
+        test::await(w.store->refreshDashboardAggregates());
+        EXPECT_EQ(fileId(w.defaults->filePath()) != before, c.written);
+        const auto saved = w.defaults->object(AppStore::dashboardCacheKey("42"));
+        ASSERT_TRUE(saved);
+        EXPECT_EQ(saved->toObject()["saved_at"].toDouble(), c.written ? 794142060.0 : 794142000.0);
+    }
+}

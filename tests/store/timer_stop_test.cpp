@@ -542,3 +542,52 @@ TEST_F(StoppedSessionRecords, ALostStopsCheckUpThatFailsOrMeetsAnotherStillRecor
         EXPECT_TRUE(store->sessions().empty());
     }
 }
+
+TEST_F(TimerStop, AClockBehindTheTimersStartStillStopsItWithTheEndAtTheStart) {
+    // The service refuses an end before the start, as the real one does.
+    const auto refusesEndsBeforeTheStart = [](const test::RecordedRequest& r) {
+        const QDateTime start(kDay, QTime(10, 0, 40), Qt::UTC);
+        const auto end = parseServerDate(r.json().object().value("ended_at").toString());
+        if (!end || *end < start)
+            return FakeResponse::json(
+                422, R"({"message":"x","errors":{"ended_at":["Das Ende liegt vor dem Beginn."]}})");
+        return jobTime(R"(,"start_time":"2026-03-02T10:00:40Z","end_time":")" +
+                       end->toString(Qt::ISODate).toStdString() + "\"");
+    };
+    const struct {
+        const char* name;
+        bool stopAll; // the stop of every timer before the picked one starts
+    } cases[] = {{"stop of all before a start", true}, {"stop", false}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        // Set back by an NTP correction: ten minutes before the timer's start.
+        clock.setWallClock(QDateTime(kDay, QTime(9, 50, 40), Qt::UTC));
+        const TimerSession s = session("jt-1");
+        open({s});
+        service.on("PATCH", "/api/job-times/jt-1/stop", refusesEndsBeforeTheStart);
+        service.on("GET", "/api/job-times/active", FakeResponse::json(200, R"({"data":[]})"));
+        if (c.stopAll) {
+            service.on("POST", "/api/job-times/start",
+                       jobTime(R"(,"start_time":"2026-03-02T09:50:40Z")"));
+            store->setPendingPick(
+                PendingStart(ClientDTO{.id = "c"}, JobDTO{}, JobTaskDTO{.id = "t"}));
+            test::await(store->stopAllAndStartPending());
+        } else {
+            test::await(store->stopSession(s.id));
+            test::spin(20ms);
+        }
+        const auto stops = service.requestsTo("PATCH", "/api/job-times/jt-1/stop");
+        ASSERT_FALSE(stops.empty());
+        EXPECT_EQ(parseServerDate(stops.back().json().object().value("ended_at").toString()),
+                  s.startedAt);
+        if (!c.stopAll) {
+            EXPECT_EQ(store->loginError(), std::nullopt);
+            EXPECT_TRUE(store->sessions().empty());
+            ASSERT_TRUE(store->lastStoppedSummary());
+            EXPECT_EQ(store->lastStoppedSummary()->endedAt, s.startedAt);
+            EXPECT_EQ(store->lastStoppedSummary()->elapsedSecs, 0);
+        }
+        store->setLastStoppedSummary(std::nullopt);
+        service.clearRequests();
+    }
+}
