@@ -76,7 +76,9 @@ Attributes attributesFor(const QString& service, const QString& account, bool sy
 class Bounded {
 public:
     using Clock = std::chrono::steady_clock;
-    static constexpr std::chrono::milliseconds kTime{2000};
+    // Long enough for the keyring daemon to be started on the first call of a
+    // session, short beside D-Bus's own 25 s.
+    static constexpr std::chrono::milliseconds kTime{5000};
     static constexpr std::chrono::seconds kQuiet{15};
 
     Bounded() {

@@ -271,7 +271,7 @@ QCoro::Task<void> AppStore::loadClients() {
         co_return;
     }
     co_await handleAccountNotReady(error);
-    if (!life || generation != signInGeneration_)
+    if (!life || generation != signInGeneration_ || load != clientLoadsStarted_)
         co_return;
     setClients({});
     setClientsFetchError(describeError(error));

@@ -450,14 +450,18 @@ AppStore::startJobTimeOnService(QString clientId, QString jobTaskId) {
     if (!life || generation != signInGeneration_)
         co_return std::nullopt; // signed out meanwhile
     if (error) {
-        // The job time may run on the service all the same: a read-back
-        // shows it now, before the user starts it a second time.
-        if (mayHaveActed(error))
-            spawn([this] { return syncWithServer(); });
         co_await handleAccountNotReady(error);
         if (!life || generation != signInGeneration_)
             co_return std::nullopt;
         showTimerActionError(error);
+        // The job time may run on the service all the same: a read-back
+        // shows it now, before the user starts it a second time. That
+        // read-back is not the service being back: it leaves the message.
+        if (mayHaveActed(error)) {
+            if (awayErrorShown_)
+                awayErrorShown_->readBacksBefore = readBacksSent_ + 1;
+            spawn([this] { return syncWithServer(); });
+        }
         co_return std::nullopt;
     }
     const auto start = parseServerDate(reply->startTime);

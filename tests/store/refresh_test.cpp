@@ -212,24 +212,31 @@ TEST(Refresh, AnEarlierClientsLoadThatAnswersLastChangesNothing) {
         const char* name;
         int status;
         std::string body;
+        bool lateUser = false; // late while the user record is read again
     } earlier[] = {
         {"fails", 500, R"({"message":"kaputt"})"},
         {"brings the old list", 200, R"({"data":[{"id":1}]})"},
+        {"account not ready", 403, R"({"reason":"dpa_required","account_requirements":{}})", true},
     };
     for (const auto& c : earlier) {
         SCOPED_TRACE(c.name);
         World w;
         std::atomic<int> calls{0};
+        FakeResponse user = FakeResponse::json(200, R"({"id":1,"email":"a@b.de"})");
+        user.delay = 400ms;
+        w.service.on("GET", "/api/user", user);
         w.service.on("GET", "/api/clients", [&](const test::RecordedRequest&) {
             if (++calls == 1) {
                 FakeResponse late = FakeResponse::json(c.status, c.body);
-                late.delay = 400ms;
+                late.delay = c.lateUser ? 0ms : 400ms;
                 return late;
             }
             return FakeResponse::json(200, kClients);
         });
         QCoro::Task<void> first = w.store->loadClients();
-        ASSERT_TRUE(eventually([&] { return calls == 1; }));
+        ASSERT_TRUE(eventually([&] {
+            return c.lateUser ? !w.service.requestsTo("GET", "/api/user").empty() : calls == 1;
+        }));
         test::await(w.store->loadClients());
         test::await(std::move(first));
         std::vector<QString> ids;

@@ -308,8 +308,31 @@ TEST_F(TimerStart, AStartWhoseAnswerWasLostShowsTheTimerTheServiceRuns) {
          [] { return test::RawReply{test::rawHttpReply(200, R"({"data":{"id":"jt-9"}})")}; },
          "Start-Zeitpunkt vom Server konnte nicht gelesen werden."},
     };
+    const auto readBacks = [](const test::RawServer& raw) {
+        int n = 0;
+        for (const auto& r : raw.requests())
+            n += r.target.rfind("/api/job-times/active", 0) == 0;
+        return n;
+    };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
+        {
+            // It did not run there after all: the read-back shows nothing,
+            // and the message stays for the user to read.
+            store->setSessions({});
+            store->setLoginError(std::nullopt);
+            test::RawServer raw([&](const test::RawRequest& r) {
+                if (r.method == "POST")
+                    return c.answer();
+                return test::RawReply{test::rawHttpReply(200, R"({"data":[]})")};
+            });
+            defaults->setString(QStringLiteral("orvane_api_base_url"), raw.baseURL());
+            EXPECT_EQ(test::await(store->requestStart(client, job, task)), std::nullopt);
+            EXPECT_TRUE(test::eventuallyTrue([&] { return readBacks(raw) >= 1; }));
+            settleOn(raw);
+            EXPECT_EQ(store->loginError(), c.message);
+            EXPECT_TRUE(store->sessions().empty());
+        }
         store->setSessions({});
         test::RawServer raw([&](const test::RawRequest& r) {
             if (r.method == "POST")
