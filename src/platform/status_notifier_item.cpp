@@ -80,6 +80,12 @@ const QString watcherService = QStringLiteral("org.kde.StatusNotifierWatcher");
 const QString itemPath = QStringLiteral("/StatusNotifierItem");
 const QString watcherPath = QStringLiteral("/StatusNotifierWatcher");
 
+// A watcher reads the item's properties back before it answers: well under a
+// second on any panel, so ten seconds only run out on one that is stuck.
+constexpr int kRegistrationTimeoutMs = 10'000;
+constexpr int kRegistrationRetryMs = 5'000;
+constexpr int kMostRegistrationRetries = 3;
+
 Pixmap pixmapOf(const QImage& image) {
     const QImage argb = image.convertToFormat(QImage::Format_ARGB32);
     Pixmap pixmap{argb.width(), argb.height(), {}};
@@ -179,6 +185,13 @@ StatusNotifierItem::StatusNotifierItem(QDBusConnection bus, QObject* parent)
         return qobject_cast<QGuiApplication*>(QCoreApplication::instance()) ? QCursor::pos()
                                                                             : QPoint();
     };
+
+    registrationRetry_.setSingleShot(true);
+    registrationRetry_.setInterval(sni::kRegistrationRetryMs);
+    connect(&registrationRetry_, &QTimer::timeout, this, [this] {
+        if (watcherPresent_)
+            registerWithWatcher();
+    });
 
     // Known before the object is exported: properties of unknown types are left out.
     sni::registerTypes();
@@ -301,6 +314,8 @@ void StatusNotifierItem::provideActivationToken(const QString& token) {
 void StatusNotifierItem::watcherOwnerChanged(const QString& oldOwner, const QString& newOwner) {
     // Whatever we sent the previous owner no longer counts.
     ++registrationAttempt_;
+    registrationRetry_.stop();
+    unansweredRegistrations_ = 0;
     ++hostQuery_;
     setHostRegistered(std::nullopt); // the new owner's panels are not known yet
     setRefused(false);
@@ -355,17 +370,28 @@ void StatusNotifierItem::registerWithWatcher() {
     call << service_;
     // Never a blocking call: watchers read the item's properties back before
     // they answer, and the item answers only from this thread's event loop.
-    auto* pending = new QDBusPendingCallWatcher(bus_.asyncCall(call), this);
+    auto* pending =
+        new QDBusPendingCallWatcher(bus_.asyncCall(call, sni::kRegistrationTimeoutMs), this);
     connect(pending, &QDBusPendingCallWatcher::finished, this,
             [this, attempt](QDBusPendingCallWatcher* reply) {
                 reply->deleteLater();
                 if (attempt != registrationAttempt_)
                     return;
-                if (reply->isError())
+                const QDBusError::ErrorType error =
+                    reply->isError() ? reply->error().type() : QDBusError::NoError;
+                if (error != QDBusError::NoError)
                     qWarning("StatusNotifierItem: the watcher refused the item: %s",
                              qPrintable(reply->error().message()));
-                setRegistered(!reply->isError());
-                setRefused(reply->isError());
+                setRegistered(error == QDBusError::NoError);
+                // Meanwhile the pill shows; a later yes puts the item on the
+                // panel alone again.
+                setRefused(error != QDBusError::NoError);
+                const bool unanswered = error == QDBusError::NoReply ||
+                                        error == QDBusError::Timeout ||
+                                        error == QDBusError::TimedOut;
+                unansweredRegistrations_ = unanswered ? unansweredRegistrations_ + 1 : 0;
+                if (unanswered && unansweredRegistrations_ <= sni::kMostRegistrationRetries)
+                    registrationRetry_.start();
             });
 }
 

@@ -4,6 +4,7 @@
 #include <QImage>
 #include <QList>
 #include <QObject>
+#include <QTimer>
 #include <QPoint>
 #include <QString>
 
@@ -93,6 +94,9 @@ private:
     bool refused_ = false;
     // Registration replies of an earlier watcher are not ours to act on.
     quint64 registrationAttempt_ = 0;
+    // A watcher too busy to answer is asked again, a few times.
+    QTimer registrationRetry_;
+    int unansweredRegistrations_ = 0;
     std::optional<bool> hostRegistered_;
     quint64 hostQuery_ = 0; // only the latest answer counts
 };

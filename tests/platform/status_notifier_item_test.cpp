@@ -112,6 +112,20 @@ TEST_F(StatusNotifierItemTest, RegistersWithTheWatcherThatIsThereOrComesLater) {
     EXPECT_EQ(watcher->registrations.count(late->serviceName()), 1);
 }
 
+// A watcher stuck on the first registration: meanwhile the item counts as
+// refused (the pill shows), and it is asked again until it answers.
+TEST_F(StatusNotifierItemTest, AWatcherThatDoesNotAnswerIsAskedAgain) {
+    watcher->leaveUnanswered = 1;
+    auto item = makeItem();
+    std::vector<bool> refused;
+    QObject::connect(item.get(), &StatusNotifierItem::refusedChanged,
+                     [&](bool is) { refused.push_back(is); });
+    ASSERT_TRUE(test::eventuallyTrue([&] { return item->registered(); }, std::chrono::seconds(60)));
+    EXPECT_EQ(refused, std::vector<bool>({true, false}));
+    EXPECT_FALSE(item->refused());
+    EXPECT_EQ(watcher->registrations.count(item->serviceName()), 2);
+}
+
 TEST_F(StatusNotifierItemTest, HostsReadThePropertiesAsSet) {
     auto item = makeItem();
     item->setToolTip("Orvane", "0:12:05");
