@@ -355,6 +355,25 @@ QueryParameters jobTimesQuery(bool includeJobTimes) {
         return {};
     return {{QStringLiteral("include_job_times"), QStringLiteral("0")}};
 }
+
+// The first kMostJobTasks tasks in the service's order; the rest are never
+// decoded.
+std::vector<JobTaskDTO> decodeTaskList(const QByteArray& body) {
+    QJsonValue root = wire::parseJSON(body);
+    const QString key = QStringLiteral("data");
+    if (root.isObject() && root[key].isArray() && root[key].toArray().size() > kMostJobTasks) {
+        const QJsonArray all = root[key].toArray();
+        QJsonArray first;
+        for (qsizetype i = 0; i < kMostJobTasks; ++i)
+            first.append(all.at(i));
+        QJsonObject object = root.toObject();
+        object.insert(key, first);
+        root = object;
+    }
+    return wire::Decoder(root, QString())
+        .decode<SingleDataResponse<std::vector<JobTaskDTO>>>()
+        .data;
+}
 } // namespace
 
 QCoro::Task<std::vector<JobTaskDTO>> OrvaneAPIClient::fetchJobTasks(QString jobId,
@@ -364,7 +383,9 @@ QCoro::Task<std::vector<JobTaskDTO>> OrvaneAPIClient::fetchJobTasks(QString jobI
                     jobTimesQuery(includeJobTimes));
     request.maxBodyBytes = includeJobTimes ? kTasksReplyBytes : kPageReplyBytes;
     const PerformResult result = co_await perform(request);
-    auto tasks = decodeCommon<SingleDataResponse<std::vector<JobTaskDTO>>>(result).data;
+    if (!isSuccess(result.status))
+        throwForStatus(result);
+    auto tasks = decodeTaskList(result.body);
     for (JobTaskDTO& task : tasks)
         boundDisplayTexts(task);
     co_return tasks;

@@ -339,6 +339,7 @@ private:
     void spawn(std::function<QCoro::Task<void>()> work);
     QCoro::Task<void> performDashboardAggregatesRefresh();
     QCoro::Task<void> performRecentTasksRefresh();
+    QCoro::Task<void> performClientsLoad();
     // Milliseconds since the stamp on the monotonic clock; none without one.
     static std::optional<qint64> ageOf(const std::optional<qint64>& stamp);
     // A read of another day's, or a failed one: a sync that would skip it reads again.
@@ -400,6 +401,7 @@ private:
     QPointer<platform::ModelContext> modelContext_;
     quint64 signInGeneration_ = 0;
     quint64 clientLoadsStarted_ = 0;
+    std::shared_ptr<SingleFlight<void>> latestClientsLoad_;
     quint64 signOutCount_ = 0;   // cancels a biometric sign-in in flight
     bool startInFlight_ = false; // a start is on its way to the service
     std::set<QUuid> stopsInFlight_;

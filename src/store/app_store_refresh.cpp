@@ -251,6 +251,21 @@ QCoro::Task<void> AppStore::performRecentTasksRefresh() {
 }
 
 QCoro::Task<void> AppStore::loadClients() {
+    // Every call asks the service anew, and the one asked last decides the
+    // list: an earlier caller ends only with it, or it would see the list
+    // from before as the answer.
+    const Life life = this->life();
+    const auto own = std::make_shared<SingleFlight<void>>();
+    latestClientsLoad_ = own;
+    std::function<QCoro::Task<void>()> body = [this] { return performClientsLoad(); };
+    co_await own->run(body);
+    while (life && latestClientsLoad_ && latestClientsLoad_->inFlight()) {
+        const std::shared_ptr<SingleFlight<void>> latest = latestClientsLoad_;
+        co_await latest->run(body);
+    }
+}
+
+QCoro::Task<void> AppStore::performClientsLoad() {
     const Life life = this->life();
     const quint64 generation = signInGeneration_;
     const quint64 load = ++clientLoadsStarted_;

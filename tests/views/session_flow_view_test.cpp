@@ -334,6 +334,23 @@ TEST_F(SessionFlow, TheClientListShowsTheStoresMessageAndItsRetryReloads) {
     EXPECT_EQ(clients->list()->rows().size(), 3u);
 }
 
+TEST_F(SessionFlow, TheClientStepLoadsUntilTheListAskedForLastHasCome) {
+    service().on("GET", "/api/clients", [](const test::RecordedRequest&) {
+        FakeResponse page = FakeResponse::json(200, kClients);
+        page.delay = 400ms;
+        return page;
+    });
+    open(false);
+    ASSERT_TRUE(test::eventuallyTrue([&] { return service().requestCount() == 1; }));
+    // The popover's own refresh asks for the list again while the flow waits.
+    QCoro::Task<void> refresh = store().loadClients();
+    ASSERT_TRUE(test::eventuallyTrue([&] { return !state().loadingClients(); }, 5s));
+    // Never "Keine Kunden angelegt" while the list is still on its way.
+    EXPECT_EQ(view->page(0)->content(), StepContent::Rows);
+    EXPECT_EQ(view->page(0)->list()->rows().size(), 3u);
+    test::await(std::move(refresh));
+}
+
 TEST_F(SessionFlow, AFreshFlowShowsItsLoadingStateAndReturnPicksFromTheStoresList) {
     store().setClients({ClientDTO{.id = "old", .customerName = "Alt"}});
     service().on("GET", "/api/clients", [](const test::RecordedRequest&) {

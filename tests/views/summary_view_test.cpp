@@ -460,6 +460,40 @@ TEST(SummaryView, AnotherStopsSummaryBringsItsOwnDrafts) {
     EXPECT_EQ(view.drafts(), drafts(true, "closest", 5));
 }
 
+TEST(SummaryView, ASaveEndingAfterAnotherStopLeavesThatSummaryAlone) {
+    // The earlier entry's save fails, or succeeds, once a later stop's summary
+    // is up: no text of it lands there, and that one can be saved meanwhile.
+    for (const int status : {500, 200}) {
+        SummaryWorld w;
+        FakeResponse slow = status == 200 ? entry("jt-1", "") : FakeResponse::json(status, "{}");
+        slow.delay = 400ms;
+        w.service.on("PATCH", "/api/job-times/jt-1", slow);
+        w.service.on("GET", "/api/job-times/jt-1", entry("jt-1", ""));
+        w.service.on("PATCH", "/api/job-times/jt-2", entry("jt-2", ""));
+        w.service.on("GET", "/api/job-times/jt-2", entry("jt-2", ""));
+        SummaryView& view = w.show(stopped("jt-1"));
+        click(view, "Zeit ist abrechenbar");
+        click(view, "Speichern");
+        ASSERT_TRUE(view.isSaving());
+        const StoppedSummary second = stopped("jt-2");
+        w.store().setLastStoppedSummary(second);
+        EXPECT_FALSE(view.isSaving()) << status;
+        click(view, "Aufrunden, Rundungsrichtung");
+        QAbstractButton* save = button(view, "Speichern");
+        ASSERT_NE(save, nullptr);
+        EXPECT_TRUE(save->isEnabled()) << status;
+        ASSERT_TRUE(test::eventuallyTrue(
+            [&] { return !w.service.requestsTo("PATCH", "/api/job-times/jt-1").empty(); }));
+        test::spin(600ms); // the earlier save's answer has come by now
+        EXPECT_EQ(view.saveError(), std::nullopt) << status;
+        EXPECT_EQ(w.done, 0);
+        EXPECT_EQ(view.drafts(), drafts(true, "up", 1));
+        QTest::mouseClick(save, Qt::LeftButton);
+        ASSERT_TRUE(test::eventuallyTrue([&] { return w.done == 1; })) << status;
+        EXPECT_EQ(w.service.requestsTo("PATCH", "/api/job-times/jt-2").size(), 1u);
+    }
+}
+
 TEST(SummaryView, HostileValuesStayInThePanel) {
     SummaryWorld w;
     StoppedSummary s = stopped();

@@ -980,8 +980,8 @@ void SummaryView::setConfirming(bool confirming) {
 }
 
 void SummaryView::startSave() {
-    // Two saves never run side by side: the running one decides.
-    if (m_saving)
+    // Two saves of one entry never run side by side: the running one decides.
+    if (isSaving())
         return;
     save();
 }
@@ -993,7 +993,7 @@ QCoro::Task<void> SummaryView::save() {
     const QPointer<SummaryView> self(this);
     const QUuid entry = summary->id;
     const SummaryDrafts drafts = m_drafts;
-    m_saving = true;
+    m_savingEntry = entry;
     m_saveError.reset();
     refresh();
     std::optional<QString> failure;
@@ -1006,16 +1006,17 @@ QCoro::Task<void> SummaryView::save() {
     if (!self)
         co_return;
     platform::Haptics::shared().perform(platform::HapticPattern::LevelChange);
-    m_saving = false;
-    if (failure) {
-        m_saveError = saveErrorText(*failure);
+    if (m_savingEntry == entry)
+        m_savingEntry.reset();
+    const auto& now = m_store.lastStoppedSummary();
+    if (!now || now->id != entry) {
+        // Another stop's summary is shown now: this save's end, and its
+        // failure, are not that one's.
         refresh();
         co_return;
     }
-    const auto& now = m_store.lastStoppedSummary();
-    if (!now || now->id != entry) {
-        // Another stop's summary is shown now; this one's save is done and
-        // that one stays open.
+    if (failure) {
+        m_saveError = saveErrorText(*failure);
         refresh();
         co_return;
     }
@@ -1077,8 +1078,8 @@ void SummaryView::refresh() {
     parts.errorGap->setVisible(m_saveError.has_value());
     parts.save->setVisible(f.unsaved);
     parts.saveGap->setVisible(f.unsaved);
-    parts.save->setEnabled(!m_saving);
-    parts.save->setBusy(m_saving);
+    parts.save->setEnabled(!isSaving());
+    parts.save->setBusy(isSaving());
     update();
 }
 

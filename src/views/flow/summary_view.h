@@ -83,7 +83,8 @@ public:
     ~SummaryView() override;
 
     const SummaryDrafts& drafts() const { return m_drafts; }
-    bool isSaving() const { return m_saving; }
+    // A save of the summary shown now is under way.
+    bool isSaving() const { return m_savingEntry && m_savingEntry == m_draftsOf; }
     const std::optional<QString>& saveError() const { return m_saveError; }
     // The "Änderungen nicht gespeichert" question is up.
     bool isConfirming() const { return m_confirming; }
@@ -121,7 +122,7 @@ private:
     AppStore& m_store;
     std::function<void()> m_onDone;
     SummaryDrafts m_drafts;
-    bool m_saving = false;
+    std::optional<QUuid> m_savingEntry; // the summary whose save is under way
     std::optional<QString> m_saveError;
     bool m_confirming = false;
     std::optional<QUuid> m_draftsOf; // the summary the drafts were loaded from
