@@ -201,8 +201,18 @@ QCoro::Task<OrvaneAPIClient::Received> OrvaneAPIClient::sendAndWait(QNetworkRequ
 }
 
 void OrvaneAPIClient::setToken(const std::optional<QString>& token) {
+    const QString origin = OrvaneAPIConfig::serviceOrigin();
     QMutexLocker lock(&tokenLock_);
     token_ = usableBearerToken(token);
+    tokenOrigin_ = origin;
+}
+
+std::optional<QString> OrvaneAPIClient::tokenFor(const QUrl& url) const {
+    const QString origin = OrvaneAPIConfig::originOf(url);
+    QMutexLocker lock(&tokenLock_);
+    if (origin.isEmpty() || origin != tokenOrigin_)
+        return std::nullopt;
+    return token_;
 }
 
 std::optional<QString> OrvaneAPIClient::currentToken() const {
@@ -244,7 +254,7 @@ APIRequest OrvaneAPIClient::makeRequest(const QByteArray& method, const QString&
     if (jsonBody)
         request.setRawHeader("Content-Type", "application/json");
     if (authorized)
-        if (const auto token = currentToken())
+        if (const auto token = tokenFor(url))
             request.setRawHeader("Authorization", "Bearer " + token->toUtf8());
     return APIRequest{request, method, jsonBody.value_or(QByteArray())};
 }
@@ -272,7 +282,7 @@ QCoro::Task<ImageDataResult> OrvaneAPIClient::fetchImageData(QUrl url, bool auth
     QNetworkRequest request(url);
     request.setRawHeader("Accept", "image/*,*/*");
     if (authorized && OrvaneAPIConfig::isServiceOrigin(url))
-        if (const auto token = currentToken())
+        if (const auto token = tokenFor(url))
             request.setRawHeader("Authorization", "Bearer " + token->toUtf8());
     const QByteArray method = "GET";
     const QByteArray noBody;

@@ -76,6 +76,8 @@ public:
 
     static platform::HttpSession& session();
 
+    // The token belongs to the service configured at this moment: it is
+    // sent only to that origin, also when the settings name another later.
     void setToken(const std::optional<QString>& token);
     std::optional<QString> currentToken() const;
 
@@ -156,6 +158,8 @@ private:
     // body (less for an error status); throws TransportError::tooLarge()
     // past that. Redirects are followed here, so that the token and the
     // basic-auth pair never leave their origin.
+    // The held token when `url` lies on the origin it was given for.
+    std::optional<QString> tokenFor(const QUrl& url) const;
     QCoro::Task<Received> sendAndWait(QNetworkRequest request, QByteArray method, QByteArray body,
                                       qint64 maxBodyBytes);
 
@@ -165,6 +169,7 @@ private:
     std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
     mutable QMutex tokenLock_;
     std::optional<QString> token_;
+    QString tokenOrigin_;
 };
 
 } // namespace orvane

@@ -86,7 +86,7 @@ void AppStore::restoreRememberedSession() {
     std::optional<QString> token = readAuthToken(authTokenQuery(true));
     if (!token)
         token = readAuthToken(authTokenQuery(false));
-    if (!token || token->isEmpty())
+    if (!token || token->isEmpty() || !authTokenBelongsToService())
         return;
     // Runs once construction has returned, like any task of its own.
     QTimer::singleShot(0, this, [this, token = *token] { restoreSession(token); });

@@ -860,6 +860,39 @@ TEST_F(ApiClientBearerToken, IsHeldAndSentTrimmedOrNotAtAll) {
     }
 }
 
+TEST_F(ApiClientBearerToken, GoesOnlyToTheServiceItWasGivenFor) {
+    FakeService other;
+    other.on("GET", "/api/job-times/active", FakeResponse::json(200, kActiveReply));
+    other.on("GET", "/avatar.png", FakeResponse::json(200, "png"));
+    const QString otherBase = other.baseURL();
+    const struct {
+        const char* name;
+        std::function<void()> call;
+    } calls[] = {
+        {"request", [&] { test::await(client.fetchActiveJobTimes()); }},
+        {"image",
+         [&] { test::await(client.fetchImageData(QUrl(otherBase + "/avatar.png"), true)); }},
+    };
+    for (const auto& c : calls) {
+        SCOPED_TRACE(c.name);
+        // The settings now name another service; the token stays with its own.
+        configureBaseURL(otherBase);
+        c.call();
+        EXPECT_EQ(other.lastRequest().header("Authorization"), std::nullopt);
+        EXPECT_EQ(client.currentToken(), QStringLiteral("tok-1"));
+
+        // Given again now, it belongs to the new one.
+        client.setToken(QStringLiteral("tok-2"));
+        c.call();
+        EXPECT_EQ(other.lastRequest().header("Authorization"), "Bearer tok-2");
+
+        configureBaseURL(service.baseURL());
+        EXPECT_EQ(authorizationSent(), std::nullopt);
+        client.setToken(QStringLiteral("tok-1"));
+        EXPECT_EQ(authorizationSent(), "Bearer tok-1");
+    }
+}
+
 TEST_F(ApiClientBearerToken, LatestTokenWinsAndFailuresLeaveItAlone) {
     client.setToken(QStringLiteral("second"));
     EXPECT_EQ(authorizationSent(), "Bearer second");
