@@ -446,6 +446,38 @@ TEST(LoginView, BackWhileTheCodeIsCheckedFreesTheFirstStepAtOnce) {
     EXPECT_EQ(w.loginRequests(), 3u);
 }
 
+TEST(LoginView, AHeldReturnKeyPressesEachButtonOnce) {
+    const struct {
+        const char* button;
+        bool codeStep;
+    } cases[] = {{"signIn", false}, {"confirmCode", true}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.button);
+        LoginWorld w;
+        // Refused at once: every repeat of the key would find the button free.
+        w.service.on("POST", kLogin, FakeResponse::json(422, R"({"message":"Nein."})"));
+        w.show();
+        w.type("email", QStringLiteral("a@b.de"));
+        w.type("password", QStringLiteral("geheim"));
+        if (c.codeStep) {
+            w.store().setTwoFactorPendingEmail(QStringLiteral("a@b.de"));
+            w.store().setTwoFactorPendingPassword(QStringLiteral("geheim"));
+            w.type("code", QStringLiteral("123456"));
+        }
+        QAbstractButton* button = w.button(c.button);
+        button->setFocus(Qt::TabFocusReason);
+        for (int i = 0; i < 10; ++i) {
+            QKeyEvent press(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier, QString(), i > 0);
+            QApplication::sendEvent(button, &press);
+            test::eventuallyTrue([&] { return !w.view->signInInFlight(); });
+        }
+        QKeyEvent release(QEvent::KeyRelease, Qt::Key_Return, Qt::NoModifier);
+        QApplication::sendEvent(button, &release);
+        test::spin(100ms);
+        EXPECT_EQ(w.loginRequests(), 1u);
+    }
+}
+
 TEST(LoginView, GoneBeforeItsSignInEndsTheSignInStillCompletes) {
     LoginWorld w;
     FakeResponse slow = FakeResponse::json(200, kSignedIn);

@@ -867,6 +867,10 @@ bool LoginView::eventFilter(QObject* watched, QEvent* event) {
         auto* button = qobject_cast<QAbstractButton*>(watched);
         if (button && button->hasFocus() && key->modifiers() == Qt::NoModifier &&
             (key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter)) {
+            // A held key presses once, as Space does: its repeats would
+            // send the sign-in again each time the last one was answered.
+            if (key->isAutoRepeat())
+                return true;
             // Last: the press may replace this view.
             button->click();
             return true;
