@@ -45,6 +45,9 @@ struct APIRequest {
     QByteArray method;
     QByteArray body;
     qint64 maxBodyBytes = kRecordReplyBytes;
+    // The body is a secret of the service's own (the password): a redirect
+    // to another origin is answered as the status it is, never followed.
+    bool staysOnOrigin = false;
 };
 
 struct PerformResult {
@@ -153,6 +156,9 @@ private:
     struct Received {
         std::shared_ptr<QNetworkReply> reply;
         QByteArray body; // as read while it arrived; the reply holds none of it
+        // A 3xx answer given back unfollowed: Qt may flag it as an error of
+        // its own (a body it did not send again), yet its status is the answer.
+        bool redirectDeclined = false;
     };
     // Sends and waits for the answer, reading at most `maxBodyBytes` of its
     // body (less for an error status); throws TransportError::tooLarge()
@@ -161,7 +167,7 @@ private:
     // The held token when `url` lies on the origin it was given for.
     std::optional<QString> tokenFor(const QUrl& url) const;
     QCoro::Task<Received> sendAndWait(QNetworkRequest request, QByteArray method, QByteArray body,
-                                      qint64 maxBodyBytes);
+                                      qint64 maxBodyBytes, bool staysOnOrigin = false);
 
     std::vector<QPointer<QNetworkReply>> inFlight_;
     bool closed_ = false;

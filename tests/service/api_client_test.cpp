@@ -49,6 +49,7 @@ const std::string kJobsReply = R"({"data":[{"id":"j1","title":"Relaunch","client
 const std::string kJobTasksReply = R"({"data":[{"id":"t1","title":"Design"},{"id":"t2"}]})";
 const std::string kJobTaskReply = R"({"data":{"id":"t1","title":"Design","rate":"95.00"}})";
 const std::string kUserReply = R"({"id":1,"email":"ada@example.com","first_name":"Ada"})";
+const std::string kLoginReply = R"({"token":"12|abc","user":{"id":1,"email":"ada@example.com"}})";
 const std::string kSummary = R"({"timezone":"Europe/Berlin",
   "today":{"from":"2026-03-01","to":"2026-03-01","hours_decimal":"1.50","amount":"142.50"},
   "week":{"from":"2026-02-23","to":"2026-03-01","hours_decimal":"9.00","amount":"855"},
@@ -792,6 +793,35 @@ TEST_F(ApiClientRedirect, MethodAndBodyChangeAsTheStatusSays) {
         EXPECT_EQ(sent.header("Content-Type").has_value(), c.keepsBody);
         EXPECT_EQ(sent.body, c.keepsBody ? R"({"client_id":"c1","jobtask_id":"t1"})" : "");
     }
+}
+
+TEST_F(ApiClientRedirect, SignInNeverTakesThePasswordElsewhere) {
+    for (const int status : {301, 302, 303, 307, 308}) {
+        SCOPED_TRACE(status);
+        other.clearRequests();
+        service.on("POST", "/api/auth/login", movedTo(status, elsewhere("/api/auth/login")));
+        other.on("POST", "/api/auth/login", FakeResponse::json(200, kLoginReply));
+        other.on("GET", "/api/auth/login", FakeResponse::json(200, kLoginReply));
+        try {
+            test::await(
+                client.login("ada@example.com", "geheim", "host", std::nullopt, std::nullopt));
+            ADD_FAILURE() << "signed in elsewhere";
+        } catch (const OrvaneAPIError& e) {
+            EXPECT_EQ(e.kind(), OrvaneAPIError::Kind::Http);
+            EXPECT_EQ(e.statusCode(), status);
+        } catch (const Error& e) {
+            ADD_FAILURE() << str(e.localizedDescription());
+        }
+        EXPECT_EQ(other.requestCount(), 0u);
+    }
+    // Within its own origin it follows.
+    service.on("POST", "/api/auth/login", movedTo(307, "/api/v2/login"));
+    service.on("POST", "/api/v2/login", FakeResponse::json(200, kLoginReply));
+    EXPECT_EQ(
+        test::await(client.login("ada@example.com", "geheim", "host", std::nullopt, std::nullopt))
+            .token,
+        QStringLiteral("12|abc"));
+    EXPECT_EQ(service.lastRequest().json().object().value("password").toString(), "geheim");
 }
 
 // A chain of redirects that never arrives ends as a failure of the network
