@@ -13,7 +13,7 @@ std::optional<QString> nonBlankAsTyped(const std::optional<QString>& code) {
 
 std::optional<QString> usableBearerToken(const std::optional<QString>& text) {
     const auto trimmed = wire::trimmedNonEmpty(text);
-    if (!trimmed)
+    if (!trimmed || trimmed->size() > kMostBearerTokenChars)
         return std::nullopt;
     for (const QChar c : *trimmed)
         if (c.unicode() < 0x20 || c.unicode() > 0x7E)

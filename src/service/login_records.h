@@ -28,6 +28,9 @@ struct LoginRequestBody {
 
 // The bearer token as it may travel: trimmed, not empty, printable ASCII only.
 // Anything else (a line break above all) would let it write headers of its own.
+// Past a few kilobytes no server takes it as a header line, so it would only
+// make every request fail, and every start again.
+inline constexpr qsizetype kMostBearerTokenChars = 4096;
 std::optional<QString> usableBearerToken(const std::optional<QString>& text);
 
 struct LoginSuccessDTO {

@@ -150,10 +150,9 @@ QNetworkReply* OrvaneAPIClient::send(const QNetworkRequest& request, const QByte
 // the first hop to another one, where only a challenge of the service itself
 // is answered with the pair. A hop from https to http is not followed (the
 // 3xx answer is returned), as the session's own policy would do.
-QCoro::Task<OrvaneAPIClient::Received> OrvaneAPIClient::sendAndWait(QNetworkRequest request,
-                                                                    QByteArray method,
-                                                                    QByteArray body,
-                                                                    qint64 maxBodyBytes) {
+QCoro::Task<OrvaneAPIClient::Received>
+OrvaneAPIClient::sendAndWait(QNetworkRequest request, QByteArray method, QByteArray body,
+                             qint64 maxBodyBytes, bool staysOnOrigin) {
     const std::shared_ptr<const bool> alive = alive_;
     for (int hopsLeft = request.maximumRedirectsAllowed();; --hopsLeft) {
         // A reply that finished just before the client went resumes us later.
@@ -186,8 +185,9 @@ QCoro::Task<OrvaneAPIClient::Received> OrvaneAPIClient::sendAndWait(QNetworkRequ
         // and never from https down to http.
         const QString scheme = target.scheme().toLower();
         if ((scheme != u"http" && scheme != u"https") ||
-            (from.scheme() == u"https" && scheme != u"https"))
-            co_return Received{std::move(reply), std::move(reader->body)};
+            (from.scheme() == u"https" && scheme != u"https") ||
+            (staysOnOrigin && !sameOrigin(target, from)))
+            co_return Received{std::move(reply), std::move(reader->body), true};
         if (status == 303 ? method != "HEAD"
                           : (status == 301 || status == 302) && method == "POST") {
             method = "GET";
@@ -201,8 +201,18 @@ QCoro::Task<OrvaneAPIClient::Received> OrvaneAPIClient::sendAndWait(QNetworkRequ
 }
 
 void OrvaneAPIClient::setToken(const std::optional<QString>& token) {
+    const QString origin = OrvaneAPIConfig::serviceOrigin();
     QMutexLocker lock(&tokenLock_);
     token_ = usableBearerToken(token);
+    tokenOrigin_ = origin;
+}
+
+std::optional<QString> OrvaneAPIClient::tokenFor(const QUrl& url) const {
+    const QString origin = OrvaneAPIConfig::originOf(url);
+    QMutexLocker lock(&tokenLock_);
+    if (origin.isEmpty() || origin != tokenOrigin_)
+        return std::nullopt;
+    return token_;
 }
 
 std::optional<QString> OrvaneAPIClient::currentToken() const {
@@ -244,18 +254,19 @@ APIRequest OrvaneAPIClient::makeRequest(const QByteArray& method, const QString&
     if (jsonBody)
         request.setRawHeader("Content-Type", "application/json");
     if (authorized)
-        if (const auto token = currentToken())
+        if (const auto token = tokenFor(url))
             request.setRawHeader("Authorization", "Bearer " + token->toUtf8());
     return APIRequest{request, method, jsonBody.value_or(QByteArray())};
 }
 
 QCoro::Task<PerformResult> OrvaneAPIClient::perform(APIRequest request) {
-    Received received =
-        co_await sendAndWait(request.request, request.method, request.body, request.maxBodyBytes);
+    Received received = co_await sendAndWait(request.request, request.method, request.body,
+                                             request.maxBodyBytes, request.staysOnOrigin);
     const QNetworkReply& reply = *received.reply;
-    if (auto failure =
-            transportFailure(reply, platform::HttpSession::timedOut(&reply), received.body.size()))
-        throw *failure;
+    if (!received.redirectDeclined)
+        if (auto failure = transportFailure(reply, platform::HttpSession::timedOut(&reply),
+                                            received.body.size()))
+            throw *failure;
     const QVariant status = reply.attribute(QNetworkRequest::HttpStatusCodeAttribute);
     co_return PerformResult{std::move(received.body), status.isValid() ? status.toInt() : 0};
 }
@@ -272,7 +283,7 @@ QCoro::Task<ImageDataResult> OrvaneAPIClient::fetchImageData(QUrl url, bool auth
     QNetworkRequest request(url);
     request.setRawHeader("Accept", "image/*,*/*");
     if (authorized && OrvaneAPIConfig::isServiceOrigin(url))
-        if (const auto token = currentToken())
+        if (const auto token = tokenFor(url))
             request.setRawHeader("Authorization", "Bearer " + token->toUtf8());
     const QByteArray method = "GET";
     const QByteArray noBody;
@@ -473,8 +484,9 @@ QCoro::Task<LoginSuccessDTO> OrvaneAPIClient::login(QString email, QString passw
                                                     QString deviceName, std::optional<QString> code,
                                                     std::optional<QString> recoveryCode) {
     const LoginRequestBody body(email, password, deviceName, code, recoveryCode);
-    const APIRequest request =
+    APIRequest request =
         makeRequest("POST", QStringLiteral("auth/login"), {}, body.encode(), false);
+    request.staysOnOrigin = true;
     const PerformResult result = co_await perform(request);
     if (result.status == 403) {
         if (auto error = accountNotReadyError(result.body))

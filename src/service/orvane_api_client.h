@@ -48,6 +48,9 @@ struct APIRequest {
     QByteArray method;
     QByteArray body;
     qint64 maxBodyBytes = kRecordReplyBytes;
+    // The body is a secret of the service's own (the password): a redirect
+    // to another origin is answered as the status it is, never followed.
+    bool staysOnOrigin = false;
 };
 
 struct PerformResult {
@@ -79,6 +82,8 @@ public:
 
     static platform::HttpSession& session();
 
+    // The token belongs to the service configured at this moment: it is
+    // sent only to that origin, also when the settings name another later.
     void setToken(const std::optional<QString>& token);
     std::optional<QString> currentToken() const;
 
@@ -154,13 +159,18 @@ private:
     struct Received {
         std::shared_ptr<QNetworkReply> reply;
         QByteArray body; // as read while it arrived; the reply holds none of it
+        // A 3xx answer given back unfollowed: Qt may flag it as an error of
+        // its own (a body it did not send again), yet its status is the answer.
+        bool redirectDeclined = false;
     };
     // Sends and waits for the answer, reading at most `maxBodyBytes` of its
     // body (less for an error status); throws TransportError::tooLarge()
     // past that. Redirects are followed here, so that the token and the
     // basic-auth pair never leave their origin.
+    // The held token when `url` lies on the origin it was given for.
+    std::optional<QString> tokenFor(const QUrl& url) const;
     QCoro::Task<Received> sendAndWait(QNetworkRequest request, QByteArray method, QByteArray body,
-                                      qint64 maxBodyBytes);
+                                      qint64 maxBodyBytes, bool staysOnOrigin = false);
 
     std::vector<QPointer<QNetworkReply>> inFlight_;
     bool closed_ = false;
@@ -168,6 +178,7 @@ private:
     std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
     mutable QMutex tokenLock_;
     std::optional<QString> token_;
+    QString tokenOrigin_;
 };
 
 } // namespace orvane

@@ -56,6 +56,17 @@ bool isServiceOrigin(const QUrl& url) {
            effectivePort(service) == effectivePort(url);
 }
 
+QString originOf(const QUrl& url) {
+    if (!url.isValid() || url.host().isEmpty())
+        return {};
+    return url.scheme().toLower() + QStringLiteral("://") + url.host().toLower() + u':' +
+           QString::number(effectivePort(url));
+}
+
+QString serviceOrigin() {
+    return originOf(QUrl(baseURLString(), QUrl::StrictMode));
+}
+
 } // namespace OrvaneAPIConfig
 
 void answerBasicAuthChallenge(const platform::AuthChallenge& challenge,

@@ -26,6 +26,11 @@ QString basicAuthPassword();
 // the only place the token and the basic-auth pair may go.
 bool isServiceOrigin(const QUrl& url);
 
+// "scheme://host:port" of `url`, lower case, the port always written; empty
+// when the address has no host. Of the configured base URL when none given.
+QString originOf(const QUrl& url);
+QString serviceOrigin();
+
 } // namespace OrvaneAPIConfig
 
 // Answers the configured service's demand for HTTP basic authentication with

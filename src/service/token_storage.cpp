@@ -1,6 +1,8 @@
 #include "service/token_storage.h"
 
+#include "platform/user_defaults.h"
 #include "service/login_records.h"
+#include "service/orvane_api_config.h"
 #include "service/orvane_api_error.h"
 
 namespace orvane {
@@ -19,6 +21,22 @@ void deleteAuthToken() {
     for (const std::optional<bool> synchronizable :
          {std::optional<bool>(), std::optional(false), std::optional(true)})
         keychain.remove(platform::KeychainQuery{service, account, synchronizable});
+    platform::UserDefaults& defaults = platform::UserDefaults::standard();
+    if (defaults.object(QLatin1String(kAuthTokenOriginKey)))
+        defaults.remove(QLatin1String(kAuthTokenOriginKey));
+}
+
+bool authTokenBelongsToService() {
+    const QString origin = OrvaneAPIConfig::serviceOrigin();
+    return !origin.isEmpty() &&
+           platform::UserDefaults::standard().string(QLatin1String(kAuthTokenOriginKey)) == origin;
+}
+
+void adoptAuthTokenOfUnknownOrigin() {
+    platform::UserDefaults& defaults = platform::UserDefaults::standard();
+    const QString origin = OrvaneAPIConfig::serviceOrigin();
+    if (!origin.isEmpty() && !defaults.object(QLatin1String(kAuthTokenOriginKey)))
+        defaults.setString(QLatin1String(kAuthTokenOriginKey), origin);
 }
 
 platform::OSStatus addAuthTokenItem(const QByteArray& token) {
@@ -37,6 +55,9 @@ std::optional<QString> saveAuthToken(const QString& token) {
         deleteAuthToken();
         status = addAuthTokenItem(bytes);
     }
+    if (status == Status::Success)
+        platform::UserDefaults::standard().setString(QLatin1String(kAuthTokenOriginKey),
+                                                     OrvaneAPIConfig::serviceOrigin());
     return keychainMessage(status);
 }
 

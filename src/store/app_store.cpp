@@ -88,6 +88,9 @@ void AppStore::restoreRememberedSession() {
         token = readAuthToken(authTokenQuery(false));
     if (!token || token->isEmpty())
         return;
+    adoptAuthTokenOfUnknownOrigin();
+    if (!authTokenBelongsToService())
+        return;
     // Runs once construction has returned, like any task of its own.
     QTimer::singleShot(0, this, [this, token = *token] { restoreSession(token); });
 }

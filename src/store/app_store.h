@@ -92,6 +92,8 @@ public:
     }
     const std::optional<QString>& twoFactorPendingEmail() const { return twoFactorPendingEmail_; }
     void setTwoFactorPendingEmail(std::optional<QString> v) {
+        if (v != twoFactorPendingEmail_)
+            ++codeStepChanges_;
         assign(twoFactorPendingEmail_, std::move(v), Property::TwoFactorPendingEmail);
     }
     const std::optional<QString>& twoFactorPendingPassword() const {
@@ -402,8 +404,9 @@ private:
     quint64 signInGeneration_ = 0;
     quint64 clientLoadsStarted_ = 0;
     std::shared_ptr<SingleFlight<void>> latestClientsLoad_;
-    quint64 signOutCount_ = 0;   // cancels a biometric sign-in in flight
-    bool startInFlight_ = false; // a start is on its way to the service
+    quint64 signOutCount_ = 0;    // cancels a biometric sign-in in flight
+    quint64 codeStepChanges_ = 0; // the code step opened or closed
+    bool startInFlight_ = false;  // a start is on its way to the service
     std::set<QUuid> stopsInFlight_;
     std::map<QString, std::shared_ptr<SingleFlight<JobTimeCompactDTO>>> stopFlights_;
     // Stops that failed without a clear answer: the service may have acted.

@@ -53,11 +53,18 @@ QCoro::Task<void> AppStore::login(QString email, QString password, std::optional
     const QString useEmail = twoFactorPendingEmail_.value_or(email);
     const QString usePassword = twoFactorPendingPassword_.value_or(password);
     const bool wasCodeStep = twoFactorPendingEmail_.has_value();
+    const quint64 codeStep = codeStepChanges_;
     const quint64 signOuts = signOutCount_;
     const Life life = this->life();
+    // Once the user has left the code step (back to the first step, or a
+    // sign-out), the check of its code ends without a word, whatever the
+    // service says: the step it belongs to is gone.
+    const auto codeStepLeft = [this, wasCodeStep, codeStep] {
+        return wasCodeStep && codeStep != codeStepChanges_;
+    };
 
     const QString deviceName = co_await hostName();
-    if (!life)
+    if (!life || codeStepLeft())
         co_return;
 
     if (twoFactorPendingEmail_ && !isSixDigitCode(code.value_or(QString()).trimmed())) {
@@ -78,7 +85,7 @@ QCoro::Task<void> AppStore::login(QString email, QString password, std::optional
         co_return;
     // A sign-out while the service was asked (say, of the biometric sign-in
     // this attempt belongs to) ends the attempt: it writes nothing.
-    if (signOuts != signOutCount_)
+    if (signOuts != signOutCount_ || codeStepLeft())
         co_return;
     if (reply) {
         co_await completeLogin(*reply, useEmail, usePassword);

@@ -49,6 +49,7 @@ const std::string kJobsReply = R"({"data":[{"id":"j1","title":"Relaunch","client
 const std::string kJobTasksReply = R"({"data":[{"id":"t1","title":"Design"},{"id":"t2"}]})";
 const std::string kJobTaskReply = R"({"data":{"id":"t1","title":"Design","rate":"95.00"}})";
 const std::string kUserReply = R"({"id":1,"email":"ada@example.com","first_name":"Ada"})";
+const std::string kLoginReply = R"({"token":"12|abc","user":{"id":1,"email":"ada@example.com"}})";
 const std::string kSummary = R"({"timezone":"Europe/Berlin",
   "today":{"from":"2026-03-01","to":"2026-03-01","hours_decimal":"1.50","amount":"142.50"},
   "week":{"from":"2026-02-23","to":"2026-03-01","hours_decimal":"9.00","amount":"855"},
@@ -794,6 +795,35 @@ TEST_F(ApiClientRedirect, MethodAndBodyChangeAsTheStatusSays) {
     }
 }
 
+TEST_F(ApiClientRedirect, SignInNeverTakesThePasswordElsewhere) {
+    for (const int status : {301, 302, 303, 307, 308}) {
+        SCOPED_TRACE(status);
+        other.clearRequests();
+        service.on("POST", "/api/auth/login", movedTo(status, elsewhere("/api/auth/login")));
+        other.on("POST", "/api/auth/login", FakeResponse::json(200, kLoginReply));
+        other.on("GET", "/api/auth/login", FakeResponse::json(200, kLoginReply));
+        try {
+            test::await(
+                client.login("ada@example.com", "geheim", "host", std::nullopt, std::nullopt));
+            ADD_FAILURE() << "signed in elsewhere";
+        } catch (const OrvaneAPIError& e) {
+            EXPECT_EQ(e.kind(), OrvaneAPIError::Kind::Http);
+            EXPECT_EQ(e.statusCode(), status);
+        } catch (const Error& e) {
+            ADD_FAILURE() << str(e.localizedDescription());
+        }
+        EXPECT_EQ(other.requestCount(), 0u);
+    }
+    // Within its own origin it follows.
+    service.on("POST", "/api/auth/login", movedTo(307, "/api/v2/login"));
+    service.on("POST", "/api/v2/login", FakeResponse::json(200, kLoginReply));
+    EXPECT_EQ(
+        test::await(client.login("ada@example.com", "geheim", "host", std::nullopt, std::nullopt))
+            .token,
+        QStringLiteral("12|abc"));
+    EXPECT_EQ(service.lastRequest().json().object().value("password").toString(), "geheim");
+}
+
 // A chain of redirects that never arrives ends as a failure of the network
 // after a bounded number of hops, for reads and changes alike.
 TEST_F(ApiClientRedirect, ALoopEndsAsTooManyRedirects) {
@@ -846,6 +876,9 @@ TEST_F(ApiClientBearerToken, IsHeldAndSentTrimmedOrNotAtAll) {
         {QStringLiteral("ab\u0000c"), std::nullopt},
         {QStringLiteral("tök"), std::nullopt},
         {QStringLiteral("ab\u007fc"), std::nullopt},
+        // No server takes a header line this long.
+        {QString(4096, u'a'), std::string(4096, 'a')},
+        {QString(4097, u'a'), std::nullopt},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.given ? "\"" + str(*c.given) + "\"" : "no token");
@@ -854,6 +887,39 @@ TEST_F(ApiClientBearerToken, IsHeldAndSentTrimmedOrNotAtAll) {
         EXPECT_EQ(held ? std::optional(str(*held)) : std::nullopt, c.held);
         EXPECT_EQ(authorizationSent(), c.held ? std::optional("Bearer " + *c.held) : std::nullopt);
         EXPECT_EQ(service.lastRequest().header("X-Injected"), std::nullopt);
+    }
+}
+
+TEST_F(ApiClientBearerToken, GoesOnlyToTheServiceItWasGivenFor) {
+    FakeService other;
+    other.on("GET", "/api/job-times/active", FakeResponse::json(200, kActiveReply));
+    other.on("GET", "/avatar.png", FakeResponse::json(200, "png"));
+    const QString otherBase = other.baseURL();
+    const struct {
+        const char* name;
+        std::function<void()> call;
+    } calls[] = {
+        {"request", [&] { test::await(client.fetchActiveJobTimes()); }},
+        {"image",
+         [&] { test::await(client.fetchImageData(QUrl(otherBase + "/avatar.png"), true)); }},
+    };
+    for (const auto& c : calls) {
+        SCOPED_TRACE(c.name);
+        // The settings now name another service; the token stays with its own.
+        configureBaseURL(otherBase);
+        c.call();
+        EXPECT_EQ(other.lastRequest().header("Authorization"), std::nullopt);
+        EXPECT_EQ(client.currentToken(), QStringLiteral("tok-1"));
+
+        // Given again now, it belongs to the new one.
+        client.setToken(QStringLiteral("tok-2"));
+        c.call();
+        EXPECT_EQ(other.lastRequest().header("Authorization"), "Bearer tok-2");
+
+        configureBaseURL(service.baseURL());
+        EXPECT_EQ(authorizationSent(), std::nullopt);
+        client.setToken(QStringLiteral("tok-1"));
+        EXPECT_EQ(authorizationSent(), "Bearer tok-1");
     }
 }
 

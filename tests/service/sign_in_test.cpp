@@ -141,6 +141,8 @@ TEST_F(ApiClientSignIn, UndecodableSuccessIsWrappedAsDecodingError) {
         {R"({"token":"12|abc"})", "user"},
         {R"({"token":"12|abc\r\nX-Injected: yes","user":{"id":5,"email":"a@b.de"}})", "token"},
         {R"({"token":"12|ab\u0007c","user":{"id":5,"email":"a@b.de"}})", "token"},
+        {R"({"token":")" + std::string(100 * 1024, 'a') + R"(","user":{"id":5,"email":"a@b.de"}})",
+         "token"},
         {"<html>Welcome</html>", ""},
         {"", ""},
     };

@@ -148,6 +148,58 @@ TEST(SessionRestore, StartUpRestoresTheStoredTokenOnlyWhenRemembered) {
     }
 }
 
+TEST(SessionRestore, StartUpSendsTheStoredTokenOnlyToTheServiceThatIssuedIt) {
+    const struct {
+        const char* name;
+        bool issuedHere;  // saved while the settings named this service
+        bool originKnown; // saved with its origin noted
+        bool restored;
+    } cases[] = {
+        {"issued by this service", true, true, true},
+        {"issued by the service named before", false, true, false},
+        // Kept by an earlier version, which noted no origin: it has only
+        // gone to the service named then, and goes on doing so.
+        {"of unknown origin", true, false, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        SessionWorld w;
+        test::FakeService before;
+        w.service.on("GET", "/api/user", FakeResponse::json(200, kUser));
+        w.defaults->setBool(QStringLiteral("orvane_remember_me"), true);
+        if (!c.issuedHere)
+            w.defaults->setString(QStringLiteral("orvane_api_base_url"), before.baseURL());
+        saveAuthToken(kToken);
+        if (!c.originKnown)
+            w.defaults->remove(QLatin1String(kAuthTokenOriginKey));
+        w.defaults->setString(QStringLiteral("orvane_api_base_url"), w.service.baseURL());
+        w.store();
+
+        if (c.restored) {
+            EXPECT_TRUE(eventually([&] { return w.store().isLoggedIn(); }));
+        }
+        test::spin(300ms);
+        EXPECT_EQ(w.store().isLoggedIn(), c.restored);
+        for (const auto& request : w.service.requests())
+            EXPECT_EQ(request.header("Authorization").has_value(), c.restored) << request.path;
+        EXPECT_EQ(w.userRequests(), c.restored ? 1u : 0u);
+        EXPECT_EQ(before.requestCount(), 0u);
+        // Kept for the service it belongs to.
+        EXPECT_EQ(w.storedToken(), QByteArray("tok-r"));
+        if (!c.originKnown)
+            EXPECT_TRUE(authTokenBelongsToService());
+    }
+}
+
+TEST(SignOut, ForgetsWhereTheTokenCameFrom) {
+    SessionWorld w;
+    w.signInByRestore();
+    EXPECT_TRUE(authTokenBelongsToService());
+    w.store().signOut();
+    EXPECT_FALSE(authTokenBelongsToService());
+    EXPECT_EQ(w.defaults->object(QLatin1String(kAuthTokenOriginKey)), std::nullopt);
+}
+
 // ---- Sign-out ----
 
 TEST(SignOut, ClearsTheSessionAndLeavesTheSettings) {

@@ -269,6 +269,39 @@ TEST(PasswordSignIn, RefusalOfACodeKeepsTheCodeStepOpen) {
     }
 }
 
+TEST(PasswordSignIn, CodeCheckAnsweredAfterTheUserWentBackChangesNothing) {
+    const struct {
+        const char* name;
+        FakeResponse answer;
+    } cases[] = {
+        {"wrong code", FakeResponse::json(422, R"({"message":"Code falsch."})")},
+        {"asked for the code again", FakeResponse::json(422, kTwoFactor)},
+        {"server error", FakeResponse::json(500, "boom")},
+        {"signed in", FakeResponse::json(200, loginReply("tok-late"))},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        SignInWorld w;
+        FakeResponse late = c.answer;
+        late.delay = 300ms;
+        w.enterCodeStep(late);
+        auto checking = w.store().login(kEmail, kPassword, QStringLiteral("123456"));
+        ASSERT_TRUE(test::eventuallyTrue([&] { return w.loginRequests() == 2u; }));
+        // The sign-in view's back action.
+        w.store().setTwoFactorPendingEmail(std::nullopt);
+        w.store().setTwoFactorPendingPassword(std::nullopt);
+        w.store().setLoginError(std::nullopt);
+        test::await(std::move(checking));
+
+        EXPECT_EQ(w.store().loginError(), std::nullopt);
+        EXPECT_EQ(w.store().twoFactorPendingEmail(), std::nullopt);
+        EXPECT_EQ(w.store().twoFactorPendingPassword(), std::nullopt);
+        EXPECT_EQ(w.store().api().currentToken(), std::nullopt);
+        EXPECT_EQ(w.storedToken(), std::nullopt);
+        w.expectSignedOut();
+    }
+}
+
 TEST(PasswordSignIn, UnreachableServiceShowsTheNetworkText) {
     SignInWorld w;
     w.store();

@@ -413,6 +413,71 @@ TEST(LoginView, TapsWhileItsSignInRunsStartNoSecondOne) {
     EXPECT_EQ(w.loginRequests(), 2u);
 }
 
+TEST(LoginView, BackWhileTheCodeIsCheckedFreesTheFirstStepAtOnce) {
+    LoginWorld w;
+    FakeResponse lateRefusal = FakeResponse::json(422, R"({"message":"Code falsch."})");
+    lateRefusal.delay = 400ms;
+    w.service.on("POST", kLogin, [lateRefusal](const RecordedRequest& r) {
+        return r.json().object().contains("code")
+                   ? lateRefusal
+                   : FakeResponse::json(422, R"({"two_factor_required":true})");
+    });
+    w.show();
+    w.type("email", QStringLiteral("a@b.de"));
+    w.type("password", QStringLiteral("geheim"));
+    w.click("signIn");
+    ASSERT_TRUE(test::eventuallyTrue([&] { return w.view->step() == login::Step::TwoFactor; }));
+    ASSERT_TRUE(test::eventuallyTrue([&] { return !w.view->signInInFlight(); }));
+
+    w.type("code", QStringLiteral("123456"));
+    w.click("confirmCode");
+    ASSERT_TRUE(test::eventuallyTrue([&] { return w.loginRequests() == 2u; }));
+    w.click("back");
+    EXPECT_FALSE(w.view->signInInFlight());
+    w.click("signIn");
+    EXPECT_TRUE(test::eventuallyTrue([&] { return w.loginRequests() == 3u; }));
+    ASSERT_TRUE(test::eventuallyTrue([&] { return w.view->step() == login::Step::TwoFactor; }));
+
+    // The late refusal of the code left behind neither shows nor reopens anything.
+    test::spin(600ms);
+    EXPECT_EQ(w.store().loginError(), std::nullopt);
+    EXPECT_FALSE(w.child<QLabel>("codeError")->isVisible());
+    EXPECT_FALSE(w.view->signInInFlight());
+    EXPECT_EQ(w.loginRequests(), 3u);
+}
+
+TEST(LoginView, AHeldReturnKeyPressesEachButtonOnce) {
+    const struct {
+        const char* button;
+        bool codeStep;
+    } cases[] = {{"signIn", false}, {"confirmCode", true}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.button);
+        LoginWorld w;
+        // Refused at once: every repeat of the key would find the button free.
+        w.service.on("POST", kLogin, FakeResponse::json(422, R"({"message":"Nein."})"));
+        w.show();
+        w.type("email", QStringLiteral("a@b.de"));
+        w.type("password", QStringLiteral("geheim"));
+        if (c.codeStep) {
+            w.store().setTwoFactorPendingEmail(QStringLiteral("a@b.de"));
+            w.store().setTwoFactorPendingPassword(QStringLiteral("geheim"));
+            w.type("code", QStringLiteral("123456"));
+        }
+        QAbstractButton* button = w.button(c.button);
+        button->setFocus(Qt::TabFocusReason);
+        for (int i = 0; i < 10; ++i) {
+            QKeyEvent press(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier, QString(), i > 0);
+            QApplication::sendEvent(button, &press);
+            test::eventuallyTrue([&] { return !w.view->signInInFlight(); });
+        }
+        QKeyEvent release(QEvent::KeyRelease, Qt::Key_Return, Qt::NoModifier);
+        QApplication::sendEvent(button, &release);
+        test::spin(100ms);
+        EXPECT_EQ(w.loginRequests(), 1u);
+    }
+}
+
 TEST(LoginView, GoneBeforeItsSignInEndsTheSignInStillCompletes) {
     LoginWorld w;
     FakeResponse slow = FakeResponse::json(200, kSignedIn);

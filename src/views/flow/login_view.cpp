@@ -798,8 +798,9 @@ QCoro::Task<void> LoginView::runSignIn(QString email, QString password,
                                        std::optional<QString> code) {
     // A successful sign-in replaces this view while the store still works.
     const QPointer<LoginView> self(this);
+    const quint64 run = ++signInRun_;
     co_await store_.login(email, password, code);
-    if (!self)
+    if (!self || run != signInRun_)
         co_return;
     signInInFlight_ = false;
 }
@@ -812,6 +813,9 @@ void LoginView::biometricSignIn() {
 void LoginView::backToCredentials() {
     playHaptic(platform::HapticPattern::Generic);
     code_->clear();
+    // The code check still on its way ends silently: the first step is free.
+    ++signInRun_;
+    signInInFlight_ = false;
     if (store_.twoFactorPendingEmail())
         store_.setTwoFactorPendingEmail(std::nullopt);
     if (store_.twoFactorPendingPassword())
@@ -863,6 +867,10 @@ bool LoginView::eventFilter(QObject* watched, QEvent* event) {
         auto* button = qobject_cast<QAbstractButton*>(watched);
         if (button && button->hasFocus() && key->modifiers() == Qt::NoModifier &&
             (key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter)) {
+            // A held key presses once, as Space does: its repeats would
+            // send the sign-in again each time the last one was answered.
+            if (key->isAutoRepeat())
+                return true;
             // Last: the press may replace this view.
             button->click();
             return true;

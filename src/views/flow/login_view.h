@@ -82,7 +82,8 @@ public:
     bool canSubmit() const { return form().canSubmit(step()); }
     bool showsBiometricButton() const;
     // True from a tap of the primary button until the store's sign-in it
-    // started has ended; further taps meanwhile do nothing.
+    // started has ended, or the user left its code step; further taps
+    // meanwhile do nothing.
     bool signInInFlight() const { return signInInFlight_; }
 
     // The waits of the automatic biometric sign-in (tests run them on a
@@ -138,6 +139,7 @@ private:
     QAbstractButton* back_ = nullptr;
 
     bool signInInFlight_ = false;
+    quint64 signInRun_ = 0; // the sign-in whose end clears the flag
     login::Step shownStep_ = login::Step::Credentials;
     quint64 autoRun_ = 0; // the automatic sign-in instance allowed to go on
     std::optional<QString> autoKey_;
