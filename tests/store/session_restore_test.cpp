@@ -186,8 +186,9 @@ TEST(SessionRestore, StartUpSendsTheStoredTokenOnlyToTheServiceThatIssuedIt) {
         EXPECT_EQ(before.requestCount(), 0u);
         // Kept for the service it belongs to.
         EXPECT_EQ(w.storedToken(), QByteArray("tok-r"));
-        if (!c.originKnown)
+        if (!c.originKnown) {
             EXPECT_TRUE(authTokenBelongsToService());
+        }
     }
 }
 
