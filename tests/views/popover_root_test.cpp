@@ -5,6 +5,7 @@
 #include "support/fakes.h"
 #include "support/keychain_scope.h"
 #include "support/temp_user_defaults.h"
+#include "support/tab_walk.h"
 #include "views/popover/popover_root_view.h"
 #include "views/popover/popover_views.h"
 #include "views/popover/shortcut_hints.h"
@@ -491,15 +492,7 @@ TEST(PopoverRoot, TabWalksTheMainColumnInTheOrderItIsDrawn) {
     r.store->setSessions({session("j1")});
     QApplication::processEvents();
     r.root->setFocus();
-    QStringList walked;
-    for (int i = 0; i < 7; ++i) {
-        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
-        QWidget* focused = QApplication::focusWidget();
-        ASSERT_TRUE(focused);
-        walked << (focused->accessibleName().isEmpty()
-                       ? QString::fromLatin1(focused->metaObject()->className())
-                       : focused->accessibleName());
-    }
+    const QStringList walked = test::tabWalk(7);
     EXPECT_EQ(walked.join(u',').toStdString(),
               "Neue Session,Hell oder dunkel,Stoppen,Neuer Timer,Alle,Starten,Neue Session");
 }

@@ -4,6 +4,7 @@
 #include "store/time_money_helpers.h"
 #include "support/await.h"
 #include "support/store_world.h"
+#include "support/tab_walk.h"
 #include "views/kit/digit_text.h"
 #include "views/kit/palette.h"
 #include "views/kit/text_block.h"
@@ -578,15 +579,7 @@ TEST(SummaryView, TabGoesFromControlToControlAndNeverToTheScrollingArea) {
     SummaryWorld w;
     SummaryView& view = w.show(stopped());
     view.setFocus();
-    QStringList walked;
-    for (int i = 0; i < 8; ++i) {
-        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
-        QWidget* focused = QApplication::focusWidget();
-        ASSERT_TRUE(focused);
-        walked << (focused->accessibleName().isEmpty()
-                       ? QString::fromLatin1(focused->metaObject()->className())
-                       : focused->accessibleName());
-    }
+    const QStringList walked = test::tabWalk(8);
     EXPECT_EQ(walked.join(u',').toStdString(),
               "Schließen,Zeit ist abrechenbar,Abrunden, Rundungsrichtung,Aufrunden, "
               "Rundungsrichtung,Kaufmännisch, Rundungsrichtung,Minuten-Raster,Fertig,Schließen");
