@@ -29,16 +29,6 @@ bool isSuccess(int status) {
     return status >= 200 && status <= 299;
 }
 
-int effectivePort(const QUrl& url) {
-    return url.port(url.scheme().compare(u"https", Qt::CaseInsensitive) == 0 ? 443 : 80);
-}
-
-bool sameOrigin(const QUrl& a, const QUrl& b) {
-    return !a.host().isEmpty() && a.scheme().compare(b.scheme(), Qt::CaseInsensitive) == 0 &&
-           a.host().compare(b.host(), Qt::CaseInsensitive) == 0 &&
-           effectivePort(a) == effectivePort(b);
-}
-
 bool isRedirect(int status) {
     return status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
 }
@@ -186,7 +176,7 @@ OrvaneAPIClient::sendAndWait(QNetworkRequest request, QByteArray method, QByteAr
         const QString scheme = target.scheme().toLower();
         if ((scheme != u"http" && scheme != u"https") ||
             (from.scheme() == u"https" && scheme != u"https") ||
-            (staysOnOrigin && !sameOrigin(target, from)))
+            (staysOnOrigin && !OrvaneAPIConfig::sameOrigin(target, from)))
             co_return Received{std::move(reply), std::move(reader->body), true};
         if (status == 303 ? method != "HEAD"
                           : (status == 301 || status == 302) && method == "POST") {
@@ -194,7 +184,7 @@ OrvaneAPIClient::sendAndWait(QNetworkRequest request, QByteArray method, QByteAr
             body.clear();
             request.setRawHeader("Content-Type", QByteArray());
         }
-        if (!sameOrigin(target, from))
+        if (!OrvaneAPIConfig::sameOrigin(target, from))
             request.setRawHeader("Authorization", QByteArray());
         request.setUrl(target);
     }

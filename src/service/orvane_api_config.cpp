@@ -48,14 +48,6 @@ QString basicAuthPassword() {
     return stringSetting(kBasicPasswordKey);
 }
 
-bool isServiceOrigin(const QUrl& url) {
-    const QUrl service(baseURLString(), QUrl::StrictMode);
-    return service.isValid() && !service.host().isEmpty() &&
-           service.scheme().compare(url.scheme(), Qt::CaseInsensitive) == 0 &&
-           service.host().compare(url.host(), Qt::CaseInsensitive) == 0 &&
-           effectivePort(service) == effectivePort(url);
-}
-
 QString originOf(const QUrl& url) {
     if (!url.isValid() || url.host().isEmpty())
         return {};
@@ -63,8 +55,18 @@ QString originOf(const QUrl& url) {
            QString::number(effectivePort(url));
 }
 
+bool sameOrigin(const QUrl& a, const QUrl& b) {
+    const QString origin = originOf(a);
+    return !origin.isEmpty() && origin == originOf(b);
+}
+
 QString serviceOrigin() {
     return originOf(QUrl(baseURLString(), QUrl::StrictMode));
+}
+
+bool isServiceOrigin(const QUrl& url) {
+    const QString service = serviceOrigin();
+    return !service.isEmpty() && service == originOf(url);
 }
 
 } // namespace OrvaneAPIConfig

@@ -30,6 +30,8 @@ bool isServiceOrigin(const QUrl& url);
 // when the address has no host. Of the configured base URL when none given.
 QString originOf(const QUrl& url);
 QString serviceOrigin();
+// Both on one origin (neither without a host).
+bool sameOrigin(const QUrl& a, const QUrl& b);
 
 } // namespace OrvaneAPIConfig
 
