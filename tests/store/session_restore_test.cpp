@@ -1,3 +1,4 @@
+#include "service/orvane_api_config.h"
 #include "service/token_storage.h"
 #include "service/transport_error.h"
 #include "store/app_store.h"
@@ -149,30 +150,38 @@ TEST(SessionRestore, StartUpRestoresTheStoredTokenOnlyWhenRemembered) {
 }
 
 TEST(SessionRestore, StartUpSendsTheStoredTokenOnlyToTheServiceThatIssuedIt) {
+    enum class Origin { InTheItem, NotedBeside, NeverRecorded, RecordedAndLost };
     const struct {
         const char* name;
-        bool issuedHere;  // saved while the settings named this service
-        bool originKnown; // saved with its origin noted
+        Origin origin;
+        bool issuedHere;
         bool restored;
     } cases[] = {
-        {"issued by this service", true, true, true},
-        {"issued by the service named before", false, true, false},
-        // Kept by an earlier version, which noted no origin: it has only
-        // gone to the service named then, and goes on doing so.
-        {"of unknown origin", true, false, true},
+        {"issued by this service", Origin::InTheItem, true, true},
+        {"issued by the service named before", Origin::InTheItem, false, false},
+        {"kept bare, noted for this service", Origin::NotedBeside, true, true},
+        {"kept bare, noted for the service named before", Origin::NotedBeside, false, false},
+        // Kept by a version that noted no origin: it has only gone to the
+        // service named then, and goes on doing so.
+        {"kept bare before origins were noted", Origin::NeverRecorded, true, true},
+        // Its note may have been dropped by a version that lost it.
+        {"kept bare after an origin was recorded", Origin::RecordedAndLost, true, false},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         SessionWorld w;
         test::FakeService before;
         w.service.on("GET", "/api/user", FakeResponse::json(200, kUser));
-        w.defaults->setBool(QStringLiteral("orvane_remember_me"), true);
-        if (!c.issuedHere)
-            w.defaults->setString(QStringLiteral("orvane_api_base_url"), before.baseURL());
-        saveAuthToken(kToken);
-        if (!c.originKnown)
-            w.defaults->remove(QLatin1String(kAuthTokenOriginKey));
-        w.defaults->setString(QStringLiteral("orvane_api_base_url"), w.service.baseURL());
+        const QString origin = c.issuedHere ? OrvaneAPIConfig::serviceOrigin()
+                                            : OrvaneAPIConfig::originOf(QUrl(before.baseURL()));
+        if (c.origin == Origin::InTheItem)
+            saveAuthToken(kToken, origin);
+        else
+            w.keychain->add({authTokenService(), kAuthTokenAccount, kToken.toUtf8(), false});
+        if (c.origin == Origin::NotedBeside)
+            w.defaults->setString(QLatin1String(kAuthTokenOriginKey), origin);
+        if (c.origin == Origin::RecordedAndLost)
+            w.defaults->setBool(QLatin1String(kAuthTokenOriginRecordedKey), true);
         w.store();
 
         if (c.restored) {
@@ -186,19 +195,10 @@ TEST(SessionRestore, StartUpSendsTheStoredTokenOnlyToTheServiceThatIssuedIt) {
         EXPECT_EQ(before.requestCount(), 0u);
         // Kept for the service it belongs to.
         EXPECT_EQ(w.storedToken(), QByteArray("tok-r"));
-        if (!c.originKnown) {
-            EXPECT_TRUE(authTokenBelongsToService());
+        if (c.origin == Origin::NeverRecorded) {
+            EXPECT_EQ(w.defaults->string(QLatin1String(kAuthTokenOriginKey)), origin);
         }
     }
-}
-
-TEST(SignOut, ForgetsWhereTheTokenCameFrom) {
-    SessionWorld w;
-    w.signInByRestore();
-    EXPECT_TRUE(authTokenBelongsToService());
-    w.store().signOut();
-    EXPECT_FALSE(authTokenBelongsToService());
-    EXPECT_EQ(w.defaults->object(QLatin1String(kAuthTokenOriginKey)), std::nullopt);
 }
 
 // ---- Sign-out ----

@@ -578,6 +578,7 @@ TEST(BiometricSignIn, SignOutDuringTheTokenCheckLeavesTheStoreSignedOut) {
     w.storeBiometricSignIn(QStringLiteral("tok-b"));
 
     auto run = w.store().loginWithBiometrics(true);
+    ASSERT_TRUE(test::eventuallyTrue([&] { return w.userRequests() == 1u; }));
     w.store().signOut();
     test::await(std::move(run));
 
@@ -597,6 +598,7 @@ TEST(BiometricSignIn, SignOutDuringThePasswordSignInLeavesTheStoreSignedOut) {
     w.storeBiometricSignIn(std::nullopt);
 
     auto run = w.store().loginWithBiometrics(true);
+    ASSERT_TRUE(test::eventuallyTrue([&] { return w.loginRequests() == 1u; }));
     w.store().signOut();
     test::await(std::move(run));
 
