@@ -12,6 +12,8 @@ bool InMemoryKeychain::matches(const KeychainItem& item, const KeychainQuery& qu
 }
 
 std::optional<OSStatus> InMemoryKeychain::takeFailure(Operation operation) {
+    if (failEvery_)
+        return failEvery_;
     const auto it = std::find_if(failures_.begin(), failures_.end(),
                                  [operation](const auto& f) { return f.first == operation; });
     if (it == failures_.end())
@@ -29,6 +31,11 @@ bool InMemoryKeychain::answers(std::unique_lock<std::mutex>& lock) {
 void InMemoryKeychain::onInterrupt() {
     std::lock_guard lock(mutex_);
     wake_.notify_all();
+}
+
+void InMemoryKeychain::failEvery(std::optional<OSStatus> status) {
+    std::lock_guard lock(mutex_);
+    failEvery_ = status;
 }
 
 void InMemoryKeychain::setHanging(bool hanging) {

@@ -31,6 +31,9 @@ public:
     void failNext(Operation operation, OSStatus status);
     // Text the store gives for `status`, as a platform message would.
     void setErrorMessage(OSStatus status, QString text);
+    // While set, every call answers `status` and changes nothing, as a
+    // locked keyring does.
+    void failEvery(std::optional<OSStatus> status);
     // While hanging, every call waits until it is interrupted, then answers
     // InteractionNotAllowed and changes nothing.
     void setHanging(bool hanging);
@@ -59,6 +62,7 @@ private:
     std::deque<std::pair<Operation, OSStatus>> failures_;
     std::vector<std::pair<OSStatus, QString>> messages_;
     bool hanging_ = false;
+    std::optional<OSStatus> failEvery_;
     mutable std::mutex mutex_;
     std::condition_variable wake_;
 };

@@ -148,13 +148,17 @@ bool KeychainThread::waitIdle(std::unique_lock<std::mutex>& lock, std::chrono::m
 
 void KeychainThread::waitUntilIdle() {
     for (;;) {
+        quint64 overdue = 0;
         {
             std::unique_lock lock(mutex_);
             // Nobody turns the event loop for the deadline meanwhile.
-            while (!waitIdle(lock, answerTime_))
-                if (running_)
-                    Keychain::shared().interrupt();
+            if (!waitIdle(lock, answerTime_) && running_) {
+                overdue = running_;
+                Keychain::shared().interrupt();
+            }
         }
+        if (overdue)
+            finish(overdue, nullptr); // as its deadline would
         collect();
         std::lock_guard lock(mutex_);
         if (queue_.empty() && running_ == 0 && events_.empty())

@@ -1,5 +1,6 @@
 #include "service/orvane_api_config.h"
 #include "service/token_storage.h"
+#include "platform/keychain_thread.h"
 #include "service/transport_error.h"
 #include "store/app_store.h"
 #include "store/biometric_credential_store.h"
@@ -130,23 +131,77 @@ TEST(SessionRestore, SignOutBeforeTheUserArrivesLeavesTheStoreSignedOut) {
     w.expectSignedOutSilently();
 }
 
-TEST(SessionRestore, StartUpRestoresTheStoredTokenOnlyWhenRemembered) {
-    for (const bool rememberMe : {true, false}) {
-        SCOPED_TRACE(rememberMe);
+TEST(SessionRestore, StartUpRestoresTheStoredTokenOnlyWhenRememberedAndNotSignedOut) {
+    enum class Removal { NoSignOut, Confirmed, Fails, Hangs };
+    const struct {
+        const char* name;
+        bool rememberMe;
+        Removal removal;
+        bool failsAgain; // at the next start too
+        bool restored;
+        bool tokenLeft;
+    } cases[] = {
+        {"remembered", true, Removal::NoSignOut, false, true, true},
+        {"not remembered", false, Removal::NoSignOut, false, false, true},
+        {"signed out", true, Removal::Confirmed, false, false, false},
+        {"signed out, the keyring refused the removal", true, Removal::Fails, false, false, false},
+        {"signed out, the keyring did not answer", true, Removal::Hangs, false, false, false},
+        {"signed out, not remembered, no answer", false, Removal::Hangs, false, false, false},
+        {"signed out, refused again at the start", true, Removal::Fails, true, false, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
         SessionWorld w;
+        platform::KeychainThread::shared().setAnswerTime(200ms);
         w.service.on("GET", "/api/user", FakeResponse::json(200, kUser));
-        w.defaults->setBool(QStringLiteral("orvane_remember_me"), rememberMe);
+        w.defaults->setBool(QStringLiteral("orvane_remember_me"), c.rememberMe);
         saveAuthToken(kToken);
+        if (c.removal != Removal::NoSignOut) {
+            w.store();
+            if (c.removal == Removal::Fails)
+                w.keychain->failEvery(platform::KeychainStatus::InteractionNotAllowed);
+            w.keychain->setHanging(c.removal == Removal::Hangs);
+            w.store().signOut();
+            EXPECT_FALSE(w.store().isLoggedIn()) << "signed out at once";
+            test::KeychainScope::settle();
+            EXPECT_EQ(authTokenRemovalPending(), c.removal != Removal::Confirmed);
+            if (!c.failsAgain)
+                w.keychain->failEvery(std::nullopt);
+            w.keychain->setHanging(false);
+            w.storePtr.reset(); // quit
+        }
+        const std::size_t userRequestsBefore = w.userRequests();
         w.store();
 
-        if (rememberMe) {
+        if (c.restored) {
             EXPECT_TRUE(eventually([&] { return w.store().isLoggedIn(); }));
         }
         test::spin(300ms); // lets the refresh that follows finish
-        EXPECT_EQ(w.store().isLoggedIn(), rememberMe);
-        EXPECT_EQ(w.userRequests(), rememberMe ? 1u : 0u);
-        EXPECT_EQ(w.storedToken(), QByteArray("tok-r"));
+        EXPECT_EQ(w.store().isLoggedIn(), c.restored);
+        EXPECT_EQ(w.userRequests() - userRequestsBefore, c.restored ? 1u : 0u);
+        EXPECT_EQ(w.storedToken().has_value(), c.tokenLeft);
+        EXPECT_EQ(authTokenRemovalPending(), c.failsAgain) << "owed until the keyring confirms";
     }
+}
+
+TEST(SessionRestore, ASignInWhileTheKeyringIsReadKeepsItsOwnToken) {
+    SessionWorld w;
+    w.service.on("GET", "/api/user", FakeResponse::json(200, kUser));
+    w.service.on("POST", "/api/auth/login",
+                 FakeResponse::json(200, R"({"token":"tok-new","user":)" + kUser + "}"));
+    saveAuthToken(kToken);
+    w.keychain->setHanging(true); // the start-up read waits
+    w.storePtr = std::make_unique<AppStore>();
+    test::await(w.store().login(kEmail, kPassword, std::nullopt));
+    w.keychain->setHanging(false);
+    test::KeychainScope::settle();
+    test::spin(300ms);
+
+    EXPECT_TRUE(w.store().isLoggedIn());
+    EXPECT_EQ(w.store().api().currentToken(), QStringLiteral("tok-new"));
+    for (const auto& request : w.service.requests())
+        EXPECT_NE(request.header("Authorization"), "Bearer tok-r") << request.path;
+    EXPECT_EQ(w.storedToken(), QByteArray("tok-new"));
 }
 
 TEST(SessionRestore, StartUpSendsTheStoredTokenOnlyToTheServiceThatIssuedIt) {
