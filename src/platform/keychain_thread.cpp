@@ -181,10 +181,21 @@ void KeychainThread::abandon() {
         ended = idle_.wait_for(lock, stopping_ ? kMomentAtQuit : std::chrono::seconds(30),
                                [this] { return running_ == 0; });
     }
+    // The interrupted job's late end, if it came, answers nobody.
+    std::vector<std::shared_ptr<Answer>> unanswered;
+    for (const quint64 id : dropped) {
+        if (const auto it = waiting_.find(id); it != waiting_.end()) {
+            unanswered.push_back(it->second);
+            waiting_.erase(it);
+        }
+    }
     if (ended)
         collect();
-    for (const quint64 id : dropped)
-        finish(id, nullptr);
+    for (const std::shared_ptr<Answer>& answer : unanswered) {
+        answer->done = true;
+        if (const std::coroutine_handle<> waiter = std::exchange(answer->waiter, {}))
+            waiter.resume();
+    }
 }
 
 void KeychainThread::shutDown() {
