@@ -111,7 +111,7 @@ TEST(SignInRoad, AWrongPasswordShowsTheGermanErrorUnderTheInputs) {
 TEST(KeyringRoad, AKeyringThatStopsAnsweringHoldsUpNeitherTheStartNorTheSignIn) {
     AppWorld world;
     platform::KeychainThread& keyring = platform::KeychainThread::shared();
-    keyring.setAnswerTime(1s);
+    keyring.setAnswerTime(2s);
     if (!step("signed in while the keyring answers", [&] {
             world.launch();
             world.signInThroughView(kDemoEmail);
