@@ -158,6 +158,9 @@ TEST(SessionRestore, StartUpRestoresTheStoredTokenOnlyWhenRememberedAndNotSigned
         saveAuthToken(kToken);
         if (c.removal != Removal::NoSignOut) {
             w.store();
+            if (c.rememberMe) { // this start's restore is done with the service
+                EXPECT_TRUE(eventually([&] { return w.store().isLoggedIn(); }));
+            }
             if (c.removal == Removal::Fails)
                 w.keychain->failEvery(platform::KeychainStatus::InteractionNotAllowed);
             w.keychain->setHanging(c.removal == Removal::Hangs);
