@@ -1,5 +1,6 @@
 #include "app/app_delegate.h"
 #include "app/single_instance.h"
+#include "platform/keychain_thread.h"
 #include "views/kit/assets.h"
 
 #include <QApplication>
@@ -97,6 +98,9 @@ int main(int argc, char** argv) {
     QApplication::setWindowIcon(icon);
 
     quitOnStopSignals(app);
+    // A keyring call still under way (a hung keyring) holds up no quit.
+    QObject::connect(&app, &QCoreApplication::aboutToQuit,
+                     [] { orvane::platform::KeychainThread::shared().shutDown(); });
     orvane::AppDelegate delegate;
     QObject::connect(&instance, &orvane::SingleInstance::toggleRequested, &delegate,
                      &orvane::AppDelegate::togglePopover);

@@ -12,6 +12,8 @@ bool InMemoryKeychain::matches(const KeychainItem& item, const KeychainQuery& qu
 }
 
 std::optional<OSStatus> InMemoryKeychain::takeFailure(Operation operation) {
+    if (failEvery_)
+        return failEvery_;
     const auto it = std::find_if(failures_.begin(), failures_.end(),
                                  [operation](const auto& f) { return f.first == operation; });
     if (it == failures_.end())
@@ -21,10 +23,39 @@ std::optional<OSStatus> InMemoryKeychain::takeFailure(Operation operation) {
     return status;
 }
 
+bool InMemoryKeychain::answers(std::unique_lock<std::mutex>& lock) {
+    wake_.wait(lock, [this] { return !hanging_ || interrupted(); });
+    return !interrupted();
+}
+
+void InMemoryKeychain::onInterrupt() {
+    std::lock_guard lock(mutex_);
+    wake_.notify_all();
+}
+
+void InMemoryKeychain::failEvery(std::optional<OSStatus> status) {
+    std::lock_guard lock(mutex_);
+    failEvery_ = status;
+}
+
+void InMemoryKeychain::setHanging(bool hanging) {
+    std::lock_guard lock(mutex_);
+    hanging_ = hanging;
+    wake_.notify_all();
+}
+
+void InMemoryKeychain::clearCalls() {
+    std::lock_guard lock(mutex_);
+    calls_.clear();
+}
+
 OSStatus InMemoryKeychain::add(const KeychainItem& item) {
+    std::unique_lock lock(mutex_);
     const KeychainQuery identity{item.service, item.account, item.synchronizable};
     OSStatus status = KeychainStatus::Success;
-    if (const auto failure = takeFailure(Operation::Add)) {
+    if (!answers(lock)) {
+        status = KeychainStatus::InteractionNotAllowed;
+    } else if (const auto failure = takeFailure(Operation::Add)) {
         status = *failure;
     } else if (std::any_of(items_.begin(), items_.end(),
                            [&](const KeychainItem& i) { return matches(i, identity); })) {
@@ -39,8 +70,11 @@ OSStatus InMemoryKeychain::add(const KeychainItem& item) {
 }
 
 OSStatus InMemoryKeychain::copyMatching(const KeychainQuery& query, QByteArray* value) {
+    std::unique_lock lock(mutex_);
     OSStatus status = KeychainStatus::ItemNotFound;
-    if (const auto failure = takeFailure(Operation::CopyMatching)) {
+    if (!answers(lock)) {
+        status = KeychainStatus::InteractionNotAllowed;
+    } else if (const auto failure = takeFailure(Operation::CopyMatching)) {
         status = *failure;
     } else {
         const auto it = std::find_if(stored_.begin(), stored_.end(),
@@ -58,8 +92,11 @@ OSStatus InMemoryKeychain::copyMatching(const KeychainQuery& query, QByteArray* 
 }
 
 OSStatus InMemoryKeychain::remove(const KeychainQuery& query) {
+    std::unique_lock lock(mutex_);
     OSStatus status = KeychainStatus::ItemNotFound;
-    if (const auto failure = takeFailure(Operation::Remove)) {
+    if (!answers(lock)) {
+        status = KeychainStatus::InteractionNotAllowed;
+    } else if (const auto failure = takeFailure(Operation::Remove)) {
         status = *failure;
     } else {
         std::erase_if(stored_, [&](const Stored& s) { return matches(s.item, query); });
@@ -73,14 +110,17 @@ OSStatus InMemoryKeychain::remove(const KeychainQuery& query) {
 }
 
 void InMemoryKeychain::failNext(Operation operation, OSStatus status) {
+    std::lock_guard lock(mutex_);
     failures_.emplace_back(operation, status);
 }
 
 void InMemoryKeychain::setErrorMessage(OSStatus status, QString text) {
+    std::lock_guard lock(mutex_);
     messages_.emplace_back(status, std::move(text));
 }
 
 QString InMemoryKeychain::errorMessage(OSStatus status) const {
+    std::lock_guard lock(mutex_);
     for (const auto& [code, text] : messages_)
         if (code == status)
             return text;

@@ -7,7 +7,13 @@
 namespace orvane::platform {
 
 namespace {
-Keychain* g_override = nullptr;
+// Set on the main thread, read on the keyring's.
+std::atomic<Keychain*> g_override = nullptr;
+} // namespace
+
+void Keychain::interrupt() {
+    interrupted_ = true;
+    onInterrupt();
 }
 
 QString Keychain::errorMessage(OSStatus status) const {
@@ -22,8 +28,8 @@ QString Keychain::errorMessage(OSStatus status) const {
 }
 
 Keychain& Keychain::shared() {
-    if (g_override)
-        return *g_override;
+    if (Keychain* installed = g_override.load())
+        return *installed;
     // A trial run (scripts/run --demo) keeps its token away from the user's
     // keyring: in memory, gone when the program ends.
     if (qgetenv("ORVANE_DEMO") == "1") {

@@ -3,6 +3,7 @@
 #include <QByteArray>
 #include <QString>
 
+#include <atomic>
 #include <cstdint>
 #include <optional>
 
@@ -51,10 +52,16 @@ struct KeychainQuery {
 
 // Synchronous storage of small secrets. Implementations never block on a
 // user prompt: a store that cannot be used without one answers
-// InteractionNotAllowed.
+// InteractionNotAllowed. The app calls it only on the keyring's own thread
+// (KeychainThread), never on the interface thread.
 class Keychain {
 public:
     virtual ~Keychain() = default;
+
+    // From any thread: the call under way ends as soon as it can, and every
+    // call until resume() answers InteractionNotAllowed at once.
+    void interrupt();
+    void resume() { interrupted_ = false; }
 
     virtual OSStatus add(const KeychainItem& item) = 0;
     // The value of the first matching item.
@@ -69,9 +76,16 @@ public:
     static void overrideShared(Keychain* keychain);
 
 protected:
+    bool interrupted() const { return interrupted_; }
+    // Wakes the call under way after interrupt(); runs on the interrupting thread.
+    virtual void onInterrupt() {}
+
     // The check a protected item's read goes through: a changed enrolment
     // reads as not found, then the biometric prompt decides.
     static OSStatus releaseProtected(const QByteArray& storedEnrollment, const QString& reason);
+
+private:
+    std::atomic<bool> interrupted_{false};
 };
 
 } // namespace orvane::platform

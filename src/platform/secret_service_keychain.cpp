@@ -5,12 +5,8 @@
 
 #include "platform/biometrics.h"
 
-#include <atomic>
-#include <chrono>
-#include <condition_variable>
 #include <memory>
 #include <mutex>
-#include <thread>
 
 namespace orvane::platform {
 
@@ -69,67 +65,6 @@ Attributes attributesFor(const QString& service, const QString& account, bool sy
     return table;
 }
 
-// The calls below block the UI thread: a Secret Service that does not answer
-// (hung, or busy elsewhere) would freeze the app for D-Bus's 25 s per call,
-// and a sign-in makes several. Each operation gets a short time; one that ran
-// out makes the next ones of the following moments answer at once.
-class Bounded {
-public:
-    using Clock = std::chrono::steady_clock;
-    // Long enough for the keyring daemon to be started on the first call of a
-    // session, short beside D-Bus's own 25 s.
-    static constexpr std::chrono::milliseconds kTime{5000};
-    static constexpr std::chrono::seconds kQuiet{15};
-
-    Bounded() {
-        if (Clock::now().time_since_epoch().count() < quietUntil_.load()) {
-            skipped_ = true;
-            return;
-        }
-        cancellable_ = g_cancellable_new();
-        watchdog_ = std::thread([this] {
-            std::unique_lock lock(mutex_);
-            if (!ended_.wait_for(lock, kTime, [this] { return done_; })) {
-                timedOut_ = true;
-                g_cancellable_cancel(cancellable_);
-            }
-        });
-    }
-    ~Bounded() {
-        if (skipped_)
-            return;
-        {
-            std::lock_guard lock(mutex_);
-            done_ = true;
-        }
-        ended_.notify_one();
-        watchdog_.join();
-        if (timedOut_)
-            quietUntil_ = (Clock::now() + kQuiet).time_since_epoch().count();
-        g_object_unref(cancellable_);
-    }
-    Bounded(const Bounded&) = delete;
-    Bounded& operator=(const Bounded&) = delete;
-
-    // The service did not answer a moment ago: not asked again yet.
-    bool skipped() const { return skipped_; }
-    bool timedOut() const {
-        std::lock_guard lock(mutex_);
-        return timedOut_;
-    }
-    GCancellable* cancellable() const { return cancellable_; }
-
-private:
-    static inline std::atomic<Clock::rep> quietUntil_{0};
-    bool skipped_ = false;
-    GCancellable* cancellable_ = nullptr;
-    mutable std::mutex mutex_;
-    std::condition_variable ended_;
-    bool done_ = false;
-    bool timedOut_ = false;
-    std::thread watchdog_;
-};
-
 // The Secret Service, without starting anything that could prompt.
 GObjectPtr<SecretService> openService(QString& lastError, GCancellable* cancellable) {
     ErrorHolder error;
@@ -148,10 +83,42 @@ struct Search {
     ItemList found;
 };
 
+} // namespace
+
+class SecretServiceKeychain::Call {
+public:
+    explicit Call(SecretServiceKeychain& keychain) : keychain_(keychain) {
+        std::lock_guard lock(keychain_.mutex_);
+        keychain_.current_ = cancellable_;
+        if (keychain_.interrupted())
+            g_cancellable_cancel(cancellable_);
+    }
+    ~Call() {
+        {
+            std::lock_guard lock(keychain_.mutex_);
+            keychain_.current_ = nullptr;
+        }
+        g_object_unref(cancellable_);
+    }
+    Call(const Call&) = delete;
+    Call& operator=(const Call&) = delete;
+
+    // Interrupted before or while it ran: the keyring did not answer in time.
+    bool interrupted() const { return g_cancellable_is_cancelled(cancellable_); }
+    GCancellable* cancellable() const { return cancellable_; }
+
+private:
+    SecretServiceKeychain& keychain_;
+    GCancellable* cancellable_ = g_cancellable_new();
+};
+
+namespace {
+
 Search search(const QString& service, const QString& account, bool synchronizable,
-              SecretSearchFlags flags, QString& lastError, const Bounded& bound) {
+              SecretSearchFlags flags, QString& lastError,
+              const SecretServiceKeychain::Call& bound) {
     Search result;
-    if (bound.skipped()) {
+    if (bound.interrupted()) {
         result.status = KeychainStatus::InteractionNotAllowed;
         return result;
     }
@@ -167,8 +134,8 @@ Search search(const QString& service, const QString& account, bool synchronizabl
                                                   bound.cancellable(), error.out()));
     if (error.error) {
         lastError = QString::fromUtf8(error.error->message);
-        result.status = bound.timedOut() ? KeychainStatus::InteractionNotAllowed
-                                         : KeychainStatus::InternalComponent;
+        result.status = bound.interrupted() ? KeychainStatus::InteractionNotAllowed
+                                            : KeychainStatus::InternalComponent;
     }
     return result;
 }
@@ -194,15 +161,33 @@ bool SecretServiceKeychain::serviceAvailable() {
 }
 
 QString SecretServiceKeychain::errorMessage(OSStatus status) const {
-    if (status == KeychainStatus::InternalComponent && !lastError_.isEmpty())
-        return lastError_;
+    {
+        std::lock_guard lock(mutex_);
+        if (status == KeychainStatus::InternalComponent && !lastError_.isEmpty())
+            return lastError_;
+    }
     return Keychain::errorMessage(status);
 }
 
+void SecretServiceKeychain::onInterrupt() {
+    std::lock_guard lock(mutex_);
+    if (current_)
+        g_cancellable_cancel(current_);
+}
+
+void SecretServiceKeychain::noteError(const QString& text) {
+    if (text.isEmpty())
+        return;
+    std::lock_guard lock(mutex_);
+    lastError_ = text;
+}
+
 OSStatus SecretServiceKeychain::add(const KeychainItem& item) {
-    const Bounded bound;
-    Search existing = search(item.service, item.account, item.synchronizable, SECRET_SEARCH_ALL,
-                             lastError_, bound);
+    const Call bound(*this);
+    QString failure;
+    Search existing =
+        search(item.service, item.account, item.synchronizable, SECRET_SEARCH_ALL, failure, bound);
+    noteError(failure);
     if (existing.status != KeychainStatus::Success)
         return existing.status;
     if (existing.found)
@@ -232,19 +217,21 @@ OSStatus SecretServiceKeychain::add(const KeychainItem& item) {
         secret_item_create_sync(collection.get(), schema(), attributes.get(), label.constData(),
                                 value, SECRET_ITEM_CREATE_NONE, bound.cancellable(), error.out()));
     secret_value_unref(value);
-    if (!created && bound.timedOut())
+    if (!created && bound.interrupted())
         return KeychainStatus::InteractionNotAllowed;
     if (!created) {
-        lastError_ = error.error ? QString::fromUtf8(error.error->message) : QString();
+        noteError(error.error ? QString::fromUtf8(error.error->message) : QString());
         return KeychainStatus::InternalComponent;
     }
     return KeychainStatus::Success;
 }
 
 OSStatus SecretServiceKeychain::copyMatching(const KeychainQuery& query, QByteArray* value) {
-    const Bounded bound;
+    const Call bound(*this);
+    QString failure;
     const Search found = search(query.service, query.account, query.synchronizable.value_or(false),
-                                SECRET_SEARCH_NONE, lastError_, bound);
+                                SECRET_SEARCH_NONE, failure, bound);
+    noteError(failure);
     if (found.status != KeychainStatus::Success)
         return found.status;
     if (!found.found)
@@ -269,9 +256,9 @@ OSStatus SecretServiceKeychain::copyMatching(const KeychainQuery& query, QByteAr
         }
     }
     if (!secret_item_load_secret_sync(item, bound.cancellable(), error.out())) {
-        if (bound.timedOut())
+        if (bound.interrupted())
             return KeychainStatus::InteractionNotAllowed;
-        lastError_ = error.error ? QString::fromUtf8(error.error->message) : QString();
+        noteError(error.error ? QString::fromUtf8(error.error->message) : QString());
         return KeychainStatus::InternalComponent;
     }
     SecretValue* secret = secret_item_get_secret(item);
@@ -293,9 +280,11 @@ OSStatus SecretServiceKeychain::copyMatching(const KeychainQuery& query, QByteAr
 }
 
 OSStatus SecretServiceKeychain::remove(const KeychainQuery& query) {
-    const Bounded bound;
+    const Call bound(*this);
+    QString failure;
     const Search found = search(query.service, query.account, query.synchronizable.value_or(false),
-                                SECRET_SEARCH_ALL, lastError_, bound);
+                                SECRET_SEARCH_ALL, failure, bound);
+    noteError(failure);
     if (found.status != KeychainStatus::Success)
         return found.status;
     if (!found.found)
@@ -306,9 +295,9 @@ OSStatus SecretServiceKeychain::remove(const KeychainQuery& query) {
         if (secret_item_get_locked(item))
             return KeychainStatus::InteractionNotAllowed;
         if (!secret_item_delete_sync(item, bound.cancellable(), error.out())) {
-            if (bound.timedOut())
+            if (bound.interrupted())
                 return KeychainStatus::InteractionNotAllowed;
-            lastError_ = error.error ? QString::fromUtf8(error.error->message) : QString();
+            noteError(error.error ? QString::fromUtf8(error.error->message) : QString());
             return KeychainStatus::InternalComponent;
         }
     }

@@ -4,11 +4,16 @@
 
 #include <QString>
 
+#include <mutex>
+
+typedef struct _GCancellable GCancellable;
+
 namespace orvane::platform {
 
 // The desktop's keyring through the Secret Service (libsecret). Calls are
-// synchronous; a locked keyring or a missing service answers
-// InteractionNotAllowed at once instead of raising an unlock prompt.
+// synchronous and run on the keyring's own thread; a locked keyring or a
+// missing service answers InteractionNotAllowed at once instead of raising an
+// unlock prompt, and one that does not answer is ended by interrupt().
 class SecretServiceKeychain : public Keychain {
 public:
     OSStatus add(const KeychainItem& item) override;
@@ -19,8 +24,18 @@ public:
     // Whether a Secret Service answers on the session bus right now.
     static bool serviceAvailable();
 
+    // The cancellable of the call under way, cancelled by interrupt().
+    class Call;
+
+protected:
+    void onInterrupt() override;
+
 private:
-    QString lastError_;
+    void noteError(const QString& text);
+
+    mutable std::mutex mutex_;
+    GCancellable* current_ = nullptr; // guarded by mutex_
+    QString lastError_;               // guarded by mutex_
 };
 
 } // namespace orvane::platform

@@ -77,22 +77,30 @@ void AppStore::syncBiometricKeychainFlag() {
 }
 
 void AppStore::restoreRememberedSession() {
+    // A sign-out whose removal the keyring never confirmed is finished first,
+    // and the user stays signed out.
+    if (authTokenRemovalPending()) {
+        forgetAuthToken();
+        return;
+    }
     if (!rememberMe_)
         return;
     // A pending biometric sign-in is started by the sign-in view instead.
     if (biometricLoginEnabled_ && platform::Biometrics::shared().canEvaluatePolicy() &&
         defaults().boolValue(key(PreferenceKeys::BiometricCredentialInKeychain)))
         return;
-    std::optional<QString> token = readAuthToken(authTokenQuery(true));
-    if (!token)
-        token = readAuthToken(authTokenQuery(false));
-    if (!token || token->isEmpty())
-        return;
-    adoptAuthTokenOfUnknownOrigin();
-    if (!authTokenBelongsToService())
-        return;
-    // Runs once construction has returned, like any task of its own.
-    QTimer::singleShot(0, this, [this, token = *token] { restoreSession(token); });
+    // Construction does not wait for the keyring.
+    restoreRememberedToken();
+}
+
+QCoro::Task<void> AppStore::restoreRememberedToken() {
+    const Life life = this->life();
+    const quint64 generation = signInGeneration_;
+    const std::optional<QString> token = co_await rememberedAuthToken();
+    // A sign-in or a sign-out while the keyring was asked comes first.
+    if (!life || !token || generation != signInGeneration_)
+        co_return;
+    co_await restoreSession(*token);
 }
 
 // ---- The one-second tick ----

@@ -322,7 +322,12 @@ private:
     QCoro::Task<void> biometricFallbackAfterRefusedToken(QString email,
                                                          std::optional<QString> password,
                                                          quint64 signOuts);
+    // Stores the session's token in the background; a failure shows when the
+    // keyring answers.
+    QCoro::Task<void> rememberToken(QString token);
     void forgetBiometricSignIn();
+    QCoro::Task<void> keepBiometricSignInWithoutToken();
+    QCoro::Task<void> restoreRememberedToken();
     void appendStartedSession(TimerSession session);
     // The open session with this id, or nullptr.
     TimerSession* findSession(const QUuid& id);

@@ -4,6 +4,7 @@
 
 #include "platform/biometrics.h"
 #include "platform/haptics.h"
+#include "platform/keychain_thread.h"
 #include "platform/user_defaults.h"
 #include "service/token_storage.h"
 #include "store/biometric_credential_store.h"
@@ -27,6 +28,7 @@ bool isSixDigitCode(const QString& code) {
            std::all_of(code.begin(), code.end(), [](QChar c) { return c >= u'0' && c <= u'9'; });
 }
 
+// On the keyring's thread.
 std::optional<QString> storedToken() {
     if (auto token = readAuthToken(authTokenQuery(true)))
         return token;
@@ -108,12 +110,12 @@ QCoro::Task<void> AppStore::completeLogin(LoginSuccessDTO reply, QString email,
     setTwoFactorPendingEmail(std::nullopt);
     setTwoFactorPendingPassword(std::nullopt);
     api_.setToken(reply.token);
-    if (const auto failure = saveAuthToken(reply.token))
-        setLoginError(*failure);
     writeRememberMe(rememberMe_);
     setCurrentUser(reply.user);
     beginSignedInGeneration();
     const quint64 generation = signInGeneration_;
+    // The session opens at once; the keyring remembers it when it answers.
+    rememberToken(reply.token);
     setIsLoggedIn(true);
     loadDashboardAggregatesCache();
     const Life life = this->life();
@@ -122,17 +124,25 @@ QCoro::Task<void> AppStore::completeLogin(LoginSuccessDTO reply, QString email,
         co_return; // signed out, or someone else signed in, meanwhile
 
     if (platform::Biometrics::shared().canEvaluatePolicy() && biometricLoginEnabled_) {
-        const std::optional<QString> token = storedToken();
-        const bool hasPassword = password && !password->isEmpty();
-        try {
-            if (token && hasPassword)
-                BiometricCredentialStore::store(email, *password, *token);
-            else if (token)
-                BiometricCredentialStore::storeWithToken(email, *token);
-            else if (hasPassword)
-                BiometricCredentialStore::store(email, *password);
-        } catch (const Error&) {
-        }
+        // Asked after the token's save: the token read back is this session's.
+        // Named, not a temporary of the await: g++ 12 destroys those twice.
+        auto storing = platform::KeychainThread::shared().run<bool>([email, password] {
+            const std::optional<QString> token = storedToken();
+            const bool hasPassword = password && !password->isEmpty();
+            try {
+                if (token && hasPassword)
+                    BiometricCredentialStore::store(email, *password, *token);
+                else if (token)
+                    BiometricCredentialStore::storeWithToken(email, *token);
+                else if (hasPassword)
+                    BiometricCredentialStore::store(email, *password);
+            } catch (const Error&) {
+            }
+            return true;
+        });
+        co_await std::move(storing);
+        if (!life)
+            co_return;
         syncBiometricKeychainFlag();
     }
     if (isLoggedIn_)
@@ -144,10 +154,36 @@ QCoro::Task<void> AppStore::loginWithBiometrics(bool interactive) {
         [this, interactive] { return performBiometricLogin(interactive); });
 }
 
+QCoro::Task<void> AppStore::rememberToken(QString token) {
+    const Life life = this->life();
+    const quint64 generation = signInGeneration_;
+    const std::optional<QString> failure = co_await rememberAuthToken(token);
+    // After a sign-out, or another sign-in, this session's memory is moot.
+    if (life && failure && generation == signInGeneration_)
+        setLoginError(*failure);
+}
+
 void AppStore::forgetBiometricSignIn() {
-    BiometricCredentialStore::deleteCredentials();
-    BiometricCredentialStore::deletePasswordBackup();
     defaults().setBool(QLatin1String(PreferenceKeys::BiometricCredentialInKeychain), false);
+    platform::KeychainThread::shared().run<bool>([] {
+        BiometricCredentialStore::deleteCredentials();
+        BiometricCredentialStore::deletePasswordBackup();
+        return true;
+    });
+}
+
+QCoro::Task<void> AppStore::keepBiometricSignInWithoutToken() {
+    const Life life = this->life();
+    auto rebuilding = platform::KeychainThread::shared().run<bool>([] {
+        try {
+            BiometricCredentialStore::credentialsFromPasswordBackup();
+        } catch (const Error&) {
+        }
+        return true;
+    });
+    co_await std::move(rebuilding);
+    if (life)
+        syncBiometricKeychainFlag();
 }
 
 QCoro::Task<void> AppStore::performBiometricLogin(bool interactive) {
@@ -166,7 +202,17 @@ QCoro::Task<void> AppStore::performBiometricLogin(bool interactive) {
 
     std::optional<BiometricCredentialStore::Payload> payload;
     try {
-        payload = BiometricCredentialStore::load(QStringLiteral("Anmeldung"));
+        using Payload = BiometricCredentialStore::Payload;
+        auto loading = platform::KeychainThread::shared().run<Payload>(
+            [] { return BiometricCredentialStore::load(QStringLiteral("Anmeldung")); });
+        const std::optional<Payload> loaded = co_await std::move(loading);
+        if (!loaded)
+            throw BiometricCredentialStore::StoreError(
+                BiometricCredentialStore::StoreError::Kind::KeychainRead,
+                platform::KeychainStatus::InteractionNotAllowed);
+        if (cancelled())
+            co_return;
+        payload = loaded;
     } catch (const BiometricCredentialStore::StoreError& e) {
         using Kind = BiometricCredentialStore::StoreError::Kind;
         if (e.kind() == Kind::MissingOrInvalid) {
@@ -204,9 +250,8 @@ QCoro::Task<void> AppStore::performBiometricLogin(bool interactive) {
             setCurrentUser(user);
             beginSignedInGeneration();
             const quint64 generation = signInGeneration_;
+            rememberToken(*token);
             setIsLoggedIn(true);
-            if (const auto failure = saveAuthToken(*token))
-                setLoginError(*failure);
             writeRememberMe(rememberMe_);
             loadDashboardAggregatesCache();
             co_await refreshAll();
@@ -285,7 +330,7 @@ QCoro::Task<void> AppStore::restoreSession(QString token) {
     // other failure, the next start tries again.
     const auto e = apiError(error);
     if (e && e->kind() == OrvaneAPIError::Kind::Http && e->statusCode() == 401)
-        deleteAuthToken();
+        forgetAuthToken();
     api_.setToken(std::nullopt);
     setIsLoggedIn(false);
 }
@@ -349,16 +394,14 @@ void AppStore::signOut() {
     setPendingPick(std::nullopt);
     setLastStoppedSummary(std::nullopt);
     setActiveSessionId(std::nullopt);
-    if (biometricLoginEnabled_) {
-        try {
-            BiometricCredentialStore::credentialsFromPasswordBackup();
-        } catch (const Error&) {
-        }
-    } else {
+    // The keyring is told in the background. Until it confirms that the token
+    // is gone, the next start finishes the removal and restores nothing.
+    if (biometricLoginEnabled_)
+        keepBiometricSignInWithoutToken();
+    else
         forgetBiometricSignIn();
-    }
     syncBiometricKeychainFlag();
-    deleteAuthToken();
+    forgetAuthToken();
     api_.setToken(std::nullopt);
     beginSignedInGeneration();
     setIsLoggedIn(false);

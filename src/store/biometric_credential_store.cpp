@@ -1,6 +1,7 @@
 #include "store/biometric_credential_store.h"
 
 #include "platform/biometrics.h"
+#include "platform/keychain_thread.h"
 #include "platform/user_defaults.h"
 #include "service/token_storage.h"
 
@@ -17,9 +18,13 @@ namespace {
 const QString kCredentialsAccount = QStringLiteral("credentials");
 const QString kBackupAccount = QStringLiteral("credentials-pw-backup");
 
+// The user defaults live on the main thread; the keyring calls run on the
+// keyring's.
 void setFlag(bool value) {
-    platform::UserDefaults::standard().setBool(QLatin1String(kBiometricCredentialInKeychainKey),
-                                               value);
+    platform::KeychainThread::whenBack([value] {
+        platform::UserDefaults::standard().setBool(QLatin1String(kBiometricCredentialInKeychainKey),
+                                                   value);
+    });
 }
 
 void deleteItem(const QString& account) {

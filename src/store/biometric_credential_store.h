@@ -12,7 +12,8 @@ namespace orvane {
 
 // What biometric quick sign-in needs, kept in the keyring: the credentials
 // behind a biometric check, and e-mail and password as a plain backup from
-// which the credentials can be rebuilt.
+// which the credentials can be rebuilt. The functions call the keyring: the
+// app runs them on the keyring's thread (KeychainThread).
 namespace BiometricCredentialStore {
 
 struct Payload {

@@ -118,6 +118,7 @@ public:
     }
 
     std::optional<QString> storedToken() {
+        test::KeychainScope::settle();
         if (auto token = readAuthToken(authTokenQuery(true)))
             return token;
         return readAuthToken(authTokenQuery(false));

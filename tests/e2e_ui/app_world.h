@@ -126,6 +126,8 @@ public:
         return nullptr;
     }
 
+    // The keyring the app finds, kept across a quit.
+    platform::InMemoryKeychain& keychain() { return *keychain_; }
     // The panel's watcher (whether a panel shows its items).
     test::FakeStatusNotifierWatcher& watcher() { return *watcher_; }
 

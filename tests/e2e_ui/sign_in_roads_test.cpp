@@ -3,12 +3,16 @@
 
 #include "e2e_ui/app_world.h"
 
+#include "platform/keychain_thread.h"
 #include "support/await.h"
 #include "views/flow/login_view.h"
+#include "views/kit/text_block.h"
 #include "views/popover/recent_section.h"
 #include "views/popover/today_card.h"
 
+#include <QElapsedTimer>
 #include <QLabel>
+#include <QTimer>
 
 #include <gtest/gtest.h>
 
@@ -99,4 +103,65 @@ TEST(SignInRoad, AWrongPasswordShowsTheGermanErrorUnderTheInputs) {
         << error.toStdString();
     EXPECT_NE(world.loginView(), nullptr) << "still the sign-in view";
     EXPECT_EQ(world.panelLabel(), "");
+}
+
+// The keyring daemon stops answering in the middle of a session: Orvane
+// starts, signs in and answers as ever; only the remembering waits, and says
+// when it gave up.
+TEST(KeyringRoad, AKeyringThatStopsAnsweringHoldsUpNeitherTheStartNorTheSignIn) {
+    AppWorld world;
+    platform::KeychainThread& keyring = platform::KeychainThread::shared();
+    keyring.setAnswerTime(2s);
+    if (!step("signed in while the keyring answers", [&] {
+            world.launch();
+            world.signInThroughView(kDemoEmail);
+        }))
+        return;
+    if (!step("the keyring stops; the next start shows the item at once", [&] {
+            world.keychain().setHanging(true);
+            world.quit();
+            QElapsedTimer launching;
+            launching.start();
+            world.launch();
+            EXPECT_LT(launching.elapsed(), keyring.answerTime().count() / 2);
+            world.openPopover();
+            EXPECT_NE(world.loginView(), nullptr) << "restored only when the keyring answers";
+        }))
+        return;
+    if (!step("a sign-in opens at once and says it is not remembered", [&] {
+            world.signInThroughView(kDemoEmail);
+            ASSERT_NE(world.todayCard(), nullptr);
+            QElapsedTimer clock;
+            clock.start();
+            qint64 lastTurn = 0;
+            qint64 longestStall = 0;
+            QTimer turns;
+            turns.setInterval(10);
+            QObject::connect(&turns, &QTimer::timeout, [&] {
+                longestStall = std::max(longestStall, clock.elapsed() - lastTurn);
+                lastTurn = clock.elapsed();
+            });
+            turns.start();
+            const auto errorLine = [&] {
+                auto* line = world.named<QWidget>("errorLine");
+                auto* text = line ? line->findChild<TextBlock*>() : nullptr;
+                return text ? text->text() : QString();
+            };
+            EXPECT_TRUE(test::eventuallyTrue([&] { return !errorLine().isEmpty(); }, 10s));
+            EXPECT_EQ(errorLine(), "Schlüsselbund antwortet nicht. Die Anmeldung gilt nur bis "
+                                   "zum Beenden von Orvane.");
+            EXPECT_NE(world.todayCard(), nullptr) << "still signed in";
+            EXPECT_LT(longestStall, keyring.answerTime().count() / 2)
+                << "the popover stood still while the keyring was asked";
+        }))
+        return;
+    step("a quit while the keyring is asked ends at once", [&] {
+        world.quit();
+        world.launch(); // its start-up read waits on the keyring
+        world.quit();
+        QElapsedTimer quitting;
+        quitting.start();
+        keyring.shutDown();
+        EXPECT_LT(quitting.elapsed(), 3000);
+    });
 }

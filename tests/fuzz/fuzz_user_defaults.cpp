@@ -6,6 +6,7 @@
 #include "fuzz.h"
 
 #include "platform/in_memory_keychain.h"
+#include "platform/keychain_thread.h"
 #include "platform/user_defaults.h"
 #include "service/orvane_api_config.h"
 #include "store/app_store.h"
@@ -38,6 +39,8 @@ struct Sandbox {
 
 void startUp() {
     const AppStore store;
+    // No event loop turns here: the start-up read is answered now, not piled up.
+    platform::KeychainThread::shared().waitUntilIdle();
     (void)OrvaneAPIConfig::baseURLString();
     (void)OrvaneAPIConfig::basicAuthUser();
     (void)OrvaneAPIConfig::basicAuthPassword();

@@ -27,7 +27,9 @@ TEST(TokenStorage, SavesTheTrimmedTokenAndReadsItBack) {
     test::KeychainScope keychain;
     EXPECT_EQ(saveAuthToken(QStringLiteral("  abc|123\n")), std::nullopt);
     ASSERT_EQ(keychain->items().size(), 1u);
-    EXPECT_EQ(keychain->items()[0].value, QByteArray("abc|123"));
+    // The token and its origin are one secret.
+    EXPECT_EQ(decodeAuthTokenItem(keychain->items()[0].value),
+              (StoredAuthToken{QStringLiteral("abc|123"), OrvaneAPIConfig::serviceOrigin()}));
     EXPECT_EQ(keychain->items()[0].service, kService);
     EXPECT_EQ(keychain->items()[0].account, kAccount);
     EXPECT_FALSE(keychain->items()[0].synchronizable);

@@ -1,4 +1,6 @@
+#include "service/orvane_api_config.h"
 #include "service/token_storage.h"
+#include "platform/keychain_thread.h"
 #include "service/transport_error.h"
 #include "store/app_store.h"
 #include "store/biometric_credential_store.h"
@@ -129,50 +131,115 @@ TEST(SessionRestore, SignOutBeforeTheUserArrivesLeavesTheStoreSignedOut) {
     w.expectSignedOutSilently();
 }
 
-TEST(SessionRestore, StartUpRestoresTheStoredTokenOnlyWhenRemembered) {
-    for (const bool rememberMe : {true, false}) {
-        SCOPED_TRACE(rememberMe);
+TEST(SessionRestore, StartUpRestoresTheStoredTokenOnlyWhenRememberedAndNotSignedOut) {
+    enum class Removal { NoSignOut, Confirmed, Fails, Hangs };
+    const struct {
+        const char* name;
+        bool rememberMe;
+        Removal removal;
+        bool failsAgain; // at the next start too
+        bool restored;
+        bool tokenLeft;
+    } cases[] = {
+        {"remembered", true, Removal::NoSignOut, false, true, true},
+        {"not remembered", false, Removal::NoSignOut, false, false, true},
+        {"signed out", true, Removal::Confirmed, false, false, false},
+        {"signed out, the keyring refused the removal", true, Removal::Fails, false, false, false},
+        {"signed out, the keyring did not answer", true, Removal::Hangs, false, false, false},
+        {"signed out, not remembered, no answer", false, Removal::Hangs, false, false, false},
+        {"signed out, refused again at the start", true, Removal::Fails, true, false, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
         SessionWorld w;
+        platform::KeychainThread::shared().setAnswerTime(200ms);
         w.service.on("GET", "/api/user", FakeResponse::json(200, kUser));
-        w.defaults->setBool(QStringLiteral("orvane_remember_me"), rememberMe);
+        w.defaults->setBool(QStringLiteral("orvane_remember_me"), c.rememberMe);
         saveAuthToken(kToken);
+        if (c.removal != Removal::NoSignOut) {
+            w.store();
+            if (c.rememberMe) { // this start's restore is done with the service
+                EXPECT_TRUE(eventually([&] { return w.store().isLoggedIn(); }));
+            }
+            if (c.removal == Removal::Fails)
+                w.keychain->failEvery(platform::KeychainStatus::InteractionNotAllowed);
+            w.keychain->setHanging(c.removal == Removal::Hangs);
+            w.store().signOut();
+            EXPECT_FALSE(w.store().isLoggedIn()) << "signed out at once";
+            test::KeychainScope::settle();
+            EXPECT_EQ(authTokenRemovalPending(), c.removal != Removal::Confirmed);
+            if (!c.failsAgain)
+                w.keychain->failEvery(std::nullopt);
+            w.keychain->setHanging(false);
+            w.storePtr.reset(); // quit
+        }
+        const std::size_t userRequestsBefore = w.userRequests();
         w.store();
 
-        if (rememberMe) {
+        if (c.restored) {
             EXPECT_TRUE(eventually([&] { return w.store().isLoggedIn(); }));
         }
         test::spin(300ms); // lets the refresh that follows finish
-        EXPECT_EQ(w.store().isLoggedIn(), rememberMe);
-        EXPECT_EQ(w.userRequests(), rememberMe ? 1u : 0u);
-        EXPECT_EQ(w.storedToken(), QByteArray("tok-r"));
+        EXPECT_EQ(w.store().isLoggedIn(), c.restored);
+        EXPECT_EQ(w.userRequests() - userRequestsBefore, c.restored ? 1u : 0u);
+        EXPECT_EQ(w.storedToken().has_value(), c.tokenLeft);
+        EXPECT_EQ(authTokenRemovalPending(), c.failsAgain) << "owed until the keyring confirms";
     }
 }
 
+TEST(SessionRestore, ASignInWhileTheKeyringIsReadKeepsItsOwnToken) {
+    SessionWorld w;
+    w.service.on("GET", "/api/user", FakeResponse::json(200, kUser));
+    w.service.on("POST", "/api/auth/login",
+                 FakeResponse::json(200, R"({"token":"tok-new","user":)" + kUser + "}"));
+    saveAuthToken(kToken);
+    w.keychain->setHanging(true); // the start-up read waits
+    w.storePtr = std::make_unique<AppStore>();
+    test::await(w.store().login(kEmail, kPassword, std::nullopt));
+    w.keychain->setHanging(false);
+    test::KeychainScope::settle();
+    test::spin(300ms);
+
+    EXPECT_TRUE(w.store().isLoggedIn());
+    EXPECT_EQ(w.store().api().currentToken(), QStringLiteral("tok-new"));
+    for (const auto& request : w.service.requests())
+        EXPECT_NE(request.header("Authorization"), "Bearer tok-r") << request.path;
+    EXPECT_EQ(w.storedToken(), QByteArray("tok-new"));
+}
+
 TEST(SessionRestore, StartUpSendsTheStoredTokenOnlyToTheServiceThatIssuedIt) {
+    enum class Origin { InTheItem, NotedBeside, NeverRecorded, RecordedAndLost };
     const struct {
         const char* name;
-        bool issuedHere;  // saved while the settings named this service
-        bool originKnown; // saved with its origin noted
+        Origin origin;
+        bool issuedHere;
         bool restored;
     } cases[] = {
-        {"issued by this service", true, true, true},
-        {"issued by the service named before", false, true, false},
-        // Kept by an earlier version, which noted no origin: it has only
-        // gone to the service named then, and goes on doing so.
-        {"of unknown origin", true, false, true},
+        {"issued by this service", Origin::InTheItem, true, true},
+        {"issued by the service named before", Origin::InTheItem, false, false},
+        {"kept bare, noted for this service", Origin::NotedBeside, true, true},
+        {"kept bare, noted for the service named before", Origin::NotedBeside, false, false},
+        // Kept by a version that noted no origin: it has only gone to the
+        // service named then, and goes on doing so.
+        {"kept bare before origins were noted", Origin::NeverRecorded, true, true},
+        // Its note may have been dropped by a version that lost it.
+        {"kept bare after an origin was recorded", Origin::RecordedAndLost, true, false},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         SessionWorld w;
         test::FakeService before;
         w.service.on("GET", "/api/user", FakeResponse::json(200, kUser));
-        w.defaults->setBool(QStringLiteral("orvane_remember_me"), true);
-        if (!c.issuedHere)
-            w.defaults->setString(QStringLiteral("orvane_api_base_url"), before.baseURL());
-        saveAuthToken(kToken);
-        if (!c.originKnown)
-            w.defaults->remove(QLatin1String(kAuthTokenOriginKey));
-        w.defaults->setString(QStringLiteral("orvane_api_base_url"), w.service.baseURL());
+        const QString origin = c.issuedHere ? OrvaneAPIConfig::serviceOrigin()
+                                            : OrvaneAPIConfig::originOf(QUrl(before.baseURL()));
+        if (c.origin == Origin::InTheItem)
+            saveAuthToken(kToken, origin);
+        else
+            w.keychain->add({authTokenService(), kAuthTokenAccount, kToken.toUtf8(), false});
+        if (c.origin == Origin::NotedBeside)
+            w.defaults->setString(QLatin1String(kAuthTokenOriginKey), origin);
+        if (c.origin == Origin::RecordedAndLost)
+            w.defaults->setBool(QLatin1String(kAuthTokenOriginRecordedKey), true);
         w.store();
 
         if (c.restored) {
@@ -186,19 +253,10 @@ TEST(SessionRestore, StartUpSendsTheStoredTokenOnlyToTheServiceThatIssuedIt) {
         EXPECT_EQ(before.requestCount(), 0u);
         // Kept for the service it belongs to.
         EXPECT_EQ(w.storedToken(), QByteArray("tok-r"));
-        if (!c.originKnown) {
-            EXPECT_TRUE(authTokenBelongsToService());
+        if (c.origin == Origin::NeverRecorded) {
+            EXPECT_EQ(w.defaults->string(QLatin1String(kAuthTokenOriginKey)), origin);
         }
     }
-}
-
-TEST(SignOut, ForgetsWhereTheTokenCameFrom) {
-    SessionWorld w;
-    w.signInByRestore();
-    EXPECT_TRUE(authTokenBelongsToService());
-    w.store().signOut();
-    EXPECT_FALSE(authTokenBelongsToService());
-    EXPECT_EQ(w.defaults->object(QLatin1String(kAuthTokenOriginKey)), std::nullopt);
 }
 
 // ---- Sign-out ----

@@ -1,3 +1,4 @@
+#include "platform/keychain_thread.h"
 #include "service/token_storage.h"
 #include "store/app_store.h"
 #include "store/biometric_credential_store.h"
@@ -314,19 +315,57 @@ TEST(PasswordSignIn, UnreachableServiceShowsTheNetworkText) {
     w.expectSignedOut();
 }
 
-TEST(PasswordSignIn, TokenTheKeyringRefusesShowsTheKeyringTextAndTheSessionOpens) {
-    SignInWorld w;
-    w.service.on("POST", "/api/auth/login", FakeResponse::json(200, loginReply("tok-1")));
-    w.keychain->failNext(Op::Add, platform::KeychainStatus::InteractionNotAllowed);
-    w.login(kEmail, kPassword);
+TEST(PasswordSignIn, OpensAtOnceAndIsRememberedWhenTheKeyringAnswersOrSaysItIsNot) {
+    enum class Keyring { Answers, Refuses, Hangs, AnswersLate };
+    const QString refused = QStringLiteral(
+        "Schlüsselbund: Zugriff jetzt nicht möglich. Gerät entsperren, dann erneut versuchen.");
+    const QString silent = QStringLiteral(
+        "Schlüsselbund antwortet nicht. Die Anmeldung gilt nur bis zum Beenden von Orvane.");
+    const struct {
+        const char* name;
+        Keyring keyring;
+        bool signOutMeanwhile;
+        std::optional<QString> message;
+        bool stored;
+        bool removalOwed;
+    } cases[] = {
+        {"keyring answers", Keyring::Answers, false, std::nullopt, true, false},
+        {"keyring refuses", Keyring::Refuses, false, refused, false, false},
+        {"keyring does not answer", Keyring::Hangs, false, silent, false, false},
+        {"signed out while the keyring saves", Keyring::AnswersLate, true, std::nullopt, false,
+         false},
+        {"signed out while the keyring does not answer", Keyring::Hangs, true, std::nullopt, false,
+         true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        SignInWorld w;
+        platform::KeychainThread::shared().setAnswerTime(2s);
+        w.service.on("POST", "/api/auth/login", FakeResponse::json(200, loginReply("tok-1")));
+        w.store();
+        if (c.keyring == Keyring::Refuses)
+            w.keychain->failEvery(platform::KeychainStatus::InteractionNotAllowed);
+        w.keychain->setHanging(c.keyring == Keyring::Hangs || c.keyring == Keyring::AnswersLate);
+        test::await(w.store().login(kEmail, kPassword, std::nullopt));
 
-    EXPECT_EQ(w.store().loginError(), QStringLiteral("Schlüsselbund: Zugriff jetzt nicht möglich. "
-                                                     "Gerät entsperren, dann erneut versuchen."));
-    EXPECT_TRUE(w.store().isLoggedIn());
-    EXPECT_EQ(w.store().api().currentToken(), QStringLiteral("tok-1"));
-    EXPECT_EQ(w.storedToken(), std::nullopt);
-    EXPECT_EQ(w.rememberMeWritten(), QJsonValue(true));
-    EXPECT_EQ(w.haptics.played.size(), 1u);
+        // The session is open before the keyring has said a word.
+        EXPECT_TRUE(w.store().isLoggedIn());
+        EXPECT_EQ(w.store().api().currentToken(), QStringLiteral("tok-1"));
+        EXPECT_EQ(w.rememberMeWritten(), QJsonValue(true));
+        EXPECT_EQ(w.haptics.played.size(), 1u);
+        if (c.keyring != Keyring::Refuses) {
+            EXPECT_EQ(w.store().loginError(), std::nullopt);
+        }
+        if (c.signOutMeanwhile)
+            w.store().signOut();
+        if (c.keyring == Keyring::AnswersLate)
+            w.keychain->setHanging(false);
+        test::KeychainScope::settle();
+
+        EXPECT_EQ(w.store().loginError(), c.message);
+        EXPECT_EQ(w.storedToken().has_value(), c.stored);
+        EXPECT_EQ(authTokenRemovalPending(), c.removalOwed);
+    }
 }
 
 TEST(PasswordSignIn, WithBiometricSignInOnStoresFreshCredentials) {
@@ -578,6 +617,7 @@ TEST(BiometricSignIn, SignOutDuringTheTokenCheckLeavesTheStoreSignedOut) {
     w.storeBiometricSignIn(QStringLiteral("tok-b"));
 
     auto run = w.store().loginWithBiometrics(true);
+    ASSERT_TRUE(test::eventuallyTrue([&] { return w.userRequests() == 1u; }));
     w.store().signOut();
     test::await(std::move(run));
 
@@ -597,6 +637,7 @@ TEST(BiometricSignIn, SignOutDuringThePasswordSignInLeavesTheStoreSignedOut) {
     w.storeBiometricSignIn(std::nullopt);
 
     auto run = w.store().loginWithBiometrics(true);
+    ASSERT_TRUE(test::eventuallyTrue([&] { return w.loginRequests() == 1u; }));
     w.store().signOut();
     test::await(std::move(run));
 

@@ -261,6 +261,7 @@ protected:
         const QDeadlineTimer deadline(std::chrono::seconds(10));
         while (!keychain->items().empty() && !deadline.hasExpired())
             test::spin(std::chrono::milliseconds(10));
+        test::KeychainScope::settle(); // the keyring's word on the removal is in
     }
 
     test::FakeService service;

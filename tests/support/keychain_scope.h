@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/in_memory_keychain.h"
+#include "platform/keychain_thread.h"
 
 namespace orvane::test {
 
@@ -8,7 +9,15 @@ namespace orvane::test {
 class KeychainScope {
 public:
     KeychainScope() { platform::Keychain::overrideShared(&keychain_); }
-    ~KeychainScope() { platform::Keychain::overrideShared(nullptr); }
+    ~KeychainScope() {
+        // Nothing of this case may still run in the keychain that goes now.
+        platform::KeychainThread& thread = platform::KeychainThread::shared();
+        thread.abandon();
+        thread.setAnswerTime(platform::KeychainThread::kAnswerTime);
+        platform::Keychain::overrideShared(nullptr);
+    }
+    // Every keyring job asked for so far has ended and been answered.
+    static void settle() { platform::KeychainThread::shared().waitUntilIdle(); }
     KeychainScope(const KeychainScope&) = delete;
     KeychainScope& operator=(const KeychainScope&) = delete;
 

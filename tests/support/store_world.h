@@ -40,8 +40,10 @@ struct StoreWorld {
     StoreWorld() { defaults->setString(QStringLiteral("orvane_api_base_url"), service.baseURL()); }
 
     AppStore& store() {
-        if (!storePtr)
+        if (!storePtr) {
             storePtr = std::make_unique<AppStore>();
+            KeychainScope::settle(); // the start-up read has its answer
+        }
         return *storePtr;
     }
 
@@ -53,13 +55,17 @@ struct StoreWorld {
     std::size_t userRequests() const { return service.requestsTo("GET", "/api/user").size(); }
 
     std::optional<QByteArray> item(const QString& itemService, const QString& account) {
+        KeychainScope::settle();
         for (const auto& i : keychain->items())
             if (i.service == itemService && i.account == account)
                 return i.value;
         return std::nullopt;
     }
+    // The stored token without its origin.
     std::optional<QByteArray> storedToken() {
-        return item(authTokenService(), QString::fromLatin1(kAuthTokenAccount));
+        const auto value = item(authTokenService(), QString::fromLatin1(kAuthTokenAccount));
+        const auto stored = value ? decodeAuthTokenItem(*value) : std::nullopt;
+        return stored ? std::optional(stored->token.toUtf8()) : std::nullopt;
     }
     std::optional<QJsonObject> credentials() {
         const auto value = item(BiometricCredentialStore::service(), QStringLiteral("credentials"));
@@ -72,6 +78,7 @@ struct StoreWorld {
             .has_value();
     }
     bool credentialFlag() {
+        KeychainScope::settle();
         return defaults->boolValue(QLatin1String(kBiometricCredentialInKeychainKey));
     }
 };
