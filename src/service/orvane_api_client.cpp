@@ -357,23 +357,9 @@ QueryParameters jobTimesQuery(bool includeJobTimes) {
     return {{QStringLiteral("include_job_times"), QStringLiteral("0")}};
 }
 
-// The first kMostJobTasks tasks in the service's order; the rest are never
-// decoded.
+// Every task of the job, decoded as the reader passes it.
 std::vector<JobTaskDTO> decodeTaskList(const QByteArray& body) {
-    QJsonValue root = wire::parseJSON(body);
-    const QString key = QStringLiteral("data");
-    if (root.isObject() && root[key].isArray() && root[key].toArray().size() > kMostJobTasks) {
-        const QJsonArray all = root[key].toArray();
-        QJsonArray first;
-        for (qsizetype i = 0; i < kMostJobTasks; ++i)
-            first.append(all.at(i));
-        QJsonObject object = root.toObject();
-        object.insert(key, first);
-        root = object;
-    }
-    return wire::Decoder(root, QString())
-        .decode<SingleDataResponse<std::vector<JobTaskDTO>>>()
-        .data;
+    return wire::decodeJSON<SingleDataResponse<std::vector<JobTaskDTO>>>(body).data;
 }
 } // namespace
 

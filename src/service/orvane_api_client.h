@@ -37,10 +37,7 @@ using QueryParameters = std::vector<std::pair<QString, QString>>;
 inline constexpr qint64 kRecordReplyBytes = 256 * 1024;     // one record, sign-in
 inline constexpr qint64 kPageReplyBytes = 1024 * 1024;      // one page of a list
 inline constexpr qint64 kTasksReplyBytes = 8 * 1024 * 1024; // tasks with all job times
-// A job's task list is decoded this far: past it nobody picks from a list, and
-// the bytes above still hold hundreds of thousands of small tasks.
-inline constexpr qsizetype kMostJobTasks = 1000;
-inline constexpr qint64 kErrorReplyBytes = 64 * 1024; // any status from 400 on
+inline constexpr qint64 kErrorReplyBytes = 64 * 1024;       // any status from 400 on
 
 // A request ready to send on the shared session.
 struct APIRequest {
