@@ -358,7 +358,8 @@ QueryParameters jobTimesQuery(bool includeJobTimes) {
 }
 
 // Every task of the job, decoded as the reader passes it.
-std::vector<JobTaskDTO> decodeTaskList(const QByteArray& body) {
+std::vector<JobTaskDTO> decodeTaskList(const QByteArray& body, JobTimeBookedSecs secs) {
+    const SummingJobTimes summing(secs);
     return wire::decodeJSON<SingleDataResponse<std::vector<JobTaskDTO>>>(body).data;
 }
 } // namespace
@@ -372,19 +373,23 @@ QCoro::Task<std::vector<JobTaskDTO>> OrvaneAPIClient::fetchJobTasks(QString jobI
     const PerformResult result = co_await perform(request);
     if (!isSuccess(result.status))
         throwForStatus(result);
-    auto tasks = decodeTaskList(result.body);
+    auto tasks = decodeTaskList(result.body, includeJobTimes ? bookedSecs_ : nullptr);
     for (JobTaskDTO& task : tasks)
         boundDisplayTexts(task);
     co_return tasks;
 }
 
-QCoro::Task<JobTaskDTO> OrvaneAPIClient::fetchJobTask(QString id, bool includeJobTimes) {
+QCoro::Task<JobTaskDTO> OrvaneAPIClient::fetchJobTask(QString id, bool includeJobTimes,
+                                                      QString leftOutJobTime) {
     APIRequest request =
         makeRequest("GET", QStringLiteral("job-tasks/") + id, jobTimesQuery(includeJobTimes));
     if (includeJobTimes)
         request.maxBodyBytes = kTasksReplyBytes;
     const PerformResult result = co_await perform(request);
-    JobTaskDTO task = decodeCommon<SingleDataResponse<JobTaskDTO>>(result).data;
+    JobTaskDTO task = [&] {
+        const SummingJobTimes summing(includeJobTimes ? bookedSecs_ : nullptr, leftOutJobTime);
+        return decodeCommon<SingleDataResponse<JobTaskDTO>>(result).data;
+    }();
     boundDisplayTexts(task);
     co_return task;
 }

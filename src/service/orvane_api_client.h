@@ -84,6 +84,10 @@ public:
     void setToken(const std::optional<QString>& token);
     std::optional<QString> currentToken() const;
 
+    // Tasks fetched with their job times sum them with `secs` and keep no
+    // records (JobTaskDTO::bookedSecs); without it the records are kept.
+    void sumJobTimesWith(JobTimeBookedSecs secs) { bookedSecs_ = secs; }
+
     // Builds a JSON request under the service's base URL plus "/api":
     // Accept and (with a body) Content-Type JSON, the bearer token when one is
     // held and `authorized` is set. Throws OrvaneAPIError::invalidURL.
@@ -107,7 +111,9 @@ public:
                                                      std::optional<QString> projectId,
                                                      std::optional<QString> archived, int perPage);
     QCoro::Task<std::vector<JobTaskDTO>> fetchJobTasks(QString jobId, bool includeJobTimes);
-    QCoro::Task<JobTaskDTO> fetchJobTask(QString id, bool includeJobTimes);
+    // Summed job times leave out the one with id `leftOutJobTime`.
+    QCoro::Task<JobTaskDTO> fetchJobTask(QString id, bool includeJobTimes,
+                                         QString leftOutJobTime = QString());
     QCoro::Task<std::vector<JobTimeCompactDTO>> fetchActiveJobTimes();
     QCoro::Task<JobTimeCompactDTO> fetchJobTime(QString id);
     QCoro::Task<InvoiceableSummaryDTO> fetchInvoiceableSummary();
@@ -175,6 +181,7 @@ private:
     std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
     mutable QMutex tokenLock_;
     std::optional<QString> token_;
+    JobTimeBookedSecs bookedSecs_ = nullptr;
     QString tokenOrigin_;
 };
 
