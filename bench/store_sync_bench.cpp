@@ -284,7 +284,6 @@ double measureShape(const Shape& shape, const Fake& fake, const QDateTime& now, 
     return totalProcess / syncs;
 }
 
-
 // The heaviest job's task list in the stand-in's record shape, written by a
 // child process into `out` (its length first), so that building it costs
 // the measured process nothing.

@@ -893,14 +893,22 @@ KeyedContainer::KeyedContainer(std::shared_ptr<Document> document, const LiveHan
                                CodingPath codingPath, bool convertKeys)
     : document_(std::move(document)), live_(object), path_(std::move(codingPath)),
       convertKeys_(convertKeys) {
-    // One pass over the members: where each key and scalar lies. Nothing is
-    // decoded until a record asks for it.
+    // One pass over the members: where each key and scalar lies, and each
+    // object or array opened so that it can be re-entered without a walk.
+    // Nothing is decoded until a record asks for it.
     od::object members = fromHandle<od::object>(live_);
     (void)ok(members.reset());
     for (auto member : members) {
         od::field field = ok(std::move(member));
         const char* key = field.key().raw();
-        fields_.append({{key, size_t(closingQuote(key) - key)}, field.value().raw_json_token()});
+        od::value& value = field.value();
+        const std::string_view token = value.raw_json_token();
+        LiveHandle opened{};
+        if (token.front() == '{')
+            opened = toHandle(ok(value.get_object()));
+        else if (token.front() == '[')
+            opened = toHandle(ok(value.get_array()));
+        fields_.append({{key, size_t(closingQuote(key) - key)}, token, opened});
     }
     layout_ = layoutFor(fields_, convertKeys_, kScanLimit);
 }
@@ -913,19 +921,7 @@ Decoder KeyedContainer::childAt(qsizetype position, const QString& key) const {
     Atom atom = atomOf(fields_[fieldIndex].token);
     if (atom.kind != Atom::Kind::Object && atom.kind != Atom::Kind::Array)
         return Decoder(document_, std::move(atom), LiveHandle{}, path, convertKeys_);
-    // A container is read where it lies: walk to it from the object's start.
-    od::object members = fromHandle<od::object>(live_);
-    (void)ok(members.reset());
-    qsizetype i = 0;
-    for (auto member : members) {
-        od::field field = ok(std::move(member));
-        if (i++ == fieldIndex)
-            return liveDecoder(document_, field.value(), path, convertKeys_,
-                               [](const std::shared_ptr<Document>& d, Atom a, const LiveHandle& l,
-                                  const CodingPath& p,
-                                  bool c) { return Decoder(d, std::move(a), l, p, c); });
-    }
-    notJSON();
+    return Decoder(document_, std::move(atom), fields_[fieldIndex].opened, path, convertKeys_);
 }
 
 QJsonObject KeyedContainer::toObject() const {

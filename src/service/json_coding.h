@@ -230,6 +230,7 @@ private:
     struct Field {
         std::string_view key;   // as sent, escapes and all
         std::string_view token; // a scalar's text; the first byte of any value
+        LiveHandle opened;      // an object or array, opened where it lies
     };
 
     KeyedContainer(std::shared_ptr<Document> document, const LiveHandle& object,
