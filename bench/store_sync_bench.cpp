@@ -298,8 +298,15 @@ int writeHeavyTaskList(const QDateTime& now, int out) {
             const QDateTime start = now.addSecs(-3600LL * (task * perTask + i + 2));
             if (i)
                 body += ',';
-            body += QJsonDocument(jobTime(task * perTask + i, task, start, start.addSecs(3600)))
-                        .toJson(QJsonDocument::Compact);
+            // With the members the stand-in adds to the snippets.
+            QJsonObject entry = jobTime(task * perTask + i, task, start, start.addSecs(3600));
+            QJsonObject snippet = entry.value("job_task").toObject();
+            snippet.insert("job_number", QString("A-%1").arg(task / 3 + 1));
+            entry.insert("job_task", snippet);
+            snippet = entry.value("job").toObject();
+            snippet.insert("project_number", QString("P-%1").arg(task / 30 + 1));
+            entry.insert("job", snippet);
+            body += QJsonDocument(entry).toJson(QJsonDocument::Compact);
         }
         body += "]}";
     }
@@ -372,7 +379,7 @@ HeavyFigures measureHeavyTaskStep(const QDateTime& now) {
     qint64 booked = 0;
     {
         const SummingJobTimes summing(&entryDurationSecs);
-        tasks = wire::decodeJSON<SingleDataResponse<std::vector<JobTaskDTO>>>(body).data;
+        tasks = wire::decodeDataList<JobTaskDTO>(body);
     }
     for (const JobTaskDTO& task : tasks)
         booked = saturatingAdd(booked, task.bookedSecs.value_or(0));

@@ -587,6 +587,78 @@ Decoder liveDecoder(const std::shared_ptr<Document>& document, od::value value,
 
 } // namespace
 
+namespace {
+
+// Indexes `size` bytes at `bytes`, of which `readable` may be read, and
+// checks the document as Qt would, `depth` levels down in a larger one.
+void index(Document& document, const char* bytes, size_t size, size_t readable, int depth) {
+    // Room for Qt's nesting and the reader's own levels above it.
+    simdjson::error_code error = document.parser.allocate(size, kMostNesting + 2);
+    if (!error)
+        error = document.parser.iterate(bytes, size, readable).get(document.doc);
+    if (error)
+        notJSON();
+    const od::json_type type = ok(document.doc.type());
+    if (type != od::json_type::object && type != od::json_type::array)
+        notJSON();
+    check(ok(document.doc.get_value()), depth);
+    if (document.doc.current_location().error() != simdjson::OUT_OF_BOUNDS)
+        notJSON(); // more after the document
+    document.doc.rewind();
+}
+
+// Where a text whose content starts at `from` ends (past its closing quote),
+// or nothing when `end` comes first.
+const char* afterText(const char* from, const char* end) {
+    for (const char* at = from;;) {
+        const char* quote = static_cast<const char*>(std::memchr(at, '"', size_t(end - at)));
+        if (!quote)
+            return nullptr;
+        const char* escapes = quote;
+        while (escapes > from && escapes[-1] == '\\')
+            --escapes;
+        if ((quote - escapes) % 2 == 0)
+            return quote + 1;
+        at = quote + 1;
+    }
+}
+
+// Where the value starting at `at` ends, counting brackets and skipping
+// texts; nothing when the bytes end first. Only finds the bounds: the value
+// itself is checked when it is indexed.
+const char* afterValue(const char* at, const char* end) {
+    int depth = 0;
+    while (at < end) {
+        const char c = *at;
+        if (c == '"') {
+            at = afterText(at + 1, end);
+            if (!at || depth == 0)
+                return at;
+            continue;
+        }
+        if (c == '{' || c == '[') {
+            ++depth;
+        } else if (c == '}' || c == ']') {
+            if (depth == 0)
+                return at;
+            if (--depth == 0)
+                return at + 1;
+        } else if (depth == 0 && (c == ',' || isSpace(c))) {
+            return at;
+        }
+        ++at;
+    }
+    return depth == 0 ? at : nullptr;
+}
+
+const char* skipSpace(const char* at, const char* end) {
+    while (at < end && isSpace(*at))
+        ++at;
+    return at;
+}
+
+} // namespace
+
 ParsedJSON parseJSON(const QByteArray& data) {
     auto document = std::make_shared<Document>();
     const char* bytes = data.constData();
@@ -596,35 +668,101 @@ ParsedJSON parseJSON(const QByteArray& data) {
         size -= 3;
     }
     const qsizetype spare = data.capacity() - data.size();
-    // Room for Qt's nesting and the reader's own levels above it.
-    simdjson::error_code error = document->parser.allocate(size, kMostNesting + 2);
     if (data.isDetached() && spare >= kReadPadding) {
         // The bytes past the end are ours alone: what the reader sees there
         // must not look like JSON.
         std::memset(const_cast<char*>(data.constData()) + data.size(), 0, size_t(kReadPadding));
         document->body = data;
-        if (!error)
-            error = document->parser.iterate(bytes, size, size + size_t(spare)).get(document->doc);
+        index(*document, bytes, size, size + size_t(spare), 0);
     } else {
         document->copy = simdjson::padded_string(bytes, size);
-        if (!error)
-            error = document->parser.iterate(document->copy).get(document->doc);
+        index(*document, document->copy.data(), size, size + simdjson::SIMDJSON_PADDING, 0);
     }
-    if (error)
-        notJSON();
-    const od::json_type type = ok(document->doc.type());
-    if (type != od::json_type::object && type != od::json_type::array)
-        notJSON();
-    check(ok(document->doc.get_value()), 0);
-    if (document->doc.current_location().error() != simdjson::OUT_OF_BOUNDS)
-        notJSON(); // more after the document
-    document->doc.rewind();
     return {std::move(document)};
+}
+
+bool eachDataElement(const QByteArray& body, void (*each)(void*, const Decoder&), void* context) {
+    const size_t spare = body.isDetached() ? size_t(body.capacity() - body.size()) : 0;
+    const char* const begin = body.constData();
+    const char* const end = begin + body.size();
+    // The root: an object whose one member named "data" (as sent, no escape,
+    // no other member of that name) is a list.
+    const char* at = skipSpace(begin, end);
+    if (at == end || *at != '{')
+        return false;
+    const char* open = nullptr;
+    at = skipSpace(at + 1, end);
+    while (at < end && *at == '"') {
+        const char* key = at + 1;
+        const char* afterKey = afterText(key, end);
+        if (!afterKey)
+            return false;
+        const std::string_view name(key, size_t(afterKey - 1 - key));
+        if (name.find('\\') != std::string_view::npos)
+            return false;
+        at = skipSpace(afterKey, end);
+        if (at == end || *at != ':')
+            return false;
+        at = skipSpace(at + 1, end);
+        if (name == "data") {
+            if (open || at == end || *at != '[')
+                return false;
+            open = at;
+        }
+        at = afterValue(at, end);
+        if (!at)
+            return false;
+        at = skipSpace(at, end);
+        if (at < end && *at == ',')
+            at = skipSpace(at + 1, end);
+    }
+    if (!open)
+        return false;
+    // The elements' bounds; each is indexed and checked on its own, so that
+    // no index of the whole reply is ever held.
+    std::vector<std::pair<const char*, const char*>> elements;
+    at = skipSpace(open + 1, end);
+    bool more = at < end && *at != ']';
+    while (more) {
+        const char* last = afterValue(at, end);
+        if (!last || last == at)
+            return false;
+        elements.emplace_back(at, last);
+        at = skipSpace(last, end);
+        more = at < end && *at == ',';
+        if (more)
+            at = skipSpace(at + 1, end);
+    }
+    if (at == end || *at != ']')
+        return false;
+    // Everything but the list's elements: checked as a document of its own.
+    QByteArray envelope(begin, open + 1 - begin);
+    envelope.append(at, end - at);
+    (void)parseJSON(envelope);
+    const size_t readable = size_t(end - begin) + spare;
+    for (size_t i = 0; i < elements.size(); ++i) {
+        const auto [first, last] = elements[i];
+        const size_t size = size_t(last - first);
+        auto document = std::make_shared<Document>();
+        if (readable - size_t(first - begin) >= size + simdjson::SIMDJSON_PADDING) {
+            index(*document, first, size, readable - size_t(first - begin), 2);
+        } else { // near the end of a body without room for the padding
+            document->copy = simdjson::padded_string(first, size);
+            index(*document, document->copy.data(), size, size + simdjson::SIMDJSON_PADDING, 2);
+        }
+        const Decoder element(ParsedJSON{std::move(document)},
+                              CodingPath().child(QStringLiteral("data")).child(qsizetype(i)), true);
+        each(context, element);
+    }
+    return true;
 }
 
 // ---- Decoder ----
 
 Decoder::Decoder(const ParsedJSON& parsed, QString codingPath, bool convertKeys)
+    : Decoder(parsed, CodingPath(std::move(codingPath)), convertKeys) {}
+
+Decoder::Decoder(const ParsedJSON& parsed, CodingPath codingPath, bool convertKeys)
     : document_(parsed.document), source_(Source::Live), path_(std::move(codingPath)),
       convertKeys_(convertKeys) {
     if (!document_)

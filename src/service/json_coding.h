@@ -141,6 +141,7 @@ public:
     Decoder(QJsonValue value, CodingPath codingPath, bool convertKeys)
         : json_(std::move(value)), path_(std::move(codingPath)), convertKeys_(convertKeys) {}
     Decoder(const ParsedJSON& parsed, QString codingPath, bool convertKeys = true);
+    Decoder(const ParsedJSON& parsed, CodingPath codingPath, bool convertKeys);
 
     // The value as a Qt JSON value; built on request for a parsed reply.
     QJsonValue value() const;
@@ -306,6 +307,31 @@ inline constexpr qsizetype kReadPadding = 64;
 
 template <class T> T decodeJSON(const QByteArray& data) {
     return Decoder(parseJSON(data), QString()).template decode<T>();
+}
+
+// For a root object whose "data" list is read element by element: calls
+// `each` with each element, indexed on its own, and checks the rest of the
+// document apart, so that a reply of 100 MB never has an index of its whole.
+// False (nothing called) when the body is not of that plain form.
+bool eachDataElement(const QByteArray& body, void (*each)(void*, const Decoder&), void* context);
+
+// The "data" list of a reply, as decodeJSON<SingleDataResponse<std::vector<T>>>
+// reads it, element by element where the body allows.
+template <class T> std::vector<T> decodeDataList(const QByteArray& body) {
+    std::vector<T> list;
+    try {
+        const auto append = [](void* to, const Decoder& element) {
+            static_cast<std::vector<T>*>(to)->push_back(element.template decode<T>());
+        };
+        if (eachDataElement(body, append, &list))
+            return list;
+    } catch (const DecodingError&) {
+        // The whole document names the same fault as the reader in one piece
+        // would: which comes first, in what place.
+    }
+    return Decoder(parseJSON(body), QString())
+        .container()
+        .template decode<std::vector<T>>(QStringLiteral("data"));
 }
 
 // A JSON object written in member order, keys converted to snake_case.

@@ -360,7 +360,7 @@ QueryParameters jobTimesQuery(bool includeJobTimes) {
 // Every task of the job, decoded as the reader passes it.
 std::vector<JobTaskDTO> decodeTaskList(const QByteArray& body, JobTimeBookedSecs secs) {
     const SummingJobTimes summing(secs);
-    return wire::decodeJSON<SingleDataResponse<std::vector<JobTaskDTO>>>(body).data;
+    return wire::decodeDataList<JobTaskDTO>(body);
 }
 } // namespace
 
