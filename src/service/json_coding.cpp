@@ -334,19 +334,20 @@ const char* closingQuote(const char* from) {
 // hex digits, and no escaped byte past ASCII. Other escaped characters stand
 // for themselves, as there.
 bool readableText(std::string_view content) {
-    if (std::memchr(content.data(), 0, content.size()))
-        return false;
+    // One pass: most texts are short, where a loop beats searching twice.
     const char* end = content.data() + content.size();
     for (const char* at = content.data(); at < end; ++at) {
-        at = static_cast<const char*>(std::memchr(at, '\\', size_t(end - at)));
-        if (!at)
-            return true;
+        const char c = *at;
+        if (c == '\0')
+            return false;
+        if (c != '\\')
+            continue;
         const char escaped = at[1];
         if (escaped == 'u') {
             if (end - at < 6 || !isHex(at[2]) || !isHex(at[3]) || !isHex(at[4]) || !isHex(at[5]))
                 return false;
             at += 5;
-        } else if (static_cast<unsigned char>(escaped) >= 0x80) {
+        } else if (static_cast<unsigned char>(escaped) >= 0x80 || escaped == '\0') {
             return false;
         } else {
             ++at;
@@ -358,8 +359,10 @@ bool readableText(std::string_view content) {
 QString unescaped(std::string_view content) {
     const char* at = content.data();
     const char* end = at + content.size();
-    const char* escape = static_cast<const char*>(std::memchr(at, '\\', content.size()));
-    if (!escape)
+    const char* escape = at;
+    while (escape < end && *escape != '\\')
+        ++escape;
+    if (escape == end)
         return QString::fromUtf8(at, qsizetype(content.size()));
     QString text;
     text.reserve(qsizetype(content.size()));
@@ -610,17 +613,13 @@ void index(Document& document, const char* bytes, size_t size, size_t readable, 
 // Where a text whose content starts at `from` ends (past its closing quote),
 // or nothing when `end` comes first.
 const char* afterText(const char* from, const char* end) {
-    for (const char* at = from;;) {
-        const char* quote = static_cast<const char*>(std::memchr(at, '"', size_t(end - at)));
-        if (!quote)
-            return nullptr;
-        const char* escapes = quote;
-        while (escapes > from && escapes[-1] == '\\')
-            --escapes;
-        if ((quote - escapes) % 2 == 0)
-            return quote + 1;
-        at = quote + 1;
+    for (const char* at = from; at < end; ++at) {
+        if (*at == '"')
+            return at + 1;
+        if (*at == '\\')
+            ++at;
     }
+    return nullptr;
 }
 
 // Where the value starting at `at` ends, counting brackets and skipping
