@@ -1,5 +1,8 @@
 #include "service/job_time_records.h"
 
+#include <limits>
+#include <utility>
+
 namespace orvane {
 
 using wire::Decoder;
@@ -82,6 +85,35 @@ QByteArray UpdateJobTimeBody::encode() const {
         .toJson();
 }
 
+namespace {
+thread_local JobTimeBookedSecs summing = nullptr;
+thread_local QString summingLeftOut;
+
+qint64 summed(const Decoder& list, JobTimeBookedSecs secs) {
+    qint64 total = 0;
+    list.forEachElement([&total, secs](const Decoder& element) {
+        const JobTimeCompactDTO entry = element.decode<JobTimeCompactDTO>();
+        if (entry.id == summingLeftOut)
+            return;
+        if (const auto booked = secs(entry))
+            if (qAddOverflow(total, *booked, &total))
+                total = *booked < 0 ? std::numeric_limits<qint64>::min()
+                                    : std::numeric_limits<qint64>::max();
+    });
+    return total;
+}
+} // namespace
+
+SummingJobTimes::SummingJobTimes(JobTimeBookedSecs secs, QString leftOut)
+    : outerSecs_(summing), outerLeftOut_(std::exchange(summingLeftOut, std::move(leftOut))) {
+    summing = secs;
+}
+
+SummingJobTimes::~SummingJobTimes() {
+    summing = outerSecs_;
+    summingLeftOut = std::move(outerLeftOut_);
+}
+
 JobTaskDTO JobTaskDTO::decode(const Decoder& decoder) {
     const KeyedContainer c = decoder.container();
     JobTaskDTO r;
@@ -91,7 +123,10 @@ JobTaskDTO JobTaskDTO::decode(const Decoder& decoder) {
     r.rate = text(c, u"rate"_s);
     r.scheduledTime = text(c, u"scheduledTime"_s);
     r.job = c.decodeIfPresent<JobDTO>(QStringLiteral("job"));
-    r.jobTimes = c.decodeIfPresent<std::vector<JobTimeCompactDTO>>(QStringLiteral("jobTimes"));
+    if (!summing)
+        r.jobTimes = c.decodeIfPresent<std::vector<JobTimeCompactDTO>>(QStringLiteral("jobTimes"));
+    else if (!c.isNil(QStringLiteral("jobTimes")))
+        r.bookedSecs = summed(c.decoder(QStringLiteral("jobTimes")), summing);
     r.roundedTotalSeconds = roundedSeconds(c, QStringLiteral("roundedTotalSeconds"));
     r.roundedTodaySeconds = roundedSeconds(c, QStringLiteral("roundedTodaySeconds"));
     return r;

@@ -78,6 +78,25 @@ struct UpdateJobTimeBody {
     QByteArray encode() const;
 };
 
+// How many seconds one job time books toward its task: the store's rule.
+using JobTimeBookedSecs = std::optional<qint64> (*)(const JobTimeCompactDTO&);
+
+// While one lives on a thread, tasks decoded there sum their job times with
+// `secs` as they pass (into bookedSecs), all but the one with id `leftOut`,
+// and keep none of the records: a job of thousands of tasks can carry
+// hundreds of thousands of job times.
+class SummingJobTimes {
+public:
+    explicit SummingJobTimes(JobTimeBookedSecs secs, QString leftOut = QString());
+    ~SummingJobTimes();
+    SummingJobTimes(const SummingJobTimes&) = delete;
+    SummingJobTimes& operator=(const SummingJobTimes&) = delete;
+
+private:
+    JobTimeBookedSecs outerSecs_;
+    QString outerLeftOut_;
+};
+
 struct JobTaskDTO {
     QString id;
     std::optional<QString> jobId;
@@ -86,6 +105,9 @@ struct JobTaskDTO {
     std::optional<QString> scheduledTime;
     std::optional<JobDTO> job;
     std::optional<std::vector<JobTimeCompactDTO>> jobTimes;
+    // The job times' booked seconds, saturating, where they were summed
+    // instead of kept; present only when the reply carried them.
+    std::optional<qint64> bookedSecs;
     std::optional<qint64> roundedTotalSeconds;
     std::optional<qint64> roundedTodaySeconds;
 

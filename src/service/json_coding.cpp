@@ -5,10 +5,13 @@
 #include <QJsonDocument>
 #include <QJsonParseError>
 
+#include <simdjson.h>
+
 #include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
 #include <memory>
 
 namespace orvane {
@@ -255,7 +258,583 @@ QString CodingPath::text() const {
     return text;
 }
 
+// ---- Parsed replies ----
+
+namespace od = simdjson::ondemand;
+static_assert(kReadPadding >= qsizetype(simdjson::SIMDJSON_PADDING));
+
+// A reply indexed for reading. The reader keeps only the positions of the
+// document's structure; values are read from the bytes when asked for.
+class Document {
+public:
+    QByteArray body;              // the reply itself when its capacity holds the padding
+    simdjson::padded_string copy; // else a padded copy
+    od::parser parser;
+    od::document doc;
+};
+
+namespace {
+
+// Qt's reader allows this many nested arrays and objects; deeper is not JSON.
+constexpr int kMostNesting = 1024;
+
+[[noreturn]] void notJSON() {
+    throw DecodingError(DecodingError::Kind::DataCorrupted, QString(),
+                        QStringLiteral("The given data was not valid JSON."));
+}
+
+template <class T> T ok(simdjson::simdjson_result<T>&& result) {
+    T value;
+    if (std::move(result).get(value))
+        notJSON();
+    return value;
+}
+
+template <class H> LiveHandle toHandle(const H& handle) {
+    static_assert(sizeof(H) <= sizeof(LiveHandle::bytes) && std::is_trivially_copyable_v<H>);
+    LiveHandle live{};
+    std::memcpy(live.bytes, &handle, sizeof handle);
+    return live;
+}
+
+template <class H> H fromHandle(const LiveHandle& live) {
+    H handle;
+    std::memcpy(static_cast<void*>(&handle), live.bytes, sizeof handle);
+    return handle;
+}
+
+bool isSpace(char c) {
+    return c == ' ' || c == '\t' || c == '\n' || c == '\r';
+}
+
+std::string_view trimmed(std::string_view token) {
+    while (!token.empty() && isSpace(token.back()))
+        token.remove_suffix(1);
+    return token;
+}
+
+bool isDigit(char c) {
+    return c >= '0' && c <= '9';
+}
+
+bool isHex(char c) {
+    return isDigit(c) || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
+}
+
+// The closing quote of a text whose content starts at `from`; the reader's
+// index guarantees there is one.
+const char* closingQuote(const char* from) {
+    const char* at = from;
+    while (*at != '"')
+        at += *at == '\\' ? 2 : 1;
+    return at;
+}
+
+// Whether a text's content reads as Qt reads it: no NUL byte, "\u" with four
+// hex digits, and no escaped byte past ASCII. Other escaped characters stand
+// for themselves, as there.
+bool readableText(std::string_view content) {
+    // One pass: most texts are short, where a loop beats searching twice.
+    const char* end = content.data() + content.size();
+    for (const char* at = content.data(); at < end; ++at) {
+        const char c = *at;
+        if (c == '\0')
+            return false;
+        if (c != '\\')
+            continue;
+        const char escaped = at[1];
+        if (escaped == 'u') {
+            if (end - at < 6 || !isHex(at[2]) || !isHex(at[3]) || !isHex(at[4]) || !isHex(at[5]))
+                return false;
+            at += 5;
+        } else if (static_cast<unsigned char>(escaped) >= 0x80 || escaped == '\0') {
+            return false;
+        } else {
+            ++at;
+        }
+    }
+    return true;
+}
+
+QString unescaped(std::string_view content) {
+    const char* at = content.data();
+    const char* end = at + content.size();
+    const char* escape = at;
+    while (escape < end && *escape != '\\')
+        ++escape;
+    if (escape == end)
+        return QString::fromUtf8(at, qsizetype(content.size()));
+    QString text;
+    text.reserve(qsizetype(content.size()));
+    while (escape) {
+        text += QString::fromUtf8(at, escape - at);
+        switch (const char c = escape[1]) {
+        case 'b':
+            text.append(QChar(0x08));
+            break;
+        case 'f':
+            text.append(QChar(0x0c));
+            break;
+        case 'n':
+            text.append(QChar(0x0a));
+            break;
+        case 'r':
+            text.append(QChar(0x0d));
+            break;
+        case 't':
+            text.append(QChar(0x09));
+            break;
+        case 'u': {
+            char16_t unit = 0;
+            for (int i = 2; i < 6; ++i) {
+                const char h = escape[i];
+                unit = char16_t(unit * 16 + (isDigit(h) ? h - '0' : (h | 0x20) - 'a' + 10));
+            }
+            text.append(QChar(unit)); // a lone surrogate stays, as in Qt
+            escape += 4;
+            break;
+        }
+        default:
+            text.append(QChar(static_cast<uchar>(c)));
+            break;
+        }
+        at = escape + 2;
+        escape = static_cast<const char*>(std::memchr(at, '\\', size_t(end - at)));
+    }
+    text += QString::fromUtf8(at, end - at);
+    return text;
+}
+
+// A number as Qt reads it: whole-number text that fits 64 bits, or a double
+// within range; a double with a whole value that fits 64 bits becomes that
+// integer (so -0.0 reads as 0). Nothing when Qt would refuse the document.
+std::optional<Atom> numberAtom(std::string_view text) {
+    const size_t n = text.size();
+    size_t i = 0;
+    if (i < n && text[i] == '-')
+        ++i;
+    if (i < n && text[i] == '0')
+        ++i;
+    else
+        while (i < n && isDigit(text[i]))
+            ++i;
+    bool whole = true;
+    if (i < n && text[i] == '.') {
+        ++i;
+        while (i < n && isDigit(text[i]))
+            ++i;
+    }
+    if (i < n && (text[i] == 'e' || text[i] == 'E')) {
+        whole = false;
+        ++i;
+        if (i < n && (text[i] == '+' || text[i] == '-'))
+            ++i;
+        while (i < n && isDigit(text[i]))
+            ++i;
+    }
+    if (i != n || n == 0)
+        return std::nullopt;
+    Atom atom;
+    atom.kind = Atom::Kind::Number;
+    const char* first = text.data();
+    const char* last = first + n;
+    if (whole) {
+        const auto [ptr, ec] = std::from_chars(first, last, atom.integer, 10);
+        if (ec == std::errc() && ptr == last) {
+            atom.integral = true;
+            return atom;
+        }
+    }
+    const auto [ptr, ec] = std::from_chars(first, last, atom.number, std::chars_format::general);
+    if (ec != std::errc() || ptr != last)
+        return std::nullopt;
+    if (std::trunc(atom.number) == atom.number && atom.number >= -9223372036854775808.0 &&
+        atom.number < 9223372036854775808.0) {
+        atom.integral = true;
+        atom.integer = static_cast<qint64>(atom.number);
+    }
+    return atom;
+}
+
+// The value of a scalar token, or the kind of a container's first token.
+// Tokens were checked when the document was parsed.
+Atom atomOf(std::string_view token) {
+    Atom atom;
+    switch (token.empty() ? '\0' : token.front()) {
+    case '{':
+        atom.kind = Atom::Kind::Object;
+        break;
+    case '[':
+        atom.kind = Atom::Kind::Array;
+        break;
+    case '"': {
+        const char* content = token.data() + 1;
+        atom.kind = Atom::Kind::String;
+        atom.string = unescaped({content, size_t(closingQuote(content) - content)});
+        break;
+    }
+    case 't':
+        atom.kind = Atom::Kind::Bool;
+        atom.boolean = true;
+        break;
+    case 'f':
+        atom.kind = Atom::Kind::Bool;
+        break;
+    case 'n':
+        break;
+    default:
+        if (auto number = numberAtom(trimmed(token)))
+            return *number;
+        notJSON();
+    }
+    return atom;
+}
+
+Atom atomOf(const QJsonValue& value) {
+    Atom atom;
+    switch (value.type()) {
+    case QJsonValue::Bool:
+        atom.kind = Atom::Kind::Bool;
+        atom.boolean = value.toBool();
+        break;
+    case QJsonValue::Double:
+        atom.kind = Atom::Kind::Number;
+        atom.number = value.toDouble();
+        if (const auto whole = exactInteger(value)) {
+            atom.integral = true;
+            atom.integer = *whole;
+        }
+        break;
+    case QJsonValue::String:
+        atom.kind = Atom::Kind::String;
+        atom.string = value.toString();
+        break;
+    case QJsonValue::Array:
+        atom.kind = Atom::Kind::Array;
+        break;
+    case QJsonValue::Object:
+        atom.kind = Atom::Kind::Object;
+        break;
+    default:
+        break;
+    }
+    return atom;
+}
+
+void checkText(std::string_view token) {
+    const char* content = token.data() + 1;
+    const char* quote = closingQuote(content);
+    if (size_t(quote + 1 - token.data()) != token.size() ||
+        !readableText({content, size_t(quote - content)}))
+        notJSON();
+}
+
+// Reads the whole document once as Qt's reader would, without keeping
+// anything: what Qt refuses is refused here before any record is decoded.
+// Nesting is bounded above, so the recursion is too.
+void check(od::value value, int depth) {
+    const std::string_view token = value.raw_json_token();
+    switch (token.empty() ? '\0' : token.front()) {
+    case '{': {
+        if (depth >= kMostNesting)
+            notJSON();
+        od::object object = ok(value.get_object());
+        for (auto member : object) {
+            od::field field = ok(std::move(member));
+            const char* key = field.key().raw();
+            if (!readableText({key, size_t(closingQuote(key) - key)}))
+                notJSON();
+            check(field.value(), depth + 1);
+        }
+        break;
+    }
+    case '[': {
+        if (depth >= kMostNesting)
+            notJSON();
+        od::array array = ok(value.get_array());
+        for (auto element : array)
+            check(ok(std::move(element)), depth + 1);
+        break;
+    }
+    case '"':
+        checkText(trimmed(token));
+        break;
+    case 't':
+    case 'f':
+    case 'n': {
+        const std::string_view word = trimmed(token);
+        if (word != "true" && word != "false" && word != "null")
+            notJSON();
+        break;
+    }
+    default:
+        if (!numberAtom(trimmed(token)))
+            notJSON();
+    }
+}
+
+// A decoder for a value the reader stands on: containers are opened at once,
+// so that they can be re-entered from wherever the reader is later.
+Decoder liveDecoder(const std::shared_ptr<Document>& document, od::value value,
+                    const CodingPath& path, bool convertKeys,
+                    Decoder (*make)(const std::shared_ptr<Document>&, Atom, const LiveHandle&,
+                                    const CodingPath&, bool)) {
+    Atom atom = atomOf(value.raw_json_token());
+    LiveHandle live{};
+    if (atom.kind == Atom::Kind::Object)
+        live = toHandle(ok(value.get_object()));
+    else if (atom.kind == Atom::Kind::Array)
+        live = toHandle(ok(value.get_array()));
+    return make(document, std::move(atom), live, path, convertKeys);
+}
+
+} // namespace
+
+namespace {
+
+// Indexes `size` bytes at `bytes`, of which `readable` may be read, and
+// checks the document as Qt would, `depth` levels down in a larger one.
+void index(Document& document, const char* bytes, size_t size, size_t readable, int depth) {
+    // Room for Qt's nesting and the reader's own levels above it.
+    simdjson::error_code error = document.parser.allocate(size, kMostNesting + 2);
+    if (!error)
+        error = document.parser.iterate(bytes, size, readable).get(document.doc);
+    if (error)
+        notJSON();
+    const od::json_type type = ok(document.doc.type());
+    if (type != od::json_type::object && type != od::json_type::array)
+        notJSON();
+    check(ok(document.doc.get_value()), depth);
+    if (document.doc.current_location().error() != simdjson::OUT_OF_BOUNDS)
+        notJSON(); // more after the document
+    document.doc.rewind();
+}
+
+// Where a text whose content starts at `from` ends (past its closing quote),
+// or nothing when `end` comes first.
+const char* afterText(const char* from, const char* end) {
+    for (const char* at = from; at < end; ++at) {
+        if (*at == '"')
+            return at + 1;
+        if (*at == '\\')
+            ++at;
+    }
+    return nullptr;
+}
+
+// Where the value starting at `at` ends, counting brackets and skipping
+// texts; nothing when the bytes end first. Only finds the bounds: the value
+// itself is checked when it is indexed.
+const char* afterValue(const char* at, const char* end) {
+    int depth = 0;
+    while (at < end) {
+        const char c = *at;
+        if (c == '"') {
+            at = afterText(at + 1, end);
+            if (!at || depth == 0)
+                return at;
+            continue;
+        }
+        if (c == '{' || c == '[') {
+            ++depth;
+        } else if (c == '}' || c == ']') {
+            if (depth == 0)
+                return at;
+            if (--depth == 0)
+                return at + 1;
+        } else if (depth == 0 && (c == ',' || isSpace(c))) {
+            return at;
+        }
+        ++at;
+    }
+    return depth == 0 ? at : nullptr;
+}
+
+const char* skipSpace(const char* at, const char* end) {
+    while (at < end && isSpace(*at))
+        ++at;
+    return at;
+}
+
+} // namespace
+
+ParsedJSON parseJSON(const QByteArray& data) {
+    auto document = std::make_shared<Document>();
+    const char* bytes = data.constData();
+    size_t size = size_t(data.size());
+    if (size >= 3 && std::memcmp(bytes, "\xEF\xBB\xBF", 3) == 0) { // a byte order mark, as Qt
+        bytes += 3;
+        size -= 3;
+    }
+    const qsizetype spare = data.capacity() - data.size();
+    if (data.isDetached() && spare >= kReadPadding) {
+        // The bytes past the end are ours alone: what the reader sees there
+        // must not look like JSON.
+        std::memset(const_cast<char*>(data.constData()) + data.size(), 0, size_t(kReadPadding));
+        document->body = data;
+        index(*document, bytes, size, size + size_t(spare), 0);
+    } else {
+        document->copy = simdjson::padded_string(bytes, size);
+        index(*document, document->copy.data(), size, size + simdjson::SIMDJSON_PADDING, 0);
+    }
+    return {std::move(document)};
+}
+
+bool eachDataElement(const QByteArray& body, void (*each)(void*, const Decoder&), void* context) {
+    const size_t spare = body.isDetached() ? size_t(body.capacity() - body.size()) : 0;
+    const char* const begin = body.constData();
+    const char* const end = begin + body.size();
+    // The root: an object whose one member named "data" (as sent, no escape,
+    // no other member of that name) is a list.
+    const char* at = skipSpace(begin, end);
+    if (at == end || *at != '{')
+        return false;
+    const char* open = nullptr;
+    at = skipSpace(at + 1, end);
+    while (at < end && *at == '"') {
+        const char* key = at + 1;
+        const char* afterKey = afterText(key, end);
+        if (!afterKey)
+            return false;
+        const std::string_view name(key, size_t(afterKey - 1 - key));
+        if (name.find('\\') != std::string_view::npos)
+            return false;
+        at = skipSpace(afterKey, end);
+        if (at == end || *at != ':')
+            return false;
+        at = skipSpace(at + 1, end);
+        if (name == "data") {
+            if (open || at == end || *at != '[')
+                return false;
+            open = at;
+        }
+        at = afterValue(at, end);
+        if (!at)
+            return false;
+        at = skipSpace(at, end);
+        if (at < end && *at == ',')
+            at = skipSpace(at + 1, end);
+    }
+    if (!open)
+        return false;
+    // The elements' bounds; each is indexed and checked on its own, so that
+    // no index of the whole reply is ever held.
+    std::vector<std::pair<const char*, const char*>> elements;
+    at = skipSpace(open + 1, end);
+    bool more = at < end && *at != ']';
+    while (more) {
+        const char* last = afterValue(at, end);
+        if (!last || last == at)
+            return false;
+        elements.emplace_back(at, last);
+        at = skipSpace(last, end);
+        more = at < end && *at == ',';
+        if (more)
+            at = skipSpace(at + 1, end);
+    }
+    if (at == end || *at != ']')
+        return false;
+    // Everything but the list's elements: checked as a document of its own.
+    QByteArray envelope(begin, open + 1 - begin);
+    envelope.append(at, end - at);
+    (void)parseJSON(envelope);
+    const size_t readable = size_t(end - begin) + spare;
+    for (size_t i = 0; i < elements.size(); ++i) {
+        const auto [first, last] = elements[i];
+        const size_t size = size_t(last - first);
+        auto document = std::make_shared<Document>();
+        if (readable - size_t(first - begin) >= size + simdjson::SIMDJSON_PADDING) {
+            index(*document, first, size, readable - size_t(first - begin), 2);
+        } else { // near the end of a body without room for the padding
+            document->copy = simdjson::padded_string(first, size);
+            index(*document, document->copy.data(), size, size + simdjson::SIMDJSON_PADDING, 2);
+        }
+        const Decoder element(ParsedJSON{std::move(document)},
+                              CodingPath().child(QStringLiteral("data")).child(qsizetype(i)), true);
+        each(context, element);
+    }
+    return true;
+}
+
 // ---- Decoder ----
+
+Decoder::Decoder(const ParsedJSON& parsed, QString codingPath, bool convertKeys)
+    : Decoder(parsed, CodingPath(std::move(codingPath)), convertKeys) {}
+
+Decoder::Decoder(const ParsedJSON& parsed, CodingPath codingPath, bool convertKeys)
+    : document_(parsed.document), source_(Source::Live), path_(std::move(codingPath)),
+      convertKeys_(convertKeys) {
+    if (!document_)
+        notJSON();
+    document_->doc.rewind();
+    *this =
+        liveDecoder(document_, ok(document_->doc.get_value()), path_, convertKeys_,
+                    [](const std::shared_ptr<Document>& d, Atom a, const LiveHandle& l,
+                       const CodingPath& p, bool c) { return Decoder(d, std::move(a), l, p, c); });
+}
+
+Decoder::Decoder(std::shared_ptr<Document> document, Atom atom, const LiveHandle& live,
+                 CodingPath codingPath, bool convertKeys)
+    : document_(std::move(document)), atom_(std::move(atom)), live_(live),
+      source_(atom_.kind == Atom::Kind::Object || atom_.kind == Atom::Kind::Array ? Source::Live
+                                                                                  : Source::Scalar),
+      path_(std::move(codingPath)), convertKeys_(convertKeys) {}
+
+Atom Decoder::atom() const {
+    return source_ == Source::Json ? atomOf(json_) : atom_;
+}
+
+bool Decoder::isNil() const {
+    if (source_ == Source::Json)
+        return json_.isNull() || json_.isUndefined();
+    return atom_.kind == Atom::Kind::Null;
+}
+
+QJsonValue Decoder::value() const {
+    if (source_ == Source::Json)
+        return json_;
+    switch (atom_.kind) {
+    case Atom::Kind::Null:
+        return QJsonValue(QJsonValue::Null);
+    case Atom::Kind::Bool:
+        return atom_.boolean;
+    case Atom::Kind::Number:
+        return atom_.integral ? QJsonValue(atom_.integer) : QJsonValue(atom_.number);
+    case Atom::Kind::String:
+        return atom_.string;
+    case Atom::Kind::Array: {
+        QJsonArray array;
+        forEachElement([&array](const Decoder& element) { array.append(element.value()); });
+        return array;
+    }
+    case Atom::Kind::Object: {
+        return container().toObject();
+    }
+    }
+    return {};
+}
+
+void Decoder::eachElement(void (*each)(void*, const Decoder&), void* context) const {
+    if (source_ == Source::Json) {
+        if (!json_.isArray())
+            typeMismatch("an array");
+        const QJsonArray array = json_.toArray();
+        for (qsizetype i = 0; i < array.size(); ++i)
+            each(context, Decoder(array.at(i), path_.child(i), convertKeys_));
+        return;
+    }
+    if (atom_.kind != Atom::Kind::Array)
+        typeMismatch("an array");
+    od::array array = fromHandle<od::array>(live_);
+    (void)ok(array.reset());
+    qsizetype i = 0;
+    for (auto element : array) {
+        each(context, liveDecoder(document_, ok(std::move(element)), path_.child(i++), convertKeys_,
+                                  [](const std::shared_ptr<Document>& d, Atom a,
+                                     const LiveHandle& l, const CodingPath& p,
+                                     bool c) { return Decoder(d, std::move(a), l, p, c); }));
+    }
+}
 
 void Decoder::typeMismatch(const char* expected) const {
     throw DecodingError(DecodingError::Kind::TypeMismatch, path_.text(),
@@ -264,27 +843,35 @@ void Decoder::typeMismatch(const char* expected) const {
 }
 
 KeyedContainer Decoder::container() const {
-    if (!value_.isObject())
+    if (source_ == Source::Json) {
+        if (!json_.isObject())
+            typeMismatch("an object");
+        return KeyedContainer(json_.toObject(), path_, convertKeys_);
+    }
+    if (atom_.kind != Atom::Kind::Object)
         typeMismatch("an object");
-    return KeyedContainer(value_.toObject(), path_, convertKeys_);
+    return KeyedContainer(document_, live_, path_, convertKeys_);
 }
 
 QString Decoder::decodeString() const {
-    if (!value_.isString())
+    Atom a = atom();
+    if (!a.isString())
         typeMismatch("a string");
-    return value_.toString();
+    return std::move(a.string);
 }
 
 bool Decoder::decodeBool() const {
-    if (!value_.isBool())
+    const Atom a = atom();
+    if (a.kind != Atom::Kind::Bool)
         typeMismatch("a bool");
-    return value_.toBool();
+    return a.boolean;
 }
 
 qint64 Decoder::decodeInt() const {
-    if (!value_.isDouble())
+    const Atom a = atom();
+    if (!a.isNumber())
         typeMismatch("an integer");
-    const auto i = exactInteger(value_);
+    const auto i = a.exactInteger();
     if (!i)
         throw DecodingError(DecodingError::Kind::DataCorrupted, path_.text(),
                             QStringLiteral("Parsed JSON number does not fit in Int."));
@@ -292,19 +879,22 @@ qint64 Decoder::decodeInt() const {
 }
 
 double Decoder::decodeDouble() const {
-    if (!value_.isDouble())
+    const Atom a = atom();
+    if (!a.isNumber())
         typeMismatch("a number");
-    return value_.toDouble();
+    return a.toDouble();
 }
 
 // ---- KeyedContainer ----
 
-// The keys of one shape of object: as sent, in the object's order, and as
-// member keys. The records of a list share a handful of shapes, so each is
-// worked out once and then only recognised.
+// The keys of one shape of object in Qt's order (sorted; of two equal keys
+// the later one stands), and as member keys. The records of a list share a
+// handful of shapes, so each is worked out once and then only recognised.
 struct KeyedContainer::Layout {
     QStringList wireKeys;
-    QList<QCborValue> cborKeys; // the same, to compare with parsed keys
+    QList<QCborValue> cborKeys;     // the same, to compare with Qt's parsed keys
+    std::vector<std::string> sent;  // a parsed reply's keys as sent, in its order
+    std::vector<qsizetype> fieldOf; // a parsed reply's member for each position
     QStringList memberKeys;
     QHash<QString, qsizetype> index; // member key → first position; large shapes only
     bool convertKeys = true;
@@ -324,7 +914,7 @@ struct KeyedContainer::Layout {
     // Whether `object` has exactly these keys. Compared where they were
     // parsed (a map view shares the object's storage): no key text is made.
     bool fits(const QJsonObject& object) const {
-        if (object.size() != wireKeys.size())
+        if (!sent.empty() || object.size() != wireKeys.size())
             return false;
         const QCborMap map = QCborMap::fromJsonObject(object);
         qsizetype i = 0;
@@ -332,6 +922,27 @@ struct KeyedContainer::Layout {
             if (it.key() != cborKeys[i])
                 return false;
         return true;
+    }
+
+    template <class Fields> bool fits(const Fields& fields) const {
+        if (sent.size() != size_t(fields.size()) || sent.empty())
+            return false;
+        for (qsizetype i = 0; i < fields.size(); ++i)
+            if (sent[size_t(i)] != fields[i].key)
+                return false;
+        return true;
+    }
+
+    void addMembers(qsizetype scanLimit) {
+        memberKeys.reserve(wireKeys.size());
+        for (const QString& key : wireKeys)
+            memberKeys.append(convertKeys ? memberKey(key) : key);
+        if (memberKeys.size() > scanLimit) {
+            index.reserve(memberKeys.size());
+            for (qsizetype i = 0; i < memberKeys.size(); ++i)
+                if (!index.contains(memberKeys[i]))
+                    index.insert(memberKeys[i], i);
+        }
     }
 };
 
@@ -350,32 +961,55 @@ Layout makeLayout(const QJsonObject& object, bool convertKeys, qsizetype scanLim
     layout->convertKeys = convertKeys;
     layout->wireKeys.reserve(object.size());
     layout->cborKeys.reserve(object.size());
-    layout->memberKeys.reserve(object.size());
     for (auto it = object.constBegin(); it != object.constEnd(); ++it) {
         QString key = it.key();
-        layout->memberKeys.append(convertKeys ? memberKey(key) : key);
         layout->cborKeys.append(QCborValue(key));
         layout->wireKeys.append(std::move(key));
     }
-    if (layout->memberKeys.size() > scanLimit) {
-        layout->index.reserve(layout->memberKeys.size());
-        for (qsizetype i = 0; i < layout->memberKeys.size(); ++i)
-            if (!layout->index.contains(layout->memberKeys[i]))
-                layout->index.insert(layout->memberKeys[i], i);
-    }
+    layout->addMembers(scanLimit);
     return layout;
 }
 
-Layout layoutFor(const QJsonObject& object, bool convertKeys, qsizetype scanLimit) {
+template <class Fields>
+Layout makeLayout(const Fields& fields, bool convertKeys, qsizetype scanLimit) {
+    auto layout = std::make_shared<KeyedContainer::Layout>();
+    layout->convertKeys = convertKeys;
+    std::vector<QString> keys;
+    keys.reserve(size_t(fields.size()));
+    layout->sent.reserve(size_t(fields.size()));
+    for (const auto& field : fields) {
+        keys.push_back(unescaped(field.key));
+        layout->sent.emplace_back(field.key);
+    }
+    // Qt's object: keys sorted, and of two equal keys the later value stands.
+    std::vector<qsizetype> order(keys.size());
+    for (size_t i = 0; i < order.size(); ++i)
+        order[i] = qsizetype(i);
+    std::stable_sort(order.begin(), order.end(), [&keys](qsizetype a, qsizetype b) {
+        return keys[size_t(a)] < keys[size_t(b)];
+    });
+    for (size_t i = 0; i < order.size(); ++i) {
+        const QString& key = keys[size_t(order[i])];
+        if (i + 1 < order.size() && keys[size_t(order[i + 1])] == key)
+            continue;
+        layout->wireKeys.append(key);
+        layout->fieldOf.push_back(order[i]);
+    }
+    layout->addMembers(scanLimit);
+    return layout;
+}
+
+template <class Source>
+Layout layoutFor(const Source& source, bool convertKeys, qsizetype scanLimit) {
     thread_local std::vector<Layout> kept; // the oldest first
     for (auto it = kept.rbegin(); it != kept.rend(); ++it)
-        if ((*it)->convertKeys == convertKeys && (*it)->fits(object))
+        if ((*it)->convertKeys == convertKeys && (*it)->fits(source))
             return *it;
-    Layout layout = makeLayout(object, convertKeys, scanLimit);
+    Layout layout = makeLayout(source, convertKeys, scanLimit);
     qsizetype chars = 0;
     for (const QString& key : layout->wireKeys)
         chars += key.size();
-    if (object.size() <= kKeptShapeKeys && chars <= kKeptShapeChars) {
+    if (layout->wireKeys.size() <= kKeptShapeKeys && chars <= kKeptShapeChars) {
         if (qsizetype(kept.size()) == kKeptShapes)
             kept.erase(kept.begin());
         kept.push_back(layout);
@@ -389,19 +1023,63 @@ KeyedContainer::KeyedContainer(const QJsonObject& object, QString codingPath, bo
     : KeyedContainer(object, CodingPath(std::move(codingPath)), convertKeys) {}
 
 KeyedContainer::KeyedContainer(const QJsonObject& object, CodingPath codingPath, bool convertKeys)
-    : object_(object), layout_(layoutFor(object, convertKeys, kScanLimit)),
+    : object_(object), live_{}, layout_(layoutFor(object, convertKeys, kScanLimit)),
       path_(std::move(codingPath)), convertKeys_(convertKeys) {}
 
-std::optional<QJsonValue> KeyedContainer::find(QStringView key) const {
+KeyedContainer::KeyedContainer(std::shared_ptr<Document> document, const LiveHandle& object,
+                               CodingPath codingPath, bool convertKeys)
+    : document_(std::move(document)), live_(object), path_(std::move(codingPath)),
+      convertKeys_(convertKeys) {
+    // One pass over the members: where each key and scalar lies, and each
+    // object or array opened so that it can be re-entered without a walk.
+    // Nothing is decoded until a record asks for it.
+    od::object members = fromHandle<od::object>(live_);
+    (void)ok(members.reset());
+    for (auto member : members) {
+        od::field field = ok(std::move(member));
+        const char* key = field.key().raw();
+        od::value& value = field.value();
+        const std::string_view token = value.raw_json_token();
+        LiveHandle opened{};
+        if (token.front() == '{')
+            opened = toHandle(ok(value.get_object()));
+        else if (token.front() == '[')
+            opened = toHandle(ok(value.get_array()));
+        fields_.append({{key, size_t(closingQuote(key) - key)}, token, opened});
+    }
+    layout_ = layoutFor(fields_, convertKeys_, kScanLimit);
+}
+
+Decoder KeyedContainer::childAt(qsizetype position, const QString& key) const {
+    const CodingPath path = path_.child(key);
+    if (!document_)
+        return Decoder((object_.constBegin() + position).value(), path, convertKeys_);
+    const qsizetype fieldIndex = layout_->fieldOf[size_t(position)];
+    Atom atom = atomOf(fields_[fieldIndex].token);
+    if (atom.kind != Atom::Kind::Object && atom.kind != Atom::Kind::Array)
+        return Decoder(document_, std::move(atom), LiveHandle{}, path, convertKeys_);
+    return Decoder(document_, std::move(atom), fields_[fieldIndex].opened, path, convertKeys_);
+}
+
+QJsonObject KeyedContainer::toObject() const {
+    QJsonObject object;
+    for (qsizetype at = 0; at < layout_->wireKeys.size(); ++at)
+        object.insert(layout_->wireKeys[at], childAt(at, QString()).value());
+    return object;
+}
+
+std::optional<Atom> KeyedContainer::find(QStringView key) const {
     const qsizetype at = layout_->positionOf(key);
     if (at < 0)
         return std::nullopt;
-    return QJsonValue((object_.constBegin() + at).value());
+    if (!document_)
+        return atomOf((object_.constBegin() + at).value());
+    return atomOf(fields_[layout_->fieldOf[size_t(at)]].token);
 }
 
 bool KeyedContainer::isNil(const QString& key) const {
     const auto v = find(key);
-    return !v || v->isNull() || v->isUndefined();
+    return !v || v->kind == Atom::Kind::Null;
 }
 
 QStringList KeyedContainer::allKeys() const {
@@ -421,11 +1099,11 @@ QString KeyedContainer::pathFor(const QString& key) const {
 }
 
 Decoder KeyedContainer::decoder(const QString& key) const {
-    const auto v = find(key);
-    if (!v)
+    const qsizetype at = layout_->positionOf(key);
+    if (at < 0)
         throw DecodingError(DecodingError::Kind::KeyNotFound, pathFor(key),
                             QStringLiteral("No value associated with key \"%1\".").arg(key));
-    return Decoder(*v, path_.child(key), convertKeys_);
+    return childAt(at, key);
 }
 
 void KeyedContainer::dataCorrupted(const QString& key, const QString& description) const {
@@ -435,11 +1113,11 @@ void KeyedContainer::dataCorrupted(const QString& key, const QString& descriptio
 QString KeyedContainer::decodeID(const QString& key) const {
     if (const auto v = find(key)) {
         if (v->isString()) {
-            const QString trimmed = v->toString().trimmed();
+            const QString trimmed = v->string.trimmed();
             if (!trimmed.isEmpty())
                 return trimmed;
         }
-        if (const auto i = exactInteger(*v))
+        if (const auto i = v->exactInteger())
             return QString::number(*i);
     }
     dataCorrupted(key, QStringLiteral("Expected id"));
@@ -450,19 +1128,19 @@ std::optional<QString> KeyedContainer::decodeLenientString(const QString& key) c
     if (!v)
         return std::nullopt;
     if (v->isString()) {
-        const QString trimmed = v->toString().trimmed();
+        const QString trimmed = v->string.trimmed();
         if (trimmed.isEmpty())
             return std::nullopt;
         return trimmed;
     }
-    if (v->isDouble())
+    if (v->isNumber())
         return doubleDescription(v->toDouble());
     return std::nullopt;
 }
 
 std::optional<QString> KeyedContainer::decodeLenientReference(const QString& key) const {
     if (const auto v = find(key))
-        if (const auto whole = exactInteger(*v))
+        if (const auto whole = v->exactInteger())
             return QString::number(*whole);
     return decodeLenientString(key);
 }
@@ -471,13 +1149,13 @@ std::optional<qint64> KeyedContainer::decodeLenientInt(const QString& key) const
     const auto v = find(key);
     if (!v)
         return std::nullopt;
-    if (v->isDouble()) {
-        if (const auto i = exactInteger(*v))
+    if (v->isNumber()) {
+        if (const auto i = v->exactInteger())
             return i;
         return roundToInt64(v->toDouble());
     }
     if (v->isString()) {
-        const QString trimmed = v->toString().trimmed();
+        const QString trimmed = v->string.trimmed();
         if (trimmed.isEmpty())
             return std::nullopt;
         return parseInteger(trimmed);
@@ -486,15 +1164,15 @@ std::optional<qint64> KeyedContainer::decodeLenientInt(const QString& key) const
 }
 
 namespace {
-std::optional<bool> lenientBool(const std::optional<QJsonValue>& v) {
+std::optional<bool> lenientBool(const std::optional<Atom>& v) {
     if (!v)
         return std::nullopt;
-    if (v->isBool())
-        return v->toBool();
-    if (const auto i = exactInteger(*v))
+    if (v->kind == Atom::Kind::Bool)
+        return v->boolean;
+    if (const auto i = v->exactInteger())
         return *i != 0;
     if (v->isString()) {
-        const QString text = v->toString().trimmed().toLower();
+        const QString text = v->string.trimmed().toLower();
         if (text == u"1" || text == u"true" || text == u"yes")
             return true;
         if (text == u"0" || text == u"false" || text == u"no")
@@ -520,7 +1198,7 @@ std::optional<QString> KeyedContainer::decodeFirstNonEmptyString(const QStringLi
         const auto v = find(key);
         if (!v || !v->isString())
             continue;
-        const QString trimmed = v->toString().trimmed();
+        const QString trimmed = v->string.trimmed();
         if (!trimmed.isEmpty())
             return trimmed;
     }
@@ -542,20 +1220,6 @@ QJsonValue convertKeysToSnakeCase(const QJsonValue& value) {
         return out;
     }
     return value;
-}
-
-QJsonValue parseJSON(const QByteArray& data) {
-    QJsonParseError error{};
-    const QJsonDocument doc = QJsonDocument::fromJson(data, &error);
-    if (error.error != QJsonParseError::NoError)
-        throw DecodingError(DecodingError::Kind::DataCorrupted, QString(),
-                            QStringLiteral("The given data was not valid JSON."));
-    if (doc.isArray())
-        return doc.array();
-    if (doc.isObject())
-        return doc.object();
-    throw DecodingError(DecodingError::Kind::DataCorrupted, QString(),
-                        QStringLiteral("The given data was not valid JSON."));
 }
 
 // ---- BodyWriter ----

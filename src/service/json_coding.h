@@ -14,6 +14,7 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <string_view>
 #include <type_traits>
 #include <utility>
 #include <vector>
@@ -99,17 +100,53 @@ private:
     QVarLengthArray<Segment, kHeld> segments_;
 };
 
+class Document;
+
+// A reply's bytes made ready for reading: structure indexed, nothing decoded.
+struct ParsedJSON {
+    std::shared_ptr<Document> document;
+};
+
+// One value as the readers see it: its kind and, for scalars, its content.
+struct Atom {
+    enum class Kind : quint8 { Null, Bool, Number, String, Array, Object };
+    Kind kind = Kind::Null;
+    bool boolean = false;
+    bool integral = false; // a number held as a whole 64-bit value
+    qint64 integer = 0;
+    double number = 0;
+    QString string;
+
+    bool isNumber() const { return kind == Kind::Number; }
+    bool isString() const { return kind == Kind::String; }
+    double toDouble() const { return integral ? static_cast<double>(integer) : number; }
+    std::optional<qint64> exactInteger() const {
+        return integral ? std::optional<qint64>(integer) : std::nullopt;
+    }
+};
+
+// Where a live value of a parsed reply sits: a resettable object or array of
+// the reply's reader, or a scalar token. Opaque here.
+struct LiveHandle {
+    alignas(8) unsigned char bytes[24];
+};
+
 // One JSON value being decoded, with its place in the document for errors.
+// A value of a parsed reply is read where it lies: only the members asked
+// for are decoded, and no tree of the document is built.
 class Decoder {
 public:
     Decoder(QJsonValue value, QString codingPath, bool convertKeys = true)
-        : value_(std::move(value)), path_(std::move(codingPath)), convertKeys_(convertKeys) {}
+        : json_(std::move(value)), path_(std::move(codingPath)), convertKeys_(convertKeys) {}
     Decoder(QJsonValue value, CodingPath codingPath, bool convertKeys)
-        : value_(std::move(value)), path_(std::move(codingPath)), convertKeys_(convertKeys) {}
+        : json_(std::move(value)), path_(std::move(codingPath)), convertKeys_(convertKeys) {}
+    Decoder(const ParsedJSON& parsed, QString codingPath, bool convertKeys = true);
+    Decoder(const ParsedJSON& parsed, CodingPath codingPath, bool convertKeys);
 
-    const QJsonValue& value() const { return value_; }
+    // The value as a Qt JSON value; built on request for a parsed reply.
+    QJsonValue value() const;
     QString codingPath() const { return path_.text(); }
-    bool isNil() const { return value_.isNull() || value_.isUndefined(); }
+    bool isNil() const;
 
     KeyedContainer container() const; // throws unless the value is an object
 
@@ -121,11 +158,31 @@ public:
 
     template <class T> T decode() const;
 
+    // Calls `each` with a decoder for every element; throws unless an array.
+    template <class F> void forEachElement(F&& each) const {
+        eachElement(
+            [](void* f, const Decoder& element) {
+                (*static_cast<std::remove_reference_t<F>*>(f))(element);
+            },
+            &each);
+    }
+
     [[noreturn]] void typeMismatch(const char* expected) const;
 
 private:
     friend class KeyedContainer;
-    QJsonValue value_;
+    enum class Source : quint8 { Json, Scalar, Live };
+    Decoder(std::shared_ptr<Document> document, Atom atom, const LiveHandle& live,
+            CodingPath codingPath, bool convertKeys);
+
+    Atom atom() const;
+    void eachElement(void (*each)(void*, const Decoder&), void* context) const;
+
+    QJsonValue json_;
+    std::shared_ptr<Document> document_;
+    Atom atom_;       // a parsed reply's scalar, or the kind of its container
+    LiveHandle live_; // a parsed reply's object or array
+    Source source_ = Source::Json;
     CodingPath path_;
     bool convertKeys_;
 };
@@ -167,13 +224,28 @@ public:
     struct Layout;
 
 private:
+    friend class Decoder;
     // Up to this many keys a scan beats hashing; larger objects get an index.
     static constexpr qsizetype kScanLimit = 24;
 
-    std::optional<QJsonValue> find(QStringView key) const;
+    struct Field {
+        std::string_view key;   // as sent, escapes and all
+        std::string_view token; // a scalar's text; the first byte of any value
+        LiveHandle opened;      // an object or array, opened where it lies
+    };
+
+    KeyedContainer(std::shared_ptr<Document> document, const LiveHandle& object,
+                   CodingPath codingPath, bool convertKeys);
+
+    std::optional<Atom> find(QStringView key) const;
+    Decoder childAt(qsizetype position, const QString& key) const;
+    QJsonObject toObject() const;
     QString pathFor(const QString& key) const;
 
     QJsonObject object_; // shares the parsed document: nothing of it is copied
+    std::shared_ptr<Document> document_;
+    LiveHandle live_;
+    QVarLengthArray<Field, 24> fields_; // a parsed reply's members, in its order
     std::shared_ptr<const Layout> layout_;
     CodingPath path_;
     bool convertKeys_;
@@ -194,15 +266,10 @@ template <class T> T Decoder::decode() const {
     } else if constexpr (std::is_same_v<T, double>) {
         return decodeDouble();
     } else if constexpr (IsVector<T>::value) {
-        if (!value_.isArray())
-            typeMismatch("an array");
-        const QJsonArray array = value_.toArray();
         T result;
-        result.reserve(static_cast<size_t>(array.size()));
-        for (qsizetype i = 0; i < array.size(); ++i) {
-            const Decoder element(array.at(i), path_.child(i), convertKeys_);
+        forEachElement([&result](const Decoder& element) {
             result.push_back(element.template decode<typename T::value_type>());
-        }
+        });
         return result;
     } else if constexpr (IsStringMap<T>::value) {
         const KeyedContainer c = container();
@@ -224,21 +291,47 @@ template <class T> T KeyedContainer::decode(const QString& key) const {
 }
 
 template <class T> std::optional<T> KeyedContainer::decodeIfPresent(const QString& key) const {
-    const std::optional<QJsonValue> v = find(key);
-    if (!v || v->isNull() || v->isUndefined())
+    if (isNil(key))
         return std::nullopt;
-    return Decoder(*v, path_.child(key), convertKeys_).template decode<T>();
+    return decoder(key).template decode<T>();
 }
 
 // Every object key in `value`, nested ones included, in snake_case.
 QJsonValue convertKeysToSnakeCase(const QJsonValue& value);
 
-// Parses `data` as JSON and decodes T from it; an unreadable document is a
-// DecodingError like any other.
-QJsonValue parseJSON(const QByteArray& data);
+// Indexes `data` as JSON for reading; an unreadable document is a
+// DecodingError like any other. A body whose spare capacity holds the
+// reader's padding (kReadPadding) is read where it lies, without a copy.
+ParsedJSON parseJSON(const QByteArray& data);
+inline constexpr qsizetype kReadPadding = 64;
 
 template <class T> T decodeJSON(const QByteArray& data) {
     return Decoder(parseJSON(data), QString()).template decode<T>();
+}
+
+// For a root object whose "data" list is read element by element: calls
+// `each` with each element, indexed on its own, and checks the rest of the
+// document apart, so that a reply of 100 MB never has an index of its whole.
+// False (nothing called) when the body is not of that plain form.
+bool eachDataElement(const QByteArray& body, void (*each)(void*, const Decoder&), void* context);
+
+// The "data" list of a reply, as decodeJSON<SingleDataResponse<std::vector<T>>>
+// reads it, element by element where the body allows.
+template <class T> std::vector<T> decodeDataList(const QByteArray& body) {
+    std::vector<T> list;
+    try {
+        const auto append = [](void* to, const Decoder& element) {
+            static_cast<std::vector<T>*>(to)->push_back(element.template decode<T>());
+        };
+        if (eachDataElement(body, append, &list))
+            return list;
+    } catch (const DecodingError&) {
+        // The whole document names the same fault as the reader in one piece
+        // would: which comes first, in what place.
+    }
+    return Decoder(parseJSON(body), QString())
+        .container()
+        .template decode<std::vector<T>>(QStringLiteral("data"));
 }
 
 // A JSON object written in member order, keys converted to snake_case.

@@ -357,23 +357,10 @@ QueryParameters jobTimesQuery(bool includeJobTimes) {
     return {{QStringLiteral("include_job_times"), QStringLiteral("0")}};
 }
 
-// The first kMostJobTasks tasks in the service's order; the rest are never
-// decoded.
-std::vector<JobTaskDTO> decodeTaskList(const QByteArray& body) {
-    QJsonValue root = wire::parseJSON(body);
-    const QString key = QStringLiteral("data");
-    if (root.isObject() && root[key].isArray() && root[key].toArray().size() > kMostJobTasks) {
-        const QJsonArray all = root[key].toArray();
-        QJsonArray first;
-        for (qsizetype i = 0; i < kMostJobTasks; ++i)
-            first.append(all.at(i));
-        QJsonObject object = root.toObject();
-        object.insert(key, first);
-        root = object;
-    }
-    return wire::Decoder(root, QString())
-        .decode<SingleDataResponse<std::vector<JobTaskDTO>>>()
-        .data;
+// Every task of the job, decoded as the reader passes it.
+std::vector<JobTaskDTO> decodeTaskList(const QByteArray& body, JobTimeBookedSecs secs) {
+    const SummingJobTimes summing(secs);
+    return wire::decodeDataList<JobTaskDTO>(body);
 }
 } // namespace
 
@@ -386,19 +373,23 @@ QCoro::Task<std::vector<JobTaskDTO>> OrvaneAPIClient::fetchJobTasks(QString jobI
     const PerformResult result = co_await perform(request);
     if (!isSuccess(result.status))
         throwForStatus(result);
-    auto tasks = decodeTaskList(result.body);
+    auto tasks = decodeTaskList(result.body, includeJobTimes ? bookedSecs_ : nullptr);
     for (JobTaskDTO& task : tasks)
         boundDisplayTexts(task);
     co_return tasks;
 }
 
-QCoro::Task<JobTaskDTO> OrvaneAPIClient::fetchJobTask(QString id, bool includeJobTimes) {
+QCoro::Task<JobTaskDTO> OrvaneAPIClient::fetchJobTask(QString id, bool includeJobTimes,
+                                                      QString leftOutJobTime) {
     APIRequest request =
         makeRequest("GET", QStringLiteral("job-tasks/") + id, jobTimesQuery(includeJobTimes));
     if (includeJobTimes)
         request.maxBodyBytes = kTasksReplyBytes;
     const PerformResult result = co_await perform(request);
-    JobTaskDTO task = decodeCommon<SingleDataResponse<JobTaskDTO>>(result).data;
+    JobTaskDTO task = [&] {
+        const SummingJobTimes summing(includeJobTimes ? bookedSecs_ : nullptr, leftOutJobTime);
+        return decodeCommon<SingleDataResponse<JobTaskDTO>>(result).data;
+    }();
     boundDisplayTexts(task);
     co_return task;
 }

@@ -37,10 +37,7 @@ using QueryParameters = std::vector<std::pair<QString, QString>>;
 inline constexpr qint64 kRecordReplyBytes = 256 * 1024;     // one record, sign-in
 inline constexpr qint64 kPageReplyBytes = 1024 * 1024;      // one page of a list
 inline constexpr qint64 kTasksReplyBytes = 8 * 1024 * 1024; // tasks with all job times
-// A job's task list is decoded this far: past it nobody picks from a list, and
-// the bytes above still hold hundreds of thousands of small tasks.
-inline constexpr qsizetype kMostJobTasks = 1000;
-inline constexpr qint64 kErrorReplyBytes = 64 * 1024; // any status from 400 on
+inline constexpr qint64 kErrorReplyBytes = 64 * 1024;       // any status from 400 on
 
 // A request ready to send on the shared session.
 struct APIRequest {
@@ -87,6 +84,10 @@ public:
     void setToken(const std::optional<QString>& token);
     std::optional<QString> currentToken() const;
 
+    // Tasks fetched with their job times sum them with `secs` and keep no
+    // records (JobTaskDTO::bookedSecs); without it the records are kept.
+    void sumJobTimesWith(JobTimeBookedSecs secs) { bookedSecs_ = secs; }
+
     // Builds a JSON request under the service's base URL plus "/api":
     // Accept and (with a body) Content-Type JSON, the bearer token when one is
     // held and `authorized` is set. Throws OrvaneAPIError::invalidURL.
@@ -110,7 +111,9 @@ public:
                                                      std::optional<QString> projectId,
                                                      std::optional<QString> archived, int perPage);
     QCoro::Task<std::vector<JobTaskDTO>> fetchJobTasks(QString jobId, bool includeJobTimes);
-    QCoro::Task<JobTaskDTO> fetchJobTask(QString id, bool includeJobTimes);
+    // Summed job times leave out the one with id `leftOutJobTime`.
+    QCoro::Task<JobTaskDTO> fetchJobTask(QString id, bool includeJobTimes,
+                                         QString leftOutJobTime = QString());
     QCoro::Task<std::vector<JobTimeCompactDTO>> fetchActiveJobTimes();
     QCoro::Task<JobTimeCompactDTO> fetchJobTime(QString id);
     QCoro::Task<InvoiceableSummaryDTO> fetchInvoiceableSummary();
@@ -178,6 +181,7 @@ private:
     std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
     mutable QMutex tokenLock_;
     std::optional<QString> token_;
+    JobTimeBookedSecs bookedSecs_ = nullptr;
     QString tokenOrigin_;
 };
 

@@ -1,4 +1,5 @@
 #include "store/app_store.h"
+#include "store/time_money_helpers.h"
 
 #include "platform/biometrics.h"
 #include "platform/clock.h"
@@ -18,6 +19,8 @@ QString key(const char* name) {
 } // namespace
 
 AppStore::AppStore(QObject* parent) : QObject(parent) {
+    // What the store reads of a task's job times is their sum.
+    api_.sumJobTimesWith(&entryDurationSecs);
     // A stored flag counts (numbers included); anything else means "remember".
     if (const auto stored = defaults().object(key(PreferenceKeys::RememberMe))) {
         if (stored->isBool())

@@ -179,7 +179,7 @@ QCoro::Task<std::optional<TimerSession>> AppStore::makeTimerSession(JobTimeCompa
         co_return s;
     std::optional<JobTaskDTO> task;
     try {
-        task = co_await api_.fetchJobTask(s->taskId, true);
+        task = co_await api_.fetchJobTask(s->taskId, true, entry.id);
     } catch (...) {
     }
     if (!life)
@@ -187,8 +187,10 @@ QCoro::Task<std::optional<TimerSession>> AppStore::makeTimerSession(JobTimeCompa
     if (task) {
         if (const qint64 budget = decimalHoursToSecs(task->scheduledTime); budget > 0)
             s->budgetSecs = budget;
-        if (task->jobTimes) {
-            s->trackedBeforeSecs = bookedSecsExcluding(*task->jobTimes, entry.id);
+        if (task->bookedSecs || task->jobTimes) {
+            s->trackedBeforeSecs = task->bookedSecs
+                                       ? *task->bookedSecs
+                                       : bookedSecsExcluding(*task->jobTimes, entry.id);
             co_return s;
         }
     }
@@ -504,14 +506,17 @@ QCoro::Task<std::optional<QUuid>> AppStore::startSession(ClientDTO client, JobDT
     s.taskTitle = task.title.value_or(QString());
     s.startedAt = start;
     s.budgetSecs = budget;
-    s.trackedBeforeSecs =
-        budget >= 1 && task.jobTimes ? bookedSecsExcluding(*task.jobTimes, reply.id) : 0;
+    // The list was read before this job time began: its sum cannot hold it.
+    s.trackedBeforeSecs = budget < 1        ? 0
+                          : task.bookedSecs ? *task.bookedSecs
+                          : task.jobTimes   ? bookedSecsExcluding(*task.jobTimes, reply.id)
+                                            : 0;
     s.timeRoundDirection = reply.roundDirection;
     s.timeRoundValue = reply.roundValue;
     const QUuid id = s.id;
     appendStartedSession(std::move(s));
     setLoginError(std::nullopt);
-    if (budget >= 1 && !task.jobTimes)
+    if (budget >= 1 && !task.jobTimes && !task.bookedSecs)
         spawn([this, id, taskId = task.id, jobTimeId = reply.id] {
             return loadTrackedBeforeSecs(id, taskId, jobTimeId);
         });

@@ -48,22 +48,24 @@ void readRecords(const wire::Decoder& d) {
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    QJsonValue top;
+    wire::ParsedJSON parsed;
     try {
-        top = wire::parseJSON(fuzz::bytes(data, size));
+        parsed = wire::parseJSON(fuzz::bytes(data, size));
     } catch (const DecodingError&) {
         return 0;
     }
-    std::vector<QJsonValue> values{top};
-    const QJsonValue inner = top.toObject().value(QLatin1String("data"));
-    if (inner.isArray()) {
-        for (const QJsonValue& element : inner.toArray())
-            values.push_back(element);
-    } else if (!inner.isUndefined()) {
-        values.push_back(inner);
+    const wire::Decoder top(parsed, QString());
+    readRecords(top);
+    if (top.value().isObject()) {
+        const wire::KeyedContainer c = top.container();
+        if (c.contains(QStringLiteral("data"))) {
+            const wire::Decoder inner = c.decoder(QStringLiteral("data"));
+            if (inner.value().isArray())
+                inner.forEachElement([](const wire::Decoder& element) { readRecords(element); });
+            else
+                readRecords(inner);
+        }
     }
-    for (const QJsonValue& value : values)
-        readRecords(wire::Decoder(value, QString()));
-    (void)wire::convertKeysToSnakeCase(top);
+    (void)wire::convertKeysToSnakeCase(top.value());
     return 0;
 }

@@ -133,6 +133,11 @@ TEST(FlowTexts, TaskSubtitleShowsTheEstimateElseTheBookedTime) {
         SCOPED_TRACE(c.name);
         const std::string json = R"({"id":"t")" + (c.fields.empty() ? "" : "," + c.fields) + "}";
         EXPECT_EQ(taskSubtitle(decodedTask(json)), c.subtitle);
+        // As the picker reads them: summed as they pass, none kept.
+        const SummingJobTimes summing(&entryDurationSecs);
+        const JobTaskDTO summed = decodedTask(json);
+        EXPECT_EQ(summed.jobTimes, std::nullopt);
+        EXPECT_EQ(taskSubtitle(summed), c.subtitle);
     }
 }
 
@@ -163,7 +168,12 @@ TEST(FlowTexts, HostileFiguresShowNoEstimateAndSaturate) {
             std::string list;
             for (const auto& e : c.jobTimes)
                 list += (list.empty() ? "" : ",") + e;
-            task.jobTimes = decodedTask(R"({"id":"t","job_times":[)" + list + "]}").jobTimes;
+            const std::string json = R"({"id":"t","job_times":[)" + list + "]}";
+            task.jobTimes = decodedTask(json).jobTimes;
+            const SummingJobTimes summing(&entryDurationSecs);
+            task.bookedSecs = decodedTask(json).bookedSecs;
+            EXPECT_EQ(taskSubtitle(task), c.subtitle) << "summed";
+            task.bookedSecs.reset();
         }
         EXPECT_EQ(taskSubtitle(task), c.subtitle);
     }

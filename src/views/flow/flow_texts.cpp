@@ -123,6 +123,8 @@ std::optional<qint64> taskEstimateSecs(const JobTaskDTO& task) {
 }
 
 qint64 taskBookedSecs(const JobTaskDTO& task) {
+    if (task.bookedSecs)
+        return *task.bookedSecs;
     qint64 total = 0;
     if (!task.jobTimes)
         return total;
