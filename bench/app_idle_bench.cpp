@@ -15,10 +15,18 @@
 // (ORVANE_PAINT_PROBE); also to the first request of the refresh that
 // showing it starts.
 //
-//   app_idle_bench [--seconds N] [--cycles M] [--display] [--account large]
+// On a display it also measures the full repaints: openings of the popover
+// and slides of the session flow (Ctrl+Shift+N, then Return and Escape, sent
+// with xdotool), each as CPU of the app and of the X server.
+//
+//   app_idle_bench [--seconds N] [--cycles M] [--display] [--mitshm on|off]
+//                  [--account large]
 //     N: each measured window, 60 by default; M: start/stop cycles, 200 by default
 //     --display: the app on an X display (a private Xvfb) instead of offscreen,
 //       where an open popover's frames reach a display server
+//     --mitshm off: the app sends its frames as plain X requests
+//       (QT_XCB_NO_MITSHM=1); on: through X shared memory; unset: as the
+//       environment says
 //     --account large: 2 000 job times over 300 more tasks in the stand-in, so
 //       that the periodic syncs inside the windows read a long history
 
@@ -398,9 +406,10 @@ QJsonDocument seedFor(bool largeAccount) {
 
 class Bench {
 public:
-    Bench(int windowSeconds, int cycles, bool onDisplay, bool largeAccount)
+    Bench(int windowSeconds, int cycles, bool onDisplay, bool largeAccount,
+          std::optional<bool> mitshm)
         : window_(windowSeconds), cycles_(cycles), onDisplay_(onDisplay),
-          largeAccount_(largeAccount) {}
+          largeAccount_(largeAccount), mitshm_(mitshm) {}
     ~Bench();
 
     void run();
@@ -430,6 +439,14 @@ private:
         std::vector<SignalCounter::Seen> seen;
     };
     Window measure(const dev::DevService& service, const SignalCounter& counter);
+    // CPU of the app and of the X server, in ms.
+    struct Cost {
+        double appMs = 0;
+        double xMs = 0;
+    };
+    Cost costSince(const ProcessSample& app, const ProcessSample& x) const;
+    void pressKeys(const QString& keys);
+    void measureRepaints(const dev::DevService& service);
     void report(const ProcessSample& before, const ProcessSample& after,
                 const std::vector<Slice>& slices, const std::vector<SignalCounter::Seen>& seen,
                 const Window& open);
@@ -438,6 +455,7 @@ private:
     const int cycles_;
     const bool onDisplay_;
     const bool largeAccount_;
+    const std::optional<bool> mitshm_;
     QString display_; // ":N" of the private Xvfb
     QProcess xvfb_;
     QTemporaryDir sandbox_;
@@ -459,6 +477,13 @@ private:
     qint64 paintProbeRead_ = 0;
     int unansweredOpens_ = 0;
     bool targetsMet_ = false;
+    // Per opening (shown, refreshed, closed), per slide, and per second of
+    // the open popover's idle window.
+    std::optional<Cost> openingCost_;
+    std::optional<Cost> slideCost_;
+    std::optional<Cost> idleOpenCost_;
+    int openings_ = 0;
+    int slides_ = 0;
 };
 
 Bench::~Bench() {
@@ -509,6 +534,11 @@ QProcessEnvironment Bench::sessionEnvironment(bool forApp) const {
     if (forApp && onDisplay_) {
         env.insert(QStringLiteral("DISPLAY"), display_);
         env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+        // Qt takes the variable set to anything as "no".
+        if (mitshm_ && *mitshm_)
+            env.remove(QStringLiteral("QT_XCB_NO_MITSHM"));
+        else if (mitshm_)
+            env.insert(QStringLiteral("QT_XCB_NO_MITSHM"), QStringLiteral("1"));
     } else {
         env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
     }
@@ -697,6 +727,76 @@ Bench::Window Bench::measure(const dev::DevService& service, const SignalCounter
     return w;
 }
 
+Bench::Cost Bench::costSince(const ProcessSample& app, const ProcessSample& x) const {
+    const auto ms = [](long long ns) { return static_cast<double>(ns) / 1e6; };
+    return {ms(between(app, sample(app_.processId())).cpuNs),
+            ms(between(x, sample(xvfb_.processId())).cpuNs)};
+}
+
+// Through the X server's test extension, to the window that has the focus.
+void Bench::pressKeys(const QString& keys) {
+    QProcess xdotool;
+    QProcessEnvironment env = sessionEnvironment();
+    env.insert(QStringLiteral("DISPLAY"), display_);
+    xdotool.setProcessEnvironment(env);
+    xdotool.start(QStringLiteral("xdotool"), {QStringLiteral("key"), keys});
+    if (!xdotool.waitForFinished(5000) || xdotool.exitCode() != 0)
+        throw Failure("xdotool did not send " + keys.toStdString() + " (apt-get install xdotool)");
+}
+
+// The popover is open when this starts, and again when it ends.
+void Bench::measureRepaints(const dev::DevService& service) {
+    const auto pause = [](std::chrono::milliseconds ms) {
+        QEventLoop loop;
+        QTimer::singleShot(ms, Qt::PreciseTimer, &loop, &QEventLoop::quit);
+        loop.exec();
+    };
+    std::printf("opening the popover %d times …\n", 20);
+    std::fflush(stdout);
+    toggleItem();
+    waitForQuietService(service, 500ms);
+    {
+        const ProcessSample app = sample(app_.processId());
+        const ProcessSample x = sample(xvfb_.processId());
+        for (openings_ = 0; openings_ < 20; ++openings_) {
+            openPopoverOrFail(service);
+            waitForQuietService(service, 100ms);
+            toggleItem();
+            pause(300ms);
+        }
+        openingCost_ = costSince(app, x);
+    }
+
+    // Slides of the session flow against an equal time of it standing still.
+    constexpr auto kSlideTime = 700ms;
+    openPopoverOrFail(service);
+    waitForQuietService(service, 300ms);
+    pressKeys(QStringLiteral("ctrl+shift+n"));
+    waitForQuietService(service, 1s);
+    pause(1s);
+    std::printf("sliding the session flow %d times …\n", 20);
+    std::fflush(stdout);
+    const ProcessSample app = sample(app_.processId());
+    const ProcessSample x = sample(xvfb_.processId());
+    for (slides_ = 0; slides_ < 20; slides_ += 2) {
+        pressKeys(QStringLiteral("Return")); // the first client: its jobs load, then it slides
+        pause(kSlideTime);
+        pressKeys(QStringLiteral("Escape")); // back to the clients
+        pause(kSlideTime);
+    }
+    Cost slides = costSince(app, x);
+    const ProcessSample appStill = sample(app_.processId());
+    const ProcessSample xStill = sample(xvfb_.processId());
+    for (int i = 0; i < slides_; ++i)
+        pause(kSlideTime);
+    const Cost still = costSince(appStill, xStill);
+    slides.appMs = (slides.appMs - still.appMs) / slides_;
+    slides.xMs = (slides.xMs - still.xMs) / slides_;
+    slideCost_ = slides;
+    pressKeys(QStringLiteral("Escape")); // the flow ends; the popover stays
+    waitForQuietService(service, 500ms);
+}
+
 void Bench::stopApp() {
     if (app_.state() == QProcess::NotRunning)
         return;
@@ -798,7 +898,18 @@ void Bench::run() {
     waitForQuietService(service, 1s);
     std::printf("measuring for %d s with the timer running and the popover open …\n", window_);
     std::fflush(stdout);
+    const ProcessSample xBeforeOpen = onDisplay_ ? sample(xvfb_.processId()) : ProcessSample{};
+    const ProcessSample appBeforeOpen = sample(app_.processId());
     const Window open = measure(service, counter);
+    if (onDisplay_) {
+        Cost idle = costSince(appBeforeOpen, xBeforeOpen);
+        const double seconds =
+            std::chrono::duration<double>(open.after.at - open.before.at).count();
+        idle.appMs /= seconds;
+        idle.xMs /= seconds;
+        idleOpenCost_ = idle;
+        measureRepaints(service);
+    }
 
     // The app cannot be reached from here but through its bus and the service:
     // the cycles go to the service, and reopening makes the app fetch them.
@@ -980,6 +1091,21 @@ void Bench::report(const ProcessSample& before, const ProcessSample& after,
     if (unansweredOpens_ > 0)
         line(fmt("opens without a refresh %d", unansweredOpens_),
              "(the popover was closed already when the bench meant to close it)");
+    if (openingCost_ && slideCost_ && idleOpenCost_) {
+        const char* shm = !mitshm_ ? "as the environment says" : *mitshm_ ? "on" : "off";
+        std::printf("\nfull repaints on the display, X shared memory %s (CPU ms, app + X server)\n",
+                    shm);
+        const auto cost = [&](const char* what, const Cost& c, const char* per) {
+            line(fmt("%s %.2f ms", what, c.appMs + c.xMs),
+                 fmt("(app %.2f + X server %.2f, %s)", c.appMs, c.xMs, per));
+        };
+        Cost opening = *openingCost_;
+        opening.appMs /= openings_;
+        opening.xMs /= openings_;
+        cost("opening", opening, "per opening: shown, refreshed, closed");
+        cost("slide", *slideCost_, "per slide of the session flow, standing still subtracted");
+        cost("popover open, idle", *idleOpenCost_, "per second, the dot and the clock");
+    }
     line(fmt("HTTP requests %zu", requests),
          fmt("(the periodic syncs; their seconds took %.1f ms CPU)", ms(syncNs)));
     if (quiet.seconds > 0) {
@@ -1036,7 +1162,16 @@ int main(int argc, char** argv) {
         }
         largeAccount = account == u"large";
     }
-    Bench bench(seconds, cycles, onDisplay, largeAccount);
+    std::optional<bool> mitshm;
+    if (const qsizetype at = args.indexOf(QStringLiteral("--mitshm")); at > 0) {
+        const QString value = at + 1 < args.size() ? args.at(at + 1) : QString();
+        if (value != u"on" && value != u"off") {
+            std::fprintf(stderr, "app_idle_bench: --mitshm takes on or off\n");
+            return 1;
+        }
+        mitshm = value == u"on";
+    }
+    Bench bench(seconds, cycles, onDisplay, largeAccount, mitshm);
     try {
         bench.run();
     } catch (const std::exception& e) {

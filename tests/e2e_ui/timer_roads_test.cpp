@@ -262,8 +262,8 @@ TEST(NotReadyRoad, TheClientStepShowsTheServicesReasonAndNothingStarts) {
         return;
     if (!step("the client step", [&] {
             FlowStepPage* clients = world.panel<SessionFlowView>()->page(0);
-            EXPECT_EQ(clients->content(), StepContent::Empty);
-            EXPECT_EQ(clients->headline()->text(), "Keine Kunden angelegt");
+            EXPECT_EQ(clients->content(), StepContent::Failed);
+            EXPECT_EQ(clients->headline()->text(), "Kunden konnten nicht geladen werden");
             EXPECT_EQ(clients->errorLine()->text(),
                       "Bitte unterzeichne den Auftragsverarbeitungsvertrag (AVV) im Web in deinem "
                       "Profil.");

@@ -180,19 +180,15 @@ TEST(FlowTexts, HostileFiguresShowNoEstimateAndSaturate) {
 }
 
 TEST(FlowTexts, EmptyStatesByStep) {
-    const auto clients = flowEmptyState(0, QString("Keine Verbindung"));
+    const auto clients = flowEmptyState(0, {});
     EXPECT_EQ(clients.symbol, "person.2.slash");
     EXPECT_EQ(clients.headline, "Keine Kunden angelegt");
     EXPECT_EQ(clients.explanation, "Noch keine Kunden in deinem Konto — leg welche im Web in "
                                    "orvane an, dann erscheinen sie hier.");
-    EXPECT_EQ(clients.errorLine, "Keine Verbindung");
+    EXPECT_FALSE(clients.errorLine);
     EXPECT_FALSE(clients.secondaryTitle);
-    for (const Opt& quiet : {Opt(), Opt(""), Opt(" \n ")})
-        EXPECT_FALSE(flowEmptyState(0, quiet).errorLine);
-    // Shown unchanged, blanks included.
-    EXPECT_EQ(flowEmptyState(0, QString(" Fehler ")).errorLine, " Fehler ");
 
-    const auto jobs = flowEmptyState(1, QString("ignored"));
+    const auto jobs = flowEmptyState(1, {});
     EXPECT_EQ(std::tie(jobs.symbol, jobs.headline, jobs.explanation),
               std::tuple("folder.badge.plus", "Keine Aufträge",
                          "Für diesen Kunden gibt es noch keine Aufträge."));
@@ -204,6 +200,32 @@ TEST(FlowTexts, EmptyStatesByStep) {
               std::tuple("checklist", "Keine Aufgaben",
                          "Zu diesem Auftrag gibt es noch keine Aufgaben."));
     EXPECT_EQ(tasks.secondaryTitle, "Anderen Auftrag wählen");
+}
+
+// A failed load is said as one, with its text, on every step.
+TEST(FlowTexts, AFailedLoadIsNeverShownAsAnEmptyList) {
+    const struct {
+        int step;
+        const char* headline;
+        Opt back;
+    } rows[] = {
+        {0, "Kunden konnten nicht geladen werden", {}},
+        {1, "Aufträge konnten nicht geladen werden", "Anderen Kunden wählen"},
+        {2, "Aufgaben konnten nicht geladen werden", "Anderen Auftrag wählen"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.step);
+        const auto failed = flowEmptyState(row.step, QString("Keine Verbindung"));
+        EXPECT_EQ(failed.headline, row.headline);
+        EXPECT_EQ(failed.symbol, "exclamationmark.triangle");
+        EXPECT_EQ(failed.errorLine, "Keine Verbindung");
+        EXPECT_EQ(failed.secondaryTitle, row.back);
+        for (const Opt& quiet : {Opt(""), Opt(" \n ")})
+            EXPECT_EQ(flowEmptyState(row.step, quiet).headline, row.headline);
+    }
+    // Shown unchanged, blanks included; one of only blanks is not shown.
+    EXPECT_EQ(flowEmptyState(0, QString(" Fehler ")).errorLine, " Fehler ");
+    EXPECT_FALSE(flowEmptyState(0, QString(" \n ")).errorLine);
 }
 
 QColor rgba(int r, int g, int b, qreal a) {

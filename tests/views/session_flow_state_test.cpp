@@ -265,6 +265,63 @@ TEST(SessionFlowState, ListChangesMoveTheHighlightToTheTopOnTheirOwnStep) {
     EXPECT_EQ(later.highlightedIndex(), 1);
 }
 
+// Only a list that came back empty is shown as "none".
+TEST(SessionFlowState, AFailedLoadShowsAsFailedUntilItsListLoads) {
+    using S = SessionFlowState;
+    const Opt refused = QString("Keine Verbindung");
+    const struct {
+        const char* name;
+        int step;
+        void (*act)(S&, const Opt&);
+        StepContent shows;
+    } rows[] = {
+        {"clients refused", 0,
+         [](S& s, const Opt& e) { s.setClients({}), s.setClientsLoadError(e); },
+         StepContent::Failed},
+        {"clients came back empty", 0, [](S& s, const Opt&) { s.setClients({}); },
+         StepContent::Empty},
+        {"clients retried", 0,
+         [](S& s, const Opt& e) { s.setClientsLoadError(e), s.beginClientLoad(); },
+         StepContent::Loading},
+        {"jobs failed", 1,
+         [](S& s, const Opt& e) { s.finishJobLoad(*s.reloadJobs(), {job("j")}, e); },
+         StepContent::Failed},
+        {"jobs failed, then came back empty", 1,
+         [](S& s, const Opt& e) {
+             s.finishJobLoad(*s.reloadJobs(), {}, e);
+             s.finishJobLoad(*s.reloadJobs(), {});
+         },
+         StepContent::Empty},
+        {"tasks failed", 2, [](S& s, const Opt& e) { s.finishTaskLoad(*s.reloadTasks(), {}, e); },
+         StepContent::Failed},
+        {"tasks failed, then loaded", 2,
+         [](S& s, const Opt& e) {
+             s.finishTaskLoad(*s.reloadTasks(), {}, e);
+             s.finishTaskLoad(*s.reloadTasks(), {task("t")});
+         },
+         StepContent::Rows},
+        {"tasks failed, another job came back empty", 2,
+         [](S& s, const Opt& e) {
+             s.finishTaskLoad(*s.reloadTasks(), {}, e);
+             s.backFromTasks();
+             s.finishTaskLoad(std::get<LoadTasks>(s.pickJob(s.jobs()[1])), {});
+         },
+         StepContent::Empty},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        S s = stateAt(row.step);
+        row.act(s, refused);
+        EXPECT_EQ(s.content(s.step()), row.shows);
+        if (row.shows == StepContent::Failed) {
+            EXPECT_EQ(s.loadError(s.step()), refused);
+            EXPECT_EQ(s.currentItemCount(), 0);
+        } else if (row.shows != StepContent::Loading) {
+            EXPECT_FALSE(s.loadError(s.step()));
+        }
+    }
+}
+
 // ---- Loads that end after the user moved on ----
 
 TEST(SessionFlowState, TasksOfAnEarlierJobPickNeverReachALaterOne) {

@@ -60,6 +60,7 @@ public:
         tasks("j1", listOf({{"t1", "Design"}, {"t2", "Code"}}));
         tasks("j2", listOf({{"u1", "Skizze"}}));
         tasks("k1", listOf({{"v1", "Text"}, {"v2", "Fotos"}}));
+        tasks("k2", listOf({}));
         service().on("POST", "/api/job-times/start", [this](const test::RecordedRequest&) {
             FakeResponse started = FakeResponse::json(200, kStarted);
             started.delay = startDelay;
@@ -142,7 +143,7 @@ public:
 TEST_F(SessionFlow, AWholePickByKeyboardStartsTheTimerOfThatClientJobAndTask) {
     open();
     QTest::keyClicks(field(), " E");
-    EXPECT_EQ(view->page(0)->list()->rows().size(), 2u); // Acme, Beta
+    EXPECT_EQ(view->page(0)->list()->rowCount(), 2u); // Acme, Beta
     key(Qt::Key_Down);
     key(Qt::Key_Return);
     ASSERT_TRUE(reaches(1));
@@ -270,15 +271,17 @@ TEST_F(SessionFlow, TheBackButtonEndsTheFlowOnlyOnTheClientStep) {
     EXPECT_EQ(completions.size(), 1u);
 }
 
-TEST_F(SessionFlow, FailedListsAreEmptyWithoutAMessageOfTheirOwn) {
+TEST_F(SessionFlow, AListThatFailedToLoadSaysWhyAndNeverNone) {
     service().on("GET", "/api/jobs", FakeResponse::json(500, R"({"message":"kaputt"})"));
     open();
     key(Qt::Key_Return);
     ASSERT_TRUE(reaches(1));
     FlowStepPage* jobs = view->page(1);
-    EXPECT_EQ(jobs->content(), StepContent::Empty);
-    EXPECT_EQ(jobs->headline()->text(), "Keine Aufträge");
-    EXPECT_TRUE(jobs->errorLine()->isHidden());
+    EXPECT_EQ(jobs->content(), StepContent::Failed);
+    EXPECT_EQ(jobs->headline()->text(), "Aufträge konnten nicht geladen werden");
+    EXPECT_FALSE(jobs->errorLine()->isHidden());
+    EXPECT_EQ(jobs->errorLine()->text(), *state().loadError(1));
+    EXPECT_FALSE(jobs->retryButton()->isHidden());
     QTest::mouseClick(jobs->secondaryButton(), Qt::LeftButton); // "Anderen Kunden wählen"
     ASSERT_TRUE(reaches(0));
     EXPECT_FALSE(state().selectedClient());
@@ -302,9 +305,9 @@ TEST_F(SessionFlow, FailedListsAreEmptyWithoutAMessageOfTheirOwn) {
     key(Qt::Key_Return);
     ASSERT_TRUE(reaches(2));
     FlowStepPage* taskPage = view->page(2);
-    EXPECT_EQ(taskPage->content(), StepContent::Empty);
-    EXPECT_EQ(taskPage->headline()->text(), "Keine Aufgaben");
-    EXPECT_TRUE(taskPage->errorLine()->isHidden());
+    EXPECT_EQ(taskPage->content(), StepContent::Failed);
+    EXPECT_EQ(taskPage->headline()->text(), "Aufgaben konnten nicht geladen werden");
+    EXPECT_FALSE(taskPage->errorLine()->isHidden());
     tasks("j1", listOf({{"t1", "Design"}}), 300ms);
     QTest::mouseClick(taskPage->retryButton(), Qt::LeftButton);
     EXPECT_EQ(taskPage->content(), StepContent::Loading);
@@ -317,7 +320,8 @@ TEST_F(SessionFlow, TheClientListShowsTheStoresMessageAndItsRetryReloads) {
     service().on("GET", "/api/clients", FakeResponse::json(500, R"({"message":"Serverfehler"})"));
     open();
     FlowStepPage* clients = view->page(0);
-    EXPECT_EQ(clients->content(), StepContent::Empty);
+    EXPECT_EQ(clients->content(), StepContent::Failed);
+    EXPECT_EQ(clients->headline()->text(), "Kunden konnten nicht geladen werden");
     ASSERT_TRUE(store().clientsFetchError());
     EXPECT_EQ(clients->errorLine()->text(), *store().clientsFetchError());
     EXPECT_FALSE(clients->errorLine()->isHidden());
@@ -331,7 +335,7 @@ TEST_F(SessionFlow, TheClientListShowsTheStoresMessageAndItsRetryReloads) {
     EXPECT_EQ(world.haptics.played.size(), 1u);
     EXPECT_EQ(clients->content(), StepContent::Loading);
     ASSERT_TRUE(test::eventuallyTrue([&] { return clients->content() == StepContent::Rows; }));
-    EXPECT_EQ(clients->list()->rows().size(), 3u);
+    EXPECT_EQ(clients->list()->rowCount(), 3u);
 }
 
 TEST_F(SessionFlow, TheClientStepLoadsUntilTheListAskedForLastHasCome) {
@@ -347,7 +351,7 @@ TEST_F(SessionFlow, TheClientStepLoadsUntilTheListAskedForLastHasCome) {
     ASSERT_TRUE(test::eventuallyTrue([&] { return !state().loadingClients(); }, 5s));
     // Never "Keine Kunden angelegt" while the list is still on its way.
     EXPECT_EQ(view->page(0)->content(), StepContent::Rows);
-    EXPECT_EQ(view->page(0)->list()->rows().size(), 3u);
+    EXPECT_EQ(view->page(0)->list()->rowCount(), 3u);
     test::await(std::move(refresh));
 }
 
@@ -383,7 +387,7 @@ TEST_F(SessionFlow, TasksOfAJobLeftBehindNeverReplaceTheNewPick) {
     ASSERT_EQ(service().requestsTo("GET", "/api/jobs/j1/job-tasks").size(), 1u);
     EXPECT_EQ(std::get<ClientDTO>(state().path()[0]).id, "c2");
     EXPECT_EQ(std::get<JobDTO>(state().path()[1]).id, "k1");
-    EXPECT_EQ(view->page(2)->list()->rows()[0].title, "Text");
+    EXPECT_EQ(view->page(2)->list()->row(0).title, "Text");
 
     key(Qt::Key_Return);
     ASSERT_TRUE(test::eventuallyTrue([&] { return starts() == 1; }));
@@ -588,7 +592,7 @@ TEST_F(SessionFlow, ManyRowsScrollTheHighlightIntoTheMiddle) {
     service().on("GET", "/api/clients", FakeResponse::json(200, R"({"data":[)" + many + "]}"));
     open();
     FlowRowList* list = view->page(0)->list();
-    ASSERT_EQ(list->rows().size(), 100u);
+    ASSERT_EQ(list->rowCount(), 100u);
     key(Qt::Key_Up); // wraps to the last
     EXPECT_EQ(state().highlightedIndex(), 99);
     ASSERT_TRUE(test::eventuallyTrue([&] { return !list->isScrollAnimating(); }, 10s));
@@ -612,7 +616,7 @@ TEST_F(SessionFlow, ManyRowsScrollTheHighlightIntoTheMiddle) {
     EXPECT_GT(list->verticalScrollBar()->value(), before) << "the indicator still scrolls";
 
     QTest::keyClicks(field(), "kunde 1");
-    EXPECT_EQ(list->rows().size(), 11u); // 1, 10 to 19
+    EXPECT_EQ(list->rowCount(), 11u); // 1, 10 to 19
     EXPECT_EQ(state().highlightedIndex(), 0);
     ASSERT_TRUE(test::eventuallyTrue([&] { return !list->isScrollAnimating(); }, 10s));
     EXPECT_EQ(list->verticalScrollBar()->value(), 0);

@@ -11,10 +11,25 @@ namespace {
 // Every symbol the views name (the biometric ones only on platforms that
 // have such sensors).
 const char* const kNamed[] = {
-    "pause.fill",     "play.fill", "stop.fill",         "plus",      "chevron.right",
-    "chevron.left",   "eye.fill",  "eye.slash.fill",    "checkmark", "xmark",
-    "person.2.slash", "timer",     "folder.badge.plus", "checklist", "lock.fill",
-    "sun.max.fill",   "moon.fill", "magnifyingglass",
+    "pause.fill",
+    "play.fill",
+    "stop.fill",
+    "plus",
+    "chevron.right",
+    "chevron.left",
+    "eye.fill",
+    "eye.slash.fill",
+    "checkmark",
+    "xmark",
+    "person.2.slash",
+    "timer",
+    "folder.badge.plus",
+    "checklist",
+    "lock.fill",
+    "sun.max.fill",
+    "moon.fill",
+    "magnifyingglass",
+    "exclamationmark.triangle",
 };
 
 TEST(Symbols, EveryNamedSymbolIsDrawnInsideItsBox) {

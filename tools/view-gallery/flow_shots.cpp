@@ -137,13 +137,13 @@ using Walk = std::function<void(SessionFlowView&, ShotService&)>;
 void toJobs(SessionFlowView& v, ShotService&) {
     spinUntil([&] { return !v.state().loadingClients(); });
     v.handleReturn();
-    spinUntil([&] { return v.state().step() == 1; });
+    spinUntil([&] { return v.state().step() == 1 && !v.stage()->isSliding(); });
 }
 
 void toTasks(SessionFlowView& v, ShotService& s) {
     toJobs(v, s);
     v.handleReturn();
-    spinUntil([&] { return v.state().step() == 2; });
+    spinUntil([&] { return v.state().step() == 2 && !v.stage()->isSliding(); });
 }
 
 void settleScroll(SessionFlowView& v) {
@@ -191,8 +191,13 @@ void addFlowShots(Gallery& gallery) {
              spinUntil([&] { return !v.state().loadingClients(); });
              v.moveHighlightDown();
          }},
-        {"flow-clients-empty-error",
+        {"flow-clients-failed",
          {{"/api/clients", noClients}},
+         [](SessionFlowView& v, ShotService&) {
+             spinUntil([&] { return !v.state().loadingClients(); });
+         }},
+        {"flow-clients-empty",
+         {{"/api/clients", {200, none}}},
          [](SessionFlowView& v, ShotService&) {
              spinUntil([&] { return !v.state().loadingClients(); });
          }},
@@ -205,6 +210,9 @@ void addFlowShots(Gallery& gallery) {
          }},
         {"flow-jobs-empty",
          {{"/api/clients", {200, clientsJSON(6)}}, {"/api/jobs", {200, none}}},
+         toJobs},
+        {"flow-jobs-failed",
+         {{"/api/clients", {200, clientsJSON(6)}}, {"/api/jobs", noClients}},
          toJobs},
         {"flow-jobs-loading",
          {{"/api/clients", {200, clientsJSON(6)}}, {"/api/jobs", {200, none}}},
@@ -223,6 +231,11 @@ void addFlowShots(Gallery& gallery) {
              settleScroll(v);
          }},
         {"flow-tasks-empty",
+         {{"/api/clients", {200, clientsJSON(6)}},
+          {"/api/jobs", {200, kJobs}},
+          {"/api/jobs/41/job-tasks", {200, none}}},
+         toTasks},
+        {"flow-tasks-failed",
          {{"/api/clients", {200, clientsJSON(6)}},
           {"/api/jobs", {200, kJobs}},
           {"/api/jobs/41/job-tasks", {404, "{}"}}},

@@ -65,23 +65,24 @@ void paintTextColumn(QPainter& p, const QRectF& box, const FlowRow& row, bool li
 
 // ---- FlowRowModel ----
 
-bool FlowRowModel::setRows(std::vector<FlowRow> rows) {
-    if (rows == rows_)
+bool FlowRowModel::setRows(Rows all, const std::vector<std::size_t>& shown) {
+    if (all == all_ && shown == shown_)
         return false;
     beginResetModel();
-    rows_ = std::move(rows);
+    all_ = std::move(all);
+    shown_.assign(shown.begin(), shown.end());
     endResetModel();
     return true;
 }
 
 int FlowRowModel::rowCount(const QModelIndex& parent) const {
-    return parent.isValid() ? 0 : int(rows_.size());
+    return parent.isValid() ? 0 : size();
 }
 
 QVariant FlowRowModel::data(const QModelIndex& index, int role) const {
-    if (!index.isValid() || index.row() >= int(rows_.size()))
+    if (!index.isValid() || index.row() >= size())
         return {};
-    const FlowRow& row = rows_[std::size_t(index.row())];
+    const FlowRow& row = this->row(index.row());
     switch (role) {
     case Qt::DisplayRole:
     case Qt::AccessibleTextRole:
@@ -99,17 +100,16 @@ QVariant FlowRowModel::data(const QModelIndex& index, int role) const {
 // ---- FlowRowDelegate ----
 
 FlowRowDelegate::FlowRowDelegate(FlowRowKind kind, QObject* parent)
-    : QStyledItemDelegate(parent), kind_(kind) {}
+    : QStyledItemDelegate(parent), kind_(kind) {
+    // Asked for every row at each new filter: measured once.
+    const int lead = kind_ == FlowRowKind::Client ? 30 : kind_ == FlowRowKind::Job ? 32 : 0;
+    rowHeight_ = std::max(lead, textColumnHeight()) + 2 * kRowPaddingY;
+}
 
 QRect FlowRowDelegate::shellRect(const QRect& itemRect, int row, int rowCount) {
     const int top = row == 0 ? kTopInset : 0;
     const int bottom = row == rowCount - 1 ? kBottomInset : kSpacing;
     return itemRect.adjusted(kShellPadding, top, -kShellPadding, -bottom);
-}
-
-int FlowRowDelegate::rowHeight() const {
-    const int lead = kind_ == FlowRowKind::Client ? 30 : kind_ == FlowRowKind::Job ? 32 : 0;
-    return std::max(lead, textColumnHeight()) + 2 * kRowPaddingY;
 }
 
 QSize FlowRowDelegate::sizeHint(const QStyleOptionViewItem& option,
@@ -124,9 +124,9 @@ QSize FlowRowDelegate::sizeHint(const QStyleOptionViewItem& option,
 void FlowRowDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option,
                             const QModelIndex& index) const {
     const auto* model = qobject_cast<const FlowRowModel*>(index.model());
-    if (!model || index.row() >= int(model->rows().size()))
+    if (!model || index.row() >= model->size())
         return;
-    const FlowRow& row = model->rows()[std::size_t(index.row())];
+    const FlowRow& row = model->row(index.row());
     const bool highlighted = index.row() == highlighted_;
     const QRectF shell = shellRect(option.rect, index.row(), model->rowCount());
 
@@ -226,8 +226,8 @@ FlowRowList::FlowRowList(FlowRowKind kind, QWidget* parent)
     });
 }
 
-bool FlowRowList::setRows(std::vector<FlowRow> rows) {
-    return model_->setRows(std::move(rows));
+bool FlowRowList::setRows(FlowRowModel::Rows all, const std::vector<std::size_t>& shown) {
+    return model_->setRows(std::move(all), shown);
 }
 
 void FlowRowList::setLook(bool light, int highlightedRow) {
@@ -339,6 +339,7 @@ void FlowStepPage::setContent(StepContent content) {
     case StepContent::Loading:
         stack_->setCurrentWidget(loadingPage_);
         break;
+    case StepContent::Failed:
     case StepContent::Empty:
         stack_->setCurrentWidget(emptyPage_);
         break;
@@ -352,6 +353,7 @@ void FlowStepPage::setEmptyState(const EmptyStateContent& state) {
     symbol_->setName(state.symbol);
     headline_->setText(state.headline);
     explanation_->setText(state.explanation);
+    explanation_->setVisible(!state.explanation.isEmpty());
     error_->setText(state.errorLine.value_or(QString()));
     error_->setVisible(state.errorLine.has_value());
     secondary_->setText(state.secondaryTitle.value_or(QString()));

@@ -11,6 +11,7 @@
 #include <QStyledItemDelegate>
 #include <QWidget>
 
+#include <memory>
 #include <vector>
 
 class QScrollArea;
@@ -27,19 +28,24 @@ class FlowSymbol;
 
 enum class FlowRowKind { Client, Job, Task };
 
-// The rows of one step for the list view.
+// The rows of one step for the list view: the rows of the whole list, made
+// once per list, and the positions the filter lets through. A key press
+// hands over positions only; the view lays out and paints the visible rows.
 class FlowRowModel : public QAbstractListModel {
     Q_OBJECT
 public:
+    using Rows = std::shared_ptr<const std::vector<FlowRow>>;
     using QAbstractListModel::QAbstractListModel;
     // False (and no reset) when the rows are the same.
-    bool setRows(std::vector<FlowRow> rows);
-    const std::vector<FlowRow>& rows() const { return rows_; }
+    bool setRows(Rows all, const std::vector<std::size_t>& shown);
+    int size() const { return int(shown_.size()); }
+    const FlowRow& row(int i) const { return (*all_)[shown_[std::size_t(i)]]; }
     int rowCount(const QModelIndex& parent = {}) const override;
     QVariant data(const QModelIndex& index, int role) const override;
 
 private:
-    std::vector<FlowRow> rows_;
+    Rows all_;
+    std::vector<std::size_t> shown_;
 };
 
 // Paints a row in its shell: client avatar, job bar or task play symbol, the
@@ -60,7 +66,7 @@ public:
     }
     // The shell of a row within the item's rectangle.
     static QRect shellRect(const QRect& itemRect, int row, int rowCount);
-    int rowHeight() const;
+    int rowHeight() const { return rowHeight_; }
 
     void paint(QPainter* painter, const QStyleOptionViewItem& option,
                const QModelIndex& index) const override;
@@ -68,6 +74,7 @@ public:
 
 private:
     FlowRowKind kind_;
+    int rowHeight_;
     bool light_ = false;
     int highlighted_ = -1;
 };
@@ -78,8 +85,9 @@ class FlowRowList : public QListView {
 public:
     explicit FlowRowList(FlowRowKind kind, QWidget* parent = nullptr);
     // True when the rows changed.
-    bool setRows(std::vector<FlowRow> rows);
-    const std::vector<FlowRow>& rows() const { return model_->rows(); }
+    bool setRows(FlowRowModel::Rows all, const std::vector<std::size_t>& shown);
+    int rowCount() const { return model_->size(); }
+    const FlowRow& row(int i) const { return model_->row(i); }
     void setLook(bool light, int highlightedRow);
     int highlightedRow() const { return highlighted_; }
     // Brings the row to the vertical centre (as far as the list allows);

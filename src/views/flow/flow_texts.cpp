@@ -143,27 +143,41 @@ QString taskSubtitle(const JobTaskDTO& task) {
     return QStringLiteral("Aufgabe");
 }
 
-EmptyStateContent flowEmptyState(int step, const std::optional<QString>& clientsFetchError) {
+EmptyStateContent flowEmptyState(int step, const std::optional<QString>& loadError) {
+    const std::optional<QString> backTitle =
+        step == 0   ? std::nullopt
+        : step == 1 ? std::optional(QStringLiteral("Anderen Kunden wählen"))
+                    : std::optional(QStringLiteral("Anderen Auftrag wählen"));
+    if (loadError) {
+        const QString what = step == 0   ? QStringLiteral("Kunden")
+                             : step == 1 ? QStringLiteral("Aufträge")
+                                         : QStringLiteral("Aufgaben");
+        return {.symbol = QStringLiteral("exclamationmark.triangle"),
+                .headline = what + QStringLiteral(" konnten nicht geladen werden"),
+                .explanation = {},
+                .errorLine = isBlank(loadError) ? std::nullopt : loadError,
+                .secondaryTitle = backTitle};
+    }
     switch (step) {
     case 0:
         return {.symbol = QStringLiteral("person.2.slash"),
                 .headline = QStringLiteral("Keine Kunden angelegt"),
                 .explanation = QStringLiteral("Noch keine Kunden in deinem Konto — leg welche im "
                                               "Web in orvane an, dann erscheinen sie hier."),
-                .errorLine = isBlank(clientsFetchError) ? std::nullopt : clientsFetchError,
+                .errorLine = std::nullopt,
                 .secondaryTitle = std::nullopt};
     case 1:
         return {.symbol = QStringLiteral("folder.badge.plus"),
                 .headline = QStringLiteral("Keine Aufträge"),
                 .explanation = QStringLiteral("Für diesen Kunden gibt es noch keine Aufträge."),
                 .errorLine = std::nullopt,
-                .secondaryTitle = QStringLiteral("Anderen Kunden wählen")};
+                .secondaryTitle = backTitle};
     default:
         return {.symbol = QStringLiteral("checklist"),
                 .headline = QStringLiteral("Keine Aufgaben"),
                 .explanation = QStringLiteral("Zu diesem Auftrag gibt es noch keine Aufgaben."),
                 .errorLine = std::nullopt,
-                .secondaryTitle = QStringLiteral("Anderen Auftrag wählen")};
+                .secondaryTitle = backTitle};
     }
 }
 

@@ -43,10 +43,13 @@ struct EmptyStateContent {
     QString symbol;
     QString headline;
     QString explanation;
-    std::optional<QString> errorLine; // client step only
+    std::optional<QString> errorLine; // the text of a failed load
     std::optional<QString> secondaryTitle;
     bool operator==(const EmptyStateContent&) const = default;
 };
-EmptyStateContent flowEmptyState(int step, const std::optional<QString>& clientsFetchError);
+// What a step shows in place of rows: with `loadError` (its load failed) why
+// the list is missing, shown with the retry, never as "none"; else that the
+// list came back empty.
+EmptyStateContent flowEmptyState(int step, const std::optional<QString>& loadError);
 
 } // namespace orvane

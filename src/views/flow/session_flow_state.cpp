@@ -1,6 +1,7 @@
 #include "views/flow/session_flow_state.h"
 
 #include <algorithm>
+#include <array>
 #include <utility>
 
 namespace orvane {
@@ -11,20 +12,8 @@ QString normalisedQuery(const QString& query) {
     return query.trimmed().toLower();
 }
 
-bool containsQuery(const std::optional<QString>& text, const QString& q) {
-    return text.value_or(QString()).toLower().contains(q);
-}
-
-template <class T, class Match>
-std::vector<std::size_t> matching(const std::vector<T>& items, const QString& query,
-                                  Match matches) {
-    const QString q = normalisedQuery(query);
-    std::vector<std::size_t> result;
-    result.reserve(items.size());
-    for (std::size_t i = 0; i < items.size(); ++i)
-        if (q.isEmpty() || matches(items[i], q))
-            result.push_back(i);
-    return result;
+QString lowered(const std::optional<QString>& text) {
+    return text.value_or(QString()).toLower();
 }
 
 template <class T>
@@ -38,10 +27,67 @@ std::vector<T> picked(const std::vector<T>& items, const std::vector<std::size_t
 
 } // namespace
 
-StepContent stepContent(bool loading, bool sourceEmpty) {
+StepContent stepContent(bool loading, bool failed, bool sourceEmpty) {
     if (loading)
         return StepContent::Loading;
+    if (failed)
+        return StepContent::Failed;
     return sourceEmpty ? StepContent::Empty : StepContent::Rows;
+}
+
+const std::optional<QString>& SessionFlowState::loadError(int step) const {
+    switch (step) {
+    case 0:
+        return clientsLoadError_;
+    case 1:
+        return jobsLoadError_;
+    default:
+        return tasksLoadError_;
+    }
+}
+
+StepContent SessionFlowState::content(int step) const {
+    switch (step) {
+    case 0:
+        return stepContent(loadingClients_, clientsLoadError_.has_value(), clients_.empty());
+    case 1:
+        return stepContent(loadingJobs_, jobsLoadError_.has_value(), jobs_.empty());
+    default:
+        return stepContent(loadingTasks_, tasksLoadError_.has_value(), tasks_.empty());
+    }
+}
+
+// Every key press filters the whole list again: the names are lower-cased
+// once per list, and the result is refilled in place.
+template <class T, class Keys>
+const std::vector<std::size_t>& SessionFlowState::filtered(Filter& filter,
+                                                           const std::vector<T>& items,
+                                                           quint64 revision, Keys keysOf) const {
+    constexpr std::size_t stride = std::tuple_size_v<decltype(keysOf(items.front()))>;
+    if (filter.revision != revision) {
+        filter.keys.clear();
+        filter.keys.reserve(items.size() * stride);
+        for (const T& item : items)
+            for (QString& key : keysOf(item))
+                filter.keys.push_back(std::move(key));
+        filter.revision = revision;
+        filter.valid = false;
+    }
+    if (filter.valid && filter.query == query_)
+        return filter.result;
+    const QString q = normalisedQuery(query_);
+    filter.result.clear();
+    filter.result.reserve(items.size());
+    for (std::size_t i = 0; i < items.size(); ++i) {
+        bool match = q.isEmpty();
+        for (std::size_t k = 0; k < stride && !match; ++k)
+            match = filter.keys[i * stride + k].contains(q);
+        if (match)
+            filter.result.push_back(i);
+    }
+    filter.query = query_;
+    filter.valid = true;
+    return filter.result;
 }
 
 const ClientDTO* SessionFlowState::pathClient() const {
@@ -52,21 +98,20 @@ const JobDTO* SessionFlowState::pathJob() const {
     return path_.size() < 2 ? nullptr : std::get_if<JobDTO>(&path_[1]);
 }
 
-std::vector<std::size_t> SessionFlowState::filteredClientIndices() const {
-    return matching(clients_, query_, [](const ClientDTO& c, const QString& q) {
-        return containsQuery(c.customerName, q) || containsQuery(c.companyName, q);
+const std::vector<std::size_t>& SessionFlowState::filteredClientIndices() const {
+    return filtered(filters_[0], clients_, clientsRevision_, [](const ClientDTO& c) {
+        return std::array{lowered(c.customerName), lowered(c.companyName)};
     });
 }
 
-std::vector<std::size_t> SessionFlowState::filteredJobIndices() const {
-    return matching(jobs_, query_,
-                    [](const JobDTO& j, const QString& q) { return containsQuery(j.title, q); });
+const std::vector<std::size_t>& SessionFlowState::filteredJobIndices() const {
+    return filtered(filters_[1], jobs_, jobsRevision_,
+                    [](const JobDTO& j) { return std::array{lowered(j.title)}; });
 }
 
-std::vector<std::size_t> SessionFlowState::filteredTaskIndices() const {
-    return matching(tasks_, query_, [](const JobTaskDTO& t, const QString& q) {
-        return containsQuery(t.title, q);
-    });
+const std::vector<std::size_t>& SessionFlowState::filteredTaskIndices() const {
+    return filtered(filters_[2], tasks_, tasksRevision_,
+                    [](const JobTaskDTO& t) { return std::array{lowered(t.title)}; });
 }
 
 std::vector<ClientDTO> SessionFlowState::filteredClients() const {
@@ -273,12 +318,16 @@ std::optional<LoadTasks> SessionFlowState::reloadTasks() {
     return LoadTasks{*job, jobPick_, false};
 }
 
-bool SessionFlowState::finishJobLoad(const LoadJobs& load, std::vector<JobDTO> jobs) {
+bool SessionFlowState::finishJobLoad(const LoadJobs& load, std::vector<JobDTO> jobs,
+                                     std::optional<QString> error) {
     if (ended_ || load.ticket == 0 || load.ticket != clientPick_)
         return false;
     if (load.push && (!clientPushPending_ || !path_.empty() || !selectedClient_))
         return false;
+    if (error)
+        jobs.clear();
     setJobs(std::move(jobs));
+    jobsLoadError_ = std::move(error);
     loadingJobs_ = false;
     if (load.push) {
         clientPushPending_ = false;
@@ -288,12 +337,16 @@ bool SessionFlowState::finishJobLoad(const LoadJobs& load, std::vector<JobDTO> j
     return true;
 }
 
-bool SessionFlowState::finishTaskLoad(const LoadTasks& load, std::vector<JobTaskDTO> tasks) {
+bool SessionFlowState::finishTaskLoad(const LoadTasks& load, std::vector<JobTaskDTO> tasks,
+                                      std::optional<QString> error) {
     if (ended_ || load.ticket == 0 || load.ticket != jobPick_)
         return false;
     if (load.push && (!jobPushPending_ || path_.size() != 1 || !selectedJob_))
         return false;
+    if (error)
+        tasks.clear();
     setTasks(std::move(tasks));
+    tasksLoadError_ = std::move(error);
     loadingTasks_ = false;
     if (load.push) {
         jobPushPending_ = false;
@@ -334,12 +387,14 @@ void SessionFlowState::setTasks(std::vector<JobTaskDTO> tasks) {
 }
 
 void SessionFlowState::endClientPick() {
+    jobsLoadError_.reset();
     clientPick_ = 0;
     clientPushPending_ = false;
     loadingJobs_ = false;
 }
 
 void SessionFlowState::endJobPick() {
+    tasksLoadError_.reset();
     jobPick_ = 0;
     jobPushPending_ = false;
     loadingTasks_ = false;

@@ -32,9 +32,10 @@ using FlowPick = std::variant<std::monostate, LoadJobs, LoadTasks, StartTimer>;
 
 enum class EscapeOutcome { Ignored, EndFlow, SteppedBack };
 
-// What a step shows below the search row.
-enum class StepContent { Loading, Empty, Rows };
-StepContent stepContent(bool loading, bool sourceEmpty);
+// What a step shows below the search row. A list that could not be loaded
+// is Failed, never Empty: only a list that came back empty says "none".
+enum class StepContent { Loading, Failed, Empty, Rows };
+StepContent stepContent(bool loading, bool failed, bool sourceEmpty);
 
 // The picker's state: the path of picks, the lists, the search text, the
 // keyboard highlight and the loading flags. The step is the number of path
@@ -67,6 +68,11 @@ public:
     bool loadingClients() const { return loadingClients_; }
     bool loadingJobs() const { return loadingJobs_; }
     bool loadingTasks() const { return loadingTasks_; }
+    // The German text of the step's failed load; none while its list stands.
+    const std::optional<QString>& loadError(int step) const;
+    // What the step shows: its loading indicator, why its list is missing,
+    // its empty state or its rows.
+    StepContent content(int step) const;
     const QString& query() const { return query_; }
     int highlightedIndex() const { return highlightedIndex_; }
     bool startPending() const { return startPending_; }
@@ -75,10 +81,11 @@ public:
     std::vector<ClientDTO> filteredClients() const;
     std::vector<JobDTO> filteredJobs() const;
     std::vector<JobTaskDTO> filteredTasks() const;
-    // The same as positions in the unfiltered lists.
-    std::vector<std::size_t> filteredClientIndices() const;
-    std::vector<std::size_t> filteredJobIndices() const;
-    std::vector<std::size_t> filteredTaskIndices() const;
+    // The same as positions in the unfiltered lists, kept until the list or
+    // the query changes.
+    const std::vector<std::size_t>& filteredClientIndices() const;
+    const std::vector<std::size_t>& filteredJobIndices() const;
+    const std::vector<std::size_t>& filteredTaskIndices() const;
     // Advanced by every change of the list, for caches of what rows show.
     quint64 clientsRevision() const { return clientsRevision_; }
     quint64 jobsRevision() const { return jobsRevision_; }
@@ -91,8 +98,9 @@ public:
     QString highlightedRowID(int index) const;
 
     // ---- Changing ----
-    // The store's client list.
+    // The store's client list, and the text of its failed load.
     void setClients(std::vector<ClientDTO> clients);
+    void setClientsLoadError(std::optional<QString> error) { clientsLoadError_ = std::move(error); }
     void setQuery(const QString& query);
     void moveHighlightUp();
     void moveHighlightDown();
@@ -113,10 +121,13 @@ public:
     // The retries of the job and task steps; nothing when not on that step.
     std::optional<LoadJobs> reloadJobs();
     std::optional<LoadTasks> reloadTasks();
-    // A load's result; false when its pick is no longer current and nothing
-    // was written.
-    bool finishJobLoad(const LoadJobs& load, std::vector<JobDTO> jobs);
-    bool finishTaskLoad(const LoadTasks& load, std::vector<JobTaskDTO> tasks);
+    // A load's result, or the text of its failure (the list is then
+    // empty); false when its pick is no longer current and nothing was
+    // written.
+    bool finishJobLoad(const LoadJobs& load, std::vector<JobDTO> jobs,
+                       std::optional<QString> error = std::nullopt);
+    bool finishTaskLoad(const LoadTasks& load, std::vector<JobTaskDTO> tasks,
+                        std::optional<QString> error = std::nullopt);
     // The start returned: true when the flow ends now (only once).
     bool finishStart();
 
@@ -124,6 +135,19 @@ public:
     bool takeFocusRequest();
 
 private:
+    // One step's filter: each item's searched names, lower-cased once per
+    // list, and the last result, refilled in place.
+    struct Filter {
+        quint64 revision = ~quint64(0);
+        std::vector<QString> keys; // `stride` names per item
+        QString query;
+        bool valid = false;
+        std::vector<std::size_t> result;
+    };
+    template <class T, class Keys>
+    const std::vector<std::size_t>& filtered(Filter& filter, const std::vector<T>& items,
+                                             quint64 revision, Keys keysOf) const;
+
     bool blocked() const { return ended_ || startPending_; }
     void setJobs(std::vector<JobDTO> jobs);
     void setTasks(std::vector<JobTaskDTO> tasks);
@@ -148,6 +172,10 @@ private:
     quint64 clientsRevision_ = 0;
     quint64 jobsRevision_ = 0;
     quint64 tasksRevision_ = 0;
+    std::optional<QString> clientsLoadError_;
+    std::optional<QString> jobsLoadError_;
+    std::optional<QString> tasksLoadError_;
+    mutable Filter filters_[3];
     quint64 serial_ = 0;
     quint64 clientPick_ = 0; // ticket of the current client pick, 0 for none
     quint64 jobPick_ = 0;

@@ -2,6 +2,7 @@
 
 #include "platform/haptics.h"
 #include "store/app_store.h"
+#include "store/error_text.h"
 #include "views/flow/flow_key_monitor.h"
 #include "views/flow/flow_look.h"
 #include "views/flow/flow_step_page.h"
@@ -28,23 +29,20 @@ void playTapHaptic() {
     platform::Haptics::shared().perform(platform::HapticPattern::Generic);
 }
 
-// The rows of the filtered items, from rows made once per list change.
+// The rows of a whole list, made once per list change (task rows sum job
+// times); a key press only filters positions into them.
 template <class T, class MakeRow>
-std::vector<FlowRow> rowsOf(const std::vector<T>& items, const std::vector<std::size_t>& indices,
-                            quint64 revision, quint64& cachedRevision, std::vector<FlowRow>& cache,
-                            MakeRow makeRow) {
-    if (cachedRevision != revision || cache.size() != items.size()) {
-        cache.clear();
-        cache.reserve(items.size());
+FlowRowModel::Rows rowsOf(const std::vector<T>& items, quint64 revision, quint64& cachedRevision,
+                          FlowRowModel::Rows& cache, MakeRow makeRow) {
+    if (!cache || cachedRevision != revision || cache->size() != items.size()) {
+        auto rows = std::make_shared<std::vector<FlowRow>>();
+        rows->reserve(items.size());
         for (const T& item : items)
-            cache.push_back(makeRow(item));
+            rows->push_back(makeRow(item));
+        cache = std::move(rows);
         cachedRevision = revision;
     }
-    std::vector<FlowRow> rows;
-    rows.reserve(indices.size());
-    for (const std::size_t i : indices)
-        rows.push_back(cache[i]);
-    return rows;
+    return cache;
 }
 
 } // namespace
@@ -56,6 +54,7 @@ SessionFlowView::SessionFlowView(AppStore& store, ChromeSetting& chrome,
     setFocusPolicy(Qt::NoFocus);
     followChrome(this, chrome);
     state_.setClients(store.clients());
+    state_.setClientsLoadError(store.clientsFetchError());
 
     auto* column = new QVBoxLayout(this);
     column->setContentsMargins(0, 0, 0, 0);
@@ -134,6 +133,8 @@ SessionFlowView::SessionFlowView(AppStore& store, ChromeSetting& chrome,
     connect(&store, &AppStore::changed, this, [this](AppStore::Property property) {
         if (property == AppStore::Property::Clients)
             state_.setClients(store_.clients());
+        if (property == AppStore::Property::ClientsFetchError)
+            state_.setClientsLoadError(store_.clientsFetchError());
         if (property == AppStore::Property::Clients ||
             property == AppStore::Property::ClientsFetchError ||
             property == AppStore::Property::AccentStyle)
@@ -319,6 +320,7 @@ QCoro::Task<void> SessionFlowView::loadJobs(LoadJobs load) {
     const QPointer<SessionFlowView> self(this);
     OrvaneAPIClient& api = store_.api();
     std::vector<JobDTO> jobs;
+    std::optional<QString> error;
     try {
         const std::optional<QString> clientId = load.client.id;
         const std::optional<QString> archived = QStringLiteral("0");
@@ -326,11 +328,12 @@ QCoro::Task<void> SessionFlowView::loadJobs(LoadJobs load) {
             co_await api.fetchJobs(clientId, std::nullopt, archived, 100);
         jobs = std::move(page.data);
     } catch (...) {
-        // A failed list is an empty one; the step's empty state says so.
+        // Said as what went wrong, never as a client without jobs.
+        error = describeError(std::current_exception());
     }
     if (!self)
         co_return;
-    if (state_.finishJobLoad(load, std::move(jobs)))
+    if (state_.finishJobLoad(load, std::move(jobs), std::move(error)))
         sync();
 }
 
@@ -338,13 +341,15 @@ QCoro::Task<void> SessionFlowView::loadTasks(LoadTasks load) {
     const QPointer<SessionFlowView> self(this);
     OrvaneAPIClient& api = store_.api();
     std::vector<JobTaskDTO> tasks;
+    std::optional<QString> error;
     try {
         tasks = co_await api.fetchJobTasks(load.job.id, true);
     } catch (...) {
+        error = describeError(std::current_exception());
     }
     if (!self)
         co_return;
-    if (state_.finishTaskLoad(load, std::move(tasks)))
+    if (state_.finishTaskLoad(load, std::move(tasks), std::move(error)))
         sync();
 }
 
@@ -391,33 +396,41 @@ void SessionFlowView::sync() {
         search_->setText(state_.query());
     }
 
-    const std::vector<FlowRow> rows[3] = {
-        rowsOf(state_.clients(), state_.filteredClientIndices(), state_.clientsRevision(),
-               rowCache_[0].revision, rowCache_[0].rows, clientRow),
-        rowsOf(state_.jobs(), state_.filteredJobIndices(), state_.jobsRevision(),
-               rowCache_[1].revision, rowCache_[1].rows, jobRow),
-        rowsOf(state_.tasks(), state_.filteredTaskIndices(), state_.tasksRevision(),
-               rowCache_[2].revision, rowCache_[2].rows, taskRow),
-    };
-    const bool loading[3] = {state_.loadingClients(), state_.loadingJobs(), state_.loadingTasks()};
-    const bool sourceEmpty[3] = {state_.clients().empty(), state_.jobs().empty(),
-                                 state_.tasks().empty()};
-    const AccentStyle accent = store_.accentStyle();
+    // Only the current step's rows follow the query; the others are out of
+    // sight and get theirs when they are current again.
     bool currentRowsChanged = false;
+    switch (current) {
+    case 0:
+        currentRowsChanged =
+            pages_[0]->list()->setRows(rowsOf(state_.clients(), state_.clientsRevision(),
+                                              rowCache_[0].revision, rowCache_[0].rows, clientRow),
+                                       state_.filteredClientIndices());
+        break;
+    case 1:
+        currentRowsChanged =
+            pages_[1]->list()->setRows(rowsOf(state_.jobs(), state_.jobsRevision(),
+                                              rowCache_[1].revision, rowCache_[1].rows, jobRow),
+                                       state_.filteredJobIndices());
+        break;
+    default:
+        currentRowsChanged =
+            pages_[2]->list()->setRows(rowsOf(state_.tasks(), state_.tasksRevision(),
+                                              rowCache_[2].revision, rowCache_[2].rows, taskRow),
+                                       state_.filteredTaskIndices());
+        break;
+    }
+    const AccentStyle accent = store_.accentStyle();
     for (int i = 0; i < 3; ++i) {
         FlowStepPage* page = pages_[i];
-        page->setEmptyState(flowEmptyState(i, store_.clientsFetchError()));
-        page->setContent(stepContent(loading[i], sourceEmpty[i]));
-        const bool changed = page->list()->setRows(rows[i]);
-        if (i == current)
-            currentRowsChanged = changed;
+        page->setEmptyState(flowEmptyState(i, state_.loadError(i)));
+        page->setContent(state_.content(i));
         page->setLook(light, accent);
         page->list()->setLook(light, i == current ? state_.highlightedIndex() : -1);
     }
 
     const int highlight = state_.highlightedIndex();
     if (step != shownStep_ || highlight != shownHighlight_ || currentRowsChanged) {
-        const int n = int(rows[current].size());
+        const int n = pages_[current]->list()->rowCount();
         if (n > 0)
             pages_[current]->list()->scrollToRow(std::clamp(highlight, 0, n - 1));
     }

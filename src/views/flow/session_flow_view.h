@@ -10,6 +10,7 @@
 #include <QCoroTask>
 
 #include <functional>
+#include <memory>
 #include <optional>
 
 class QLineEdit;
@@ -96,7 +97,7 @@ private:
     // Rows made once per change of each list (task rows sum job times).
     struct RowCache {
         quint64 revision = ~quint64(0);
-        std::vector<FlowRow> rows;
+        std::shared_ptr<const std::vector<FlowRow>> rows;
     } rowCache_[3];
 
     FlowBackButton* back_;

@@ -242,9 +242,18 @@ QPainterPath checklist(qreal w) {
     return path;
 }
 
+// A warning: a triangle on its base with an exclamation mark inside.
+QPainterPath exclamationmarkTriangle(qreal w) {
+    QPainterPath triangle = polyline({{0.5, 0.12}, {0.92, 0.86}, {0.08, 0.86}});
+    triangle.closeSubpath();
+    const QPainterPath mark =
+        unite(stroke(line({0.5, 0.38}, {0.5, 0.6}), w), circle({0.5, 0.73}, w * 0.6));
+    return unite(stroke(triangle, w), mark);
+}
+
 using Build = QPainterPath (*)(qreal lineWidth);
 
-constexpr std::array<std::pair<const char16_t*, Build>, 18> kSymbols{{
+constexpr std::array<std::pair<const char16_t*, Build>, 19> kSymbols{{
     {u"pause.fill", pauseFill},
     {u"play.fill", playFill},
     {u"stop.fill", stopFill},
@@ -258,6 +267,7 @@ constexpr std::array<std::pair<const char16_t*, Build>, 18> kSymbols{{
     {u"person.2.slash", person2Slash},
     {u"folder.badge.plus", folderBadgePlus},
     {u"checklist", checklist},
+    {u"exclamationmark.triangle", exclamationmarkTriangle},
     {u"lock.fill", lockFill},
     {u"timer", timer},
     {u"sun.max.fill", sunMaxFill},

@@ -11,6 +11,7 @@
 #include <QAbstractButton>
 #include <QGraphicsOpacityEffect>
 #include <QGuiApplication>
+#include <QImage>
 #include <QLabel>
 #include <QMouseEvent>
 #include <QApplication>
@@ -70,11 +71,15 @@ public:
     DimLayer(ChromeSetting& chrome, std::function<void()> onClick, QWidget* parent)
         : QWidget(parent), chrome_(chrome), onClick_(std::move(onClick)) {
         setAccessibleName(QStringLiteral("Schließen"));
-        connect(&chrome, &ChromeSetting::changed, this, [this] { update(); });
+        connect(&chrome, &ChromeSetting::changed, this, [this] {
+            shadow_ = QImage();
+            update();
+        });
     }
     void setPanel(const QRect& panel, const PanelFrame& frame) {
         panel_ = panel;
         frame_ = frame;
+        shadow_ = QImage();
         update();
     }
 
@@ -84,10 +89,24 @@ protected:
         p.fillRect(rect(), dimColor(chrome_.light()));
         if (panel_.isEmpty() || frame_.shadowRadius <= 0)
             return;
-        p.setRenderHint(QPainter::Antialiasing);
-        QPainterPath shape;
-        shape.addRoundedRect(QRectF(panel_), kPanelRadius, kPanelRadius);
-        drawShadow(p, shape, frame_.shadow, frame_.shadowRadius, QPointF(0, frame_.shadowY));
+        // Painted again under every frame of a slide in the panel: blurred
+        // once per panel and size.
+        const qreal ratio = devicePixelRatioF();
+        if (shadow_.size() != size() * ratio) {
+            shadow_ = QImage(size() * ratio, QImage::Format_ARGB32_Premultiplied);
+            shadow_.setDevicePixelRatio(ratio);
+            shadow_.fill(Qt::transparent);
+            QPainter blur(&shadow_);
+            blur.setRenderHint(QPainter::Antialiasing);
+            QPainterPath shape;
+            shape.addRoundedRect(QRectF(panel_), kPanelRadius, kPanelRadius);
+            drawShadow(blur, shape, frame_.shadow, frame_.shadowRadius, QPointF(0, frame_.shadowY));
+        }
+        p.drawImage(QPointF(0, 0), shadow_);
+    }
+    void resizeEvent(QResizeEvent* event) override {
+        QWidget::resizeEvent(event);
+        shadow_ = QImage();
     }
     void mousePressEvent(QMouseEvent* event) override { event->accept(); }
     void mouseReleaseEvent(QMouseEvent* event) override {
@@ -100,6 +119,7 @@ private:
     std::function<void()> onClick_;
     QRect panel_;
     PanelFrame frame_ = frameOf(OverlayPanel::None);
+    QImage shadow_;
 };
 
 // A panel's rounded ground; the panel sits on it.
