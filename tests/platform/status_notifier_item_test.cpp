@@ -64,9 +64,9 @@ protected:
 
     // A call from the host; the item answers from this thread, so the loop runs meanwhile.
     QDBusMessage call(const StatusNotifierItem& to, const QString& interface, const QString& method,
-                      const QVariantList& args) {
-        QDBusMessage message = QDBusMessage::createMethodCall(
-            to.serviceName(), "/StatusNotifierItem", interface, method);
+                      const QVariantList& args, const QString& path = "/StatusNotifierItem") {
+        QDBusMessage message =
+            QDBusMessage::createMethodCall(to.serviceName(), path, interface, method);
         message.setArguments(args);
         QDBusPendingCall pending = host.asyncCall(message, 5000);
         EXPECT_TRUE(test::eventuallyTrue([&] { return pending.isFinished(); }));
@@ -131,6 +131,7 @@ TEST_F(StatusNotifierItemTest, HostsReadThePropertiesAsSet) {
     item->setToolTip("Orvane", "0:12:05");
     item->setLabel("0:12:05", "00:00:00");
     item->setStatus("Passive");
+    item->setIconName("orvane-idle", "/run/user/1000/orvane-icons-x");
 
     const QVariantMap values = properties(*item);
     const std::pair<const char*, QVariant> expected[] = {
@@ -138,7 +139,8 @@ TEST_F(StatusNotifierItemTest, HostsReadThePropertiesAsSet) {
         {"Id", "orvane"},
         {"Title", "Orvane"},
         {"Status", "Passive"},
-        {"IconName", ""},
+        {"IconName", "orvane-idle"},
+        {"IconThemePath", "/run/user/1000/orvane-icons-x"},
         {"OverlayIconName", ""},
         {"ItemIsMenu", false},
         {"WindowId", 0},
@@ -147,7 +149,7 @@ TEST_F(StatusNotifierItemTest, HostsReadThePropertiesAsSet) {
     };
     for (const auto& [name, value] : expected)
         EXPECT_EQ(values.value(name), value) << name;
-    EXPECT_EQ(values.value("Menu").value<QDBusObjectPath>().path(), "/NO_DBUSMENU");
+    EXPECT_EQ(values.value("Menu").value<QDBusObjectPath>().path(), "/MenuBar");
     for (const char* name : {"IconPixmap", "AttentionIconPixmap", "OverlayIconPixmap"})
         EXPECT_EQ(values.value(name).value<QDBusArgument>().currentSignature(), "a(iiay)") << name;
 
@@ -229,9 +231,10 @@ TEST_F(StatusNotifierItemTest, SettersSignalOnlyWhatChanged) {
 
 TEST_F(StatusNotifierItemTest, ActivationOpensAtTheHostsPositionOrElseAtTheCursor) {
     const std::tuple<const char*, int, int, QPoint> cases[] = {
-        {"Activate", 1200, 30, {1200, 30}},    {"SecondaryActivate", 1200, 30, {1200, 30}},
-        {"ContextMenu", 1200, 30, {1200, 30}}, {"Activate", 0, 0, cursor},
-        {"ContextMenu", 0, 0, cursor},
+        {"Activate", 1200, 30, {1200, 30}},
+        {"SecondaryActivate", 1200, 30, {1200, 30}},
+        {"ContextMenu", 1200, 30, {1200, 30}},
+        {"Activate", 0, 0, {0, 0}},
     };
     auto item = makeItem();
     QList<QPoint> seen;
@@ -241,12 +244,113 @@ TEST_F(StatusNotifierItemTest, ActivationOpensAtTheHostsPositionOrElseAtTheCurso
         call(*item, sni, method, {x, y});
         EXPECT_EQ(seen, QList<QPoint>{expected}) << method << " " << x << "," << y;
     }
+    seen.clear();
+    call(*item, sni, "XAyatanaSecondaryActivate", {uint(4711)}); // a middle click
+    EXPECT_EQ(seen, QList<QPoint>{QPoint(0, 0)});
+    EXPECT_EQ(item->cursorPosition(), cursor);
 
     QString token;
     QObject::connect(item.get(), &StatusNotifierItem::activationTokenProvided,
                      [&](const QString& given) { token = given; });
     call(*item, sni, "ProvideXdgActivationToken", {"tok-1"});
     EXPECT_EQ(token, "tok-1");
+}
+
+// GNOME's extension and Budgie's AppIndicator applet open the item's menu
+// on a single click: it must be there, read as libdbusmenu and the extension
+// read it, and its one entry must open Orvane.
+TEST_F(StatusNotifierItemTest, TheMenuHostsOpenOnAClickHasOneEntryThatOpensOrvane) {
+    auto item = makeItem();
+    item->setMenuEntry("Orvane öffnen");
+    int chosen = 0;
+    QObject::connect(item.get(), &StatusNotifierItem::menuEntryChosen, [&] { ++chosen; });
+    const QString menu = "com.canonical.dbusmenu";
+    const auto menuCall = [&](const QString& interface, const QString& method,
+                              const QVariantList& args) {
+        return call(*item, interface, method, args, "/MenuBar").arguments();
+    };
+
+    const QVariantMap values = qdbus_cast<QVariantMap>(
+        menuCall("org.freedesktop.DBus.Properties", "GetAll", {menu}).value(0));
+    EXPECT_EQ(values.value("Version"), 3u);
+    EXPECT_EQ(values.value("TextDirection"), "ltr");
+    EXPECT_EQ(values.value("Status"), "normal");
+    EXPECT_FALSE(properties(*item).value("ItemIsMenu").toBool()) << "a left click activates";
+
+    const QVariantList layout = menuCall(menu, "GetLayout", {0, -1, QStringList()});
+    ASSERT_EQ(layout.size(), 2);
+    const QDBusArgument root = layout[1].value<QDBusArgument>();
+    EXPECT_EQ(root.currentSignature(), "(ia{sv}av)");
+    int id = -1;
+    QVariantMap rootProperties;
+    QStringList labels;
+    root.beginStructure();
+    root >> id >> rootProperties;
+    root.beginArray();
+    while (!root.atEnd()) {
+        QDBusVariant child;
+        root >> child;
+        const QDBusArgument entry = child.variant().value<QDBusArgument>();
+        int childId = 0;
+        QVariantMap childProperties;
+        entry.beginStructure();
+        entry >> childId >> childProperties;
+        entry.endStructure(); // its children's array is left unread
+        labels << childProperties.value("label").toString();
+    }
+    root.endArray();
+    root.endStructure();
+    EXPECT_EQ(id, 0);
+    EXPECT_EQ(rootProperties.value("children-display"), "submenu");
+    EXPECT_EQ(labels, QStringList{"Orvane öffnen"});
+
+    const QVariantList group = menuCall(menu, "GetGroupProperties",
+                                        {QVariant::fromValue(QList<int>{1}), QStringList{"label"}});
+    EXPECT_EQ(group.value(0).value<QDBusArgument>().currentSignature(), "a(ia{sv})");
+    EXPECT_EQ(menuCall(menu, "GetProperty", {1, "label"}).value(0).value<QDBusVariant>().variant(),
+              "Orvane öffnen");
+    EXPECT_EQ(menuCall(menu, "AboutToShow", {1}), QVariantList{false}) << "nothing to update";
+    EXPECT_EQ(chosen, 0);
+    menuCall(menu, "Event", {1, "hovered", QVariant::fromValue(QDBusVariant(0)), 0u});
+    EXPECT_EQ(chosen, 0);
+    menuCall(menu, "Event", {1, "clicked", QVariant::fromValue(QDBusVariant(0)), 0u});
+    EXPECT_EQ(chosen, 1);
+}
+
+// However a panel's going away is told: the item counts as shown nowhere
+// (so the pill stands in), and shown again when the panel is back.
+TEST_F(StatusNotifierItemTest, APanelLeavingIsNoticedHoweverTheWatcherTellsIt) {
+    QDBusConnection panel = bus.connect("panel");
+    const QString hostName = "org.kde.StatusNotifierHost-4711";
+    const std::pair<const char*, std::function<void(bool)>> cases[] = {
+        {"the watcher's signals", [&](bool up) { watcher->setHostRegistered(up); }},
+        {"the watcher's PropertiesChanged alone (Cinnamon)",
+         [&](bool up) {
+             watcher->onlyThroughProperties = true;
+             watcher->setHostRegistered(up);
+         }},
+        {"the panel's name, the watcher still reporting it (Plasma's kded5)",
+         [&](bool up) {
+             watcher->onlyThroughProperties = false;
+             watcher->setHostRegistered(true);
+             if (up)
+                 panel.registerService(hostName);
+             else
+                 panel.unregisterService(hostName);
+         }},
+    };
+    for (const auto& [how, panelUp] : cases) {
+        SCOPED_TRACE(how);
+        panelUp(true);
+        auto item = makeItem();
+        ASSERT_TRUE(test::eventuallyTrue([&] { return item->registered(); }));
+        ASSERT_TRUE(test::eventuallyTrue([&] { return item->hostKnown(); }));
+        EXPECT_TRUE(item->shownOnPanel());
+        panelUp(false);
+        EXPECT_TRUE(test::eventuallyTrue([&] { return !item->shownOnPanel(); }));
+        panelUp(true);
+        EXPECT_TRUE(test::eventuallyTrue([&] { return item->shownOnPanel(); }));
+    }
 }
 
 // Any process on the bus may call these.

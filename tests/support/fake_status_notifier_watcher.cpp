@@ -1,5 +1,7 @@
 #include "support/fake_status_notifier_watcher.h"
 
+#include <QDBusMessage>
+
 namespace orvane::test {
 
 FakeStatusNotifierWatcher::FakeStatusNotifierWatcher(QDBusConnection bus) : bus_(std::move(bus)) {
@@ -10,7 +12,15 @@ FakeStatusNotifierWatcher::FakeStatusNotifierWatcher(QDBusConnection bus) : bus_
 
 void FakeStatusNotifierWatcher::setHostRegistered(bool registered) {
     hostRegistered_ = registered;
-    if (registered)
+    if (onlyThroughProperties) {
+        QDBusMessage changed = QDBusMessage::createSignal(
+            QStringLiteral("/StatusNotifierWatcher"),
+            QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("PropertiesChanged"));
+        changed << QStringLiteral("org.kde.StatusNotifierWatcher")
+                << QVariantMap{{QStringLiteral("IsStatusNotifierHostRegistered"), registered}}
+                << QStringList();
+        bus_.send(changed);
+    } else if (registered)
         Q_EMIT StatusNotifierHostRegistered();
     else
         Q_EMIT StatusNotifierHostUnregistered();

@@ -28,6 +28,8 @@ public:
     // Whether a panel shows the items: a panel starting or quitting.
     bool isHostRegistered() const { return hostRegistered_; }
     void setHostRegistered(bool registered);
+    // Told through PropertiesChanged alone, as Cinnamon's watcher does.
+    bool onlyThroughProperties = false;
 
 Q_SIGNALS:
     void itemRegistered(const QString& service);
