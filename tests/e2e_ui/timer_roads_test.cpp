@@ -323,7 +323,8 @@ TEST(RestartRoad, TheNextStartRestoresSignInAndTimerOnlyWhenRemembered) {
                 EXPECT_EQ(world.cardTask(), "Entwürfe");
                 EXPECT_EQ(world.runningOnService().size(), 1u);
             } else {
-                EXPECT_EQ(world.panelLabel(), "") << "signed out: the icon alone";
+                EXPECT_EQ(world.panelLabel(), "Orvane")
+                    << "signed out: the name, never an empty label";
                 EXPECT_NE(world.loginView(), nullptr);
             }
         });
