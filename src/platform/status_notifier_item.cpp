@@ -174,6 +174,7 @@ bool isHostName(const QString& name) {
 // second on any panel, so ten seconds only run out on one that is stuck.
 constexpr int kRegistrationTimeoutMs = 10'000;
 constexpr int kRegistrationRetryMs = 5'000;
+constexpr int kDroppedRetryMs = 1'000;
 constexpr int kMostRegistrationRetries = 3;
 
 Pixmap pixmapOf(const QImage& image) {
@@ -344,8 +345,9 @@ public Q_SLOTS:
                  {}});
         return 1; // the layout's revision: it never changes
     }
-    orvane::platform::sni::MenuPropertiesList GetGroupProperties(const QList<int>& ids,
-                                                                 const QStringList& names) {
+    // QtDBus finds the types by these names: no aliases in the signatures.
+    QList<orvane::platform::sni::MenuProperties> GetGroupProperties(const QList<int>& ids,
+                                                                    const QStringList& names) {
         sni::MenuPropertiesList found;
         for (const int id : ids)
             if (id == 0 || id == StatusNotifierMenu::kEntryId)
@@ -358,7 +360,7 @@ public Q_SLOTS:
     void Event(int id, const QString& eventId, const QDBusVariant&, uint) {
         menu_->event(id, eventId);
     }
-    QList<int> EventGroup(const orvane::platform::sni::MenuEventList& events) {
+    QList<int> EventGroup(const QList<orvane::platform::sni::MenuEvent>& events) {
         QList<int> unknown;
         for (const sni::MenuEvent& event : events) {
             if (event.id == 0 || event.id == StatusNotifierMenu::kEntryId)
@@ -436,6 +438,9 @@ StatusNotifierItem::StatusNotifierItem(QDBusConnection bus, QObject* parent)
     for (const char* signal : {"StatusNotifierHostRegistered", "StatusNotifierHostUnregistered"})
         bus_.connect(sni::watcherService, sni::watcherPath, sni::watcherService,
                      QString::fromLatin1(signal), this, SLOT(queryHost()));
+    bus_.connect(sni::watcherService, sni::watcherPath, sni::watcherService,
+                 QStringLiteral("StatusNotifierItemUnregistered"), this,
+                 SLOT(itemUnregistered(QString)));
     // Cinnamon's watcher tells of its panel only through its properties.
     bus_.connect(sni::watcherService, sni::watcherPath,
                  QStringLiteral("org.freedesktop.DBus.Properties"),
@@ -563,6 +568,7 @@ void StatusNotifierItem::watcherOwnerChanged(const QString& oldOwner, const QStr
     ++registrationAttempt_;
     registrationRetry_.stop();
     unansweredRegistrations_ = 0;
+    droppedRegistrations_ = 0;
     ++hostQuery_;
     setHostRegistered(std::nullopt); // the new owner's panels are not known yet
     setRefused(false);
@@ -607,6 +613,23 @@ void StatusNotifierItem::setHostRegistered(std::optional<bool> registered) {
     hostRegistered_ = registered;
     if (was != hostRegistered() || wasKnown != hostKnown())
         Q_EMIT hostRegisteredChanged(hostRegistered());
+}
+
+void StatusNotifierItem::itemUnregistered(const QString& id) {
+    // Ours, while we live: a watcher that dropped it (GNOME's extension, when
+    // its own reading of a new item fails after a shell restart). Registered
+    // again, a few times per watcher.
+    const bool ours = id == service_ || id == bus_.baseService() + sni::itemPath ||
+                      id == bus_.baseService() + u'@' + sni::itemPath;
+    if (!ours || !watcherPresent_ || droppedRegistrations_ >= sni::kMostRegistrationRetries)
+        return;
+    ++droppedRegistrations_;
+    setRegistered(false);
+    const quint64 attempt = registrationAttempt_;
+    QTimer::singleShot(sni::kDroppedRetryMs, this, [this, attempt] {
+        if (watcherPresent_ && attempt == registrationAttempt_)
+            registerWithWatcher();
+    });
 }
 
 void StatusNotifierItem::busNameOwnerChanged(const QString& name, const QString&,

@@ -88,6 +88,7 @@ Q_SIGNALS:
 private Q_SLOTS:
     void queryHost();
     void busNameOwnerChanged(const QString& name, const QString& oldOwner, const QString& newOwner);
+    void itemUnregistered(const QString& id);
 
 private:
     friend class StatusNotifierItemAdaptor;
@@ -116,6 +117,7 @@ private:
     // A watcher too busy to answer is asked again, a few times.
     QTimer registrationRetry_;
     int unansweredRegistrations_ = 0;
+    int droppedRegistrations_ = 0;
     std::optional<bool> hostRegistered_;
     quint64 hostQuery_ = 0;   // only the latest answer counts
     QSet<QString> hostNames_; // the panels' own names on the bus

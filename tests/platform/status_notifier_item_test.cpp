@@ -112,6 +112,22 @@ TEST_F(StatusNotifierItemTest, RegistersWithTheWatcherThatIsThereOrComesLater) {
     EXPECT_EQ(watcher->registrations.count(late->serviceName()), 1);
 }
 
+// GNOME's extension drops an item whose reading failed, and says so: the
+// item registers again, a few times, never for another item.
+TEST_F(StatusNotifierItemTest, AnItemTheWatcherDroppedRegistersAgain) {
+    auto item = makeItem();
+    ASSERT_TRUE(test::eventuallyTrue([&] { return item->registered(); }));
+    Q_EMIT watcher->StatusNotifierItemUnregistered("org.kde.StatusNotifierItem-1-99");
+    for (int drop = 1; drop <= 4; ++drop) {
+        Q_EMIT watcher->StatusNotifierItemUnregistered(item->serviceName());
+        const int expected = 1 + std::min(drop, 3);
+        EXPECT_TRUE(test::eventuallyTrue(
+            [&] { return watcher->registrations.count(item->serviceName()) == expected; }));
+        EXPECT_TRUE(test::eventuallyTrue([&] { return item->registered(); }));
+    }
+    EXPECT_EQ(watcher->registrations.count(item->serviceName()), 4);
+}
+
 // A watcher stuck on the first registration: meanwhile the item counts as
 // refused (the pill shows), and it is asked again until it answers.
 TEST_F(StatusNotifierItemTest, AWatcherThatDoesNotAnswerIsAskedAgain) {

@@ -35,6 +35,7 @@ Q_SIGNALS:
     void itemRegistered(const QString& service);
     void StatusNotifierHostRegistered();
     void StatusNotifierHostUnregistered();
+    void StatusNotifierItemUnregistered(const QString& service);
 
 public Q_SLOTS:
     void RegisterStatusNotifierItem(const QString& service) {
