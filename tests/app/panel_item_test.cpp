@@ -98,12 +98,6 @@ TEST_F(PanelItem, ShowsThePillsStateAsLabelTooltipAndIcon) {
     EXPECT_TRUE(delegate->onPanel());
     EXPECT_FALSE(delegate->statusItem()->isVisible()) << "no pill window beside the panel item";
     EXPECT_EQ(property("XAyatanaLabel").toString(), "Orvane") << "MATE draws it for the icon";
-    // Hosts that load the icon only by name find it.
-    const QString signedOutIcon = property("IconName").toString();
-    const QString themePath = property("IconThemePath").toString();
-    for (const char* file : {"/hicolor/16x16/apps/%1.png", "/hicolor/22x22/apps/%1.png", "/%1.png"})
-        EXPECT_EQ(QImage(themePath + QString::fromLatin1(file).arg(signedOutIcon)).isNull(), false)
-            << file;
 
     store().setIsLoggedIn(true);
     store().setTodayTotalSecs(4500);
@@ -143,23 +137,6 @@ TEST_F(PanelItem, ActivationTogglesThePopoverAtTheClickPoint) {
     EXPECT_GT(delegate->popover()->y(), 10) << "below an item at the top of the screen";
     QDBusPendingCall second = host.asyncCall(activate);
     EXPECT_TRUE(test::eventuallyTrue([&] { return !delegate->popover()->isVisible(); }));
-}
-
-// GNOME's extension and Budgie's AppIndicator applet: a single click opens
-// the menu, whose entry opens the popover, also the hundredth time.
-TEST_F(PanelItem, TheMenuEntryOpensThePopoverAndNeverClosesIt) {
-    QDBusMessage clicked = QDBusMessage::createMethodCall(
-        delegate->panelItem()->serviceName(), "/MenuBar", "com.canonical.dbusmenu", "Event");
-    clicked.setArguments({1, "clicked", QVariant::fromValue(QDBusVariant(0)), 0u});
-    for (int time = 1; time <= 3; ++time) {
-        SCOPED_TRACE(time);
-        QDBusPendingCall open = host.asyncCall(clicked);
-        ASSERT_TRUE(test::eventuallyTrue([&] { return delegate->popover()->isVisible(); }));
-        QDBusPendingCall again = host.asyncCall(clicked);
-        ASSERT_TRUE(test::eventuallyTrue([&] { return again.isFinished(); }));
-        EXPECT_TRUE(delegate->popover()->isVisible());
-        delegate->popover()->dismiss();
-    }
 }
 
 TEST_F(PanelItem, ExtremeClickPointsFromTheBusOpenThePopoverOnTheScreen) {
@@ -261,16 +238,15 @@ TEST_F(PanelItem, TheClockShowsInTheTooltipTitleAndTheIconWhereNoLabelIsDrawn) {
     store().setSessions({running(3725)});
     EXPECT_TRUE(test::eventuallyTrue([&] { return toolTipTitle() == "Orvane 01:02:05"; }));
     const int icons = heard("NewIcon");
-    const QString clockIcon = property("IconThemePath").toString() + "/hicolor/16x16/apps/" +
-                              property("IconName").toString() + ".png";
-    EXPECT_TRUE(QFile::exists(clockIcon)) << "the clock by name, for hosts that load only names";
+    const QString clockIcon = property("IconThemePath").toString() + "/orvane-clock-1-02.png";
+    EXPECT_TRUE(QFile::exists(clockIcon)) << "by name too, for hosts that load only names";
     // The icon's face changes with the minute, not with the second.
     clock.advance(54'000);
     EXPECT_TRUE(test::eventuallyTrue([&] { return toolTipTitle() == "Orvane 01:02:59"; }));
     EXPECT_EQ(heard("NewIcon"), icons);
     clock.advance(1000);
     EXPECT_TRUE(test::eventuallyTrue([&] { return heard("NewIcon") == icons + 1; }));
-    EXPECT_EQ(property("IconName").toString(), "orvane-clock-1-03");
+    EXPECT_EQ(property("IconName").toString(), "orvane-clock-1-03") << "hosts that load names";
     EXPECT_FALSE(QFile::exists(clockIcon)) << "one minute's file at a time";
 }
 
@@ -278,19 +254,19 @@ TEST(StatusIconFace, CarriesHoursAndMinutesOnlyWhileRunning) {
     const struct {
         PillContent content;
         QString clock;
-        QString label;
     } cases[] = {
-        {{PillContent::Kind::Running, "01:02:05"}, "1:02", "01:02:05"},
-        {{PillContent::Kind::Running, "00:00:00"}, "0:00", "00:00:00"},
-        {{PillContent::Kind::Running, "100:59:59"}, "100:59", "100:59:59"},
-        {{PillContent::Kind::Idle, "01:15:00"}, "", "01:15:00"},
-        {{PillContent::Kind::SignedOut, ""}, "", "Orvane"}, // never an empty label
-        {{PillContent::Kind::Running, "garbage"}, "", "garbage"},
+        {{PillContent::Kind::Running, "01:02:05"}, "1:02"},
+        {{PillContent::Kind::Running, "00:00:00"}, "0:00"},
+        {{PillContent::Kind::Running, "100:59:59"}, "100:59"},
+        {{PillContent::Kind::Idle, "01:15:00"}, ""},
+        {{PillContent::Kind::SignedOut, ""}, ""},
+        {{PillContent::Kind::Running, "garbage"}, ""},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.content.text.toStdString());
         EXPECT_EQ(statusIconFace(c.content).clock, c.clock);
-        EXPECT_EQ(statusLabel(c.content), c.label);
+        // Never an empty label: MATE draws it in place of the icon.
+        EXPECT_EQ(statusLabel(c.content), c.content.text.isEmpty() ? "Orvane" : c.content.text);
         const QList<QImage> images = statusIconImages(statusIconFace(c.content));
         ASSERT_EQ(images.size(), 4);
         EXPECT_EQ(images[1].size(), QSize(22, 22));

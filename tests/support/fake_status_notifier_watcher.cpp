@@ -14,12 +14,10 @@ void FakeStatusNotifierWatcher::setHostRegistered(bool registered) {
     hostRegistered_ = registered;
     if (onlyThroughProperties) {
         QDBusMessage changed = QDBusMessage::createSignal(
-            QStringLiteral("/StatusNotifierWatcher"),
-            QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("PropertiesChanged"));
-        changed << QStringLiteral("org.kde.StatusNotifierWatcher")
-                << QVariantMap{{QStringLiteral("IsStatusNotifierHostRegistered"), registered}}
-                << QStringList();
-        bus_.send(changed);
+            "/StatusNotifierWatcher", "org.freedesktop.DBus.Properties", "PropertiesChanged");
+        bus_.send(changed << "org.kde.StatusNotifierWatcher"
+                          << QVariantMap{{"IsStatusNotifierHostRegistered", registered}}
+                          << QStringList());
     } else if (registered)
         Q_EMIT StatusNotifierHostRegistered();
     else
