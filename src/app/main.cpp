@@ -61,9 +61,10 @@ int main(int argc, char** argv) {
     const QString desktops = qEnvironmentVariable("XDG_CURRENT_DESKTOP").toUpper();
     const bool placesXWindows = desktops.split(u':').contains(QStringLiteral("GNOME")) ||
                                 desktops.split(u':').contains(QStringLiteral("KDE"));
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") && placesXWindows &&
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") &&
         !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY") && !qEnvironmentVariableIsEmpty("DISPLAY"))
-        qputenv("QT_QPA_PLATFORM", "xcb");
+        // X11 also where Qt's Wayland plugin is missing.
+        qputenv("QT_QPA_PLATFORM", placesXWindows ? "xcb" : "wayland;xcb");
 
     // An open popover redraws a few small rectangles many times a second. Put
     // through X shared memory, Qt waits for the server's answer before each
