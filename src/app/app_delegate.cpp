@@ -48,9 +48,20 @@ void AppDelegate::applicationDidFinishLaunching() {
     // The panel's notification area where a watcher runs; else the pill window.
     if (bus_.isConnected()) {
         panelItem_ = std::make_unique<platform::StatusNotifierItem>(bus_);
+        panelItem_->setMenuEntry(QStringLiteral("Orvane öffnen"));
         updatePanelItem();
         connect(panelItem_.get(), &platform::StatusNotifierItem::activated, this,
-                [this](QPoint at) { togglePopoverAt(QRect(at, QSize(1, 1))); });
+                [this](QPoint at) {
+                    togglePopoverAt(
+                        QRect(panelClickPoint(at, panelItem_->cursorPosition()), QSize(1, 1)));
+                });
+        // Chosen from the menu, which took the keyboard and so closed an open
+        // popover: this opens it, it never closes it.
+        connect(panelItem_.get(), &platform::StatusNotifierItem::menuEntryChosen, this, [this] {
+            const QPoint at = panelItem_->cursorPosition().value_or(QPoint());
+            if (popover_ && !popover_->isOpen())
+                popover_->openAt(QRect(at, QSize(1, 1)));
+        });
         connect(panelItem_.get(), &platform::StatusNotifierItem::activationTokenProvided, this,
                 [](const QString& token) { qputenv("XDG_ACTIVATION_TOKEN", token.toUtf8()); });
         connect(panelItem_.get(), &platform::StatusNotifierItem::watcherPresenceChanged, this,
@@ -122,10 +133,14 @@ void AppDelegate::updatePanelItem() {
     const StatusIconFace face = statusIconFace(content);
     if (panelIconFace_ != face) {
         panelIconFace_ = face;
+        if (!iconFiles_)
+            iconFiles_ = std::make_unique<StatusIconFiles>();
+        panelItem_->setIconName(iconFiles_->nameFor(face), iconFiles_->themePath());
         panelItem_->setIcon(statusIconImages(face));
     }
     panelItem_->setToolTip(statusToolTipTitle(content), content.text);
-    panelItem_->setLabel(content.text, labelGuide(content.text));
+    const QString label = statusLabel(content);
+    panelItem_->setLabel(label, labelGuide(label));
 }
 
 void AppDelegate::statusButtonClicked() {

@@ -84,6 +84,7 @@ private:
     std::unique_ptr<PillWindow> statusItem_;
     std::unique_ptr<platform::StatusNotifierItem> panelItem_;
     std::optional<StatusIconFace> panelIconFace_;
+    std::unique_ptr<StatusIconFiles> iconFiles_;
     std::unique_ptr<PopoverWindow> popover_;
     PopoverRootView* root_ = nullptr; // the popover's content
     QTimer remoteSyncTicker_;

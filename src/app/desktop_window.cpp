@@ -1,5 +1,7 @@
 #include "app/desktop_window.h"
 
+#include <QAbstractNativeEventFilter>
+#include <QApplication>
 #include <QGuiApplication>
 #include <QWidget>
 
@@ -47,7 +49,40 @@ void ask(xcb_connection_t* connection, xcb_window_t window, xcb_atom_t type,
                    reinterpret_cast<const char*>(&event));
 }
 
+class UnaskedMapFilter : public QAbstractNativeEventFilter {
+public:
+    bool nativeEventFilter(const QByteArray& type, void* message, qintptr*) override {
+        if (type != "xcb_generic_event_t")
+            return false;
+        const auto* event = static_cast<const xcb_generic_event_t*>(message);
+        if ((event->response_type & ~0x80) != XCB_MAP_NOTIFY)
+            return false;
+        const xcb_window_t window = reinterpret_cast<const xcb_map_notify_event_t*>(event)->window;
+        for (QWidget* widget : QApplication::topLevelWidgets()) {
+            if (widget->isVisible() || !widget->testAttribute(Qt::WA_WState_Created) ||
+                static_cast<xcb_window_t>(widget->winId()) != window)
+                continue;
+            auto* x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
+            if (xcb_connection_t* connection = x11 ? x11->connection() : nullptr) {
+                xcb_unmap_window(connection, window);
+                xcb_flush(connection);
+            }
+        }
+        return false;
+    }
+};
+
 } // namespace
+
+void keepHiddenWindowsHidden() {
+    static bool installed = false;
+    if (installed || !qobject_cast<QApplication*>(QCoreApplication::instance()) ||
+        QGuiApplication::platformName() != QLatin1String("xcb"))
+        return;
+    installed = true;
+    static UnaskedMapFilter filter;
+    qApp->installNativeEventFilter(&filter);
+}
 
 void keepOffTaskbar(QWidget* window, DesktopPresence presence, bool shown) {
     if (!window || QGuiApplication::platformName() != QLatin1String("xcb"))

@@ -14,4 +14,11 @@ enum class DesktopPresence { CurrentWorkspace, EveryWorkspace };
 // them while the window was hidden). Does nothing off X11.
 void keepOffTaskbar(QWidget* window, DesktopPresence presence, bool shown);
 
+// Our hidden windows stay hidden. When a window manager quits (a shell
+// restart), the X server maps every window it had taken in, also one we
+// had just hidden: Qt, believing it hidden, would never draw it, and it
+// would stand on screen as an empty black box. Once per application; does
+// nothing off X11.
+void keepHiddenWindowsHidden();
+
 } // namespace orvane

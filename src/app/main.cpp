@@ -55,11 +55,17 @@ void tellWhereOrvaneIs(orvane::AppDelegate::StatusItemPlace place) {
 } // namespace
 
 int main(int argc, char** argv) {
-    // A Wayland client cannot place its own windows; XWayland lets the popover
-    // open next to its anchor.
+    // A Wayland client cannot place its own windows. GNOME's and Plasma's
+    // XWayland windows stand where they are put, so the popover opens next
+    // to its anchor there; wlroots compositors (sway) and weston place X
+    // windows themselves too, or hide them: native Wayland is better there.
+    const QString desktops = qEnvironmentVariable("XDG_CURRENT_DESKTOP").toUpper();
+    const bool placesXWindows = desktops.split(u':').contains(QStringLiteral("GNOME")) ||
+                                desktops.split(u':').contains(QStringLiteral("KDE"));
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") &&
         !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY") && !qEnvironmentVariableIsEmpty("DISPLAY"))
-        qputenv("QT_QPA_PLATFORM", "xcb");
+        // X11 also where Qt's Wayland plugin is missing.
+        qputenv("QT_QPA_PLATFORM", placesXWindows ? "xcb" : "wayland;xcb");
 
     // Frames go through X shared memory, Qt's default. Plain requests spare
     // the open popover's small redraws a little, but cost the X server three

@@ -24,6 +24,11 @@ PillWindow::PillWindow(AppStore& store, std::function<void()> onTap)
     setWindowTitle(QStringLiteral("Orvane"));
     setAccessibleName(QStringLiteral("Orvane"));
     setAttribute(Qt::WA_ShowWithoutActivating);
+    // Wayland ignores a mask, and every Wayland compositor blends: there the
+    // corners are transparent pixels instead.
+    if (QGuiApplication::platformName().startsWith(QLatin1String("wayland")))
+        setAttribute(Qt::WA_TranslucentBackground);
+    keepHiddenWindowsHidden();
     pill_->move(kPaddingX, kPaddingY);
     pill_->resize(pill_->sizeHint());
     setItemLength(pill_->sizeHint().width());
@@ -37,9 +42,11 @@ void PillWindow::setItemLength(int length) {
     if (size == this->size())
         return;
     setFixedSize(size);
-    QPainterPath shape;
-    shape.addRoundedRect(QRectF(QPointF(0, 0), QSizeF(size)), kRadius, kRadius);
-    setMask(QRegion(shape.toFillPolygon().toPolygon()));
+    if (!testAttribute(Qt::WA_TranslucentBackground)) {
+        QPainterPath shape;
+        shape.addRoundedRect(QRectF(QPointF(0, 0), QSizeF(size)), kRadius, kRadius);
+        setMask(QRegion(shape.toFillPolygon().toPolygon()));
+    }
     place();
 }
 
@@ -89,9 +96,12 @@ void PillWindow::resizeEvent(QResizeEvent* event) {
 void PillWindow::paintEvent(QPaintEvent*) {
     QPainter painter(this);
     painter.setRenderHint(QPainter::Antialiasing);
-    painter.fillRect(rect(), Palette::bgDeep());
     QPainterPath outline;
     outline.addRoundedRect(QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5), kRadius, kRadius);
+    if (testAttribute(Qt::WA_TranslucentBackground))
+        painter.fillPath(outline, Palette::bgDeep());
+    else
+        painter.fillRect(rect(), Palette::bgDeep());
     painter.setPen(QPen(Palette::border(), 1));
     painter.drawPath(outline);
 }

@@ -9,7 +9,8 @@ namespace orvane {
 // The status item's first form, for desktops without a notification area
 // that takes our item: the pill in a small window of its own at the bottom
 // right of the primary screen, clear of panels and of title-bar buttons.
-// Opaque, since a translucent window shows garbage without a compositor.
+// Opaque with a mask on X11, since a translucent window shows garbage without
+// a compositor; translucent on Wayland, where every compositor blends.
 class PillWindow : public QWidget {
     Q_OBJECT
 public:

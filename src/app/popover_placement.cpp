@@ -7,6 +7,17 @@ namespace orvane {
 
 namespace {
 constexpr int kGap = 6;
+// Hosts report the click or the item's corner or centre: within a panel
+// item's size of the pointer.
+constexpr int kNearPointer = 64;
+} // namespace
+
+QPoint panelClickPoint(const QPoint& reported, const std::optional<QPoint>& pointer) {
+    if (!pointer)
+        return reported;
+    const QPoint off = reported - *pointer;
+    const bool near = std::abs(off.x()) <= kNearPointer && std::abs(off.y()) <= kNearPointer;
+    return reported.isNull() || !near ? *pointer : reported;
 }
 
 QPoint popoverOrigin(const QRect& anchor, const QSize& popover, const QRect& available) {

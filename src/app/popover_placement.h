@@ -14,6 +14,12 @@ namespace orvane {
 // kept inside the available area.
 QPoint popoverOrigin(const QRect& anchor, const QSize& popover, const QRect& available);
 
+// Where a click on a panel item opens the popover: at the host's point,
+// unless that cannot be the item's: (0, 0), or far from the pointer at the
+// click (MATE's fixed (0, 25) and (33, 0), waybar's point inside its own
+// widget). Then at the pointer; without one (Wayland), at the host's point.
+QPoint panelClickPoint(const QPoint& reported, const std::optional<QPoint>& pointer);
+
 // The status item's new length after a fit, or nothing when it stays: the
 // width is the fitting width rounded up, at least 20, and replaces the
 // current length only when the two differ by more than half a pixel.

@@ -21,6 +21,7 @@ PopoverWindow::PopoverWindow(QWidget* parent)
     setObjectName(QStringLiteral("popover"));
     setWindowTitle(QStringLiteral("Orvane"));
     setFixedSize(kSize);
+    keepHiddenWindowsHidden();
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     slide_.setDuration(200);

@@ -5,7 +5,10 @@
 #include "views/kit/palette.h"
 #include "views/kit/symbols.h"
 
+#include <QDir>
+#include <QFile>
 #include <QPainter>
+#include <QStandardPaths>
 
 #include <algorithm>
 
@@ -116,6 +119,72 @@ QString statusToolTipTitle(const PillContent& content) {
     if (content.text.isEmpty())
         return QStringLiteral("Orvane");
     return QStringLiteral("Orvane ") + content.text;
+}
+
+QString statusLabel(const PillContent& content) {
+    if (content.kind == PillContent::Kind::SignedOut && content.text.isEmpty())
+        return QStringLiteral("Orvane");
+    return content.text;
+}
+
+namespace {
+QString iconFolderTemplate() {
+    QString base = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
+    if (base.isEmpty())
+        base = QDir::tempPath();
+    return base + QStringLiteral("/orvane-icons-XXXXXX");
+}
+constexpr int kSizes[] = {16, 22, 32, 48};
+} // namespace
+
+StatusIconFiles::StatusIconFiles() : dir_(iconFolderTemplate()) {}
+
+QString StatusIconFiles::nameFor(const StatusIconFace& face) {
+    if (!dir_.isValid())
+        return {};
+    QString name;
+    if (!face.clock.isEmpty())
+        name = QStringLiteral("orvane-clock-") + QString(face.clock).replace(u':', u'-');
+    else if (face.kind == PillContent::Kind::SignedOut)
+        name = QStringLiteral("orvane-signed-out");
+    else if (face.kind == PillContent::Kind::Idle)
+        name = QStringLiteral("orvane-idle");
+    else
+        name = QStringLiteral("orvane-running");
+    if (written_.contains(name))
+        return name;
+    if (!write(name, statusIconImages(face)))
+        return {};
+    written_.append(name);
+    if (!face.clock.isEmpty()) {
+        // Hosts load the new name after NewIcon; the old clock is not shown again.
+        if (!clockName_.isEmpty()) {
+            remove(clockName_);
+            written_.removeAll(clockName_);
+        }
+        clockName_ = name;
+    }
+    return name;
+}
+
+bool StatusIconFiles::write(const QString& name, const QList<QImage>& sizes) const {
+    // Sized folders for theme lookups; one file beside them for hosts that
+    // look the name up in the folder alone.
+    for (qsizetype i = 0; i < sizes.size() && i < qsizetype(std::size(kSizes)); ++i) {
+        const QString folder = dir_.path() + QStringLiteral("/hicolor/%1x%1/apps").arg(kSizes[i]);
+        if (!QDir().mkpath(folder) ||
+            !sizes[i].save(folder + u'/' + name + QStringLiteral(".png"), "PNG"))
+            return false;
+    }
+    return sizes.size() > 1 &&
+           sizes[1].save(dir_.path() + u'/' + name + QStringLiteral(".png"), "PNG");
+}
+
+void StatusIconFiles::remove(const QString& name) const {
+    for (const int size : kSizes)
+        QFile::remove(dir_.path() +
+                      QStringLiteral("/hicolor/%1x%1/apps/%2.png").arg(size).arg(name));
+    QFile::remove(dir_.path() + u'/' + name + QStringLiteral(".png"));
 }
 
 QString labelGuide(const QString& text) {

@@ -4,6 +4,7 @@
 
 #include <QImage>
 #include <QList>
+#include <QTemporaryDir>
 
 namespace orvane {
 
@@ -30,6 +31,33 @@ QList<QImage> statusIconImages(const StatusIconFace& face);
 // The tooltip's title: "Orvane", with the pill's time where it shows one
 // (LXQt shows the title alone).
 QString statusToolTipTitle(const PillContent& content);
+
+// The item's label: the pill's text, and "Orvane" signed out, since MATE
+// draws the label in place of the icon (an empty one draws nothing).
+QString statusLabel(const PillContent& content);
+
+// The icon as files, for hosts that load it only by name (Budgie's
+// AppIndicator applet, GNOME's extension at each registration): a private
+// folder in the runtime directory, laid out as an icon theme path, removed
+// with the object. Each face is written once; the running clock's, which
+// changes each minute, replaces the previous one.
+class StatusIconFiles {
+public:
+    StatusIconFiles();
+    // Empty when the folder could not be made.
+    QString themePath() const { return dir_.isValid() ? dir_.path() : QString(); }
+    // The face's icon name, its files written if they are not yet; empty
+    // when they cannot be written.
+    QString nameFor(const StatusIconFace& face);
+
+private:
+    bool write(const QString& name, const QList<QImage>& sizes) const;
+    void remove(const QString& name) const;
+
+    QTemporaryDir dir_;
+    QStringList written_;
+    QString clockName_;
+};
 
 // The widest text a label of this form can show, for the panel to reserve.
 QString labelGuide(const QString& text);

@@ -38,10 +38,37 @@ struct ToolTip {
     QString text;
 };
 
+// com.canonical.dbusmenu: an entry with its children, `(ia{sv}av)`, each
+// child a variant holding the same structure.
+struct MenuLayout {
+    int id = 0;
+    QVariantMap properties;
+    QList<MenuLayout> children;
+};
+
+// `(ia{sv})`: an entry's properties.
+struct MenuProperties {
+    int id = 0;
+    QVariantMap properties;
+};
+using MenuPropertiesList = QList<MenuProperties>;
+
+// `(isvu)`: one event of EventGroup.
+struct MenuEvent {
+    int id = 0;
+    QString eventId;
+    QDBusVariant data;
+    uint timestamp = 0;
+};
+using MenuEventList = QList<MenuEvent>;
+
 } // namespace orvane::platform::sni
 
 Q_DECLARE_METATYPE(orvane::platform::sni::Pixmap)
 Q_DECLARE_METATYPE(orvane::platform::sni::ToolTip)
+Q_DECLARE_METATYPE(orvane::platform::sni::MenuLayout)
+Q_DECLARE_METATYPE(orvane::platform::sni::MenuProperties)
+Q_DECLARE_METATYPE(orvane::platform::sni::MenuEvent)
 
 namespace orvane::platform {
 namespace sni {
@@ -74,16 +101,80 @@ const QDBusArgument& operator>>(const QDBusArgument& in, ToolTip& tip) {
     return in;
 }
 
+QDBusArgument& operator<<(QDBusArgument& out, const MenuLayout& entry) {
+    out.beginStructure();
+    out << entry.id << entry.properties;
+    out.beginArray(qMetaTypeId<QDBusVariant>());
+    for (const MenuLayout& child : entry.children)
+        out << QDBusVariant(QVariant::fromValue(child));
+    out.endArray();
+    out.endStructure();
+    return out;
+}
+
+// Hosts only receive layouts; read back for the type's registration and tests.
+const QDBusArgument& operator>>(const QDBusArgument& in, MenuLayout& entry) {
+    in.beginStructure();
+    in >> entry.id >> entry.properties;
+    in.beginArray();
+    entry.children.clear();
+    while (!in.atEnd()) {
+        QDBusVariant child;
+        in >> child;
+        entry.children.append(qdbus_cast<MenuLayout>(child.variant()));
+    }
+    in.endArray();
+    in.endStructure();
+    return in;
+}
+
+QDBusArgument& operator<<(QDBusArgument& out, const MenuProperties& entry) {
+    out.beginStructure();
+    out << entry.id << entry.properties;
+    out.endStructure();
+    return out;
+}
+
+const QDBusArgument& operator>>(const QDBusArgument& in, MenuProperties& entry) {
+    in.beginStructure();
+    in >> entry.id >> entry.properties;
+    in.endStructure();
+    return in;
+}
+
+QDBusArgument& operator<<(QDBusArgument& out, const MenuEvent& event) {
+    out.beginStructure();
+    out << event.id << event.eventId << event.data << event.timestamp;
+    out.endStructure();
+    return out;
+}
+
+const QDBusArgument& operator>>(const QDBusArgument& in, MenuEvent& event) {
+    in.beginStructure();
+    in >> event.id >> event.eventId >> event.data >> event.timestamp;
+    in.endStructure();
+    return in;
+}
+
 namespace {
 
 const QString watcherService = QStringLiteral("org.kde.StatusNotifierWatcher");
 const QString itemPath = QStringLiteral("/StatusNotifierItem");
 const QString watcherPath = QStringLiteral("/StatusNotifierWatcher");
+const QString menuPath = QStringLiteral("/MenuBar");
+// What panels own on the bus while they show items.
+const QString hostPrefixes[] = {QStringLiteral("org.kde.StatusNotifierHost-"),
+                                QStringLiteral("org.freedesktop.StatusNotifierHost-")};
+bool isHostName(const QString& name) {
+    return std::any_of(std::begin(hostPrefixes), std::end(hostPrefixes),
+                       [&](const QString& prefix) { return name.startsWith(prefix); });
+}
 
 // A watcher reads the item's properties back before it answers: well under a
 // second on any panel, so ten seconds only run out on one that is stuck.
 constexpr int kRegistrationTimeoutMs = 10'000;
 constexpr int kRegistrationRetryMs = 5'000;
+constexpr int kDroppedRetryMs = 1'000;
 constexpr int kMostRegistrationRetries = 3;
 
 Pixmap pixmapOf(const QImage& image) {
@@ -104,6 +195,11 @@ void registerTypes() {
         qDBusRegisterMetaType<Pixmap>();
         qDBusRegisterMetaType<PixmapList>();
         qDBusRegisterMetaType<ToolTip>();
+        qDBusRegisterMetaType<MenuLayout>();
+        qDBusRegisterMetaType<MenuProperties>();
+        qDBusRegisterMetaType<MenuPropertiesList>();
+        qDBusRegisterMetaType<MenuEvent>();
+        qDBusRegisterMetaType<MenuEventList>();
         return true;
     }();
     Q_UNUSED(done);
@@ -122,7 +218,8 @@ class StatusNotifierItemAdaptor : public QDBusAbstractAdaptor {
     Q_PROPERTY(int WindowId READ windowId)
     Q_PROPERTY(bool ItemIsMenu READ itemIsMenu)
     Q_PROPERTY(QDBusObjectPath Menu READ menu)
-    Q_PROPERTY(QString IconName READ noName)
+    Q_PROPERTY(QString IconName READ iconName)
+    Q_PROPERTY(QString IconThemePath READ iconThemePath)
     Q_PROPERTY(orvane::platform::sni::PixmapList IconPixmap READ iconPixmap)
     Q_PROPERTY(QString OverlayIconName READ noName)
     Q_PROPERTY(orvane::platform::sni::PixmapList OverlayIconPixmap READ noPixmap)
@@ -141,9 +238,13 @@ public:
     QString title() const { return QStringLiteral("Orvane"); }
     QString status() const { return status_; }
     int windowId() const { return 0; }
+    // Not a menu: hosts that honour it send Activate on a left click.
     bool itemIsMenu() const { return false; }
-    // The host has no menu to show: every click comes to us as Activate.
-    QDBusObjectPath menu() const { return QDBusObjectPath(QStringLiteral("/NO_DBUSMENU")); }
+    // GNOME's extension and Budgie's AppIndicator applet answer a single
+    // click with the menu alone: its one entry opens the popover.
+    QDBusObjectPath menu() const { return QDBusObjectPath(sni::menuPath); }
+    QString iconName() const { return iconName_; }
+    QString iconThemePath() const { return iconThemePath_; }
     // Hosts ask for each of these by name, so the empty ones are exported too.
     QString noName() const { return {}; }
     sni::PixmapList noPixmap() const { return {}; }
@@ -153,6 +254,8 @@ public:
     QString labelGuide() const { return labelGuide_; }
 
     sni::PixmapList icon_;
+    QString iconName_;
+    QString iconThemePath_;
     sni::ToolTip toolTip_;
     QString label_;
     QString labelGuide_;
@@ -162,6 +265,8 @@ public Q_SLOTS:
     void Activate(int x, int y) { item_->activate(x, y); }
     void SecondaryActivate(int x, int y) { item_->activate(x, y); }
     void ContextMenu(int x, int y) { item_->activate(x, y); }
+    // Ayatana's middle click (GNOME's extension, Budgie): no position.
+    void XAyatanaSecondaryActivate(uint) { item_->activate(0, 0); }
     void Scroll(int, const QString&) {}
     void ProvideXdgActivationToken(const QString& token) { item_->provideActivationToken(token); }
 
@@ -175,15 +280,123 @@ private:
     StatusNotifierItem* item_;
 };
 
+// The item's menu over com.canonical.dbusmenu: a root with one entry. It
+// never changes its layout, so it sends no LayoutUpdated: a host that reads
+// it again on every such signal would never rest.
+class StatusNotifierMenu : public QObject {
+    Q_OBJECT
+public:
+    static constexpr int kEntryId = 1;
+    explicit StatusNotifierMenu(StatusNotifierItem* item) : QObject(item), item_(item) {}
+    QString entry;
+
+    QVariantMap propertiesOf(int id) const {
+        if (id == 0)
+            return {{QStringLiteral("children-display"), QStringLiteral("submenu")}};
+        if (id == kEntryId)
+            return {{QStringLiteral("label"), entry},
+                    {QStringLiteral("enabled"), true},
+                    {QStringLiteral("visible"), true}};
+        return {};
+    }
+    static QVariantMap only(QVariantMap properties, const QStringList& names) {
+        if (names.isEmpty())
+            return properties;
+        for (auto it = properties.begin(); it != properties.end();)
+            it = names.contains(it.key()) ? std::next(it) : properties.erase(it);
+        return properties;
+    }
+    void event(int id, const QString& eventId) {
+        if (id == kEntryId && eventId == QLatin1String("clicked"))
+            Q_EMIT item_->menuEntryChosen();
+    }
+
+private:
+    StatusNotifierItem* item_;
+};
+
+class StatusNotifierMenuAdaptor : public QDBusAbstractAdaptor {
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "com.canonical.dbusmenu")
+    Q_PROPERTY(uint Version READ version)
+    Q_PROPERTY(QString TextDirection READ textDirection)
+    Q_PROPERTY(QString Status READ status)
+    Q_PROPERTY(QStringList IconThemePath READ iconThemePath)
+
+public:
+    explicit StatusNotifierMenuAdaptor(StatusNotifierMenu* menu)
+        : QDBusAbstractAdaptor(menu), menu_(menu) {}
+
+    uint version() const { return 3; }
+    QString textDirection() const { return QStringLiteral("ltr"); }
+    QString status() const { return QStringLiteral("normal"); }
+    QStringList iconThemePath() const { return {}; }
+
+public Q_SLOTS:
+    uint GetLayout(int parentId, int recursionDepth, const QStringList& propertyNames,
+                   orvane::platform::sni::MenuLayout& layout) {
+        layout = {
+            parentId, StatusNotifierMenu::only(menu_->propertiesOf(parentId), propertyNames), {}};
+        if (parentId == 0 && recursionDepth != 0)
+            layout.children.append(
+                {StatusNotifierMenu::kEntryId,
+                 StatusNotifierMenu::only(menu_->propertiesOf(StatusNotifierMenu::kEntryId),
+                                          propertyNames),
+                 {}});
+        return 1; // the layout's revision: it never changes
+    }
+    // QtDBus finds the types by these names: no aliases in the signatures.
+    QList<orvane::platform::sni::MenuProperties> GetGroupProperties(const QList<int>& ids,
+                                                                    const QStringList& names) {
+        sni::MenuPropertiesList found;
+        for (const int id : ids)
+            if (id == 0 || id == StatusNotifierMenu::kEntryId)
+                found.append({id, StatusNotifierMenu::only(menu_->propertiesOf(id), names)});
+        return found;
+    }
+    QDBusVariant GetProperty(int id, const QString& name) {
+        return QDBusVariant(menu_->propertiesOf(id).value(name));
+    }
+    void Event(int id, const QString& eventId, const QDBusVariant&, uint) {
+        menu_->event(id, eventId);
+    }
+    QList<int> EventGroup(const QList<orvane::platform::sni::MenuEvent>& events) {
+        QList<int> unknown;
+        for (const sni::MenuEvent& event : events) {
+            if (event.id == 0 || event.id == StatusNotifierMenu::kEntryId)
+                menu_->event(event.id, event.eventId);
+            else
+                unknown.append(event.id);
+        }
+        return unknown;
+    }
+    // Nothing to update before the menu shows.
+    bool AboutToShow(int) { return false; }
+    QList<int> AboutToShowGroup(const QList<int>&, QList<int>& idErrors) {
+        idErrors.clear();
+        return {};
+    }
+
+Q_SIGNALS:
+    void LayoutUpdated(uint revision, int parent);
+    void ItemActivationRequested(int id, uint timestamp);
+
+private:
+    StatusNotifierMenu* menu_;
+};
+
 StatusNotifierItem::StatusNotifierItem(QDBusConnection bus, QObject* parent)
     : QObject(parent), bus_(std::move(bus)) {
     static std::atomic<int> instances{0};
     service_ = QStringLiteral("org.kde.StatusNotifierItem-%1-%2")
                    .arg(QCoreApplication::applicationPid())
                    .arg(++instances);
-    cursorPosition_ = [] {
-        return qobject_cast<QGuiApplication*>(QCoreApplication::instance()) ? QCursor::pos()
-                                                                            : QPoint();
+    // Only X11 tells where the pointer is outside our own windows.
+    cursorPosition_ = []() -> std::optional<QPoint> {
+        if (qobject_cast<QGuiApplication*>(QCoreApplication::instance()) &&
+            QGuiApplication::platformName() == QLatin1String("xcb"))
+            return QCursor::pos();
+        return std::nullopt;
     };
 
     registrationRetry_.setSingleShot(true);
@@ -196,15 +409,21 @@ StatusNotifierItem::StatusNotifierItem(QDBusConnection bus, QObject* parent)
     // Known before the object is exported: properties of unknown types are left out.
     sni::registerTypes();
     adaptor_ = new StatusNotifierItemAdaptor(this);
+    menu_ = new StatusNotifierMenu(this);
+    new StatusNotifierMenuAdaptor(menu_);
     if (!bus_.isConnected())
         return;
-    if (!bus_.registerObject(sni::itemPath, this, QDBusConnection::ExportAdaptors)) {
-        qWarning("StatusNotifierItem: %s is taken on this connection", qPrintable(sni::itemPath));
+    if (!bus_.registerObject(sni::itemPath, this, QDBusConnection::ExportAdaptors) ||
+        !bus_.registerObject(sni::menuPath, menu_, QDBusConnection::ExportAdaptors)) {
+        qWarning("StatusNotifierItem: %s or %s is taken on this connection",
+                 qPrintable(sni::itemPath), qPrintable(sni::menuPath));
+        bus_.unregisterObject(sni::itemPath);
         return;
     }
     if (!bus_.registerService(service_)) {
         qWarning("StatusNotifierItem: cannot own %s", qPrintable(service_));
         bus_.unregisterObject(sni::itemPath);
+        bus_.unregisterObject(sni::menuPath);
         return;
     }
     exported_ = true;
@@ -219,6 +438,30 @@ StatusNotifierItem::StatusNotifierItem(QDBusConnection bus, QObject* parent)
     for (const char* signal : {"StatusNotifierHostRegistered", "StatusNotifierHostUnregistered"})
         bus_.connect(sni::watcherService, sni::watcherPath, sni::watcherService,
                      QString::fromLatin1(signal), this, SLOT(queryHost()));
+    bus_.connect(sni::watcherService, sni::watcherPath, sni::watcherService,
+                 QStringLiteral("StatusNotifierItemUnregistered"), this,
+                 SLOT(itemUnregistered(QString)));
+    // Cinnamon's watcher tells of its panel only through its properties.
+    bus_.connect(sni::watcherService, sni::watcherPath,
+                 QStringLiteral("org.freedesktop.DBus.Properties"),
+                 QStringLiteral("PropertiesChanged"), this, SLOT(queryHost()));
+    // The panels' own names: one vanishing with none left means no panel
+    // draws the item, also when the watcher goes on reporting one.
+    bus_.connect(QStringLiteral("org.freedesktop.DBus"), QStringLiteral("/org/freedesktop/DBus"),
+                 QStringLiteral("org.freedesktop.DBus"), QStringLiteral("NameOwnerChanged"), this,
+                 SLOT(busNameOwnerChanged(QString, QString, QString)));
+    auto* names = new QDBusPendingCallWatcher(
+        bus_.asyncCall(QDBusMessage::createMethodCall(
+            QStringLiteral("org.freedesktop.DBus"), QStringLiteral("/org/freedesktop/DBus"),
+            QStringLiteral("org.freedesktop.DBus"), QStringLiteral("ListNames"))),
+        this);
+    connect(names, &QDBusPendingCallWatcher::finished, this,
+            [this](QDBusPendingCallWatcher* reply) {
+                reply->deleteLater();
+                for (const QString& name : reply->reply().arguments().value(0).toStringList())
+                    if (sni::isHostName(name))
+                        noteHostName(name, true);
+            });
     // Asked after the watch is in place, so an owner arriving in between is seen too.
     if (auto* daemon = bus_.interface();
         daemon && daemon->isServiceRegistered(sni::watcherService)) {
@@ -234,6 +477,7 @@ StatusNotifierItem::~StatusNotifierItem() {
     // Giving up the name is what tells the watcher the item is gone.
     bus_.unregisterService(service_);
     bus_.unregisterObject(sni::itemPath);
+    bus_.unregisterObject(sni::menuPath);
 }
 
 void StatusNotifierItem::setIcon(const QList<QImage>& sizes) {
@@ -245,6 +489,15 @@ void StatusNotifierItem::setIcon(const QList<QImage>& sizes) {
         return;
     adaptor_->icon_ = std::move(icon);
     Q_EMIT adaptor_->NewIcon();
+}
+
+void StatusNotifierItem::setIconName(const QString& name, const QString& themePath) {
+    adaptor_->iconName_ = name;
+    adaptor_->iconThemePath_ = themePath;
+}
+
+void StatusNotifierItem::setMenuEntry(const QString& text) {
+    menu_->entry = text;
 }
 
 void StatusNotifierItem::setToolTip(const QString& title, const QString& text) {
@@ -271,7 +524,7 @@ void StatusNotifierItem::setStatus(const QString& status) {
     Q_EMIT adaptor_->NewStatus(status);
 }
 
-void StatusNotifierItem::setCursorPositionSource(std::function<QPoint()> source) {
+void StatusNotifierItem::setCursorPositionSource(std::function<std::optional<QPoint>()> source) {
     cursorPosition_ = std::move(source);
 }
 
@@ -302,8 +555,7 @@ bool isSaneActivationToken(const QString& token) {
 } // namespace
 
 void StatusNotifierItem::activate(int x, int y) {
-    const QPoint at = x == 0 && y == 0 ? cursorPosition_() : QPoint(x, y);
-    Q_EMIT activated(onScreens(at.x(), at.y()));
+    Q_EMIT activated(onScreens(x, y));
 }
 
 void StatusNotifierItem::provideActivationToken(const QString& token) {
@@ -316,6 +568,7 @@ void StatusNotifierItem::watcherOwnerChanged(const QString& oldOwner, const QStr
     ++registrationAttempt_;
     registrationRetry_.stop();
     unansweredRegistrations_ = 0;
+    droppedRegistrations_ = 0;
     ++hostQuery_;
     setHostRegistered(std::nullopt); // the new owner's panels are not known yet
     setRefused(false);
@@ -360,6 +613,42 @@ void StatusNotifierItem::setHostRegistered(std::optional<bool> registered) {
     hostRegistered_ = registered;
     if (was != hostRegistered() || wasKnown != hostKnown())
         Q_EMIT hostRegisteredChanged(hostRegistered());
+}
+
+void StatusNotifierItem::itemUnregistered(const QString& id) {
+    // Ours, while we live: a watcher that dropped it (GNOME's extension, when
+    // its own reading of a new item fails after a shell restart). Registered
+    // again, a few times per watcher.
+    const bool ours = id == service_ || id == bus_.baseService() + sni::itemPath ||
+                      id == bus_.baseService() + u'@' + sni::itemPath;
+    if (!ours || !watcherPresent_ || droppedRegistrations_ >= sni::kMostRegistrationRetries)
+        return;
+    ++droppedRegistrations_;
+    setRegistered(false);
+    const quint64 attempt = registrationAttempt_;
+    QTimer::singleShot(sni::kDroppedRetryMs, this, [this, attempt] {
+        if (watcherPresent_ && attempt == registrationAttempt_)
+            registerWithWatcher();
+    });
+}
+
+void StatusNotifierItem::busNameOwnerChanged(const QString& name, const QString&,
+                                             const QString& newOwner) {
+    if (sni::isHostName(name))
+        noteHostName(name, !newOwner.isEmpty());
+}
+
+void StatusNotifierItem::noteHostName(const QString& name, bool owned) {
+    const bool was = hostRegistered();
+    // Bounded by the names the bus holds.
+    if (owned)
+        hostNames_.insert(name);
+    else
+        hostNames_.remove(name);
+    hostNameSeen_ = hostNameSeen_ || owned;
+    if (was != hostRegistered())
+        Q_EMIT hostRegisteredChanged(hostRegistered());
+    queryHost(); // the watcher may say more
 }
 
 void StatusNotifierItem::registerWithWatcher() {

@@ -3,6 +3,7 @@
 #include <QDBusConnection>
 #include <QImage>
 #include <QList>
+#include <QSet>
 #include <QObject>
 #include <QTimer>
 #include <QPoint>
@@ -14,6 +15,7 @@
 namespace orvane::platform {
 
 class StatusNotifierItemAdaptor;
+class StatusNotifierMenu;
 
 // The app's item in the panel's notification area: a freedesktop
 // StatusNotifierItem exported over D-Bus, with a text label beside the icon
@@ -31,8 +33,13 @@ public:
     // Whether a panel shows the watcher's items (IsStatusNotifierHostRegistered);
     // taken as true until the watcher has answered, and for a watcher that
     // cannot say.
-    bool hostRegistered() const { return hostRegistered_.value_or(true); }
-    // Whether the watcher has said, since it took its name.
+    bool hostRegistered() const {
+        return hostRegistered_.value_or(true) && !(hostNameSeen_ && hostNames_.isEmpty());
+    }
+    // Whether the watcher has said, since it took its name. A panel that
+    // owned a host name on the bus and left it with none in its place draws
+    // nothing, whatever the watcher still says (Plasma's kded5 reports
+    // plasmashell's host after plasmashell is gone).
     bool hostKnown() const { return hostRegistered_.has_value(); }
     // Whether the item is on screen in a panel.
     bool shownOnPanel() const { return watcherPresent_ && hostRegistered() && !refused_; }
@@ -46,20 +53,29 @@ public:
 
     // One image per size; sent as ARGB32 (not premultiplied), big-endian.
     void setIcon(const QList<QImage>& sizes);
+    // The same icon by name, in `themePath` (hosts that load icons only by
+    // name); sent with the next NewIcon, so set it before setIcon.
+    void setIconName(const QString& name, const QString& themePath);
+    // The one entry of the item's menu, for hosts that answer a single click
+    // with the menu; choosing it emits menuEntryChosen.
+    void setMenuEntry(const QString& text);
     void setToolTip(const QString& title, const QString& text);
     // `guide` is the widest text the label will show, so the panel can keep its width.
     void setLabel(const QString& label, const QString& guide);
     // "Active" or "Passive".
     void setStatus(const QString& status);
 
-    // Where a host that sends no position (0, 0) gets the activation anchored;
-    // the pointer position by default (none without a GUI application).
-    void setCursorPositionSource(std::function<QPoint()> source);
+    // Where the pointer is, where the window system tells (X11); nothing
+    // elsewhere.
+    void setCursorPositionSource(std::function<std::optional<QPoint>()> source);
+    std::optional<QPoint> cursorPosition() const { return cursorPosition_(); }
 
 Q_SIGNALS:
-    // Activate, SecondaryActivate and ContextMenu, at the given global position
-    // (always on the screens).
+    // Activate, SecondaryActivate and ContextMenu, at the position the host
+    // gave (brought onto the screens); XAyatanaSecondaryActivate gives none
+    // and comes as (0, 0).
     void activated(QPoint globalPos);
+    void menuEntryChosen();
     // ProvideXdgActivationToken: the host lets the next window take focus with
     // it. Only printable ASCII of at most 512 characters comes through.
     void activationTokenProvided(const QString& token);
@@ -71,6 +87,8 @@ Q_SIGNALS:
 
 private Q_SLOTS:
     void queryHost();
+    void busNameOwnerChanged(const QString& name, const QString& oldOwner, const QString& newOwner);
+    void itemUnregistered(const QString& id);
 
 private:
     friend class StatusNotifierItemAdaptor;
@@ -78,6 +96,7 @@ private:
     void activate(int x, int y);
     void provideActivationToken(const QString& token);
     void watcherOwnerChanged(const QString& oldOwner, const QString& newOwner);
+    void noteHostName(const QString& name, bool owned);
     void registerWithWatcher();
     void setWatcherPresent(bool present);
     void setRegistered(bool registered);
@@ -87,7 +106,8 @@ private:
     QDBusConnection bus_;
     QString service_;
     StatusNotifierItemAdaptor* adaptor_ = nullptr;
-    std::function<QPoint()> cursorPosition_;
+    StatusNotifierMenu* menu_ = nullptr;
+    std::function<std::optional<QPoint>()> cursorPosition_;
     bool exported_ = false;
     bool watcherPresent_ = false;
     bool registered_ = false;
@@ -97,8 +117,11 @@ private:
     // A watcher too busy to answer is asked again, a few times.
     QTimer registrationRetry_;
     int unansweredRegistrations_ = 0;
+    int droppedRegistrations_ = 0;
     std::optional<bool> hostRegistered_;
-    quint64 hostQuery_ = 0; // only the latest answer counts
+    quint64 hostQuery_ = 0;   // only the latest answer counts
+    QSet<QString> hostNames_; // the panels' own names on the bus
+    bool hostNameSeen_ = false;
 };
 
 } // namespace orvane::platform

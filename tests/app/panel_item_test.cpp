@@ -12,6 +12,7 @@
 #include <QDBusMessage>
 #include <QDBusPendingCall>
 #include <QDBusVariant>
+#include <QFile>
 #include <QGuiApplication>
 #include <QScreen>
 #include <QSignalSpy>
@@ -96,7 +97,7 @@ protected:
 TEST_F(PanelItem, ShowsThePillsStateAsLabelTooltipAndIcon) {
     EXPECT_TRUE(delegate->onPanel());
     EXPECT_FALSE(delegate->statusItem()->isVisible()) << "no pill window beside the panel item";
-    EXPECT_EQ(property("XAyatanaLabel").toString(), "");
+    EXPECT_EQ(property("XAyatanaLabel").toString(), "Orvane") << "MATE draws it for the icon";
 
     store().setIsLoggedIn(true);
     store().setTodayTotalSecs(4500);
@@ -237,12 +238,16 @@ TEST_F(PanelItem, TheClockShowsInTheTooltipTitleAndTheIconWhereNoLabelIsDrawn) {
     store().setSessions({running(3725)});
     EXPECT_TRUE(test::eventuallyTrue([&] { return toolTipTitle() == "Orvane 01:02:05"; }));
     const int icons = heard("NewIcon");
+    const QString clockIcon = property("IconThemePath").toString() + "/orvane-clock-1-02.png";
+    EXPECT_TRUE(QFile::exists(clockIcon)) << "by name too, for hosts that load only names";
     // The icon's face changes with the minute, not with the second.
     clock.advance(54'000);
     EXPECT_TRUE(test::eventuallyTrue([&] { return toolTipTitle() == "Orvane 01:02:59"; }));
     EXPECT_EQ(heard("NewIcon"), icons);
     clock.advance(1000);
     EXPECT_TRUE(test::eventuallyTrue([&] { return heard("NewIcon") == icons + 1; }));
+    EXPECT_EQ(property("IconName").toString(), "orvane-clock-1-03") << "hosts that load names";
+    EXPECT_FALSE(QFile::exists(clockIcon)) << "one minute's file at a time";
 }
 
 TEST(StatusIconFace, CarriesHoursAndMinutesOnlyWhileRunning) {
@@ -260,6 +265,8 @@ TEST(StatusIconFace, CarriesHoursAndMinutesOnlyWhileRunning) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.content.text.toStdString());
         EXPECT_EQ(statusIconFace(c.content).clock, c.clock);
+        // Never an empty label: MATE draws it in place of the icon.
+        EXPECT_EQ(statusLabel(c.content), c.content.text.isEmpty() ? "Orvane" : c.content.text);
         const QList<QImage> images = statusIconImages(statusIconFace(c.content));
         ASSERT_EQ(images.size(), 4);
         EXPECT_EQ(images[1].size(), QSize(22, 22));

@@ -182,6 +182,27 @@ TEST(PopoverPlacement, OpensBesideTheAnchorInsideTheScreen) {
     EXPECT_EQ(popoverOrigin(QRect(100, 100, 10, 10), size, QRect(0, 0, 300, 300)), QPoint(0, 0));
 }
 
+// What hosts send with Activate, and where the pointer was at the click.
+TEST(PopoverPlacement, APanelsClickPointGivesWayToThePointerWhereItCannotBeTheItems) {
+    const struct {
+        const char* host;
+        QPoint reported;
+        std::optional<QPoint> pointer;
+        QPoint anchor;
+    } cases[] = {
+        {"a host that sends no place", {0, 0}, QPoint(1712, 14), {1712, 14}},
+        {"MATE at the top", {0, 25}, QPoint(1400, 12), {1400, 12}},
+        {"MATE on a vertical panel", {33, 0}, QPoint(12, 730), {12, 730}},
+        {"waybar: a point inside its own widget", {10, 15}, QPoint(1890, 10), {1890, 10}},
+        {"Plasma, XFCE, LXQt: the item's place", {10, 15}, QPoint(20, 12), {10, 15}},
+        {"Wayland, no pointer known", {10, 15}, std::nullopt, {10, 15}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.host);
+        EXPECT_EQ(panelClickPoint(c.reported, c.pointer), c.anchor);
+    }
+}
+
 TEST(PopoverPlacement, SlidesOnlyForMovesOfMoreThanHalfAPixel) {
     EXPECT_EQ(popoverSlide(0.4), std::nullopt);
     EXPECT_EQ(popoverSlide(-0.5), std::nullopt);

@@ -11,6 +11,7 @@
 
 #include <QGuiApplication>
 #include <QLabel>
+#include <QLineEdit>
 
 #include <gtest/gtest.h>
 #include <xcb/xcb.h>
@@ -144,6 +145,55 @@ TEST_F(WindowManager, ThePillShowsOnEveryWorkspaceAboveOthersAndOutOfTheTaskbar)
         << "openbox has a second workspace";
     test::spin(100ms);
     EXPECT_TRUE(viewable(id)) << "the pill shows on the second workspace too";
+}
+
+// A panel quits while the user types: the pill appears, the keyboard stays.
+TEST_F(WindowManager, ThePillTakesNoFocusFromTheWindowTheUserTypesIn) {
+    QLineEdit typing;
+    typing.show();
+    typing.activateWindow();
+    ASSERT_TRUE(test::eventuallyTrue([&] { return typing.isActiveWindow(); }, 30s));
+
+    PillWindow pill(*store, [] {});
+    pill.show();
+    const auto id = static_cast<xcb_window_t>(pill.winId());
+    ASSERT_TRUE(test::eventuallyTrue([&] { return viewable(id); }, 30s));
+    // Asked after the mapping: then the window manager has taken the window in.
+    ASSERT_TRUE(test::eventuallyTrue([&] { return hasStates(id, {"_NET_WM_STATE_ABOVE"}); }, 30s));
+    EXPECT_EQ(property(id, "WM_HINTS", XCB_ATOM_WM_HINTS).at(1), 0u) << "asks for no keyboard";
+    EXPECT_TRUE(typing.isActiveWindow()) << "the keyboard stays where the user types";
+}
+
+// The X server maps the windows a quitting window manager had taken in, also
+// a popover we had just hidden (a shell restart): it must not come back as an
+// empty box. Watched from a connection of the test's own.
+TEST_F(WindowManager, AHiddenPopoverMappedBehindOurBackIsHiddenAgain) {
+    PopoverWindow popover;
+    popover.setContent(new QLabel(QStringLiteral("Orvane")));
+    popover.openAt(QRect(1180, 760, 80, 28));
+    const auto id = static_cast<xcb_window_t>(popover.winId());
+    ASSERT_TRUE(test::eventuallyTrue([&] { return viewable(id); }, 30s));
+    popover.dismiss();
+    ASSERT_TRUE(test::eventuallyTrue([&] { return !viewable(id); }, 30s));
+
+    xcb_connection_t* other = xcb_connect(nullptr, nullptr);
+    const uint32_t mask = XCB_EVENT_MASK_STRUCTURE_NOTIFY;
+    xcb_change_window_attributes(other, id, XCB_CW_EVENT_MASK, &mask);
+    xcb_map_window(other, id);
+    xcb_flush(other);
+    uint8_t last = 0; // mapped, then hidden again
+    EXPECT_TRUE(test::eventuallyTrue(
+        [&] {
+            while (xcb_generic_event_t* event = xcb_poll_for_event(other)) {
+                const uint8_t type = event->response_type & ~0x80;
+                std::free(event);
+                if (type == XCB_MAP_NOTIFY || (type == XCB_UNMAP_NOTIFY && last == XCB_MAP_NOTIFY))
+                    last = type;
+            }
+            return last == XCB_UNMAP_NOTIFY;
+        },
+        30s));
+    xcb_disconnect(other);
 }
 
 // A taskbar's minimise (WM_CHANGE_STATE to iconic, as libwnck sends it): the

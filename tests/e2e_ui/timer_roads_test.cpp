@@ -323,7 +323,7 @@ TEST(RestartRoad, TheNextStartRestoresSignInAndTimerOnlyWhenRemembered) {
                 EXPECT_EQ(world.cardTask(), "Entwürfe");
                 EXPECT_EQ(world.runningOnService().size(), 1u);
             } else {
-                EXPECT_EQ(world.panelLabel(), "") << "signed out: the icon alone";
+                EXPECT_EQ(world.panelLabel(), "Orvane") << "signed out: never empty";
                 EXPECT_NE(world.loginView(), nullptr);
             }
         });

@@ -64,9 +64,9 @@ protected:
 
     // A call from the host; the item answers from this thread, so the loop runs meanwhile.
     QDBusMessage call(const StatusNotifierItem& to, const QString& interface, const QString& method,
-                      const QVariantList& args) {
-        QDBusMessage message = QDBusMessage::createMethodCall(
-            to.serviceName(), "/StatusNotifierItem", interface, method);
+                      const QVariantList& args, const QString& path = "/StatusNotifierItem") {
+        QDBusMessage message =
+            QDBusMessage::createMethodCall(to.serviceName(), path, interface, method);
         message.setArguments(args);
         QDBusPendingCall pending = host.asyncCall(message, 5000);
         EXPECT_TRUE(test::eventuallyTrue([&] { return pending.isFinished(); }));
@@ -112,6 +112,19 @@ TEST_F(StatusNotifierItemTest, RegistersWithTheWatcherThatIsThereOrComesLater) {
     EXPECT_EQ(watcher->registrations.count(late->serviceName()), 1);
 }
 
+// GNOME's extension drops an item whose reading failed, and says so: the
+// item registers again; another item's drop is not ours.
+TEST_F(StatusNotifierItemTest, AnItemTheWatcherDroppedRegistersAgain) {
+    auto item = makeItem();
+    ASSERT_TRUE(test::eventuallyTrue([&] { return item->registered(); }));
+    Q_EMIT watcher->StatusNotifierItemUnregistered("org.kde.StatusNotifierItem-1-99");
+    for (const int registrations : {2, 3}) {
+        Q_EMIT watcher->StatusNotifierItemUnregistered(item->serviceName());
+        EXPECT_TRUE(test::eventuallyTrue(
+            [&] { return watcher->registrations.count(item->serviceName()) == registrations; }));
+    }
+}
+
 // A watcher stuck on the first registration: meanwhile the item counts as
 // refused (the pill shows), and it is asked again until it answers.
 TEST_F(StatusNotifierItemTest, AWatcherThatDoesNotAnswerIsAskedAgain) {
@@ -131,6 +144,7 @@ TEST_F(StatusNotifierItemTest, HostsReadThePropertiesAsSet) {
     item->setToolTip("Orvane", "0:12:05");
     item->setLabel("0:12:05", "00:00:00");
     item->setStatus("Passive");
+    item->setIconName("orvane-idle", "/run/user/1000/orvane-icons-x");
 
     const QVariantMap values = properties(*item);
     const std::pair<const char*, QVariant> expected[] = {
@@ -138,7 +152,8 @@ TEST_F(StatusNotifierItemTest, HostsReadThePropertiesAsSet) {
         {"Id", "orvane"},
         {"Title", "Orvane"},
         {"Status", "Passive"},
-        {"IconName", ""},
+        {"IconName", "orvane-idle"},
+        {"IconThemePath", "/run/user/1000/orvane-icons-x"},
         {"OverlayIconName", ""},
         {"ItemIsMenu", false},
         {"WindowId", 0},
@@ -147,7 +162,7 @@ TEST_F(StatusNotifierItemTest, HostsReadThePropertiesAsSet) {
     };
     for (const auto& [name, value] : expected)
         EXPECT_EQ(values.value(name), value) << name;
-    EXPECT_EQ(values.value("Menu").value<QDBusObjectPath>().path(), "/NO_DBUSMENU");
+    EXPECT_EQ(values.value("Menu").value<QDBusObjectPath>().path(), "/MenuBar");
     for (const char* name : {"IconPixmap", "AttentionIconPixmap", "OverlayIconPixmap"})
         EXPECT_EQ(values.value(name).value<QDBusArgument>().currentSignature(), "a(iiay)") << name;
 
@@ -229,9 +244,10 @@ TEST_F(StatusNotifierItemTest, SettersSignalOnlyWhatChanged) {
 
 TEST_F(StatusNotifierItemTest, ActivationOpensAtTheHostsPositionOrElseAtTheCursor) {
     const std::tuple<const char*, int, int, QPoint> cases[] = {
-        {"Activate", 1200, 30, {1200, 30}},    {"SecondaryActivate", 1200, 30, {1200, 30}},
-        {"ContextMenu", 1200, 30, {1200, 30}}, {"Activate", 0, 0, cursor},
-        {"ContextMenu", 0, 0, cursor},
+        {"Activate", 1200, 30, {1200, 30}},
+        {"SecondaryActivate", 1200, 30, {1200, 30}},
+        {"ContextMenu", 1200, 30, {1200, 30}},
+        {"Activate", 0, 0, {0, 0}},
     };
     auto item = makeItem();
     QList<QPoint> seen;
@@ -241,12 +257,68 @@ TEST_F(StatusNotifierItemTest, ActivationOpensAtTheHostsPositionOrElseAtTheCurso
         call(*item, sni, method, {x, y});
         EXPECT_EQ(seen, QList<QPoint>{expected}) << method << " " << x << "," << y;
     }
+    seen.clear();
+    call(*item, sni, "XAyatanaSecondaryActivate", {uint(4711)}); // a middle click
+    EXPECT_EQ(seen, QList<QPoint>{QPoint(0, 0)});
 
     QString token;
     QObject::connect(item.get(), &StatusNotifierItem::activationTokenProvided,
                      [&](const QString& given) { token = given; });
     call(*item, sni, "ProvideXdgActivationToken", {"tok-1"});
     EXPECT_EQ(token, "tok-1");
+}
+
+// GNOME's extension and Budgie's AppIndicator applet open the item's menu
+// on a single click: it must be there, and its one entry must open Orvane.
+TEST_F(StatusNotifierItemTest, TheMenuHostsOpenOnAClickHasOneEntryThatOpensOrvane) {
+    auto item = makeItem();
+    item->setMenuEntry("Orvane öffnen");
+    int chosen = 0;
+    QObject::connect(item.get(), &StatusNotifierItem::menuEntryChosen, [&] { ++chosen; });
+    const QString menu = "com.canonical.dbusmenu";
+    const auto ask = [&](const QString& interface, const QString& method,
+                         const QVariantList& args) {
+        return call(*item, interface, method, args, "/MenuBar").arguments().value(0);
+    };
+    EXPECT_EQ(call(*item, menu, "GetLayout", {0, -1, QStringList()}, "/MenuBar")
+                  .arguments()
+                  .value(1)
+                  .value<QDBusArgument>()
+                  .currentSignature(),
+              "(ia{sv}av)");
+    EXPECT_EQ(ask(menu, "GetProperty", {1, "label"}).value<QDBusVariant>().variant(),
+              "Orvane öffnen");
+    EXPECT_EQ(ask(menu, "AboutToShow", {1}), false) << "nothing to update";
+    ask(menu, "Event", {1, "clicked", QVariant::fromValue(QDBusVariant(0)), 0u});
+    EXPECT_EQ(chosen, 1);
+}
+
+// However a panel's going away is told: the item counts as shown nowhere
+// (so the pill stands in), and shown again when the panel is back.
+TEST_F(StatusNotifierItemTest, APanelLeavingIsNoticedHoweverTheWatcherTellsIt) {
+    QDBusConnection panel = bus.connect("panel");
+    const QString hostName = "org.kde.StatusNotifierHost-4711";
+    // The watcher's signals; its PropertiesChanged alone (Cinnamon); the
+    // panel's name, the watcher still reporting a panel (Plasma's kded5).
+    for (const int how : {0, 1, 2}) {
+        SCOPED_TRACE(how);
+        watcher->onlyThroughProperties = how == 1;
+        const auto panelUp = [&](bool up) {
+            watcher->setHostRegistered(up || how == 2);
+            if (how == 2 && up)
+                panel.registerService(hostName);
+            else if (how == 2)
+                panel.unregisterService(hostName);
+        };
+        panelUp(true);
+        auto item = makeItem();
+        ASSERT_TRUE(test::eventuallyTrue([&] { return item->registered() && item->hostKnown(); }));
+        EXPECT_TRUE(item->shownOnPanel());
+        panelUp(false);
+        EXPECT_TRUE(test::eventuallyTrue([&] { return !item->shownOnPanel(); }));
+        panelUp(true);
+        EXPECT_TRUE(test::eventuallyTrue([&] { return item->shownOnPanel(); }));
+    }
 }
 
 // Any process on the bus may call these.

@@ -1,5 +1,7 @@
 #include "support/fake_status_notifier_watcher.h"
 
+#include <QDBusMessage>
+
 namespace orvane::test {
 
 FakeStatusNotifierWatcher::FakeStatusNotifierWatcher(QDBusConnection bus) : bus_(std::move(bus)) {
@@ -10,7 +12,13 @@ FakeStatusNotifierWatcher::FakeStatusNotifierWatcher(QDBusConnection bus) : bus_
 
 void FakeStatusNotifierWatcher::setHostRegistered(bool registered) {
     hostRegistered_ = registered;
-    if (registered)
+    if (onlyThroughProperties) {
+        QDBusMessage changed = QDBusMessage::createSignal(
+            "/StatusNotifierWatcher", "org.freedesktop.DBus.Properties", "PropertiesChanged");
+        bus_.send(changed << "org.kde.StatusNotifierWatcher"
+                          << QVariantMap{{"IsStatusNotifierHostRegistered", registered}}
+                          << QStringList());
+    } else if (registered)
         Q_EMIT StatusNotifierHostRegistered();
     else
         Q_EMIT StatusNotifierHostUnregistered();

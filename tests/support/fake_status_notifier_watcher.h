@@ -28,11 +28,14 @@ public:
     // Whether a panel shows the items: a panel starting or quitting.
     bool isHostRegistered() const { return hostRegistered_; }
     void setHostRegistered(bool registered);
+    // Told through PropertiesChanged alone, as Cinnamon's watcher does.
+    bool onlyThroughProperties = false;
 
 Q_SIGNALS:
     void itemRegistered(const QString& service);
     void StatusNotifierHostRegistered();
     void StatusNotifierHostUnregistered();
+    void StatusNotifierItemUnregistered(const QString& service);
 
 public Q_SLOTS:
     void RegisterStatusNotifierItem(const QString& service) {
