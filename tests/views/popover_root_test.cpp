@@ -2,6 +2,7 @@
 #include "store/app_store.h"
 #include "support/await.h"
 #include "support/fake_service.h"
+#include "support/accessible.h"
 #include "support/fakes.h"
 #include "support/keychain_scope.h"
 #include "support/temp_user_defaults.h"
@@ -463,13 +464,17 @@ TEST(PopoverRoot, EveryButtonOfTheMainColumnShowsThatItHoldsTheKeyboard) {
     r.show();
     r.store->setRecentTasks({recent});
     r.store->setLoginError(QStringLiteral("Keine Verbindung"));
-    for (const char* name : {"Neue Session", "Hell oder dunkel", "Meldung schließen", "Neuer Timer",
-                             "Alle", "Starten"}) {
-        SCOPED_TRACE(name);
+    const auto find = [&](const char* name) {
         QAbstractButton* button = nullptr;
         for (auto* b : r.root->findChildren<QAbstractButton*>())
             if (b->accessibleName() == QString::fromUtf8(name) && b->isVisible())
                 button = b;
+        return button;
+    };
+    for (const char* name : {"Neue Session", "Hell oder dunkel", "Meldung schließen", "Neuer Timer",
+                             "Alle", "Starten: Entwurf"}) {
+        SCOPED_TRACE(name);
+        QAbstractButton* button = find(name);
         ASSERT_TRUE(button);
         r.root->setFocus();
         const QImage before = button->grab().toImage();
@@ -477,6 +482,14 @@ TEST(PopoverRoot, EveryButtonOfTheMainColumnShowsThatItHoldsTheKeyboard) {
         ASSERT_TRUE(button->hasFocus());
         EXPECT_NE(button->grab().toImage(), before);
     }
+    // Return presses them as Space does: the header's last, as it opens the flow.
+    for (const char* name : {"Hell oder dunkel", "Meldung schließen", "Neue Session"}) {
+        SCOPED_TRACE(name);
+        QAbstractButton* button = find(name);
+        ASSERT_TRUE(button);
+        EXPECT_EQ(test::pressesOnReturn(button), 1);
+    }
+    EXPECT_TRUE(r.root->isOverlayPresented());
 }
 
 // Tab goes down the popover as it is drawn, from button to button.
@@ -493,8 +506,9 @@ TEST(PopoverRoot, TabWalksTheMainColumnInTheOrderItIsDrawn) {
     QApplication::processEvents();
     r.root->setFocus();
     const QStringList walked = test::tabWalk(7);
-    EXPECT_EQ(walked.join(u',').toStdString(),
-              "Neue Session,Hell oder dunkel,Stoppen,Neuer Timer,Alle,Starten,Neue Session");
+    EXPECT_EQ(
+        walked.join(u',').toStdString(),
+        "Neue Session,Hell oder dunkel,Stoppen,Neuer Timer,Alle,Starten: Entwurf,Neue Session");
 }
 
 TEST(PopoverRoot, StartOrStopStopsResumesOrOpensTheFlow) {

@@ -2,11 +2,13 @@
 
 #include "store/app_store.h"
 #include "store/time_money_helpers.h"
+#include "support/accessible.h"
 #include "support/await.h"
 #include "support/store_world.h"
 #include "support/tab_walk.h"
 #include "views/kit/digit_text.h"
 #include "views/kit/palette.h"
+#include "views/kit/stat_card.h"
 #include "views/kit/text_block.h"
 
 #include <QAbstractButton>
@@ -58,10 +60,13 @@ QAbstractButton* button(QWidget& root, const QString& name) {
     return nullptr;
 }
 
-void click(QWidget& root, const QString& name) {
+void click(QWidget& root, const QString& name, bool byReturn = false) {
     QAbstractButton* b = button(root, name);
     ASSERT_NE(b, nullptr) << name.toStdString();
-    QTest::mouseClick(b, Qt::LeftButton);
+    if (byReturn)
+        EXPECT_EQ(test::pressesOnReturn(b), 1);
+    else
+        QTest::mouseClick(b, Qt::LeftButton);
 }
 
 FakeResponse entry(const std::string& id, const std::string& members) {
@@ -263,19 +268,21 @@ TEST(SummaryView, ClosingWithAndWithoutUnsavedChanges) {
         {"Schließen", true, 0, true, {}},
     };
     // clang-format on
-    for (const auto& c : cases) {
-        SCOPED_TRACE(std::string(c.control) + (c.unsaved ? " unsaved" : ""));
-        SummaryWorld w;
-        SummaryView& view = w.show(stopped());
-        if (c.unsaved)
-            click(view, "Zeit ist abrechenbar");
-        w.played().clear();
-        click(view, c.control);
-        EXPECT_EQ(w.done, c.done);
-        EXPECT_EQ(view.isConfirming(), c.asks);
-        EXPECT_EQ(view.dimLayerInert(), c.asks);
-        EXPECT_EQ(w.played(), c.haptics);
-    }
+    for (const auto& c : cases)
+        for (const bool byReturn : {false, true}) {
+            SCOPED_TRACE(std::string(c.control) + (c.unsaved ? " unsaved" : "") +
+                         (byReturn ? " by Return" : ""));
+            SummaryWorld w;
+            SummaryView& view = w.show(stopped());
+            if (c.unsaved)
+                click(view, "Zeit ist abrechenbar", byReturn);
+            w.played().clear();
+            click(view, c.control, byReturn);
+            EXPECT_EQ(w.done, c.done);
+            EXPECT_EQ(view.isConfirming(), c.asks);
+            EXPECT_EQ(view.dimLayerInert(), c.asks);
+            EXPECT_EQ(w.played(), c.haptics);
+        }
 }
 
 TEST(SummaryView, TheQuestionsAnswersAndEscape) {
@@ -579,10 +586,11 @@ TEST(SummaryView, TabGoesFromControlToControlAndNeverToTheScrollingArea) {
     SummaryWorld w;
     SummaryView& view = w.show(stopped());
     view.setFocus();
-    const QStringList walked = test::tabWalk(8);
+    // The rounding options are one stop, the chosen one; arrows move the choice.
+    const QStringList walked = test::tabWalk(6);
     EXPECT_EQ(walked.join(u',').toStdString(),
-              "Schließen,Zeit ist abrechenbar,Abrunden, Rundungsrichtung,Aufrunden, "
-              "Rundungsrichtung,Kaufmännisch, Rundungsrichtung,Minuten-Raster,Fertig,Schließen");
+              "Schließen,Zeit ist abrechenbar,Abrunden, Rundungsrichtung,Minuten-Raster,Fertig,"
+              "Schließen");
 }
 
 TEST(SummaryView, WithoutASummaryItShowsNothing) {
@@ -593,4 +601,55 @@ TEST(SummaryView, WithoutASummaryItShowsNothing) {
     w.store().setLastStoppedSummary(stopped());
     EXPECT_NE(button(view, "Fertig"), nullptr);
     EXPECT_EQ(view.drafts(), drafts(true, "down", 1));
+}
+
+// The figures as sentences, the rounding as a group of radio buttons with the
+// chosen one checked, and the minute grid labelled by its caption.
+TEST(SummaryView, AScreenReaderHearsTheFiguresAndTheChosenRounding) {
+    SummaryWorld w;
+    StoppedSummary s = stopped();
+    s.projectBudgetSecs = 36000;
+    s.projectTrackedSecs = 9000;
+    SummaryView& view = w.show(s);
+    const auto texts = [&] {
+        QStringList shown;
+        for (auto* card : view.findChildren<StatCard*>())
+            shown << test::heard(card).second;
+        return shown.join(u'|');
+    };
+    EXPECT_EQ(texts(), QStringLiteral("Start 09:00, heute|Ende 09:16, heute|Budget genutzt 25%, "
+                                      "7 Stunden 30 frei|Projekt gesamt 2 Stunden 30 von 10 "
+                                      "Stunden"));
+    const auto options = [&] {
+        QStringList heard;
+        for (const char* title : {"Abrunden", "Aufrunden", "Kaufmännisch"}) {
+            QAccessibleInterface* iface = QAccessible::queryAccessibleInterface(
+                button(view, QString::fromUtf8(title) + QStringLiteral(", Rundungsrichtung")));
+            EXPECT_EQ(iface->role(), QAccessible::RadioButton);
+            EXPECT_EQ(iface->parent()->text(QAccessible::Name), QStringLiteral("Rundung"));
+            EXPECT_EQ(iface->parent()->role(), QAccessible::Grouping);
+            if (iface->state().checked)
+                heard << iface->text(QAccessible::Name);
+        }
+        return heard.join(u'|').toStdString();
+    };
+    EXPECT_EQ(options(), "Abrunden, Rundungsrichtung");
+    click(view, QStringLiteral("Aufrunden, Rundungsrichtung"), true);
+    EXPECT_EQ(options(), "Aufrunden, Rundungsrichtung");
+    EXPECT_EQ(w.view->drafts().roundDirection, QStringLiteral("up"));
+
+    auto* grid = view.findChild<QComboBox*>();
+    const auto labels = QAccessible::queryAccessibleInterface(grid)->relations(QAccessible::Label);
+    ASSERT_EQ(labels.size(), 1);
+    EXPECT_EQ(labels.front().first->text(QAccessible::Name), QStringLiteral("Minuten-Raster"));
+
+    // The close mark and the chosen option draw that they hold the keyboard.
+    for (const char* name : {"Schließen", "Aufrunden, Rundungsrichtung"}) {
+        SCOPED_TRACE(name);
+        QAbstractButton* b = button(view, QString::fromUtf8(name));
+        view.setFocus();
+        const QImage before = b->grab().toImage();
+        b->setFocus(Qt::TabFocusReason);
+        EXPECT_NE(b->grab().toImage(), before);
+    }
 }

@@ -1,6 +1,7 @@
 #include "views/popover/popover_root_view.h"
 
 #include "platform/clock.h"
+#include "views/kit/accessibility.h"
 #include "views/kit/fonts.h"
 #include "views/kit/palette.h"
 #include "views/kit/scroll_indicator.h"
@@ -189,6 +190,7 @@ public:
         setCursor(Qt::PointingHandCursor);
         setAccessibleName(QStringLiteral("Meldung schließen"));
         setFocusPolicy(Qt::TabFocus);
+        pressOnReturn(this);
     }
 
 protected:
