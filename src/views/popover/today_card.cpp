@@ -247,8 +247,10 @@ QString TodayCard::spokenText() const {
                            m_store.todayProjectsCount(), m_store.todayBillableEuroCents());
 }
 
-// The sentence moves by the minute at most.
+// The sentence moves by the minute at most; a hidden card is read anew when shown.
 void TodayCard::followSpokenText() {
+    if (!isVisible())
+        return;
     if (QString spoken = spokenText(); spoken != m_spoken) {
         m_spoken = std::move(spoken);
         announceNameChange(this);
@@ -281,6 +283,7 @@ void TodayCard::clockTick() {
 void TodayCard::showEvent(QShowEvent* event) {
     QWidget::showEvent(event);
     followSessions();
+    followSpokenText();
 }
 
 void TodayCard::hideEvent(QHideEvent* event) {
