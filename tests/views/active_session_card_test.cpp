@@ -2,7 +2,7 @@
 
 #include "store/app_store.h"
 #include "store/time_money_helpers.h"
-#include "support/accessible.h"
+#include "support/tab_walk.h"
 #include "support/await.h"
 #include "support/paint_log.h"
 #include "support/store_world.h"
@@ -77,11 +77,11 @@ struct CardWorld : test::StoreWorld {
 TEST(ActiveSessionCardState, BadgeAndStatusColourFollowTheSessionState) {
     const QDateTime started(QDate(2026, 3, 2), QTime(9, 41), Qt::LocalTime);
     // clang-format off
-    const struct { bool running, onBreak; QString badge; bool pink; QString spoken; } cases[] = {
-        {true, false, "LÄUFT · SEIT 09:41", true, "Läuft seit 09:41: Design für Kundin, Website, "},
-        {false, true, "PAUSE", false, "Pause: Design für Kundin, Website, "},
-        {true, true, "PAUSE", false, "Pause: Design für Kundin, Website, "}, // a break wins over the running flag
-        {false, false, "PAUSIERT", false, "Pausiert: Design für Kundin, Website, "},
+    const struct { bool running, onBreak; QString badge; bool pink; } cases[] = {
+        {true, false, "LÄUFT · SEIT 09:41", true},
+        {false, true, "PAUSE", false},
+        {true, true, "PAUSE", false}, // a break wins over the running flag
+        {false, false, "PAUSIERT", false},
     };
     // clang-format on
     for (const auto& c : cases) {
@@ -92,8 +92,6 @@ TEST(ActiveSessionCardState, BadgeAndStatusColourFollowTheSessionState) {
             std::tie(s.running, s.onBreak) = std::tie(c.running, c.onBreak);
             const CardContent content = cardContent(s, light, std::nullopt, kNow);
             EXPECT_EQ(content.badge, c.badge);
-            EXPECT_TRUE(cardSpokenText(s, content).startsWith(c.spoken))
-                << cardSpokenText(s, content).toStdString();
             EXPECT_EQ(content.running, c.pink);
             EXPECT_EQ(content.statusColor,
                       c.pink ? Palette::pink() : cardChromeColors(light).secondaryText);
@@ -169,6 +167,12 @@ TEST(ActiveSessionCardState, RateLineAndEarnings) {
     EXPECT_EQ(content.earnedText, QStringLiteral("+127,50\u00A0€"));
     EXPECT_EQ(content.elapsedText, QStringLiteral("01:30:00"));
     EXPECT_EQ(cardContent(s, false, std::nullopt, kNow).rateText, std::nullopt);
+    s.budgetSecs = 72000;
+    EXPECT_EQ(cardSpokenText(s, cardContent(s, false, 85, kNow)),
+              QStringLiteral("Läuft seit ") + formatClockTime(s.startedAt) +
+                  QString::fromUtf16(u": Design für Kundin, Website, 1 Stunde 30. Budget 57% "
+                                     u"genutzt, 8 Stunden 30 frei. 85 € pro Stunde abrechenbar, "
+                                     u"bisher 127,50\u00A0€."));
 }
 
 TEST(ActiveSessionCardState, BudgetFiguresAndTheirColour) {
@@ -430,8 +434,9 @@ TEST(ActiveSessionCard, StopButtonStopsTheSessionOnceAndPlaysTheLevelChange) {
     card.show();
     QAbstractButton* stop = stopButton(card);
     ASSERT_NE(stop, nullptr);
+    EXPECT_EQ(test::heard(&card), std::pair(QAccessible::Grouping, card.spokenText()));
     QTest::mouseClick(stop, Qt::LeftButton);
-    QTest::mouseClick(stop, Qt::LeftButton);
+    EXPECT_EQ(test::pressesOnReturn(stop), 1); // while the click's stop runs
     ASSERT_TRUE(test::eventuallyTrue([&] { return w.store().lastStoppedSummary().has_value(); }));
     EXPECT_EQ(w.service.requestsTo("PATCH", "/api/job-times/jt-1/stop").size(), 1u);
     EXPECT_TRUE(w.store().sessions().empty());
@@ -485,34 +490,4 @@ TEST(ActiveSessionCard, HostileValuesKeepTheCardInItsWidth) {
     s.running = true;
     card.setSession(s);
     EXPECT_EQ(card.content().elapsedText, QStringLiteral("00:00"));
-}
-
-// A screen reader hears the card as one sentence around its stop button, which
-// Return presses as Space does.
-TEST(ActiveSessionCard, AScreenReaderHearsTheWholeCardAndReturnStops) {
-    CardWorld w;
-    w.service.on("PATCH", "/api/job-times/jt-1/stop",
-                 FakeResponse::json(200, R"({"data":{"id":"jt-1"}})"));
-    w.store().setClients({client("c-1", "85")});
-    TimerSession s = session(QString());
-    s.running = true;
-    s.budgetSecs = 3600;
-    s.trackedBeforeSecs = 1800;
-    w.open(s);
-    ActiveSessionCard card(w.store());
-    card.setSession(s);
-    card.resize(card.sizeHint());
-    card.show();
-    QAbstractButton* stop = stopButton(card);
-    ASSERT_NE(stop, nullptr);
-    EXPECT_EQ(test::heard(&card),
-              std::pair(QAccessible::Grouping,
-                        QStringLiteral("Läuft seit ") + formatClockTime(s.startedAt) +
-                            QString::fromUtf16(u": Design für Kundin, Website, 15 Minuten. Budget "
-                                               u"75% genutzt, 15 Minuten frei. 85 € pro Stunde "
-                                               u"abrechenbar, bisher 21,25\u00a0€.")));
-    EXPECT_EQ(test::heard(stop), std::pair(QAccessible::Button, QStringLiteral("Stoppen")));
-    EXPECT_EQ(test::pressesOnReturn(stop), 1);
-    ASSERT_TRUE(test::eventuallyTrue([&] { return w.store().lastStoppedSummary().has_value(); }));
-    EXPECT_EQ(w.service.requestsTo("PATCH", "/api/job-times/jt-1/stop").size(), 1u);
 }

@@ -2,7 +2,6 @@
 #include "store/app_store.h"
 #include "support/await.h"
 #include "support/fake_service.h"
-#include "support/accessible.h"
 #include "support/fakes.h"
 #include "support/keychain_scope.h"
 #include "support/temp_user_defaults.h"
@@ -464,17 +463,13 @@ TEST(PopoverRoot, EveryButtonOfTheMainColumnShowsThatItHoldsTheKeyboard) {
     r.show();
     r.store->setRecentTasks({recent});
     r.store->setLoginError(QStringLiteral("Keine Verbindung"));
-    const auto find = [&](const char* name) {
+    for (const char* name : {"Neue Session", "Hell oder dunkel", "Meldung schließen", "Neuer Timer",
+                             "Alle", "Starten: Entwurf"}) {
+        SCOPED_TRACE(name);
         QAbstractButton* button = nullptr;
         for (auto* b : r.root->findChildren<QAbstractButton*>())
             if (b->accessibleName() == QString::fromUtf8(name) && b->isVisible())
                 button = b;
-        return button;
-    };
-    for (const char* name : {"Neue Session", "Hell oder dunkel", "Meldung schließen", "Neuer Timer",
-                             "Alle", "Starten: Entwurf"}) {
-        SCOPED_TRACE(name);
-        QAbstractButton* button = find(name);
         ASSERT_TRUE(button);
         r.root->setFocus();
         const QImage before = button->grab().toImage();
@@ -482,14 +477,6 @@ TEST(PopoverRoot, EveryButtonOfTheMainColumnShowsThatItHoldsTheKeyboard) {
         ASSERT_TRUE(button->hasFocus());
         EXPECT_NE(button->grab().toImage(), before);
     }
-    // Return presses them as Space does: the header's last, as it opens the flow.
-    for (const char* name : {"Hell oder dunkel", "Meldung schließen", "Neue Session"}) {
-        SCOPED_TRACE(name);
-        QAbstractButton* button = find(name);
-        ASSERT_TRUE(button);
-        EXPECT_EQ(test::pressesOnReturn(button), 1);
-    }
-    EXPECT_TRUE(r.root->isOverlayPresented());
 }
 
 // Tab goes down the popover as it is drawn, from button to button.
