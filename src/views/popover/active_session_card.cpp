@@ -235,9 +235,17 @@ QString cardSpokenText(const TimerSession& session, const CardContent& c) {
     QString text = c.running ? QStringLiteral("Läuft seit ") + formatClockTime(session.startedAt)
                    : session.onBreak ? QStringLiteral("Pause")
                                      : QStringLiteral("Pausiert");
-    text += QStringLiteral(": ") + c.taskTitle + QStringLiteral(" für ") +
-            session.clientDisplayName + QStringLiteral(", ") + session.jobTitle +
-            QStringLiteral(", ") + spokenHoursMinutes(c.elapsedSecs) + u'.';
+    // Blank titles are left out, not read as empty pauses.
+    QStringList parts;
+    QString what = c.taskTitle.trimmed();
+    if (const QString client = session.clientDisplayName.trimmed(); !client.isEmpty())
+        what += (what.isEmpty() ? QStringLiteral("für ") : QStringLiteral(" für ")) + client;
+    if (!what.isEmpty())
+        parts << what;
+    if (const QString job = session.jobTitle.trimmed(); !job.isEmpty())
+        parts << job;
+    parts << spokenHoursMinutes(c.elapsedSecs);
+    text += QStringLiteral(": ") + parts.join(QStringLiteral(", ")) + u'.';
     if (c.budget)
         text += QStringLiteral(" Budget ") + c.budgetPercentText + QStringLiteral(" genutzt, ") +
                 spokenHoursMinutes(c.budget->remainingSecs) + QStringLiteral(" frei.");

@@ -151,21 +151,31 @@ QString recentJobLine(const RecentTaskItem& item) {
     return number + QStringLiteral(" – ") + title;
 }
 
-QString recentRowSpokenText(const RecentTaskItem& item) {
-    QString text = recentJobLine(item);
+namespace {
+
+// Job line and task, where they are not blank.
+QStringList recentTitles(const RecentTaskItem& item, bool taskFirst) {
+    QStringList titles;
+    if (const QString job = recentJobLine(item); job != u"—")
+        titles << job;
     if (const QString task = item.taskTitle.trimmed(); !task.isEmpty())
-        text += QStringLiteral(", ") + task;
-    return text + QStringLiteral(", heute ") + spokenHoursMinutes(item.todayTrackedSecs);
+        titles.insert(taskFirst ? 0 : titles.size(), task);
+    return titles;
+}
+
+} // namespace
+
+QString recentRowSpokenText(const RecentTaskItem& item) {
+    return (recentTitles(item, false)
+            << QStringLiteral("heute ") + spokenHoursMinutes(item.todayTrackedSecs))
+        .join(QStringLiteral(", "));
 }
 
 QString recentPlayName(const RecentTaskItem& item) {
-    QStringList parts;
-    if (const QString task = item.taskTitle.trimmed(); !task.isEmpty())
-        parts << task;
-    if (const QString job = recentJobLine(item); job != u"—")
-        parts << job;
+    const QStringList titles = recentTitles(item, true);
     return QStringLiteral("Starten") +
-           (parts.isEmpty() ? QString() : QStringLiteral(": ") + parts.join(QStringLiteral(" – ")));
+           (titles.isEmpty() ? QString()
+                             : QStringLiteral(": ") + titles.join(QStringLiteral(" – ")));
 }
 
 QColor clientStripColor(quint32 hex) {
