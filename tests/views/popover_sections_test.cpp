@@ -514,6 +514,8 @@ TEST(PopoverSections, AScreenReaderHearsEachTextWithItsRoleAndReturnPressesEachB
     };
     for (const auto& [object, spoken] : heard)
         EXPECT_EQ(test::heard(object), spoken);
+    for (QWidget* section : {static_cast<QWidget*>(quick), static_cast<QWidget*>(recent)})
+        EXPECT_EQ(QAccessible::queryAccessibleInterface(section)->child(0)->role(), R::Heading);
     for (QAbstractButton* button : std::initializer_list<QAbstractButton*>{
              quick->newTimerButton(), recent->allButton(), rows[1]->playButton()})
         EXPECT_EQ(test::pressesOnReturn(button), 1);

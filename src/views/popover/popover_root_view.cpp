@@ -433,6 +433,7 @@ void PopoverRootView::updateCard() {
         card_ = views_.card(*this, scrollColumn_->parentWidget());
         if (card_) {
             scrollColumn_->insertWidget(0, card_);
+            card_->lower(); // first for screen readers too, as drawn
             contentMovedSincePress_ = true;
             orderColumnFocus();
         }

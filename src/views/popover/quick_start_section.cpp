@@ -110,7 +110,9 @@ QuickStartSection::QuickStartSection(AppStore&, ChromeSetting& chrome, PopoverAc
     auto* column = new QVBoxLayout(this);
     column->setContentsMargins(0, 0, 0, 0);
     column->setSpacing(6);
-    column->addWidget(new SectionTitle(QStringLiteral("SCHNELLSTART"), chrome, QChar(u'N'), this));
+    auto* title = new SectionTitle(QStringLiteral("SCHNELLSTART"), chrome, QChar(u'N'), this);
+    title->lower(); // screen readers go through a section in its children's order
+    column->addWidget(title);
     column->addWidget(m_button);
     connect(m_button, &QAbstractButton::clicked, this, [this] { newTimerTapped(m_actions); });
 }

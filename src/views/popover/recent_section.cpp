@@ -318,7 +318,9 @@ RecentSection::RecentSection(AppStore& store, ChromeSetting& chrome, PopoverActi
 
     auto* header = new QHBoxLayout;
     header->setContentsMargins(0, 0, 0, 0);
-    header->addWidget(new SectionTitle(QStringLiteral("ZULETZT"), chrome, std::nullopt, this), 1);
+    auto* title = new SectionTitle(QStringLiteral("ZULETZT"), chrome, std::nullopt, this);
+    title->lower(); // screen readers go through a section in its children's order
+    header->addWidget(title, 1);
     header->addWidget(m_all);
     column->addLayout(header);
 
