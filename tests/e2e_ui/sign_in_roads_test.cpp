@@ -57,7 +57,8 @@ TEST(SignInRoad, FirstStartSignedOutThenThePasswordShowsTodayAndTheRecentTasks) 
         EXPECT_EQ(tasks, QStringList({"Fehlerbehebung", "Produktseiten",
                                       "Abstimmung mit dem Kunden", "Entwürfe", "Bildauswahl"}));
         ASSERT_FALSE(world.recentRows().empty());
-        EXPECT_EQ(world.recentRows().front()->accessibleName(), "A-0987 – Portal-Wartung");
+        EXPECT_EQ(world.recentRows().front()->accessibleName(),
+                  "A-0987 – Portal-Wartung, Fehlerbehebung, heute 1 Stunde 15");
     });
 }
 

@@ -2,6 +2,7 @@
 
 #include "store/app_store.h"
 #include "store/time_money_helpers.h"
+#include "support/tab_walk.h"
 #include "support/await.h"
 #include "support/paint_log.h"
 #include "support/store_world.h"
@@ -166,6 +167,12 @@ TEST(ActiveSessionCardState, RateLineAndEarnings) {
     EXPECT_EQ(content.earnedText, QStringLiteral("+127,50\u00A0€"));
     EXPECT_EQ(content.elapsedText, QStringLiteral("01:30:00"));
     EXPECT_EQ(cardContent(s, false, std::nullopt, kNow).rateText, std::nullopt);
+    s.budgetSecs = 72000;
+    EXPECT_EQ(cardSpokenText(s, cardContent(s, false, 85, kNow)),
+              QStringLiteral("Läuft seit ") + formatClockTime(s.startedAt) +
+                  QString::fromUtf16(u": Design für Kundin, Website, 1 Stunde 30. Budget 57% "
+                                     u"genutzt, 8 Stunden 30 frei. 85 € pro Stunde abrechenbar, "
+                                     u"bisher 127,50\u00A0€."));
 }
 
 TEST(ActiveSessionCardState, BudgetFiguresAndTheirColour) {
@@ -427,8 +434,9 @@ TEST(ActiveSessionCard, StopButtonStopsTheSessionOnceAndPlaysTheLevelChange) {
     card.show();
     QAbstractButton* stop = stopButton(card);
     ASSERT_NE(stop, nullptr);
+    EXPECT_EQ(test::heard(&card), std::pair(QAccessible::Grouping, card.spokenText()));
     QTest::mouseClick(stop, Qt::LeftButton);
-    QTest::mouseClick(stop, Qt::LeftButton);
+    EXPECT_EQ(test::pressesOnReturn(stop), 1); // while the click's stop runs
     ASSERT_TRUE(test::eventuallyTrue([&] { return w.store().lastStoppedSummary().has_value(); }));
     EXPECT_EQ(w.service.requestsTo("PATCH", "/api/job-times/jt-1/stop").size(), 1u);
     EXPECT_TRUE(w.store().sessions().empty());

@@ -464,7 +464,7 @@ TEST(PopoverRoot, EveryButtonOfTheMainColumnShowsThatItHoldsTheKeyboard) {
     r.store->setRecentTasks({recent});
     r.store->setLoginError(QStringLiteral("Keine Verbindung"));
     for (const char* name : {"Neue Session", "Hell oder dunkel", "Meldung schließen", "Neuer Timer",
-                             "Alle", "Starten"}) {
+                             "Alle", "Starten: Entwurf"}) {
         SCOPED_TRACE(name);
         QAbstractButton* button = nullptr;
         for (auto* b : r.root->findChildren<QAbstractButton*>())
@@ -493,8 +493,9 @@ TEST(PopoverRoot, TabWalksTheMainColumnInTheOrderItIsDrawn) {
     QApplication::processEvents();
     r.root->setFocus();
     const QStringList walked = test::tabWalk(7);
-    EXPECT_EQ(walked.join(u',').toStdString(),
-              "Neue Session,Hell oder dunkel,Stoppen,Neuer Timer,Alle,Starten,Neue Session");
+    EXPECT_EQ(
+        walked.join(u',').toStdString(),
+        "Neue Session,Hell oder dunkel,Stoppen,Neuer Timer,Alle,Starten: Entwurf,Neue Session");
 }
 
 TEST(PopoverRoot, StartOrStopStopsResumesOrOpensTheFlow) {

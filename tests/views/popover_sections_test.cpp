@@ -1,13 +1,16 @@
 #include "store/time_money_helpers.h"
+#include "support/tab_walk.h"
 #include "support/paint_log.h"
 #include "support/await.h"
 #include "support/store_world.h"
+#include "views/kit/accessibility.h"
 #include "views/kit/activity_spinner.h"
 #include "views/kit/chrome.h"
 #include "views/kit/key_hints.h"
 #include "views/popover/popover_style.h"
 #include "views/popover/quick_start_section.h"
 #include "views/popover/recent_section.h"
+#include "views/popover/section_title.h"
 #include "views/popover/shortcut_hints.h"
 #include "views/popover/today_card.h"
 
@@ -97,18 +100,19 @@ void click(QWidget* widget, QPoint at = {}) {
 // ---- Texts and figures ----
 
 TEST(PopoverTexts, HoursAndMinutesAreNeitherPaddedNorWrapped) {
-    const struct {
-        qint64 secs;
-        const char* shown;
-    } cases[] = {
-        {0, "0:00"},        {59, "0:00"},
-        {3599, "0:59"},     {28800, "8:00"},
-        {33300, "9:15"},    {90000, "25:00"},
-        {360000, "100:00"}, {-1, "0:00"},
-        {-90000, "0:00"},   {kHuge, "2562047788015215:30"},
+    // clang-format off
+    const struct { qint64 secs; const char* shown; const char* spoken; } cases[] = {
+        {0, "0:00", "0 Minuten"},         {59, "0:00", "0 Minuten"},         {60, "0:01", "1 Minute"},
+        {3599, "0:59", "59 Minuten"},     {28800, "8:00", "8 Stunden"},      {4500, "1:15", "1 Stunde 15"},
+        {33300, "9:15", "9 Stunden 15"},  {90000, "25:00", "25 Stunden"},    {360000, "100:00", "100 Stunden"},
+        {-1, "0:00", "0 Minuten"},        {-90000, "0:00", "0 Minuten"},
+        {kHuge, "2562047788015215:30", "2562047788015215 Stunden 30"},
     };
-    for (const auto& c : cases)
+    // clang-format on
+    for (const auto& c : cases) {
         EXPECT_EQ(str(hourMinuteText(c.secs)), c.shown) << c.secs;
+        EXPECT_EQ(str(spokenHoursMinutes(c.secs)), c.spoken) << c.secs;
+    }
 }
 
 TEST(TodayFigures, BarFillsTowardTheTargetAndStopsFull) {
@@ -482,3 +486,39 @@ TEST(ActivitySpinner, TurnsOnlyWhileOnScreen) {
 }
 
 } // namespace
+
+// What a screen reader is told of the sections, and Return on their buttons.
+TEST(PopoverSections, AScreenReaderHearsEachTextWithItsRoleAndReturnPressesEachButton) {
+    SectionWorld w;
+    w.store().setTodaySessionsCount(1);
+    w.store().setTodayTotalSecs(16500);
+    RecentTaskItem draft = item(QStringLiteral("Entwurf"), QStringLiteral("A-1"));
+    draft.todayTrackedSecs = 4800;
+    w.store().setRecentTasks({draft, item(QStringLiteral("Review"), QStringLiteral("A-1"))});
+    auto* today = w.place(new TodayCard(w.store(), w.chrome));
+    auto* quick = w.place(new QuickStartSection(w.store(), w.chrome, w.actions()));
+    auto* recent = w.place(new RecentSection(w.store(), w.chrome, w.actions()));
+    const auto rows = recent->shownRows();
+    ASSERT_EQ(rows.size(), 2u);
+    using R = QAccessible::Role;
+    const std::pair<QObject*, std::pair<R, QString>> heard[] = {
+        {today,
+         {R::StaticText,
+          QString::fromUtf16(
+              u"Heute erfasst 4 Stunden 35 von 8 Stunden Ziel, 1 Session, 0 Projekte, "
+              u"0,00\u00a0€ abrechenbar")}},
+        {quick->findChild<SectionTitle*>(), {R::Heading, "SCHNELLSTART"}},
+        {rows[0], {R::ListItem, "A-1 – Auftrag, Entwurf, heute 1 Stunde 20"}},
+        {rows[0]->playButton(), {R::Button, "Starten: Entwurf – A-1 – Auftrag"}},
+        {rows[1], {R::ListItem, "A-1 – Auftrag, Review, heute 0 Minuten"}},
+    };
+    for (const auto& [object, spoken] : heard)
+        EXPECT_EQ(test::heard(object), spoken);
+    for (QWidget* section : {static_cast<QWidget*>(quick), static_cast<QWidget*>(recent)})
+        EXPECT_EQ(QAccessible::queryAccessibleInterface(section)->child(0)->role(), R::Heading);
+    for (QAbstractButton* button : std::initializer_list<QAbstractButton*>{
+             quick->newTimerButton(), recent->allButton(), rows[1]->playButton()})
+        EXPECT_EQ(test::pressesOnReturn(button), 1);
+    EXPECT_EQ(w.flowsOpened + w.opener.opened.size(), 2u);
+    EXPECT_TRUE(test::eventuallyTrue([&] { return w.starts() == 1; }));
+}

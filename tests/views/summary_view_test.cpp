@@ -7,6 +7,7 @@
 #include "support/tab_walk.h"
 #include "views/kit/digit_text.h"
 #include "views/kit/palette.h"
+#include "views/kit/stat_card.h"
 #include "views/kit/text_block.h"
 
 #include <QAbstractButton>
@@ -58,10 +59,13 @@ QAbstractButton* button(QWidget& root, const QString& name) {
     return nullptr;
 }
 
-void click(QWidget& root, const QString& name) {
+void click(QWidget& root, const QString& name, bool byReturn = false) {
     QAbstractButton* b = button(root, name);
     ASSERT_NE(b, nullptr) << name.toStdString();
-    QTest::mouseClick(b, Qt::LeftButton);
+    if (byReturn)
+        EXPECT_EQ(test::pressesOnReturn(b), 1);
+    else
+        QTest::mouseClick(b, Qt::LeftButton);
 }
 
 FakeResponse entry(const std::string& id, const std::string& members) {
@@ -256,21 +260,24 @@ TEST(SummaryDrafts, TextsOfGridRoundingDaysErrorsAndStatus) {
 TEST(SummaryView, ClosingWithAndWithoutUnsavedChanges) {
     using P = platform::HapticPattern;
     // clang-format off
-    const struct { const char* control; bool unsaved; int done; bool asks; std::vector<P> haptics; } cases[] = {
+    const struct { const char* control; bool unsaved; int done; bool asks; std::vector<P> haptics; bool byReturn = false; } cases[] = {
         {"Fertig", false, 1, false, {P::LevelChange}},
         {"Schließen", false, 1, false, {}},
         {"Fertig", true, 0, true, {}},
         {"Schließen", true, 0, true, {}},
+        {"Fertig", false, 1, false, {P::LevelChange}, true},
+        {"Schließen", true, 0, true, {}, true},
     };
     // clang-format on
     for (const auto& c : cases) {
-        SCOPED_TRACE(std::string(c.control) + (c.unsaved ? " unsaved" : ""));
+        SCOPED_TRACE(std::string(c.control) + (c.unsaved ? " unsaved" : "") +
+                     (c.byReturn ? " by Return" : ""));
         SummaryWorld w;
         SummaryView& view = w.show(stopped());
         if (c.unsaved)
-            click(view, "Zeit ist abrechenbar");
+            click(view, "Zeit ist abrechenbar", c.byReturn);
         w.played().clear();
-        click(view, c.control);
+        click(view, c.control, c.byReturn);
         EXPECT_EQ(w.done, c.done);
         EXPECT_EQ(view.isConfirming(), c.asks);
         EXPECT_EQ(view.dimLayerInert(), c.asks);
@@ -579,10 +586,10 @@ TEST(SummaryView, TabGoesFromControlToControlAndNeverToTheScrollingArea) {
     SummaryWorld w;
     SummaryView& view = w.show(stopped());
     view.setFocus();
-    const QStringList walked = test::tabWalk(8);
+    const QStringList walked = test::tabWalk(6);
     EXPECT_EQ(walked.join(u',').toStdString(),
-              "Schließen,Zeit ist abrechenbar,Abrunden, Rundungsrichtung,Aufrunden, "
-              "Rundungsrichtung,Kaufmännisch, Rundungsrichtung,Minuten-Raster,Fertig,Schließen");
+              "Schließen,Zeit ist abrechenbar,Abrunden, Rundungsrichtung,Minuten-Raster,Fertig,"
+              "Schließen");
 }
 
 TEST(SummaryView, WithoutASummaryItShowsNothing) {
@@ -593,4 +600,37 @@ TEST(SummaryView, WithoutASummaryItShowsNothing) {
     w.store().setLastStoppedSummary(stopped());
     EXPECT_NE(button(view, "Fertig"), nullptr);
     EXPECT_EQ(view.drafts(), drafts(true, "down", 1));
+}
+
+// The figures as sentences, the rounding as a group of radio buttons with the
+// chosen one checked and in sight of the keyboard, the grid labelled.
+TEST(SummaryView, AScreenReaderHearsTheFiguresAndTheChosenRounding) {
+    SummaryWorld w;
+    StoppedSummary s = stopped();
+    s.projectBudgetSecs = 36000;
+    s.projectTrackedSecs = 9000;
+    SummaryView& view = w.show(s);
+    EXPECT_EQ(test::heard(view.findChildren<StatCard*>().value(2)),
+              std::pair(QAccessible::StaticText,
+                        QStringLiteral("Budget genutzt 25%, 7 Stunden 30 frei")));
+    EXPECT_EQ(test::heard(button(view, "Abrunden, Rundungsrichtung")->parent()),
+              std::pair(QAccessible::Grouping, QStringLiteral("Rundung")));
+    for (const char* chosen : {"Abrunden", "Aufrunden"}) {
+        click(view, QString::fromUtf8(chosen) + QStringLiteral(", Rundungsrichtung"), true);
+        for (auto* option : view.findChildren<QAbstractButton*>())
+            if (auto* i = QAccessible::queryAccessibleInterface(option);
+                i->role() == QAccessible::RadioButton) {
+                EXPECT_EQ(i->state().checked, i->text(QAccessible::Name).startsWith(chosen));
+            }
+    }
+    const auto labels = QAccessible::queryAccessibleInterface(view.findChild<QComboBox*>())
+                            ->relations(QAccessible::Label);
+    EXPECT_EQ(labels.value(0).first->text(QAccessible::Name), "Minuten-Raster");
+    for (const char* name : {"Schließen", "Aufrunden, Rundungsrichtung"}) {
+        QAbstractButton* b = button(view, QString::fromUtf8(name));
+        view.setFocus();
+        const QImage before = b->grab().toImage();
+        b->setFocus(Qt::TabFocusReason);
+        EXPECT_NE(b->grab().toImage(), before) << name;
+    }
 }

@@ -190,6 +190,7 @@ struct SummaryState {
     bool confirm = false;
     enum class Save { None, Running, Refused } save = Save::None;
     int height = 1000;
+    const char* focus = nullptr; // the control that holds the keyboard
 };
 
 QWidget* summaryShot(const SummaryState& state) {
@@ -246,6 +247,13 @@ void settleSummary(QWidget* widget, const SummaryState& state) {
     }
     if (state.confirm)
         clickNamed(view, QStringLiteral("Fertig"));
+    if (state.focus) {
+        view->activateWindow();
+        QApplication::processEvents();
+        for (auto* b : view->findChildren<QAbstractButton*>())
+            if (b->accessibleName() == QString::fromUtf8(state.focus))
+                b->setFocus(Qt::TabFocusReason);
+    }
     QApplication::processEvents();
 }
 
@@ -303,6 +311,11 @@ void addTimerViewShots(Gallery& g) {
         {"saving", true, "down", 1, 36000, "Aufrunden", false, false, Save::Running},
         {"save-error", true, "down", 1, 36000, "Aufrunden", false, false, Save::Refused},
         {"over-budget", true, "up", 30, 7200},
+        {"focus-close", true, "down", 1, 36000, nullptr, false, false, Save::None, 520, "Schließen"},
+        {"focus-chosen-rounding", true, "down", 1, 36000, nullptr, false, false, Save::None, 1000,
+         "Abrunden, Rundungsrichtung"},
+        {"focus-other-rounding", true, "down", 1, 36000, nullptr, false, false, Save::None, 1000,
+         "Kaufmännisch, Rundungsrichtung"},
     };
     // clang-format on
     for (const SummaryState& state : summaries)

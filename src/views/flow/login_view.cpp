@@ -6,6 +6,7 @@
 #include "store/app_store.h"
 #include "store/biometric_credential_store.h"
 #include "store/preference_keys.h"
+#include "views/kit/accessibility.h"
 #include "views/kit/assets.h"
 #include "views/kit/chrome.h"
 #include "views/kit/custom_toggle.h"
@@ -598,7 +599,7 @@ void LoginView::build() {
     for (QAbstractButton* button :
          {eye_, rememberRow_, signInButton_, biometricButton_, confirmButton_, back_}) {
         button->setFocusPolicy(Qt::TabFocus);
-        button->installEventFilter(this);
+        pressOnReturn(button);
     }
 }
 
@@ -859,24 +860,6 @@ void LoginView::focusField(login::Field field) {
                         : field == login::Field::Password ? password_
                                                           : code_;
     target->setFocus(Qt::OtherFocusReason);
-}
-
-bool LoginView::eventFilter(QObject* watched, QEvent* event) {
-    if (event->type() == QEvent::KeyPress) {
-        const auto* key = static_cast<QKeyEvent*>(event);
-        auto* button = qobject_cast<QAbstractButton*>(watched);
-        if (button && button->hasFocus() && key->modifiers() == Qt::NoModifier &&
-            (key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter)) {
-            // A held key presses once, as Space does: its repeats would
-            // send the sign-in again each time the last one was answered.
-            if (key->isAutoRepeat())
-                return true;
-            // Last: the press may replace this view.
-            button->click();
-            return true;
-        }
-    }
-    return QWidget::eventFilter(watched, event);
 }
 
 void LoginView::paintEvent(QPaintEvent*) {

@@ -5,6 +5,7 @@
 #include "store/app_store.h"
 #include "store/error_text.h"
 #include "store/time_money_helpers.h"
+#include "views/kit/accessibility.h"
 #include "views/kit/chrome.h"
 #include "views/kit/client_tile.h"
 #include "views/kit/digit_text.h"
@@ -22,6 +23,7 @@
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QKeyEvent>
+#include <QLabel>
 #include <QLocale>
 #include <QPainter>
 #include <QPainterPath>
@@ -166,6 +168,19 @@ SummaryFigures summaryFigures(const StoppedSummary& summary, const SummaryDrafts
         f.projectSubtitle = QStringLiteral("ohne Budget-Obergrenze");
     }
     f.projectValue = hoursMinutesText(f.projectTotalSecs);
+    f.startSpoken = statCardSpokenText(QStringLiteral("Start"), f.startTime, f.startDay);
+    f.endSpoken = statCardSpokenText(QStringLiteral("Ende"), f.endTime, f.endDay);
+    const QString projectTotal =
+        QStringLiteral("Projekt gesamt ") + spokenHoursMinutes(f.projectTotalSecs);
+    if (f.budgetSet) {
+        f.budgetSpoken = QStringLiteral("Budget genutzt ") + f.budgetValue + QStringLiteral(", ") +
+                         spokenHoursMinutes(f.remainingSecs) + QStringLiteral(" frei");
+        f.projectSpoken =
+            projectTotal + QStringLiteral(" von ") + spokenHoursMinutes(summary.projectBudgetSecs);
+    } else {
+        f.budgetSpoken = QStringLiteral("Budget genutzt: kein Soll definiert");
+        f.projectSpoken = projectTotal + QStringLiteral(", ohne Budget-Obergrenze");
+    }
     f.statusText = summary.billable
                        ? QStringLiteral("Zeit wurde dem Projekt zugebucht.")
                        : QStringLiteral("Die Zeit ist als nicht abrechenbar markiert und bleibt "
@@ -227,6 +242,7 @@ public:
         setAccessibleName(QStringLiteral("Schließen"));
         setFocusPolicy(Qt::TabFocus);
         setCursor(Qt::PointingHandCursor);
+        pressOnReturn(this);
     }
 
 protected:
@@ -236,6 +252,8 @@ protected:
         p.fillRect(rect(), withAlpha(Qt::white, isDown() ? 0.12 : 0.06));
         drawSymbol(p, u"xmark", QRectF(rect()).center(), 14, Palette::textSecondary(),
                    FontWeight::Medium);
+        if (hasFocus())
+            strokeKeyboardFocus(p, QRectF(rect()), 4);
     }
 };
 
@@ -320,6 +338,7 @@ public:
         setFocusPolicy(Qt::TabFocus);
         setCursor(Qt::PointingHandCursor);
         setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+        pressOnReturn(this);
         m_spin.setInterval(40);
         connect(&m_spin, &QTimer::timeout, this, [this] {
             m_angle = (m_angle + 30) % 360;
@@ -405,6 +424,7 @@ public:
         setAccessibleName(text());
         setFocusPolicy(Qt::TabFocus);
         setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+        pressOnReturn(this);
     }
     QSize sizeHint() const override {
         return QSize(200, int(std::max<qreal>(22, QFontMetricsF(labelFont()).height())));
@@ -440,39 +460,47 @@ private:
     static QFont labelFont() { return systemFont(14, FontWeight::Medium); }
 };
 
-// One choice of the direction bar.
+// One choice of the direction bar. The three are one exclusive group, so a
+// screen reader hears them as radio buttons with the chosen one checked.
 class DirectionButton : public QAbstractButton {
 public:
     DirectionButton(const QString& title, const QString& value, QWidget* parent)
         : QAbstractButton(parent), m_value(value) {
         setText(title);
         setAccessibleName(title + QStringLiteral(", Rundungsrichtung"));
+        setCheckable(true);
+        setAutoExclusive(true);
         setFocusPolicy(Qt::TabFocus);
         setCursor(Qt::PointingHandCursor);
         setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
         setMinimumHeight(30);
+        pressOnReturn(this);
     }
     QString value() const { return m_value; }
     void setSelected(bool selected) {
-        if (selected == m_selected)
+        if (selected == isChecked())
             return;
-        m_selected = selected;
-        update();
+        // An exclusive group keeps one checked: the drafts decide which.
+        setAutoExclusive(false);
+        setChecked(selected);
+        setAutoExclusive(true);
     }
-    bool selected() const { return m_selected; }
+    bool selected() const { return isChecked(); }
     QSize sizeHint() const override { return QSize(60, 30); }
 
 protected:
     void paintEvent(QPaintEvent*) override {
         QPainter p(this);
         p.setRenderHint(QPainter::Antialiasing);
-        if (m_selected)
+        const bool selected = isChecked();
+        if (selected)
             p.fillPath(roundedRect(QRectF(rect()), 5), Palette::indigo());
         if (hasFocus()) {
-            p.setPen(QPen(withAlpha(Palette::indigo(), 0.9), 1.5));
+            // On the chosen option's indigo an indigo ring would not show.
+            p.setPen(QPen(selected ? QColor(Qt::white) : withAlpha(Palette::indigo(), 0.9), 1.5));
             p.drawPath(roundedRect(QRectF(rect()).adjusted(1, 1, -1, -1), 5));
         }
-        p.setPen(m_selected ? QColor(Qt::white) : Palette::textPrimary());
+        p.setPen(selected ? QColor(Qt::white) : Palette::textPrimary());
         const QRectF box = QRectF(rect()).adjusted(3, 0, -3, 0);
         // Shrinks to 65 % before it gives up a line.
         QFont font = systemFont(10, FontWeight::Semibold);
@@ -490,7 +518,6 @@ protected:
 
 private:
     QString m_value;
-    bool m_selected = false;
 };
 
 // Buttons of the in-panel question.
@@ -504,17 +531,11 @@ public:
         setFocusPolicy(Qt::StrongFocus);
         setCursor(Qt::PointingHandCursor);
         setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+        pressOnReturn(this);
     }
     QSize sizeHint() const override { return QSize(200, 32); }
 
 protected:
-    void keyPressEvent(QKeyEvent* event) override {
-        if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
-            click();
-            return;
-        }
-        QAbstractButton::keyPressEvent(event);
-    }
     void paintEvent(QPaintEvent*) override {
         QPainter p(this);
         p.setRenderHint(QPainter::Antialiasing);
@@ -638,6 +659,7 @@ SummaryView::SummaryView(AppStore& store, std::function<void()> onDone, QWidget*
                                 tracked(systemFont(11, FontWeight::Bold), 2),
                                 Palette::textTertiary(), TextBlock::Wrap::OneLine, parts.content);
     title->setAlignment(Qt::AlignHCenter);
+    setAccessibleRole(title, QAccessible::Heading);
     header->addWidget(title, 1, Qt::AlignVCenter);
     parts.close = new CloseButton(parts.content);
     header->addWidget(parts.close);
@@ -721,9 +743,11 @@ SummaryView::SummaryView(AppStore& store, std::function<void()> onDone, QWidget*
     auto* bookingColumn = new QVBoxLayout(booking);
     bookingColumn->setContentsMargins(16, 16, 16, 16);
     bookingColumn->setSpacing(14);
-    bookingColumn->addWidget(new TextBlock(
-        QStringLiteral("BUCHUNG ANPASSEN"), tracked(systemFont(10, FontWeight::Bold), 1),
-        Palette::textTertiary(), TextBlock::Wrap::OneLine, booking));
+    auto* bookingTitle = new TextBlock(QStringLiteral("BUCHUNG ANPASSEN"),
+                                       tracked(systemFont(10, FontWeight::Bold), 1),
+                                       Palette::textTertiary(), TextBlock::Wrap::OneLine, booking);
+    setAccessibleRole(bookingTitle, QAccessible::Heading);
+    bookingColumn->addWidget(bookingTitle);
     parts.billable = new BillableSwitch(booking);
     bookingColumn->addWidget(parts.billable);
     auto* roundingColumn = new QVBoxLayout;
@@ -732,6 +756,8 @@ SummaryView::SummaryView(AppStore& store, std::function<void()> onDone, QWidget*
         new TextBlock(QStringLiteral("Rundung"), systemFont(12, FontWeight::Semibold),
                       Palette::textPrimary(), TextBlock::Wrap::OneLine, booking));
     auto* bar = new Backdrop(cardPaint(Palette::bgElevated(), Palette::hairline(), 8), booking);
+    setAccessibleRole(bar, QAccessible::Grouping);
+    bar->setAccessibleName(QStringLiteral("Rundung"));
     auto* barRow = new QHBoxLayout(bar);
     barRow->setContentsMargins(3, 3, 3, 3);
     barRow->setSpacing(2);
@@ -746,11 +772,18 @@ SummaryView::SummaryView(AppStore& store, std::function<void()> onDone, QWidget*
     roundingColumn->addWidget(bar);
     auto* gridRow = new QHBoxLayout;
     gridRow->setSpacing(10);
-    gridRow->addWidget(new TextBlock(QStringLiteral("Minuten-Raster"),
-                                     systemFont(12, FontWeight::Semibold), Palette::textPrimary(),
-                                     TextBlock::Wrap::OneLine, booking));
+    // A label whose buddy is the picker: on Linux a screen reader names a
+    // picker by its choice and takes its label from this relation.
+    auto* gridLabel = new QLabel(QStringLiteral("Minuten-Raster"), booking);
+    gridLabel->setTextFormat(Qt::PlainText);
+    gridLabel->setFont(systemFont(12, FontWeight::Semibold));
+    QPalette labelInk = gridLabel->palette();
+    labelInk.setColor(QPalette::WindowText, Palette::textPrimary());
+    gridLabel->setPalette(labelInk);
+    gridRow->addWidget(gridLabel);
     gridRow->addStretch(1);
     parts.grid = new GridPicker(booking);
+    gridLabel->setBuddy(parts.grid);
     gridRow->addWidget(parts.grid);
     roundingColumn->addLayout(gridRow);
     bookingColumn->addLayout(roundingColumn);
@@ -1037,6 +1070,9 @@ void SummaryView::refresh() {
     parts.clientName->setText(summary->clientName);
     parts.clientAndJob->setText(summary->clientName + QStringLiteral(" · ") + summary->jobTitle);
     parts.duration->setText(f.durationText);
+    if (const QString spoken = spokenHoursMinutes(f.previewSecs);
+        parts.duration->accessibleName() != spoken)
+        parts.duration->setAccessibleName(spoken);
     parts.taskTitle->setText(summary->taskTitle);
     parts.rounding->setText(f.roundingText);
     // The column asks the card for its height again in the same pass, not
@@ -1052,6 +1088,10 @@ void SummaryView::refresh() {
     parts.budget->setValueForeground(f.budgetTint);
     parts.project->setValue(f.projectValue);
     parts.project->setSubtitle(f.projectSubtitle);
+    parts.start->setSpokenText(f.startSpoken);
+    parts.end->setSpokenText(f.endSpoken);
+    parts.budget->setSpokenText(f.budgetSpoken);
+    parts.project->setSpokenText(f.projectSpoken);
     {
         const QSignalBlocker quiet(parts.billable);
         parts.billable->setChecked(m_drafts.billable);

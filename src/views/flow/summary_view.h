@@ -68,6 +68,8 @@ struct SummaryFigures {
     QString budgetValue, budgetSubtitle;
     std::optional<QColor> budgetTint;
     QString projectValue, projectSubtitle;
+    // The four figure cards as screen readers say them.
+    QString startSpoken, endSpoken, budgetSpoken, projectSpoken;
     QString statusText; // by the saved billable flag
 };
 SummaryFigures summaryFigures(const StoppedSummary& summary, const SummaryDrafts& drafts,

@@ -1,5 +1,6 @@
 #include "views/kit/client_tile.h"
 
+#include "views/kit/accessibility.h"
 #include "views/kit/fonts.h"
 
 #include <QFontMetricsF>
@@ -15,6 +16,7 @@ QColor colorFromHex(quint32 rgb) {
 ClientTile::ClientTile(int side, qreal cornerRadius, qreal fontPixels, QWidget* parent)
     : QWidget(parent), m_radius(cornerRadius), m_fontPixels(fontPixels) {
     setFixedSize(side, side);
+    setAccessibleRole(this, QAccessible::Graphic);
 }
 
 void ClientTile::setClient(quint32 colorHex, const QString& initials) {

@@ -1,5 +1,6 @@
 #include "views/kit/digit_text.h"
 
+#include "views/kit/accessibility.h"
 #include "views/kit/fonts.h"
 
 #include <QFontMetricsF>
@@ -12,6 +13,7 @@ namespace orvane {
 DigitText::DigitText(const QFont& font, const QColor& color, QWidget* parent)
     : QWidget(parent), m_font(font), m_color(color) {
     setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
+    setAccessibleRole(this, QAccessible::StaticText);
 }
 
 void DigitText::setText(const QString& text) {

@@ -1,5 +1,6 @@
 #include "views/kit/stat_card.h"
 
+#include "views/kit/accessibility.h"
 #include "views/kit/fonts.h"
 #include "views/kit/palette.h"
 
@@ -42,6 +43,24 @@ StatCard::StatCard(const QString& title, const QString& value, const QString& su
       m_accentStyle(accentStyle), m_useAccentValue(useAccentValue),
       m_valueForeground(valueForeground) {
     setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+    setAccessibleRole(this, QAccessible::StaticText);
+    nameChanged();
+}
+
+QString statCardSpokenText(const QString& title, const QString& value, const QString& subtitle) {
+    return title + u' ' + value + QStringLiteral(", ") + subtitle;
+}
+
+void StatCard::setSpokenText(const QString& spoken) {
+    m_spoken = spoken;
+    nameChanged();
+}
+
+void StatCard::nameChanged() {
+    const QString name =
+        m_spoken.isEmpty() ? statCardSpokenText(m_title, m_value, m_subtitle) : m_spoken;
+    if (name != accessibleName())
+        setAccessibleName(name);
 }
 
 QFont StatCard::titleFont() {
@@ -90,6 +109,7 @@ void StatCard::setValueForeground(std::optional<QColor> color) {
 }
 
 void StatCard::changed() {
+    nameChanged();
     updateGeometry();
     update();
 }

@@ -17,6 +17,9 @@ QString statCardTitleText(const QString& title);
 // primary text colour.
 QColor statCardValueColor(bool useAccentValue, const std::optional<QColor>& valueForeground);
 
+// "Start 09:41, heute": what a card says to a screen reader unless told otherwise.
+QString statCardSpokenText(const QString& title, const QString& value, const QString& subtitle);
+
 // A dark card with an upper-case caption, a large figure (already formatted by
 // the caller) and a line under it. It takes the width it is given.
 class StatCard : public QWidget {
@@ -43,6 +46,9 @@ public:
     void setUseAccentValue(bool useAccentValue);
     std::optional<QColor> valueForeground() const { return m_valueForeground; }
     void setValueForeground(std::optional<QColor> color);
+    // The card as a sentence for screen readers where the figures read better
+    // in words ("2 Stunden 30" for 2:30); empty: title, value and subtitle.
+    void setSpokenText(const QString& spoken);
 
     QString shownTitle() const { return statCardTitleText(m_title); }
     QColor valueColor() const { return statCardValueColor(m_useAccentValue, m_valueForeground); }
@@ -59,6 +65,7 @@ protected:
 
 private:
     void changed();
+    void nameChanged();
 
     QString m_title;
     QString m_value;
@@ -66,6 +73,7 @@ private:
     AccentStyle m_accentStyle;
     bool m_useAccentValue;
     std::optional<QColor> m_valueForeground;
+    QString m_spoken;
 };
 
 } // namespace orvane

@@ -1,5 +1,7 @@
 #include "views/kit/text_block.h"
 
+#include "views/kit/accessibility.h"
+
 #include <QFontMetricsF>
 #include <QPainter>
 #include <QTextLayout>
@@ -31,6 +33,7 @@ TextBlock::TextBlock(const QString& text, const QFont& font, const QColor& color
                        wrap == Wrap::Lines ? QSizePolicy::Preferred : QSizePolicy::Fixed);
     policy.setHeightForWidth(wrap == Wrap::Lines);
     setSizePolicy(policy);
+    setAccessibleRole(this, QAccessible::StaticText);
     setAccessibleName(text);
 }
 

@@ -159,7 +159,10 @@ std::optional<qint64> earnedCents(std::optional<double> rate, qint64 liveSecs) {
     return saturatingRound(double(liveSecs) * *rate * 100.0 / 3600.0);
 }
 
-QString hourlyRateText(double rate) {
+namespace {
+
+// "92,5": German decimals, no trailing zeros.
+QString rateNumberText(double rate) {
     QString number = QLocale(QLocale::German, QLocale::Germany).toString(rate, 'f', 2);
     if (number.isEmpty())
         number = QString::asprintf("%.2f", rate);
@@ -169,7 +172,13 @@ QString hourlyRateText(double rate) {
         if (number.endsWith(u','))
             number.chop(1);
     }
-    return number + QStringLiteral(" €/h · abrechenbar");
+    return number;
+}
+
+} // namespace
+
+QString hourlyRateText(double rate) {
+    return rateNumberText(rate) + QStringLiteral(" €/h · abrechenbar");
 }
 
 QString earnedText(qint64 cents) {
@@ -211,12 +220,42 @@ CardContent cardContent(const TimerSession& session, bool light, std::optional<d
     }
     const qint64 live = session.liveElapsedSecs(now);
     c.elapsedText = formatDuration(live);
+    c.elapsedSecs = live;
+    c.rate = rate;
     if (rate) {
         c.rateText = hourlyRateText(*rate);
-        if (const auto cents = earnedCents(rate, live))
-            c.earnedText = earnedText(*cents);
+        c.earnedCents = earnedCents(rate, live);
+        if (c.earnedCents)
+            c.earnedText = earnedText(*c.earnedCents);
     }
     return c;
+}
+
+QString cardSpokenText(const TimerSession& session, const CardContent& c) {
+    QString text = c.running ? QStringLiteral("Läuft seit ") + formatClockTime(session.startedAt)
+                   : session.onBreak ? QStringLiteral("Pause")
+                                     : QStringLiteral("Pausiert");
+    // Blank titles are left out, not read as empty pauses.
+    QStringList parts;
+    QString what = c.taskTitle.trimmed();
+    if (const QString client = session.clientDisplayName.trimmed(); !client.isEmpty())
+        what += (what.isEmpty() ? QStringLiteral("für ") : QStringLiteral(" für ")) + client;
+    if (!what.isEmpty())
+        parts << what;
+    if (const QString job = session.jobTitle.trimmed(); !job.isEmpty())
+        parts << job;
+    parts << spokenHoursMinutes(c.elapsedSecs);
+    text += QStringLiteral(": ") + parts.join(QStringLiteral(", ")) + u'.';
+    if (c.budget)
+        text += QStringLiteral(" Budget ") + c.budgetPercentText + QStringLiteral(" genutzt, ") +
+                spokenHoursMinutes(c.budget->remainingSecs) + QStringLiteral(" frei.");
+    if (c.rate) {
+        text += u' ' + rateNumberText(*c.rate) + QStringLiteral(" € pro Stunde abrechenbar");
+        if (c.earnedCents)
+            text += QStringLiteral(", bisher ") + formatEuro(*c.earnedCents);
+        text += u'.';
+    }
+    return text;
 }
 
 CardLiveChange cardLiveChange(const CardContent& before, const CardContent& now, qreal barWidth) {
@@ -238,6 +277,7 @@ public:
     explicit CardStopButton(QWidget* parent) : QAbstractButton(parent) {
         setText(QStringLiteral("Stoppen"));
         setAccessibleName(QStringLiteral("Stoppen"));
+        pressOnReturn(this);
         setFocusPolicy(Qt::TabFocus);
         setCursor(Qt::PointingHandCursor);
     }
@@ -342,7 +382,8 @@ ActiveSessionCard::ActiveSessionCard(AppStore& store, QWidget* parent)
       m_stopButton(new CardStopButton(this)) {
     m_dot->setUnderlay([this](QPainter& p, QPoint at) { p.drawPixmap(QPointF(-at), backdrop(p)); });
     setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
-    setAccessibleName(QStringLiteral("Laufende Session"));
+    setAccessibleRole(this, QAccessible::Grouping);
+    setAccessibleDescription(QStringLiteral("Laufende Session"));
     m_elapsedClock.setInterval(kElapsedIntervalMs);
     m_budgetClock.setInterval(kBudgetIntervalMs);
     connect(&m_elapsedClock, &QTimer::timeout, this, &ActiveSessionCard::clockTick);
@@ -359,6 +400,10 @@ CardContent ActiveSessionCard::content() const {
     const std::optional<double> rate = sessionHourlyRate(m_taskForRate, m_session.clientId,
                                                          m_store.clients(), m_store.currentUser());
     return cardContent(m_session, m_useLight, rate, platform::Clock::shared().now());
+}
+
+QString ActiveSessionCard::spokenText() const {
+    return cardSpokenText(m_session, content());
 }
 
 void ActiveSessionCard::setSession(const TimerSession& session) {
@@ -410,6 +455,7 @@ void ActiveSessionCard::contentChanged() {
     m_live = c;
     placeChildren();
     update();
+    announceNameChange(this);
 }
 
 // Between content changes only the live figures move: the clocks redraw
@@ -421,6 +467,10 @@ void ActiveSessionCard::clockTick() {
     const CardContent now = content();
     const Geometry& g = currentGeometry();
     const CardLiveChange change = cardLiveChange(m_live, now, g.bar.width());
+    // Screen readers hear of the sentence's change by the minute; they read
+    // its cents when they read it.
+    if (now.elapsedSecs / 60 != m_live.elapsedSecs / 60)
+        announceNameChange(this);
     m_live = now;
     if (!change.any())
         return;

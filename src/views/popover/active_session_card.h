@@ -3,6 +3,7 @@
 #include "service/job_time_records.h"
 #include "service/user_records.h"
 #include "store/timer_session.h"
+#include "views/kit/accessibility.h"
 
 #include <QColor>
 #include <QDateTime>
@@ -76,11 +77,18 @@ struct CardContent {
     QString budgetPercentText;   // "75%"
     QString budgetRemainingText; // "· 0:15 frei"
     QString elapsedText;
+    qint64 elapsedSecs = 0;
+    std::optional<double> rate;
     std::optional<QString> rateText;
+    std::optional<qint64> earnedCents;
     std::optional<QString> earnedText;
 };
 CardContent cardContent(const TimerSession& session, bool light, std::optional<double> rate,
                         const QDateTime& now);
+// The card as one sentence for screen readers: "Läuft seit 09:41: Entwurf für
+// Acme, Website, 1 Stunde 5. Budget 75 % genutzt, 15 Minuten frei. 85 € pro
+// Stunde abrechenbar, bisher 127,50 €." The time is said to the minute.
+QString cardSpokenText(const TimerSession& session, const CardContent& content);
 
 // The figures that move by themselves while a session runs. Only a part
 // whose drawing differs between two moments is drawn again; the bar counts
@@ -96,7 +104,7 @@ CardLiveChange cardLiveChange(const CardContent& before, const CardContent& now,
 // The open timer at the top of the popover: state, titles, budget, live
 // time, stop, and under it the rate with what this session has earned. One
 // card is reused for whichever session is current.
-class ActiveSessionCard : public QWidget {
+class ActiveSessionCard : public QWidget, public SpokenText {
     Q_OBJECT
 public:
     static constexpr int kElapsedIntervalMs = 300;
@@ -112,6 +120,7 @@ public:
     // The session's job task as the service sent it, for its rate.
     const std::optional<JobTaskDTO>& taskForRate() const { return m_taskForRate; }
     CardContent content() const;
+    QString spokenText() const override;
     // The clocks that redraw the live figures.
     bool elapsedClockRunning() const { return m_elapsedClock.isActive(); }
     bool budgetClockRunning() const { return m_budgetClock.isActive(); }

@@ -38,6 +38,7 @@ public:
         : QAbstractButton(parent), m_chrome(chrome), m_symbol(std::move(symbol)) {
         setAccessibleName(name);
         setFocusPolicy(Qt::TabFocus);
+        pressOnReturn(this);
         setFixedSize(PopoverHeader::kButtonSide, PopoverHeader::kButtonSide);
     }
     QString symbol() const { return m_symbol(); }
@@ -145,6 +146,7 @@ PopoverHeader::PopoverHeader(AppStore& store, ChromeSetting& chrome, PopoverActi
     QSizePolicy policy(QSizePolicy::Expanding, QSizePolicy::Fixed);
     policy.setHeightForWidth(true);
     setSizePolicy(policy);
+    setAccessibleRole(this, QAccessible::Grouping);
     // Ctrl+Shift+N reaches this button's action through the popover's key
     // monitor, which takes the key first: a shortcut here would fire twice.
     m_newSession = new ChromeButton(
@@ -174,6 +176,12 @@ QString PopoverHeader::displayName() const {
     return userDisplayName(m_store.currentUser());
 }
 
+QString PopoverHeader::spokenText() const {
+    const QString name = displayName().trimmed();
+    return QString::fromUtf16(kWordmark) +
+           (name.isEmpty() ? QString() : QStringLiteral(", angemeldet als ") + name);
+}
+
 AvatarFace PopoverHeader::shownAvatarFace() const {
     return avatarFace(m_slot.image().has_value(), userInitials(m_store.currentUser()));
 }
@@ -188,6 +196,7 @@ void PopoverHeader::userChanged() {
         loadProfileImage();
     updateGeometry();
     update();
+    announceNameChange(this);
 }
 
 void PopoverHeader::showEvent(QShowEvent* event) {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "views/kit/accessibility.h"
+
 #include "service/user_records.h"
 #include "views/popover/popover_actions.h"
 
@@ -65,7 +67,7 @@ private:
 // the wordmark with the display name, and two square buttons: a new session,
 // and the switch between dark and light chrome. The photo loads on each
 // appearance and whenever its address changes.
-class PopoverHeader : public QWidget {
+class PopoverHeader : public QWidget, public SpokenText {
     Q_OBJECT
 public:
     static constexpr int kAvatarSide = 32;
@@ -78,6 +80,8 @@ public:
                   QWidget* parent = nullptr);
 
     QString displayName() const;
+    // "orvane, angemeldet als Anna Beispiel".
+    QString spokenText() const override;
     AvatarFace shownAvatarFace() const;
     const ProfileImageSlot& profileImage() const { return m_slot; }
     QAbstractButton* newSessionButton() const { return m_newSession; }

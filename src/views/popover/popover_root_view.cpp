@@ -1,6 +1,7 @@
 #include "views/popover/popover_root_view.h"
 
 #include "platform/clock.h"
+#include "views/kit/accessibility.h"
 #include "views/kit/fonts.h"
 #include "views/kit/palette.h"
 #include "views/kit/scroll_indicator.h"
@@ -209,6 +210,7 @@ public:
         setCursor(Qt::PointingHandCursor);
         setAccessibleName(QStringLiteral("Meldung schließen"));
         setFocusPolicy(Qt::TabFocus);
+        pressOnReturn(this);
     }
 
 protected:
@@ -451,6 +453,7 @@ void PopoverRootView::updateCard() {
         card_ = views_.card(*this, scrollColumn_->parentWidget());
         if (card_) {
             scrollColumn_->insertWidget(0, card_);
+            card_->lower(); // first for screen readers too, as drawn
             contentMovedSincePress_ = true;
             orderColumnFocus();
         }

@@ -1,6 +1,7 @@
 #include "views/popover/quick_start_section.h"
 
 #include "platform/haptics.h"
+#include "views/kit/accessibility.h"
 #include "views/kit/chrome.h"
 #include "views/kit/fonts.h"
 #include "views/kit/palette.h"
@@ -22,6 +23,7 @@ namespace {
 constexpr int kPadding = 12;
 constexpr int kTile = 32;
 constexpr int kSpacing = 10;
+const QString kPath = QStringLiteral("Kunde → Projekt → Aufgabe");
 
 QFont titleFont() {
     return systemFont(14, FontWeight::Semibold);
@@ -42,7 +44,9 @@ NewTimerButton::NewTimerButton(ChromeSetting& chrome, QWidget* parent)
     : QAbstractButton(parent), m_chrome(chrome) {
     setText(QStringLiteral("Neuer Timer"));
     setAccessibleName(text());
+    setAccessibleDescription(kPath);
     setFocusPolicy(Qt::TabFocus);
+    pressOnReturn(this);
     setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
     connect(&m_chrome, &ChromeSetting::changed, this, qOverload<>(&QWidget::update));
 }
@@ -94,7 +98,7 @@ void NewTimerButton::paintEvent(QPaintEvent*) {
     p.setPen(softTextColor(light));
     p.setFont(pathFont());
     p.drawText(QPointF(textLeft, top + title.height() + 2 + path.ascent()),
-               elidedText(pathFont(), QStringLiteral("Kunde → Projekt → Aufgabe"), room));
+               elidedText(pathFont(), kPath, room));
     if (hasFocus())
         strokeKeyboardFocus(p, box, 12);
 }
@@ -106,7 +110,9 @@ QuickStartSection::QuickStartSection(AppStore&, ChromeSetting& chrome, PopoverAc
     auto* column = new QVBoxLayout(this);
     column->setContentsMargins(0, 0, 0, 0);
     column->setSpacing(6);
-    column->addWidget(new SectionTitle(QStringLiteral("SCHNELLSTART"), chrome, QChar(u'N'), this));
+    auto* title = new SectionTitle(QStringLiteral("SCHNELLSTART"), chrome, QChar(u'N'), this);
+    title->lower(); // screen readers go through a section in its children's order
+    column->addWidget(title);
     column->addWidget(m_button);
     connect(m_button, &QAbstractButton::clicked, this, [this] { newTimerTapped(m_actions); });
 }

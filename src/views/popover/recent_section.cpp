@@ -4,6 +4,7 @@
 #include "platform/url_opener.h"
 #include "service/orvane_api_config.h"
 #include "store/app_store.h"
+#include "views/kit/accessibility.h"
 #include "views/kit/activity_spinner.h"
 #include "views/kit/chrome.h"
 #include "views/kit/fonts.h"
@@ -47,6 +48,7 @@ class Caption : public QWidget {
 public:
     Caption(QString text, ChromeSetting& chrome, QWidget* parent)
         : QWidget(parent), m_text(std::move(text)), m_chrome(chrome) {
+        setAccessibleRole(this, QAccessible::StaticText);
         setAccessibleName(m_text);
         setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
         connect(&chrome, &ChromeSetting::changed, this, qOverload<>(&QWidget::update));
@@ -80,6 +82,7 @@ public:
         setAccessibleName(text);
         setFocusPolicy(Qt::TabFocus);
         setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
+        pressOnReturn(this);
     }
     QSize sizeHint() const override {
         const QFontMetricsF metrics(font());
@@ -112,6 +115,7 @@ public:
     PlayButton(ChromeSetting& chrome, QWidget* parent) : QAbstractButton(parent), m_chrome(chrome) {
         setAccessibleName(QStringLiteral("Starten"));
         setFocusPolicy(Qt::TabFocus);
+        pressOnReturn(this);
         setFixedSize(kPlaySide, kPlaySide);
     }
 
@@ -145,6 +149,33 @@ QString recentJobLine(const RecentTaskItem& item) {
     if (title.isEmpty())
         return number;
     return number + QStringLiteral(" – ") + title;
+}
+
+namespace {
+
+// Job line and task, where they are not blank.
+QStringList recentTitles(const RecentTaskItem& item, bool taskFirst) {
+    QStringList titles;
+    if (const QString job = recentJobLine(item); job != u"—")
+        titles << job;
+    if (const QString task = item.taskTitle.trimmed(); !task.isEmpty())
+        titles.insert(taskFirst ? 0 : titles.size(), task);
+    return titles;
+}
+
+} // namespace
+
+QString recentRowSpokenText(const RecentTaskItem& item) {
+    return (recentTitles(item, false)
+            << QStringLiteral("heute ") + spokenHoursMinutes(item.todayTrackedSecs))
+        .join(QStringLiteral(", "));
+}
+
+QString recentPlayName(const RecentTaskItem& item) {
+    const QStringList titles = recentTitles(item, true);
+    return QStringLiteral("Starten") +
+           (titles.isEmpty() ? QString()
+                             : QStringLiteral(": ") + titles.join(QStringLiteral(" – ")));
 }
 
 QColor clientStripColor(quint32 hex) {
@@ -195,6 +226,7 @@ void startRecentTask(AppStore& store, const RecentTaskItem& item) {
 RecentRow::RecentRow(ChromeSetting& chrome, QWidget* parent)
     : QWidget(parent), m_chrome(chrome), m_play(new PlayButton(chrome, this)) {
     setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+    setAccessibleRole(this, QAccessible::ListItem);
     connect(&m_chrome, &ChromeSetting::changed, this, [this] {
         update();
         m_play->update();
@@ -206,7 +238,8 @@ void RecentRow::setItem(const RecentTaskItem& item) {
     if (item == m_item)
         return;
     m_item = item;
-    setAccessibleName(recentJobLine(item));
+    setAccessibleName(recentRowSpokenText(item));
+    m_play->setAccessibleName(recentPlayName(item));
     update();
 }
 
@@ -285,7 +318,9 @@ RecentSection::RecentSection(AppStore& store, ChromeSetting& chrome, PopoverActi
 
     auto* header = new QHBoxLayout;
     header->setContentsMargins(0, 0, 0, 0);
-    header->addWidget(new SectionTitle(QStringLiteral("ZULETZT"), chrome, std::nullopt, this), 1);
+    auto* title = new SectionTitle(QStringLiteral("ZULETZT"), chrome, std::nullopt, this);
+    title->lower(); // screen readers go through a section in its children's order
+    header->addWidget(title, 1);
     header->addWidget(m_all);
     column->addLayout(header);
 
@@ -298,6 +333,8 @@ RecentSection::RecentSection(AppStore& store, ChromeSetting& chrome, PopoverActi
     loading->addStretch(1);
     column->addWidget(m_loading);
 
+    setAccessibleRole(m_list, QAccessible::List);
+    m_list->setAccessibleName(QStringLiteral("Zuletzt"));
     auto* rows = new QVBoxLayout(m_list);
     rows->setContentsMargins(0, 0, 0, 0);
     rows->setSpacing(8);

@@ -23,6 +23,10 @@ class SectionTitle;
 // The first line of a recent row: job number and title, trimmed, joined by
 // " – "; either alone; "—" when both are blank.
 QString recentJobLine(const RecentTaskItem& item);
+// A row for screen readers: "A-1051 – Shop-Relaunch, Entwurf, heute 1 Stunde 20".
+QString recentRowSpokenText(const RecentTaskItem& item);
+// What a row's play button starts: "Starten: Entwurf – A-1051 – Shop-Relaunch".
+QString recentPlayName(const RecentTaskItem& item);
 // The client's colour from 0xRRGGBB; bits above 23 do not count.
 QColor clientStripColor(quint32 hex);
 

@@ -1,5 +1,6 @@
 #include "views/popover/section_title.h"
 
+#include "views/kit/accessibility.h"
 #include "views/kit/chrome.h"
 #include "views/kit/fonts.h"
 #include "views/kit/key_hints.h"
@@ -25,7 +26,10 @@ SectionTitle::SectionTitle(QString text, ChromeSetting& chrome, std::optional<QC
                            QWidget* parent)
     : QWidget(parent), m_text(std::move(text)), m_chrome(chrome), m_hintKey(hintKey) {
     setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
+    setAccessibleRole(this, QAccessible::Heading);
     setAccessibleName(m_text);
+    if (m_hintKey)
+        setAccessibleDescription(shortcutText(*m_hintKey));
     connect(&m_chrome, &ChromeSetting::changed, this, qOverload<>(&QWidget::update));
 }
 

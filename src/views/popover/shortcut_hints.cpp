@@ -1,5 +1,6 @@
 #include "views/popover/shortcut_hints.h"
 
+#include "views/kit/accessibility.h"
 #include "views/kit/chrome.h"
 #include "views/kit/fonts.h"
 #include "views/kit/key_hints.h"
@@ -57,6 +58,7 @@ std::vector<ShortcutHint> footerShortcutHints() {
 ShortcutHints::ShortcutHints(ChromeSetting& chrome, QWidget* parent)
     : QWidget(parent), m_chrome(chrome) {
     setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+    setAccessibleRole(this, QAccessible::StaticText);
     setAccessibleName(
         QStringLiteral("Start/Stopp %1 · Neu %2").arg(shortcutText(u'T'), shortcutText(u'N')));
     connect(&m_chrome, &ChromeSetting::changed, this, qOverload<>(&QWidget::update));

@@ -134,6 +134,17 @@ bool todayTotalIsLive(const std::vector<TimerSession>& sessions) {
                        [](const TimerSession& s) { return s.running || s.onBreak; });
 }
 
+QString todaySpokenText(qint64 trackedSecs, qint64 targetSecs, qint64 sessions, qint64 projects,
+                        qint64 billableEuroCents) {
+    return QStringLiteral("Heute erfasst ") + spokenHoursMinutes(trackedSecs) +
+           QStringLiteral(" von ") + spokenHoursMinutes(targetSecs) + QStringLiteral(" Ziel, ") +
+           QString::number(sessions) +
+           (sessions == 1 ? QStringLiteral(" Session, ") : QStringLiteral(" Sessions, ")) +
+           QString::number(projects) +
+           (projects == 1 ? QStringLiteral(" Projekt, ") : QStringLiteral(" Projekte, ")) +
+           formatEuro(billableEuroCents) + QStringLiteral(" abrechenbar");
+}
+
 TodayFigures todayFigures(const AppStore& store) {
     const qint64 tracked = store.todayTrackedSecsLive();
     const qint64 target = store.todayTargetSecs();
@@ -155,6 +166,8 @@ bool todayFiguresMoved(const TodayFigures& drawn, const TodayFigures& now, qreal
 TodayCard::TodayCard(AppStore& store, ChromeSetting& chrome, QWidget* parent)
     : QWidget(parent), m_store(store), m_chrome(chrome), m_clock(new QTimer(this)) {
     setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+    setAccessibleRole(this, QAccessible::StaticText);
+    m_spoken = spokenText();
     m_clock->setInterval(1000);
     connect(m_clock, &QTimer::timeout, this, &TodayCard::clockTick);
     connect(&m_store, &AppStore::changed, this, [this](AppStore::Property property) {
@@ -166,6 +179,7 @@ TodayCard::TodayCard(AppStore& store, ChromeSetting& chrome, QWidget* parent)
             update();
         else
             clockTick();
+        followSpokenText();
     });
     connect(&m_chrome, &ChromeSetting::changed, this, qOverload<>(&QWidget::update));
     if (parent) {
@@ -227,6 +241,22 @@ void TodayCard::placeGlow() {
     m_glow->update();
 }
 
+QString TodayCard::spokenText() const {
+    const qint64 tracked = m_store.todayTrackedSecsLive();
+    return todaySpokenText(tracked, m_store.todayTargetSecs(), m_store.todaySessionsCount(),
+                           m_store.todayProjectsCount(), m_store.todayBillableEuroCents());
+}
+
+// The sentence moves by the minute at most; a hidden card is read anew when shown.
+void TodayCard::followSpokenText() {
+    if (!isVisible())
+        return;
+    if (QString spoken = spokenText(); spoken != m_spoken) {
+        m_spoken = std::move(spoken);
+        announceNameChange(this);
+    }
+}
+
 bool TodayCard::isTicking() const {
     return m_clock->isActive();
 }
@@ -244,13 +274,16 @@ void TodayCard::followSessions() {
 void TodayCard::clockTick() {
     if (!isVisible())
         return;
-    if (todayFiguresMoved(m_drawn, figures(), width() - 2 * kPadding))
+    if (todayFiguresMoved(m_drawn, figures(), width() - 2 * kPadding)) {
         update();
+        followSpokenText();
+    }
 }
 
 void TodayCard::showEvent(QShowEvent* event) {
     QWidget::showEvent(event);
     followSessions();
+    followSpokenText();
 }
 
 void TodayCard::hideEvent(QHideEvent* event) {

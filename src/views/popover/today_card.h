@@ -1,6 +1,7 @@
 #pragma once
 
 #include "store/timer_session.h"
+#include "views/kit/accessibility.h"
 
 #include <QString>
 #include <QPointer>
@@ -27,6 +28,11 @@ QString todayBillableText(qint64 euroCents);
 // The total changes by itself only while a session runs or rests.
 bool todayTotalIsLive(const std::vector<TimerSession>& sessions);
 
+// The card as one sentence for screen readers: "Heute erfasst 4 Stunden 35
+// von 8 Stunden Ziel, 3 Sessions, 2 Projekte, 342,50 € abrechenbar".
+QString todaySpokenText(qint64 trackedSecs, qint64 targetSecs, qint64 sessions, qint64 projects,
+                        qint64 billableEuroCents);
+
 // What the card shows at the store's current moment.
 struct TodayFigures {
     QString total;
@@ -44,7 +50,7 @@ bool todayFiguresMoved(const TodayFigures& drawn, const TodayFigures& now, qreal
 // Today's tracked time live against the target, the bar toward it, the
 // counts and the billable amount, on a card with a soft glow. The total
 // redraws every second while a session runs and the card is on screen.
-class TodayCard : public QWidget {
+class TodayCard : public QWidget, public SpokenText {
     Q_OBJECT
 public:
     static constexpr int kPadding = 14;
@@ -56,6 +62,7 @@ public:
 
     TodayFigures figures() const { return todayFigures(m_store); }
     bool isTicking() const;
+    QString spokenText() const override;
 
     QSize sizeHint() const override;
     QSize minimumSizeHint() const override;
@@ -74,11 +81,13 @@ private:
     void followSessions();
     void clockTick();
     void placeGlow();
+    void followSpokenText();
 
     AppStore& m_store;
     ChromeSetting& m_chrome;
     QTimer* m_clock;
     TodayFigures m_drawn;
+    QString m_spoken; // as screen readers were last told
     QPointer<QWidget> m_glow;
 };
 
