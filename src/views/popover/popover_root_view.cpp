@@ -1,6 +1,7 @@
 #include "views/popover/popover_root_view.h"
 
 #include "platform/clock.h"
+#include "views/kit/accessibility.h"
 #include "views/kit/fonts.h"
 #include "views/kit/palette.h"
 #include "views/kit/scroll_indicator.h"
@@ -212,6 +213,10 @@ PopoverRootView::PopoverRootView(AppStore& store, platform::ModelContext* modelC
                                  PopoverViews views, QWidget* parent)
     : QWidget(parent), store_(&store), modelContext_(modelContext), views_(std::move(views)) {
     setObjectName(QStringLiteral("popoverRoot"));
+    // It holds the keyboard whenever no control does (on opening, after a
+    // panel went): a screen reader names it there.
+    setAccessibleRole(this, QAccessible::Pane);
+    setAccessibleName(QStringLiteral("Orvane"));
     setFixedSize(kSize);
     followChrome(this, chrome_);
     connect(&chrome_, &ChromeSetting::changed, this, [this] {
