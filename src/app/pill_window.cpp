@@ -89,11 +89,15 @@ void PillWindow::resizeEvent(QResizeEvent* event) {
 void PillWindow::paintEvent(QPaintEvent*) {
     QPainter painter(this);
     painter.setRenderHint(QPainter::Antialiasing);
+    // The mask cuts whole device pixels; at a fractional scale an outline
+    // stroked along the edge falls beside them as stray lines. The border is
+    // the mask's own edge instead, one pixel in from it, scaled as the mask is.
+    const QRegion shape = mask().isEmpty() ? QRegion(rect()) : mask();
     painter.fillRect(rect(), Palette::bgDeep());
-    QPainterPath outline;
-    outline.addRoundedRect(QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5), kRadius, kRadius);
-    painter.setPen(QPen(Palette::border(), 1));
-    painter.drawPath(outline);
+    painter.fillRect(rect(), Palette::border());
+    painter.setClipRegion(shape & shape.translated(1, 0) & shape.translated(-1, 0) &
+                          shape.translated(0, 1) & shape.translated(0, -1));
+    painter.fillRect(rect(), Palette::bgDeep());
 }
 
 } // namespace orvane
