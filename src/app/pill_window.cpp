@@ -92,12 +92,15 @@ void PillWindow::paintEvent(QPaintEvent*) {
     // The mask cuts whole device pixels; at a fractional scale an outline
     // stroked along the edge falls beside them as stray lines. The border is
     // the mask's own edge instead, one pixel in from it, scaled as the mask is.
-    const QRegion shape = mask().isEmpty() ? QRegion(rect()) : mask();
-    painter.fillRect(rect(), Palette::bgDeep());
-    painter.fillRect(rect(), Palette::border());
+    // A window whose scaled size is rounded up has a last pixel column and
+    // row beyond its logical rect: they are painted too.
+    const QRect all = rect().adjusted(0, 0, 1, 1);
+    const QRegion shape = mask().isEmpty() ? QRegion(all) : mask();
+    painter.fillRect(all, Palette::bgDeep());
+    painter.fillRect(all, Palette::border());
     painter.setClipRegion(shape & shape.translated(1, 0) & shape.translated(-1, 0) &
                           shape.translated(0, 1) & shape.translated(0, -1));
-    painter.fillRect(rect(), Palette::bgDeep());
+    painter.fillRect(all, Palette::bgDeep());
 }
 
 } // namespace orvane
