@@ -1,11 +1,13 @@
 #include "app/menu_bar_pill_view.h"
 
+#include "app/pill_accessible.h"
 #include "platform/clock.h"
 #include "views/kit/assets.h"
 #include "views/kit/fonts.h"
 #include "views/kit/palette.h"
 #include "views/kit/symbols.h"
 
+#include <QAccessible>
 #include <QPainter>
 
 #include <cmath>
@@ -96,7 +98,7 @@ void paintPill(QPainter& painter, const QRectF& box, const PillContent& content)
 MenuBarPillView::MenuBarPillView(AppStore& store, std::function<void()> onTap, QWidget* parent)
     : QWidget(parent), store_(&store), onTap_(std::move(onTap)) {
     setAttribute(Qt::WA_OpaquePaintEvent, false);
-    setAccessibleName(QStringLiteral("Orvane"));
+    installPillAccessibility();
     clock_.setSingleShot(true);
     clock_.setTimerType(Qt::PreciseTimer);
     connect(&clock_, &QTimer::timeout, this, &MenuBarPillView::refresh);
@@ -131,8 +133,12 @@ void MenuBarPillView::refresh() {
     if (next == content_)
         return;
     const bool resized = next.kind != content_.kind || next.text.size() != content_.text.size();
+    const QString spoken = pillAccessibleName(content_);
     content_ = std::move(next);
-    setAccessibleDescription(content_.text);
+    if (QAccessible::isActive() && pillAccessibleName(content_) != spoken) {
+        QAccessibleEvent renamed(this, QAccessible::NameChanged);
+        QAccessible::updateAccessibility(&renamed);
+    }
     if (resized)
         updateGeometry();
     update();

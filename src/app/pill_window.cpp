@@ -96,14 +96,27 @@ void PillWindow::resizeEvent(QResizeEvent* event) {
 void PillWindow::paintEvent(QPaintEvent*) {
     QPainter painter(this);
     painter.setRenderHint(QPainter::Antialiasing);
-    QPainterPath outline;
-    outline.addRoundedRect(QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5), kRadius, kRadius);
-    if (testAttribute(Qt::WA_TranslucentBackground))
+    if (testAttribute(Qt::WA_TranslucentBackground)) {
+        // No mask where the compositor blends: the rounded shape is painted.
+        QPainterPath outline;
+        outline.addRoundedRect(QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5), kRadius, kRadius);
         painter.fillPath(outline, Palette::bgDeep());
-    else
-        painter.fillRect(rect(), Palette::bgDeep());
-    painter.setPen(QPen(Palette::border(), 1));
-    painter.drawPath(outline);
+        painter.setPen(QPen(Palette::border(), 1));
+        painter.drawPath(outline);
+        return;
+    }
+    // The mask cuts whole device pixels; at a fractional scale an outline
+    // stroked along the edge falls beside them as stray lines. The border is
+    // the mask's own edge instead, one pixel in from it, scaled as the mask is.
+    // A window whose scaled size is rounded up has a last pixel column and
+    // row beyond its logical rect: they are painted too.
+    const QRect all = rect().adjusted(0, 0, 1, 1);
+    const QRegion shape = mask().isEmpty() ? QRegion(all) : mask();
+    painter.fillRect(all, Palette::bgDeep());
+    painter.fillRect(all, Palette::border());
+    painter.setClipRegion(shape & shape.translated(1, 0) & shape.translated(-1, 0) &
+                          shape.translated(0, 1) & shape.translated(0, -1));
+    painter.fillRect(all, Palette::bgDeep());
 }
 
 } // namespace orvane

@@ -35,6 +35,20 @@ QPoint keptInside(const QPoint& origin, const QSize& size, const QRect& availabl
     return {x, y};
 }
 
+QRect placementArea(const QRect& available, const QRect& native, double scale) {
+    if (scale <= 0 || native.isEmpty())
+        return available;
+    // A logical position maps to its scaled value rounded to the nearest
+    // pixel, and our sizes scale to whole pixels: a window inside these
+    // bounds ends inside the native area.
+    constexpr double kSlack = 1e-9;
+    const QPoint first(static_cast<int>(std::ceil(native.left() / scale - kSlack)),
+                       static_cast<int>(std::ceil(native.top() / scale - kSlack)));
+    const QPoint end(static_cast<int>(std::floor((native.right() + 1) / scale + kSlack)),
+                     static_cast<int>(std::floor((native.bottom() + 1) / scale + kSlack)));
+    return available.intersected(QRect(first, end - QPoint(1, 1)));
+}
+
 std::optional<double> fittedStatusItemLength(double currentLength, double fittingWidth) {
     const double width = std::max(std::ceil(fittingWidth), 20.0);
     if (std::abs(currentLength - width) > 0.5)

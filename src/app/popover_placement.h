@@ -29,6 +29,13 @@ std::optional<double> fittedStatusItemLength(double currentLength, double fittin
 // nothing for half a pixel or less.
 std::optional<int> popoverSlide(double dx);
 
+// The logical area a window may fill on a screen scaled by `scale`: the
+// logical `available` area less what maps beyond its `native` pixels once
+// scaled and rounded (both relative to the screen's origin). At a fractional
+// scale the logical area is rounded from the native one and may reach a
+// pixel past it.
+QRect placementArea(const QRect& available, const QRect& native, double scale);
+
 // Where a popover of `size` whose top left is meant to be at `origin` stands
 // wholly inside `available`; a popover larger than the area keeps its top
 // left visible.

@@ -9,11 +9,29 @@
 #include <QPainter>
 #include <QScreen>
 #include <QVBoxLayout>
+#include <qpa/qplatformscreen.h>
 
 #include "app/desktop_window.h"
 #include "app/popover_placement.h"
 
 namespace orvane {
+
+namespace {
+
+// The screen's available area in which our windows stay on the screen also
+// at a fractional scale.
+QRect placementAreaOf(const QScreen& screen) {
+    const QPlatformScreen* platform = screen.handle();
+    if (!platform)
+        return screen.availableGeometry();
+    const QPoint logicalOrigin = screen.geometry().topLeft();
+    const QRect native = platform->availableGeometry().translated(-platform->geometry().topLeft());
+    return placementArea(screen.availableGeometry().translated(-logicalOrigin), native,
+                         screen.devicePixelRatio())
+        .translated(logicalOrigin);
+}
+
+} // namespace
 
 PopoverWindow::PopoverWindow(QWidget* parent)
     : QWidget(parent, Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint),
@@ -47,7 +65,7 @@ void PopoverWindow::openAt(const QRect& anchor) {
     QScreen* screen = QGuiApplication::screenAt(anchor.center());
     if (!screen)
         screen = QGuiApplication::primaryScreen();
-    available_ = screen ? screen->availableGeometry() : QRect(QPoint(0, 0), kSize);
+    available_ = screen ? placementAreaOf(*screen) : QRect(QPoint(0, 0), kSize);
     slide_.stop();
     move(popoverOrigin(anchor, size(), available_));
     followed_ = pos();

@@ -1,6 +1,7 @@
 #include "app/app_delegate.h"
 #include "app/menu_bar_pill_view.h"
 #include "app/paint_probe.h"
+#include "app/pill_accessible.h"
 #include "app/popover_placement.h"
 #include "app/single_instance.h"
 #include "support/await.h"
@@ -10,6 +11,7 @@
 #include "support/private_bus.h"
 #include "support/temp_user_defaults.h"
 
+#include <QAccessible>
 #include <QApplication>
 #include <QBackingStore>
 #include <QDBusConnection>
@@ -203,6 +205,32 @@ TEST(PopoverPlacement, APanelsClickPointGivesWayToThePointerWhereItCannotBeTheIt
     }
 }
 
+TEST(PopoverPlacement, StaysInsideTheScreensPixelsAtFractionalScales) {
+    const QSize size(400, 560);
+    const struct {
+        double scale;
+        QRect native;  // the screen's available pixels
+        QRect logical; // what Qt reports for them, rounded
+        int right;     // the last logical column a window may fill
+    } cases[] = {
+        {1.0, QRect(0, 0, 1920, 1050), QRect(0, 0, 1920, 1050), 1919},
+        {1.5, QRect(0, 0, 1366, 768), QRect(0, 0, 911, 512), 909},
+        {1.5, QRect(0, 0, 1280, 800), QRect(0, 0, 853, 533), 852},
+        {1.25, QRect(0, 0, 1366, 768), QRect(0, 0, 1093, 614), 1091},
+        {1.75, QRect(0, 0, 1366, 768), QRect(0, 0, 781, 439), 779},
+        {2.0, QRect(0, 0, 2560, 1440), QRect(0, 0, 1280, 720), 1279},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::to_string(c.scale) + " on " + std::to_string(c.native.width()));
+        const QRect area = placementArea(c.logical, c.native, c.scale);
+        EXPECT_EQ(area.right(), c.right);
+        // Opened at the right edge, its pixels end inside the screen's.
+        const QPoint origin = popoverOrigin(QRect(area.right(), 700, 1, 1), size, area);
+        EXPECT_LE(qRound(origin.x() * c.scale) + qRound(size.width() * c.scale),
+                  c.native.right() + 1);
+    }
+}
+
 TEST(PopoverPlacement, SlidesOnlyForMovesOfMoreThanHalfAPixel) {
     EXPECT_EQ(popoverSlide(0.4), std::nullopt);
     EXPECT_EQ(popoverSlide(-0.5), std::nullopt);
@@ -277,6 +305,33 @@ TEST(Shell, EitherButtonTogglesThePopoverOncePerClick) {
     // The pill keeps its creator's callback without calling it: a call as well
     // would have toggled twice per click above.
     EXPECT_TRUE(static_cast<bool>(pill.pill()->onTap()));
+    // A screen reader's press runs it, without taking the keyboard anywhere.
+    QAccessibleInterface* button = QAccessible::queryAccessibleInterface(pill.pill());
+    ASSERT_EQ(button->role(), QAccessible::Button);
+    EXPECT_FALSE(button->state().focusable);
+    ASSERT_EQ(button->actionInterface()->actionNames(),
+              QStringList{QAccessibleActionInterface::pressAction()});
+    button->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+    EXPECT_TRUE(shell.popover().isVisible());
+    button->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+    EXPECT_FALSE(shell.popover().isVisible());
+}
+
+TEST(PillContent, IsReadOutAsOrvaneWithTheRunningClock) {
+    const struct {
+        PillContent content;
+        const char* name;
+        const char* description;
+    } rows[] = {
+        {{PillContent::Kind::Running, "01:23:05"}, "Orvane, 1:23 läuft", ""},
+        {{PillContent::Kind::Running, "100:00:00"}, "Orvane, 100:00 läuft", ""},
+        {{PillContent::Kind::Idle, "04:35:00"}, "Orvane", "Heute 4:35"},
+        {{}, "Orvane", ""},
+    };
+    for (const auto& r : rows) {
+        EXPECT_EQ(pillAccessibleName(r.content), QString::fromUtf8(r.name));
+        EXPECT_EQ(pillAccessibleDescription(r.content), QString::fromUtf8(r.description));
+    }
 }
 
 // Closed most of the day, the popover holds no window-sized pixels; opened

@@ -9,6 +9,7 @@
 #include "views/kit/text_block.h"
 
 #include <QAbstractButton>
+#include <QAccessible>
 #include <QTest>
 
 #include <gtest/gtest.h>
@@ -203,6 +204,11 @@ TEST(MultiTimerChoice, FollowsTheChromeAtOnce) {
     EXPECT_EQ(sheet.palette().color(QPalette::Window), QColor(Qt::white));
     EXPECT_EQ(choicePanelColors(true).background, QColor(Qt::white));
     EXPECT_EQ(choicePanelColors(false).background, QColor(15, 16, 24));
+    // A screen reader hears a dialog that says the question; its buttons take the keys.
+    QAccessibleInterface* dialog = QAccessible::queryAccessibleInterface(&sheet);
+    EXPECT_EQ(dialog->role(), QAccessible::Dialog);
+    EXPECT_TRUE(dialog->text(QAccessible::Description).startsWith("Was jetzt? Es kann nur"));
+    EXPECT_EQ(sheet.focusPolicy(), Qt::NoFocus);
 }
 
 TEST(MultiTimerChoice, EachCardStacksItsTwoLinesTwoPointsApartAroundItsMiddle) {

@@ -12,6 +12,7 @@
 #include "views/popover/web_view_coordinator.h"
 
 #include <QAbstractButton>
+#include <QAccessible>
 #include <QApplication>
 #include <QAuthenticator>
 #include <QLineEdit>
@@ -390,6 +391,10 @@ TEST(PopoverRoot, WhatGoesAwayWithTheKeyboardLeavesItWithTheRoot) {
             << (QApplication::focusWidget()
                     ? QApplication::focusWidget()->objectName().toStdString()
                     : std::string("nothing"));
+        // A screen reader names where the keyboard stays.
+        QAccessibleInterface* root = QAccessible::queryAccessibleInterface(r.root.get());
+        EXPECT_EQ(root->role(), QAccessible::Pane);
+        EXPECT_EQ(root->text(QAccessible::Name), "Orvane");
         // Tab still starts at the first control shown.
         QTest::keyClick(r.root.get(), Qt::Key_Tab);
         ASSERT_TRUE(QApplication::focusWidget());

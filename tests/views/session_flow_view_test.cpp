@@ -5,9 +5,11 @@
 #include "views/flow/flow_step_page.h"
 #include "views/flow/flow_step_stage.h"
 #include "views/flow/flow_widgets.h"
+#include "views/flow/flow_list_accessible.h"
 #include "views/flow/session_flow_view.h"
 #include "views/kit/chrome.h"
 
+#include <QAccessible>
 #include <QJsonObject>
 #include <QLineEdit>
 #include <QScrollBar>
@@ -179,6 +181,58 @@ TEST_F(SessionFlow, AWholePickByKeyboardStartsTheTimerOfThatClientJobAndTask) {
     EXPECT_EQ(completions, std::vector<std::optional<QUuid>>{stableUUID("jt-9")});
     EXPECT_TRUE(field()->hasFocus());
     EXPECT_EQ(world.haptics.played.size(), 4u); // client, job, job, task
+}
+
+TEST_F(SessionFlow, AScreenReaderHearsTheHighlightAsTheSelectedItemAndItsPressPicks) {
+    open();
+    const struct {
+        int step;
+        const char* first;
+        const char* second;
+        int pick;
+    } steps[] = {{0, "Acme", "Beta", 1}, {1, "Kampagne", "Katalog", 0}, {2, "Text", "Fotos", 1}};
+    for (const auto& s : steps) {
+        SCOPED_TRACE(s.first);
+        ASSERT_TRUE(reaches(s.step));
+        QAccessibleInterface* list =
+            QAccessible::queryAccessibleInterface(view->page(s.step)->list());
+        ASSERT_EQ(list->role(), QAccessible::List);
+        ASSERT_GE(list->childCount(), 2);
+        QAccessibleInterface* first = list->child(0);
+        QAccessibleInterface* second = list->child(1);
+        EXPECT_EQ(first->role(), QAccessible::ListItem);
+        EXPECT_EQ(first->text(QAccessible::Name), s.first);
+        EXPECT_TRUE(first->state().selected);
+        EXPECT_FALSE(first->state().focused) << "the search field holds the keys until a move";
+        key(Qt::Key_Down);
+        EXPECT_EQ(second->text(QAccessible::Name), s.second);
+        EXPECT_TRUE(second->state().selected && second->state().focused);
+        EXPECT_FALSE(first->state().selected);
+        EXPECT_EQ(list->focusChild(), second);
+        // An item's press picks it as a click does: Beta, Kampagne, Fotos.
+        list->child(s.pick)->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+    }
+    ASSERT_TRUE(test::eventuallyTrue([&] { return !completions.empty(); }));
+    EXPECT_EQ(service().requestsTo("POST", "/api/job-times/start")[0].json().object(),
+              QJsonObject({{"client_id", "c2"}, {"jobtask_id", "v2"}}));
+}
+
+TEST(FlowRowNames, SayTheClientTheJobsNumberAndTitleAndTheTaskWithItsTime) {
+    const struct {
+        FlowRowKind kind;
+        FlowRow row;
+        QString name;
+    } rows[] = {
+        {FlowRowKind::Client, {.title = "Acme GmbH", .subtitle = "K-7"}, "Acme GmbH"},
+        {FlowRowKind::Job,
+         {.title = "Shop-Relaunch", .subtitle = "A-1051"},
+         "A-1051 – Shop-Relaunch"},
+        {FlowRowKind::Job, {.title = "Shop-Relaunch", .subtitle = "Auftrag"}, "Shop-Relaunch"},
+        {FlowRowKind::Task, {.title = "Design", .subtitle = "Ist 2:05"}, "Design, Ist 2:05"},
+        {FlowRowKind::Task, {.title = "Design", .subtitle = "Aufgabe"}, "Design"},
+    };
+    for (const auto& r : rows)
+        EXPECT_EQ(flowRowAccessibleName(r.kind, r.row), r.name);
 }
 
 TEST(FlowStepStage, TheSpringRunsFromZeroToOneWithoutOvershoot) {

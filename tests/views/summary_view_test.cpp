@@ -12,6 +12,7 @@
 
 #include <QAbstractButton>
 #include <QAbstractItemView>
+#include <QAccessible>
 #include <QApplication>
 #include <QComboBox>
 #include <QTest>
@@ -293,6 +294,18 @@ TEST(SummaryView, TheQuestionsAnswersAndEscape) {
         click(view, "Aufrunden, Rundungsrichtung");
         click(view, "Fertig");
         ASSERT_TRUE(view.isConfirming());
+        // The keyboard is on its first answer, inside a dialog that says the question.
+        ASSERT_TRUE(QApplication::focusWidget());
+        EXPECT_EQ(QApplication::focusWidget()->accessibleName(), "Speichern");
+        QAccessibleInterface* dialog =
+            QAccessible::queryAccessibleInterface(QApplication::focusWidget());
+        while (dialog && dialog->role() != QAccessible::Dialog)
+            dialog = dialog->parent();
+        ASSERT_TRUE(dialog);
+        EXPECT_EQ(dialog->text(QAccessible::Name), "Änderungen nicht gespeichert");
+        EXPECT_EQ(dialog->text(QAccessible::Description),
+                  "Rundung oder Abrechenbarkeit sind noch nicht am Server gespeichert.");
+        EXPECT_FALSE(dialog->state().focusable) << "no Tab stop of its own";
         // The panel under the question takes no clicks.
         QTest::mouseClick(button(view, "Fertig"), Qt::LeftButton);
         QTest::mouseClick(button(view, "Abrunden, Rundungsrichtung"), Qt::LeftButton);

@@ -2,6 +2,7 @@
 
 #include "views/kit/text_block.h"
 
+#include "views/flow/flow_list_accessible.h"
 #include "views/flow/flow_look.h"
 #include "views/flow/flow_widgets.h"
 #include "views/kit/fonts.h"
@@ -9,6 +10,7 @@
 #include "views/kit/palette.h"
 #include "views/kit/symbols.h"
 
+#include <QAccessible>
 #include <QHBoxLayout>
 #include <QPainter>
 #include <QPainterPath>
@@ -199,8 +201,9 @@ void FlowRowDelegate::paint(QPainter* painter, const QStyleOptionViewItem& optio
 // ---- FlowRowList ----
 
 FlowRowList::FlowRowList(FlowRowKind kind, QWidget* parent)
-    : QListView(parent), model_(new FlowRowModel(this)), delegate_(new FlowRowDelegate(kind, this)),
-      scroll_(new QVariantAnimation(this)) {
+    : QListView(parent), kind_(kind), model_(new FlowRowModel(this)),
+      delegate_(new FlowRowDelegate(kind, this)), scroll_(new QVariantAnimation(this)) {
+    installFlowListAccessibility();
     setModel(model_);
     setItemDelegate(delegate_);
     setFocusPolicy(Qt::NoFocus);
@@ -227,7 +230,39 @@ FlowRowList::FlowRowList(FlowRowKind kind, QWidget* parent)
 }
 
 bool FlowRowList::setRows(FlowRowModel::Rows all, const std::vector<std::size_t>& shown) {
-    return model_->setRows(std::move(all), shown);
+    if (!model_->setRows(std::move(all), shown))
+        return false;
+    announced_ = false;
+    if (QAccessible::isActive()) {
+        QAccessibleEvent reset(this, QAccessible::ObjectReorder);
+        QAccessible::updateAccessibility(&reset);
+    }
+    return true;
+}
+
+QRect FlowRowList::rowRect(int row) const {
+    if (row < 0 || row >= model_->rowCount())
+        return {};
+    return FlowRowDelegate::shellRect(visualRect(model_->index(row)), row, model_->rowCount());
+}
+
+void FlowRowList::activateRow(int row) {
+    if (row >= 0 && row < model_->rowCount())
+        Q_EMIT rowClicked(row);
+}
+
+void FlowRowList::announceHighlight() {
+    if (highlighted_ < 0 || highlighted_ >= model_->rowCount())
+        return;
+    announced_ = true;
+    if (!QAccessible::isActive())
+        return;
+    QAccessibleEvent selection(this, QAccessible::Selection);
+    selection.setChild(highlighted_);
+    QAccessible::updateAccessibility(&selection);
+    QAccessibleEvent focus(this, QAccessible::Focus);
+    focus.setChild(highlighted_);
+    QAccessible::updateAccessibility(&focus);
 }
 
 void FlowRowList::setLook(bool light, int highlightedRow) {
@@ -245,6 +280,8 @@ void FlowRowList::setLook(bool light, int highlightedRow) {
         light_ = light;
         lookSet_ = true;
     }
+    if (highlightedRow != highlighted_)
+        announced_ = false;
     highlighted_ = highlightedRow;
     delegate_->setLook(light, highlightedRow);
     viewport()->update();

@@ -84,6 +84,7 @@ class FlowRowList : public QListView {
     Q_OBJECT
 public:
     explicit FlowRowList(FlowRowKind kind, QWidget* parent = nullptr);
+    FlowRowKind kind() const { return kind_; }
     // True when the rows changed.
     bool setRows(FlowRowModel::Rows all, const std::vector<std::size_t>& shown);
     int rowCount() const { return model_->size(); }
@@ -98,11 +99,20 @@ public:
     int scrollTarget() const { return scrollTarget_; }
     // The indicator over the rows' trailing margin.
     QScrollBar* scrollIndicator() const { return indicator_; }
+    // A row's shell in the viewport's coordinates.
+    QRect rowRect(int row) const;
+    // Picks the row as a click on it does (a screen reader's press).
+    void activateRow(int row);
+    // Tells assistive technology that the highlight moved: its row becomes
+    // the focused and selected item while the search field keeps the keys.
+    void announceHighlight();
+    bool highlightAnnounced() const { return announced_; }
 
 Q_SIGNALS:
     void rowClicked(int row);
 
 private:
+    FlowRowKind kind_;
     FlowRowModel* model_;
     FlowRowDelegate* delegate_;
     QVariantAnimation* scroll_;
@@ -110,6 +120,7 @@ private:
     int highlighted_ = -1;
     bool light_ = false;
     bool lookSet_ = false;
+    bool announced_ = false;
     int scrollTarget_ = 0;
 };
 

@@ -4,6 +4,7 @@
 #include "platform/haptics.h"
 #include "store/app_store.h"
 #include "store/time_money_helpers.h"
+#include "views/kit/accessibility.h"
 #include "views/kit/chrome.h"
 #include "views/kit/client_tile.h"
 #include "views/kit/digit_text.h"
@@ -341,6 +342,7 @@ MultiTimerChoiceSheet::MultiTimerChoiceSheet(AppStore& store, ChromeSetting& chr
     QSizePolicy policy(QSizePolicy::Preferred, QSizePolicy::Preferred);
     policy.setHeightForWidth(true);
     setSizePolicy(policy);
+    setAccessibleRole(this, QAccessible::Dialog);
     setAccessibleName(QStringLiteral("Timer läuft bereits"));
     followChrome(this, chrome);
 
@@ -367,6 +369,7 @@ MultiTimerChoiceSheet::MultiTimerChoiceSheet(AppStore& store, ChromeSetting& chr
                        "laufenden behalten (dann startet der neue Wunsch nicht)."),
         systemFont(14), Qt::black, TextBlock::Wrap::Lines, this);
     column->addWidget(m_explanation);
+    setAccessibleDescription(m_question->text() + u' ' + m_explanation->text());
     m_runningGap = gap(18, this);
     column->addWidget(m_runningGap);
     m_running = new ChoiceCardView(ChoiceCardView::Kind::Running, this);

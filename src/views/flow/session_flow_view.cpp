@@ -160,11 +160,13 @@ FlowStepPage* SessionFlowView::page(int step) const {
 void SessionFlowView::moveHighlightUp() {
     state_.moveHighlightUp();
     sync();
+    pages_[std::min(state_.step(), 2)]->list()->announceHighlight();
 }
 
 void SessionFlowView::moveHighlightDown() {
     state_.moveHighlightDown();
     sync();
+    pages_[std::min(state_.step(), 2)]->list()->announceHighlight();
 }
 
 void SessionFlowView::handleReturn() {

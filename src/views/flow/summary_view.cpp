@@ -561,7 +561,14 @@ class QuestionLayer : public QWidget {
 public:
     std::function<void()> onEscape;
 
-    explicit QuestionLayer(QWidget* parent) : QWidget(parent) { setFocusPolicy(Qt::StrongFocus); }
+    explicit QuestionLayer(QWidget* parent) : QWidget(parent) {
+        // A dialog for screen readers, reached through its buttons: no Tab
+        // stop of its own.
+        setAccessibleRole(this, QAccessible::Dialog);
+        setAccessibleName(QStringLiteral("Änderungen nicht gespeichert"));
+        setAccessibleDescription(
+            QStringLiteral("Rundung oder Abrechenbarkeit sind noch nicht am Server gespeichert."));
+    }
 
 protected:
     void keyPressEvent(QKeyEvent* event) override {
@@ -1008,7 +1015,7 @@ void SummaryView::setConfirming(bool confirming) {
     if (confirming) {
         parts.question->setGeometry(rect());
         parts.question->raise();
-        parts.question->setFocus(Qt::OtherFocusReason);
+        parts.questionSave->setFocus(Qt::OtherFocusReason);
     }
 }
 

@@ -234,6 +234,10 @@ PopoverRootView::PopoverRootView(AppStore& store, platform::ModelContext* modelC
                                  PopoverViews views, QWidget* parent)
     : QWidget(parent), store_(&store), modelContext_(modelContext), views_(std::move(views)) {
     setObjectName(QStringLiteral("popoverRoot"));
+    // It holds the keyboard whenever no control does (on opening, after a
+    // panel went): a screen reader names it there.
+    setAccessibleRole(this, QAccessible::Pane);
+    setAccessibleName(QStringLiteral("Orvane"));
     setFixedSize(kSize);
     followChrome(this, chrome_);
     connect(&chrome_, &ChromeSetting::changed, this, [this] {

@@ -1,0 +1,149 @@
+#!/usr/bin/python3
+"""A screen reader's road through Orvane as users run it, read through AT-SPI.
+
+Usage: a11y_road.py ORVANE DEV_SERVICE, inside a D-Bus session and keyring of
+its own. Waits for states, never a fixed time. Rows that wait for another
+branch's work say what they read and pass (ORVANE_A11Y_STRICT=1 counts them).
+"""
+
+import json, os, re, subprocess, sys, tempfile, time
+
+STRICT = os.environ.get("ORVANE_A11Y_STRICT") == "1"
+results = {"passed": 0, "failed": 0}
+
+
+def eventually(what, probe, seconds=20):
+    end = time.monotonic() + seconds
+    while time.monotonic() < end:
+        try:
+            if value := probe():
+                return value
+        except Exception:  # an object may go away while it is read
+            pass
+        time.sleep(0.05)
+    raise AssertionError(f"{what}: not within {seconds} s")
+
+
+def check(name, condition, detail="", waiting=False):
+    if waiting and not condition and not STRICT:
+        return print(f"waiting {name}: {detail}")
+    results["passed" if condition else "failed"] += 1
+    print(f"ok      {name}" if condition else f"FAILED  {name}: {detail}")
+
+
+def find(root, role=None, name=None, where=lambda a: True):
+    import pyatspi
+    stack = [root]
+    while stack:
+        acc = stack.pop()
+        if acc is None:
+            continue
+        if ((role is None or acc.getRoleName() == role) and
+                (name is None or (name(acc.name) if callable(name) else acc.name == name)) and
+                acc.getState().contains(pyatspi.STATE_SHOWING) and where(acc)):
+            return acc
+        stack.extend(reversed(list(acc)))
+
+
+def states(acc):
+    import pyatspi
+    return {pyatspi.stateToString(s) for s in acc.getState().getStates()}
+
+
+def press(acc):
+    action = acc.queryAction()
+    action.doAction([action.getName(i) for i in range(action.nActions)].index("Press"))
+
+
+def road():
+    import pyatspi
+    app = eventually("Orvane on the bus", lambda: next(
+        (a for a in pyatspi.Registry.getDesktop(0) if a and a.name == "Orvane"), None))
+    pill = eventually("the pill", lambda: find(app, "push button", lambda n: "Orvane" in n))
+    check("the pill is a button named Orvane", pill.name == "Orvane", pill.name)
+    check("the pill presses without taking the focus", "focusable" not in states(pill) and
+          pill.queryAction().getName(0) == "Press", states(pill))
+    press(pill)
+    email = eventually("the sign-in form", lambda: find(app, "text", "E-Mail"))
+    focus = eventually("the focus", lambda: find(app, where=lambda a: "focused" in states(a)))
+    check("the opened popover's focus is named", bool(focus.name), focus.getRoleName())
+
+    email.queryEditableText().setTextContents("demo@orvane.test")
+    find(app, "password text").queryEditableText().setTextContents("orvane-demo")
+    press(find(app, "push button", "Anmelden"))
+    new_session = eventually("signed in", lambda: find(app, "push button", "Neue Session"))
+    today = find(app, name=lambda n: n.startswith("Heute erfasst"))
+    check("the today card reads as a sentence", today, "no 'Heute erfasst …'", waiting=True)
+
+    press(new_session)
+    clients = eventually("the clients", lambda: find(app, "list", where=lambda a: a.childCount > 1))
+    first, second = clients[0], clients[1]
+    check("a client row is a list item named by the client, selected first",
+          first.getRoleName() == "list item" and first.name and "selected" in states(first))
+    eventually("the search field's keys", lambda: find(app, "text", "Suche",
+                                                       where=lambda a: "focused" in states(a)))
+    pyatspi.Registry.generateKeyboardEvent(0xFF54, None, pyatspi.KEY_SYM)  # Down
+    eventually("Down", lambda: {"selected", "focused"} <= states(second))
+    check("Down selects and focuses the next client", "selected" not in states(first))
+
+    # Each press picks its item as a click does, up to a running timer.
+    press(second)
+    job = eventually("the jobs", lambda: find(app, name="Projekt wählen") and
+                     find(app, "list", where=lambda a: a.childCount))[0]
+    check("a job item is named by its number and title", " – " in job.name, job.name)
+    press(job)
+    task = eventually("the tasks", lambda: find(app, name="Aufgabe wählen") and
+                      find(app, "list", where=lambda a: a.childCount))[0]
+    check("a task item is named by the task", task.name, task.name)
+    press(task)
+    stop = eventually("the running card", lambda: find(app, "push button", "Stoppen"))
+    check("the pill names its running clock",
+          eventually("the clock", lambda: re.fullmatch(r"Orvane, \d+:\d\d läuft", pill.name)))
+    press(stop)
+    grid = eventually("the summary's minute grid", lambda: find(app, "combo box"))
+    check("the minute grid is named", grid.name == "Minuten-Raster", grid.name, waiting=True)
+
+
+def main(orvane, dev_service):
+    work, started = tempfile.mkdtemp(), []
+    env = {k: v for k, v in os.environ.items() if k not in ("WAYLAND_DISPLAY", "QT_SCALE_FACTOR")}
+
+    def run(args, **kw):
+        started.append(subprocess.Popen(args, env=env, stdin=subprocess.DEVNULL, **kw))
+        return started[-1]
+    try:
+        # Qt's AT-SPI bridge runs on xcb: an X server of our own.
+        xvfb = run(["Xvfb", "-displayfd", "1", "-screen", "0", "1280x800x24", "-nolisten", "tcp"],
+                   stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+        env["DISPLAY"] = ":" + xvfb.stdout.readline().decode().strip()
+        run(["/usr/libexec/at-spi-bus-launcher", "--launch-immediately"])
+        eventually("the accessibility bus", lambda: b"true" in subprocess.run(
+            ["dbus-send", "--session", "--print-reply", "--dest=org.freedesktop.DBus", "/",
+             "org.freedesktop.DBus.NameHasOwner", "string:org.a11y.Bus"],
+            capture_output=True, env=env).stdout)
+        run([dev_service, "--port", "0"], stderr=open(f"{work}/service.log", "wb"))
+        port = eventually("the stand-in", lambda: re.search(
+            r"127\.0\.0\.1:(\d+)", open(f"{work}/service.log").read())).group(1)
+        os.makedirs(f"{work}/orvane")
+        json.dump({"orvane_api_base_url": f"http://127.0.0.1:{port}"},
+                  open(f"{work}/orvane/defaults.json", "w"))
+        env.update(QT_QPA_PLATFORM="xcb", QT_LINUX_ACCESSIBILITY_ALWAYS_ON="1",
+                   XDG_CONFIG_HOME=work, XDG_DATA_HOME=work)
+        run([orvane], stderr=subprocess.DEVNULL)
+        road()
+    except AssertionError as error:
+        check("the road", False, error)
+    finally:
+        # Terminated, not killed: the bus launcher then ends its bus too.
+        for process in reversed(started):
+            process.terminate()
+            try:
+                process.wait(10)
+            except subprocess.TimeoutExpired:
+                process.kill()
+    print(f"{results['passed']} passed, {results['failed']} failed")
+    return 1 if results["failed"] else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main(*sys.argv[1:3]))
