@@ -28,6 +28,8 @@ void stream(httplib::Response& res, const FakeResponse& answer) {
         StreamedBody& body = cursor->body;
         std::string piece;
         if (!cursor->headSent) {
+            if (body.onFirstBytes)
+                body.onFirstBytes();
             piece = body.head;
             cursor->headSent = true;
         }

@@ -43,6 +43,7 @@ struct StreamedBody {
     std::string tail;
     // Bytes the service got out before the client stopped reading.
     std::shared_ptr<std::atomic<std::size_t>> sent = std::make_shared<std::atomic<std::size_t>>(0);
+    std::function<void()> onFirstBytes; // on the service's thread, as they go out
     std::size_t size() const { return head.size() + unit.size() * units + tail.size(); }
 };
 
