@@ -715,6 +715,42 @@ TEST_F(ApiClientProfilePhoto, BodyBeyondTheCapIsCutOffWhetherItsLengthIsAnnounce
     }
 }
 
+// ---- Lists that come in pages ------------------------------------------------
+
+class ApiClientPagedList : public ServiceFixture, public ::testing::Test {};
+
+TEST_F(ApiClientPagedList, EveryPageArrivesAFailedPageFailsTheListAndEndlessPagesAreRefused) {
+    service.on("GET", "/api/clients", test::pagedRows(250, 100, 3));
+    const auto clients = test::await(client.fetchClients(100)).data;
+    ASSERT_EQ(clients.size(), 250u);
+    EXPECT_EQ(clients[100].id, "r100");
+    EXPECT_EQ(clients.back().id, "r249");
+    std::vector<std::string> asked;
+    for (const auto& r : service.requestsTo("GET", "/api/clients"))
+        asked.push_back(r.query);
+    EXPECT_EQ(asked, (std::vector<std::string>{"per_page=100", "per_page=100&page=2",
+                                               "per_page=100&page=3"}));
+
+    const std::optional<QString> c1 = QStringLiteral("c1"), archived = QStringLiteral("0");
+    service.on("GET", "/api/jobs", test::pagedRows(250, 100, 3, 2));
+    try {
+        test::await(client.fetchJobs(c1, kNone, archived, 100));
+        ADD_FAILURE() << "a list without its second page";
+    } catch (const OrvaneAPIError& e) {
+        EXPECT_EQ(e.statusCode(), 500);
+    }
+
+    service.clearRequests();
+    service.on("GET", "/api/jobs", test::pagedRows(1'000'000, 1, 1'000'000));
+    try {
+        test::await(client.fetchJobs(c1, kNone, archived, 100));
+        ADD_FAILURE() << "endless pages were taken for a list";
+    } catch (const TransportError& e) {
+        EXPECT_TRUE(e.isTooLarge());
+    }
+    EXPECT_EQ(service.requestCount(), std::size_t(kMostListPages));
+}
+
 // ---- Redirects --------------------------------------------------------------
 
 class ApiClientRedirect : public ServiceFixture, public ::testing::Test {

@@ -226,3 +226,17 @@ TEST(ReplyContents, AJobsTaskListKeepsItsFirstTasksInTheServicesOrder) {
         EXPECT_EQ(list.back().id, QStringLiteral("t%1").arg(kept - 1));
     }
 }
+
+// The task step of the largest account (5 000 tasks carrying 200 000 job
+// times, about 110 MB) is read: blanks stand in for the records, so that the
+// test pays for the bytes alone.
+TEST(ReplyContents, TheTaskStepOfTheLargestAccountIsRead) {
+    test::TempUserDefaults defaults;
+    test::FakeService service;
+    defaults->setString(OrvaneAPIConfig::kBaseURLKey, service.baseURL());
+    OrvaneAPIClient client;
+    service.on(
+        "GET", "/api/jobs/j1/job-tasks",
+        streamed(200, R"({"data":[{"id":"t1"})", std::string(64 * 1024, ' '), 112 * 16, "]}"));
+    EXPECT_EQ(test::await(client.fetchJobTasks(QStringLiteral("j1"), true)).size(), 1u);
+}

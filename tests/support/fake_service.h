@@ -65,6 +65,11 @@ struct FakeResponse {
 
 using FakeHandler = std::function<FakeResponse(const RecordedRequest&)>;
 
+// A list of `rows` rows ("r0", "r1", …) served `perPage` to a page as the
+// query's "page" asks, each page naming `lastPage` as the last; the page
+// `failing` answers 500.
+FakeHandler pagedRows(int rows, int perPage, int lastPage, int failing = 0);
+
 // A real HTTP server on 127.0.0.1 with an ephemeral port. Routes are scripted
 // per test by method and exact (encoded) path; every request is recorded.
 // Unscripted routes answer 404.
