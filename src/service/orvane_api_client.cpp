@@ -14,6 +14,8 @@
 
 #include <memory>
 
+#include <zlib.h>
+
 namespace orvane {
 
 namespace {
@@ -37,6 +39,42 @@ bool isRedirect(int status) {
 // on the socket meanwhile, so a body never piles up beyond its limit.
 constexpr qint64 kReadChunkBytes = 64 * 1024;
 
+// A gzip or zlib body inflated as it arrives. The client asks for these
+// encodings itself: Qt's own decompression reads the socket on past the read
+// buffer, so a compressed answer came whole while the loop was busy.
+class Inflater {
+public:
+    Inflater() { ok_ = inflateInit2(&stream_, 32 + MAX_WBITS) == Z_OK; }
+    ~Inflater() { inflateEnd(&stream_); }
+    Inflater(const Inflater&) = delete;
+    Inflater& operator=(const Inflater&) = delete;
+
+    // Appends what `input` inflates to, stopping once `out` passes `cap`.
+    void feed(const QByteArray& input, QByteArray& out, qint64 cap) {
+        fed_ = fed_ || !input.isEmpty();
+        stream_.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(input.constData()));
+        stream_.avail_in = static_cast<uInt>(input.size());
+        char chunk[16 * 1024];
+        while (ok_ && !ended_ && stream_.avail_in > 0 && out.size() <= cap) {
+            stream_.next_out = reinterpret_cast<Bytef*>(chunk);
+            stream_.avail_out = sizeof chunk;
+            const int result = inflate(&stream_, Z_NO_FLUSH);
+            ok_ = result == Z_OK || result == Z_STREAM_END;
+            ended_ = result == Z_STREAM_END;
+            out.append(chunk, static_cast<qsizetype>(sizeof chunk - stream_.avail_out));
+        }
+    }
+    bool failed() const { return !ok_; }
+    // Bytes came, and they did not make a whole stream.
+    bool broken() const { return fed_ && (!ok_ || !ended_); }
+
+private:
+    z_stream stream_{};
+    bool ok_ = false;
+    bool ended_ = false;
+    bool fed_ = false;
+};
+
 // Takes a reply's body as it streams, and aborts the reply once it would
 // pass its limit: announced beyond it, or grown beyond it. An error status
 // stands whatever its body: past the error bound the rest is not read, and
@@ -48,14 +86,23 @@ public:
     QByteArray body;
     bool tooLarge = false;
     bool cut = false;
+    // Compressed, and not a whole stream: corrupt, or ended early without a
+    // failure of the network's.
+    bool broken() const {
+        return inflater_ && !cut && !tooLarge && inflater_->broken() &&
+               (inflater_->failed() || reply_->error() == QNetworkReply::NoError);
+    }
 
     void headers() {
+        const QByteArray encoding = reply_->rawHeader("Content-Encoding").trimmed().toLower();
+        if (!inflater_ && (encoding == "gzip" || encoding == "x-gzip" || encoding == "deflate"))
+            inflater_ = std::make_unique<Inflater>();
         const QVariant length = reply_->header(QNetworkRequest::ContentLengthHeader);
         if (isError() || !length.isValid())
             return;
         if (length.toLongLong() > limit_)
             refuse();
-        else if (body.isEmpty())
+        else if (body.isEmpty() && !inflater_)
             body.reserve(static_cast<qsizetype>(length.toLongLong()));
     }
 
@@ -65,8 +112,18 @@ public:
         const qint64 cap = isError() ? std::min(limit_, kErrorReplyBytes) : limit_;
         while (reply_->bytesAvailable() > 0) {
             const qint64 room = cap + 1 - body.size();
-            body += reply_->read(std::min(room, reply_->bytesAvailable()));
-            if (body.size() > cap) {
+            const QByteArray bytes = reply_->read(std::min(room, reply_->bytesAvailable()));
+            wireBytes_ += bytes.size();
+            if (inflater_) {
+                inflater_->feed(bytes, body, cap);
+                if (inflater_->failed()) {
+                    stop();
+                    return;
+                }
+            } else {
+                body += bytes;
+            }
+            if (body.size() > cap || wireBytes_ > cap) {
                 if (isError()) {
                     body.truncate(static_cast<qsizetype>(cap));
                     cut = true;
@@ -96,6 +153,8 @@ private:
 
     QNetworkReply* reply_;
     qint64 limit_;
+    qint64 wireBytes_ = 0;
+    std::unique_ptr<Inflater> inflater_;
 };
 
 JobTimeCompactDTO jobTimeOf(const PerformResult& result) {
@@ -166,6 +225,7 @@ OrvaneAPIClient::sendAndWait(QNetworkRequest request, QByteArray method, QByteAr
             throw TransportError(QNetworkReply::OperationCanceledError, false);
         request.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
                              QNetworkRequest::ManualRedirectPolicy);
+        request.setRawHeader("Accept-Encoding", "gzip, deflate");
         std::shared_ptr<QNetworkReply> reply(send(request, method, body), DeleteLater());
         reply->setReadBufferSize(kReadChunkBytes);
         // A request with a body starts one turn of the loop later, and Qt
@@ -187,7 +247,8 @@ OrvaneAPIClient::sendAndWait(QNetworkRequest request, QByteArray method, QByteAr
         const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
         const QUrl location = reply->attribute(QNetworkRequest::RedirectionTargetAttribute).toUrl();
         if (!isRedirect(status) || location.isEmpty())
-            co_return Received{std::move(reply), std::move(reader->body), reader->cut};
+            co_return Received{std::move(reply), std::move(reader->body), reader->cut,
+                               reader->broken()};
         // A chain that never arrives is the network's failure, not the
         // service's answer.
         if (hopsLeft <= 0)
@@ -276,6 +337,8 @@ QCoro::Task<PerformResult> OrvaneAPIClient::perform(APIRequest request) {
     Received received = co_await sendAndWait(request.request, request.method, request.body,
                                              request.maxBodyBytes, request.staysOnOrigin);
     const QNetworkReply& reply = *received.reply;
+    if (received.bodyBroken)
+        throw TransportError(QNetworkReply::ProtocolFailure, false);
     if (!received.statusStands)
         if (auto failure = transportFailure(reply, platform::HttpSession::timedOut(&reply),
                                             received.body.size()))
@@ -304,6 +367,8 @@ QCoro::Task<ImageDataResult> OrvaneAPIClient::fetchImageData(QUrl url, bool auth
     const std::shared_ptr<QNetworkReply>& reply = received.reply;
     ImageDataResult result;
     result.data = std::move(received.body);
+    if (received.bodyBroken)
+        throw TransportError(QNetworkReply::ProtocolFailure, false);
     if (!received.statusStands)
         if (auto failure = transportFailure(*reply, platform::HttpSession::timedOut(reply.get()),
                                             result.data.size()))

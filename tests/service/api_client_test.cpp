@@ -577,6 +577,26 @@ TEST_F(ApiClientBaseURL, EmptyAddressGivesAnUnsupportedURL) {
     EXPECT_EQ(service.requestCount(), 0u);
 }
 
+TEST(ApiClientTransport, ACompressedBodyThatIsNoWholeStreamIsAnInvalidAnswer) {
+    const std::string gzipHead("\x1f\x8b\x08\x00\x00\x00\x00\x00\x00\x03", 10);
+    for (const std::string& body : {gzipHead, gzipHead + "\xff\xff\xff\xff"}) {
+        test::RawServer host([&](const test::RawRequest&) {
+            return test::RawReply{"HTTP/1.1 200 OK\r\nContent-Encoding: gzip\r\n"
+                                  "Content-Length: " +
+                                  std::to_string(body.size()) + "\r\n\r\n" + body};
+        });
+        test::TempUserDefaults defaults;
+        defaults->setString(OrvaneAPIConfig::kBaseURLKey, host.baseURL());
+        OrvaneAPIClient client;
+        try {
+            test::await(client.fetchActiveJobTimes());
+            ADD_FAILURE() << "a broken stream was read";
+        } catch (const TransportError& e) {
+            EXPECT_EQ(str(e.localizedDescription()), "Ungültige Antwort vom Server.");
+        }
+    }
+}
+
 TEST(ApiClientTransport, RefusedConnectionIsATransportError) {
     test::TempUserDefaults defaults;
     int closedPort = 0;

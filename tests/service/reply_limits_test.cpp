@@ -64,7 +64,8 @@ protected:
 };
 
 const std::string k64K(64 * 1024, 'x');
-// A proxy's error page.
+// A proxy's error page, of letters that compression hardly shrinks: the
+// fake compresses it, and counts what it sent before compressing.
 std::string proxyPage() {
     std::string page = "<html><body>";
     for (std::uint32_t x = 1; page.size() < 64 * 1024;) {
@@ -74,9 +75,6 @@ std::string proxyPage() {
     return page;
 }
 const std::string kPage = proxyPage();
-// The fake compresses text types and counts the bytes before compressing;
-// the client reads a page whatever its type.
-const std::string kUncompressed = "application/json; charset=utf-8";
 
 } // namespace
 
@@ -121,7 +119,7 @@ TEST_P(ReplyLimits, AnOversizedReplyIsAbortedWhileItStreams) {
     // delay a beat by a few hundred milliseconds.
     EXPECT_LT(longestGap, 1000);
     // A growing buffer is held twice while it moves, thrice under ASan.
-    EXPECT_LT(peak - before, 3 * std::size_t(c.limit) + 150 * kMiB);
+    EXPECT_LT(std::max(peak, before) - before, 3 * std::size_t(c.limit) + 150 * kMiB);
     // What the socket buffers hold besides is all that left the service.
     EXPECT_LT(c.answer.streamed->sent->load(), std::size_t(c.limit) + 16 * kMiB);
 }
@@ -146,13 +144,13 @@ INSTANTIATE_TEST_SUITE_P(
                       test::await(api.stopJobTime("7", std::nullopt));
                   }},
         Oversized{"SaveRefusedWithA28MBProxyPage", "PATCH", "/api/job-times/7",
-                  streamed(502, "", kPage, 28 * 16, "", kUncompressed), kErrorReplyBytes,
+                  streamed(502, "", kPage, 28 * 16, "", "text/html"), kErrorReplyBytes,
                   [](OrvaneAPIClient& api, const QString&) {
                       test::await(api.updateJobTime("7", true, "up", 15));
                   },
                   "HTTP 502: <html><body>"},
         Oversized{"ClientsRefusedWithA28MBProxyPage", "GET", "/api/clients",
-                  streamed(503, "", kPage, 28 * 16, "", kUncompressed), kErrorReplyBytes,
+                  streamed(503, "", kPage, 28 * 16, "", "text/html"), kErrorReplyBytes,
                   [](OrvaneAPIClient& api, const QString&) { test::await(api.fetchClients(100)); },
                   "HTTP 503: <html><body>"},
         Oversized{
