@@ -164,6 +164,10 @@ public:
 private:
     QNetworkReply* send(const QNetworkRequest& request, const QByteArray& method,
                         const QByteArray& body);
+    template <class Row>
+    QCoro::Task<PaginatedResponse<Row>>
+    fetchAllPages(QString path, QueryParameters query,
+                  PaginatedResponse<Row> (*decode)(const QByteArray&));
     struct Received {
         std::shared_ptr<QNetworkReply> reply;
         QByteArray body; // as read while it arrived; the reply holds none of it
@@ -179,10 +183,6 @@ private:
     // basic-auth pair never leave their origin.
     // The held token when `url` lies on the origin it was given for.
     std::optional<QString> tokenFor(const QUrl& url) const;
-    template <class Row>
-    QCoro::Task<PaginatedResponse<Row>>
-    fetchAllPages(QString path, QueryParameters query,
-                  PaginatedResponse<Row> (*decode)(const QByteArray&));
     QCoro::Task<Received> sendAndWait(QNetworkRequest request, QByteArray method, QByteArray body,
                                       qint64 maxBodyBytes, bool staysOnOrigin = false);
 

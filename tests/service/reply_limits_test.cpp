@@ -118,8 +118,9 @@ TEST_P(ReplyLimits, AnOversizedReplyIsAbortedWhileItStreams) {
     // Reading it whole stalled for seconds; a loaded machine alone can
     // delay a beat by a few hundred milliseconds.
     EXPECT_LT(longestGap, 1000);
-    // A growing buffer is held twice while it moves, thrice under ASan.
-    EXPECT_LT(std::max(peak, before) - before, 3 * std::size_t(c.limit) + 150 * kMiB);
+    // A growing buffer is held twice while it moves, and ASan keeps the
+    // ones it left a while longer.
+    EXPECT_LT(std::max(peak, before) - before, 5 * std::size_t(c.limit) + 150 * kMiB);
     // What the socket buffers hold besides is all that left the service.
     EXPECT_LT(c.answer.streamed->sent->load(), std::size_t(c.limit) + 16 * kMiB);
 }
