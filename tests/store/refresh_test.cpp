@@ -274,19 +274,6 @@ TEST(Refresh, ClientsRefusedForTheAccountEmptyTheListAfterTheAccountCheck) {
         << "the account check runs before the list is emptied";
 }
 
-TEST(Refresh, TheClientsOfEveryPageArriveAndAFailedPageIsAnErrorNotAShortList) {
-    World w;
-    w.service.on("GET", "/api/clients", test::pagedRows(250, 100, 3));
-    test::await(w.store->loadClients());
-    ASSERT_EQ(w.store->clients().size(), 250u);
-    EXPECT_EQ(w.store->clients()[100].id, "r100");
-
-    w.service.on("GET", "/api/clients", test::pagedRows(250, 100, 3, 2));
-    test::await(w.store->loadClients());
-    EXPECT_TRUE(w.store->clients().empty());
-    EXPECT_EQ(w.store->clientsFetchError(), R"(HTTP 500: {"message":"Seite kaputt"})");
-}
-
 TEST(Refresh, RefusalForAnAccountThatTurnedReadyDoesNotHoldTheRefreshesUp) {
     const struct {
         const char* name;

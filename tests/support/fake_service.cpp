@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <cctype>
-#include <cstdlib>
 #include <memory>
 #include <stdexcept>
 
@@ -29,8 +28,6 @@ void stream(httplib::Response& res, const FakeResponse& answer) {
         StreamedBody& body = cursor->body;
         std::string piece;
         if (!cursor->headSent) {
-            if (body.onFirstBytes)
-                body.onFirstBytes();
             piece = body.head;
             cursor->headSent = true;
         }
@@ -51,20 +48,6 @@ void stream(httplib::Response& res, const FakeResponse& answer) {
 }
 
 } // namespace
-
-FakeHandler pagedRows(int rows, int perPage, int lastPage, int failing) {
-    return [=](const RecordedRequest& r) {
-        const std::size_t at = r.query.find("page=", r.query.find("per_page=") + 9);
-        const int page = at == std::string::npos ? 1 : std::atoi(r.query.c_str() + at + 5);
-        if (page == failing)
-            return FakeResponse::json(500, R"({"message":"Seite kaputt"})");
-        std::string data;
-        for (int i = (page - 1) * perPage; i < std::min(rows, page * perPage); ++i)
-            data += (data.empty() ? R"({"id":"r)" : R"(,{"id":"r)") + std::to_string(i) + "\"}";
-        return FakeResponse::json(200, R"({"data":[)" + data + R"(],"meta":{"last_page":)" +
-                                           std::to_string(lastPage) + "}}");
-    };
-}
 
 std::optional<std::string> RecordedRequest::header(const std::string& name) const {
     for (const auto& [key, value] : headers)

@@ -43,7 +43,6 @@ struct StreamedBody {
     std::string tail;
     // Bytes the service got out before the client stopped reading.
     std::shared_ptr<std::atomic<std::size_t>> sent = std::make_shared<std::atomic<std::size_t>>(0);
-    std::function<void()> onFirstBytes; // on the service's thread, as they go out
     std::size_t size() const { return head.size() + unit.size() * units + tail.size(); }
 };
 
@@ -64,11 +63,6 @@ struct FakeResponse {
 };
 
 using FakeHandler = std::function<FakeResponse(const RecordedRequest&)>;
-
-// A list of `rows` rows ("r0", "r1", …) served `perPage` to a page as the
-// query's "page" asks, each page naming `lastPage` as the last; the page
-// `failing` answers 500.
-FakeHandler pagedRows(int rows, int perPage, int lastPage, int failing = 0);
 
 // A real HTTP server on 127.0.0.1 with an ephemeral port. Routes are scripted
 // per test by method and exact (encoded) path; every request is recorded.
