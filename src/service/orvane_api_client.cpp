@@ -14,6 +14,8 @@
 
 #include <memory>
 
+#include <zlib.h>
+
 namespace orvane {
 
 namespace {
@@ -37,49 +39,122 @@ bool isRedirect(int status) {
 // on the socket meanwhile, so a body never piles up beyond its limit.
 constexpr qint64 kReadChunkBytes = 64 * 1024;
 
+// A gzip or zlib body inflated as it arrives. The client asks for these
+// encodings itself: Qt's own decompression reads the socket on past the read
+// buffer, so a compressed answer came whole while the loop was busy.
+class Inflater {
+public:
+    Inflater() { ok_ = inflateInit2(&stream_, 32 + MAX_WBITS) == Z_OK; }
+    ~Inflater() { inflateEnd(&stream_); }
+    Inflater(const Inflater&) = delete;
+    Inflater& operator=(const Inflater&) = delete;
+
+    // Appends what `input` inflates to, stopping once `out` passes `cap`.
+    void feed(const QByteArray& input, QByteArray& out, qint64 cap) {
+        fed_ = fed_ || !input.isEmpty();
+        stream_.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(input.constData()));
+        stream_.avail_in = static_cast<uInt>(input.size());
+        char chunk[16 * 1024];
+        while (ok_ && !ended_ && stream_.avail_in > 0 && out.size() <= cap) {
+            stream_.next_out = reinterpret_cast<Bytef*>(chunk);
+            stream_.avail_out = sizeof chunk;
+            const int result = inflate(&stream_, Z_NO_FLUSH);
+            ok_ = result == Z_OK || result == Z_STREAM_END;
+            ended_ = result == Z_STREAM_END;
+            out.append(chunk, static_cast<qsizetype>(sizeof chunk - stream_.avail_out));
+        }
+    }
+    bool failed() const { return !ok_; }
+    // Bytes came, and they did not make a whole stream.
+    bool broken() const { return fed_ && (!ok_ || !ended_); }
+
+private:
+    z_stream stream_{};
+    bool ok_ = false;
+    bool ended_ = false;
+    bool fed_ = false;
+};
+
 // Takes a reply's body as it streams, and aborts the reply once it would
-// pass its limit: announced beyond it, or grown beyond it.
+// pass its limit: announced beyond it, or grown beyond it. An error status
+// stands whatever its body: past the error bound the rest is not read, and
+// the status comes back with what came before.
 class BodyReader {
 public:
     BodyReader(QNetworkReply* reply, qint64 limit) : reply_(reply), limit_(limit) {}
 
     QByteArray body;
     bool tooLarge = false;
+    bool cut = false;
+    // Compressed, and not a whole stream: corrupt, or ended early without a
+    // failure of the network's.
+    bool broken() const {
+        return inflater_ && !cut && !tooLarge && inflater_->broken() &&
+               (inflater_->failed() || reply_->error() == QNetworkReply::NoError);
+    }
 
     void headers() {
+        const QByteArray encoding = reply_->rawHeader("Content-Encoding").trimmed().toLower();
+        if (!inflater_ && (encoding == "gzip" || encoding == "x-gzip" || encoding == "deflate"))
+            inflater_ = std::make_unique<Inflater>();
         const QVariant length = reply_->header(QNetworkRequest::ContentLengthHeader);
-        if (length.isValid() && length.toLongLong() > limit())
+        if (isError() || !length.isValid())
+            return;
+        if (length.toLongLong() > limit_)
             refuse();
+        else if (body.isEmpty() && !inflater_)
+            body.reserve(static_cast<qsizetype>(length.toLongLong()));
     }
 
     void pull() {
-        if (tooLarge || !reply_->isOpen())
+        if (tooLarge || cut || !reply_->isOpen())
             return;
-        const qint64 cap = limit();
+        const qint64 cap = isError() ? std::min(limit_, kErrorReplyBytes) : limit_;
         while (reply_->bytesAvailable() > 0) {
             const qint64 room = cap + 1 - body.size();
-            body += reply_->read(std::min(room, reply_->bytesAvailable()));
-            if (body.size() > cap) {
-                refuse();
+            const QByteArray bytes = reply_->read(std::min(room, reply_->bytesAvailable()));
+            wireBytes_ += bytes.size();
+            if (inflater_) {
+                inflater_->feed(bytes, body, cap);
+                if (inflater_->failed()) {
+                    stop();
+                    return;
+                }
+            } else {
+                body += bytes;
+            }
+            if (body.size() > cap || wireBytes_ > cap) {
+                if (isError()) {
+                    body.truncate(static_cast<qsizetype>(cap));
+                    cut = true;
+                    stop();
+                } else {
+                    refuse();
+                }
                 return;
             }
         }
     }
 
 private:
-    qint64 limit() const {
-        const int status = reply_->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
-        return status >= 400 ? std::min(limit_, kErrorReplyBytes) : limit_;
+    bool isError() const {
+        return reply_->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt() >= 400;
     }
     void refuse() {
         tooLarge = true;
         body = QByteArray();
+        stop();
+    }
+    // Aborting closes the connection, so the service stops sending.
+    void stop() {
         if (reply_->isRunning())
             reply_->abort();
     }
 
     QNetworkReply* reply_;
     qint64 limit_;
+    qint64 wireBytes_ = 0;
+    std::unique_ptr<Inflater> inflater_;
 };
 
 JobTimeCompactDTO jobTimeOf(const PerformResult& result) {
@@ -150,8 +225,16 @@ OrvaneAPIClient::sendAndWait(QNetworkRequest request, QByteArray method, QByteAr
             throw TransportError(QNetworkReply::OperationCanceledError, false);
         request.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
                              QNetworkRequest::ManualRedirectPolicy);
+        request.setRawHeader("Accept-Encoding", "gzip, deflate");
         std::shared_ptr<QNetworkReply> reply(send(request, method, body), DeleteLater());
         reply->setReadBufferSize(kReadChunkBytes);
+        // A request with a body starts one turn of the loop later, and Qt
+        // hands the size on only to a request already started: without this
+        // a POST or PATCH reads its answer as fast as it comes, whole before
+        // its refusal reaches the connection.
+        QMetaObject::invokeMethod(
+            reply.get(), [r = reply.get()] { r->setReadBufferSize(kReadChunkBytes); },
+            Qt::QueuedConnection);
         const auto reader = std::make_shared<BodyReader>(reply.get(), maxBodyBytes);
         QObject::connect(reply.get(), &QNetworkReply::metaDataChanged, reply.get(),
                          [reader] { reader->headers(); });
@@ -164,7 +247,8 @@ OrvaneAPIClient::sendAndWait(QNetworkRequest request, QByteArray method, QByteAr
         const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
         const QUrl location = reply->attribute(QNetworkRequest::RedirectionTargetAttribute).toUrl();
         if (!isRedirect(status) || location.isEmpty())
-            co_return Received{std::move(reply), std::move(reader->body)};
+            co_return Received{std::move(reply), std::move(reader->body), reader->cut,
+                               reader->broken()};
         // A chain that never arrives is the network's failure, not the
         // service's answer.
         if (hopsLeft <= 0)
@@ -253,7 +337,9 @@ QCoro::Task<PerformResult> OrvaneAPIClient::perform(APIRequest request) {
     Received received = co_await sendAndWait(request.request, request.method, request.body,
                                              request.maxBodyBytes, request.staysOnOrigin);
     const QNetworkReply& reply = *received.reply;
-    if (!received.redirectDeclined)
+    if (received.bodyBroken)
+        throw TransportError(QNetworkReply::ProtocolFailure, false);
+    if (!received.statusStands)
         if (auto failure = transportFailure(reply, platform::HttpSession::timedOut(&reply),
                                             received.body.size()))
             throw *failure;
@@ -281,9 +367,12 @@ QCoro::Task<ImageDataResult> OrvaneAPIClient::fetchImageData(QUrl url, bool auth
     const std::shared_ptr<QNetworkReply>& reply = received.reply;
     ImageDataResult result;
     result.data = std::move(received.body);
-    if (auto failure = transportFailure(*reply, platform::HttpSession::timedOut(reply.get()),
-                                        result.data.size()))
-        throw *failure;
+    if (received.bodyBroken)
+        throw TransportError(QNetworkReply::ProtocolFailure, false);
+    if (!received.statusStands)
+        if (auto failure = transportFailure(*reply, platform::HttpSession::timedOut(reply.get()),
+                                            result.data.size()))
+            throw *failure;
     const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
     result.response.url = reply->url();
     if (status.isValid())
@@ -315,18 +404,55 @@ QCoro::Task<APIUser> OrvaneAPIClient::fetchCurrentUser() {
     co_return user;
 }
 
+// The first page is asked for as it always was; the next ones add their
+// number, until the page the reply names as its last. What a list may bring
+// is bounded in bytes and in pages, both far above the largest account: past
+// either the list is refused, never shown cut short.
+template <class Row>
+QCoro::Task<PaginatedResponse<Row>>
+OrvaneAPIClient::fetchAllPages(QString path, QueryParameters query,
+                               PaginatedResponse<Row> (*decode)(const QByteArray&)) {
+    PaginatedResponse<Row> all;
+    qint64 bytesLeft = kListReplyBytes;
+    for (int page = 1;; ++page) {
+        QueryParameters asked = query;
+        if (page > 1)
+            asked.emplace_back(QStringLiteral("page"), QString::number(page));
+        APIRequest request = makeRequest("GET", path, asked);
+        request.maxBodyBytes = bytesLeft;
+        const PerformResult result = co_await perform(request);
+        if (!isSuccess(result.status))
+            throwForStatus(result);
+        bytesLeft -= result.body.size();
+        PaginatedResponse<Row> reply = decode(result.body);
+        const bool empty = reply.data.empty();
+        if (all.data.empty())
+            all.data = std::move(reply.data);
+        else
+            all.data.insert(all.data.end(), std::make_move_iterator(reply.data.begin()),
+                            std::make_move_iterator(reply.data.end()));
+        all.meta = reply.meta;
+        const std::optional<qint64> lastPage = reply.meta ? reply.meta->lastPage : std::nullopt;
+        if (empty || !lastPage || page >= *lastPage)
+            break;
+        if (page >= kMostListPages)
+            throw TransportError::tooLarge();
+    }
+    for (Row& row : all.data)
+        boundDisplayTexts(row);
+    co_return all;
+}
+
+namespace {
+PaginatedResponse<JobDTO> decodeJobsPage(const QByteArray& body) {
+    return wire::decodeJSON<PaginatedResponse<JobDTO>>(body);
+}
+} // namespace
+
 QCoro::Task<PaginatedResponse<ClientDTO>> OrvaneAPIClient::fetchClients(int perPage) {
     const QueryParameters query{{QStringLiteral("per_page"), QString::number(perPage)}};
-    APIRequest request = makeRequest("GET", QStringLiteral("clients"), query);
-    request.maxBodyBytes = kPageReplyBytes;
-    const PerformResult result = co_await perform(request);
-    if (!isSuccess(result.status))
-        throwForStatus(result);
-    PaginatedResponse<ClientDTO> page = ClientsAPIPayload::decodeClients(result.body);
-    keepAskedRows(page, perPage);
-    for (ClientDTO& client : page.data)
-        boundDisplayTexts(client);
-    co_return page;
+    co_return co_await fetchAllPages<ClientDTO>(QStringLiteral("clients"), query,
+                                                &ClientsAPIPayload::decodeClients);
 }
 
 QCoro::Task<PaginatedResponse<JobDTO>> OrvaneAPIClient::fetchJobs(std::optional<QString> clientId,
@@ -340,14 +466,7 @@ QCoro::Task<PaginatedResponse<JobDTO>> OrvaneAPIClient::fetchJobs(std::optional<
         query.emplace_back(QStringLiteral("project_id"), *projectId);
     if (archived)
         query.emplace_back(QStringLiteral("archived"), *archived);
-    APIRequest request = makeRequest("GET", QStringLiteral("jobs"), query);
-    request.maxBodyBytes = kPageReplyBytes;
-    const PerformResult result = co_await perform(request);
-    auto page = decodeCommon<PaginatedResponse<JobDTO>>(result);
-    keepAskedRows(page, perPage);
-    for (JobDTO& job : page.data)
-        boundDisplayTexts(job);
-    co_return page;
+    co_return co_await fetchAllPages<JobDTO>(QStringLiteral("jobs"), query, &decodeJobsPage);
 }
 
 namespace {
@@ -369,7 +488,7 @@ QCoro::Task<std::vector<JobTaskDTO>> OrvaneAPIClient::fetchJobTasks(QString jobI
     APIRequest request =
         makeRequest("GET", QStringLiteral("jobs/") + jobId + QStringLiteral("/job-tasks"),
                     jobTimesQuery(includeJobTimes));
-    request.maxBodyBytes = includeJobTimes ? kTasksReplyBytes : kPageReplyBytes;
+    request.maxBodyBytes = includeJobTimes ? kTasksReplyBytes : kListReplyBytes;
     const PerformResult result = co_await perform(request);
     if (!isSuccess(result.status))
         throwForStatus(result);

@@ -30,14 +30,20 @@ namespace orvane {
 using QueryParameters = std::vector<std::pair<QString, QString>>;
 
 // The most a reply body may bring, by kind of request, read while it streams.
-// Each is a wide margin over the largest honest answer (a page of 100 job
-// times with their client, job and task is about 40 KB): past it the reply
-// is aborted, so that neither reading nor decoding depends on what a broken
-// service sends.
-inline constexpr qint64 kRecordReplyBytes = 256 * 1024;     // one record, sign-in
-inline constexpr qint64 kPageReplyBytes = 1024 * 1024;      // one page of a list
-inline constexpr qint64 kTasksReplyBytes = 8 * 1024 * 1024; // tasks with all job times
-inline constexpr qint64 kErrorReplyBytes = 64 * 1024;       // any status from 400 on
+// Each lies well above what the largest account honestly brings: past it the
+// reply is aborted and its connection closed, so that neither reading nor
+// decoding depends on what a broken service sends.
+inline constexpr qint64 kRecordReplyBytes = 256 * 1024; // one record, sign-in
+inline constexpr qint64 kPageReplyBytes = 1024 * 1024;  // a page of 100 job times (~55 KB)
+// A whole list of clients or of a client's jobs, its pages together: 20 000
+// clients are about 5 MB, also when a service sends them in one reply.
+inline constexpr qint64 kListReplyBytes = 64 * 1024 * 1024;
+// A list is followed this many pages at most: 20 000 clients are 200 pages.
+inline constexpr int kMostListPages = 500;
+// A job's tasks with all their job times: 5 000 tasks carrying 200 000 job
+// times are about 110 MB.
+inline constexpr qint64 kTasksReplyBytes = 256 * 1024 * 1024;
+inline constexpr qint64 kErrorReplyBytes = 64 * 1024; // any status from 400 on
 
 // A request ready to send on the shared session.
 struct APIRequest {
@@ -106,6 +112,8 @@ public:
                                                 qint64 maxBytes = kRecordReplyBytes);
     QCoro::Task<void> logout();
     QCoro::Task<APIUser> fetchCurrentUser();
+    // The clients and the jobs lists follow the reply's pages to the last
+    // one; `meta` is the last page's. A page that fails fails the whole list.
     QCoro::Task<PaginatedResponse<ClientDTO>> fetchClients(int perPage);
     QCoro::Task<PaginatedResponse<JobDTO>> fetchJobs(std::optional<QString> clientId,
                                                      std::optional<QString> projectId,
@@ -159,12 +167,18 @@ public:
 private:
     QNetworkReply* send(const QNetworkRequest& request, const QByteArray& method,
                         const QByteArray& body);
+    template <class Row>
+    QCoro::Task<PaginatedResponse<Row>>
+    fetchAllPages(QString path, QueryParameters query,
+                  PaginatedResponse<Row> (*decode)(const QByteArray&));
     struct Received {
         std::shared_ptr<QNetworkReply> reply;
         QByteArray body; // as read while it arrived; the reply holds none of it
-        // A 3xx answer given back unfollowed: Qt may flag it as an error of
-        // its own (a body it did not send again), yet its status is the answer.
-        bool redirectDeclined = false;
+        // A 3xx answer given back unfollowed, or an error status whose body
+        // was cut: Qt flags an error of its own (a body it did not send
+        // again, the abort), yet the status is the answer.
+        bool statusStands = false;
+        bool bodyBroken = false; // compressed, and not a whole stream
     };
     // Sends and waits for the answer, reading at most `maxBodyBytes` of its
     // body (less for an error status); throws TransportError::tooLarge()

@@ -421,6 +421,9 @@ private:
         quint64 readBacksBefore = 0; // read-backs sent before the stop failed
     };
     std::map<QString, UnansweredStop> unansweredStops_;
+    // Running job times whose task came back too large to read: each sync
+    // would be refused the same way, so they keep what they were shown with.
+    std::set<QString> taskReadsRefused_;
     struct AwayError {
         QString text;
         quint64 readBacksBefore = 0; // read-backs sent before it was shown

@@ -139,6 +139,7 @@ void AppStore::beginSignedInGeneration() {
     // A start of the earlier sign-in does not hold back the starts of this one.
     startInFlight_ = false;
     unansweredStops_.clear();
+    taskReadsRefused_.clear();
     awayErrorShown_.reset();
     // Stops of the earlier sign-in went out with its token.
     stopFlights_.clear();

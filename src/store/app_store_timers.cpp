@@ -177,9 +177,23 @@ QCoro::Task<std::optional<TimerSession>> AppStore::makeTimerSession(JobTimeCompa
     std::optional<TimerSession> s = buildTimerSession(entry);
     if (!s || s->taskId.isEmpty())
         co_return s;
+    const QString jobTimeId = entry.id.trimmed();
+    if (taskReadsRefused_.count(jobTimeId)) {
+        const auto shown = std::find_if(sessions_.begin(), sessions_.end(), [&](const auto& open) {
+            return open.jobTimeServerId.trimmed() == jobTimeId;
+        });
+        if (shown != sessions_.end()) {
+            s->budgetSecs = shown->budgetSecs;
+            s->trackedBeforeSecs = shown->trackedBeforeSecs;
+            co_return s;
+        }
+    }
     std::optional<JobTaskDTO> task;
     try {
         task = co_await api_.fetchJobTask(s->taskId, true, entry.id);
+    } catch (const TransportError& error) {
+        if (error.isTooLarge())
+            taskReadsRefused_.insert(jobTimeId);
     } catch (...) {
     }
     if (!life)
@@ -308,6 +322,7 @@ QCoro::Task<bool> AppStore::restoreActiveSessions() {
         }
     preserveLocalBreakState(fresh);
     const std::set<QString> newIds = serverIds(fresh);
+    std::erase_if(taskReadsRefused_, [&](const QString& id) { return !newIds.count(id); });
     // A stop whose answer was lost: a list asked for after it tells whether
     // the service carried it out.
     std::vector<QString> endedThere;

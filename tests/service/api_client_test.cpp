@@ -11,6 +11,7 @@
 #include <QJsonObject>
 #include <QTemporaryDir>
 #include <QTimeZone>
+#include <QUrlQuery>
 
 #include <gtest/gtest.h>
 
@@ -713,6 +714,40 @@ TEST_F(ApiClientProfilePhoto, BodyBeyondTheCapIsCutOffWhetherItsLengthIsAnnounce
             EXPECT_EQ(e.code(), QNetworkReply::OperationCanceledError);
         }
     }
+}
+
+// ---- Lists that come in pages ------------------------------------------------
+
+// Rows "r0", "r1", … `perPage` to a page of `last` pages; the page `failing` answers 500.
+test::FakeHandler paged(int rows, int perPage, int last, int failing = 0) {
+    return [=](const test::RecordedRequest& r) {
+        const int page =
+            std::max(1, QUrlQuery(QString::fromStdString(r.query)).queryItemValue("page").toInt());
+        std::string data = R"({"data":[{"id":"r)" + std::to_string((page - 1) * perPage) + "\"}";
+        for (int i = (page - 1) * perPage + 1; i < std::min(rows, page * perPage); ++i)
+            data += R"(,{"id":"r)" + std::to_string(i) + "\"}";
+        return FakeResponse::json(page == failing ? 500 : 200,
+                                  data + R"(],"meta":{"last_page":)" + std::to_string(last) + "}}");
+    };
+}
+
+class ApiClientPagedList : public ServiceFixture, public ::testing::Test {};
+
+TEST_F(ApiClientPagedList, FollowsEveryPageAndAFailedOrEndlessOneFailsTheList) {
+    service.on("GET", "/api/clients", paged(250, 100, 3));
+    const auto clients = test::await(client.fetchClients(100)).data;
+    ASSERT_EQ(clients.size(), 250u);
+    EXPECT_EQ(clients[100].id, "r100");
+    EXPECT_EQ(service.requestsTo("GET", "/api/clients").back().query, "per_page=100&page=3");
+    EXPECT_EQ(service.requestsTo("GET", "/api/clients").front().query, "per_page=100");
+
+    const std::optional<QString> c1 = QStringLiteral("c1"), archived = QStringLiteral("0");
+    service.on("GET", "/api/jobs", paged(9, 1, 3, 2));
+    EXPECT_ANY_THROW(test::await(client.fetchJobs(c1, kNone, archived, 100)));
+    service.clearRequests();
+    service.on("GET", "/api/jobs", paged(1'000'000, 1, 1'000'000));
+    EXPECT_ANY_THROW(test::await(client.fetchJobs(c1, kNone, archived, 100)));
+    EXPECT_EQ(service.requestCount(), std::size_t(kMostListPages));
 }
 
 // ---- Redirects --------------------------------------------------------------

@@ -226,6 +226,21 @@ TEST(CutOffReply, IsAConnectionFailureWhateverStatusCameFirst) {
     }
 }
 
+TEST(CutOffReply, ACompressedBodyThatIsNoWholeStreamIsAnInvalidAnswer) {
+    const std::string head("\x1f\x8b\x08\0\0\0\0\0\0\x03", 10); // gzip, then no stream
+    for (const std::string& body : {head, head + "\xff\xff"}) {
+        RawServer host([&](const RawRequest&) {
+            return RawReply{"HTTP/1.1 200 OK\r\nContent-Encoding: gzip\r\nContent-Length: " +
+                            std::to_string(body.size()) + "\r\n\r\n" + body};
+        });
+        test::TempUserDefaults defaults;
+        defaults->setString(OrvaneAPIConfig::kBaseURLKey, host.baseURL());
+        OrvaneAPIClient client;
+        EXPECT_EQ(outcome([&] { test::await(client.fetchActiveJobTimes()); }),
+                  "transport: Ungültige Antwort vom Server.");
+    }
+}
+
 TEST(CutOffReply, StallInTheMiddleOfABodyIsATimeOut) {
     RawServer host([](const RawRequest&) {
         RawReply reply{"HTTP/1.1 200 OK\r\nContent-Length: 100\r\n\r\n{\"id\":"};

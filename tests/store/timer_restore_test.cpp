@@ -177,6 +177,21 @@ TEST_F(TimerRestore, TimeBookedBeforeStopsAtTheEndOfTheRange) {
     }
 }
 
+TEST_F(TimerRestore, ATaskTooLargeToReadIsNotAskedForAgainWhileItsTimerRuns) {
+    FakeResponse tooLarge = FakeResponse::json(200, "");
+    tooLarge.headers = {{"Content-Length", std::to_string(kTasksReplyBytes + 1)}};
+    service.on("GET", "/api/job-tasks/T1", tooLarge);
+    service.on("GET", "/api/job-times",
+               FakeResponse::json(200, R"({"data":[)" + booked("o", "1:30") + "]}"));
+    const std::string task = R"(,"jobtask_id":"T1","job_task":{"id":"T1","scheduled_time":"2"})";
+    for (const std::string id : {"jt-1", "jt-1", "jt-1", "jt-2"}) { // the next timer asks again
+        restore({running(id, task)});
+        EXPECT_EQ(store->sessions().at(0).trackedBeforeSecs, 5400);
+    }
+    EXPECT_EQ(service.requestsTo("GET", "/api/job-tasks/T1").size(), 2u);
+    EXPECT_EQ(service.requestsTo("GET", "/api/job-times").size(), 2u);
+}
+
 TEST_F(TimerRestore, ReportsAChangeOnlyWhenTheSetOfRunningJobTimesDiffers) {
     const struct {
         std::vector<QString> before;
