@@ -12,6 +12,10 @@
 
 #include <algorithm>
 
+#include <cerrno>
+#include <signal.h>
+#include <unistd.h>
+
 namespace orvane {
 
 QImage statusIconImage(PillContent::Kind kind, int size) {
@@ -128,11 +132,23 @@ QString statusLabel(const PillContent& content) {
 }
 
 namespace {
-QString iconFolderTemplate() {
+QString iconFolderBase() {
     QString base = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
-    if (base.isEmpty())
-        base = QDir::tempPath();
-    return base + QStringLiteral("/orvane-icons-XXXXXX");
+    return base.isEmpty() ? QDir::tempPath() : base;
+}
+
+// The folder carries its process id, so that one a crash or a kill left
+// behind is told apart from a running Orvane's and cleared at the next start.
+QString iconFolderTemplate() {
+    const QDir base(iconFolderBase());
+    const QString prefix = QStringLiteral("orvane-icons-");
+    for (const QString& name : base.entryList({prefix + u'*'}, QDir::Dirs | QDir::NoSymLinks)) {
+        bool ok = false;
+        const qint64 pid = name.mid(prefix.size()).section(u'-', 0, 0).toLongLong(&ok);
+        if (ok && pid > 0 && pid != getpid() && kill(pid_t(pid), 0) != 0 && errno == ESRCH)
+            QDir(base.filePath(name)).removeRecursively();
+    }
+    return base.filePath(prefix + QString::number(getpid()) + QStringLiteral("-XXXXXX"));
 }
 constexpr int kSizes[] = {16, 22, 32, 48};
 } // namespace

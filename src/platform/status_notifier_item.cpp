@@ -570,6 +570,8 @@ void StatusNotifierItem::watcherOwnerChanged(const QString& oldOwner, const QStr
     unansweredRegistrations_ = 0;
     droppedRegistrations_ = 0;
     ++hostQuery_;
+    // A panel that left under the previous watcher says nothing of this one's.
+    hostNameSeen_ = !hostNames_.isEmpty();
     setHostRegistered(std::nullopt); // the new owner's panels are not known yet
     setRefused(false);
     if (newOwner.isEmpty()) {

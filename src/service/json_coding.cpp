@@ -592,13 +592,47 @@ Decoder liveDecoder(const std::shared_ptr<Document>& document, od::value value,
 
 namespace {
 
+// The bytes with each raw control character inside a text written as its
+// escape, which reads back as the same character.
+std::string escapeControls(const char* bytes, size_t size) {
+    std::string out;
+    out.reserve(size + 64);
+    bool inText = false;
+    for (size_t i = 0; i < size; ++i) {
+        const auto c = static_cast<unsigned char>(bytes[i]);
+        if (inText && c < 0x20 && c != 0) { // a raw NUL stays refused, as by Qt
+            static constexpr char kHex[] = "0123456789abcdef";
+            out += "\\u00";
+            out += kHex[c >> 4];
+            out += kHex[c & 0xF];
+            continue;
+        }
+        out += char(c);
+        if (inText && c == '\\' && i + 1 < size)
+            out += bytes[++i];
+        else if (c == '"')
+            inText = !inText;
+    }
+    return out;
+}
+
 // Indexes `size` bytes at `bytes`, of which `readable` may be read, and
 // checks the document as Qt would, `depth` levels down in a larger one.
-void index(Document& document, const char* bytes, size_t size, size_t readable, int depth) {
+void index(Document& document, const char* bytes, size_t size, size_t readable, int depth,
+           bool escaped = false) {
     // Room for Qt's nesting and the reader's own levels above it.
     simdjson::error_code error = document.parser.allocate(size, kMostNesting + 2);
     if (!error)
         error = document.parser.iterate(bytes, size, readable).get(document.doc);
+    if (error == simdjson::UNESCAPED_CHARS && !escaped) {
+        // Qt takes a raw tab or other control character inside a text; the
+        // reader wants it escaped. Rare: such a body is copied once.
+        const std::string copy = escapeControls(bytes, size);
+        document.copy = simdjson::padded_string(copy);
+        index(document, document.copy.data(), copy.size(), copy.size() + simdjson::SIMDJSON_PADDING,
+              depth, true);
+        return;
+    }
     if (error)
         notJSON();
     const od::json_type type = ok(document.doc.type());

@@ -295,12 +295,19 @@ TEST(LenientDecoding, UnusableIdentifiersFailWithExpectedId) {
 
 TEST(LenientDecoding, LenientTextTrimsAndRendersNumbers) {
     const TextCase cases[] = {
-        {"80", "80.0"},        {R"("80")", "80"},
-        {R"(" a b ")", "a b"}, {R"("  \t")", {}}, // blank text gets no numeric fallback
-        {"12.5", "12.5"},      {"-0.5", "-0.5"},
-        {"1e16", "1e+16"},     {"99999999999999999999", "1e+20"},
-        {"true", {}},          {"{}", {}},
-        {"[1]", {}},           {"null", {}},
+        {"80", "80.0"},
+        {R"("80")", "80"},
+        {R"(" a b ")", "a b"},
+        {R"("  \t")", {}}, // blank text gets no numeric fallback
+        {"12.5", "12.5"},
+        {"-0.5", "-0.5"},
+        {"1e16", "1e+16"},
+        {"99999999999999999999", "1e+20"},
+        {"true", {}},
+        {"{}", {}},
+        {"[1]", {}},
+        {"null", {}},
+        {"\"a\tb\x01\"", "a\tb\x01"}, // raw control characters, as Qt reads them
         {nullptr, {}}};
     for (const auto& c : cases)
         EXPECT_EQ(str(withValue(c.value).decodeLenientString("v")), c.expected)
