@@ -72,7 +72,128 @@ public:
     }
 };
 
+xcb_connection_t* x11Connection() {
+    if (!qobject_cast<QGuiApplication*>(QCoreApplication::instance()) ||
+        QGuiApplication::platformName() != QLatin1String("xcb"))
+        return nullptr;
+    auto* x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
+    return x11 ? x11->connection() : nullptr;
+}
+
+using PropertyReply = std::unique_ptr<xcb_get_property_reply_t, FreeReply>;
+
+// Up to `most` 32-bit values of a property of `type`.
+std::vector<uint32_t> values(const PropertyReply& reply, xcb_atom_t type, std::size_t most) {
+    if (!reply || reply->format != 32 || reply->type != type)
+        return {};
+    const auto* data = static_cast<const uint32_t*>(xcb_get_property_value(reply.get()));
+    const auto count = std::min<std::size_t>(xcb_get_property_value_length(reply.get()) / 4, most);
+    return {data, data + count};
+}
+
+PropertyReply getProperty(xcb_connection_t* connection, xcb_get_property_cookie_t cookie) {
+    return PropertyReply(xcb_get_property_reply(connection, cookie, nullptr));
+}
+
+// Bounds on what other programs put on the root window.
+constexpr uint32_t kMostWindows = 4096;
+constexpr uint32_t kMostWorkAreas = 64;
+
 } // namespace
+
+std::optional<DesktopPanels> desktopPanels() {
+    xcb_connection_t* connection = x11Connection();
+    if (!connection)
+        return std::nullopt;
+    const xcb_screen_iterator_t screens = xcb_setup_roots_iterator(xcb_get_setup(connection));
+    if (screens.rem <= 0)
+        return std::nullopt;
+    const xcb_window_t root = screens.data->root;
+    DesktopPanels panels;
+    panels.root = QSize(screens.data->width_in_pixels, screens.data->height_in_pixels);
+
+    const xcb_atom_t partial = atom(connection, "_NET_WM_STRUT_PARTIAL");
+    const xcb_atom_t strut = atom(connection, "_NET_WM_STRUT");
+    const auto clients = xcb_get_property(connection, 0, root, atom(connection, "_NET_CLIENT_LIST"),
+                                          XCB_ATOM_WINDOW, 0, kMostWindows);
+    const auto desktop = xcb_get_property(
+        connection, 0, root, atom(connection, "_NET_CURRENT_DESKTOP"), XCB_ATOM_CARDINAL, 0, 1);
+    const auto tree = xcb_query_tree(connection, root);
+
+    // Panels are the window manager's clients, or (without one, or for
+    // docks it leaves alone) the root's own children.
+    std::vector<xcb_window_t> windows;
+    for (const uint32_t id :
+         values(getProperty(connection, clients), XCB_ATOM_WINDOW, kMostWindows))
+        windows.push_back(id);
+    if (const std::unique_ptr<xcb_query_tree_reply_t, FreeReply> children(
+            xcb_query_tree_reply(connection, tree, nullptr));
+        children) {
+        const xcb_window_t* ids = xcb_query_tree_children(children.get());
+        const int count = std::min<int>(xcb_query_tree_children_length(children.get()),
+                                        static_cast<int>(kMostWindows));
+        windows.insert(windows.end(), ids, ids + count);
+    }
+    std::sort(windows.begin(), windows.end());
+    windows.erase(std::unique(windows.begin(), windows.end()), windows.end());
+
+    const auto current = values(getProperty(connection, desktop), XCB_ATOM_CARDINAL, 1);
+    const QByteArray areasName =
+        "_GTK_WORKAREAS_D" + QByteArray::number(current.empty() ? 0u : current[0]);
+    const auto areas =
+        xcb_get_property(connection, 0, root, atom(connection, areasName.constData()),
+                         XCB_ATOM_CARDINAL, 0, kMostWorkAreas * 4);
+
+    // Asked all at once: one round trip, however many windows.
+    struct Asked {
+        xcb_get_window_attributes_cookie_t attributes;
+        xcb_get_property_cookie_t partial, strut;
+    };
+    std::vector<Asked> asked;
+    asked.reserve(windows.size());
+    for (const xcb_window_t window : windows)
+        asked.push_back({xcb_get_window_attributes(connection, window),
+                         xcb_get_property(connection, 0, window, partial, XCB_ATOM_CARDINAL, 0, 12),
+                         xcb_get_property(connection, 0, window, strut, XCB_ATOM_CARDINAL, 0, 4)});
+    for (const Asked& a : asked) {
+        const std::unique_ptr<xcb_get_window_attributes_reply_t, FreeReply> attributes(
+            xcb_get_window_attributes_reply(connection, a.attributes, nullptr));
+        const auto full = values(getProperty(connection, a.partial), XCB_ATOM_CARDINAL, 12);
+        const auto plain = values(getProperty(connection, a.strut), XCB_ATOM_CARDINAL, 4);
+        if (!attributes || attributes->map_state != XCB_MAP_STATE_VIEWABLE)
+            continue;
+        std::array<quint32, 12> v{};
+        if (full.size() == 12) {
+            std::copy(full.begin(), full.end(), v.begin());
+        } else if (plain.size() == 4) {
+            // The older form reserves the whole edge.
+            std::copy(plain.begin(), plain.end(), v.begin());
+            const quint32 w = panels.root.width() - 1, h = panels.root.height() - 1;
+            v[5] = v[7] = h;
+            v[9] = v[11] = w;
+        } else {
+            continue;
+        }
+        panels.struts.push_back(v);
+    }
+    const auto rects =
+        values(getProperty(connection, areas), XCB_ATOM_CARDINAL, kMostWorkAreas * 4);
+    for (std::size_t i = 0; i + 4 <= rects.size(); i += 4) {
+        const QRect rect(int(std::min<uint32_t>(rects[i], 0x7fff)),
+                         int(std::min<uint32_t>(rects[i + 1], 0x7fff)),
+                         int(std::min<uint32_t>(rects[i + 2], 0x7fff)),
+                         int(std::min<uint32_t>(rects[i + 3], 0x7fff)));
+        if (!rect.isEmpty())
+            panels.workAreas.push_back(rect);
+    }
+    return panels;
+}
+
+PointerTrust pointerTrust() {
+    const bool insideWayland = qEnvironmentVariableIsSet("WAYLAND_DISPLAY") ||
+                               qEnvironmentVariable("XDG_SESSION_TYPE") == QLatin1String("wayland");
+    return insideWayland ? PointerTrust::Stale : PointerTrust::Current;
+}
 
 void keepHiddenWindowsHidden() {
     static bool installed = false;
