@@ -163,11 +163,23 @@ void AppDelegate::togglePopover() {
         togglePopoverAt(statusItem_->anchor());
 }
 
+namespace {
+// What decides where panels are: the monitors, and which is the primary one.
+QList<QRect> screenLayout() {
+    QList<QRect> layout;
+    if (QScreen* primary = QGuiApplication::primaryScreen())
+        layout.append(primary->geometry());
+    for (const QScreen* screen : QGuiApplication::screens())
+        layout.append(screen->geometry());
+    return layout;
+}
+} // namespace
+
 void AppDelegate::panelItemClicked(QPoint reported) {
     const std::optional<QPoint> at =
         panelClickPoint(reported, panelItem_->cursorPosition(), pointerTrust());
     if (at)
-        itemPlace_ = at;
+        itemPlace_ = {*at, screenLayout()};
     togglePopoverFromPanel(at, false);
 }
 
@@ -193,8 +205,9 @@ QPoint AppDelegate::placeOfItem() const {
             panelItem_ ? panelItem_->cursorPosition() : std::nullopt;
         pointer && pointerTrust() == PointerTrust::Current)
         return *pointer;
-    if (itemPlace_ && QGuiApplication::screenAt(*itemPlace_))
-        return *itemPlace_;
+    // The panel may have moved with a change of monitors.
+    if (itemPlace_ && itemPlace_->second == screenLayout())
+        return itemPlace_->first;
     // Else at the panel's edge: on the first monitor that has a panel,
     // the primary one first.
     QList<QScreen*> screens = QGuiApplication::screens();

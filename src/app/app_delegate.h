@@ -100,7 +100,8 @@ private:
     std::optional<StatusItemPlace> announcedPlace_;
     QElapsedTimer clock_; // the moments of panel clicks
     PanelClickMoments panelClicks_;
-    std::optional<QPoint> itemPlace_; // where the last click that said so found the item
+    // Where the last click that told found the item, under which monitors.
+    std::optional<std::pair<QPoint, QList<QRect>>> itemPlace_;
 };
 
 } // namespace orvane

@@ -284,7 +284,7 @@ private:
 // The item's menu over com.canonical.dbusmenu: a root with one entry. It
 // never changes its layout, so it sends no LayoutUpdated: a host that reads
 // it again on every such signal would never rest.
-class StatusNotifierMenu : public QObject {
+class StatusNotifierMenu : public QObject, protected QDBusContext {
     Q_OBJECT
 public:
     static constexpr int kEntryId = 1;
@@ -308,6 +308,12 @@ public:
         return properties;
     }
     static bool exists(int id) { return id == 0 || id == kEntryId; }
+    // Answers the call being delivered (QtDBus gives the call to the
+    // exported object, not to its adaptor) with an error.
+    void refuse(const QString& message) const {
+        if (calledFromDBus())
+            sendErrorReply(QDBusError::InvalidArgs, message);
+    }
     void event(int id, const QString& eventId) {
         if (id == kEntryId && eventId == QLatin1String("clicked"))
             Q_EMIT item_->menuEntryChosen();
@@ -322,7 +328,7 @@ private:
 
 // Every call is answered: an error for an entry or property that does not
 // exist, so a host never waits out its time-out.
-class StatusNotifierMenuAdaptor : public QDBusAbstractAdaptor, protected QDBusContext {
+class StatusNotifierMenuAdaptor : public QDBusAbstractAdaptor {
     Q_OBJECT
     Q_CLASSINFO("D-Bus Interface", "com.canonical.dbusmenu")
     Q_PROPERTY(uint Version READ version)
@@ -416,10 +422,7 @@ private:
         refuse(QStringLiteral("No menu entry %1").arg(id));
         return false;
     }
-    void refuse(const QString& message) {
-        if (calledFromDBus())
-            sendErrorReply(QDBusError::InvalidArgs, message);
-    }
+    void refuse(const QString& message) { menu_->refuse(message); }
 
     StatusNotifierMenu* menu_;
 };
