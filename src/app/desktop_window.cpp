@@ -110,7 +110,6 @@ std::optional<DesktopPanels> desktopPanels() {
         return std::nullopt;
     const xcb_window_t root = screens.data->root;
     DesktopPanels panels;
-    panels.root = QSize(screens.data->width_in_pixels, screens.data->height_in_pixels);
 
     const xcb_atom_t partial = atom(connection, "_NET_WM_STRUT_PARTIAL");
     const xcb_atom_t strut = atom(connection, "_NET_WM_STRUT");
@@ -155,26 +154,31 @@ std::optional<DesktopPanels> desktopPanels() {
         asked.push_back({xcb_get_window_attributes(connection, window),
                          xcb_get_property(connection, 0, window, partial, XCB_ATOM_CARDINAL, 0, 12),
                          xcb_get_property(connection, 0, window, strut, XCB_ATOM_CARDINAL, 0, 4)});
-    for (const Asked& a : asked) {
+    std::vector<std::pair<xcb_window_t, std::array<quint32, 4>>> reserving;
+    for (std::size_t i = 0; i < asked.size(); ++i) {
         const std::unique_ptr<xcb_get_window_attributes_reply_t, FreeReply> attributes(
-            xcb_get_window_attributes_reply(connection, a.attributes, nullptr));
-        const auto full = values(getProperty(connection, a.partial), XCB_ATOM_CARDINAL, 12);
-        const auto plain = values(getProperty(connection, a.strut), XCB_ATOM_CARDINAL, 4);
-        if (!attributes || attributes->map_state != XCB_MAP_STATE_VIEWABLE)
+            xcb_get_window_attributes_reply(connection, asked[i].attributes, nullptr));
+        const auto full = values(getProperty(connection, asked[i].partial), XCB_ATOM_CARDINAL, 12);
+        const auto plain = values(getProperty(connection, asked[i].strut), XCB_ATOM_CARDINAL, 4);
+        const auto& strip = full.size() == 12 ? full : plain;
+        if (!attributes || attributes->map_state != XCB_MAP_STATE_VIEWABLE || strip.size() < 4)
             continue;
-        std::array<quint32, 12> v{};
-        if (full.size() == 12) {
-            std::copy(full.begin(), full.end(), v.begin());
-        } else if (plain.size() == 4) {
-            // The older form reserves the whole edge.
-            std::copy(plain.begin(), plain.end(), v.begin());
-            const quint32 w = panels.root.width() - 1, h = panels.root.height() - 1;
-            v[5] = v[7] = h;
-            v[9] = v[11] = w;
-        } else {
-            continue;
-        }
-        panels.struts.push_back(v);
+        reserving.push_back({windows[i], {strip[0], strip[1], strip[2], strip[3]}});
+    }
+    // Where each panel is on the screen, again in one round trip.
+    std::vector<std::pair<xcb_get_geometry_cookie_t, xcb_translate_coordinates_cookie_t>> places;
+    for (const auto& [window, strut] : reserving)
+        places.push_back({xcb_get_geometry(connection, window),
+                          xcb_translate_coordinates(connection, window, root, 0, 0)});
+    for (std::size_t i = 0; i < places.size(); ++i) {
+        const std::unique_ptr<xcb_get_geometry_reply_t, FreeReply> geometry(
+            xcb_get_geometry_reply(connection, places[i].first, nullptr));
+        const std::unique_ptr<xcb_translate_coordinates_reply_t, FreeReply> origin(
+            xcb_translate_coordinates_reply(connection, places[i].second, nullptr));
+        if (geometry && origin)
+            panels.panels.push_back(
+                {QRect(origin->dst_x, origin->dst_y, geometry->width, geometry->height),
+                 reserving[i].second});
     }
     const auto rects =
         values(getProperty(connection, areas), XCB_ATOM_CARDINAL, kMostWorkAreas * 4);

@@ -24,79 +24,40 @@ std::optional<QPoint> panelClickPoint(const QPoint& reported, const std::optiona
     return reported.isNull() || !near ? *pointer : reported;
 }
 
-namespace {
-
-// One side's strip, in X screen coordinates: the side's reserved width and
-// the span along the edge. `inner` is the strip's first column or row
-// inside the screen, on the side away from the edge.
-struct Strip {
-    enum Side { Left, Right, Top, Bottom } side;
-    qint64 inner;
-    qint64 start, end;
-};
-
-// The strips one _NET_WM_STRUT_PARTIAL reserves; nothing for a value past
-// the screen or a span that runs backwards.
-std::vector<Strip> stripsOf(const std::array<quint32, 12>& v, const QSize& root) {
-    std::vector<Strip> strips;
-    const qint64 w = root.width(), h = root.height();
-    const auto add = [&](Strip::Side side, qint64 width, qint64 extent, qint64 start, qint64 end,
-                         qint64 inner) {
-        if (width <= 0 || width > extent || start > end)
-            return;
-        strips.push_back({side, inner, start, end});
-    };
-    add(Strip::Left, v[0], w, v[4], v[5], qint64(v[0]) - 1);
-    add(Strip::Right, v[1], w, v[6], v[7], w - qint64(v[1]));
-    add(Strip::Top, v[2], h, v[8], v[9], qint64(v[2]) - 1);
-    add(Strip::Bottom, v[3], h, v[10], v[11], h - qint64(v[3]));
-    return strips;
-}
-
-} // namespace
-
-QRect panelFreeArea(const QRect& monitor, const QRect& available, const DesktopPanels& panels) {
+QRect panelFreeArea(const QRect& monitor, const QRect& available, const DesktopPanels& desktop) {
     QRect area = available & monitor;
     // The window manager's area for this monitor: the one that covers most of it.
     QRect best;
-    for (const QRect& work : panels.workAreas) {
+    for (const QRect& work : desktop.workAreas) {
         const QRect part = work & monitor;
         if (qint64(part.width()) * part.height() > qint64(best.width()) * best.height())
             best = part;
     }
     if (!best.isEmpty())
         area &= best;
-    for (const auto& strut : panels.struts) {
-        for (const Strip& strip : stripsOf(strut, panels.root)) {
-            const bool vertical = strip.side == Strip::Left || strip.side == Strip::Right;
-            const qint64 lo = vertical ? monitor.left() : monitor.top();
-            const qint64 hi = vertical ? monitor.right() : monitor.bottom();
-            const qint64 alongLo = vertical ? monitor.top() : monitor.left();
-            const qint64 alongHi = vertical ? monitor.bottom() : monitor.right();
-            if (strip.inner < lo || strip.inner > hi || strip.end < alongLo ||
-                strip.start > alongHi)
-                continue;
-            const qint64 depth = strip.side == Strip::Left || strip.side == Strip::Top
-                                     ? strip.inner - lo + 1
-                                     : hi - strip.inner + 1;
-            if (2 * depth >= hi - lo + 1)
-                continue;
-            const int inner = static_cast<int>(strip.inner);
-            switch (strip.side) {
-            case Strip::Left:
-                area.setLeft(std::max(area.left(), inner + 1));
-                break;
-            case Strip::Right:
-                area.setRight(std::min(area.right(), inner - 1));
-                break;
-            case Strip::Top:
-                area.setTop(std::max(area.top(), inner + 1));
-                break;
-            case Strip::Bottom:
-                area.setBottom(std::min(area.bottom(), inner - 1));
-                break;
-            }
+    for (const PanelWindow& panel : desktop.panels) {
+        const QRect on = panel.geometry & monitor;
+        const auto& v = panel.strut;
+        const auto widest = std::max_element(v.begin(), v.end());
+        if (on.isEmpty() || *widest == 0)
+            continue;
+        QRect cut = area;
+        switch (widest - v.begin()) {
+        case 0:
+            cut.setLeft(std::max(area.left(), on.right() + 1));
+            break;
+        case 1:
+            cut.setRight(std::min(area.right(), on.left() - 1));
+            break;
+        case 2:
+            cut.setTop(std::max(area.top(), on.bottom() + 1));
+            break;
+        default:
+            cut.setBottom(std::min(area.bottom(), on.top() - 1));
+            break;
         }
+        if (2 * cut.width() > monitor.width() && 2 * cut.height() > monitor.height())
+            area = cut;
     }
     return area.isEmpty() ? available & monitor : area;
 }

@@ -29,23 +29,27 @@ enum class PointerTrust { Current, Stale };
 std::optional<QPoint> panelClickPoint(const QPoint& reported, const std::optional<QPoint>& pointer,
                                       PointerTrust trust = PointerTrust::Current);
 
-// What the desktop's panels reserve, as the X server tells it (values from
-// other programs, taken as untrusted): each panel's _NET_WM_STRUT_PARTIAL
-// (left, right, top, bottom, then the start and end of each strip),
-// relative to the whole X screen of `root`; and the window manager's work
-// areas, one per monitor (mutter's _GTK_WORKAREAS, also under Xwayland,
-// where GNOME's top bar is no X window).
+// What the desktop's panels reserve, as the X server tells it: each panel
+// window (one that reserves a strip of the screen with _NET_WM_STRUT or
+// _NET_WM_STRUT_PARTIAL) with its place and the strip's first four values
+// (left, right, top, bottom); and the window manager's work areas, one per
+// monitor (mutter's _GTK_WORKAREAS, also under Xwayland, where GNOME's top
+// bar is no X window). The values are other programs' and not trusted.
+struct PanelWindow {
+    QRect geometry;
+    std::array<quint32, 4> strut{};
+};
 struct DesktopPanels {
-    QSize root;
-    std::vector<std::array<quint32, 12>> struts;
+    std::vector<PanelWindow> panels;
     std::vector<QRect> workAreas;
 };
 
-// The part of `monitor` a popover may cover: `available` less the strips
-// the panels reserve on this monitor, also at an edge it shares with
-// another monitor (a strip counts on the monitor its inner edge is on), and
-// within the work area the window manager gives this monitor. A strip that
-// would take half the monitor or more is no panel's and is ignored.
+// The part of `monitor` a popover may cover: `available`, within the work
+// area the window manager gives this monitor, less every panel on it from
+// the panel's inner side to the edge it reserves. The panel's own place
+// says where: the values panels give are measured from the edges of the
+// whole X screen or, at an edge between two monitors, from the monitor's
+// (xfce4-panel). A cut of half the monitor or more is no panel's.
 QRect panelFreeArea(const QRect& monitor, const QRect& available, const DesktopPanels& panels);
 
 // Where the popover opens when no click tells where the item is: at the
