@@ -200,24 +200,26 @@ void AppDelegate::togglePopoverFromPanel(std::optional<QPoint> at, bool fromMenu
 }
 
 QPoint AppDelegate::placeOfItem() const {
-    // A pointer that follows the user is by the item (or its menu) now.
-    if (const std::optional<QPoint> pointer =
-            panelItem_ ? panelItem_->cursorPosition() : std::nullopt;
-        pointer && pointerTrust() == PointerTrust::Current)
-        return *pointer;
     // The panel may have moved with a change of monitors.
     if (itemPlace_ && itemPlace_->second == screenLayout())
         return itemPlace_->first;
-    // Else at the panel's edge: on the first monitor that has a panel,
-    // the primary one first.
+    const std::optional<DesktopPanels> panels = desktopPanels();
+    // A pointer that follows the user is by the item's menu: at the panel
+    // across from it.
+    std::optional<QPoint> pointer = panelItem_ ? panelItem_->cursorPosition() : std::nullopt;
+    if (pointerTrust() != PointerTrust::Current)
+        pointer.reset();
+    if (QScreen* screen = pointer ? QGuiApplication::screenAt(*pointer) : nullptr)
+        return panelEdgeAnchor(screen->geometry(), popoverAreaOf(*screen, panels), pointer);
+    // Else at the end of a panel: on the first monitor that has one, the
+    // primary one first.
     QList<QScreen*> screens = QGuiApplication::screens();
     if (QScreen* primary = QGuiApplication::primaryScreen()) {
         screens.removeAll(primary);
         screens.prepend(primary);
     }
     if (screens.isEmpty())
-        return {};
-    const std::optional<DesktopPanels> panels = desktopPanels();
+        return pointer.value_or(QPoint());
     for (QScreen* screen : screens) {
         const QRect area = popoverAreaOf(*screen, panels);
         if (area != screen->geometry())

@@ -62,17 +62,21 @@ QRect panelFreeArea(const QRect& monitor, const QRect& available, const DesktopP
     return area.isEmpty() ? available & monitor : area;
 }
 
-QPoint panelEdgeAnchor(const QRect& monitor, const QRect& area) {
+QPoint panelEdgeAnchor(const QRect& monitor, const QRect& area, const std::optional<QPoint>& near) {
     const int left = area.left() - monitor.left(), right = monitor.right() - area.right();
     const int top = area.top() - monitor.top(), bottom = monitor.bottom() - area.bottom();
     const int widest = std::max({left, right, top, bottom});
-    if (widest <= 0 || widest == top)
-        return {area.right(), monitor.top() + std::max(top, 1) / 2};
+    if (widest <= 0)
+        return near.value_or(QPoint(area.right(), monitor.top()));
+    const int x = near ? std::clamp(near->x(), area.left(), area.right()) : area.right();
+    const int y = near ? std::clamp(near->y(), area.top(), area.bottom()) : area.bottom();
+    if (widest == top)
+        return {x, monitor.top() + top / 2};
     if (widest == bottom)
-        return {area.right(), monitor.bottom() - bottom / 2};
+        return {x, monitor.bottom() - bottom / 2};
     if (widest == left)
-        return {monitor.left() + left / 2, area.bottom()};
-    return {monitor.right() - right / 2, area.bottom()};
+        return {monitor.left() + left / 2, y};
+    return {monitor.right() - right / 2, y};
 }
 
 PanelClick panelClickAction(const PanelClickMoments& m, qint64 now, bool fromMenuEntry) {

@@ -53,10 +53,12 @@ struct DesktopPanels {
 QRect panelFreeArea(const QRect& monitor, const QRect& available, const DesktopPanels& panels);
 
 // Where the popover opens when no click tells where the item is: at the
-// edge of `monitor` where its panel is (the widest strip `area` leaves), at
-// that edge's end where notification areas sit (right, or bottom); at the
-// top right when there is no panel. Never mid-screen.
-QPoint panelEdgeAnchor(const QRect& monitor, const QRect& area);
+// edge of `monitor` where its panel is (the widest strip `area` leaves),
+// across from `near` (the pointer, by the item's menu) or else at the
+// edge's end where notification areas sit (right, or bottom). Without a
+// panel at `near`, or else at the top right. Never mid-screen.
+QPoint panelEdgeAnchor(const QRect& monitor, const QRect& area,
+                       const std::optional<QPoint>& near = std::nullopt);
 
 // What a click on the panel item, or its menu entry, does to the popover.
 // Hosts that answer a click with the item's menu (GNOME's extension) take
