@@ -187,7 +187,11 @@ void AppDelegate::togglePopoverFromPanel(std::optional<QPoint> at, bool fromMenu
     if (!popover_)
         return;
     panelClicks_.open = popover_->isOpen();
-    switch (panelClickAction(panelClicks_, clock_.elapsed(), fromMenuEntry)) {
+    const PanelClick action = panelClickAction(panelClicks_, clock_.elapsed(), fromMenuEntry);
+    // That menu's part is played: a later one starts afresh.
+    if (fromMenuEntry)
+        panelClicks_ = {};
+    switch (action) {
     case PanelClick::Close:
         popover_->dismiss();
         return;
