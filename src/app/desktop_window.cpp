@@ -111,12 +111,15 @@ std::optional<DesktopPanels> desktopPanels() {
     const xcb_window_t root = screens.data->root;
     DesktopPanels panels;
 
-    const xcb_atom_t partial = atom(connection, "_NET_WM_STRUT_PARTIAL");
-    const xcb_atom_t strut = atom(connection, "_NET_WM_STRUT");
-    const auto clients = xcb_get_property(connection, 0, root, atom(connection, "_NET_CLIENT_LIST"),
-                                          XCB_ATOM_WINDOW, 0, kMostWindows);
-    const auto desktop = xcb_get_property(
-        connection, 0, root, atom(connection, "_NET_CURRENT_DESKTOP"), XCB_ATOM_CARDINAL, 0, 1);
+    // The application's one connection: its atoms stay.
+    static const xcb_atom_t partial = atom(connection, "_NET_WM_STRUT_PARTIAL");
+    static const xcb_atom_t strut = atom(connection, "_NET_WM_STRUT");
+    static const xcb_atom_t clientList = atom(connection, "_NET_CLIENT_LIST");
+    static const xcb_atom_t currentDesktop = atom(connection, "_NET_CURRENT_DESKTOP");
+    const auto clients =
+        xcb_get_property(connection, 0, root, clientList, XCB_ATOM_WINDOW, 0, kMostWindows);
+    const auto desktop =
+        xcb_get_property(connection, 0, root, currentDesktop, XCB_ATOM_CARDINAL, 0, 1);
     const auto tree = xcb_query_tree(connection, root);
 
     // Panels are the window manager's clients, or (without one, or for
