@@ -7,7 +7,10 @@
 #include "views/popover/popover_views.h"
 #include "store/stopped_session_record.h"
 
-#include <QCursor>
+#include "app/desktop_window.h"
+
+#include <QGuiApplication>
+#include <QScreen>
 #include <QPointer>
 
 namespace orvane {
@@ -16,7 +19,9 @@ AppDelegate::AppDelegate(QString recordStorePath, QDBusConnection bus, QObject* 
     : QObject(parent),
       recordStorePath_(recordStorePath.isEmpty() ? platform::ModelContainer::defaultPath()
                                                  : std::move(recordStorePath)),
-      bus_(std::move(bus)) {}
+      bus_(std::move(bus)) {
+    clock_.start();
+}
 
 AppDelegate::~AppDelegate() {
     popover_.reset();
@@ -51,17 +56,16 @@ void AppDelegate::applicationDidFinishLaunching() {
         panelItem_->setMenuEntry(QStringLiteral("Orvane öffnen"));
         updatePanelItem();
         connect(panelItem_.get(), &platform::StatusNotifierItem::activated, this,
-                [this](QPoint at) {
-                    togglePopoverAt(
-                        QRect(panelClickPoint(at, panelItem_->cursorPosition()), QSize(1, 1)));
+                &AppDelegate::panelItemClicked);
+        connect(panelItem_.get(), &platform::StatusNotifierItem::menuEntryChosen, this,
+                [this] { togglePopoverFromPanel(std::nullopt, true); });
+        connect(panelItem_.get(), &platform::StatusNotifierItem::menuShown, this,
+                [this](bool shown) {
+                    if (!shown || !popover_)
+                        return;
+                    panelClicks_.menuOpenedAt = clock_.elapsed();
+                    panelClicks_.openWhenMenuOpened = popover_->isOpen();
                 });
-        // Chosen from the menu, which took the keyboard and so closed an open
-        // popover: this opens it, it never closes it.
-        connect(panelItem_.get(), &platform::StatusNotifierItem::menuEntryChosen, this, [this] {
-            const QPoint at = panelItem_->cursorPosition().value_or(QPoint());
-            if (popover_ && !popover_->isOpen())
-                popover_->openAt(QRect(at, QSize(1, 1)));
-        });
         connect(panelItem_.get(), &platform::StatusNotifierItem::activationTokenProvided, this,
                 [](const QString& token) { qputenv("XDG_ACTIVATION_TOKEN", token.toUtf8()); });
         connect(panelItem_.get(), &platform::StatusNotifierItem::watcherPresenceChanged, this,
@@ -96,6 +100,8 @@ void AppDelegate::applicationDidFinishLaunching() {
         if (!shown)
             scheduleHeapTrim();
     });
+    connect(popover_.get(), &PopoverWindow::closedByItself, this,
+            [this] { panelClicks_.closedByItselfAt = clock_.elapsed(); });
     PaintProbe::installIfAsked(popover_.get());
     platform::ModelContainer* container = popoverModelContainer();
     root_ = new PopoverRootView(*appStore_, container ? container->mainContext() : nullptr,
@@ -151,7 +157,79 @@ void AppDelegate::togglePopover() {
     if (!statusItem_)
         return;
     // Handed over by a second start: open where the user looks for Orvane.
-    togglePopoverAt(onPanel() ? QRect(QCursor::pos(), QSize(1, 1)) : statusItem_->anchor());
+    if (onPanel())
+        togglePopoverFromPanel(std::nullopt, false);
+    else
+        togglePopoverAt(statusItem_->anchor());
+}
+
+namespace {
+// What decides where panels are: the monitors, and which is the primary one.
+QList<QRect> screenLayout() {
+    QList<QRect> layout;
+    if (QScreen* primary = QGuiApplication::primaryScreen())
+        layout.append(primary->geometry());
+    for (const QScreen* screen : QGuiApplication::screens())
+        layout.append(screen->geometry());
+    return layout;
+}
+} // namespace
+
+void AppDelegate::panelItemClicked(QPoint reported) {
+    const std::optional<QPoint> at =
+        panelClickPoint(reported, panelItem_->cursorPosition(), pointerTrust());
+    if (at)
+        itemPlace_ = {*at, screenLayout()};
+    togglePopoverFromPanel(at, false);
+}
+
+void AppDelegate::togglePopoverFromPanel(std::optional<QPoint> at, bool fromMenuEntry) {
+    if (!popover_)
+        return;
+    panelClicks_.open = popover_->isOpen();
+    const PanelClick action = panelClickAction(panelClicks_, clock_.elapsed(), fromMenuEntry);
+    // That menu's part is played: a later one starts afresh.
+    if (fromMenuEntry)
+        panelClicks_ = {};
+    switch (action) {
+    case PanelClick::Close:
+        popover_->dismiss();
+        return;
+    case PanelClick::Nothing:
+        return;
+    case PanelClick::Open:
+        break;
+    }
+    popover_->openAt(QRect(at ? *at : placeOfItem(), QSize(1, 1)));
+}
+
+QPoint AppDelegate::placeOfItem() const {
+    // The panel may have moved with a change of monitors.
+    if (itemPlace_ && itemPlace_->second == screenLayout())
+        return itemPlace_->first;
+    const std::optional<DesktopPanels> panels = desktopPanels();
+    // A pointer that follows the user is by the item's menu: at the panel
+    // across from it.
+    std::optional<QPoint> pointer = panelItem_ ? panelItem_->cursorPosition() : std::nullopt;
+    if (pointerTrust() != PointerTrust::Current)
+        pointer.reset();
+    if (QScreen* screen = pointer ? QGuiApplication::screenAt(*pointer) : nullptr)
+        return panelEdgeAnchor(screen->geometry(), popoverAreaOf(*screen, panels), pointer);
+    // Else at the end of a panel: on the first monitor that has one, the
+    // primary one first.
+    QList<QScreen*> screens = QGuiApplication::screens();
+    if (QScreen* primary = QGuiApplication::primaryScreen()) {
+        screens.removeAll(primary);
+        screens.prepend(primary);
+    }
+    if (screens.isEmpty())
+        return pointer.value_or(QPoint());
+    for (QScreen* screen : screens) {
+        const QRect area = popoverAreaOf(*screen, panels);
+        if (area != screen->geometry())
+            return panelEdgeAnchor(screen->geometry(), area);
+    }
+    return panelEdgeAnchor(screens.first()->geometry(), popoverAreaOf(*screens.first(), panels));
 }
 
 void AppDelegate::togglePopoverAt(const QRect& anchor) {

@@ -9,6 +9,7 @@
 #include "views/popover/popover_root_view.h"
 
 #include <QObject>
+#include <QElapsedTimer>
 #include <QTimer>
 
 #include <memory>
@@ -71,6 +72,11 @@ Q_SIGNALS:
 private:
     std::unique_ptr<platform::ModelContainer> openModelContainer() const;
     void chooseStatusItemForm();
+    // A click on the panel item, at the point its host gave.
+    void panelItemClicked(QPoint reported);
+    // Opens at `at`, or where the item is thought to be, or closes.
+    void togglePopoverFromPanel(std::optional<QPoint> at, bool fromMenuEntry);
+    QPoint placeOfItem() const;
     void updatePanelItem();
     void scheduleHeapTrim();
 
@@ -92,6 +98,10 @@ private:
     double lastButtonCenterScreenX_ = 0;
     double statusItemLength_ = -1; // variable until the first fit
     std::optional<StatusItemPlace> announcedPlace_;
+    QElapsedTimer clock_; // the moments of panel clicks
+    PanelClickMoments panelClicks_;
+    // Where the last click that told found the item, under which monitors.
+    std::optional<std::pair<QPoint, QList<QRect>>> itemPlace_;
 };
 
 } // namespace orvane

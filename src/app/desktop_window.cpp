@@ -72,7 +72,135 @@ public:
     }
 };
 
+xcb_connection_t* x11Connection() {
+    if (!qobject_cast<QGuiApplication*>(QCoreApplication::instance()) ||
+        QGuiApplication::platformName() != QLatin1String("xcb"))
+        return nullptr;
+    auto* x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
+    return x11 ? x11->connection() : nullptr;
+}
+
+using PropertyReply = std::unique_ptr<xcb_get_property_reply_t, FreeReply>;
+
+// Up to `most` 32-bit values of a property of `type`.
+std::vector<uint32_t> values(const PropertyReply& reply, xcb_atom_t type, std::size_t most) {
+    if (!reply || reply->format != 32 || reply->type != type)
+        return {};
+    const auto* data = static_cast<const uint32_t*>(xcb_get_property_value(reply.get()));
+    const auto count = std::min<std::size_t>(xcb_get_property_value_length(reply.get()) / 4, most);
+    return {data, data + count};
+}
+
+PropertyReply getProperty(xcb_connection_t* connection, xcb_get_property_cookie_t cookie) {
+    return PropertyReply(xcb_get_property_reply(connection, cookie, nullptr));
+}
+
+// Bounds on what other programs put on the root window.
+constexpr uint32_t kMostWindows = 4096;
+constexpr uint32_t kMostWorkAreas = 64;
+
 } // namespace
+
+std::optional<DesktopPanels> desktopPanels() {
+    xcb_connection_t* connection = x11Connection();
+    if (!connection)
+        return std::nullopt;
+    const xcb_screen_iterator_t screens = xcb_setup_roots_iterator(xcb_get_setup(connection));
+    if (screens.rem <= 0)
+        return std::nullopt;
+    const xcb_window_t root = screens.data->root;
+    DesktopPanels panels;
+
+    // The application's one connection: its atoms stay.
+    static const xcb_atom_t partial = atom(connection, "_NET_WM_STRUT_PARTIAL");
+    static const xcb_atom_t strut = atom(connection, "_NET_WM_STRUT");
+    static const xcb_atom_t clientList = atom(connection, "_NET_CLIENT_LIST");
+    static const xcb_atom_t currentDesktop = atom(connection, "_NET_CURRENT_DESKTOP");
+    const auto clients =
+        xcb_get_property(connection, 0, root, clientList, XCB_ATOM_WINDOW, 0, kMostWindows);
+    const auto desktop =
+        xcb_get_property(connection, 0, root, currentDesktop, XCB_ATOM_CARDINAL, 0, 1);
+    const auto tree = xcb_query_tree(connection, root);
+
+    // Panels are the window manager's clients, or (without one, or for
+    // docks it leaves alone) the root's own children.
+    std::vector<xcb_window_t> windows;
+    for (const uint32_t id :
+         values(getProperty(connection, clients), XCB_ATOM_WINDOW, kMostWindows))
+        windows.push_back(id);
+    if (const std::unique_ptr<xcb_query_tree_reply_t, FreeReply> children(
+            xcb_query_tree_reply(connection, tree, nullptr));
+        children) {
+        const xcb_window_t* ids = xcb_query_tree_children(children.get());
+        const int count = std::min<int>(xcb_query_tree_children_length(children.get()),
+                                        static_cast<int>(kMostWindows));
+        windows.insert(windows.end(), ids, ids + count);
+    }
+    std::sort(windows.begin(), windows.end());
+    windows.erase(std::unique(windows.begin(), windows.end()), windows.end());
+
+    const auto current = values(getProperty(connection, desktop), XCB_ATOM_CARDINAL, 1);
+    const QByteArray areasName =
+        "_GTK_WORKAREAS_D" + QByteArray::number(current.empty() ? 0u : current[0]);
+    const auto areas =
+        xcb_get_property(connection, 0, root, atom(connection, areasName.constData()),
+                         XCB_ATOM_CARDINAL, 0, kMostWorkAreas * 4);
+
+    // Asked all at once: one round trip, however many windows.
+    struct Asked {
+        xcb_get_window_attributes_cookie_t attributes;
+        xcb_get_property_cookie_t partial, strut;
+    };
+    std::vector<Asked> asked;
+    asked.reserve(windows.size());
+    for (const xcb_window_t window : windows)
+        asked.push_back({xcb_get_window_attributes(connection, window),
+                         xcb_get_property(connection, 0, window, partial, XCB_ATOM_CARDINAL, 0, 12),
+                         xcb_get_property(connection, 0, window, strut, XCB_ATOM_CARDINAL, 0, 4)});
+    std::vector<std::pair<xcb_window_t, std::array<quint32, 4>>> reserving;
+    for (std::size_t i = 0; i < asked.size(); ++i) {
+        const std::unique_ptr<xcb_get_window_attributes_reply_t, FreeReply> attributes(
+            xcb_get_window_attributes_reply(connection, asked[i].attributes, nullptr));
+        const auto full = values(getProperty(connection, asked[i].partial), XCB_ATOM_CARDINAL, 12);
+        const auto plain = values(getProperty(connection, asked[i].strut), XCB_ATOM_CARDINAL, 4);
+        const auto& strip = full.size() == 12 ? full : plain;
+        if (!attributes || attributes->map_state != XCB_MAP_STATE_VIEWABLE || strip.size() < 4)
+            continue;
+        reserving.push_back({windows[i], {strip[0], strip[1], strip[2], strip[3]}});
+    }
+    // Where each panel is on the screen, again in one round trip.
+    std::vector<std::pair<xcb_get_geometry_cookie_t, xcb_translate_coordinates_cookie_t>> places;
+    for (const auto& [window, strut] : reserving)
+        places.push_back({xcb_get_geometry(connection, window),
+                          xcb_translate_coordinates(connection, window, root, 0, 0)});
+    for (std::size_t i = 0; i < places.size(); ++i) {
+        const std::unique_ptr<xcb_get_geometry_reply_t, FreeReply> geometry(
+            xcb_get_geometry_reply(connection, places[i].first, nullptr));
+        const std::unique_ptr<xcb_translate_coordinates_reply_t, FreeReply> origin(
+            xcb_translate_coordinates_reply(connection, places[i].second, nullptr));
+        if (geometry && origin)
+            panels.panels.push_back(
+                {QRect(origin->dst_x, origin->dst_y, geometry->width, geometry->height),
+                 reserving[i].second});
+    }
+    const auto rects =
+        values(getProperty(connection, areas), XCB_ATOM_CARDINAL, kMostWorkAreas * 4);
+    for (std::size_t i = 0; i + 4 <= rects.size(); i += 4) {
+        const QRect rect(int(std::min<uint32_t>(rects[i], 0x7fff)),
+                         int(std::min<uint32_t>(rects[i + 1], 0x7fff)),
+                         int(std::min<uint32_t>(rects[i + 2], 0x7fff)),
+                         int(std::min<uint32_t>(rects[i + 3], 0x7fff)));
+        if (!rect.isEmpty())
+            panels.workAreas.push_back(rect);
+    }
+    return panels;
+}
+
+PointerTrust pointerTrust() {
+    const bool insideWayland = qEnvironmentVariableIsSet("WAYLAND_DISPLAY") ||
+                               qEnvironmentVariable("XDG_SESSION_TYPE") == QLatin1String("wayland");
+    return insideWayland ? PointerTrust::Stale : PointerTrust::Current;
+}
 
 void keepHiddenWindowsHidden() {
     static bool installed = false;

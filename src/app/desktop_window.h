@@ -1,5 +1,9 @@
 #pragma once
 
+#include "app/popover_placement.h"
+
+#include <optional>
+
 class QWidget;
 
 namespace orvane {
@@ -20,5 +24,14 @@ void keepOffTaskbar(QWidget* window, DesktopPresence presence, bool shown);
 // would stand on screen as an empty black box. Once per application; does
 // nothing off X11.
 void keepHiddenWindowsHidden();
+
+// What the panels of an X11 desktop reserve (see DesktopPanels), read
+// afresh; nothing off X11.
+std::optional<DesktopPanels> desktopPanels();
+
+// Whether the pointer position the window system gives follows the pointer
+// outside our windows: not under Xwayland (an X11 session inside a Wayland
+// one, as GNOME runs X programs).
+PointerTrust pointerTrust();
 
 } // namespace orvane

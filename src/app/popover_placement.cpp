@@ -12,12 +12,90 @@ constexpr int kGap = 6;
 constexpr int kNearPointer = 64;
 } // namespace
 
-QPoint panelClickPoint(const QPoint& reported, const std::optional<QPoint>& pointer) {
-    if (!pointer)
+std::optional<QPoint> panelClickPoint(const QPoint& reported, const std::optional<QPoint>& pointer,
+                                      PointerTrust trust) {
+    if (!pointer || trust == PointerTrust::Stale) {
+        if (reported.isNull())
+            return std::nullopt;
         return reported;
+    }
     const QPoint off = reported - *pointer;
     const bool near = std::abs(off.x()) <= kNearPointer && std::abs(off.y()) <= kNearPointer;
     return reported.isNull() || !near ? *pointer : reported;
+}
+
+QRect panelFreeArea(const QRect& monitor, const QRect& available, const DesktopPanels& desktop) {
+    QRect area = available & monitor;
+    // The window manager's area for this monitor: the one that covers most of it.
+    QRect best;
+    for (const QRect& work : desktop.workAreas) {
+        const QRect part = work & monitor;
+        if (qint64(part.width()) * part.height() > qint64(best.width()) * best.height())
+            best = part;
+    }
+    if (!best.isEmpty())
+        area &= best;
+    for (const PanelWindow& panel : desktop.panels) {
+        const QRect on = panel.geometry & monitor;
+        const auto& v = panel.strut;
+        const auto widest = std::max_element(v.begin(), v.end());
+        if (on.isEmpty() || *widest == 0)
+            continue;
+        QRect cut = area;
+        switch (widest - v.begin()) {
+        case 0:
+            cut.setLeft(std::max(area.left(), on.right() + 1));
+            break;
+        case 1:
+            cut.setRight(std::min(area.right(), on.left() - 1));
+            break;
+        case 2:
+            cut.setTop(std::max(area.top(), on.bottom() + 1));
+            break;
+        default:
+            cut.setBottom(std::min(area.bottom(), on.top() - 1));
+            break;
+        }
+        if (2 * cut.width() > monitor.width() && 2 * cut.height() > monitor.height())
+            area = cut;
+    }
+    return area.isEmpty() ? available & monitor : area;
+}
+
+QPoint panelEdgeAnchor(const QRect& monitor, const QRect& area, const std::optional<QPoint>& near) {
+    const int left = area.left() - monitor.left(), right = monitor.right() - area.right();
+    const int top = area.top() - monitor.top(), bottom = monitor.bottom() - area.bottom();
+    const int widest = std::max({left, right, top, bottom});
+    if (widest <= 0)
+        return near.value_or(QPoint(area.right(), monitor.top()));
+    const int x = near ? std::clamp(near->x(), area.left(), area.right()) : area.right();
+    const int y = near ? std::clamp(near->y(), area.top(), area.bottom()) : area.bottom();
+    if (widest == top)
+        return {x, monitor.top() + top / 2};
+    if (widest == bottom)
+        return {x, monitor.bottom() - bottom / 2};
+    if (widest == left)
+        return {monitor.left() + left / 2, y};
+    return {monitor.right() - right / 2, y};
+}
+
+PanelClick panelClickAction(const PanelClickMoments& m, qint64 now, bool fromMenuEntry) {
+    // How far apart the menu's opening and the close it caused may be told:
+    // the close may come with the click (before the host's wait for a
+    // double click) or just after the menu opened.
+    constexpr qint64 kClosedBeforeMenu = 1000;
+    constexpr qint64 kClosedAfterMenu = 500;
+    if (m.open)
+        return PanelClick::Close;
+    if (fromMenuEntry && m.menuOpenedAt) {
+        const bool closedByThatMenu = m.closedByItselfAt &&
+                                      *m.closedByItselfAt >= *m.menuOpenedAt - kClosedBeforeMenu &&
+                                      *m.closedByItselfAt <= *m.menuOpenedAt + kClosedAfterMenu;
+        return m.openWhenMenuOpened || closedByThatMenu ? PanelClick::Nothing : PanelClick::Open;
+    }
+    if (m.closedByItselfAt && now - *m.closedByItselfAt < kToggleGraceMs)
+        return PanelClick::Nothing;
+    return PanelClick::Open;
 }
 
 QPoint popoverOrigin(const QRect& anchor, const QSize& popover, const QRect& available) {

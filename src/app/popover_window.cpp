@@ -16,22 +16,20 @@
 
 namespace orvane {
 
-namespace {
-
-// The screen's available area in which our windows stay on the screen also
-// at a fractional scale.
-QRect placementAreaOf(const QScreen& screen) {
+QRect popoverAreaOf(const QScreen& screen, const std::optional<DesktopPanels>& panels) {
     const QPlatformScreen* platform = screen.handle();
     if (!platform)
         return screen.availableGeometry();
+    // Panels and the window manager speak in the window system's pixels.
+    QRect native = platform->availableGeometry();
+    if (panels)
+        native = panelFreeArea(platform->geometry(), native, *panels);
     const QPoint logicalOrigin = screen.geometry().topLeft();
-    const QRect native = platform->availableGeometry().translated(-platform->geometry().topLeft());
-    return placementArea(screen.availableGeometry().translated(-logicalOrigin), native,
+    return placementArea(screen.availableGeometry().translated(-logicalOrigin),
+                         native.translated(-platform->geometry().topLeft()),
                          screen.devicePixelRatio())
         .translated(logicalOrigin);
 }
-
-} // namespace
 
 PopoverWindow::PopoverWindow(QWidget* parent)
     : QWidget(parent, Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint),
@@ -49,7 +47,7 @@ PopoverWindow::PopoverWindow(QWidget* parent)
     connect(qApp, &QGuiApplication::applicationStateChanged, this, [this](Qt::ApplicationState s) {
         if (s != Qt::ApplicationActive && isVisible() && !dismissing_ &&
             !QApplication::activePopupWidget())
-            closeByItself();
+            closeBecauseInactive();
     });
 }
 
@@ -65,7 +63,7 @@ void PopoverWindow::openAt(const QRect& anchor) {
     QScreen* screen = QGuiApplication::screenAt(anchor.center());
     if (!screen)
         screen = QGuiApplication::primaryScreen();
-    available_ = screen ? placementAreaOf(*screen) : QRect(QPoint(0, 0), kSize);
+    available_ = screen ? popoverAreaOf(*screen, desktopPanels()) : QRect(QPoint(0, 0), kSize);
     slide_.stop();
     move(popoverOrigin(anchor, size(), available_));
     followed_ = pos();
@@ -100,9 +98,10 @@ void PopoverWindow::dismiss() {
     Q_EMIT shownChanged(false);
 }
 
-void PopoverWindow::closeByItself() {
+void PopoverWindow::closeBecauseInactive() {
     closedByItself_.start();
     dismiss();
+    Q_EMIT closedByItself();
 }
 
 bool PopoverWindow::justClosedByItself() const {
@@ -133,7 +132,7 @@ bool PopoverWindow::event(QEvent* event) {
     const bool toOwnPopup = active && active->windowType() == Qt::Popup;
     if (event->type() == QEvent::WindowDeactivate && isVisible() && !dismissing_ &&
         !QApplication::activePopupWidget() && !toOwnPopup)
-        closeByItself();
+        closeBecauseInactive();
     return QWidget::event(event);
 }
 

@@ -1,13 +1,23 @@
 #pragma once
 
+#include "app/popover_placement.h"
+
 #include <QElapsedTimer>
 #include <QPointer>
 #include <QPropertyAnimation>
 #include <QWidget>
 
 #include <functional>
+#include <optional>
+
+class QScreen;
 
 namespace orvane {
+
+// The area of `screen` the popover stands in: the screen's available area
+// less what the desktop's panels reserve on it, and inside the screen's
+// pixels also at a fractional scale.
+QRect popoverAreaOf(const QScreen& screen, const std::optional<DesktopPanels>& panels);
 
 // The popover: one frameless tool window of a fixed size that opens next to
 // its anchor, takes the keyboard, and closes when the application loses
@@ -18,7 +28,7 @@ public:
     static constexpr QSize kSize{400, 560};
     // A toggle this soon after an automatic close is the click that caused
     // the close (on the anchor): it must not open the popover again.
-    static constexpr qint64 kToggleGraceMs = 250;
+    static constexpr qint64 kToggleGraceMs = orvane::kToggleGraceMs;
 
     explicit PopoverWindow(QWidget* parent = nullptr);
 
@@ -46,6 +56,8 @@ public:
 
 Q_SIGNALS:
     void shownChanged(bool shown);
+    // Closed on losing the keyboard (or the activation).
+    void closedByItself();
 
 protected:
     bool event(QEvent* event) override;
@@ -54,7 +66,7 @@ protected:
     void paintEvent(QPaintEvent* event) override;
 
 private:
-    void closeByItself();
+    void closeBecauseInactive();
 
     QPointer<QWidget> content_;
     QPropertyAnimation slide_;

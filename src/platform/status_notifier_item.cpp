@@ -4,6 +4,7 @@
 #include <QCursor>
 #include <QDBusAbstractAdaptor>
 #include <QDBusArgument>
+#include <QDBusContext>
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
 #include <QDBusMetaType>
@@ -283,7 +284,7 @@ private:
 // The item's menu over com.canonical.dbusmenu: a root with one entry. It
 // never changes its layout, so it sends no LayoutUpdated: a host that reads
 // it again on every such signal would never rest.
-class StatusNotifierMenu : public QObject {
+class StatusNotifierMenu : public QObject, protected QDBusContext {
     Q_OBJECT
 public:
     static constexpr int kEntryId = 1;
@@ -306,15 +307,27 @@ public:
             it = names.contains(it.key()) ? std::next(it) : properties.erase(it);
         return properties;
     }
+    static bool exists(int id) { return id == 0 || id == kEntryId; }
+    // Answers the call being delivered (QtDBus gives the call to the
+    // exported object, not to its adaptor) with an error.
+    void refuse(const QString& message) const {
+        if (calledFromDBus())
+            sendErrorReply(QDBusError::InvalidArgs, message);
+    }
     void event(int id, const QString& eventId) {
         if (id == kEntryId && eventId == QLatin1String("clicked"))
             Q_EMIT item_->menuEntryChosen();
+        else if (id == 0 &&
+                 (eventId == QLatin1String("opened") || eventId == QLatin1String("closed")))
+            Q_EMIT item_->menuShown(eventId == QLatin1String("opened"));
     }
 
 private:
     StatusNotifierItem* item_;
 };
 
+// Every call is answered: an error for an entry or property that does not
+// exist, so a host never waits out its time-out.
 class StatusNotifierMenuAdaptor : public QDBusAbstractAdaptor {
     Q_OBJECT
     Q_CLASSINFO("D-Bus Interface", "com.canonical.dbusmenu")
@@ -335,6 +348,8 @@ public:
 public Q_SLOTS:
     uint GetLayout(int parentId, int recursionDepth, const QStringList& propertyNames,
                    orvane::platform::sni::MenuLayout& layout) {
+        if (!known(parentId))
+            return 0;
         layout = {
             parentId, StatusNotifierMenu::only(menu_->propertiesOf(parentId), propertyNames), {}};
         if (parentId == 0 && recursionDepth != 0)
@@ -346,34 +361,52 @@ public Q_SLOTS:
         return 1; // the layout's revision: it never changes
     }
     // QtDBus finds the types by these names: no aliases in the signatures.
+    // No ids asks for every entry; unknown ones are left out, and only
+    // unknown ones are an error.
     QList<orvane::platform::sni::MenuProperties> GetGroupProperties(const QList<int>& ids,
                                                                     const QStringList& names) {
         sni::MenuPropertiesList found;
-        for (const int id : ids)
-            if (id == 0 || id == StatusNotifierMenu::kEntryId)
+        for (const int id : ids.isEmpty() ? QList<int>{0, StatusNotifierMenu::kEntryId} : ids)
+            if (StatusNotifierMenu::exists(id))
                 found.append({id, StatusNotifierMenu::only(menu_->propertiesOf(id), names)});
+        if (found.isEmpty())
+            refuse(QStringLiteral("No such menu entries"));
         return found;
     }
     QDBusVariant GetProperty(int id, const QString& name) {
-        return QDBusVariant(menu_->propertiesOf(id).value(name));
+        const QVariant value = menu_->propertiesOf(id).value(name);
+        if (known(id) && !value.isValid())
+            refuse(QStringLiteral("No property \"%1\" on entry %2").arg(name.left(64)).arg(id));
+        return QDBusVariant(value.isValid() ? value : QVariant(false));
     }
     void Event(int id, const QString& eventId, const QDBusVariant&, uint) {
-        menu_->event(id, eventId);
+        if (known(id))
+            menu_->event(id, eventId);
     }
     QList<int> EventGroup(const QList<orvane::platform::sni::MenuEvent>& events) {
         QList<int> unknown;
         for (const sni::MenuEvent& event : events) {
-            if (event.id == 0 || event.id == StatusNotifierMenu::kEntryId)
+            if (StatusNotifierMenu::exists(event.id))
                 menu_->event(event.id, event.eventId);
             else
                 unknown.append(event.id);
         }
+        if (!events.isEmpty() && unknown.size() == events.size())
+            refuse(QStringLiteral("No such menu entries"));
         return unknown;
     }
     // Nothing to update before the menu shows.
-    bool AboutToShow(int) { return false; }
-    QList<int> AboutToShowGroup(const QList<int>&, QList<int>& idErrors) {
+    bool AboutToShow(int id) {
+        known(id);
+        return false;
+    }
+    QList<int> AboutToShowGroup(const QList<int>& ids, QList<int>& idErrors) {
         idErrors.clear();
+        for (const int id : ids)
+            if (!StatusNotifierMenu::exists(id))
+                idErrors.append(id);
+        if (!ids.isEmpty() && idErrors.size() == ids.size())
+            refuse(QStringLiteral("No such menu entries"));
         return {};
     }
 
@@ -382,6 +415,15 @@ Q_SIGNALS:
     void ItemActivationRequested(int id, uint timestamp);
 
 private:
+    // Whether `id` is an entry; answers the call with an error when not.
+    bool known(int id) {
+        if (StatusNotifierMenu::exists(id))
+            return true;
+        refuse(QStringLiteral("No menu entry %1").arg(id));
+        return false;
+    }
+    void refuse(const QString& message) { menu_->refuse(message); }
+
     StatusNotifierMenu* menu_;
 };
 

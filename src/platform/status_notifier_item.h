@@ -76,6 +76,8 @@ Q_SIGNALS:
     // and comes as (0, 0).
     void activated(QPoint globalPos);
     void menuEntryChosen();
+    // The host opened or closed the item's menu.
+    void menuShown(bool shown);
     // ProvideXdgActivationToken: the host lets the next window take focus with
     // it. Only printable ASCII of at most 512 characters comes through.
     void activationTokenProvided(const QString& token);

@@ -8,6 +8,7 @@
 #include "support/private_bus.h"
 #include "support/temp_user_defaults.h"
 
+#include <QApplication>
 #include <QDBusArgument>
 #include <QDBusMessage>
 #include <QDBusPendingCall>
@@ -137,6 +138,30 @@ TEST_F(PanelItem, ActivationTogglesThePopoverAtTheClickPoint) {
     EXPECT_GT(delegate->popover()->y(), 10) << "below an item at the top of the screen";
     QDBusPendingCall second = host.asyncCall(activate);
     EXPECT_TRUE(test::eventuallyTrue([&] { return !delegate->popover()->isVisible(); }));
+
+    // GNOME's extension answers a click with the menu; its entry toggles the
+    // same way, at the item's place the double click told.
+    const auto fromMenu = [&](bool takesTheKeyboard) {
+        for (const auto& [id, event] : {std::pair{0, "opened"}, std::pair{1, "clicked"}}) {
+            if (id == 1 && takesTheKeyboard && delegate->popover()->isVisible()) {
+                QEvent deactivate(QEvent::WindowDeactivate);
+                QApplication::sendEvent(delegate->popover(), &deactivate);
+            }
+            QDBusMessage call =
+                QDBusMessage::createMethodCall(delegate->panelItem()->serviceName(), "/MenuBar",
+                                               "com.canonical.dbusmenu", "Event");
+            call.setArguments({id, event, QVariant::fromValue(QDBusVariant(0)), 0u});
+            QDBusPendingCall pending = host.asyncCall(call);
+            EXPECT_TRUE(test::eventuallyTrue([&] { return pending.isFinished(); }));
+        }
+        return delegate->popover()->isVisible();
+    };
+    EXPECT_TRUE(fromMenu(false));
+    EXPECT_NEAR(delegate->popover()->geometry().center().x(), 300, 1);
+    EXPECT_FALSE(fromMenu(false)) << "the menu left it open: its entry closes it";
+    EXPECT_TRUE(fromMenu(false));
+    EXPECT_FALSE(fromMenu(true)) << "the menu's opening closed it: the entry keeps it closed";
+    EXPECT_TRUE(fromMenu(true));
 }
 
 TEST_F(PanelItem, ExtremeClickPointsFromTheBusOpenThePopoverOnTheScreen) {

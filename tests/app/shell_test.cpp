@@ -186,22 +186,112 @@ TEST(PopoverPlacement, OpensBesideTheAnchorInsideTheScreen) {
 
 // What hosts send with Activate, and where the pointer was at the click.
 TEST(PopoverPlacement, APanelsClickPointGivesWayToThePointerWhereItCannotBeTheItems) {
+    constexpr auto stale = PointerTrust::Stale;
     const struct {
         const char* host;
         QPoint reported;
         std::optional<QPoint> pointer;
-        QPoint anchor;
+        std::optional<QPoint> anchor;
+        PointerTrust trust = PointerTrust::Current;
     } cases[] = {
-        {"a host that sends no place", {0, 0}, QPoint(1712, 14), {1712, 14}},
-        {"MATE at the top", {0, 25}, QPoint(1400, 12), {1400, 12}},
-        {"MATE on a vertical panel", {33, 0}, QPoint(12, 730), {12, 730}},
-        {"waybar: a point inside its own widget", {10, 15}, QPoint(1890, 10), {1890, 10}},
-        {"Plasma, XFCE, LXQt: the item's place", {10, 15}, QPoint(20, 12), {10, 15}},
-        {"Wayland, no pointer known", {10, 15}, std::nullopt, {10, 15}},
+        {"a host that sends no place", {0, 0}, QPoint(1712, 14), QPoint(1712, 14)},
+        {"MATE at the top", {0, 25}, QPoint(1400, 12), QPoint(1400, 12)},
+        {"MATE on a vertical panel", {33, 0}, QPoint(12, 730), QPoint(12, 730)},
+        {"waybar: a point inside its own widget", {10, 15}, QPoint(1890, 10), QPoint(1890, 10)},
+        {"Plasma, XFCE, LXQt: the item's place", {10, 15}, QPoint(20, 12), QPoint(10, 15)},
+        {"Wayland, no pointer known", {10, 15}, std::nullopt, QPoint(10, 15)},
+        {"Wayland, no pointer and no place", {0, 0}, std::nullopt, std::nullopt},
+        {"GNOME on Wayland, double click", {1268, 15}, QPoint(638, 32), QPoint(1268, 15), stale},
+        {"GNOME on Wayland: a middle click", {0, 0}, QPoint(638, 32), std::nullopt, stale},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.host);
-        EXPECT_EQ(panelClickPoint(c.reported, c.pointer), c.anchor);
+        EXPECT_EQ(panelClickPoint(c.reported, c.pointer, c.trust), c.anchor);
+    }
+}
+
+// Where panels are, as the X server and the window manager tell it; the
+// popover opened anywhere on the monitor never covers a panel.
+TEST(PopoverPlacement, KeepsEveryPanelFreeAndOpensAtThePanelWithoutAClickPoint) {
+    const QRect left(0, 0, 1280, 800), right(1280, 0, 1280, 800);
+    const QRect xfce(1246, 0, 34, 800); // at the inner edge, as xfce4-panel reserves it
+    const DesktopPanels fromMonitorEdge{{{xfce, {0, 34, 0, 0}}}, {}},
+        fromScreenEdge{{{xfce, {0, 1314, 0, 0}}}, {}}, halfOfIt{{{left, {640, 0, 0, 0}}}, {}},
+        gnome{{}, {left, QRect(1280, 32, 1280, 768)}}; // the top bar on the second monitor
+    struct Row {
+        std::string desktop;
+        QRect monitor;
+        DesktopPanels panels;
+        QRect free;
+        QPoint edgeAnchor;
+    };
+    std::vector<Row> rows = {
+        {"xfce, from the monitor's edge", left, fromMonitorEdge, {0, 0, 1246, 800}, {1262, 799}},
+        {"xfce, from the screen's edge", left, fromScreenEdge, {0, 0, 1246, 800}, {1262, 799}},
+        {"xfce4-panel seen from the other monitor", right, fromMonitorEdge, right, {2559, 0}},
+        {"GNOME, from mutter's work areas", right, gnome, {1280, 32, 1280, 768}, {2559, 16}},
+        {"a strip of half the monitor is no panel's", left, halfOfIt, left, {1279, 0}},
+    };
+    // Plasma, XFCE and LXQt: every edge, at 16, 24 and 64 px.
+    for (const int px : {16, 24, 64}) {
+        const QRect at[] = {
+            {0, 0, px, 800}, {1280 - px, 0, px, 800}, {0, 0, 1280, px}, {0, 800 - px, 1280, px}};
+        const QRect free[] = {{px, 0, 1280 - px, 800},
+                              {0, 0, 1280 - px, 800},
+                              {0, px, 1280, 800 - px},
+                              {0, 0, 1280, 800 - px}};
+        const QPoint anchor[] = {
+            {px / 2, 799}, {1279 - px / 2, 799}, {1279, px / 2}, {1279, 799 - px / 2}};
+        for (const int side : {0, 1, 2, 3}) {
+            DesktopPanels panel{{{at[side], {}}}, {}};
+            panel.panels[0].strut[side] = quint32(px);
+            rows.push_back({"edge " + std::to_string(side) + " at " + std::to_string(px), left,
+                            panel, free[side], anchor[side]});
+        }
+    }
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.desktop);
+        const QRect free = panelFreeArea(r.monitor, r.monitor, r.panels);
+        EXPECT_EQ(free, r.free);
+        EXPECT_EQ(panelEdgeAnchor(r.monitor, free), r.edgeAnchor);
+        for (const QPoint at :
+             {r.monitor.topLeft(), r.monitor.center(), r.monitor.bottomRight(), r.edgeAnchor}) {
+            const QRect popover(popoverOrigin(QRect(at, QSize(1, 1)), QSize(400, 560), free),
+                                QSize(400, 560));
+            EXPECT_TRUE(r.monitor.contains(popover));
+            for (const PanelWindow& p : r.panels.panels) // an honoured one
+                EXPECT_TRUE(r.free == r.monitor || !popover.intersects(p.geometry))
+                    << at.x() << "," << at.y();
+        }
+    }
+    // By the item's menu, the pointer says where along the panel it is.
+    EXPECT_EQ(panelEdgeAnchor(left, QRect(0, 32, 1280, 768), QPoint(900, 62)), QPoint(900, 16));
+}
+
+// A click on the panel item, or its menu entry, at moments in milliseconds.
+TEST(PopoverPlacement, EveryClickOnThePanelItemOrItsEntryTogglesThePopover) {
+    using enum PanelClick;
+    const struct {
+        const char* name;
+        PanelClickMoments moments; // open, closed by itself, menu opened, open then
+        qint64 now;
+        bool fromMenuEntry;
+        PanelClick action;
+    } cases[] = {
+        {"open: any click closes", {true, {}, 900, true}, 1000, true, Close},
+        {"closed: a click opens", {}, 1000, false, Open},
+        {"closed: the entry opens", {false, {}, 900, false}, 1000, true, Open},
+        {"the click that took the keyboard", {false, 900}, 1000, false, Nothing},
+        {"a click a while after", {false, 500}, 1000, false, Open},
+        {"the menu opened over it", {false, 5000, 4000, true}, 9000, true, Nothing},
+        {"the menu closed it, told first", {false, 3700, 4000, false}, 9000, true, Nothing},
+        {"the menu closed it, told after", {false, 4300, 4000, false}, 9000, true, Nothing},
+        {"closed long before the menu", {false, 1000, 4000, false}, 9000, true, Open},
+        {"a host silent of its menu", {false, 500}, 9000, true, Open},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(panelClickAction(c.moments, c.now, c.fromMenuEntry), c.action);
     }
 }
 

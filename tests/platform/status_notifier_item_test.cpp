@@ -291,6 +291,27 @@ TEST_F(StatusNotifierItemTest, TheMenuHostsOpenOnAClickHasOneEntryThatOpensOrvan
     EXPECT_EQ(ask(menu, "AboutToShow", {1}), false) << "nothing to update";
     ask(menu, "Event", {1, "clicked", QVariant::fromValue(QDBusVariant(0)), 0u});
     EXPECT_EQ(chosen, 1);
+
+    // What the menu does not have is an error at once, never a call left
+    // to run out its time-out.
+    const std::pair<const char*, QVariantList> missing[] = {
+        {"GetProperty", {1, "icon-name"}},
+        {"GetProperty", {7, "label"}},
+        {"GetLayout", {7, -1, QStringList()}},
+        {"GetGroupProperties", {QVariant::fromValue(QList<int>{7, 8}), QStringList()}},
+        {"Event", {7, "clicked", QVariant::fromValue(QDBusVariant(0)), 0u}},
+        {"AboutToShow", {7}},
+        {"AboutToShowGroup", {QVariant::fromValue(QList<int>{7})}},
+    };
+    for (const auto& [method, args] : missing) {
+        QDBusMessage message =
+            QDBusMessage::createMethodCall(item->serviceName(), "/MenuBar", menu, method);
+        message.setArguments(args);
+        QDBusPendingCall pending = host.asyncCall(message, 5000);
+        ASSERT_TRUE(test::eventuallyTrue([&] { return pending.isFinished(); }));
+        EXPECT_EQ(pending.reply().errorName(), "org.freedesktop.DBus.Error.InvalidArgs") << method;
+    }
+    EXPECT_EQ(chosen, 1);
 }
 
 // However a panel's going away is told: the item counts as shown nowhere
