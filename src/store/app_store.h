@@ -273,6 +273,10 @@ public:
     void loadDashboardAggregatesCache();
     qint64 todayTargetSecs() const;
     qint64 todayTrackedSecsLive() const;
+    // Today's figures of a day that has ended start the new day at zero,
+    // before the service has said anything of it: at midnight, and at each
+    // sync and opening (a machine that slept through midnight).
+    void followDayChange();
     static QString dashboardCacheKey(const QString& userId);
 
     // ---- Recent tasks ----
@@ -351,6 +355,7 @@ private:
     static std::optional<qint64> ageOf(const std::optional<qint64>& stamp);
     // A read of another day's, or a failed one: a sync that would skip it reads again.
     static bool readIsStale(const std::optional<QString>& readForDay);
+    void armDayChange();
     void playSignInHaptic();
     // A new account state: refreshes of the old one run on detached, and
     // neither join nor throttle the new one's.
@@ -405,6 +410,12 @@ private:
     // empty after a failed read, none before the first.
     std::optional<QString> figuresReadForDay_;
     std::optional<QString> recentTasksReadForDay_;
+    // The Berlin day the figures shown, the recent tasks' today and the
+    // summary's today period count; none while there is nothing to count.
+    std::optional<QString> figuresDay_;
+    std::optional<QString> recentTasksDay_;
+    std::optional<QString> summaryDay_;
+    QTimer dayChange_; // at the next midnight in Berlin, while a day is counted
     QPointer<platform::ModelContext> modelContext_;
     quint64 signInGeneration_ = 0;
     quint64 clientLoadsStarted_ = 0;

@@ -10,6 +10,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 
+#include <algorithm>
 #include <cmath>
 #include <set>
 
@@ -29,6 +30,12 @@ constexpr qint64 kDefaultDailyTargetSecs = 28800;
 
 // Seconds since 1 January 2001 UTC, the reference date of the cache's dates.
 const QDateTime kReferenceDate(QDate(2001, 1, 1), QTime(0, 0), Qt::UTC);
+
+// The Berlin day of a cache stamp.
+QString dayOfStamp(double secondsSinceReference) {
+    const double ms = std::clamp(secondsSinceReference, -1e13, 1e13) * 1000.0;
+    return berlinDayKey(kReferenceDate.addMSecs(saturatingRound(ms)));
+}
 
 std::optional<qint64> roundHalfAway(double value) {
     return wire::roundToInt64(value);
@@ -150,6 +157,10 @@ void AppStore::beginSignedInGeneration() {
     lastRecentTasksRefreshAt_.reset();
     figuresReadForDay_.reset();
     recentTasksReadForDay_.reset();
+    figuresDay_.reset();
+    recentTasksDay_.reset();
+    summaryDay_.reset();
+    dayChange_.stop();
     setIsRefreshingRecentTasks(false);
 }
 
@@ -170,6 +181,7 @@ QCoro::Task<void> AppStore::refreshAll() {
 QCoro::Task<void> AppStore::syncWithServer() {
     if (!isLoggedIn_)
         co_return;
+    followDayChange();
     const Life life = this->life();
     const quint64 generation = signInGeneration_;
     const size_t openBefore = sessions_.size();
@@ -189,6 +201,7 @@ QCoro::Task<void> AppStore::syncWithServer() {
 QCoro::Task<void> AppStore::refreshOnPopoverOpen() {
     if (!isLoggedIn_)
         co_return;
+    followDayChange();
     const Life life = this->life();
     const quint64 generation = signInGeneration_;
     // Awaited into a variable: g++ 12 miscompiles a co_await inside the
@@ -204,6 +217,39 @@ QCoro::Task<void> AppStore::refreshOnPopoverOpen() {
 
 bool AppStore::readIsStale(const std::optional<QString>& readForDay) {
     return readForDay && *readForDay != berlinDayKey(platform::Clock::shared().now());
+}
+
+void AppStore::followDayChange() {
+    const QString today = berlinDayKey(platform::Clock::shared().now());
+    if (figuresDay_ && *figuresDay_ != today) {
+        // Nothing of the new day has been booked that this client knows of;
+        // a running timer counts from midnight in the live total.
+        figuresDay_ = today;
+        setTodayTotalSecs(0);
+        setTodayBillableWorkedSecs(0);
+        setTodaySessionsCount(0);
+        setTodayProjectsCount(0);
+        setTodayBillableEuroCents(0);
+    }
+    if (recentTasksDay_ && *recentTasksDay_ != today) {
+        recentTasksDay_ = today;
+        std::vector<RecentTaskItem> tasks = recentTasks_;
+        for (RecentTaskItem& task : tasks)
+            task.todayTrackedSecs = 0;
+        setRecentTasks(std::move(tasks));
+    }
+    armDayChange();
+}
+
+void AppStore::armDayChange() {
+    if (!figuresDay_ && !recentTasksDay_) {
+        dayChange_.stop();
+        return;
+    }
+    const QDateTime now = platform::Clock::shared().now();
+    const qint64 toMidnight = now.msecsTo(berlinEndOfDay(now).end);
+    // A wall clock set back later on is caught by the next sync.
+    dayChange_.start(std::clamp<qint64>(toMidnight, 0, 24LL * 3600 * 1000));
 }
 
 QCoro::Task<void> AppStore::refreshDashboardAndRecentTasks() {
@@ -324,8 +370,10 @@ QCoro::Task<void> AppStore::refreshDashboardAggregates() {
     }
     if (!life || generation != signInGeneration_)
         co_return;
-    if (summary)
+    if (summary) {
         setInvoiceableSummary(std::move(summary));
+        summaryDay_ = range.dayKey;
+    }
     if (error)
         co_await handleAccountNotReady(error);
     if (!life || generation != signInGeneration_)
@@ -357,10 +405,14 @@ QCoro::Task<void> AppStore::refreshDashboardAggregates() {
         setTodayBillableWorkedSecs(0);
         setTodaySessionsCount(0);
         setTodayProjectsCount(0);
-        setTodayBillableEuroCents(invoiceableSummary_ ? invoiceableSummary_->today.amountEuroCents
-                                                      : 0);
+        // A summary read on an earlier day has that day in its today period.
+        setTodayBillableEuroCents(invoiceableSummary_ && summaryDay_ == range.dayKey
+                                      ? invoiceableSummary_->today.amountEuroCents
+                                      : 0);
     }
+    figuresDay_ = range.dayKey;
     saveDashboardAggregatesCache();
+    followDayChange(); // a read that began before midnight
 }
 
 QCoro::Task<AppStore::DayFigures> AppStore::fetchTodayJobTimes(QString from, QString to,
@@ -441,14 +493,16 @@ void AppStore::saveDashboardAggregatesCache() {
     const QString key = dashboardCacheKey(cache.userId);
     QJsonObject record = cache.encode();
     // Every sync ends here: the file is written again only when more than
-    // the stamp would change, so an idle day does not keep the disk busy.
+    // the stamp would change, so an idle day does not keep the disk busy;
+    // the stamp's day tells a later start which day the figures count.
     const auto stored = platform::UserDefaults::standard().object(key);
     if (stored && stored->isObject()) {
         QJsonObject before = stored->toObject();
-        before.remove(QLatin1String("saved_at"));
+        const QJsonValue stamp = before.take(QLatin1String("saved_at"));
         QJsonObject after = record;
         after.remove(QLatin1String("saved_at"));
-        if (before == after)
+        if (before == after && stamp.isDouble() &&
+            dayOfStamp(stamp.toDouble()) == dayOfStamp(cache.savedAt))
             return;
     }
     platform::UserDefaults::standard().set(key, record);
@@ -469,14 +523,20 @@ void AppStore::loadDashboardAggregatesCache() {
     }
     if (cache.userId != userId)
         return;
+    const QString savedDay = dayOfStamp(cache.savedAt);
     setTodayTotalSecs(cache.todayTotalSecs);
     setTodaySessionsCount(cache.todaySessionsCount);
     setTodayProjectsCount(cache.todayProjectsCount);
     setTodayBillableEuroCents(cache.todayBillableEuroCents);
     setTodayBillableWorkedSecs(cache.todayBillableWorkedSecs.value_or(0));
     setInvoiceableSummary(cache.invoiceableSummary);
-    if (cache.recentTasks && !cache.recentTasks->empty())
+    figuresDay_ = summaryDay_ = savedDay;
+    if (cache.recentTasks && !cache.recentTasks->empty()) {
         setRecentTasks(std::move(*cache.recentTasks));
+        recentTasksDay_ = savedDay;
+    }
+    // Figures saved on an earlier day are not today's.
+    followDayChange();
 }
 
 qint64 AppStore::todayTargetSecs() const {
@@ -704,7 +764,9 @@ QCoro::Task<void> AppStore::refreshRecentTasks() {
         result.resize(kMostRecentTasks);
     setRecentTasks(std::move(result));
     recentTasksReadForDay_ = day;
+    recentTasksDay_ = day;
     saveDashboardAggregatesCache();
+    followDayChange();
 }
 
 } // namespace orvane
