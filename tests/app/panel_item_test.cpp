@@ -12,8 +12,10 @@
 #include <QDBusMessage>
 #include <QDBusPendingCall>
 #include <QDBusVariant>
+#include <QDir>
 #include <QFile>
 #include <QGuiApplication>
+#include <QScopeGuard>
 #include <QScreen>
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -21,6 +23,9 @@
 #include <gtest/gtest.h>
 
 #include <limits>
+
+#include <sys/wait.h>
+#include <unistd.h>
 
 using namespace orvane;
 using namespace std::chrono_literals;
@@ -248,6 +253,47 @@ TEST_F(PanelItem, TheClockShowsInTheTooltipTitleAndTheIconWhereNoLabelIsDrawn) {
     EXPECT_TRUE(test::eventuallyTrue([&] { return heard("NewIcon") == icons + 1; }));
     EXPECT_EQ(property("IconName").toString(), "orvane-clock-1-03") << "hosts that load names";
     EXPECT_FALSE(QFile::exists(clockIcon)) << "one minute's file at a time";
+}
+
+// Each folder of icons carries its Orvane's process id: those left by an
+// Orvane that is gone (a crash, a kill) are cleared at the next start, and
+// none of a running one's.
+TEST(StatusIconFiles, AStartClearsTheFoldersOfOrvanesThatAreGoneAndNoOthers) {
+    QTemporaryDir runtime;
+    const QByteArray saved = qgetenv("XDG_RUNTIME_DIR");
+    const bool wasSet = qEnvironmentVariableIsSet("XDG_RUNTIME_DIR");
+    const auto restore = qScopeGuard([&] {
+        if (wasSet)
+            qputenv("XDG_RUNTIME_DIR", saved);
+        else
+            qunsetenv("XDG_RUNTIME_DIR");
+    });
+    qputenv("XDG_RUNTIME_DIR", runtime.path().toUtf8());
+    const pid_t gone = fork();
+    if (gone == 0)
+        _exit(0);
+    ASSERT_GT(gone, 0);
+    ASSERT_EQ(waitpid(gone, nullptr, 0), gone);
+    const struct {
+        QString name;
+        bool kept;
+    } folders[] = {
+        {QStringLiteral("orvane-icons-%1-a1b2c3").arg(gone), false},
+        {QStringLiteral("orvane-icons-%1-a1b2c3").arg(getppid()), true}, // still running
+        {QStringLiteral("orvane-icons-a1b2c3"), true},                   // no process id
+        {QStringLiteral("other-%1-a1b2c3").arg(gone), true},
+    };
+    for (const auto& f : folders) {
+        ASSERT_TRUE(QDir(runtime.path()).mkpath(f.name + "/hicolor"));
+        QFile icon(runtime.filePath(f.name + "/orvane-idle.png"));
+        ASSERT_TRUE(icon.open(QIODevice::WriteOnly));
+    }
+    StatusIconFiles files;
+    for (const auto& f : folders)
+        EXPECT_EQ(QDir(runtime.filePath(f.name)).exists(), f.kept) << f.name.toStdString();
+    EXPECT_TRUE(files.themePath().startsWith(
+        runtime.filePath(QStringLiteral("orvane-icons-%1-").arg(getpid()))))
+        << files.themePath().toStdString();
 }
 
 TEST(StatusIconFace, CarriesHoursAndMinutesOnlyWhileRunning) {
