@@ -208,6 +208,9 @@ public:
     // One page of the job-times list (100 per page) with the given filter.
     QCoro::Task<PaginatedResponse<JobTimeCompactDTO>> fetchJobTimesPage(QueryParameters filter,
                                                                         int page);
+    // The same page's request, and the reading of its answer.
+    QCoro::Task<PerformResult> requestJobTimesPage(QueryParameters filter, int page);
+    static PaginatedResponse<JobTimeCompactDTO> decodeJobTimesPage(const PerformResult& result);
 
     // ---- Start ----
     QCoro::Task<std::optional<QUuid>> requestStart(ClientDTO client, JobDTO job, JobTaskDTO task);
@@ -281,12 +284,12 @@ public:
 
     // ---- Recent tasks ----
     QCoro::Task<void> refreshRecentTasks();
-    QCoro::Task<std::vector<JobTimeCompactDTO>> fetchRecentTaskTotals();
+    // The latest finished job time of each task in the history window, most
+    // recent first.
+    QCoro::Task<std::vector<RecentTaskItem>> fetchRecentTaskTotals();
+    static std::vector<RecentTaskItem> latestPerTask(std::vector<JobTimeCompactDTO> history);
     // The history window ("from", "to") as of now.
     static QueryParameters recentTaskWindow();
-    QCoro::Task<PaginatedResponse<JobTimeCompactDTO>>
-    requestRecentTaskTotalsPage(QueryParameters window, int page);
-    static bool isMoreRecent(const JobTimeCompactDTO& a, const JobTimeCompactDTO& b);
     struct TaskTotals {
         qint64 today = 0;
         qint64 total = 0;
@@ -415,6 +418,18 @@ private:
     std::optional<QString> figuresDay_;
     std::optional<QString> recentTasksDay_;
     std::optional<QString> summaryDay_;
+    // The history pages of the last read and what was drawn from them: a
+    // sync whose pages come back byte for byte the same is not read again.
+    struct HistoryPage {
+        QByteArray body;
+        bool last = false;
+    };
+    struct HistoryRead {
+        QueryParameters window;
+        std::vector<HistoryPage> pages;
+        std::vector<RecentTaskItem> latest;
+    };
+    std::optional<HistoryRead> lastHistoryRead_;
     QTimer dayChange_; // at the next midnight in Berlin, while a day is counted
     QPointer<platform::ModelContext> modelContext_;
     quint64 signInGeneration_ = 0;

@@ -160,6 +160,7 @@ void AppStore::beginSignedInGeneration() {
     figuresDay_.reset();
     recentTasksDay_.reset();
     summaryDay_.reset();
+    lastHistoryRead_.reset();
     dayChange_.stop();
     setIsRefreshingRecentTasks(false);
 }
@@ -567,34 +568,89 @@ QueryParameters AppStore::recentTaskWindow() {
     return {{QStringLiteral("from"), from}, {QStringLiteral("to"), to}};
 }
 
-QCoro::Task<PaginatedResponse<JobTimeCompactDTO>>
-AppStore::requestRecentTaskTotalsPage(QueryParameters window, int page) {
-    co_return co_await fetchJobTimesPage(window, page);
-}
-
-QCoro::Task<std::vector<JobTimeCompactDTO>> AppStore::fetchRecentTaskTotals() {
+QCoro::Task<std::vector<RecentTaskItem>> AppStore::fetchRecentTaskTotals() {
     const Life life = this->life();
     const quint64 generation = signInGeneration_;
     // One window for every page, even when the reading runs past midnight.
     const QueryParameters window = recentTaskWindow();
-    std::vector<JobTimeCompactDTO> collected;
+    std::optional<HistoryRead> before = lastHistoryRead_;
+    if (before && before->window != window)
+        before.reset();
+    HistoryRead read{window, {}, {}};
+    // Pages that came back as they were are read only when another did not.
+    std::vector<PerformResult> answers;
+    std::vector<std::optional<PaginatedResponse<JobTimeCompactDTO>>> pages;
+    bool allAsBefore = before.has_value();
     for (int page = 1;; ++page) {
-        PaginatedResponse<JobTimeCompactDTO> reply =
-            co_await requestRecentTaskTotalsPage(window, page);
+        PerformResult answer = co_await requestJobTimesPage(window, page);
         if (!life || generation != signInGeneration_)
-            co_return collected;
-        const bool empty = reply.data.empty();
-        collected.insert(collected.end(), std::make_move_iterator(reply.data.begin()),
-                         std::make_move_iterator(reply.data.end()));
-        const bool last = !reply.meta || !reply.meta->lastPage || *reply.meta->lastPage < 1 ||
-                          page >= *reply.meta->lastPage || empty || page >= kMostHistoryPages;
-        if (last)
-            co_return collected;
+            co_return {};
+        const size_t at = size_t(page) - 1;
+        const bool asBefore = before && at < before->pages.size() && answer.status >= 200 &&
+                              answer.status <= 299 && before->pages[at].body == answer.body;
+        if (asBefore) {
+            read.pages.push_back(before->pages[at]);
+            pages.emplace_back();
+        } else {
+            allAsBefore = false;
+            PaginatedResponse<JobTimeCompactDTO> reply = decodeJobTimesPage(answer);
+            const bool last = !reply.meta || !reply.meta->lastPage || *reply.meta->lastPage < 1 ||
+                              page >= *reply.meta->lastPage || reply.data.empty() ||
+                              page >= kMostHistoryPages;
+            // Without the reader's padding: kept only to be compared.
+            read.pages.push_back({QByteArray(answer.body.constData(), answer.body.size()), last});
+            pages.push_back(std::move(reply));
+        }
+        answers.push_back(asBefore ? std::move(answer) : PerformResult{});
+        if (read.pages.back().last)
+            break;
     }
+    if (allAsBefore && read.pages.size() == before->pages.size()) {
+        read.latest = std::move(before->latest);
+    } else {
+        std::vector<JobTimeCompactDTO> history;
+        for (size_t i = 0; i < pages.size(); ++i) {
+            PaginatedResponse<JobTimeCompactDTO> reply =
+                pages[i] ? std::move(*pages[i]) : decodeJobTimesPage(answers[i]);
+            history.insert(history.end(), std::make_move_iterator(reply.data.begin()),
+                           std::make_move_iterator(reply.data.end()));
+        }
+        read.latest = latestPerTask(std::move(history));
+    }
+    lastHistoryRead_ = read;
+    co_return std::move(read.latest);
 }
 
-bool AppStore::isMoreRecent(const JobTimeCompactDTO& a, const JobTimeCompactDTO& b) {
-    return endDateOf(a) > endDateOf(b);
+std::vector<RecentTaskItem> AppStore::latestPerTask(std::vector<JobTimeCompactDTO> history) {
+    // Each end is read once: a date text costs more than the comparisons.
+    struct Latest {
+        QDateTime end;
+        const JobTimeCompactDTO* entry;
+    };
+    std::vector<Latest> latest;
+    std::map<QString, size_t> slotOf;
+    for (const JobTimeCompactDTO& entry : history) {
+        if (!entry.endTime)
+            continue;
+        bool has = false;
+        const QString key = taskKeyOf(entry, has);
+        if (!has)
+            continue;
+        const auto it = slotOf.find(key);
+        if (it == slotOf.end()) {
+            slotOf.emplace(key, latest.size());
+            latest.push_back({endDateOf(entry), &entry});
+        } else if (QDateTime end = endDateOf(entry); end > latest[it->second].end) {
+            latest[it->second] = {std::move(end), &entry};
+        }
+    }
+    std::stable_sort(latest.begin(), latest.end(),
+                     [](const Latest& a, const Latest& b) { return a.end > b.end; });
+    std::vector<RecentTaskItem> entries;
+    entries.reserve(latest.size());
+    for (const Latest& l : latest)
+        entries.push_back(entryFrom(*l.entry));
+    return entries;
 }
 
 QCoro::Task<std::map<QString, AppStore::TaskTotals>>
@@ -635,10 +691,10 @@ QCoro::Task<void> AppStore::refreshRecentTasks() {
     const Life life = this->life();
     const quint64 generation = signInGeneration_;
     const QString day = berlinDayKey(platform::Clock::shared().now());
-    std::vector<JobTimeCompactDTO> collected;
+    std::vector<RecentTaskItem> entries;
     std::exception_ptr error;
     try {
-        collected = co_await fetchRecentTaskTotals();
+        entries = co_await fetchRecentTaskTotals();
     } catch (...) {
         error = std::current_exception();
     }
@@ -649,31 +705,6 @@ QCoro::Task<void> AppStore::refreshRecentTasks() {
         co_await handleAccountNotReady(error);
         co_return;
     }
-
-    // The latest finished job time of each task, most recent first.
-    std::vector<JobTimeCompactDTO> latest;
-    std::map<QString, size_t> slotOf;
-    for (const JobTimeCompactDTO& entry : collected) {
-        if (!entry.endTime)
-            continue;
-        bool has = false;
-        const QString key = taskKeyOf(entry, has);
-        if (!has)
-            continue;
-        const auto it = slotOf.find(key);
-        if (it == slotOf.end()) {
-            slotOf.emplace(key, latest.size());
-            latest.push_back(entry);
-        } else if (endDateOf(entry) > endDateOf(latest[it->second])) {
-            latest[it->second] = entry;
-        }
-    }
-    std::stable_sort(latest.begin(), latest.end(), &AppStore::isMoreRecent);
-
-    std::vector<RecentTaskItem> entries;
-    entries.reserve(latest.size());
-    for (const JobTimeCompactDTO& entry : latest)
-        entries.push_back(entryFrom(entry));
 
     // Totals only for tasks that can be shown: the open sessions' tasks and
     // the first distinct tasks of the history, never the whole window.

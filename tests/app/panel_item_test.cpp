@@ -255,45 +255,26 @@ TEST_F(PanelItem, TheClockShowsInTheTooltipTitleAndTheIconWhereNoLabelIsDrawn) {
     EXPECT_FALSE(QFile::exists(clockIcon)) << "one minute's file at a time";
 }
 
-// Each folder of icons carries its Orvane's process id: those left by an
-// Orvane that is gone (a crash, a kill) are cleared at the next start, and
-// none of a running one's.
+// Folders left by an Orvane that is gone (a crash, a kill) go at the next start; no others.
 TEST(StatusIconFiles, AStartClearsTheFoldersOfOrvanesThatAreGoneAndNoOthers) {
     QTemporaryDir runtime;
-    const QByteArray saved = qgetenv("XDG_RUNTIME_DIR");
-    const bool wasSet = qEnvironmentVariableIsSet("XDG_RUNTIME_DIR");
-    const auto restore = qScopeGuard([&] {
-        if (wasSet)
-            qputenv("XDG_RUNTIME_DIR", saved);
-        else
-            qunsetenv("XDG_RUNTIME_DIR");
-    });
+    const auto restore =
+        qScopeGuard([saved = qgetenv("XDG_RUNTIME_DIR")] { qputenv("XDG_RUNTIME_DIR", saved); });
     qputenv("XDG_RUNTIME_DIR", runtime.path().toUtf8());
     const pid_t gone = fork();
     if (gone == 0)
         _exit(0);
-    ASSERT_GT(gone, 0);
     ASSERT_EQ(waitpid(gone, nullptr, 0), gone);
-    const struct {
-        QString name;
-        bool kept;
-    } folders[] = {
-        {QStringLiteral("orvane-icons-%1-a1b2c3").arg(gone), false},
-        {QStringLiteral("orvane-icons-%1-a1b2c3").arg(getppid()), true}, // still running
-        {QStringLiteral("orvane-icons-a1b2c3"), true},                   // no process id
-        {QStringLiteral("other-%1-a1b2c3").arg(gone), true},
-    };
-    for (const auto& f : folders) {
-        ASSERT_TRUE(QDir(runtime.path()).mkpath(f.name + "/hicolor"));
-        QFile icon(runtime.filePath(f.name + "/orvane-idle.png"));
-        ASSERT_TRUE(icon.open(QIODevice::WriteOnly));
-    }
+    const std::pair<QString, bool> folders[] = {
+        {QStringLiteral("orvane-icons-%1-a1").arg(gone), false},
+        {QStringLiteral("orvane-icons-%1-a1").arg(getppid()), true},
+        {QStringLiteral("orvane-icons-a1"), true}};
+    for (const auto& [name, kept] : folders)
+        ASSERT_TRUE(QDir(runtime.path()).mkpath(name + "/hicolor"));
     StatusIconFiles files;
-    for (const auto& f : folders)
-        EXPECT_EQ(QDir(runtime.filePath(f.name)).exists(), f.kept) << f.name.toStdString();
-    EXPECT_TRUE(files.themePath().startsWith(
-        runtime.filePath(QStringLiteral("orvane-icons-%1-").arg(getpid()))))
-        << files.themePath().toStdString();
+    for (const auto& [name, kept] : folders)
+        EXPECT_EQ(QDir(runtime.filePath(name)).exists(), kept) << name.toStdString();
+    EXPECT_TRUE(files.themePath().contains(QStringLiteral("/orvane-icons-%1-").arg(getpid())));
 }
 
 TEST(StatusIconFace, CarriesHoursAndMinutesOnlyWhileRunning) {
