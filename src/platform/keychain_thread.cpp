@@ -226,4 +226,14 @@ void KeychainThread::shutDown() {
     }
 }
 
+bool KeychainThread::reopen() {
+    std::lock_guard lock(mutex_);
+    if (leftBehind_ || thread_.joinable())
+        return !stopping_;
+    stopping_ = false;
+    stopped_ = false;
+    threadEnded_ = false;
+    return true;
+}
+
 } // namespace orvane::platform

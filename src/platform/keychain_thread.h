@@ -56,6 +56,10 @@ public:
     // At quit: the jobs given get a moment to end, then are abandoned; the
     // thread ends. Later jobs are answered with none at once.
     void shutDown();
+    // After a shutDown, in a process that goes on (the next case of a test
+    // run): jobs are taken again, on a new thread. False while the old
+    // thread hangs in a call it was told to leave.
+    bool reopen();
 
 private:
     struct Answer {

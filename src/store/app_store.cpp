@@ -21,6 +21,10 @@ QString key(const char* name) {
 AppStore::AppStore(QObject* parent) : QObject(parent) {
     // What the store reads of a task's job times is their sum.
     api_.sumJobTimesWith(&entryDurationSecs);
+    dayChange_.setSingleShot(true);
+    // Never early: a wake before midnight would find the old day still on.
+    dayChange_.setTimerType(Qt::PreciseTimer);
+    connect(&dayChange_, &QTimer::timeout, this, &AppStore::followDayChange);
     // A stored flag counts (numbers included); anything else means "remember".
     if (const auto stored = defaults().object(key(PreferenceKeys::RememberMe))) {
         if (stored->isBool())

@@ -208,6 +208,9 @@ public:
     // One page of the job-times list (100 per page) with the given filter.
     QCoro::Task<PaginatedResponse<JobTimeCompactDTO>> fetchJobTimesPage(QueryParameters filter,
                                                                         int page);
+    // The same page's request, and the reading of its answer.
+    QCoro::Task<PerformResult> requestJobTimesPage(QueryParameters filter, int page);
+    static PaginatedResponse<JobTimeCompactDTO> decodeJobTimesPage(const PerformResult& result);
 
     // ---- Start ----
     QCoro::Task<std::optional<QUuid>> requestStart(ClientDTO client, JobDTO job, JobTaskDTO task);
@@ -273,16 +276,20 @@ public:
     void loadDashboardAggregatesCache();
     qint64 todayTargetSecs() const;
     qint64 todayTrackedSecsLive() const;
+    // Today's figures of a day that has ended start the new day at zero,
+    // before the service has said anything of it: at midnight, and at each
+    // sync and opening (a machine that slept through midnight).
+    void followDayChange();
     static QString dashboardCacheKey(const QString& userId);
 
     // ---- Recent tasks ----
     QCoro::Task<void> refreshRecentTasks();
-    QCoro::Task<std::vector<JobTimeCompactDTO>> fetchRecentTaskTotals();
+    // The latest finished job time of each task in the history window, most
+    // recent first.
+    QCoro::Task<std::vector<RecentTaskItem>> fetchRecentTaskTotals();
+    static std::vector<RecentTaskItem> latestPerTask(std::vector<JobTimeCompactDTO> history);
     // The history window ("from", "to") as of now.
     static QueryParameters recentTaskWindow();
-    QCoro::Task<PaginatedResponse<JobTimeCompactDTO>>
-    requestRecentTaskTotalsPage(QueryParameters window, int page);
-    static bool isMoreRecent(const JobTimeCompactDTO& a, const JobTimeCompactDTO& b);
     struct TaskTotals {
         qint64 today = 0;
         qint64 total = 0;
@@ -351,6 +358,7 @@ private:
     static std::optional<qint64> ageOf(const std::optional<qint64>& stamp);
     // A read of another day's, or a failed one: a sync that would skip it reads again.
     static bool readIsStale(const std::optional<QString>& readForDay);
+    void armDayChange();
     void playSignInHaptic();
     // A new account state: refreshes of the old one run on detached, and
     // neither join nor throttle the new one's.
@@ -405,6 +413,24 @@ private:
     // empty after a failed read, none before the first.
     std::optional<QString> figuresReadForDay_;
     std::optional<QString> recentTasksReadForDay_;
+    // The Berlin day the figures shown, the recent tasks' today and the
+    // summary's today period count; none while there is nothing to count.
+    std::optional<QString> figuresDay_;
+    std::optional<QString> recentTasksDay_;
+    std::optional<QString> summaryDay_;
+    // The history pages of the last read and what was drawn from them: a
+    // sync whose pages come back byte for byte the same is not read again.
+    struct HistoryPage {
+        QByteArray body;
+        bool last = false;
+    };
+    struct HistoryRead {
+        QueryParameters window;
+        std::vector<HistoryPage> pages;
+        std::vector<RecentTaskItem> latest;
+    };
+    std::optional<HistoryRead> lastHistoryRead_;
+    QTimer dayChange_; // at the next midnight in Berlin, while a day is counted
     QPointer<platform::ModelContext> modelContext_;
     quint64 signInGeneration_ = 0;
     quint64 clientLoadsStarted_ = 0;

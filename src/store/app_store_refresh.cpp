@@ -10,6 +10,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 
+#include <algorithm>
 #include <cmath>
 #include <set>
 
@@ -29,6 +30,12 @@ constexpr qint64 kDefaultDailyTargetSecs = 28800;
 
 // Seconds since 1 January 2001 UTC, the reference date of the cache's dates.
 const QDateTime kReferenceDate(QDate(2001, 1, 1), QTime(0, 0), Qt::UTC);
+
+// The Berlin day of a cache stamp.
+QString dayOfStamp(double secondsSinceReference) {
+    const double ms = std::clamp(secondsSinceReference, -1e13, 1e13) * 1000.0;
+    return berlinDayKey(kReferenceDate.addMSecs(saturatingRound(ms)));
+}
 
 std::optional<qint64> roundHalfAway(double value) {
     return wire::roundToInt64(value);
@@ -150,6 +157,11 @@ void AppStore::beginSignedInGeneration() {
     lastRecentTasksRefreshAt_.reset();
     figuresReadForDay_.reset();
     recentTasksReadForDay_.reset();
+    figuresDay_.reset();
+    recentTasksDay_.reset();
+    summaryDay_.reset();
+    lastHistoryRead_.reset();
+    dayChange_.stop();
     setIsRefreshingRecentTasks(false);
 }
 
@@ -170,6 +182,7 @@ QCoro::Task<void> AppStore::refreshAll() {
 QCoro::Task<void> AppStore::syncWithServer() {
     if (!isLoggedIn_)
         co_return;
+    followDayChange();
     const Life life = this->life();
     const quint64 generation = signInGeneration_;
     const size_t openBefore = sessions_.size();
@@ -189,6 +202,7 @@ QCoro::Task<void> AppStore::syncWithServer() {
 QCoro::Task<void> AppStore::refreshOnPopoverOpen() {
     if (!isLoggedIn_)
         co_return;
+    followDayChange();
     const Life life = this->life();
     const quint64 generation = signInGeneration_;
     // Awaited into a variable: g++ 12 miscompiles a co_await inside the
@@ -204,6 +218,39 @@ QCoro::Task<void> AppStore::refreshOnPopoverOpen() {
 
 bool AppStore::readIsStale(const std::optional<QString>& readForDay) {
     return readForDay && *readForDay != berlinDayKey(platform::Clock::shared().now());
+}
+
+void AppStore::followDayChange() {
+    const QString today = berlinDayKey(platform::Clock::shared().now());
+    if (figuresDay_ && *figuresDay_ != today) {
+        // Nothing of the new day has been booked that this client knows of;
+        // a running timer counts from midnight in the live total.
+        figuresDay_ = today;
+        setTodayTotalSecs(0);
+        setTodayBillableWorkedSecs(0);
+        setTodaySessionsCount(0);
+        setTodayProjectsCount(0);
+        setTodayBillableEuroCents(0);
+    }
+    if (recentTasksDay_ && *recentTasksDay_ != today) {
+        recentTasksDay_ = today;
+        std::vector<RecentTaskItem> tasks = recentTasks_;
+        for (RecentTaskItem& task : tasks)
+            task.todayTrackedSecs = 0;
+        setRecentTasks(std::move(tasks));
+    }
+    armDayChange();
+}
+
+void AppStore::armDayChange() {
+    if (!figuresDay_ && !recentTasksDay_) {
+        dayChange_.stop();
+        return;
+    }
+    const QDateTime now = platform::Clock::shared().now();
+    const qint64 toMidnight = now.msecsTo(berlinEndOfDay(now).end);
+    // A wall clock set back later on is caught by the next sync.
+    dayChange_.start(std::clamp<qint64>(toMidnight, 0, 24LL * 3600 * 1000));
 }
 
 QCoro::Task<void> AppStore::refreshDashboardAndRecentTasks() {
@@ -324,8 +371,10 @@ QCoro::Task<void> AppStore::refreshDashboardAggregates() {
     }
     if (!life || generation != signInGeneration_)
         co_return;
-    if (summary)
+    if (summary) {
         setInvoiceableSummary(std::move(summary));
+        summaryDay_ = range.dayKey;
+    }
     if (error)
         co_await handleAccountNotReady(error);
     if (!life || generation != signInGeneration_)
@@ -357,10 +406,14 @@ QCoro::Task<void> AppStore::refreshDashboardAggregates() {
         setTodayBillableWorkedSecs(0);
         setTodaySessionsCount(0);
         setTodayProjectsCount(0);
-        setTodayBillableEuroCents(invoiceableSummary_ ? invoiceableSummary_->today.amountEuroCents
-                                                      : 0);
+        // A summary read on an earlier day has that day in its today period.
+        setTodayBillableEuroCents(invoiceableSummary_ && summaryDay_ == range.dayKey
+                                      ? invoiceableSummary_->today.amountEuroCents
+                                      : 0);
     }
+    figuresDay_ = range.dayKey;
     saveDashboardAggregatesCache();
+    followDayChange(); // a read that began before midnight
 }
 
 QCoro::Task<AppStore::DayFigures> AppStore::fetchTodayJobTimes(QString from, QString to,
@@ -441,14 +494,16 @@ void AppStore::saveDashboardAggregatesCache() {
     const QString key = dashboardCacheKey(cache.userId);
     QJsonObject record = cache.encode();
     // Every sync ends here: the file is written again only when more than
-    // the stamp would change, so an idle day does not keep the disk busy.
+    // the stamp would change, so an idle day does not keep the disk busy;
+    // the stamp's day tells a later start which day the figures count.
     const auto stored = platform::UserDefaults::standard().object(key);
     if (stored && stored->isObject()) {
         QJsonObject before = stored->toObject();
-        before.remove(QLatin1String("saved_at"));
+        const QJsonValue stamp = before.take(QLatin1String("saved_at"));
         QJsonObject after = record;
         after.remove(QLatin1String("saved_at"));
-        if (before == after)
+        if (before == after && stamp.isDouble() &&
+            dayOfStamp(stamp.toDouble()) == dayOfStamp(cache.savedAt))
             return;
     }
     platform::UserDefaults::standard().set(key, record);
@@ -469,14 +524,20 @@ void AppStore::loadDashboardAggregatesCache() {
     }
     if (cache.userId != userId)
         return;
+    const QString savedDay = dayOfStamp(cache.savedAt);
     setTodayTotalSecs(cache.todayTotalSecs);
     setTodaySessionsCount(cache.todaySessionsCount);
     setTodayProjectsCount(cache.todayProjectsCount);
     setTodayBillableEuroCents(cache.todayBillableEuroCents);
     setTodayBillableWorkedSecs(cache.todayBillableWorkedSecs.value_or(0));
     setInvoiceableSummary(cache.invoiceableSummary);
-    if (cache.recentTasks && !cache.recentTasks->empty())
+    figuresDay_ = summaryDay_ = savedDay;
+    if (cache.recentTasks && !cache.recentTasks->empty()) {
         setRecentTasks(std::move(*cache.recentTasks));
+        recentTasksDay_ = savedDay;
+    }
+    // Figures saved on an earlier day are not today's.
+    followDayChange();
 }
 
 qint64 AppStore::todayTargetSecs() const {
@@ -507,34 +568,89 @@ QueryParameters AppStore::recentTaskWindow() {
     return {{QStringLiteral("from"), from}, {QStringLiteral("to"), to}};
 }
 
-QCoro::Task<PaginatedResponse<JobTimeCompactDTO>>
-AppStore::requestRecentTaskTotalsPage(QueryParameters window, int page) {
-    co_return co_await fetchJobTimesPage(window, page);
-}
-
-QCoro::Task<std::vector<JobTimeCompactDTO>> AppStore::fetchRecentTaskTotals() {
+QCoro::Task<std::vector<RecentTaskItem>> AppStore::fetchRecentTaskTotals() {
     const Life life = this->life();
     const quint64 generation = signInGeneration_;
     // One window for every page, even when the reading runs past midnight.
     const QueryParameters window = recentTaskWindow();
-    std::vector<JobTimeCompactDTO> collected;
+    std::optional<HistoryRead> before = lastHistoryRead_;
+    if (before && before->window != window)
+        before.reset();
+    HistoryRead read{window, {}, {}};
+    // Pages that came back as they were are read only when another did not.
+    std::vector<PerformResult> answers;
+    std::vector<std::optional<PaginatedResponse<JobTimeCompactDTO>>> pages;
+    bool allAsBefore = before.has_value();
     for (int page = 1;; ++page) {
-        PaginatedResponse<JobTimeCompactDTO> reply =
-            co_await requestRecentTaskTotalsPage(window, page);
+        PerformResult answer = co_await requestJobTimesPage(window, page);
         if (!life || generation != signInGeneration_)
-            co_return collected;
-        const bool empty = reply.data.empty();
-        collected.insert(collected.end(), std::make_move_iterator(reply.data.begin()),
-                         std::make_move_iterator(reply.data.end()));
-        const bool last = !reply.meta || !reply.meta->lastPage || *reply.meta->lastPage < 1 ||
-                          page >= *reply.meta->lastPage || empty || page >= kMostHistoryPages;
-        if (last)
-            co_return collected;
+            co_return {};
+        const size_t at = size_t(page) - 1;
+        const bool asBefore = before && at < before->pages.size() && answer.status >= 200 &&
+                              answer.status <= 299 && before->pages[at].body == answer.body;
+        if (asBefore) {
+            read.pages.push_back(before->pages[at]);
+            pages.emplace_back();
+        } else {
+            allAsBefore = false;
+            PaginatedResponse<JobTimeCompactDTO> reply = decodeJobTimesPage(answer);
+            const bool last = !reply.meta || !reply.meta->lastPage || *reply.meta->lastPage < 1 ||
+                              page >= *reply.meta->lastPage || reply.data.empty() ||
+                              page >= kMostHistoryPages;
+            // Without the reader's padding: kept only to be compared.
+            read.pages.push_back({QByteArray(answer.body.constData(), answer.body.size()), last});
+            pages.push_back(std::move(reply));
+        }
+        answers.push_back(asBefore ? std::move(answer) : PerformResult{});
+        if (read.pages.back().last)
+            break;
     }
+    if (allAsBefore && read.pages.size() == before->pages.size()) {
+        read.latest = std::move(before->latest);
+    } else {
+        std::vector<JobTimeCompactDTO> history;
+        for (size_t i = 0; i < pages.size(); ++i) {
+            PaginatedResponse<JobTimeCompactDTO> reply =
+                pages[i] ? std::move(*pages[i]) : decodeJobTimesPage(answers[i]);
+            history.insert(history.end(), std::make_move_iterator(reply.data.begin()),
+                           std::make_move_iterator(reply.data.end()));
+        }
+        read.latest = latestPerTask(std::move(history));
+    }
+    lastHistoryRead_ = read;
+    co_return std::move(read.latest);
 }
 
-bool AppStore::isMoreRecent(const JobTimeCompactDTO& a, const JobTimeCompactDTO& b) {
-    return endDateOf(a) > endDateOf(b);
+std::vector<RecentTaskItem> AppStore::latestPerTask(std::vector<JobTimeCompactDTO> history) {
+    // Each end is read once: a date text costs more than the comparisons.
+    struct Latest {
+        QDateTime end;
+        const JobTimeCompactDTO* entry;
+    };
+    std::vector<Latest> latest;
+    std::map<QString, size_t> slotOf;
+    for (const JobTimeCompactDTO& entry : history) {
+        if (!entry.endTime)
+            continue;
+        bool has = false;
+        const QString key = taskKeyOf(entry, has);
+        if (!has)
+            continue;
+        const auto it = slotOf.find(key);
+        if (it == slotOf.end()) {
+            slotOf.emplace(key, latest.size());
+            latest.push_back({endDateOf(entry), &entry});
+        } else if (QDateTime end = endDateOf(entry); end > latest[it->second].end) {
+            latest[it->second] = {std::move(end), &entry};
+        }
+    }
+    std::stable_sort(latest.begin(), latest.end(),
+                     [](const Latest& a, const Latest& b) { return a.end > b.end; });
+    std::vector<RecentTaskItem> entries;
+    entries.reserve(latest.size());
+    for (const Latest& l : latest)
+        entries.push_back(entryFrom(*l.entry));
+    return entries;
 }
 
 QCoro::Task<std::map<QString, AppStore::TaskTotals>>
@@ -575,10 +691,10 @@ QCoro::Task<void> AppStore::refreshRecentTasks() {
     const Life life = this->life();
     const quint64 generation = signInGeneration_;
     const QString day = berlinDayKey(platform::Clock::shared().now());
-    std::vector<JobTimeCompactDTO> collected;
+    std::vector<RecentTaskItem> entries;
     std::exception_ptr error;
     try {
-        collected = co_await fetchRecentTaskTotals();
+        entries = co_await fetchRecentTaskTotals();
     } catch (...) {
         error = std::current_exception();
     }
@@ -589,31 +705,6 @@ QCoro::Task<void> AppStore::refreshRecentTasks() {
         co_await handleAccountNotReady(error);
         co_return;
     }
-
-    // The latest finished job time of each task, most recent first.
-    std::vector<JobTimeCompactDTO> latest;
-    std::map<QString, size_t> slotOf;
-    for (const JobTimeCompactDTO& entry : collected) {
-        if (!entry.endTime)
-            continue;
-        bool has = false;
-        const QString key = taskKeyOf(entry, has);
-        if (!has)
-            continue;
-        const auto it = slotOf.find(key);
-        if (it == slotOf.end()) {
-            slotOf.emplace(key, latest.size());
-            latest.push_back(entry);
-        } else if (endDateOf(entry) > endDateOf(latest[it->second])) {
-            latest[it->second] = entry;
-        }
-    }
-    std::stable_sort(latest.begin(), latest.end(), &AppStore::isMoreRecent);
-
-    std::vector<RecentTaskItem> entries;
-    entries.reserve(latest.size());
-    for (const JobTimeCompactDTO& entry : latest)
-        entries.push_back(entryFrom(entry));
 
     // Totals only for tasks that can be shown: the open sessions' tasks and
     // the first distinct tasks of the history, never the whole window.
@@ -704,7 +795,9 @@ QCoro::Task<void> AppStore::refreshRecentTasks() {
         result.resize(kMostRecentTasks);
     setRecentTasks(std::move(result));
     recentTasksReadForDay_ = day;
+    recentTasksDay_ = day;
     saveDashboardAggregatesCache();
+    followDayChange();
 }
 
 } // namespace orvane

@@ -100,17 +100,25 @@ void AppStore::spawn(std::function<QCoro::Task<void>()> work) {
 
 QCoro::Task<PaginatedResponse<JobTimeCompactDTO>>
 AppStore::fetchJobTimesPage(QueryParameters filter, int page) {
+    const PerformResult result = co_await requestJobTimesPage(std::move(filter), page);
+    co_return decodeJobTimesPage(result);
+}
+
+QCoro::Task<PerformResult> AppStore::requestJobTimesPage(QueryParameters filter, int page) {
     QueryParameters query{{QStringLiteral("per_page"), QStringLiteral("100")},
                           {QStringLiteral("page"), QString::number(page)}};
     query.insert(query.end(), filter.begin(), filter.end());
     APIRequest request = api_.makeRequest("GET", QStringLiteral("job-times"), query);
     request.maxBodyBytes = kPageReplyBytes;
-    const PerformResult result = co_await api_.perform(request);
+    co_return co_await api_.perform(request);
+}
+
+PaginatedResponse<JobTimeCompactDTO> AppStore::decodeJobTimesPage(const PerformResult& result) {
     auto reply = OrvaneAPIClient::decodeCommon<PaginatedResponse<JobTimeCompactDTO>>(result);
     OrvaneAPIClient::keepAskedRows(reply, 100);
     for (JobTimeCompactDTO& entry : reply.data)
         boundDisplayTexts(entry);
-    co_return reply;
+    return reply;
 }
 
 QCoro::Task<qint64> AppStore::fetchTrackedSecs(QString jobTaskId, QString excludingJobTimeId) {

@@ -13,8 +13,10 @@
 #include <QDBusMessage>
 #include <QDBusPendingCall>
 #include <QDBusVariant>
+#include <QDir>
 #include <QFile>
 #include <QGuiApplication>
+#include <QScopeGuard>
 #include <QScreen>
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -22,6 +24,9 @@
 #include <gtest/gtest.h>
 
 #include <limits>
+
+#include <sys/wait.h>
+#include <unistd.h>
 
 using namespace orvane;
 using namespace std::chrono_literals;
@@ -273,6 +278,28 @@ TEST_F(PanelItem, TheClockShowsInTheTooltipTitleAndTheIconWhereNoLabelIsDrawn) {
     EXPECT_TRUE(test::eventuallyTrue([&] { return heard("NewIcon") == icons + 1; }));
     EXPECT_EQ(property("IconName").toString(), "orvane-clock-1-03") << "hosts that load names";
     EXPECT_FALSE(QFile::exists(clockIcon)) << "one minute's file at a time";
+}
+
+// Folders left by an Orvane that is gone (a crash, a kill) go at the next start; no others.
+TEST(StatusIconFiles, AStartClearsTheFoldersOfOrvanesThatAreGoneAndNoOthers) {
+    QTemporaryDir runtime;
+    const auto restore =
+        qScopeGuard([saved = qgetenv("XDG_RUNTIME_DIR")] { qputenv("XDG_RUNTIME_DIR", saved); });
+    qputenv("XDG_RUNTIME_DIR", runtime.path().toUtf8());
+    const pid_t gone = fork();
+    if (gone == 0)
+        _exit(0);
+    ASSERT_EQ(waitpid(gone, nullptr, 0), gone);
+    const std::pair<QString, bool> folders[] = {
+        {QStringLiteral("orvane-icons-%1-a1").arg(gone), false},
+        {QStringLiteral("orvane-icons-%1-a1").arg(getppid()), true},
+        {QStringLiteral("orvane-icons-a1"), true}};
+    for (const auto& [name, kept] : folders)
+        ASSERT_TRUE(QDir(runtime.path()).mkpath(name + "/hicolor"));
+    StatusIconFiles files;
+    for (const auto& [name, kept] : folders)
+        EXPECT_EQ(QDir(runtime.filePath(name)).exists(), kept) << name.toStdString();
+    EXPECT_TRUE(files.themePath().contains(QStringLiteral("/orvane-icons-%1-").arg(getpid())));
 }
 
 TEST(StatusIconFace, CarriesHoursAndMinutesOnlyWhileRunning) {

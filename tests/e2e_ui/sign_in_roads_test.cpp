@@ -163,5 +163,9 @@ TEST(KeyringRoad, AKeyringThatStopsAnsweringHoldsUpNeitherTheStartNorTheSignIn) 
         quitting.start();
         keyring.shutDown();
         EXPECT_LT(quitting.elapsed(), 3000);
+        // The process goes on to its next case, which asks the keyring too.
+        ASSERT_TRUE(keyring.reopen());
+        auto asking = keyring.run<bool>([] { return true; });
+        EXPECT_EQ(test::await(std::move(asking)), true);
     });
 }

@@ -4,6 +4,7 @@
 #include "platform/keychain_thread.h"
 #include "platform/secret_service_keychain.h"
 #include "support/await.h"
+#include "support/keychain_scope.h"
 #include "support/private_bus.h"
 
 #include <QElapsedTimer>
@@ -12,6 +13,8 @@
 #include <QUuid>
 
 #include <gtest/gtest.h>
+
+#include <atomic>
 
 using namespace orvane::platform;
 
@@ -176,4 +179,20 @@ TEST(SecretServiceKeychainNotAnswering, IsGivenUpAfterItsTimeWhileTheInterfaceGo
     EXPECT_GE(took, KeychainThread::kAnswerTime.count() * 9 / 10); // a coarse timer
     EXPECT_LT(took, KeychainThread::kAnswerTime.count() + 3000);
     EXPECT_LT(longestStall, 500) << "the interface thread stood still meanwhile";
+}
+
+// A job abandoned while its call runs (a quit, a test's end): the call ends, answering nobody.
+TEST(SecretServiceKeychainNotAnswering, AJobAbandonedWhileItRunsAnswersNobodyWhenItsCallEnds) {
+    orvane::test::KeychainScope keychain;
+    keychain->setHanging(true);
+    auto entered = std::make_shared<std::atomic<bool>>(false);
+    auto reading = KeychainThread::shared().run<OSStatus>([entered] {
+        *entered = true;
+        QByteArray read;
+        return Keychain::shared().copyMatching({"app.orvane.test", "x", std::nullopt}, &read);
+    });
+    ASSERT_TRUE(orvane::test::eventuallyTrue([&] { return entered->load(); }));
+    KeychainThread::shared().abandon();
+    EXPECT_EQ(orvane::test::await(std::move(reading)), std::nullopt);
+    EXPECT_EQ(keychain->calls().size(), 1u) << "the interrupted call did end";
 }

@@ -320,16 +320,22 @@ TEST_F(StatusNotifierItemTest, APanelLeavingIsNoticedHoweverTheWatcherTellsIt) {
     QDBusConnection panel = bus.connect("panel");
     const QString hostName = "org.kde.StatusNotifierHost-4711";
     // The watcher's signals; its PropertiesChanged alone (Cinnamon); the
-    // panel's name, the watcher still reporting a panel (Plasma's kded5).
-    for (const int how : {0, 1, 2}) {
+    // panel's name, the watcher still reporting a panel (Plasma's kded5);
+    // that panel gone, then a new watcher whose panel owns no such name.
+    for (const int how : {0, 1, 2, 3}) {
         SCOPED_TRACE(how);
         watcher->onlyThroughProperties = how == 1;
+        int ups = 0;
         const auto panelUp = [&](bool up) {
-            watcher->setHostRegistered(up || how == 2);
-            if (how == 2 && up)
+            watcher->setHostRegistered(up || how >= 2);
+            if (how == 3 && up && ups++ > 0) {
+                watcher->stop();
+                ASSERT_TRUE(watcher->start());
+            } else if (how >= 2 && up) {
                 panel.registerService(hostName);
-            else if (how == 2)
+            } else if (how >= 2) {
                 panel.unregisterService(hostName);
+            }
         };
         panelUp(true);
         auto item = makeItem();

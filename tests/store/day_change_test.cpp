@@ -24,7 +24,8 @@ const std::string kRunning = R"({"data":[{"id":"j1","client_id":"c1","jobtask_id
     "start_time":"2026-03-02T21:30:00Z"}]})";
 const std::string kBookedMonday = R"({"data":[{"id":"j2","jobtask_id":"t1",
     "start_time":"2026-03-02T08:00:00Z","end_time":"2026-03-02T14:00:00Z",
-    "rounded_duration":{"hh_mm":"6:00"},"job":{"id":"J"},"job_task":{"id":"t1"}}]})";
+    "rounded_duration":{"hh_mm":"6:00"},"job":{"id":"J"},"job_task":{"id":"t1","rate":"22.5"}}]})";
+const std::string kBucket = R"({"from":"2026-03-02","to":"2026-03-02","amount":137.5})";
 
 // A signed-in store whose service answers by the day the request was made on.
 struct DayWorld {
@@ -44,7 +45,9 @@ struct DayWorld {
                        return FakeResponse::json(200, *runs ? kRunning : R"({"data":[]})");
                    });
         service.on("GET", "/api/job-times/invoiceable-summary",
-                   FakeResponse::json(500, R"({"message":"x"})"));
+                   FakeResponse::json(200, R"({"timezone":"Europe/Berlin","today":)" + kBucket +
+                                               R"(,"week":)" + kBucket + R"(,"month":)" + kBucket +
+                                               "}"));
         service.on("GET", "/api/job-times", [fails = listFails](const test::RecordedRequest&) {
             return *fails ? FakeResponse::json(503, "{}") : FakeResponse::json(200, kBookedMonday);
         });
@@ -72,15 +75,22 @@ struct DayWorld {
 } // namespace
 
 TEST(DayChange, TodaysFiguresAndTasksMoveToTheNewDayAtTheNextSyncOrOpening) {
+    enum { Online, Offline, Midnight, NextStart }; // how the new day begins
     const struct {
         const char* name;
         bool timerRuns;
         bool onOpen;      // the popover opened instead of the periodic sync
         qint64 liveAfter; // today's clock at 00:30: the timer counts from midnight
+        int offline = Online;
     } cases[] = {
         {"timer running over midnight, sync", true, false, 1800},
         {"timer running over midnight, popover opened", true, true, 1800},
         {"no timer, sync", false, false, 0},
+        // The service out of reach: yesterday's figures are not today's meanwhile.
+        {"timer running, offline, sync", true, false, 1800, Offline},
+        {"no timer, offline, popover opened", false, true, 0, Offline},
+        {"midnight, before any request", true, false, 1800, Midnight},
+        {"next start from the saved figures, offline", false, false, 0, NextStart},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -88,17 +98,27 @@ TEST(DayChange, TodaysFiguresAndTasksMoveToTheNewDayAtTheNextSyncOrOpening) {
         *w.timerRuns = c.timerRuns;
         test::await(w.store->refreshAll());
         ASSERT_EQ(w.store->todayTotalSecs(), 21600);
+        ASSERT_EQ(w.store->todayBillableEuroCents(), 13500);
         ASSERT_EQ(w.recentTaskToday(), 21600);
 
         w.clock.advance(90 * 60 * 1000); // 00:30 on Tuesday
-        if (c.onOpen)
+        if (c.offline != Online)
+            w.defaults->setString("orvane_api_base_url", "http://127.0.0.1:1");
+        if (c.offline == NextStart) {
+            w.store.emplace();
+            w.store->setCurrentUser(APIUser{.id = "42"});
+            w.store->loadDashboardAggregatesCache();
+        } else if (c.offline == Midnight)
+            w.store->followDayChange(); // as the store's own timer does
+        else if (c.onOpen)
             test::await(w.store->refreshOnPopoverOpen());
         else
             test::await(w.store->syncWithServer());
         EXPECT_EQ(w.store->todayTotalSecs(), 0);
         EXPECT_EQ(w.store->todaySessionsCount(), 0);
+        EXPECT_EQ(w.store->todayBillableEuroCents(), 0);
         EXPECT_EQ(w.store->todayTrackedSecsLive(), c.liveAfter);
-        if (!c.onOpen) {
+        if (!c.onOpen || c.offline) {
             EXPECT_EQ(w.recentTaskToday(), 0);
         }
     }

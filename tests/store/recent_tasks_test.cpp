@@ -243,3 +243,17 @@ TEST(RecentTasks, HistoryIsReadUpToEightyPagesAndAFailureKeepsTheList) {
 }
 
 } // namespace
+
+// A history read again unchanged gives the same list; a changed one is read anew.
+TEST(RecentTasks, TheListFollowsTheHistoryFromOneReadToTheNext) {
+    World w;
+    const QJsonObject a = finished("A", "2026-03-02T08:00:00Z");
+    const QJsonObject b = finished("B", "2026-03-02T09:00:00Z");
+    for (const QJsonArray& history : {QJsonArray{a}, QJsonArray{a}, QJsonArray{b, a}}) {
+        w.history(history);
+        w.clock.advance(3000);
+        w.refresh();
+        EXPECT_EQ(w.shownTasks(), (history.size() == 1 ? std::vector<QString>{"A"}
+                                                       : std::vector<QString>{"B", "A"}));
+    }
+}
