@@ -757,10 +757,10 @@ TEST_F(ApiClientPagedList, FollowsEveryPageAndAFailedOrEndlessOneFailsTheList) {
          {std::pair{"c1 c2|c1 c2|c1 c2", "c1,c2"}, std::pair{"c1 c2|c2 c3|c4", "c1,c2,c3,c4"}}) {
         service.on("GET", "/api/clients", [pages](const test::RecordedRequest& r) {
             QString ids = QString(pages).split(u'|')[std::max(1, int(r.query.back() - '0')) - 1];
-            return FakeResponse::json(
-                200, R"({"data":[{"id":")" +
-                         ids.replace(u' ', QStringLiteral(R"("},{"id":")")).toStdString() +
-                         R"("}],"meta":{"last_page":3}})");
+            const std::string rows =
+                ids.replace(u' ', QStringLiteral(R"("},{"id":")")).toStdString();
+            return FakeResponse::json(200, R"({"data":[{"id":")" + rows +
+                                               R"("}],"meta":{"last_page":3}})");
         });
         QStringList ids;
         for (const ClientDTO& row : test::await(client.fetchClients(100)).data)
