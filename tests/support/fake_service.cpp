@@ -42,7 +42,7 @@ void stream(httplib::Response& res, const FakeResponse& answer) {
         if (!piece.empty() && !sink.write(piece.data(), piece.size()))
             return false;
         *body.sent += piece.size();
-        if (last)
+        if (last && !cursor->announced)
             sink.done();
         return !last || !cursor->announced;
     };
