@@ -42,10 +42,10 @@
 #include <ctime>
 #include <fstream>
 #include <functional>
-#include <map>
 #include <string>
-#include <thread>
+#include <map>
 #include <optional>
+#include <thread>
 #include <vector>
 
 using namespace orvane;
@@ -294,9 +294,7 @@ double measureShape(const Shape& shape, const Fake& fake, const QDateTime& now, 
     return totalProcess / syncs;
 }
 
-// The heaviest job's task list in the stand-in's record shape, written by a
-// child process into `out` (its length first), so that building it costs
-// the measured process nothing.
+// One task's job times in the stand-in's record shape.
 QByteArray heavyJobTimes(const QDateTime& now, int task, int perTask) {
     QByteArray body;
     for (int i = 0; i < perTask; ++i) {
@@ -316,6 +314,7 @@ QByteArray heavyJobTimes(const QDateTime& now, int task, int perTask) {
     return body;
 }
 
+// The heaviest job's task list.
 QByteArray heavyTaskList(const QDateTime& now) {
     QByteArray body = "{\"data\":[";
     for (int task = 0; task < kHeavyTasks; ++task) {
@@ -329,6 +328,8 @@ QByteArray heavyTaskList(const QDateTime& now) {
     return body;
 }
 
+// The heaviest job's task list, written by a child process into `out` (its
+// length first), so that building it costs the measured process nothing.
 int writeHeavyTaskList(const QDateTime& now, int out) {
     const QByteArray body = heavyTaskList(now);
     const qint64 size = body.size();
