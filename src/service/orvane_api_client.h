@@ -181,7 +181,9 @@ private:
         // was cut: Qt flags an error of its own (a body it did not send
         // again, the abort), yet the status is the answer.
         bool statusStands = false;
-        bool bodyBroken = false; // compressed, and not a whole stream
+        // Compressed and not whole streams, or in a coding not asked for; never
+        // set under an error status, whose status stands.
+        bool bodyBroken = false;
     };
     // Sends and waits for the answer, reading at most `maxBodyBytes` of its
     // body (less for an error status); throws TransportError::tooLarge()
