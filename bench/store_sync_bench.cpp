@@ -6,7 +6,12 @@
 // Then the task step of the heaviest job (5 000 tasks carrying 200 000 job
 // times): CPU and peak memory of reading its reply as the picker does.
 //
+// With --http: the same task step, a running task of 100 000 job times and
+// a gzip reply far past its bound, each through a real HTTP server sending
+// chunked replies without a length: CPU and peak memory of the whole fetch.
+//
 //   store_sync_bench [--syncs N]   N syncs per shape, 10 by default
+//   store_sync_bench --http
 
 #include "service/json_coding.h"
 #include "store/app_store.h"
@@ -24,6 +29,9 @@
 #include <QNetworkReply>
 #include <QUrlQuery>
 
+#include <httplib.h>
+#include <zlib.h>
+
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -33,9 +41,11 @@
 #include <cstring>
 #include <ctime>
 #include <fstream>
+#include <functional>
 #include <string>
 #include <map>
 #include <optional>
+#include <thread>
 #include <vector>
 
 using namespace orvane;
@@ -284,33 +294,44 @@ double measureShape(const Shape& shape, const Fake& fake, const QDateTime& now, 
     return totalProcess / syncs;
 }
 
-// The heaviest job's task list in the stand-in's record shape, written by a
-// child process into `out` (its length first), so that building it costs
-// the measured process nothing.
-int writeHeavyTaskList(const QDateTime& now, int out) {
+// One task's job times in the stand-in's record shape.
+QByteArray heavyJobTimes(const QDateTime& now, int task, int perTask) {
+    QByteArray body;
+    for (int i = 0; i < perTask; ++i) {
+        const QDateTime start = now.addSecs(-3600LL * (task * perTask + i + 2));
+        if (i)
+            body += ',';
+        // With the members the stand-in adds to the snippets.
+        QJsonObject entry = jobTime(task * perTask + i, task, start, start.addSecs(3600));
+        QJsonObject snippet = entry.value("job_task").toObject();
+        snippet.insert("job_number", QString("A-%1").arg(task / 3 + 1));
+        entry.insert("job_task", snippet);
+        snippet = entry.value("job").toObject();
+        snippet.insert("project_number", QString("P-%1").arg(task / 30 + 1));
+        entry.insert("job", snippet);
+        body += QJsonDocument(entry).toJson(QJsonDocument::Compact);
+    }
+    return body;
+}
+
+// The heaviest job's task list.
+QByteArray heavyTaskList(const QDateTime& now) {
     QByteArray body = "{\"data\":[";
     for (int task = 0; task < kHeavyTasks; ++task) {
         body += task ? ",{" : "{";
         body += "\"id\":" + QByteArray::number(task) + ",\"title\":\"Aufgabe " +
                 QByteArray::number(task) + "\",\"scheduled_time\":\"12,5\",\"job_times\":[";
-        const int perTask = kHeavyJobTimes / kHeavyTasks;
-        for (int i = 0; i < perTask; ++i) {
-            const QDateTime start = now.addSecs(-3600LL * (task * perTask + i + 2));
-            if (i)
-                body += ',';
-            // With the members the stand-in adds to the snippets.
-            QJsonObject entry = jobTime(task * perTask + i, task, start, start.addSecs(3600));
-            QJsonObject snippet = entry.value("job_task").toObject();
-            snippet.insert("job_number", QString("A-%1").arg(task / 3 + 1));
-            entry.insert("job_task", snippet);
-            snippet = entry.value("job").toObject();
-            snippet.insert("project_number", QString("P-%1").arg(task / 30 + 1));
-            entry.insert("job", snippet);
-            body += QJsonDocument(entry).toJson(QJsonDocument::Compact);
-        }
+        body += heavyJobTimes(now, task, kHeavyJobTimes / kHeavyTasks);
         body += "]}";
     }
     body += "]}";
+    return body;
+}
+
+// The heaviest job's task list, written by a child process into `out` (its
+// length first), so that building it costs the measured process nothing.
+int writeHeavyTaskList(const QDateTime& now, int out) {
+    const QByteArray body = heavyTaskList(now);
     const qint64 size = body.size();
     if (::write(out, &size, sizeof size) != sizeof size)
         return 1;
@@ -392,10 +413,196 @@ HeavyFigures measureHeavyTaskStep(const QDateTime& now) {
     figures.ok = tasks.size() == size_t(kHeavyTasks);
     return figures;
 }
+
+// ---- Through real HTTP, chunked ----
+
+constexpr int kRunningJobTimes = 100'000;
+constexpr qint64 kBombWireBytes = 1024 * 1024;
+
+// About 1 MiB of gzip that inflates to about a GiB of blanks.
+std::string gzipBomb() {
+    z_stream z{};
+    deflateInit2(&z, 9, Z_DEFLATED, 16 + MAX_WBITS, 9, Z_DEFAULT_STRATEGY);
+    std::vector<char> blanks(1 << 20, ' ');
+    std::string out;
+    char chunk[64 * 1024];
+    for (bool last = false; !last;) {
+        last = qint64(out.size()) >= kBombWireBytes;
+        z.next_in = reinterpret_cast<Bytef*>(blanks.data());
+        z.avail_in = last ? 0 : uInt(blanks.size());
+        do {
+            z.next_out = reinterpret_cast<Bytef*>(chunk);
+            z.avail_out = sizeof chunk;
+            deflate(&z, last ? Z_FINISH : Z_NO_FLUSH);
+            out.append(chunk, sizeof chunk - z.avail_out);
+        } while (z.avail_out == 0);
+    }
+    deflateEnd(&z);
+    return out;
+}
+
+// Serves `body` as a real server does: chunks of 16 KB, no length.
+void serveChunked(httplib::Response& res, std::shared_ptr<const std::string> body) {
+    res.set_chunked_content_provider(
+        "application/json; charset=utf-8", [body](size_t offset, httplib::DataSink& sink) {
+            const size_t n = std::min<size_t>(16 * 1024, body->size() - offset);
+            if (n && !sink.write(body->data() + offset, n))
+                return false;
+            if (offset + n >= body->size())
+                sink.done();
+            return true;
+        });
+}
+
+int serveChunkedReplies(const QDateTime& now, int portOut, int hold) {
+    const auto heavy = std::make_shared<const std::string>(heavyTaskList(now).toStdString());
+    const auto running = std::make_shared<const std::string>(
+        (R"({"data":{"id":1,"title":"Aufgabe 1","scheduled_time":"12,5","job_times":[)" +
+         heavyJobTimes(now, 1, kRunningJobTimes) + "]}}")
+            .toStdString());
+    const auto bomb = std::make_shared<const std::string>(gzipBomb());
+    httplib::Server server;
+    server.Get(
+        "/api/jobs/heavy/job-tasks",
+        [heavy](const httplib::Request&, httplib::Response& res) { serveChunked(res, heavy); });
+    server.Get(
+        "/api/job-tasks/running",
+        [running](const httplib::Request&, httplib::Response& res) { serveChunked(res, running); });
+    server.Get("/api/job-tasks/bomb", [bomb](const httplib::Request&, httplib::Response& res) {
+        res.set_header("Content-Encoding", "gzip");
+        serveChunked(res, bomb);
+    });
+    const int port = server.bind_to_any_port("127.0.0.1");
+    std::thread listening([&server] { server.listen_after_bind(); });
+    if (::write(portOut, &port, sizeof port) != sizeof port)
+        return 1;
+    ::close(portOut);
+    char ignored;
+    while (::read(hold, &ignored, 1) > 0) {
+    }
+    server.stop();
+    listening.join();
+    return 0;
+}
+
+std::optional<Fake> forkChunkedServer(const QDateTime& now) {
+    int portPipe[2];
+    int holdPipe[2];
+    if (::pipe(portPipe) != 0 || ::pipe(holdPipe) != 0)
+        return std::nullopt;
+    const pid_t pid = ::fork();
+    if (pid < 0)
+        return std::nullopt;
+    if (pid == 0) {
+        ::close(portPipe[0]);
+        ::close(holdPipe[1]);
+        std::_Exit(serveChunkedReplies(now, portPipe[1], holdPipe[0]));
+    }
+    ::close(portPipe[1]);
+    ::close(holdPipe[0]);
+    Fake fake{pid, 0, holdPipe[1]};
+    if (::read(portPipe[0], &fake.port, sizeof fake.port) != sizeof fake.port)
+        return std::nullopt;
+    ::close(portPipe[0]);
+    return fake;
+}
+
+struct FetchFigures {
+    double processMs = 0;
+    double mainMs = 0;
+    double peakAboveIdleMB = 0;
+    QString outcome;
+};
+
+using Fetch = std::function<QCoro::Task<QString>()>;
+
+// This QCoro's waitFor never returns from a coroutine that throws.
+QCoro::Task<QString> outcomeOf(const Fetch& fetch) {
+    try {
+        co_return co_await fetch();
+    } catch (const Error& e) {
+        co_return QStringLiteral("refused: ") + e.localizedDescription();
+    }
+}
+
+// One fetch from the request to the decoded records, the peak counted from
+// an idle client.
+FetchFigures measureFetch(const Fetch& fetch) {
+    { std::ofstream("/proc/self/clear_refs") << "5"; }
+    const double idle = statusMB("VmRSS:");
+    const double processBefore = cpuMs(CLOCK_PROCESS_CPUTIME_ID);
+    const double mainBefore = cpuMs(CLOCK_THREAD_CPUTIME_ID);
+    FetchFigures figures;
+    figures.outcome = QCoro::waitFor(outcomeOf(fetch));
+    figures.processMs = cpuMs(CLOCK_PROCESS_CPUTIME_ID) - processBefore;
+    figures.mainMs = cpuMs(CLOCK_THREAD_CPUTIME_ID) - mainBefore;
+    figures.peakAboveIdleMB = statusMB("VmHWM:") - idle;
+    return figures;
+}
+
+int measureChunked(const Fake& fake) {
+    test::TempUserDefaults defaults;
+    test::KeychainScope keychain;
+    defaults->setString("orvane_api_base_url",
+                        QStringLiteral("http://127.0.0.1:%1").arg(fake.port));
+    OrvaneAPIClient api;
+    api.sumJobTimesWith(&entryDurationSecs);
+    struct Case {
+        const char* name;
+        Fetch fetch;
+        double targetMB;
+        double targetMs;
+    };
+    const Case cases[] = {
+        {"heaviest task step",
+         [&api]() -> QCoro::Task<QString> {
+             const auto tasks = co_await api.fetchJobTasks(QStringLiteral("heavy"), true);
+             co_return QStringLiteral("%1 tasks").arg(tasks.size());
+         },
+         kHeavyTargetMB, kHeavyTargetMs},
+        {"running task, 100 000 job times",
+         [&api]() -> QCoro::Task<QString> {
+             const auto task = co_await api.fetchJobTask(QStringLiteral("running"), true);
+             co_return QStringLiteral("%1 h booked").arg(task.bookedSecs.value_or(0) / 3600);
+         },
+         kHeavyTargetMB, kHeavyTargetMs},
+        {"gzip reply of 1 MiB",
+         [&api]() -> QCoro::Task<QString> {
+             co_await api.fetchJobTask(QStringLiteral("bomb"), true);
+             co_return QStringLiteral("read");
+         },
+         double(kTasksReplyBytes) / (1 << 20) + 16, kHeavyTargetMs},
+    };
+    std::printf("\nthrough HTTP, chunked, no length          cpu-ms-process  cpu-ms-main  "
+                "peak-MB-above-idle  target-MB\n");
+    bool met = true;
+    for (const Case& c : cases) {
+        const FetchFigures f = measureFetch(c.fetch);
+        const bool caseMet = f.peakAboveIdleMB <= c.targetMB && f.processMs <= c.targetMs;
+        met = met && caseMet;
+        std::printf("%-40s %15.1f %12.1f %19.1f %10.0f  %s  (%s)\n", c.name, f.processMs, f.mainMs,
+                    f.peakAboveIdleMB, c.targetMB, caseMet ? "met" : "MISSED",
+                    qPrintable(f.outcome.left(70)));
+    }
+    return met ? 0 : 2;
+}
 } // namespace
 
 int main(int argc, char** argv) {
     const QDateTime now = QDateTime::currentDateTimeUtc();
+    if (argc > 1 && std::strcmp(argv[1], "--http") == 0) {
+        const auto fake = forkChunkedServer(now);
+        if (!fake)
+            return 1;
+        int result = 0;
+        {
+            QCoreApplication app(argc, argv);
+            result = measureChunked(*fake);
+        }
+        ::close(fake->hold);
+        ::waitpid(fake->pid, nullptr, 0);
+        return result;
+    }
     int syncs = 10;
     for (int i = 1; i + 1 < argc; ++i)
         if (std::strcmp(argv[i], "--syncs") == 0)

@@ -39,6 +39,7 @@ inline constexpr qint64 kPageReplyBytes = 1024 * 1024;  // a page of 100 job tim
 // clients are about 5 MB, also when a service sends them in one reply.
 inline constexpr qint64 kListReplyBytes = 64 * 1024 * 1024;
 // A list is followed this many pages at most: 20 000 clients are 200 pages.
+// Past it the list is refused as one that does not end.
 inline constexpr int kMostListPages = 500;
 // A job's tasks with all their job times: 5 000 tasks carrying 200 000 job
 // times are about 110 MB.
@@ -114,6 +115,8 @@ public:
     QCoro::Task<APIUser> fetchCurrentUser();
     // The clients and the jobs lists follow the reply's pages to the last
     // one; `meta` is the last page's. A page that fails fails the whole list.
+    // A row is kept once, where it came first: pages read while the list
+    // changes, or a page sent again, bring rows twice.
     QCoro::Task<PaginatedResponse<ClientDTO>> fetchClients(int perPage);
     QCoro::Task<PaginatedResponse<JobDTO>> fetchJobs(std::optional<QString> clientId,
                                                      std::optional<QString> projectId,
@@ -178,7 +181,9 @@ private:
         // was cut: Qt flags an error of its own (a body it did not send
         // again, the abort), yet the status is the answer.
         bool statusStands = false;
-        bool bodyBroken = false; // compressed, and not a whole stream
+        // Compressed and not whole streams, or in a coding not asked for; never
+        // set under an error status, whose status stands.
+        bool bodyBroken = false;
     };
     // Sends and waits for the answer, reading at most `maxBodyBytes` of its
     // body (less for an error status); throws TransportError::tooLarge()

@@ -13,6 +13,7 @@
 #include <QTimeZone>
 #include <QUrlQuery>
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -746,8 +747,26 @@ TEST_F(ApiClientPagedList, FollowsEveryPageAndAFailedOrEndlessOneFailsTheList) {
     EXPECT_ANY_THROW(test::await(client.fetchJobs(c1, kNone, archived, 100)));
     service.clearRequests();
     service.on("GET", "/api/jobs", paged(1'000'000, 1, 1'000'000));
-    EXPECT_ANY_THROW(test::await(client.fetchJobs(c1, kNone, archived, 100)));
+    EXPECT_THAT([&] { test::await(client.fetchJobs(c1, kNone, archived, 100)); },
+                testing::ThrowsMessage<OrvaneAPIError>(
+                    testing::StartsWith("Der Server kündigt mehr Seiten an")));
     EXPECT_EQ(service.requestCount(), std::size_t(kMostListPages));
+
+    // Each row once, first place: a page sent again, a row pushed on by a new one.
+    for (const auto& [pages, kept] :
+         {std::pair{"c1 c2|c1 c2|c1 c2", "c1,c2"}, std::pair{"c1 c2|c2 c3|c4", "c1,c2,c3,c4"}}) {
+        service.on("GET", "/api/clients", [pages](const test::RecordedRequest& r) {
+            QString ids = QString(pages).split(u'|')[std::max(1, int(r.query.back() - '0')) - 1];
+            const std::string rows =
+                ids.replace(u' ', QStringLiteral(R"("},{"id":")")).toStdString();
+            return FakeResponse::json(200, R"({"data":[{"id":")" + rows +
+                                               R"("}],"meta":{"last_page":3}})");
+        });
+        QStringList ids;
+        for (const ClientDTO& row : test::await(client.fetchClients(100)).data)
+            ids << row.id;
+        EXPECT_EQ(ids.join(u','), kept);
+    }
 }
 
 // ---- Redirects --------------------------------------------------------------

@@ -15,6 +15,8 @@
 #include <functional>
 #include <string>
 
+#include <zlib.h>
+
 using namespace orvane;
 using orvane::test::FakeResponse;
 using orvane::test::FakeService;
@@ -226,18 +228,47 @@ TEST(CutOffReply, IsAConnectionFailureWhateverStatusCameFirst) {
     }
 }
 
-TEST(CutOffReply, ACompressedBodyThatIsNoWholeStreamIsAnInvalidAnswer) {
+// `body` in one coding: the window bits pick the wrapper (31 gzip, 15 zlib, -15 none).
+std::string compressed(std::string body, int windowBits) {
+    z_stream z{};
+    deflateInit2(&z, 6, Z_DEFLATED, windowBits, 8, Z_DEFAULT_STRATEGY);
+    std::string out(body.size() + 64, '\0');
+    z.next_in = reinterpret_cast<Bytef*>(body.data()), z.avail_in = uInt(body.size());
+    z.next_out = reinterpret_cast<Bytef*>(out.data()), z.avail_out = uInt(out.size());
+    deflate(&z, Z_FINISH);
+    deflateEnd(&z);
+    return out.substr(0, z.total_out);
+}
+
+TEST(CutOffReply, ACompressedBodyIsReadWholeOrRefusedAndAnErrorStatusStands) {
     const std::string head("\x1f\x8b\x08\0\0\0\0\0\0\x03", 10); // gzip, then no stream
-    for (const std::string& body : {head, head + "\xff\xff"}) {
+    const std::string invalid = "transport: Ungültige Antwort vom Server.";
+    const struct {
+        int status;
+        std::string coding, body, seen;
+    } cases[] = {
+        {200, "gzip", head, invalid},
+        {200, "gzip", head + "\xff\xff", invalid},
+        {200, "deflate", compressed(kUser, -15), "ok"}, // without the zlib wrapper
+        {200, "gzip", compressed(kUser.substr(0, 9), 31) + compressed(kUser.substr(9), 31), "ok"},
+        {200, "gzip", compressed(kUser, 31) + "garbage", invalid},
+        {200, "deflate", compressed(kUser, 15) + compressed(kUser, 15), invalid},
+        {200, "gzip, deflate", compressed(compressed(kUser, 31), 15), "ok"},
+        {200, "Deflate , x-gzip", compressed(compressed(kUser, -15), 31), "ok"},
+        {200, "br", kUser, invalid},
+        {401, "gzip", head + "\xff\xff", "other: HTTP 401: "},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.coding + std::to_string(c.body.size()));
         RawServer host([&](const RawRequest&) {
-            return RawReply{"HTTP/1.1 200 OK\r\nContent-Encoding: gzip\r\nContent-Length: " +
-                            std::to_string(body.size()) + "\r\n\r\n" + body};
+            return RawReply{
+                "HTTP/1.1 " + std::to_string(c.status) + " X\r\nContent-Encoding: " + c.coding +
+                "\r\nContent-Length: " + std::to_string(c.body.size()) + "\r\n\r\n" + c.body};
         });
         test::TempUserDefaults defaults;
         defaults->setString(OrvaneAPIConfig::kBaseURLKey, host.baseURL());
         OrvaneAPIClient client;
-        EXPECT_EQ(outcome([&] { test::await(client.fetchActiveJobTimes()); }),
-                  "transport: Ungültige Antwort vom Server.");
+        EXPECT_EQ(outcome([&] { test::await(client.fetchCurrentUser()); }), c.seen);
     }
 }
 

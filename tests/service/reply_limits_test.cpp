@@ -33,8 +33,10 @@ std::size_t memory(const QByteArray& field) {
 
 // `units` times `unit` between `head` and `tail`, streamed without a length.
 FakeResponse streamed(int status, std::string head, std::string unit, std::size_t units,
-                      std::string tail = "", std::string type = "application/json") {
+                      std::string tail = "", std::string type = "application/json",
+                      std::string coding = "identity") {
     FakeResponse answer = FakeResponse::json(status, "");
+    answer.headers = {{"Content-Encoding", coding}};
     answer.contentType = std::move(type);
     answer.streamed = test::StreamedBody{std::move(head), std::move(unit), units, std::move(tail)};
     return answer;
@@ -160,6 +162,12 @@ INSTANTIATE_TEST_SUITE_P(
                            2'000'000, R"({"id":"last"}]})"),
                   kListReplyBytes,
                   [](OrvaneAPIClient& api, const QString&) { test::await(api.fetchClients(100)); }},
+        Oversized{
+            "EndlessGzipHeader", "GET", "/api/user",
+            streamed(200, std::string("\x1f\x8b\x08\x08\0\0\0\0\0\x03", 10), k64K, 448, "",
+                     "application/json", "gzip"),
+            kRecordReplyBytes,
+            [](OrvaneAPIClient& api, const QString&) { test::await(api.fetchCurrentUser()); }},
         Oversized{"PhotoWithoutLength", "GET", "/p.png",
                   streamed(200, "\x89PNG", k64K, 200 * 16, "", "image/png"), 5 * kMiB,
                   [](OrvaneAPIClient& api, const QString& base) {

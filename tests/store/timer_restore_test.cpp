@@ -180,6 +180,8 @@ TEST_F(TimerRestore, TimeBookedBeforeStopsAtTheEndOfTheRange) {
 TEST_F(TimerRestore, ATaskTooLargeToReadIsNotAskedForAgainWhileItsTimerRuns) {
     FakeResponse tooLarge = FakeResponse::json(200, "");
     tooLarge.headers = {{"Content-Length", std::to_string(kTasksReplyBytes + 1)}};
+    // Sent on until stopped: Qt repeats a read whose connection closed at once.
+    tooLarge.streamed = test::StreamedBody{"", std::string(64 * 1024, ' '), 1024, ""};
     service.on("GET", "/api/job-tasks/T1", tooLarge);
     service.on("GET", "/api/job-times",
                FakeResponse::json(200, R"({"data":[)" + booked("o", "1:30") + "]}"));

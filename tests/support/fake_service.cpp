@@ -19,12 +19,13 @@ void stream(httplib::Response& res, const FakeResponse& answer) {
         StreamedBody body;
         std::size_t next = 0; // units written
         bool headSent = false;
+        bool announced = false; // else chunked
     };
     auto cursor = std::make_shared<Cursor>(Cursor{*answer.streamed});
     const std::string type = answer.contentType == "application/json"
                                  ? "application/json; charset=utf-8"
                                  : answer.contentType;
-    res.set_chunked_content_provider(type, [cursor](size_t, httplib::DataSink& sink) {
+    const auto next = [cursor](size_t, httplib::DataSink& sink) {
         StreamedBody& body = cursor->body;
         std::string piece;
         if (!cursor->headSent) {
@@ -41,10 +42,17 @@ void stream(httplib::Response& res, const FakeResponse& answer) {
         if (!piece.empty() && !sink.write(piece.data(), piece.size()))
             return false;
         *body.sent += piece.size();
-        if (last)
+        if (last && !cursor->announced)
             sink.done();
-        return true;
-    });
+        return !last || !cursor->announced;
+    };
+    // A length scripted in the headers is announced, whatever comes.
+    for (const auto& [key, value] : answer.headers)
+        if ((cursor->announced = key == "Content-Length"))
+            return res.set_content_provider(
+                std::stoull(value), type.c_str(),
+                [next](size_t at, size_t, httplib::DataSink& sink) { return next(at, sink); });
+    res.set_chunked_content_provider(type, next);
 }
 
 } // namespace
