@@ -299,20 +299,25 @@ template <class T> std::optional<T> KeyedContainer::decodeIfPresent(const QStrin
 // Every object key in `value`, nested ones included, in snake_case.
 QJsonValue convertKeysToSnakeCase(const QJsonValue& value);
 
-// Indexes `data` as JSON for reading; an unreadable document is a
-// DecodingError like any other. A body whose spare capacity holds the
-// reader's padding (kReadPadding) is read where it lies, without a copy.
-ParsedJSON parseJSON(const QByteArray& data);
+// Indexes a reply's bytes as JSON for reading; an unreadable document is a
+// DecodingError like any other. The reader pads the bytes itself, and holds
+// them (shared) as long as a decoder of them lives: a body moved in whose
+// buffer has kReadPadding bytes free after its end is read where it lies;
+// any other (shared, held elsewhere too, or without that room) is copied
+// once. Nothing is ever written past the room a buffer has.
+ParsedJSON parseJSON(QByteArray data);
 inline constexpr qsizetype kReadPadding = 64;
 
-template <class T> T decodeJSON(const QByteArray& data) {
-    return Decoder(parseJSON(data), QString()).template decode<T>();
+template <class T> T decodeJSON(QByteArray data) {
+    return Decoder(parseJSON(std::move(data)), QString()).template decode<T>();
 }
 
 // For a root object whose "data" list is read element by element: calls
-// `each` with each element, indexed on its own, and checks the rest of the
-// document apart, so that a reply of 100 MB never has an index of its whole.
-// False (nothing called) when the body is not of that plain form.
+// `each` with each element, copied and indexed on its own while its bytes
+// are at hand, and checks the rest of the document apart, so that a reply of
+// 100 MB is neither copied nor ever has an index of its whole. False when
+// the body is not of that plain form (some elements may have been called by
+// then).
 bool eachDataElement(const QByteArray& body, void (*each)(void*, const Decoder&), void* context);
 
 // The "data" list of a reply, as decodeJSON<SingleDataResponse<std::vector<T>>>
