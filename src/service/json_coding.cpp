@@ -7,6 +7,10 @@
 
 #include <simdjson.h>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include <algorithm>
 #include <charconv>
 #include <cmath>
@@ -343,19 +347,22 @@ bool isHex(char c) {
     return isDigit(c) || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
 }
 
-// The closing quote of a text whose content starts at `from`. The reader's
-// index guarantees there is one, and no control character before it.
-const char* closingQuote(const char* from) {
-    const char* at = from;
-    while (true) {
-        const char* quote = std::strchr(at, '"');
-        const char* escapes = quote;
-        while (escapes > from && escapes[-1] == '\\')
-            --escapes;
-        if ((quote - escapes) % 2 == 0)
-            return quote;
-        at = quote + 1;
-    }
+// The content of a text token, blanks after it trimmed. The index ends a
+// text at its closing quote: whatever follows it starts a token of its own.
+std::string_view textContent(std::string_view token) {
+    return token.substr(1, token.size() - 2);
+}
+
+// The content of a key, from its first byte to the value that follows: the
+// index left nothing but blanks and ':' between the two.
+std::string_view keyContent(const char* key, const char* value) {
+    const char* at = value - 1;
+    while (*at != ':')
+        --at;
+    do
+        --at;
+    while (*at != '"');
+    return {key, size_t(at - key)};
 }
 
 // Whether a text's content, indexed, reads as Qt reads it: "\u" with four
@@ -503,9 +510,8 @@ Atom atomOf(std::string_view token) {
         atom.kind = Atom::Kind::Array;
         break;
     case '"': {
-        const char* content = token.data() + 1;
         atom.kind = Atom::Kind::String;
-        atom.string = unescaped({content, size_t(closingQuote(content) - content)});
+        atom.string = unescaped(textContent(trimmed(token)));
         break;
     }
     case 't':
@@ -557,10 +563,7 @@ Atom atomOf(const QJsonValue& value) {
 }
 
 void checkText(std::string_view token) {
-    const char* content = token.data() + 1;
-    const char* quote = closingQuote(content);
-    if (size_t(quote + 1 - token.data()) != token.size() ||
-        !readableText({content, size_t(quote - content)}))
+    if (token.size() < 2 || token.back() != '"' || !readableText(textContent(token)))
         notJSON();
 }
 
@@ -576,10 +579,10 @@ void check(od::value value, int depth) {
         od::object object = ok(value.get_object());
         for (auto member : object) {
             od::field field = ok(std::move(member));
-            const char* key = field.key().raw();
-            if (!readableText({key, size_t(closingQuote(key) - key)}))
+            od::value& value = field.value();
+            if (!readableText(keyContent(field.key().raw(), value.raw_json_token().data())))
                 notJSON();
-            check(field.value(), depth + 1);
+            check(value, depth + 1);
         }
         break;
     }
@@ -714,10 +717,42 @@ void index(Document& document, const char* bytes, size_t size, int depth, bool r
     document.doc.rewind();
 }
 
+#if defined(__SSE2__)
+// Which of the 16 bytes at `at` are a quote or a backslash.
+int quotesAndEscapes(const char* at) {
+    const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(at));
+    return _mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi8(bytes, _mm_set1_epi8('"')),
+                                          _mm_cmpeq_epi8(bytes, _mm_set1_epi8('\\'))));
+}
+
+// Which of the 16 bytes at `at` may be a quote or a bracket: '{', '}', '[',
+// ']' and the few bytes that fold onto them ('Y', 'y', '_', DEL).
+int quotesAndBrackets(const char* at) {
+    const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(at));
+    const __m128i folded =
+        _mm_and_si128(_mm_or_si128(bytes, _mm_set1_epi8(0x20)), _mm_set1_epi8(char(0xF9)));
+    return _mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi8(folded, _mm_set1_epi8(0x79)),
+                                          _mm_cmpeq_epi8(bytes, _mm_set1_epi8('"'))));
+}
+#endif
+
 // Where a text whose content starts at `from` ends (past its closing quote),
 // or nothing when `end` comes first.
 const char* afterText(const char* from, const char* end) {
-    for (const char* at = from; at < end; ++at) {
+    const char* at = from;
+#if defined(__SSE2__)
+    while (end - at >= 16) {
+        if (const int found = quotesAndEscapes(at)) {
+            at += __builtin_ctz(unsigned(found));
+            if (*at == '"')
+                return at + 1;
+            at += 2;
+        } else {
+            at += 16;
+        }
+    }
+#endif
+    for (; at < end; ++at) {
         if (*at == '"')
             return at + 1;
         if (*at == '\\')
@@ -732,6 +767,18 @@ const char* afterText(const char* from, const char* end) {
 const char* afterValue(const char* at, const char* end) {
     int depth = 0;
     while (at < end) {
+#if defined(__SSE2__)
+        // Inside, only texts and brackets count: skipped 16 bytes at a time.
+        while (depth > 0 && end - at >= 16) {
+            if (const int found = quotesAndBrackets(at)) {
+                at += __builtin_ctz(unsigned(found));
+                break;
+            }
+            at += 16;
+        }
+        if (at == end)
+            break;
+#endif
         const char c = *at;
         if (c == '"') {
             at = afterText(at + 1, end);
@@ -1153,7 +1200,7 @@ KeyedContainer::KeyedContainer(std::shared_ptr<Document> document, const LiveHan
             opened = toHandle(ok(value.get_object()));
         else if (token.front() == '[')
             opened = toHandle(ok(value.get_array()));
-        fields_.append({{key, size_t(closingQuote(key) - key)}, token, opened});
+        fields_.append({keyContent(key, token.data()), token, opened});
     }
     layout_ = layoutFor(fields_, convertKeys_, kScanLimit);
 }
