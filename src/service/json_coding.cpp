@@ -809,22 +809,25 @@ const char* skipSpace(const char* at, const char* end) {
 
 } // namespace
 
-ParsedJSON parseJSON(QByteArray data) {
+ParsedJSON parseJSON(const QByteArray& data) {
     auto document = std::make_shared<Document>();
-    const qsizetype size = data.size();
-    // Unshared, with the padding's room after its end: then the padding is
-    // ours. Only a body without that room, or one held elsewhere too, is
-    // copied.
-    data.reserve(size + kReadPadding);
-    std::memset(data.data() + size, 0, size_t(kReadPadding));
-    document->body = std::move(data);
-    const char* bytes = document->body.constData();
-    size_t length = size_t(size);
-    if (length >= 3 && std::memcmp(bytes, "\xEF\xBB\xBF", 3) == 0) { // a byte order mark, as Qt
+    const char* bytes = data.constData();
+    size_t size = size_t(data.size());
+    if (size >= 3 && std::memcmp(bytes, "\xEF\xBB\xBF", 3) == 0) { // a byte order mark, as Qt
         bytes += 3;
-        length -= 3;
+        size -= 3;
     }
-    index(*document, bytes, length, 0);
+    // Read where it lies only when the room after the end is this buffer's
+    // own: not shared, and measured after the end (capacity() also counts
+    // room a removed front left before the data).
+    if (data.isDetached() &&
+        const_cast<QByteArray&>(data).data_ptr().freeSpaceAtEnd() >= kReadPadding) {
+        std::memset(const_cast<char*>(data.constData()) + data.size(), 0, size_t(kReadPadding));
+        document->body = data;
+        index(*document, bytes, size, 0);
+    } else {
+        index(*document, document->hold(bytes, size), size, 0);
+    }
     return {std::move(document)};
 }
 
@@ -907,7 +910,7 @@ bool eachDataElement(const QByteArray& body, void (*each)(void*, const Decoder&)
     QByteArray envelope;
     envelope.reserve((open + 1 - begin) + (end - close) + kReadPadding);
     envelope.append(begin, open + 1 - begin).append(close, end - close);
-    (void)parseJSON(std::move(envelope));
+    (void)parseJSON(envelope);
     return true;
 }
 

@@ -300,16 +300,15 @@ template <class T> std::optional<T> KeyedContainer::decodeIfPresent(const QStrin
 QJsonValue convertKeysToSnakeCase(const QJsonValue& value);
 
 // Indexes a reply's bytes as JSON for reading; an unreadable document is a
-// DecodingError like any other. The reader pads the bytes itself, and holds
-// them (shared) as long as a decoder of them lives: a body moved in whose
-// buffer has kReadPadding bytes free after its end is read where it lies;
-// any other (shared, held elsewhere too, or without that room) is copied
-// once. Nothing is ever written past the room a buffer has.
-ParsedJSON parseJSON(QByteArray data);
+// DecodingError like any other. The reader pads the bytes itself and holds
+// them (shared) while a decoder of them lives: a body whose buffer is not
+// shared and has kReadPadding bytes free after its end is read where it
+// lies (the padding written into that room), any other is copied once.
+ParsedJSON parseJSON(const QByteArray& data);
 inline constexpr qsizetype kReadPadding = 64;
 
-template <class T> T decodeJSON(QByteArray data) {
-    return Decoder(parseJSON(std::move(data)), QString()).template decode<T>();
+template <class T> T decodeJSON(const QByteArray& data) {
+    return Decoder(parseJSON(data), QString()).template decode<T>();
 }
 
 // For a root object whose "data" list is read element by element: calls

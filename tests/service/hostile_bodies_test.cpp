@@ -51,7 +51,7 @@ const std::vector<RecordDecoder>& everyDecoder() {
         {"JobTaskDTO, from a body cut at its front (spare room, none after its end)",
          [](const QByteArray& body) {
              QByteArray cut = QByteArray(100, ' ') + body;
-             (void)wire::decodeJSON<JobTaskDTO>(std::move(cut.remove(0, 100)));
+             (void)wire::decodeJSON<JobTaskDTO>(cut.remove(0, 100));
          }}};
     return decoders;
 }
