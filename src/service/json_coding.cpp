@@ -7,6 +7,10 @@
 
 #include <simdjson.h>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include <algorithm>
 #include <charconv>
 #include <cmath>
@@ -265,12 +269,34 @@ static_assert(kReadPadding >= qsizetype(simdjson::SIMDJSON_PADDING));
 
 // A reply indexed for reading. The reader keeps only the positions of the
 // document's structure; values are read from the bytes when asked for.
+//
+// The reader reads up to kReadPadding bytes past a document's end, and
+// where the structure is broken it takes what it finds there for more of
+// the document: those bytes are always ours and zero, never the rest of a
+// larger reply.
 class Document {
 public:
-    QByteArray body;              // the reply itself when its capacity holds the padding
-    simdjson::padded_string copy; // else a padded copy
+    QByteArray body; // the reply, padded, when read where it lies
     od::parser parser;
     od::document doc;
+
+    // `size` bytes copied into the document's own buffer, padding after.
+    const char* hold(const char* bytes, size_t size) {
+        if (room_ < size + size_t(kReadPadding)) {
+            room_ = std::max(size + size_t(kReadPadding), room_ + room_ / 2);
+            auto grown = std::make_unique_for_overwrite<char[]>(room_);
+            std::memcpy(grown.get(), bytes, size);
+            own_ = std::move(grown);
+        } else {
+            std::memmove(own_.get(), bytes, size);
+        }
+        std::memset(own_.get() + size, 0, size_t(kReadPadding));
+        return own_.get();
+    }
+
+private:
+    std::unique_ptr<char[]> own_;
+    size_t room_ = 0;
 };
 
 namespace {
@@ -321,39 +347,55 @@ bool isHex(char c) {
     return isDigit(c) || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
 }
 
-// The closing quote of a text whose content starts at `from`; the reader's
-// index guarantees there is one.
-const char* closingQuote(const char* from) {
-    const char* at = from;
-    while (*at != '"')
-        at += *at == '\\' ? 2 : 1;
-    return at;
+// The content of a text token, blanks after it trimmed. The index ends a
+// text at its closing quote: whatever follows it starts a token of its own.
+std::string_view textContent(std::string_view token) {
+    return token.substr(1, token.size() - 2);
 }
 
-// Whether a text's content reads as Qt reads it: no NUL byte, "\u" with four
-// hex digits, and no escaped byte past ASCII. Other escaped characters stand
-// for themselves, as there.
+// The content of a key, from its first byte to the value that follows: the
+// index left nothing but blanks and ':' between the two.
+std::string_view keyContent(const char* key, const char* value) {
+    const char* at = value - 1;
+    while (*at != ':')
+        --at;
+    do
+        --at;
+    while (*at != '"');
+    return {key, size_t(at - key)};
+}
+
+// Whether a text's content, indexed, reads as Qt reads it: "\u" with four
+// hex digits, and no escaped byte past ASCII (Qt takes that byte alone, and
+// what follows it is then no UTF-8). Other escaped characters stand for
+// themselves, as there.
 bool readableText(std::string_view content) {
-    // One pass: most texts are short, where a loop beats searching twice.
     const char* end = content.data() + content.size();
-    for (const char* at = content.data(); at < end; ++at) {
-        const char c = *at;
-        if (c == '\0')
-            return false;
-        if (c != '\\')
-            continue;
-        const char escaped = at[1];
+    const char* at = content.data();
+    while ((at = static_cast<const char*>(std::memchr(at, '\\', size_t(end - at))))) {
+        const char escaped = at[1]; // a backslash never ends a text's content
         if (escaped == 'u') {
             if (end - at < 6 || !isHex(at[2]) || !isHex(at[3]) || !isHex(at[4]) || !isHex(at[5]))
                 return false;
-            at += 5;
-        } else if (static_cast<unsigned char>(escaped) >= 0x80 || escaped == '\0') {
+            at += 6;
+        } else if (static_cast<unsigned char>(escaped) >= 0x80) {
             return false;
         } else {
-            ++at;
+            at += 2;
         }
     }
     return true;
+}
+
+// As QString::fromUtf8, but leading U+FEFF characters stay: Qt's reader
+// reads a text with escapes character by character and keeps them all.
+QString fromUtf8(const char* at, qsizetype size) {
+    qsizetype marks = 0;
+    while (size - 3 * marks >= 3 && std::memcmp(at + 3 * marks, "\xEF\xBB\xBF", 3) == 0)
+        ++marks;
+    if (marks == 0)
+        return QString::fromUtf8(at, size);
+    return QString(marks, QChar(0xFEFF)) + QString::fromUtf8(at + 3 * marks, size - 3 * marks);
 }
 
 QString unescaped(std::string_view content) {
@@ -363,11 +405,11 @@ QString unescaped(std::string_view content) {
     while (escape < end && *escape != '\\')
         ++escape;
     if (escape == end)
-        return QString::fromUtf8(at, qsizetype(content.size()));
+        return QString::fromUtf8(at, qsizetype(content.size())); // a leading U+FEFF goes, as in Qt
     QString text;
     text.reserve(qsizetype(content.size()));
     while (escape) {
-        text += QString::fromUtf8(at, escape - at);
+        text += fromUtf8(at, escape - at);
         switch (const char c = escape[1]) {
         case 'b':
             text.append(QChar(0x08));
@@ -401,7 +443,7 @@ QString unescaped(std::string_view content) {
         at = escape + 2;
         escape = static_cast<const char*>(std::memchr(at, '\\', size_t(end - at)));
     }
-    text += QString::fromUtf8(at, end - at);
+    text += fromUtf8(at, end - at);
     return text;
 }
 
@@ -468,9 +510,8 @@ Atom atomOf(std::string_view token) {
         atom.kind = Atom::Kind::Array;
         break;
     case '"': {
-        const char* content = token.data() + 1;
         atom.kind = Atom::Kind::String;
-        atom.string = unescaped({content, size_t(closingQuote(content) - content)});
+        atom.string = unescaped(textContent(trimmed(token)));
         break;
     }
     case 't':
@@ -522,10 +563,7 @@ Atom atomOf(const QJsonValue& value) {
 }
 
 void checkText(std::string_view token) {
-    const char* content = token.data() + 1;
-    const char* quote = closingQuote(content);
-    if (size_t(quote + 1 - token.data()) != token.size() ||
-        !readableText({content, size_t(quote - content)}))
+    if (token.size() < 2 || token.back() != '"' || !readableText(textContent(token)))
         notJSON();
 }
 
@@ -541,10 +579,10 @@ void check(od::value value, int depth) {
         od::object object = ok(value.get_object());
         for (auto member : object) {
             od::field field = ok(std::move(member));
-            const char* key = field.key().raw();
-            if (!readableText({key, size_t(closingQuote(key) - key)}))
+            od::value& value = field.value();
+            if (!readableText(keyContent(field.key().raw(), value.raw_json_token().data())))
                 notJSON();
-            check(field.value(), depth + 1);
+            check(value, depth + 1);
         }
         break;
     }
@@ -558,6 +596,10 @@ void check(od::value value, int depth) {
     }
     case '"':
         checkText(trimmed(token));
+        // Taken, not left for the reader to skip: a skipped text followed by
+        // ':' passes for a key, and the reader then walks past the value's
+        // end, past the document's even.
+        (void)ok(value.get_raw_json_string());
         break;
     case 't':
     case 'f':
@@ -592,45 +634,76 @@ Decoder liveDecoder(const std::shared_ptr<Document>& document, od::value value,
 
 namespace {
 
-// The bytes with each raw control character inside a text written as its
-// escape, which reads back as the same character.
-std::string escapeControls(const char* bytes, size_t size) {
+constexpr char kHexDigits[] = "0123456789abcdef";
+
+// The bytes with what Qt reads inside a text but the indexer refuses written
+// as an escape of the same character: a raw control character (NUL too), and
+// a backslash before a control character or before a byte past ASCII, which
+// Qt takes as the character of that number. Nothing else changes, but for
+// one mark: Qt drops a U+FEFF that opens a text without escapes, which the
+// escapes written here would keep.
+std::string asQtReadsTexts(const char* bytes, size_t size) {
     std::string out;
     out.reserve(size + 64);
+    const auto escape = [&out](unsigned char c) {
+        out += "\\u00";
+        out += kHexDigits[c >> 4];
+        out += kHexDigits[c & 0xF];
+    };
     bool inText = false;
+    size_t textStart = 0;
+    bool sentEscapes = false;
+    bool wroteEscapes = false;
     for (size_t i = 0; i < size; ++i) {
         const auto c = static_cast<unsigned char>(bytes[i]);
-        if (inText && c < 0x20 && c != 0) { // a raw NUL stays refused, as by Qt
-            static constexpr char kHex[] = "0123456789abcdef";
-            out += "\\u00";
-            out += kHex[c >> 4];
-            out += kHex[c & 0xF];
+        if (!inText) {
+            inText = c == '"';
+            textStart = out.size() + 1;
+            sentEscapes = wroteEscapes = false;
+        } else if (c == '"') {
+            inText = false;
+            if (wroteEscapes && !sentEscapes && out.compare(textStart, 3, "\xEF\xBB\xBF") == 0)
+                out.erase(textStart, 3);
+        } else if (c == '\\' && i + 1 < size) {
+            sentEscapes = true;
+            const auto escaped = static_cast<unsigned char>(bytes[++i]);
+            if (escaped < 0x20 || escaped >= 0x80) {
+                escape(escaped);
+            } else {
+                out += char(c);
+                out += char(escaped);
+            }
+            continue;
+        } else if (c < 0x20) {
+            wroteEscapes = true;
+            escape(c);
             continue;
         }
         out += char(c);
-        if (inText && c == '\\' && i + 1 < size)
-            out += bytes[++i];
-        else if (c == '"')
-            inText = !inText;
     }
     return out;
 }
 
-// Indexes `size` bytes at `bytes`, of which `readable` may be read, and
-// checks the document as Qt would, `depth` levels down in a larger one.
-void index(Document& document, const char* bytes, size_t size, size_t readable, int depth,
-           bool escaped = false) {
-    // Room for Qt's nesting and the reader's own levels above it.
-    simdjson::error_code error = document.parser.allocate(size, kMostNesting + 2);
+// Indexes the `size` bytes at `bytes`, which the document holds with its
+// padding after them, and checks them as Qt would, `depth` levels down in a
+// larger document.
+void index(Document& document, const char* bytes, size_t size, int depth, bool rewritten = false) {
+    // Room for Qt's nesting and the reader's own levels above it. A parser
+    // read again keeps what it has when that is enough.
+    constexpr size_t kReaderDepth = kMostNesting + 2;
+    od::parser& parser = document.parser;
+    simdjson::error_code error = simdjson::SUCCESS;
+    if (parser.max_depth() != kReaderDepth || parser.capacity() < size)
+        error = parser.allocate(std::max(size, parser.capacity() + parser.capacity() / 2),
+                                kReaderDepth);
     if (!error)
-        error = document.parser.iterate(bytes, size, readable).get(document.doc);
-    if (error == simdjson::UNESCAPED_CHARS && !escaped) {
-        // Qt takes a raw tab or other control character inside a text; the
-        // reader wants it escaped. Rare: such a body is copied once.
-        const std::string copy = escapeControls(bytes, size);
-        document.copy = simdjson::padded_string(copy);
-        index(document, document.copy.data(), copy.size(), copy.size() + simdjson::SIMDJSON_PADDING,
-              depth, true);
+        error = parser.iterate(bytes, size, size + size_t(kReadPadding)).get(document.doc);
+    if ((error == simdjson::UNESCAPED_CHARS || error == simdjson::UTF8_ERROR) && !rewritten) {
+        // Rare: such a body is copied once, as Qt would read it.
+        const std::string copy = asQtReadsTexts(bytes, size);
+        if (copy.size() == size)
+            notJSON(); // nothing Qt reads otherwise
+        index(document, document.hold(copy.data(), copy.size()), copy.size(), depth, true);
         return;
     }
     if (error)
@@ -644,10 +717,42 @@ void index(Document& document, const char* bytes, size_t size, size_t readable, 
     document.doc.rewind();
 }
 
+#if defined(__SSE2__)
+// Which of the 16 bytes at `at` are a quote or a backslash.
+int quotesAndEscapes(const char* at) {
+    const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(at));
+    return _mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi8(bytes, _mm_set1_epi8('"')),
+                                          _mm_cmpeq_epi8(bytes, _mm_set1_epi8('\\'))));
+}
+
+// Which of the 16 bytes at `at` may be a quote or a bracket: '{', '}', '[',
+// ']' and the few bytes that fold onto them ('Y', 'y', '_', DEL).
+int quotesAndBrackets(const char* at) {
+    const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(at));
+    const __m128i folded =
+        _mm_and_si128(_mm_or_si128(bytes, _mm_set1_epi8(0x20)), _mm_set1_epi8(char(0xF9)));
+    return _mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi8(folded, _mm_set1_epi8(0x79)),
+                                          _mm_cmpeq_epi8(bytes, _mm_set1_epi8('"'))));
+}
+#endif
+
 // Where a text whose content starts at `from` ends (past its closing quote),
 // or nothing when `end` comes first.
 const char* afterText(const char* from, const char* end) {
-    for (const char* at = from; at < end; ++at) {
+    const char* at = from;
+#if defined(__SSE2__)
+    while (end - at >= 16) {
+        if (const int found = quotesAndEscapes(at)) {
+            at += __builtin_ctz(unsigned(found));
+            if (*at == '"')
+                return at + 1;
+            at += 2;
+        } else {
+            at += 16;
+        }
+    }
+#endif
+    for (; at < end; ++at) {
         if (*at == '"')
             return at + 1;
         if (*at == '\\')
@@ -662,6 +767,18 @@ const char* afterText(const char* from, const char* end) {
 const char* afterValue(const char* at, const char* end) {
     int depth = 0;
     while (at < end) {
+#if defined(__SSE2__)
+        // Inside, only texts and brackets count: skipped 16 bytes at a time.
+        while (depth > 0 && end - at >= 16) {
+            if (const int found = quotesAndBrackets(at)) {
+                at += __builtin_ctz(unsigned(found));
+                break;
+            }
+            at += 16;
+        }
+        if (at == end)
+            break;
+#endif
         const char c = *at;
         if (c == '"') {
             at = afterText(at + 1, end);
@@ -700,22 +817,56 @@ ParsedJSON parseJSON(const QByteArray& data) {
         bytes += 3;
         size -= 3;
     }
-    const qsizetype spare = data.capacity() - data.size();
-    if (data.isDetached() && spare >= kReadPadding) {
-        // The bytes past the end are ours alone: what the reader sees there
-        // must not look like JSON.
+    // Read where it lies only when the room after the end is this buffer's
+    // own: not shared, and measured after the end (capacity() also counts
+    // room a removed front left before the data).
+    if (data.isDetached() &&
+        const_cast<QByteArray&>(data).data_ptr().freeSpaceAtEnd() >= kReadPadding) {
         std::memset(const_cast<char*>(data.constData()) + data.size(), 0, size_t(kReadPadding));
         document->body = data;
-        index(*document, bytes, size, size + size_t(spare), 0);
+        index(*document, bytes, size, 0);
     } else {
-        document->copy = simdjson::padded_string(bytes, size);
-        index(*document, document->copy.data(), size, size + simdjson::SIMDJSON_PADDING, 0);
+        index(*document, document->hold(bytes, size), size, 0);
     }
     return {std::move(document)};
 }
 
+namespace {
+
+// Calls `each` with every element of the list whose '[' is at `open`, each
+// indexed and checked on its own as soon as its bounds are known, so that
+// no index of the whole reply is ever held and each element is read while
+// its bytes are at hand. Where the list's ']' is; nothing when the bytes do
+// not hold a list of that plain form.
+const char* eachListElement(const char* open, const char* end, void (*each)(void*, const Decoder&),
+                            void* context) {
+    const char* at = skipSpace(open + 1, end);
+    if (at < end && *at == ']')
+        return at;
+    std::shared_ptr<Document> document;
+    for (qsizetype i = 0;; ++i) {
+        const char* last = afterValue(at, end);
+        if (!last || last == at)
+            return nullptr;
+        // One document for all elements, unless a reader kept the last.
+        if (!document || document.use_count() > 1)
+            document = std::make_shared<Document>();
+        const size_t size = size_t(last - at);
+        index(*document, document->hold(at, size), size, 2);
+        each(context, Decoder(ParsedJSON{document},
+                              CodingPath().child(QStringLiteral("data")).child(i), true));
+        at = skipSpace(last, end);
+        if (at == end || (*at != ',' && *at != ']'))
+            return nullptr;
+        if (*at == ']')
+            return at;
+        at = skipSpace(at + 1, end);
+    }
+}
+
+} // namespace
+
 bool eachDataElement(const QByteArray& body, void (*each)(void*, const Decoder&), void* context) {
-    const size_t spare = body.isDetached() ? size_t(body.capacity() - body.size()) : 0;
     const char* const begin = body.constData();
     const char* const end = begin + body.size();
     // The root: an object whose one member named "data" (as sent, no escape,
@@ -724,6 +875,7 @@ bool eachDataElement(const QByteArray& body, void (*each)(void*, const Decoder&)
     if (at == end || *at != '{')
         return false;
     const char* open = nullptr;
+    const char* close = nullptr;
     at = skipSpace(at + 1, end);
     while (at < end && *at == '"') {
         const char* key = at + 1;
@@ -741,8 +893,11 @@ bool eachDataElement(const QByteArray& body, void (*each)(void*, const Decoder&)
             if (open || at == end || *at != '[')
                 return false;
             open = at;
+            close = eachListElement(open, end, each, context);
+            at = close ? close + 1 : nullptr;
+        } else {
+            at = afterValue(at, end);
         }
-        at = afterValue(at, end);
         if (!at)
             return false;
         at = skipSpace(at, end);
@@ -751,42 +906,11 @@ bool eachDataElement(const QByteArray& body, void (*each)(void*, const Decoder&)
     }
     if (!open)
         return false;
-    // The elements' bounds; each is indexed and checked on its own, so that
-    // no index of the whole reply is ever held.
-    std::vector<std::pair<const char*, const char*>> elements;
-    at = skipSpace(open + 1, end);
-    bool more = at < end && *at != ']';
-    while (more) {
-        const char* last = afterValue(at, end);
-        if (!last || last == at)
-            return false;
-        elements.emplace_back(at, last);
-        at = skipSpace(last, end);
-        more = at < end && *at == ',';
-        if (more)
-            at = skipSpace(at + 1, end);
-    }
-    if (at == end || *at != ']')
-        return false;
     // Everything but the list's elements: checked as a document of its own.
-    QByteArray envelope(begin, open + 1 - begin);
-    envelope.append(at, end - at);
+    QByteArray envelope;
+    envelope.reserve((open + 1 - begin) + (end - close) + kReadPadding);
+    envelope.append(begin, open + 1 - begin).append(close, end - close);
     (void)parseJSON(envelope);
-    const size_t readable = size_t(end - begin) + spare;
-    for (size_t i = 0; i < elements.size(); ++i) {
-        const auto [first, last] = elements[i];
-        const size_t size = size_t(last - first);
-        auto document = std::make_shared<Document>();
-        if (readable - size_t(first - begin) >= size + simdjson::SIMDJSON_PADDING) {
-            index(*document, first, size, readable - size_t(first - begin), 2);
-        } else { // near the end of a body without room for the padding
-            document->copy = simdjson::padded_string(first, size);
-            index(*document, document->copy.data(), size, size + simdjson::SIMDJSON_PADDING, 2);
-        }
-        const Decoder element(ParsedJSON{std::move(document)},
-                              CodingPath().child(QStringLiteral("data")).child(qsizetype(i)), true);
-        each(context, element);
-    }
     return true;
 }
 
@@ -1079,7 +1203,7 @@ KeyedContainer::KeyedContainer(std::shared_ptr<Document> document, const LiveHan
             opened = toHandle(ok(value.get_object()));
         else if (token.front() == '[')
             opened = toHandle(ok(value.get_array()));
-        fields_.append({{key, size_t(closingQuote(key) - key)}, token, opened});
+        fields_.append({keyContent(key, token.data()), token, opened});
     }
     layout_ = layoutFor(fields_, convertKeys_, kScanLimit);
 }

@@ -299,9 +299,11 @@ template <class T> std::optional<T> KeyedContainer::decodeIfPresent(const QStrin
 // Every object key in `value`, nested ones included, in snake_case.
 QJsonValue convertKeysToSnakeCase(const QJsonValue& value);
 
-// Indexes `data` as JSON for reading; an unreadable document is a
-// DecodingError like any other. A body whose spare capacity holds the
-// reader's padding (kReadPadding) is read where it lies, without a copy.
+// Indexes a reply's bytes as JSON for reading; an unreadable document is a
+// DecodingError like any other. The reader pads the bytes itself and holds
+// them (shared) while a decoder of them lives: a body whose buffer is not
+// shared and has kReadPadding bytes free after its end is read where it
+// lies (the padding written into that room), any other is copied once.
 ParsedJSON parseJSON(const QByteArray& data);
 inline constexpr qsizetype kReadPadding = 64;
 
@@ -310,9 +312,11 @@ template <class T> T decodeJSON(const QByteArray& data) {
 }
 
 // For a root object whose "data" list is read element by element: calls
-// `each` with each element, indexed on its own, and checks the rest of the
-// document apart, so that a reply of 100 MB never has an index of its whole.
-// False (nothing called) when the body is not of that plain form.
+// `each` with each element, copied and indexed on its own while its bytes
+// are at hand, and checks the rest of the document apart, so that a reply of
+// 100 MB is neither copied nor ever has an index of its whole. False when
+// the body is not of that plain form (some elements may have been called by
+// then).
 bool eachDataElement(const QByteArray& body, void (*each)(void*, const Decoder&), void* context);
 
 // The "data" list of a reply, as decodeJSON<SingleDataResponse<std::vector<T>>>

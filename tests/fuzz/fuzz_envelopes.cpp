@@ -22,6 +22,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     (void)fuzz::decodedJSON<PaginatedResponse<JobDTO>>(body);
     (void)fuzz::decodedJSON<PaginatedResponse<JobTimeCompactDTO>>(body);
     (void)fuzz::decodedJSON<SingleDataResponse<std::vector<JobTaskDTO>>>(body);
+    try { // element by element, from a buffer with room after the body as replies have
+        QByteArray roomy;
+        roomy.reserve(body.size() + 256);
+        (void)wire::decodeDataList<JobTaskDTO>(roomy.append(body));
+    } catch (const DecodingError&) {
+    }
     (void)fuzz::decodedJSON<SingleDataResponse<JobTaskDTO>>(body);
     (void)fuzz::decodedJSON<JobTimesActiveResponse>(body);
     (void)fuzz::decodedJSON<JobTimeSingleResponse>(body);

@@ -1,4 +1,5 @@
-// Every record of a service reply, read from a JSON document, from its "data"
+// Every record of a service reply, read from a JSON document (accepted and
+// refused as Qt's reader would), from its "data"
 // member and from each element of a "data" list, so that replies as the
 // service sends them make good seeds; then what the store derives from them,
 // and the document's keys as the caches write them.
@@ -9,6 +10,9 @@
 #include "service/job_time_records.h"
 #include "service/user_records.h"
 #include "store/time_money_helpers.h"
+
+#include <QJsonDocument>
+#include <QJsonParseError>
 
 #include <vector>
 
@@ -48,12 +52,18 @@ void readRecords(const wire::Decoder& d) {
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    const QByteArray body = fuzz::bytes(data, size);
+    QJsonParseError qtError;
+    const QJsonDocument qt = QJsonDocument::fromJson(body, &qtError);
+    const bool qtReads = qtError.error == QJsonParseError::NoError && !qt.isNull();
     wire::ParsedJSON parsed;
     try {
-        parsed = wire::parseJSON(fuzz::bytes(data, size));
+        parsed = wire::parseJSON(body);
     } catch (const DecodingError&) {
+        fuzz::check(!qtReads, "what Qt's reader reads is read");
         return 0;
     }
+    fuzz::check(qtReads, "what Qt's reader refuses is refused");
     const wire::Decoder top(parsed, QString());
     readRecords(top);
     if (top.value().isObject()) {

@@ -41,7 +41,18 @@ const std::vector<RecordDecoder>& everyDecoder() {
         reader<SingleDataResponse<JobTaskDTO>>("SingleDataResponse<JobTaskDTO>"),
         reader<JobTimesActiveResponse>("JobTimesActiveResponse"),
         reader<JobTimeSingleResponse>("JobTimeSingleResponse"),
-        reader<InvoiceableSummaryDTO>("InvoiceableSummaryDTO")};
+        reader<InvoiceableSummaryDTO>("InvoiceableSummaryDTO"),
+        {"decodeDataList<JobTaskDTO>, room after the body as a reply without a length has",
+         [](const QByteArray& body) {
+             QByteArray roomy;
+             roomy.reserve(body.size() + 256);
+             (void)wire::decodeDataList<JobTaskDTO>(roomy.append(body));
+         }},
+        {"JobTaskDTO, from a body cut at its front (spare room, none after its end)",
+         [](const QByteArray& body) {
+             QByteArray cut = QByteArray(100, ' ') + body;
+             (void)wire::decodeJSON<JobTaskDTO>(cut.remove(0, 100));
+         }}};
     return decoders;
 }
 
@@ -124,6 +135,10 @@ TEST(HostileBodies, MalformedDocumentsAreRejectedByEveryDecoder) {
          {"truncated escape", R"({"id": "\u12)", true},
          {"garbage after the document", R"({"data": []} x)", true},
          {"two documents", R"({"data": []}{"data": []})", true},
+         {"a text followed by ':' in an object", R"({"id": "b": 1}})", true},
+         {"... closed as a list", R"({"id": "b": 1]})", true},
+         {"a text followed by ':' in a list", R"(["id": 1]])", true},
+         {"a text followed by ':' in a task", R"({"data": [["a": 1], {"id": 1}]})", true},
          {"number", "42", true},
          {"text", R"("data")", true},
          {"null", "null", true},

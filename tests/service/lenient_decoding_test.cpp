@@ -11,6 +11,7 @@
 #include <string>
 
 using namespace orvane;
+using namespace std::string_literals;
 using wire::Decoder;
 using wire::KeyedContainer;
 
@@ -27,6 +28,9 @@ KeyedContainer object(const std::string& json) {
 KeyedContainer withValue(const char* value) {
     return object(value ? "{\"v\":" + std::string(value) + "}" : "{}");
 }
+KeyedContainer withValue(const std::optional<std::string>& value) {
+    return object(value ? "{\"v\":" + *value + "}" : "{}");
+}
 
 std::optional<std::string> str(const std::optional<QString>& text) {
     if (!text)
@@ -35,7 +39,8 @@ std::optional<std::string> str(const std::optional<QString>& text) {
 }
 
 struct TextCase {
-    const char* value;
+    std::optional<std::string> value; // may hold NUL bytes
+
     std::optional<std::string> expected;
 };
 
@@ -275,7 +280,7 @@ TEST(LenientDecoding, IdentifiersBecomeTrimmedText) {
                               {"-7", "-7"},        {"42.0", "42"},
                               {R"("a-1")", "a-1"}, {"9223372036854775807", "9223372036854775807"}};
     for (const auto& c : cases)
-        EXPECT_EQ(withValue(c.value).decodeID("v").toStdString(), c.expected) << c.value;
+        EXPECT_EQ(withValue(c.value).decodeID("v").toStdString(), c.expected) << *c.value;
 }
 
 TEST(LenientDecoding, UnusableIdentifiersFailWithExpectedId) {
@@ -308,10 +313,14 @@ TEST(LenientDecoding, LenientTextTrimsAndRendersNumbers) {
         {"[1]", {}},
         {"null", {}},
         {"\"a\tb\x01\"", "a\tb\x01"}, // raw control characters, as Qt reads them
-        {nullptr, {}}};
+        {"\"a\0b\""s, "a\0b"s},       // and NUL, raw or after a backslash
+        {"\"a\\\0\\\tb\""s, "a\0\tb"s},
+        {"\"\\\x80\xc3\xa4\\\xff\"", "\u0080\u00e4\u00ff"}, // an escaped byte past ASCII alone
+        {"\"\\n\xef\xbb\xbf|\"", "\ufeff|"},                // a mark after an escape stays
+        {std::nullopt, {}}};
     for (const auto& c : cases)
         EXPECT_EQ(str(withValue(c.value).decodeLenientString("v")), c.expected)
-            << (c.value ? c.value : "missing");
+            << c.value.value_or("missing");
 }
 
 TEST(LenientDecoding, LenientIntegersRoundNumbersAndParseText) {
@@ -375,11 +384,12 @@ TEST(LenientDecoding, FirstNonEmptyTextSkipsBlanksAndNumbers) {
                               {R"({"firstName": 5, "firstname": " x "})", "x"},
                               {R"({"first_name": " Ann ", "firstname": "Bea"})", "Ann"},
                               {R"({"firstName": null, "firstname": true})", {}},
-                              {R"({})", {}}};
+                              {R"({})", {}},
+                              {"{\"first\0name\": \"x\", \"firstName\": \"A\0\"}"s, "A\0"s}};
     for (const auto& c : cases)
-        EXPECT_EQ(str(object(c.value).decodeFirstNonEmptyString({"firstName", "firstname"})),
+        EXPECT_EQ(str(object(*c.value).decodeFirstNonEmptyString({"firstName", "firstname"})),
                   c.expected)
-            << c.value;
+            << *c.value;
 }
 
 TEST(LenientDecoding, StrictReadersAcceptOnlyTheirOwnType) {

@@ -150,6 +150,7 @@ TEST(ServiceError, RefusalBodyNamesTheUnmetAccountRequirements) {
         {"empty body", "", std::nullopt, std::nullopt},
         {"html", "<html><body>403 Forbidden</body></html>", std::nullopt, std::nullopt},
         {"json array", R"([{"reason":"dpa_required"}])", std::nullopt, std::nullopt},
+        {"broken document", R"({"reason":"dpa_required","a":"b":1}})", std::nullopt, std::nullopt},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);

@@ -250,6 +250,7 @@ INSTANTIATE_TEST_SUITE_P(
         plain422("MessageNamingNoneOfThem", R"({"message":"The given data was invalid."})"),
         plain422("MessageNotText", R"({"message":["two factor"]})"),
         plain422("TopLevelList", R"(["two factor"])"), plain422("NotJson", "two factor"),
+        plain422("BrokenDocument", R"({"two_factor_required":true,"a":"b":1}})"),
         plain422("Empty", "")),
     [](const auto& info) { return info.param.name; });
 
