@@ -134,7 +134,11 @@ QAccessibleInterface* secretFactory(const QString&, QObject* object) {
     return field && isSecret(field) ? new SecretLineAccessible(field) : nullptr;
 }
 
+QAccessible::UpdateHandler previousHandler = nullptr;
+
 void toPlatform(QAccessibleEvent* event) {
+    if (previousHandler)
+        return previousHandler(event);
     if (QPlatformIntegration* platform = QGuiApplicationPrivate::platformIntegration())
         if (QPlatformAccessibility* accessibility = platform->accessibility())
             accessibility->notifyAccessibilityUpdate(event);
@@ -279,7 +283,7 @@ void announce(QWidget* within, const QString& text) {
 void keepTextSecret(QLineEdit* field) {
     static const bool installed = [] {
         QAccessible::installFactory(secretFactory);
-        QAccessible::installUpdateHandler(maskSecretChanges);
+        previousHandler = QAccessible::installUpdateHandler(maskSecretChanges);
         return true;
     }();
     Q_UNUSED(installed);
