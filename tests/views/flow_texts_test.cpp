@@ -217,6 +217,8 @@ TEST(FlowTexts, EmptyStatesByStep) {
               std::tuple("checklist", "Keine Aufgaben",
                          "Zu diesem Auftrag gibt es noch keine Aufgaben."));
     EXPECT_EQ(tasks.secondaryTitle, "Anderen Auftrag wählen");
+    EXPECT_EQ(flowEmptyStateSentence(tasks),
+              "Keine Aufgaben. Zu diesem Auftrag gibt es noch keine Aufgaben.");
 }
 
 // A failed load is said as one, with its text, on every step.
@@ -237,6 +239,7 @@ TEST(FlowTexts, AFailedLoadIsNeverShownAsAnEmptyList) {
         EXPECT_EQ(failed.symbol, "exclamationmark.triangle");
         EXPECT_EQ(failed.errorLine, "Keine Verbindung");
         EXPECT_EQ(failed.secondaryTitle, row.back);
+        EXPECT_EQ(flowEmptyStateSentence(failed), QString(row.headline) + ". Keine Verbindung.");
         for (const Opt& quiet : {Opt(""), Opt(" \n ")})
             EXPECT_EQ(flowEmptyState(row.step, quiet).headline, row.headline);
     }

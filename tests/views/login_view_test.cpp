@@ -213,6 +213,7 @@ TEST(LoginView, CodeStepTakesTheFocusAndBackClearsExactlyItsState) {
     EXPECT_EQ(w.child<QLabel>("title")->text(), QStringLiteral("Zwei-Faktor-Authentifizierung"));
     EXPECT_EQ(w.child<QLabel>("pendingEmail")->text(), QStringLiteral("a@b.de"));
     EXPECT_TRUE(w.field("code")->hasFocus());
+    EXPECT_TRUE(w.announced().startsWith("Zwei-Faktor-Authentifizierung Dein Passwort"));
 
     w.type("code", QStringLiteral("12"));
     w.store().setLoginError(QStringLiteral("Falscher Code"));

@@ -51,6 +51,20 @@ QString flowSearchPlaceholder(int step) {
     }
 }
 
+QString flowEmptyStateSentence(const EmptyStateContent& state) {
+    QStringList parts;
+    for (const QString& part :
+         {state.headline, state.explanation, state.errorLine.value_or(QString())}) {
+        QString text = part.simplified();
+        if (text.isEmpty())
+            continue;
+        if (!text.back().isPunct())
+            text += u'.';
+        parts << text;
+    }
+    return parts.join(u' ');
+}
+
 QString flowListName(int step) {
     switch (step) {
     case 0:

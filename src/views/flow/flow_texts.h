@@ -58,5 +58,8 @@ struct EmptyStateContent {
 // the list is missing, shown with the retry, never as "none"; else that the
 // list came back empty.
 EmptyStateContent flowEmptyState(int step, const std::optional<QString>& loadError);
+// The empty state as one sentence for screen readers: headline, explanation
+// and what went wrong.
+QString flowEmptyStateSentence(const EmptyStateContent& state);
 
 } // namespace orvane

@@ -787,8 +787,11 @@ void LoginView::refresh() {
 
     const bool enteredTwoFactor = twoFactor && shownStep_ == login::Step::Credentials;
     shownStep_ = current;
-    if (enteredTwoFactor)
+    if (enteredTwoFactor) {
         focusField(login::Field::TwoFA);
+        // The field is read on its own; the new title and why come after it.
+        announce(this, title_->text() + u' ' + subtitle_->text());
+    }
 }
 
 void LoginView::submit() {
