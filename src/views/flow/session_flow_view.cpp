@@ -8,6 +8,7 @@
 #include "views/flow/flow_step_page.h"
 #include "views/flow/flow_texts.h"
 #include "views/flow/flow_widgets.h"
+#include "views/kit/accessibility.h"
 #include "views/kit/chrome.h"
 #include "views/kit/fonts.h"
 
@@ -89,6 +90,7 @@ SessionFlowView::SessionFlowView(AppStore& store, ChromeSetting& chrome,
     search_->setFont(systemFont(14));
     search_->setAttribute(Qt::WA_MacShowFocusRect, false);
     search_->setAccessibleName(QStringLiteral("Suche"));
+    speakFocusFirst(search_);
     field->addWidget(magnifier_, 0, Qt::AlignVCenter);
     field->addWidget(search_, 1);
     searchRow->addWidget(searchBox_);

@@ -12,6 +12,7 @@ namespace orvane {
 namespace {
 
 constexpr char kRoleProperty[] = "orvaneAccessibleRole";
+constexpr char kHiddenProperty[] = "orvaneHiddenFromScreenReaders";
 
 QAccessible::Role roleOf(const QWidget* widget) {
     return QAccessible::Role(widget->property(kRoleProperty).toInt());
@@ -28,6 +29,32 @@ public:
             if (const auto* spoken = dynamic_cast<const SpokenText*>(widget()))
                 return spoken->spokenText();
         return QAccessibleWidget::text(t);
+    }
+    QAccessible::State state() const override {
+        QAccessible::State s = QAccessibleWidget::state();
+        if (const auto* button = qobject_cast<const QAbstractButton*>(widget());
+            button && button->isCheckable()) {
+            s.checkable = true;
+            s.checked = button->isChecked();
+        }
+        if (widget()->property(kHiddenProperty).toBool())
+            s.invisible = true;
+        return s;
+    }
+    // Qt's own buttons toggle a checkable one on the screen reader's action,
+    // which bypasses what a click decides.
+    QStringList actionNames() const override {
+        QStringList names = QAccessibleWidget::actionNames();
+        if (qobject_cast<const QAbstractButton*>(widget()))
+            names.prepend(pressAction());
+        return names;
+    }
+    void doAction(const QString& action) override {
+        auto* button = qobject_cast<QAbstractButton*>(widget());
+        if (!button || action != pressAction())
+            return QAccessibleWidget::doAction(action);
+        if (button->isEnabled())
+            button->click(); // last: the click may replace the view
     }
 };
 
@@ -59,6 +86,21 @@ protected:
     }
 };
 
+class FocusFirst : public QObject {
+public:
+    using QObject::QObject;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() == QEvent::FocusIn)
+            if (auto* widget = qobject_cast<QWidget*>(watched); widget && widget->hasFocus()) {
+                QAccessibleEvent focus(widget, QAccessible::Focus);
+                QAccessible::updateAccessibility(&focus);
+            }
+        return false;
+    }
+};
+
 } // namespace
 
 QString spokenHoursMinutes(qint64 seconds) {
@@ -87,6 +129,20 @@ void setAccessibleRole(QWidget* widget, QAccessible::Role role) {
 void announceNameChange(QWidget* widget) {
     QAccessibleEvent event(widget, QAccessible::NameChanged);
     QAccessible::updateAccessibility(&event);
+}
+
+void setHiddenFromScreenReaders(QWidget* widget, bool hidden) {
+    if (widget->property(kHiddenProperty).toBool() == hidden)
+        return;
+    widget->setProperty(kHiddenProperty, hidden);
+    if (!widget->isVisible())
+        return; // not showing either way
+    QAccessibleEvent event(widget, hidden ? QAccessible::ObjectHide : QAccessible::ObjectShow);
+    QAccessible::updateAccessibility(&event);
+}
+
+void speakFocusFirst(QWidget* field) {
+    field->installEventFilter(new FocusFirst(field));
 }
 
 void pressOnReturn(QAbstractButton* button) {
