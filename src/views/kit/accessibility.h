@@ -3,7 +3,10 @@
 #include <QAccessible>
 #include <QString>
 
+#include <optional>
+
 class QAbstractButton;
+class QLineEdit;
 class QWidget;
 
 namespace orvane {
@@ -40,6 +43,23 @@ void setHiddenFromScreenReaders(QWidget* widget, bool hidden);
 // does: Qt 6.4 sends the caret's events first, and Orca then takes the focus
 // for a caret move and reads nothing of the field, not even its name.
 void speakFocusFirst(QWidget* field);
+
+// What to announce when a shown text goes from `before` to `now`: the new
+// text; nothing when it stayed, went away or is blank.
+std::optional<QString> changedText(const std::optional<QString>& before,
+                                   const std::optional<QString>& now);
+
+// Says `text` once through screen readers, for a change that happens away
+// from the keyboard's focus (Orca follows no name or text change there): a
+// notification shown in a status bar of `within`'s window, which Orca reads
+// without a role word. The same text again is said again; nothing is said
+// while the window is hidden, nor at its next showing.
+void announce(QWidget* within, const QString& text);
+
+// Keeps a field's text from assistive technology, shown or not: its text,
+// value and change events carry one '*' per character. Writing through the
+// field's accessible text still works.
+void keepTextSecret(QLineEdit* field);
 
 // Return and Enter press a focused button as Space does. A held key presses
 // once: its repeats would send the same request again and again.
