@@ -921,8 +921,15 @@ SummaryView::SummaryView(AppStore& store, std::function<void()> onDone, QWidget*
     connect(parts.save, &QAbstractButton::clicked, this, &SummaryView::startSave);
     connect(parts.billable, &QAbstractButton::toggled, this, &SummaryView::setDraftBillable);
     connect(parts.grid, &QComboBox::activated, this, [this](int index) {
-        if (index >= 0 && size_t(index) < m_parts->gridOptions.size())
-            setDraftRoundValue(m_parts->gridOptions[size_t(index)]);
+        if (index < 0 || size_t(index) >= m_parts->gridOptions.size())
+            return;
+        setDraftRoundValue(m_parts->gridOptions[size_t(index)]);
+        // Up and Down change the closed picker in silence: the choice and
+        // what it books are said.
+        if (m_parts->grid->hasFocus())
+            announce(m_parts->grid, gridSpokenValue(m_drafts.roundValue) +
+                                        QStringLiteral(", gebucht ") +
+                                        spokenHoursMinutes(figures().previewSecs));
     });
     connect(&m_store, &AppStore::changed, this, [this](AppStore::Property property) {
         if (property == AppStore::Property::LastStoppedSummary)

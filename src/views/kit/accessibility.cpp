@@ -5,12 +5,14 @@
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QPointer>
+#include <QTimer>
 #include <QWidget>
 #include <QtGui/private/qguiapplication_p.h>
 #include <QtGui/qpa/qplatformaccessibility.h>
 #include <QtGui/qpa/qplatformintegration.h>
 
 #include <algorithm>
+#include <utility>
 
 namespace orvane {
 
@@ -255,17 +257,82 @@ protected:
     }
 };
 
+// A field taking the keyboard: Qt 6.4 reports its caret and selection from
+// inside the focus change, before the focus itself. Those wait until the
+// focus is out (or the turn ends), so that Orca hears the focus first.
+struct ArrivingFocus {
+    QPointer<QObject> field;
+    bool caretMoved = false;
+    bool selectionChanged = false;
+};
+
+ArrivingFocus& arrivingFocus() {
+    static ArrivingFocus arriving;
+    return arriving;
+}
+
+void releaseArrivingFocus() {
+    ArrivingFocus held = std::exchange(arrivingFocus(), {});
+    if (!held.field)
+        return;
+    QAccessibleInterface* iface = QAccessible::queryAccessibleInterface(held.field);
+    QAccessibleTextInterface* text = iface ? iface->textInterface() : nullptr;
+    if (!text)
+        return;
+    if (held.selectionChanged) {
+        int start = -1, end = -1;
+        if (text->selectionCount() > 0)
+            text->selection(0, &start, &end);
+        QAccessibleTextSelectionEvent selection(held.field, start, end);
+        maskSecretChanges(&selection);
+    }
+    if (held.caretMoved) {
+        QAccessibleTextCursorEvent caret(held.field, text->cursorPosition());
+        maskSecretChanges(&caret);
+    }
+}
+
+// Every update on its way to the platform.
+void routeUpdate(QAccessibleEvent* event) {
+    ArrivingFocus& arriving = arrivingFocus();
+    if (arriving.field && event->object() == arriving.field) {
+        switch (event->type()) {
+        case QAccessible::TextCaretMoved:
+            arriving.caretMoved = true;
+            return;
+        case QAccessible::TextSelectionChanged:
+            arriving.selectionChanged = true;
+            return;
+        case QAccessible::Focus:
+            maskSecretChanges(event);
+            return releaseArrivingFocus();
+        default:
+            break;
+        }
+    }
+    maskSecretChanges(event);
+}
+
+void routeUpdates() {
+    static const bool installed = [] {
+        QAccessible::installUpdateHandler(routeUpdate);
+        return true;
+    }();
+    Q_UNUSED(installed);
+}
+
 class FocusFirst : public QObject {
 public:
     using QObject::QObject;
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override {
-        if (event->type() == QEvent::FocusIn)
-            if (auto* widget = qobject_cast<QWidget*>(watched); widget && widget->hasFocus()) {
-                QAccessibleEvent focus(widget, QAccessible::Focus);
-                QAccessible::updateAccessibility(&focus);
-            }
+        if (event->type() == QEvent::FocusIn) {
+            releaseArrivingFocus();
+            arrivingFocus().field = watched;
+            // A focus that never reports itself holds nothing back for long.
+            QTimer::singleShot(0, watched, [] { releaseArrivingFocus(); });
+        }
         return false;
     }
 };
@@ -309,6 +376,7 @@ void setHiddenFromScreenReaders(QWidget* widget, bool hidden) {
 }
 
 void speakFocusFirst(QWidget* field) {
+    routeUpdates();
     field->installEventFilter(new FocusFirst(field));
 }
 
@@ -333,7 +401,7 @@ void announce(QWidget* within, const QString& text) {
 void keepTextSecret(QLineEdit* field) {
     static const bool installed = [] {
         QAccessible::installFactory(secretFactory);
-        QAccessible::installUpdateHandler(maskSecretChanges);
+        routeUpdates();
         return true;
     }();
     Q_UNUSED(installed);

@@ -40,8 +40,8 @@ void announceNameChange(QWidget* widget);
 void setHiddenFromScreenReaders(QWidget* widget, bool hidden);
 
 // A field that takes the keyboard tells screen readers so before its caret
-// does: Qt 6.4 sends the caret's events first, and Orca then takes the focus
-// for a caret move and reads nothing of the field, not even its name.
+// does: Qt 6.4 reports the caret first, and Orca then takes the focus for a
+// caret move and reads nothing of the field, not even its name.
 void speakFocusFirst(QWidget* field);
 
 // What to announce when a shown text goes from `before` to `now`: the new
