@@ -231,8 +231,11 @@ TEST(PopoverRoot, MainPanelFollowsTheSignInState) {
     EXPECT_EQ(r.root->mainPanel()->objectName(), "signInPanel");
     EXPECT_TRUE(r.root->mainPanel()->findChild<QWidget*>("login"));
     EXPECT_FALSE(r.root->mainPanel()->findChild<QWidget*>("header"));
+    // The opened popover's keyboard goes to the sign-in form.
+    EXPECT_EQ(r.root->focusProxy(), r.root->mainPanel()->findChild<QWidget*>("login"));
     r.store->setIsLoggedIn(true);
     test::spin(5ms);
+    EXPECT_EQ(r.root->focusProxy(), nullptr);
     EXPECT_EQ(r.root->mainPanel()->objectName(), "mainColumn");
     EXPECT_TRUE(r.root->mainPanel()->findChild<QWidget*>("header"));
     EXPECT_EQ(r.root->size(), QSize(400, 560));
@@ -300,6 +303,11 @@ TEST(PopoverRoot, ClicksOnTheDimLayerCloseThePanelsOneByOne) {
     r.root->openSessionFlow();
     EXPECT_EQ(r.overlayName(), "flow");
     EXPECT_TRUE(r.root->dimLayerShown());
+    // Screen readers review what is showing, covered or not.
+    const auto covered = [&] {
+        return QAccessible::queryAccessibleInterface(r.root->mainPanel())->state().invisible;
+    };
+    EXPECT_TRUE(covered());
 
     r.clickDim();
     EXPECT_EQ(r.overlayName(), "summary") << "the summary waited behind the flow";
@@ -321,6 +329,7 @@ TEST(PopoverRoot, ClicksOnTheDimLayerCloseThePanelsOneByOne) {
     r.clickDim();
     EXPECT_EQ(r.store->lastStoppedSummary(), std::nullopt);
     EXPECT_FALSE(r.root->dimLayerShown());
+    EXPECT_FALSE(covered());
     EXPECT_TRUE(test::eventuallyTrue([&] { return r.dashboardRefreshes() == before + 1; }));
 }
 

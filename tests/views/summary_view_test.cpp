@@ -595,14 +595,20 @@ TEST(SummaryView, TheDurationCardGrowsWithItsTextsAtAnyHeight) {
     }
 }
 
+// The rounding group is one stop, at its chosen option.
 TEST(SummaryView, TabGoesFromControlToControlAndNeverToTheScrollingArea) {
-    SummaryWorld w;
-    SummaryView& view = w.show(stopped());
-    view.setFocus();
-    const QStringList walked = test::tabWalk(6);
-    EXPECT_EQ(walked.join(u',').toStdString(),
-              "Schließen,Zeit ist abrechenbar,Abrunden, Rundungsrichtung,Minuten-Raster,Fertig,"
-              "Schließen");
+    for (const auto& [direction, option] :
+         {std::pair("down", "Abrunden"), {"closest", "Kaufmännisch"}}) {
+        SummaryWorld w;
+        StoppedSummary s = stopped();
+        s.timeRoundDirection = QString::fromUtf8(direction);
+        SummaryView& view = w.show(s);
+        view.setFocus();
+        const QStringList walked = test::tabWalk(6);
+        EXPECT_EQ(walked.join(u',').toStdString(),
+                  "Schließen,Zeit ist abrechenbar," + std::string(option) +
+                      ", Rundungsrichtung,Minuten-Raster,Fertig,Schließen");
+    }
 }
 
 TEST(SummaryView, WithoutASummaryItShowsNothing) {
@@ -636,9 +642,25 @@ TEST(SummaryView, AScreenReaderHearsTheFiguresAndTheChosenRounding) {
                 EXPECT_EQ(i->state().checked, i->text(QAccessible::Name).startsWith(chosen));
             }
     }
-    const auto labels = QAccessible::queryAccessibleInterface(view.findChild<QComboBox*>())
-                            ->relations(QAccessible::Label);
-    EXPECT_EQ(labels.value(0).first->text(QAccessible::Name), "Minuten-Raster");
+    // The screen reader's action chooses as a click does.
+    QAccessibleActionInterface* press =
+        QAccessible::queryAccessibleInterface(button(view, "Kaufmännisch, Rundungsrichtung"))
+            ->actionInterface();
+    press->doAction(QAccessibleActionInterface::pressAction());
+    EXPECT_EQ(view.drafts().roundDirection, "closest");
+    QAccessibleInterface* grid =
+        QAccessible::queryAccessibleInterface(view.findChild<QComboBox*>());
+    EXPECT_EQ(grid->relations(QAccessible::Label).value(0).first->text(QAccessible::Name),
+              "Minuten-Raster");
+    view.setDraftRoundValue(15);
+    EXPECT_EQ(grid->text(QAccessible::Description), "15 Minuten");
+    // What the panel says as it arrives.
+    EXPECT_EQ(
+        QAccessible::queryAccessibleInterface(&view)->text(QAccessible::Description).toStdString(),
+        "Gebucht: 15 Minuten, Design, Kundin, Website. Gerundet: auf 15 Minuten kaufmännisch "
+        "(nächster Wert). Start 09:00, heute. Ende 09:16, heute. Budget genutzt 2%, 9 "
+        "Stunden 45 frei. Projekt gesamt 15 Minuten von 10 Stunden. Zeit wurde dem "
+        "Projekt zugebucht.");
     for (const char* name : {"Schließen", "Aufrunden, Rundungsrichtung"}) {
         QAbstractButton* b = button(view, QString::fromUtf8(name));
         view.setFocus();

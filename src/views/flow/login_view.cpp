@@ -267,6 +267,7 @@ QLineEdit* makeField(const QString& title, const QString& prompt, const QFont& f
     field->setPlaceholderText(prompt);
     field->setAccessibleName(title);
     field->setFocusPolicy(Qt::StrongFocus);
+    speakFocusFirst(field);
     QPalette p = field->palette();
     p.setColor(QPalette::Base, Qt::transparent);
     p.setColor(QPalette::Text, Palette::textPrimary());
@@ -787,6 +788,10 @@ void LoginView::refresh() {
 
     const bool enteredTwoFactor = twoFactor && shownStep_ == login::Step::Credentials;
     shownStep_ = current;
+    // Whoever gives this view the keyboard (the opened popover) gives it to
+    // the step's first field.
+    if (QWidget* first = twoFactor ? code_ : email_; focusProxy() != first)
+        setFocusProxy(first);
     if (enteredTwoFactor) {
         focusField(login::Field::TwoFA);
         // The field is read on its own; the new title and why come after it.
@@ -898,8 +903,8 @@ void LoginView::paintEvent(QPaintEvent*) {
 
 void LoginView::showEvent(QShowEvent* event) {
     QWidget::showEvent(event);
-    // The view itself holds the keyboard where nothing in its window does, so
-    // the window's activation puts it into no field; Tab starts at the first.
+    // Where nothing in its window holds the keyboard, the step's first field
+    // takes it.
     if (!window()->focusWidget())
         setFocus(Qt::OtherFocusReason);
     refresh();

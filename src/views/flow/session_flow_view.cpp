@@ -90,6 +90,7 @@ SessionFlowView::SessionFlowView(AppStore& store, ChromeSetting& chrome,
     search_->setFont(systemFont(14));
     search_->setAttribute(Qt::WA_MacShowFocusRect, false);
     search_->setAccessibleName(QStringLiteral("Suche"));
+    speakFocusFirst(search_);
     field->addWidget(magnifier_, 0, Qt::AlignVCenter);
     field->addWidget(search_, 1);
     searchRow->addWidget(searchBox_);

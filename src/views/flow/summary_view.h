@@ -74,6 +74,11 @@ struct SummaryFigures {
 };
 SummaryFigures summaryFigures(const StoppedSummary& summary, const SummaryDrafts& drafts,
                               const QDateTime& now);
+// What a screen reader reads as the summary arrives: the booked time and on
+// what, what the rounding did, start and end, budget, project and status.
+QString summarySpokenText(const StoppedSummary& summary, const SummaryFigures& figures);
+// The minute grid's choice as it is said: "1 Minute", "15 Minuten".
+QString gridSpokenValue(qint64 minutes);
 
 // The panel after a stop: the booked time, the figures, and the entry's
 // billable flag and rounding as drafts that are written back on "Speichern".

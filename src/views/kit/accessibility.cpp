@@ -5,18 +5,21 @@
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QPointer>
+#include <QTimer>
 #include <QWidget>
 #include <QtGui/private/qguiapplication_p.h>
 #include <QtGui/qpa/qplatformaccessibility.h>
 #include <QtGui/qpa/qplatformintegration.h>
 
 #include <algorithm>
+#include <utility>
 
 namespace orvane {
 
 namespace {
 
 constexpr char kRoleProperty[] = "orvaneAccessibleRole";
+constexpr char kHiddenProperty[] = "orvaneHiddenFromScreenReaders";
 constexpr char kSecretProperty[] = "orvaneSecretText";
 
 QAccessible::Role roleOf(const QWidget* widget) {
@@ -34,6 +37,32 @@ public:
             if (const auto* spoken = dynamic_cast<const SpokenText*>(widget()))
                 return spoken->spokenText();
         return QAccessibleWidget::text(t);
+    }
+    QAccessible::State state() const override {
+        QAccessible::State s = QAccessibleWidget::state();
+        if (const auto* button = qobject_cast<const QAbstractButton*>(widget());
+            button && button->isCheckable()) {
+            s.checkable = true;
+            s.checked = button->isChecked();
+        }
+        if (widget()->property(kHiddenProperty).toBool())
+            s.invisible = true;
+        return s;
+    }
+    // Qt's own buttons toggle a checkable one on the screen reader's action,
+    // which bypasses what a click decides.
+    QStringList actionNames() const override {
+        QStringList names = QAccessibleWidget::actionNames();
+        if (qobject_cast<const QAbstractButton*>(widget()))
+            names.prepend(pressAction());
+        return names;
+    }
+    void doAction(const QString& action) override {
+        auto* button = qobject_cast<QAbstractButton*>(widget());
+        if (!button || action != pressAction())
+            return QAccessibleWidget::doAction(action);
+        if (button->isEnabled())
+            button->click(); // last: the click may replace the view
     }
 };
 
@@ -232,6 +261,86 @@ protected:
     }
 };
 
+// A field taking the keyboard: Qt 6.4 reports its caret and selection from
+// inside the focus change, before the focus itself. Those wait until the
+// focus is out (or the turn ends), so that Orca hears the focus first.
+struct ArrivingFocus {
+    QPointer<QObject> field;
+    bool caretMoved = false;
+    bool selectionChanged = false;
+};
+
+ArrivingFocus& arrivingFocus() {
+    static ArrivingFocus arriving;
+    return arriving;
+}
+
+void releaseArrivingFocus() {
+    ArrivingFocus held = std::exchange(arrivingFocus(), {});
+    if (!held.field)
+        return;
+    QAccessibleInterface* iface = QAccessible::queryAccessibleInterface(held.field);
+    QAccessibleTextInterface* text = iface ? iface->textInterface() : nullptr;
+    if (!text)
+        return;
+    if (held.selectionChanged) {
+        int start = -1, end = -1;
+        if (text->selectionCount() > 0)
+            text->selection(0, &start, &end);
+        QAccessibleTextSelectionEvent selection(held.field, start, end);
+        maskSecretChanges(&selection);
+    }
+    if (held.caretMoved) {
+        QAccessibleTextCursorEvent caret(held.field, text->cursorPosition());
+        maskSecretChanges(&caret);
+    }
+}
+
+// Every update on its way to the platform.
+void routeUpdate(QAccessibleEvent* event) {
+    ArrivingFocus& arriving = arrivingFocus();
+    if (arriving.field && event->object() == arriving.field) {
+        switch (event->type()) {
+        case QAccessible::TextCaretMoved:
+            arriving.caretMoved = true;
+            return;
+        case QAccessible::TextSelectionChanged:
+            arriving.selectionChanged = true;
+            return;
+        case QAccessible::Focus:
+            maskSecretChanges(event);
+            return releaseArrivingFocus();
+        default:
+            break;
+        }
+    }
+    maskSecretChanges(event);
+}
+
+void routeUpdates() {
+    static const bool installed = [] {
+        previousHandler = QAccessible::installUpdateHandler(routeUpdate);
+        return true;
+    }();
+    Q_UNUSED(installed);
+}
+
+class FocusFirst : public QObject {
+public:
+    using QObject::QObject;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() == QEvent::FocusIn) {
+            releaseArrivingFocus();
+            arrivingFocus().field = watched;
+            // A focus that never reports itself holds nothing back for long.
+            QTimer::singleShot(0, watched, [] { releaseArrivingFocus(); });
+        }
+        return false;
+    }
+};
+
 } // namespace
 
 QString spokenHoursMinutes(qint64 seconds) {
@@ -262,6 +371,19 @@ void announceNameChange(QWidget* widget) {
     QAccessible::updateAccessibility(&event);
 }
 
+void setHiddenFromScreenReaders(QWidget* widget, bool hidden) {
+    if (widget->property(kHiddenProperty).toBool() == hidden)
+        return;
+    widget->setProperty(kHiddenProperty, hidden);
+    QAccessibleEvent event(widget, hidden ? QAccessible::ObjectHide : QAccessible::ObjectShow);
+    QAccessible::updateAccessibility(&event);
+}
+
+void speakFocusFirst(QWidget* field) {
+    routeUpdates();
+    field->installEventFilter(new FocusFirst(field));
+}
+
 std::optional<QString> changedText(const std::optional<QString>& before,
                                    const std::optional<QString>& now) {
     if (!now || now->trimmed().isEmpty() || now == before)
@@ -283,7 +405,7 @@ void announce(QWidget* within, const QString& text) {
 void keepTextSecret(QLineEdit* field) {
     static const bool installed = [] {
         QAccessible::installFactory(secretFactory);
-        previousHandler = QAccessible::installUpdateHandler(maskSecretChanges);
+        routeUpdates();
         return true;
     }();
     Q_UNUSED(installed);

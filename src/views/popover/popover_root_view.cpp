@@ -342,6 +342,8 @@ void PopoverRootView::rebuildMainPanel() {
     if (mainKind_ == kind)
         return;
     mainKind_ = kind;
+    // The keyboard kept from the leaving panel stays with the root itself.
+    setFocusProxy(nullptr);
     if (mainPanel_) {
         keepKeyboardFrom(mainPanel_);
         mainPanel_->hide();
@@ -353,6 +355,9 @@ void PopoverRootView::rebuildMainPanel() {
     errorText_ = nullptr;
 
     auto* panel = new QWidget(this);
+    // A plain container, but one that can be kept from screen readers while
+    // a panel covers it.
+    setAccessibleRole(panel, QAccessible::Client);
     panel->setObjectName(kind == MainPanel::SignIn ? QStringLiteral("signInPanel")
                                                    : QStringLiteral("mainColumn"));
     mainPanel_ = panel;
@@ -364,6 +369,8 @@ void PopoverRootView::rebuildMainPanel() {
             if (QWidget* login = views_.login(*this, panel)) {
                 login->setMinimumSize(300, 380);
                 layout->addWidget(login);
+                // The opened popover's keyboard goes to the sign-in form.
+                setFocusProxy(login);
             }
     } else {
         auto* column = new QVBoxLayout(panel);
@@ -439,6 +446,7 @@ void PopoverRootView::rebuildMainPanel() {
     panel->setGeometry(rect());
     panel->show();
     panel->lower();
+    setHiddenFromScreenReaders(panel, isOverlayPresented());
 }
 
 void PopoverRootView::updateCard() {
@@ -536,6 +544,8 @@ void PopoverRootView::updateOverlay() {
                                                     store_->lastStoppedSummary().has_value())
                                   : OverlayPanel::None;
     dimLayer_->setVisible(isOverlayPresented());
+    if (mainPanel_)
+        setHiddenFromScreenReaders(mainPanel_, isOverlayPresented());
     if (kind != overlayKind_) {
         if (overlayPanel_) {
             keepKeyboardFrom(overlayPanel_);
