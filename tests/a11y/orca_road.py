@@ -220,7 +220,7 @@ def road(world, talk, idle):
     key(world, "ctrl+shift+t")
     grid = eventually("the summary", lambda: find(app, "combo box"), 30)
     talk.wait("the summary", "Session beendet")
-    booked = re.compile(r"\b0:\d\d\b|\b\d+ Minuten?\b|\b\d+ Stunden?\b")
+    booked = re.compile(r"Gebucht: \d+ (Minuten?|Stunden?)\b")
     said = said_soon(talk, booked)
     check("the summary says the booked duration on arrival", booked.search(said), said,
           )
@@ -257,7 +257,7 @@ def main(orvane, dev_service, demo_data):
             except AssertionError:
                 raise OrcaMissing("another Orca of this user runs")
             spoken = speech.configure(home, world.env)
-            orca = speech.start(home, world.env, world.run)
+            orca = speech.start(home, world.env, world.run, eventually)
             debug = f"{home}/orca-debug.txt"
             talk = speech.Speech(spoken)
             try:
