@@ -553,7 +553,8 @@ TEST(PopoverRoot, TimersAreAnnouncedAsTheyStartAndStop) {
     EXPECT_EQ(said(), "Timer läuft");
     r.store->setIsLoggedIn(false);
     r.store->setSessions({});
-    EXPECT_EQ(said(), "Timer läuft") << "nothing new";
+    r.store->setIsLoggedIn(true);
+    EXPECT_EQ(said(), "Timer läuft") << "signing out and in stops nothing";
 }
 
 TEST(PopoverRoot, StartOrStopStopsResumesOrOpensTheFlow) {
