@@ -237,6 +237,16 @@ def road(world, talk, idle):
     key(world, "Return")
     eventually("the summary saved", lambda: not find(app, "combo box"), 30)
 
+    # A recent row's play button starts as the flow does.
+    play = eventually("a recent row's play button", lambda: find(
+        app, "push button", lambda n: n.startswith("Starten: ")), 30)
+    tab_to(world, play)
+    talk.set_mark()
+    key(world, "Return")
+    said = talk.wait("a start from a recent row", "Timer läuft")
+    task = play.name[len("Starten: "):].split(" – ")[0]
+    check("a start from a recent row says it", f"Timer läuft: {task}" in said, said)
+
 
 def main(orvane, dev_service, demo_data):
     with tempfile.TemporaryDirectory() as data_dir:
