@@ -200,6 +200,30 @@ TEST(PopoverRootState, StartOrStopActsOnTheCurrentSession) {
     EXPECT_EQ(syncLoopInterval(3), 22s);
 }
 
+TEST(PopoverRootState, TimerAnnouncementsSayStartsAndStopsButNoTicks) {
+    TimerSession entwurf = session("j1");
+    entwurf.taskTitle = QStringLiteral(" Entwürfe ");
+    entwurf.clientDisplayName = QStringLiteral("Acme");
+    TimerSession counted = entwurf;
+    counted.elapsedSecs += 60;
+    TimerSession other = session("j2");
+    const std::optional<TimerSession> none;
+    const struct {
+        std::optional<TimerSession> before, now;
+        bool summary;
+        std::optional<QString> said;
+    } cases[] = {
+        {none, entwurf, false, "Timer läuft: Entwürfe für Acme"},
+        {entwurf, counted, false, std::nullopt},
+        {entwurf, other, false, "Timer läuft"}, // untitled, no client
+        {entwurf, none, false, "Timer gestoppt"},
+        {entwurf, none, true, std::nullopt}, // the summary says it
+        {none, none, false, std::nullopt},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(timerAnnouncement(c.before, c.now, c.summary), c.said);
+}
+
 // ---- The root on screen ----
 
 TEST(PopoverRoot, MainPanelFollowsTheSignInState) {

@@ -624,6 +624,7 @@ QWidget* LoginView::buildCredentialsCard() {
                           login::dimColor(), passwordStack);
     password_->setObjectName(QStringLiteral("password"));
     password_->setEchoMode(QLineEdit::Password);
+    keepTextSecret(password_);
     passwordLayout->addWidget(password_, 1);
     eye_ = new EyeButton(passwordStack);
     eye_->setObjectName(QStringLiteral("passwordEye"));
@@ -760,6 +761,11 @@ void LoginView::refresh() {
     shownError->setText(oneParagraph(error.value_or(QString())));
     shownError->setVisible(error.has_value());
     otherError->hide();
+    // The line appears away from the keyboard's focus.
+    const std::optional<QString> said = error ? std::optional(shownError->text()) : std::nullopt;
+    if (const auto news = changedText(announcedError_, said))
+        announce(this, *news);
+    announcedError_ = said;
 
     rememberToggle_->setOn(store_.rememberMe());
     rememberToggle_->setAccentStyle(store_.accentStyle());
@@ -786,8 +792,11 @@ void LoginView::refresh() {
     // the step's first field.
     if (QWidget* first = twoFactor ? code_ : email_; focusProxy() != first)
         setFocusProxy(first);
-    if (enteredTwoFactor)
+    if (enteredTwoFactor) {
         focusField(login::Field::TwoFA);
+        // The field is read on its own; the new title and why come after it.
+        announce(this, title_->text() + u' ' + subtitle_->text());
+    }
 }
 
 void LoginView::submit() {
@@ -844,8 +853,11 @@ void LoginView::togglePasswordShown() {
     const int cursor = password_->cursorPosition();
     password_->setEchoMode(shown ? QLineEdit::Normal : QLineEdit::Password);
     password_->setCursorPosition(cursor);
-    eye_->setAccessibleName(shown ? QStringLiteral("Passwort verbergen")
-                                  : QStringLiteral("Passwort anzeigen"));
+    const QString name =
+        shown ? QStringLiteral("Passwort verbergen") : QStringLiteral("Passwort anzeigen");
+    eye_->setAccessibleName(name);
+    // Orca drops the focused button's name change.
+    announce(eye_, name);
 }
 
 void LoginView::applyCodeFilter() {

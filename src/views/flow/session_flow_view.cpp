@@ -101,6 +101,7 @@ SessionFlowView::SessionFlowView(AppStore& store, ChromeSetting& chrome,
     for (int step = 0; step < 3; ++step) {
         pages_[step] = new FlowStepPage(kinds[step], stage_);
         stage_->addPage(pages_[step]);
+        pages_[step]->list()->setAccessibleName(flowListName(step));
         connect(pages_[step]->list(), &FlowRowList::rowClicked, this,
                 [this, step](int row) { clickRow(step, row); });
     }
@@ -258,7 +259,21 @@ void SessionFlowView::backFromTasks() {
 }
 
 void SessionFlowView::focusSearchSoon() {
-    QTimer::singleShot(200, this, [this] { search_->setFocus(Qt::OtherFocusReason); });
+    QTimer::singleShot(200, this, [this] {
+        search_->setFocus(Qt::OtherFocusReason);
+        // The first step is said after the field the keyboard lands in.
+        if (!announcedStep_)
+            announceStep();
+    });
+}
+
+void SessionFlowView::announceStep() {
+    const int step = state_.step();
+    if (const auto text = flowStepAnnouncement(
+            announcedStep_, step,
+            flowStepSubtitle(step, state_.selectedClient(), state_.selectedJob())))
+        announce(this, *text);
+    announcedStep_ = step;
 }
 
 bool SessionFlowView::stillShown() const {
@@ -281,6 +296,7 @@ void SessionFlowView::showEvent(QShowEvent* event) {
     // flow's keys still come first.
     monitor_->attach(this);
     ++appearance_;
+    announcedStep_.reset();
     loadClients(appearance_);
     focusSearchSoon();
 }
@@ -443,6 +459,9 @@ void SessionFlowView::sync() {
 
     if (state_.takeFocusRequest())
         search_->setFocus(Qt::OtherFocusReason);
+    // A new step appears away from the keyboard, which stays in the search.
+    if (announcedStep_)
+        announceStep();
     update();
 }
 

@@ -163,7 +163,11 @@ QAccessibleInterface* secretFactory(const QString&, QObject* object) {
     return field && isSecret(field) ? new SecretLineAccessible(field) : nullptr;
 }
 
+QAccessible::UpdateHandler previousHandler = nullptr;
+
 void toPlatform(QAccessibleEvent* event) {
+    if (previousHandler)
+        return previousHandler(event);
     if (QPlatformIntegration* platform = QGuiApplicationPrivate::platformIntegration())
         if (QPlatformAccessibility* accessibility = platform->accessibility())
             accessibility->notifyAccessibilityUpdate(event);
@@ -315,7 +319,7 @@ void routeUpdate(QAccessibleEvent* event) {
 
 void routeUpdates() {
     static const bool installed = [] {
-        QAccessible::installUpdateHandler(routeUpdate);
+        previousHandler = QAccessible::installUpdateHandler(routeUpdate);
         return true;
     }();
     Q_UNUSED(installed);

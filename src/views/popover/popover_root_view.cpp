@@ -21,6 +21,8 @@
 #include <QScrollArea>
 #include <QTimer>
 #include <QVBoxLayout>
+
+#include <utility>
 #include <QVariantAnimation>
 #include <QWindow>
 
@@ -451,6 +453,7 @@ void PopoverRootView::updateCard() {
     if (!scrollColumn_)
         return;
     const std::optional<TimerSession> session = currentSession();
+    announceTimer(std::exchange(announcedSession_, session));
     if (!session) {
         if (card_) {
             keepKeyboardFrom(card_);
@@ -472,6 +475,22 @@ void PopoverRootView::updateCard() {
     }
     if (card_ && views_.updateCard)
         views_.updateCard(card_, *session, chrome_.light());
+}
+
+void PopoverRootView::announceTimer(const std::optional<TimerSession>& before) {
+    if (!announcedSession_ && before) {
+        // A stop's summary, or the next timer, follows within this turn and
+        // is said instead.
+        QTimer::singleShot(0, this, [this, before] {
+            if (!announcedSession_ && store_)
+                if (const auto text = timerAnnouncement(before, std::nullopt,
+                                                        store_->lastStoppedSummary().has_value()))
+                    announce(this, *text);
+        });
+        return;
+    }
+    if (const auto text = timerAnnouncement(before, announcedSession_, false))
+        announce(this, *text);
 }
 
 void PopoverRootView::orderColumnFocus() {
@@ -509,6 +528,9 @@ void PopoverRootView::updateErrorLine() {
     const std::optional<QString> error = store_ ? store_->loginError() : std::nullopt;
     const bool show = error && !error->trimmed().isEmpty();
     errorText_->setText(show ? error->trimmed() : QString());
+    if (const auto news = changedText(announcedError_, show ? error : std::nullopt))
+        announce(this, *news);
+    announcedError_ = show ? error : std::nullopt;
     if (show == errorLine_->isHidden())
         contentMovedSincePress_ = true; // the sections below move with it
     errorLine_->setVisible(show);
@@ -712,6 +734,12 @@ void PopoverRootView::showEvent(QShowEvent* event) {
     keyHandler_.start();
     refreshOnLogin();
     scheduleSyncLoop();
+    // Screen readers read the focus on opening, not the running card above it.
+    QTimer::singleShot(0, this, [self] {
+        if (self && self->card_ && self->isVisible() && !self->isOverlayPresented())
+            if (QAccessibleInterface* card = QAccessible::queryAccessibleInterface(self->card_))
+                announce(self, card->text(QAccessible::Name));
+    });
 }
 
 void PopoverRootView::hideEvent(QHideEvent* event) {
