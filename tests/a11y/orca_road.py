@@ -93,7 +93,7 @@ def road(world, talk):
     talk.set_mark()
     press(pill)
     eventually("the sign-in form", lambda: find(app, "text", "E-Mail"))
-    talk.wait("opening signed out", "Panel")
+    talk.wait("opening signed out", "E-Mail")
     email = find(app, "text", "E-Mail")
     in_email = eventually("the focus", lambda: find(
         app, where=lambda a: "focused" in states(a))) == email
