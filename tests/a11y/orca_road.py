@@ -45,18 +45,32 @@ def leaks(said, secret):
     return sorted(w for w in windows(secret) if w in joined)
 
 
+def focused(app):
+    return find(app, where=lambda a: "focused" in states(a))
+
+
 def tab_to(world, target, tab="Tab", most=8):
-    import pyatspi
+    app = target.getApplication()
     for _ in range(most):
-        if target.getState().contains(pyatspi.STATE_FOCUSED):
+        now = focused(app)
+        if now == target:
             return
         key(world, tab)
-        try:
-            eventually("the next focus", lambda: target.getState().contains(
-                pyatspi.STATE_FOCUSED), 1)
-        except AssertionError:
-            pass
+        eventually(f"{tab} moving the focus", lambda: focused(app) != now, 15)
     raise AssertionError(f"{tab} never reached {target.name}")
+
+
+def type_into(world, field, text):
+    """Types as a person does, and mends what a busy machine lost on the way."""
+    for _ in range(3):
+        type_slowly(world, text)
+        try:
+            return eventually("the typed text", lambda: field.queryText().characterCount == len(
+                text) and (field.getRoleName() == "password text" or field.queryText().getText(
+                    0, -1) == text), 5)
+        except AssertionError:
+            key(world, "ctrl+a", "BackSpace")
+    raise AssertionError(f"{field.name} never held what was typed")
 
 
 def said_soon(talk, wanted, seconds=5):
@@ -68,23 +82,25 @@ def said_soon(talk, wanted, seconds=5):
         return talk.since_mark()
 
 
-def ticking(logged, run=6):
-    """Kinds of Orvane events (type and role) that came in `run` seconds in a row."""
+def ticking(logged, idle):
+    """Kinds of Orvane events (type and role) that came in most seconds of `idle`."""
+    first, last = idle
     seconds = {}
     for m in re.finditer(r"^(\d\d):(\d\d):(\d\d)\.\d+ - EVENT MANAGER: (\S+) for \[([^|\]]*)"
                          r".* in \[application \| Orvane\]", logged, re.M):
         h, mi, sec, kind, role = m.groups()
-        # The keys the road presses move the focus and type.
-        if kind.startswith(("object:state-changed:focused", "object:text-caret-moved", "focus:",
-                            "object:text-selection-changed")) or (
-                kind.startswith("object:text-changed") and "text" in role):
-            continue
-        seconds.setdefault((kind, role.strip()), set()).add(int(h) * 3600 + int(mi) * 60 + int(sec))
-    return sorted(k for k, s in seconds.items() if any(
-        all(t + i in s for i in range(run)) for t in s))
+        t = int(h) * 3600 + int(mi) * 60 + int(sec)
+        if first < t < last:
+            seconds.setdefault((kind, role.strip()), set()).add(t)
+    return sorted(k for k, s in seconds.items() if len(s) > (last - first) // 2)
 
 
-def road(world, talk):
+def seconds_of_day():
+    now = time.localtime()
+    return now.tm_hour * 3600 + now.tm_min * 60 + now.tm_sec
+
+
+def road(world, talk, idle):
     import pyatspi
     app = eventually("Orvane on the bus", lambda: next(
         (a for a in pyatspi.Registry.getDesktop(0) if a and a.name == "Orvane"), None), 60)
@@ -93,26 +109,28 @@ def road(world, talk):
     talk.set_mark()
     press(pill)
     eventually("the sign-in form", lambda: find(app, "text", "E-Mail"))
-    talk.wait("opening signed out", "E-Mail")
+    talk.wait("opening signed out", lambda said: "E-Mail" in said or "Panel" in said)
     email = find(app, "text", "E-Mail")
-    in_email = eventually("the focus", lambda: find(
-        app, where=lambda a: "focused" in states(a))) == email
-    check("opening signed out puts the keyboard in the e-mail field", in_email,
-          talk.since_mark(), waiting=True)
+    try:
+        in_email = eventually("the e-mail field's focus", lambda: "focused" in states(email), 5)
+    except AssertionError:
+        in_email = False
+    said = said_soon(talk, "E-Mail")
+    check("opening signed out puts the keyboard in the e-mail field and says it",
+          in_email and "E-Mail" in said, said)
     if not in_email:
         email.queryComponent().grabFocus()
         eventually("the e-mail field's focus", lambda: "focused" in states(email))
 
-    type_slowly(world, EMAIL)
+    type_into(world, email, EMAIL)
     talk.set_mark()
     key(world, "Tab")
     password = find(app, "password text")
     eventually("Tab to the password", lambda: "focused" in states(password))
     said = said_soon(talk, "Passwort")
-    check("Tab to the empty password field says it", "Passwort" in said, said, waiting=True)
+    check("Tab to the empty password field says it", "Passwort" in said, said)
     talk.set_mark()
-    type_slowly(world, WRONG)
-    eventually("the typed password", lambda: password.queryText().characterCount == len(WRONG))
+    type_into(world, password, WRONG)
     said = talk.since_mark()
     check("typing a password says none of its characters", not leaks(said, WRONG), said)
     check("the password field reads as stars",
@@ -144,8 +162,7 @@ def road(world, talk):
     tab_to(world, password, "shift+Tab")
     key(world, "ctrl+a")
     talk.set_mark()
-    type_slowly(world, PASSWORD)
-    eventually("the typed password", lambda: password.queryText().characterCount == len(PASSWORD))
+    type_into(world, password, PASSWORD)
     check("retyping the password says none of it", not leaks(talk.since_mark(), PASSWORD),
           talk.since_mark())
     tab_to(world, sign_in)
@@ -193,25 +210,27 @@ def road(world, talk):
     press(pill)
     said = talk.wait("opening with a timer", lambda s: "Läuft seit" in s and task in s)
     check("opening while a timer runs mentions it", True, said)
-    # Open with its clock running long enough to show any event that came
-    # every second (checked at the end in Orca's log).
-    time.sleep(7)
+    # Left alone, open with its clock running, long enough to show any event
+    # that comes every second (looked for at the end in Orca's log).
+    idle.append(seconds_of_day())
+    time.sleep(8)
+    idle.append(seconds_of_day())
 
     talk.set_mark()
     key(world, "ctrl+shift+t")
     grid = eventually("the summary", lambda: find(app, "combo box"), 30)
     talk.wait("the summary", "Session beendet")
-    booked = re.compile(r"\b0:\d\d\b|\b\d+ Minuten?\b|\b\d+ Stunden?\b")
+    booked = re.compile(r"Gebucht: \d+ (Minuten?|Stunden?)\b")
     said = said_soon(talk, booked)
     check("the summary says the booked duration on arrival", booked.search(said), said,
-          waiting=True)
+          )
 
     tab_to(world, grid)
     talk.set_mark()
     key(world, "Down")
     value = re.compile(r"\b\d+ Min(uten)?\b")
     said = said_soon(talk, value)
-    check("the minute grid says its value", value.search(said), said, waiting=True)
+    check("the minute grid says its value", value.search(said), said)
 
     save = find(app, "push button", "Speichern")
     tab_to(world, save)
@@ -225,7 +244,7 @@ def main(orvane, dev_service, demo_data):
         for user in data["users"]:
             user["password"] = PASSWORD
         json.dump(data, open(f"{data_dir}/data.json", "w"))
-        talk, debug = None, None
+        talk, debug, idle = None, None, []
 
         def start_orca(world):
             nonlocal talk, debug
@@ -238,7 +257,7 @@ def main(orvane, dev_service, demo_data):
             except AssertionError:
                 raise OrcaMissing("another Orca of this user runs")
             spoken = speech.configure(home, world.env)
-            orca = speech.start(home, world.env, world.run)
+            orca = speech.start(home, world.env, world.run, eventually)
             debug = f"{home}/orca-debug.txt"
             talk = speech.Speech(spoken)
             try:
@@ -257,7 +276,7 @@ def main(orvane, dev_service, demo_data):
             with World(orvane, dev_service, before_app=start_orca,
                        data=f"{data_dir}/data.json") as world:
                 try:
-                    road(world, talk)
+                    road(world, talk, idle)
                 finally:
                     heard = talk.all()
                     logged = open(debug, encoding="utf-8", errors="replace").read()
@@ -266,8 +285,9 @@ def main(orvane, dev_service, demo_data):
                               not leaks(heard, secret), leaks(heard, secret))
                         check(f"no password reaches Orca at all ({secret})",
                               secret not in logged, "in Orca's event log")
-                    check("no kind of event comes every second", not ticking(logged),
-                          ticking(logged))
+                    if len(idle) == 2:
+                        check("no kind of event comes every second",
+                              not ticking(logged, idle), ticking(logged, idle))
                     if os.environ.get("ORVANE_ORCA_KEEP"):
                         subprocess.run(["cp", "-r", f"{world.work}", os.environ["ORVANE_ORCA_KEEP"]])
         except OrcaMissing as missing:

@@ -23,7 +23,6 @@ DefaultModule file
 DefaultLanguage "de"
 AudioOutputMethod "alsa"
 LogDir "{logs}"
-Timeout 3
 """
 
 # Orca's debug file is buffered; each line is wanted as it happens.
@@ -56,8 +55,14 @@ def configure(home, env):
     return spoken
 
 
-def start(home, env, run):
-    """Starts Orca with its debug log in `home`/orca-debug.txt; returns its process."""
+def start(home, env, run, wait):
+    """Starts Speech Dispatcher, then Orca with its debug log in `home`/orca-debug.txt;
+    returns Orca's process."""
+    # Ours to end: one Orca started itself would outlive the test.
+    run(["speech-dispatcher", "--run-single", "--timeout", "0"],
+        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    runtime = env.get("XDG_RUNTIME_DIR") or f"{home}/.cache"
+    wait("Speech Dispatcher", lambda: os.path.exists(f"{runtime}/speech-dispatcher/speechd.sock"))
     debug = f"{home}/orca-debug.txt"
     with open(f"{home}/orca-start.py", "w") as f:
         f.write(ORCA)

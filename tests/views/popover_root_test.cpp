@@ -1,5 +1,6 @@
 #include "service/orvane_api_config.h"
 #include "store/app_store.h"
+#include "support/announced.h"
 #include "support/await.h"
 #include "support/fake_service.h"
 #include "support/fakes.h"
@@ -534,6 +535,25 @@ TEST(PopoverRoot, TabWalksTheMainColumnInTheOrderItIsDrawn) {
     EXPECT_EQ(
         walked.join(u',').toStdString(),
         "Neue Session,Hell oder dunkel,Stoppen,Neuer Timer,Alle,Starten: Entwurf,Neue Session");
+}
+
+// Screen readers hear a start and a stop, never a tick nor a sign-out as a stop.
+TEST(PopoverRoot, TimersAreAnnouncedAsTheyStartAndStop) {
+    Root r;
+    r.show();
+    const auto said = [&] {
+        QApplication::processEvents();
+        return test::announced(r.root.get());
+    };
+    r.store->setSessions({session("j1")});
+    EXPECT_EQ(said(), "Timer läuft");
+    r.store->setSessions({});
+    EXPECT_EQ(said(), "Timer gestoppt");
+    r.store->setSessions({session("j2")});
+    EXPECT_EQ(said(), "Timer läuft");
+    r.store->setIsLoggedIn(false);
+    r.store->setSessions({});
+    EXPECT_EQ(said(), "Timer läuft") << "nothing new";
 }
 
 TEST(PopoverRoot, StartOrStopStopsResumesOrOpensTheFlow) {

@@ -353,6 +353,9 @@ void PopoverRootView::rebuildMainPanel() {
     scrollColumn_ = nullptr;
     errorLine_ = nullptr;
     errorText_ = nullptr;
+    // A sign-out stops no timer, and a sign-in says the one that runs.
+    announcedSession_.reset();
+    announcedError_.reset();
 
     auto* panel = new QWidget(this);
     // A plain container, but one that can be kept from screen readers while
@@ -482,7 +485,7 @@ void PopoverRootView::announceTimer(const std::optional<TimerSession>& before) {
         // A stop's summary, or the next timer, follows within this turn and
         // is said instead.
         QTimer::singleShot(0, this, [this, before] {
-            if (!announcedSession_ && store_)
+            if (!announcedSession_ && store_ && store_->isLoggedIn())
                 if (const auto text = timerAnnouncement(before, std::nullopt,
                                                         store_->lastStoppedSummary().has_value()))
                     announce(this, *text);
