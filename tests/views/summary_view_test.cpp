@@ -256,6 +256,16 @@ TEST(SummaryDrafts, TextsOfGridRoundingDaysErrorsAndStatus) {
     s.billable = false;
     EXPECT_EQ(summaryFigures(s, drafts(true, "down", 1), kNow).statusText,
               "Die Zeit ist als nicht abrechenbar markiert und bleibt im Projekt erfasst.");
+
+    EXPECT_EQ(gridSpokenValue(1), "1 Minute");
+    EXPECT_EQ(gridSpokenValue(60), "60 Minuten");
+    // Blank titles are left out of what the arriving summary says.
+    s.taskTitle = QStringLiteral("  ");
+    s.clientName = QString();
+    EXPECT_TRUE(
+        summarySpokenText(s, summaryFigures(s, drafts(false, "down", 1), kNow))
+            .startsWith("Gebucht: 16 Minuten, Website. Gerundet: abrunden auf 1 Minuten. "
+                        "Start 09:00, heute. Ende 09:16, heute. Budget genutzt: kein Soll"));
 }
 
 TEST(SummaryView, ClosingWithAndWithoutUnsavedChanges) {

@@ -533,6 +533,8 @@ LoginView::LoginView(AppStore& store, QWidget* parent)
     : QWidget(parent), store_(store),
       sleep_([](std::chrono::milliseconds ms) { return QCoro::sleepFor(ms); }) {
     setPalette(chromePalette(false));
+    // It hands the keyboard to a field: screen readers see only the field focused.
+    setAccessibleRole(this, QAccessible::Client);
     build();
     connect(&store_, &AppStore::changed, this,
             [this](AppStore::Property property) { storeChanged(int(property)); });

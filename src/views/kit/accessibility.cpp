@@ -2,6 +2,7 @@
 
 #include <QAbstractButton>
 #include <QAccessibleWidget>
+#include <QApplication>
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QPointer>
@@ -47,6 +48,8 @@ public:
         }
         if (widget()->property(kHiddenProperty).toBool())
             s.invisible = true;
+        // A widget that hands the keyboard on to a focus proxy does not hold it.
+        s.focused = QApplication::focusWidget() == widget();
         return s;
     }
     // Qt's own buttons toggle a checkable one on the screen reader's action,
