@@ -2,6 +2,7 @@
 
 #include "store/app_store.h"
 #include "store/time_money_helpers.h"
+#include "support/announced.h"
 #include "support/await.h"
 #include "support/store_world.h"
 #include "support/tab_walk.h"
@@ -406,6 +407,7 @@ TEST(SummaryView, ARefusedSaveShowsItsTextAndKeepsTheDrafts) {
         click(view, "Speichern");
         ASSERT_TRUE(test::eventuallyTrue([&] { return view.saveError().has_value(); }));
         EXPECT_EQ(view.saveError(), text);
+        EXPECT_EQ(test::announced(&view), text);
         EXPECT_FALSE(view.isSaving());
         EXPECT_EQ(w.done, 0);
         EXPECT_EQ(view.drafts(), drafts(true, "closest", 1));

@@ -1168,6 +1168,10 @@ void SummaryView::refresh() {
     parts.error->setText(m_saveError.value_or(QString()));
     parts.error->setVisible(m_saveError.has_value());
     parts.errorGap->setVisible(m_saveError.has_value());
+    // A failed save shows away from the keyboard, on the save button.
+    if (const auto news = changedText(m_announcedError, m_saveError))
+        announce(this, *news);
+    m_announcedError = m_saveError;
     parts.save->setVisible(f.unsaved);
     parts.saveGap->setVisible(f.unsaved);
     parts.save->setEnabled(!isSaving());

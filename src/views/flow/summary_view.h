@@ -131,6 +131,7 @@ private:
     SummaryDrafts m_drafts;
     std::optional<QUuid> m_savingEntry; // the summary whose save is under way
     std::optional<QString> m_saveError;
+    std::optional<QString> m_announcedError;
     bool m_confirming = false;
     std::optional<QUuid> m_draftsOf; // the summary the drafts were loaded from
     Parts* m_parts;
