@@ -51,7 +51,7 @@ def configure(home, env):
     with open(f"{home}/.asoundrc", "w") as f:
         f.write("pcm.!default { type null }\nctl.!default { type hw card 0 }\n")
     env.update(HOME=home, XDG_CONFIG_HOME=f"{home}/.config", LANGUAGE="de", LANG="C.UTF-8",
-               GSETTINGS_BACKEND="memory", NO_AT_BRIDGE="0")
+               GSETTINGS_BACKEND="memory")
     return spoken
 
 
