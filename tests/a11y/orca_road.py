@@ -11,6 +11,7 @@ heard and pass (ORVANE_A11Y_STRICT=1 counts them).
 
 import json, os, re, subprocess, sys, tempfile, time
 
+sys.dont_write_bytecode = True  # the source tree stays as it is
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from a11y_road import World, check, eventually, find, press, results, states  # noqa: E402
 import speech  # noqa: E402
