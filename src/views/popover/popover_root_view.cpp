@@ -482,8 +482,8 @@ void PopoverRootView::updateCard() {
 
 void PopoverRootView::announceTimer(const std::optional<TimerSession>& before) {
     if (!announcedSession_ && before) {
-        // The next timer of a stop and start follows within this turn and
-        // is said instead; a summary already up says the stop itself.
+        // A timer that follows within this turn is said instead, and a
+        // summary already up says the stop itself.
         QTimer::singleShot(0, this, [this, before] {
             if (!announcedSession_ && store_ && store_->isLoggedIn())
                 if (const auto text = timerAnnouncement(before, std::nullopt,
