@@ -223,10 +223,13 @@ def road(world, talk, idle):
     talk.wait("the summary", "Session beendet")
     booked = re.compile(r"Gebucht: \d+ (Minuten?|Stunden?)\b")
     said = said_soon(talk, booked)
-    check("the summary says the booked duration on arrival", booked.search(said), said,
-          )
+    check("the summary says the booked duration on arrival", booked.search(said), said)
 
+    talk.set_mark()
     tab_to(world, grid)
+    chosen = re.compile(r"Rundungsrichtung\.\s*ausgewählt")
+    said = said_soon(talk, chosen)
+    check("Tab stops on the chosen rounding, heard as chosen", chosen.search(said), said)
     talk.set_mark()
     key(world, "Down")
     value = re.compile(r"\b\d+ Min(uten)?\b")
