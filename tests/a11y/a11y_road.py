@@ -108,43 +108,70 @@ def road():
     check("the minute grid is labelled", labels == ["Minuten-Raster"], labels)
 
 
-def main(orvane, dev_service):
-    work, started = tempfile.mkdtemp(), []
-    env = {k: v for k, v in os.environ.items() if k not in ("WAYLAND_DISPLAY", "QT_SCALE_FACTOR")}
+class World:
+    """Orvane on an X display, accessibility bus and stand-in service of its own.
 
-    def run(args, **kw):
-        started.append(subprocess.Popen(args, env=env, stdin=subprocess.DEVNULL, **kw))
-        return started[-1]
-    try:
+    `before_app(world)` runs once the bus is up, before Orvane starts."""
+
+    def __init__(self, orvane, dev_service, before_app=None, data=None):
+        self.work, self.started = tempfile.mkdtemp(), []
+        self.env = {k: v for k, v in os.environ.items()
+                    if k not in ("WAYLAND_DISPLAY", "QT_SCALE_FACTOR")}
+        self.orvane, self.dev_service, self.before_app, self.data = (
+            orvane, dev_service, before_app, data)
+
+    def run(self, args, **kw):
+        self.started.append(subprocess.Popen(args, env=self.env, stdin=subprocess.DEVNULL, **kw))
+        return self.started[-1]
+
+    def __enter__(self):
+        try:
+            return self._start()
+        except BaseException:
+            self.__exit__(None, None, None)
+            raise
+
+    def _start(self):
         # Qt's AT-SPI bridge runs on xcb: an X server of our own.
-        xvfb = run(["Xvfb", "-displayfd", "1", "-screen", "0", "1280x800x24", "-nolisten", "tcp"],
-                   stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
-        env["DISPLAY"] = ":" + xvfb.stdout.readline().decode().strip()
-        run(["/usr/libexec/at-spi-bus-launcher", "--launch-immediately"])
+        xvfb = self.run(["Xvfb", "-displayfd", "1", "-screen", "0", "1280x800x24",
+                         "-nolisten", "tcp"], stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+        self.env["DISPLAY"] = ":" + xvfb.stdout.readline().decode().strip()
+        self.run(["/usr/libexec/at-spi-bus-launcher", "--launch-immediately"])
         eventually("the accessibility bus", lambda: b"true" in subprocess.run(
             ["dbus-send", "--session", "--print-reply", "--dest=org.freedesktop.DBus", "/",
              "org.freedesktop.DBus.NameHasOwner", "string:org.a11y.Bus"],
-            capture_output=True, env=env).stdout)
-        run([dev_service, "--port", "0"], stderr=open(f"{work}/service.log", "wb"))
+            capture_output=True, env=self.env).stdout)
+        if self.before_app:
+            self.before_app(self)
+        data = ["--data", self.data] if self.data else []
+        self.run([self.dev_service, "--port", "0", *data],
+                 stderr=open(f"{self.work}/service.log", "wb"))
         port = eventually("the stand-in", lambda: re.search(
-            r"127\.0\.0\.1:(\d+)", open(f"{work}/service.log").read())).group(1)
-        os.makedirs(f"{work}/orvane")
+            r"127\.0\.0\.1:(\d+)", open(f"{self.work}/service.log").read())).group(1)
+        os.makedirs(f"{self.work}/orvane")
         json.dump({"orvane_api_base_url": f"http://127.0.0.1:{port}"},
-                  open(f"{work}/orvane/defaults.json", "w"))
-        env.update(QT_QPA_PLATFORM="xcb", QT_LINUX_ACCESSIBILITY_ALWAYS_ON="1",
-                   XDG_CONFIG_HOME=work, XDG_DATA_HOME=work)
-        run([orvane], stderr=subprocess.DEVNULL)
-        road()
-    except AssertionError as error:
-        check("the road", False, error)
-    finally:
+                  open(f"{self.work}/orvane/defaults.json", "w"))
+        self.env.update(QT_QPA_PLATFORM="xcb", QT_LINUX_ACCESSIBILITY_ALWAYS_ON="1",
+                        XDG_CONFIG_HOME=self.work, XDG_DATA_HOME=self.work)
+        self.run([self.orvane], stderr=open(f"{self.work}/orvane.log", "wb"))
+        return self
+
+    def __exit__(self, *exc):
         # Terminated, not killed: the bus launcher then ends its bus too.
-        for process in reversed(started):
+        for process in reversed(self.started):
             process.terminate()
             try:
                 process.wait(10)
             except subprocess.TimeoutExpired:
                 process.kill()
+
+
+def main(orvane, dev_service):
+    try:
+        with World(orvane, dev_service):
+            road()
+    except AssertionError as error:
+        check("the road", False, error)
     print(f"{results['passed']} passed, {results['failed']} failed")
     return 1 if results["failed"] else 0
 

@@ -435,6 +435,10 @@ TEST(ActiveSessionCard, StopButtonStopsTheSessionOnceAndPlaysTheLevelChange) {
     QAbstractButton* stop = stopButton(card);
     ASSERT_NE(stop, nullptr);
     EXPECT_EQ(test::heard(&card), std::pair(QAccessible::Grouping, card.spokenText()));
+    // A review reads a group's texts, never its name: the sentence is its first text too.
+    QAccessibleInterface* text = QAccessible::queryAccessibleInterface(&card)->child(0);
+    EXPECT_EQ(std::pair(text->role(), text->text(QAccessible::Name)),
+              std::pair(QAccessible::StaticText, card.spokenText()));
     QTest::mouseClick(stop, Qt::LeftButton);
     EXPECT_EQ(test::pressesOnReturn(stop), 1); // while the click's stop runs
     ASSERT_TRUE(test::eventuallyTrue([&] { return w.store().lastStoppedSummary().has_value(); }));

@@ -51,6 +51,23 @@ TEST(FlowTexts, HeaderTitlePlaceholderAndSubtitleByStep) {
     }
 }
 
+TEST(FlowTexts, StepAnnouncementsSayANewStepOnce) {
+    const struct {
+        std::optional<int> shown;
+        int step;
+        Opt subtitle, said;
+    } cases[] = {
+        {{}, 0, {}, "Kunde wählen, Schritt 1 von 3"},
+        {0, 1, "Acme", "Projekt wählen, Acme, Schritt 2 von 3"},
+        {1, 2, "Acme · Web", "Aufgabe wählen, Acme, Web, Schritt 3 von 3"},
+        {2, 1, " ", "Projekt wählen, Schritt 2 von 3"},
+        {1, 1, "Acme", {}},       // typing in the search stays silent
+        {2, 3, "Acme · Web", {}}, // the start says itself
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(flowStepAnnouncement(c.shown, c.step, c.subtitle), c.said);
+}
+
 TEST(FlowTexts, ClientRows) {
     const struct {
         ClientDTO client;
@@ -200,6 +217,8 @@ TEST(FlowTexts, EmptyStatesByStep) {
               std::tuple("checklist", "Keine Aufgaben",
                          "Zu diesem Auftrag gibt es noch keine Aufgaben."));
     EXPECT_EQ(tasks.secondaryTitle, "Anderen Auftrag wählen");
+    EXPECT_EQ(flowEmptyStateSentence(tasks),
+              "Keine Aufgaben. Zu diesem Auftrag gibt es noch keine Aufgaben.");
 }
 
 // A failed load is said as one, with its text, on every step.
@@ -220,6 +239,7 @@ TEST(FlowTexts, AFailedLoadIsNeverShownAsAnEmptyList) {
         EXPECT_EQ(failed.symbol, "exclamationmark.triangle");
         EXPECT_EQ(failed.errorLine, "Keine Verbindung");
         EXPECT_EQ(failed.secondaryTitle, row.back);
+        EXPECT_EQ(flowEmptyStateSentence(failed), QString(row.headline) + ". Keine Verbindung.");
         for (const Opt& quiet : {Opt(""), Opt(" \n ")})
             EXPECT_EQ(flowEmptyState(row.step, quiet).headline, row.headline);
     }

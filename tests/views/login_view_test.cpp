@@ -1,12 +1,14 @@
 #include "views/flow/login_view.h"
 
 #include "store/biometric_credential_store.h"
+#include "support/announced.h"
 #include "support/await.h"
 #include "support/store_world.h"
 #include "views/kit/custom_toggle.h"
 #include "views/kit/palette.h"
 
 #include <QAbstractButton>
+#include <QAccessible>
 #include <QApplication>
 #include <QClipboard>
 #include <QLabel>
@@ -81,6 +83,11 @@ struct LoginWorld : test::StoreWorld {
     void type(const char* name, const QString& text) { QTest::keyClicks(field(name), text); }
     void click(const char* name) { QTest::mouseClick(button(name), Qt::LeftButton); }
     std::size_t loginRequests() const { return service.requestsTo("POST", kLogin).size(); }
+    QString announced() const { return test::announced(view.get()); }
+    void hideAndShow() {
+        view->hide();
+        view->show();
+    }
 
     // A user who signed in once with biometric sign-in switched on.
     void storeBiometricSignIn(bool enabled) {
@@ -186,10 +193,10 @@ TEST(LoginView, TypingEnablesSignInAndReturnSendsNothing) {
     EXPECT_FALSE(w.view->signInInFlight());
 }
 
-TEST(LoginView, NoFieldTakesTheFocusUntilTheUserPicksOne) {
+TEST(LoginView, TheEMailFieldTakesTheFocusAsTheFormShows) {
     LoginWorld w;
     w.show();
-    EXPECT_EQ(qobject_cast<QLineEdit*>(QApplication::focusWidget()), nullptr);
+    EXPECT_TRUE(w.field("email")->hasFocus());
     QTest::mouseClick(w.field("email"), Qt::LeftButton);
     EXPECT_TRUE(w.field("email")->hasFocus());
     QTest::keyClick(w.field("email"), Qt::Key_Tab);
@@ -206,6 +213,7 @@ TEST(LoginView, CodeStepTakesTheFocusAndBackClearsExactlyItsState) {
     EXPECT_EQ(w.child<QLabel>("title")->text(), QStringLiteral("Zwei-Faktor-Authentifizierung"));
     EXPECT_EQ(w.child<QLabel>("pendingEmail")->text(), QStringLiteral("a@b.de"));
     EXPECT_TRUE(w.field("code")->hasFocus());
+    EXPECT_TRUE(w.announced().startsWith("Zwei-Faktor-Authentifizierung Dein Passwort"));
 
     w.type("code", QStringLiteral("12"));
     w.store().setLoginError(QStringLiteral("Falscher Code"));
@@ -273,7 +281,15 @@ TEST(LoginView, EyeShowsThePasswordKeepingTextAndCursorAndTheSecureFieldCopiesNo
     }
     password->setText(QStringLiteral("geheim"));
     password->setCursorPosition(3);
+    QAccessibleInterface* seen = QAccessible::queryAccessibleInterface(password);
+    const auto secret = [&] {
+        return seen->textInterface()->text(0, -1) == "******" &&
+               seen->text(QAccessible::Value) == "******" && seen->state().passwordEdit;
+    };
+    EXPECT_TRUE(secret());
     w.click("passwordEye");
+    EXPECT_TRUE(secret()) << "shown on screen, still secret to assistive technology";
+    EXPECT_EQ(w.announced(), QStringLiteral("Passwort verbergen"));
     EXPECT_EQ(password->echoMode(), QLineEdit::Normal);
     EXPECT_EQ(password->text(), QStringLiteral("geheim"));
     EXPECT_EQ(password->cursorPosition(), 3);
@@ -390,6 +406,9 @@ TEST(LoginView, RefusedPasswordShowsTheStoresTextAndKeepsTheInputs) {
     EXPECT_EQ(w.field("email")->text(), QStringLiteral("a@b.de"));
     EXPECT_EQ(w.field("password")->text(), QStringLiteral("falsch"));
     EXPECT_FALSE(w.store().isLoggedIn());
+    EXPECT_EQ(w.announced(), error->text());
+    w.hideAndShow();
+    EXPECT_EQ(w.announced(), QString()) << "an opening says no old news";
 }
 
 TEST(LoginView, TapsWhileItsSignInRunsStartNoSecondOne) {

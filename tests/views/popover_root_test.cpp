@@ -1,5 +1,6 @@
 #include "service/orvane_api_config.h"
 #include "store/app_store.h"
+#include "support/announced.h"
 #include "support/await.h"
 #include "support/fake_service.h"
 #include "support/fakes.h"
@@ -200,6 +201,30 @@ TEST(PopoverRootState, StartOrStopActsOnTheCurrentSession) {
     EXPECT_EQ(syncLoopInterval(3), 22s);
 }
 
+TEST(PopoverRootState, TimerAnnouncementsSayStartsAndStopsButNoTicks) {
+    TimerSession entwurf = session("j1");
+    entwurf.taskTitle = QStringLiteral(" Entwürfe ");
+    entwurf.clientDisplayName = QStringLiteral("Acme");
+    TimerSession counted = entwurf;
+    counted.elapsedSecs += 60;
+    TimerSession other = session("j2");
+    const std::optional<TimerSession> none;
+    const struct {
+        std::optional<TimerSession> before, now;
+        bool summary;
+        std::optional<QString> said;
+    } cases[] = {
+        {none, entwurf, false, "Timer läuft: Entwürfe für Acme"},
+        {entwurf, counted, false, std::nullopt},
+        {entwurf, other, false, "Timer läuft"}, // untitled, no client
+        {entwurf, none, false, "Timer gestoppt"},
+        {entwurf, none, true, std::nullopt}, // the summary says it
+        {none, none, false, std::nullopt},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(timerAnnouncement(c.before, c.now, c.summary), c.said);
+}
+
 // ---- The root on screen ----
 
 TEST(PopoverRoot, MainPanelFollowsTheSignInState) {
@@ -207,8 +232,11 @@ TEST(PopoverRoot, MainPanelFollowsTheSignInState) {
     EXPECT_EQ(r.root->mainPanel()->objectName(), "signInPanel");
     EXPECT_TRUE(r.root->mainPanel()->findChild<QWidget*>("login"));
     EXPECT_FALSE(r.root->mainPanel()->findChild<QWidget*>("header"));
+    // The opened popover's keyboard goes to the sign-in form.
+    EXPECT_EQ(r.root->focusProxy(), r.root->mainPanel()->findChild<QWidget*>("login"));
     r.store->setIsLoggedIn(true);
     test::spin(5ms);
+    EXPECT_EQ(r.root->focusProxy(), nullptr);
     EXPECT_EQ(r.root->mainPanel()->objectName(), "mainColumn");
     EXPECT_TRUE(r.root->mainPanel()->findChild<QWidget*>("header"));
     EXPECT_EQ(r.root->size(), QSize(400, 560));
@@ -276,6 +304,11 @@ TEST(PopoverRoot, ClicksOnTheDimLayerCloseThePanelsOneByOne) {
     r.root->openSessionFlow();
     EXPECT_EQ(r.overlayName(), "flow");
     EXPECT_TRUE(r.root->dimLayerShown());
+    // Screen readers review what is showing, covered or not.
+    const auto covered = [&] {
+        return QAccessible::queryAccessibleInterface(r.root->mainPanel())->state().invisible;
+    };
+    EXPECT_TRUE(covered());
 
     r.clickDim();
     EXPECT_EQ(r.overlayName(), "summary") << "the summary waited behind the flow";
@@ -297,6 +330,7 @@ TEST(PopoverRoot, ClicksOnTheDimLayerCloseThePanelsOneByOne) {
     r.clickDim();
     EXPECT_EQ(r.store->lastStoppedSummary(), std::nullopt);
     EXPECT_FALSE(r.root->dimLayerShown());
+    EXPECT_FALSE(covered());
     EXPECT_TRUE(test::eventuallyTrue([&] { return r.dashboardRefreshes() == before + 1; }));
 }
 
@@ -501,6 +535,26 @@ TEST(PopoverRoot, TabWalksTheMainColumnInTheOrderItIsDrawn) {
     EXPECT_EQ(
         walked.join(u',').toStdString(),
         "Neue Session,Hell oder dunkel,Stoppen,Neuer Timer,Alle,Starten: Entwurf,Neue Session");
+}
+
+// Screen readers hear a start and a stop, never a tick nor a sign-out as a stop.
+TEST(PopoverRoot, TimersAreAnnouncedAsTheyStartAndStop) {
+    Root r;
+    r.show();
+    const auto said = [&] {
+        QApplication::processEvents();
+        return test::announced(r.root.get());
+    };
+    r.store->setSessions({session("j1")});
+    EXPECT_EQ(said(), "Timer läuft");
+    r.store->setSessions({});
+    EXPECT_EQ(said(), "Timer gestoppt");
+    r.store->setSessions({session("j2")});
+    EXPECT_EQ(said(), "Timer läuft");
+    r.store->setIsLoggedIn(false);
+    r.store->setSessions({});
+    r.store->setIsLoggedIn(true);
+    EXPECT_EQ(said(), "Timer läuft") << "signing out and in stops nothing";
 }
 
 TEST(PopoverRoot, StartOrStopStopsResumesOrOpensTheFlow) {

@@ -1,4 +1,5 @@
 #include "store/timer_session.h"
+#include "support/announced.h"
 #include "support/await.h"
 #include "support/store_world.h"
 #include "views/flow/flow_key_monitor.h"
@@ -335,6 +336,7 @@ TEST_F(SessionFlow, AListThatFailedToLoadSaysWhyAndNeverNone) {
     EXPECT_EQ(jobs->headline()->text(), "Aufträge konnten nicht geladen werden");
     EXPECT_FALSE(jobs->errorLine()->isHidden());
     EXPECT_EQ(jobs->errorLine()->text(), *state().loadError(1));
+    EXPECT_TRUE(test::announced(view).startsWith("Aufträge konnten nicht geladen werden."));
     EXPECT_FALSE(jobs->retryButton()->isHidden());
     QTest::mouseClick(jobs->secondaryButton(), Qt::LeftButton); // "Anderen Kunden wählen"
     ASSERT_TRUE(reaches(0));

@@ -2,6 +2,7 @@
 
 #include "store/app_store.h"
 #include "store/time_money_helpers.h"
+#include "support/announced.h"
 #include "support/await.h"
 #include "support/store_world.h"
 #include "support/tab_walk.h"
@@ -256,6 +257,16 @@ TEST(SummaryDrafts, TextsOfGridRoundingDaysErrorsAndStatus) {
     s.billable = false;
     EXPECT_EQ(summaryFigures(s, drafts(true, "down", 1), kNow).statusText,
               "Die Zeit ist als nicht abrechenbar markiert und bleibt im Projekt erfasst.");
+
+    EXPECT_EQ(gridSpokenValue(1), "1 Minute");
+    EXPECT_EQ(gridSpokenValue(60), "60 Minuten");
+    // Blank titles are left out of what the arriving summary says.
+    s.taskTitle = QStringLiteral("  ");
+    s.clientName = QString();
+    EXPECT_TRUE(
+        summarySpokenText(s, summaryFigures(s, drafts(false, "down", 1), kNow))
+            .startsWith("Gebucht: 16 Minuten, Website. Gerundet: abrunden auf 1 Minuten. "
+                        "Start 09:00, heute. Ende 09:16, heute. Budget genutzt: kein Soll"));
 }
 
 TEST(SummaryView, ClosingWithAndWithoutUnsavedChanges) {
@@ -396,6 +407,7 @@ TEST(SummaryView, ARefusedSaveShowsItsTextAndKeepsTheDrafts) {
         click(view, "Speichern");
         ASSERT_TRUE(test::eventuallyTrue([&] { return view.saveError().has_value(); }));
         EXPECT_EQ(view.saveError(), text);
+        EXPECT_EQ(test::announced(&view), text);
         EXPECT_FALSE(view.isSaving());
         EXPECT_EQ(w.done, 0);
         EXPECT_EQ(view.drafts(), drafts(true, "closest", 1));
@@ -595,14 +607,20 @@ TEST(SummaryView, TheDurationCardGrowsWithItsTextsAtAnyHeight) {
     }
 }
 
+// The rounding group is one stop, at its chosen option.
 TEST(SummaryView, TabGoesFromControlToControlAndNeverToTheScrollingArea) {
-    SummaryWorld w;
-    SummaryView& view = w.show(stopped());
-    view.setFocus();
-    const QStringList walked = test::tabWalk(6);
-    EXPECT_EQ(walked.join(u',').toStdString(),
-              "Schließen,Zeit ist abrechenbar,Abrunden, Rundungsrichtung,Minuten-Raster,Fertig,"
-              "Schließen");
+    for (const auto& [direction, option] :
+         {std::pair("down", "Abrunden"), {"closest", "Kaufmännisch"}}) {
+        SummaryWorld w;
+        StoppedSummary s = stopped();
+        s.timeRoundDirection = QString::fromUtf8(direction);
+        SummaryView& view = w.show(s);
+        view.setFocus();
+        const QStringList walked = test::tabWalk(6);
+        EXPECT_EQ(walked.join(u',').toStdString(),
+                  "Schließen,Zeit ist abrechenbar," + std::string(option) +
+                      ", Rundungsrichtung,Minuten-Raster,Fertig,Schließen");
+    }
 }
 
 TEST(SummaryView, WithoutASummaryItShowsNothing) {
@@ -636,9 +654,25 @@ TEST(SummaryView, AScreenReaderHearsTheFiguresAndTheChosenRounding) {
                 EXPECT_EQ(i->state().checked, i->text(QAccessible::Name).startsWith(chosen));
             }
     }
-    const auto labels = QAccessible::queryAccessibleInterface(view.findChild<QComboBox*>())
-                            ->relations(QAccessible::Label);
-    EXPECT_EQ(labels.value(0).first->text(QAccessible::Name), "Minuten-Raster");
+    // The screen reader's action chooses as a click does.
+    QAccessibleActionInterface* press =
+        QAccessible::queryAccessibleInterface(button(view, "Kaufmännisch, Rundungsrichtung"))
+            ->actionInterface();
+    press->doAction(QAccessibleActionInterface::pressAction());
+    EXPECT_EQ(view.drafts().roundDirection, "closest");
+    QAccessibleInterface* grid =
+        QAccessible::queryAccessibleInterface(view.findChild<QComboBox*>());
+    EXPECT_EQ(grid->relations(QAccessible::Label).value(0).first->text(QAccessible::Name),
+              "Minuten-Raster");
+    view.setDraftRoundValue(15);
+    EXPECT_EQ(grid->text(QAccessible::Description), "15 Minuten");
+    // What the panel says as it arrives.
+    EXPECT_EQ(
+        QAccessible::queryAccessibleInterface(&view)->text(QAccessible::Description).toStdString(),
+        "Gebucht: 15 Minuten, Design, Kundin, Website. Gerundet: auf 15 Minuten kaufmännisch "
+        "(nächster Wert). Start 09:00, heute. Ende 09:16, heute. Budget genutzt 2%, 9 "
+        "Stunden 45 frei. Projekt gesamt 15 Minuten von 10 Stunden. Zeit wurde dem "
+        "Projekt zugebucht.");
     for (const char* name : {"Schließen", "Aufrunden, Rundungsrichtung"}) {
         QAbstractButton* b = button(view, QString::fromUtf8(name));
         view.setFocus();

@@ -5,6 +5,7 @@
 #include "views/flow/flow_list_accessible.h"
 #include "views/flow/flow_look.h"
 #include "views/flow/flow_widgets.h"
+#include "views/kit/accessibility.h"
 #include "views/kit/fonts.h"
 #include "views/kit/scroll_indicator.h"
 #include "views/kit/palette.h"
@@ -371,6 +372,11 @@ FlowStepPage::FlowStepPage(FlowRowKind kind, QWidget* parent) : QWidget(parent) 
 }
 
 void FlowStepPage::setContent(StepContent content) {
+    // Rows say themselves as the keyboard reaches them; an empty or failed
+    // list says nothing unless told.
+    if (content != content_ && content != StepContent::Rows && content != StepContent::Loading &&
+        isVisible())
+        announce(this, flowEmptyStateSentence(emptyState_));
     content_ = content;
     switch (content) {
     case StepContent::Loading:
@@ -387,6 +393,7 @@ void FlowStepPage::setContent(StepContent content) {
 }
 
 void FlowStepPage::setEmptyState(const EmptyStateContent& state) {
+    emptyState_ = state;
     symbol_->setName(state.symbol);
     headline_->setText(state.headline);
     explanation_->setText(state.explanation);

@@ -150,6 +150,7 @@ Q_SIGNALS:
 
 private:
     StepContent content_ = StepContent::Loading;
+    EmptyStateContent emptyState_;
     QStackedLayout* stack_;
     QWidget* loadingPage_;
     FlowSpinner* spinner_;

@@ -51,6 +51,42 @@ QString flowSearchPlaceholder(int step) {
     }
 }
 
+QString flowEmptyStateSentence(const EmptyStateContent& state) {
+    QStringList parts;
+    for (const QString& part :
+         {state.headline, state.explanation, state.errorLine.value_or(QString())}) {
+        QString text = part.simplified();
+        if (text.isEmpty())
+            continue;
+        if (!text.back().isPunct())
+            text += u'.';
+        parts << text;
+    }
+    return parts.join(u' ');
+}
+
+QString flowListName(int step) {
+    switch (step) {
+    case 0:
+        return QStringLiteral("Kunden");
+    case 1:
+        return QStringLiteral("Projekte");
+    default:
+        return QStringLiteral("Aufgaben");
+    }
+}
+
+std::optional<QString> flowStepAnnouncement(std::optional<int> shown, int step,
+                                            const std::optional<QString>& subtitle) {
+    if (step < 0 || step > 2 || shown == step)
+        return std::nullopt;
+    QStringList parts{flowStepTitle(step)};
+    if (subtitle && !subtitle->trimmed().isEmpty())
+        parts << subtitle->trimmed().replace(QStringLiteral(" · "), QStringLiteral(", "));
+    parts << QStringLiteral("Schritt %1 von 3").arg(step + 1);
+    return parts.join(QStringLiteral(", "));
+}
+
 std::optional<QString> flowStepSubtitle(int step, const std::optional<ClientDTO>& selectedClient,
                                         const std::optional<JobDTO>& selectedJob) {
     const QString kunde = QStringLiteral("Kunde");

@@ -16,6 +16,13 @@ QString flowStepTitle(int step);
 QString flowSearchPlaceholder(int step);
 std::optional<QString> flowStepSubtitle(int step, const std::optional<ClientDTO>& selectedClient,
                                         const std::optional<JobDTO>& selectedJob);
+// The name screen readers give a step's list.
+QString flowListName(int step);
+// What screen readers hear as the flow shows `step` after `shown` (none: it
+// just opened): title, subtitle and place, "Projekt wählen, Acme, Schritt 2
+// von 3"; nothing while the step stays or once the timer starts (step 3).
+std::optional<QString> flowStepAnnouncement(std::optional<int> shown, int step,
+                                            const std::optional<QString>& subtitle);
 
 // What one row of a step shows.
 struct FlowRow {
@@ -51,5 +58,8 @@ struct EmptyStateContent {
 // the list is missing, shown with the retry, never as "none"; else that the
 // list came back empty.
 EmptyStateContent flowEmptyState(int step, const std::optional<QString>& loadError);
+// The empty state as one sentence for screen readers: headline, explanation
+// and what went wrong.
+QString flowEmptyStateSentence(const EmptyStateContent& state);
 
 } // namespace orvane

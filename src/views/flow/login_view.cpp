@@ -267,6 +267,7 @@ QLineEdit* makeField(const QString& title, const QString& prompt, const QFont& f
     field->setPlaceholderText(prompt);
     field->setAccessibleName(title);
     field->setFocusPolicy(Qt::StrongFocus);
+    speakFocusFirst(field);
     QPalette p = field->palette();
     p.setColor(QPalette::Base, Qt::transparent);
     p.setColor(QPalette::Text, Palette::textPrimary());
@@ -532,6 +533,8 @@ LoginView::LoginView(AppStore& store, QWidget* parent)
     : QWidget(parent), store_(store),
       sleep_([](std::chrono::milliseconds ms) { return QCoro::sleepFor(ms); }) {
     setPalette(chromePalette(false));
+    // It hands the keyboard to a field: screen readers see only the field focused.
+    setAccessibleRole(this, QAccessible::Client);
     build();
     connect(&store_, &AppStore::changed, this,
             [this](AppStore::Property property) { storeChanged(int(property)); });
@@ -623,6 +626,7 @@ QWidget* LoginView::buildCredentialsCard() {
                           login::dimColor(), passwordStack);
     password_->setObjectName(QStringLiteral("password"));
     password_->setEchoMode(QLineEdit::Password);
+    keepTextSecret(password_);
     passwordLayout->addWidget(password_, 1);
     eye_ = new EyeButton(passwordStack);
     eye_->setObjectName(QStringLiteral("passwordEye"));
@@ -759,6 +763,11 @@ void LoginView::refresh() {
     shownError->setText(oneParagraph(error.value_or(QString())));
     shownError->setVisible(error.has_value());
     otherError->hide();
+    // The line appears away from the keyboard's focus.
+    const std::optional<QString> said = error ? std::optional(shownError->text()) : std::nullopt;
+    if (const auto news = changedText(announcedError_, said))
+        announce(this, *news);
+    announcedError_ = said;
 
     rememberToggle_->setOn(store_.rememberMe());
     rememberToggle_->setAccentStyle(store_.accentStyle());
@@ -781,8 +790,15 @@ void LoginView::refresh() {
 
     const bool enteredTwoFactor = twoFactor && shownStep_ == login::Step::Credentials;
     shownStep_ = current;
-    if (enteredTwoFactor)
+    // Whoever gives this view the keyboard (the opened popover) gives it to
+    // the step's first field.
+    if (QWidget* first = twoFactor ? code_ : email_; focusProxy() != first)
+        setFocusProxy(first);
+    if (enteredTwoFactor) {
         focusField(login::Field::TwoFA);
+        // The field is read on its own; the new title and why come after it.
+        announce(this, title_->text() + u' ' + subtitle_->text());
+    }
 }
 
 void LoginView::submit() {
@@ -839,8 +855,11 @@ void LoginView::togglePasswordShown() {
     const int cursor = password_->cursorPosition();
     password_->setEchoMode(shown ? QLineEdit::Normal : QLineEdit::Password);
     password_->setCursorPosition(cursor);
-    eye_->setAccessibleName(shown ? QStringLiteral("Passwort verbergen")
-                                  : QStringLiteral("Passwort anzeigen"));
+    const QString name =
+        shown ? QStringLiteral("Passwort verbergen") : QStringLiteral("Passwort anzeigen");
+    eye_->setAccessibleName(name);
+    // Orca drops the focused button's name change.
+    announce(eye_, name);
 }
 
 void LoginView::applyCodeFilter() {
@@ -886,8 +905,8 @@ void LoginView::paintEvent(QPaintEvent*) {
 
 void LoginView::showEvent(QShowEvent* event) {
     QWidget::showEvent(event);
-    // The view itself holds the keyboard where nothing in its window does, so
-    // the window's activation puts it into no field; Tab starts at the first.
+    // Where nothing in its window holds the keyboard, the step's first field
+    // takes it.
     if (!window()->focusWidget())
         setFocus(Qt::OtherFocusReason);
     refresh();

@@ -140,6 +140,7 @@ private:
     bool signInInFlight_ = false;
     quint64 signInRun_ = 0; // the sign-in whose end clears the flag
     login::Step shownStep_ = login::Step::Credentials;
+    std::optional<QString> announcedError_;
     quint64 autoRun_ = 0; // the automatic sign-in instance allowed to go on
     std::optional<QString> autoKey_;
 };

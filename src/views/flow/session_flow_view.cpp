@@ -8,6 +8,7 @@
 #include "views/flow/flow_step_page.h"
 #include "views/flow/flow_texts.h"
 #include "views/flow/flow_widgets.h"
+#include "views/kit/accessibility.h"
 #include "views/kit/chrome.h"
 #include "views/kit/fonts.h"
 
@@ -89,6 +90,7 @@ SessionFlowView::SessionFlowView(AppStore& store, ChromeSetting& chrome,
     search_->setFont(systemFont(14));
     search_->setAttribute(Qt::WA_MacShowFocusRect, false);
     search_->setAccessibleName(QStringLiteral("Suche"));
+    speakFocusFirst(search_);
     field->addWidget(magnifier_, 0, Qt::AlignVCenter);
     field->addWidget(search_, 1);
     searchRow->addWidget(searchBox_);
@@ -99,6 +101,7 @@ SessionFlowView::SessionFlowView(AppStore& store, ChromeSetting& chrome,
     for (int step = 0; step < 3; ++step) {
         pages_[step] = new FlowStepPage(kinds[step], stage_);
         stage_->addPage(pages_[step]);
+        pages_[step]->list()->setAccessibleName(flowListName(step));
         connect(pages_[step]->list(), &FlowRowList::rowClicked, this,
                 [this, step](int row) { clickRow(step, row); });
     }
@@ -256,7 +259,21 @@ void SessionFlowView::backFromTasks() {
 }
 
 void SessionFlowView::focusSearchSoon() {
-    QTimer::singleShot(200, this, [this] { search_->setFocus(Qt::OtherFocusReason); });
+    QTimer::singleShot(200, this, [this] {
+        search_->setFocus(Qt::OtherFocusReason);
+        // The first step is said after the field the keyboard lands in.
+        if (!announcedStep_)
+            announceStep();
+    });
+}
+
+void SessionFlowView::announceStep() {
+    const int step = state_.step();
+    if (const auto text = flowStepAnnouncement(
+            announcedStep_, step,
+            flowStepSubtitle(step, state_.selectedClient(), state_.selectedJob())))
+        announce(this, *text);
+    announcedStep_ = step;
 }
 
 bool SessionFlowView::stillShown() const {
@@ -279,6 +296,7 @@ void SessionFlowView::showEvent(QShowEvent* event) {
     // flow's keys still come first.
     monitor_->attach(this);
     ++appearance_;
+    announcedStep_.reset();
     loadClients(appearance_);
     focusSearchSoon();
 }
@@ -441,6 +459,9 @@ void SessionFlowView::sync() {
 
     if (state_.takeFocusRequest())
         search_->setFocus(Qt::OtherFocusReason);
+    // A new step appears away from the keyboard, which stays in the search.
+    if (announcedStep_)
+        announceStep();
     update();
 }
 

@@ -74,6 +74,7 @@ private:
     void sync();
     void run(FlowPick pick);
     void focusSearchSoon();
+    void announceStep();
     // The host has not dismissed the flow (hiding with the popover does not
     // count).
     bool stillShown() const;
@@ -89,7 +90,8 @@ private:
     ChromeSetting& chrome_;
     std::function<void(std::optional<QUuid>)> onCompleted_;
     SessionFlowState state_;
-    quint64 appearance_ = 0; // advanced by every show and hide
+    quint64 appearance_ = 0;           // advanced by every show and hide
+    std::optional<int> announcedStep_; // none until the first step was said
     int shownStep_ = -1;
     int shownHighlight_ = -1;
     // How the next change of step moves: the resets ease, all else springs.

@@ -188,6 +188,29 @@ SummaryFigures summaryFigures(const StoppedSummary& summary, const SummaryDrafts
     return f;
 }
 
+QString summarySpokenText(const StoppedSummary& summary, const SummaryFigures& f) {
+    QString text = QStringLiteral("Gebucht: ") + spokenHoursMinutes(f.previewSecs);
+    // Blank titles are left out, not read as empty pauses.
+    QStringList what;
+    if (const QString task = summary.taskTitle.trimmed(); !task.isEmpty())
+        what << task;
+    if (const QString client = summary.clientName.trimmed(); !client.isEmpty())
+        what << client;
+    if (const QString job = summary.jobTitle.trimmed(); !job.isEmpty())
+        what << job;
+    if (!what.isEmpty())
+        text += QStringLiteral(", ") + what.join(QStringLiteral(", "));
+    return text + QStringLiteral(". ") + f.roundingText + u' ' +
+           QStringList{f.startSpoken, f.endSpoken, f.budgetSpoken, f.projectSpoken}.join(
+               QStringLiteral(". ")) +
+           QStringLiteral(". ") + f.statusText;
+}
+
+QString gridSpokenValue(qint64 minutes) {
+    return QString::number(minutes) +
+           (minutes == 1 ? QStringLiteral(" Minute") : QStringLiteral(" Minuten"));
+}
+
 // ---- Parts of the panel ----
 
 namespace {
@@ -466,6 +489,8 @@ class DirectionButton : public QAbstractButton {
 public:
     DirectionButton(const QString& title, const QString& value, QWidget* parent)
         : QAbstractButton(parent), m_value(value) {
+        // Its screen reader action chooses it as a click does.
+        setAccessibleRole(this, QAccessible::RadioButton);
         setText(title);
         setAccessibleName(title + QStringLiteral(", Rundungsrichtung"));
         setCheckable(true);
@@ -478,6 +503,8 @@ public:
     }
     QString value() const { return m_value; }
     void setSelected(bool selected) {
+        // Tab enters the group at its chosen option; arrows move between them.
+        setFocusPolicy(selected ? Qt::TabFocus : Qt::NoFocus);
         if (selected == isChecked())
             return;
         // An exclusive group keeps one checked: the drafts decide which.
@@ -652,6 +679,8 @@ SummaryView::SummaryView(AppStore& store, std::function<void()> onDone, QWidget*
     auto* outer = new QVBoxLayout(this);
     outer->setContentsMargins(0, 0, 0, 0);
     parts.content = new QWidget(this);
+    // Under the question it is kept from screen readers too.
+    setAccessibleRole(parts.content, QAccessible::Client);
     outer->addWidget(parts.content);
     auto* column = new QVBoxLayout(parts.content);
     column->setContentsMargins(0, 0, 0, 0);
@@ -892,8 +921,15 @@ SummaryView::SummaryView(AppStore& store, std::function<void()> onDone, QWidget*
     connect(parts.save, &QAbstractButton::clicked, this, &SummaryView::startSave);
     connect(parts.billable, &QAbstractButton::toggled, this, &SummaryView::setDraftBillable);
     connect(parts.grid, &QComboBox::activated, this, [this](int index) {
-        if (index >= 0 && size_t(index) < m_parts->gridOptions.size())
-            setDraftRoundValue(m_parts->gridOptions[size_t(index)]);
+        if (index < 0 || size_t(index) >= m_parts->gridOptions.size())
+            return;
+        setDraftRoundValue(m_parts->gridOptions[size_t(index)]);
+        // Up and Down change the closed picker in silence: the choice and
+        // what it books are said.
+        if (m_parts->grid->hasFocus())
+            announce(m_parts->grid, gridSpokenValue(m_drafts.roundValue) +
+                                        QStringLiteral(", gebucht ") +
+                                        spokenHoursMinutes(figures().previewSecs));
     });
     connect(&m_store, &AppStore::changed, this, [this](AppStore::Property property) {
         if (property == AppStore::Property::LastStoppedSummary)
@@ -1009,8 +1045,10 @@ void SummaryView::setConfirming(bool confirming) {
         return;
     m_confirming = confirming;
     Parts& parts = *m_parts;
-    // Under the question the panel takes no clicks and no keys.
+    // Under the question the panel takes no clicks and no keys, and screen
+    // readers read only the question.
     parts.content->setEnabled(!confirming);
+    setHiddenFromScreenReaders(parts.content, confirming);
     parts.question->setVisible(confirming);
     if (confirming) {
         parts.question->setGeometry(rect());
@@ -1119,10 +1157,21 @@ void SummaryView::refresh() {
         const auto at = std::find(options.begin(), options.end(), m_drafts.roundValue);
         parts.grid->setCurrentIndex(at == options.end() ? -1 : int(at - options.begin()));
     }
+    // Orca reads a picker's choice neither on focus nor on change; it reads
+    // the focused picker's description, and each change of it.
+    if (const QString value = gridSpokenValue(m_drafts.roundValue);
+        parts.grid->accessibleDescription() != value)
+        parts.grid->setAccessibleDescription(value);
+    if (const QString spoken = summarySpokenText(*summary, f); accessibleDescription() != spoken)
+        setAccessibleDescription(spoken);
     parts.statusText->setText(f.statusText);
     parts.error->setText(m_saveError.value_or(QString()));
     parts.error->setVisible(m_saveError.has_value());
     parts.errorGap->setVisible(m_saveError.has_value());
+    // A failed save shows away from the keyboard, on the save button.
+    if (const auto news = changedText(m_announcedError, m_saveError))
+        announce(this, *news);
+    m_announcedError = m_saveError;
     parts.save->setVisible(f.unsaved);
     parts.saveGap->setVisible(f.unsaved);
     parts.save->setEnabled(!isSaving());

@@ -74,6 +74,11 @@ struct SummaryFigures {
 };
 SummaryFigures summaryFigures(const StoppedSummary& summary, const SummaryDrafts& drafts,
                               const QDateTime& now);
+// What a screen reader reads as the summary arrives: the booked time and on
+// what, what the rounding did, start and end, budget, project and status.
+QString summarySpokenText(const StoppedSummary& summary, const SummaryFigures& figures);
+// The minute grid's choice as it is said: "1 Minute", "15 Minuten".
+QString gridSpokenValue(qint64 minutes);
 
 // The panel after a stop: the booked time, the figures, and the entry's
 // billable flag and rounding as drafts that are written back on "Speichern".
@@ -126,6 +131,7 @@ private:
     SummaryDrafts m_drafts;
     std::optional<QUuid> m_savingEntry; // the summary whose save is under way
     std::optional<QString> m_saveError;
+    std::optional<QString> m_announcedError;
     bool m_confirming = false;
     std::optional<QUuid> m_draftsOf; // the summary the drafts were loaded from
     Parts* m_parts;

@@ -313,6 +313,21 @@ protected:
     }
 };
 
+// The card's sentence as a text of its own: a screen reader's review reads
+// the texts in a group, never the group's name.
+class CardSpeech : public QWidget, public SpokenText {
+public:
+    explicit CardSpeech(const ActiveSessionCard& card, QWidget* parent)
+        : QWidget(parent), m_card(card) {
+        setAttribute(Qt::WA_TransparentForMouseEvents);
+        setAccessibleRole(this, QAccessible::StaticText);
+    }
+    QString spokenText() const override { return m_card.spokenText(); }
+
+private:
+    const ActiveSessionCard& m_card;
+};
+
 // ---- The card ----
 
 struct ActiveSessionCard::Geometry {
@@ -379,7 +394,8 @@ ActiveSessionCard::Geometry ActiveSessionCard::geometry(qreal width) const {
 
 ActiveSessionCard::ActiveSessionCard(AppStore& store, QWidget* parent)
     : QWidget(parent), m_store(store), m_dot(new PulsingDot(Qt::white, false, this)),
-      m_stopButton(new CardStopButton(this)) {
+      m_stopButton(new CardStopButton(this)), m_speech(new CardSpeech(*this, this)) {
+    m_speech->lower(); // read first, as drawn
     m_dot->setUnderlay([this](QPainter& p, QPoint at) { p.drawPixmap(QPointF(-at), backdrop(p)); });
     setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
     setAccessibleRole(this, QAccessible::Grouping);
@@ -456,6 +472,7 @@ void ActiveSessionCard::contentChanged() {
     placeChildren();
     update();
     announceNameChange(this);
+    announceNameChange(m_speech);
 }
 
 // Between content changes only the live figures move: the clocks redraw
@@ -469,8 +486,10 @@ void ActiveSessionCard::clockTick() {
     const CardLiveChange change = cardLiveChange(m_live, now, g.bar.width());
     // Screen readers hear of the sentence's change by the minute; they read
     // its cents when they read it.
-    if (now.elapsedSecs / 60 != m_live.elapsedSecs / 60)
+    if (now.elapsedSecs / 60 != m_live.elapsedSecs / 60) {
         announceNameChange(this);
+        announceNameChange(m_speech);
+    }
     m_live = now;
     if (!change.any())
         return;
@@ -551,6 +570,7 @@ void ActiveSessionCard::placeChildren() {
                        int(std::round(g.statusRow.center().y() - PulsingDot::kSide / 2.0)),
                        PulsingDot::kSide, PulsingDot::kSide);
     m_stopButton->setGeometry(g.stopButton.toRect());
+    m_speech->setGeometry(g.card.toAlignedRect());
 }
 
 void ActiveSessionCard::resizeEvent(QResizeEvent* event) {

@@ -24,6 +24,7 @@ namespace orvane {
 class AppStore;
 class PulsingDot;
 class CardStopButton;
+class CardSpeech;
 
 // The colours of the card that differ between light and dark chrome.
 struct CardChromeColors {
@@ -164,6 +165,7 @@ private:
     QTimer m_budgetClock;
     PulsingDot* m_dot;
     CardStopButton* m_stopButton;
+    CardSpeech* m_speech;
     bool m_hadRateLine = false;
     bool m_hadBudget = false;
     // What stays put while the clock runs, drawn once per content and size.

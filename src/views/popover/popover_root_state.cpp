@@ -42,6 +42,22 @@ StartStopAction startOrStopAction(bool isLoggedIn, const TimerSession* current) 
     return StartStopAction::Nothing;
 }
 
+std::optional<QString> timerAnnouncement(const std::optional<TimerSession>& before,
+                                         const std::optional<TimerSession>& now,
+                                         bool summaryShown) {
+    if (!now) {
+        if (!before || summaryShown)
+            return std::nullopt;
+        return QStringLiteral("Timer gestoppt");
+    }
+    if (before && before->id == now->id)
+        return std::nullopt;
+    QString what = now->taskTitle.trimmed();
+    if (const QString client = now->clientDisplayName.trimmed(); !client.isEmpty())
+        what += (what.isEmpty() ? QStringLiteral("für ") : QStringLiteral(" für ")) + client;
+    return what.isEmpty() ? QStringLiteral("Timer läuft") : QStringLiteral("Timer läuft: ") + what;
+}
+
 QString syncLoopKey(bool isLoggedIn, size_t openSessions) {
     return (isLoggedIn ? QStringLiteral("true") : QStringLiteral("false")) +
            QString::number(openSessions);

@@ -5,6 +5,7 @@
 #include <QString>
 
 #include <chrono>
+#include <optional>
 
 namespace orvane {
 
@@ -21,6 +22,12 @@ Dismissal dismissalFor(bool showSessionFlow, bool showMultiTimerSheet, bool hasS
 // Ctrl+Shift+T: open the flow without a session, end a break (counted as a
 // pause), stop a running timer; nothing for a paused one or when signed out.
 StartStopAction startOrStopAction(bool isLoggedIn, const TimerSession* current);
+// What screen readers hear when the shown timer goes from `before` to `now`:
+// a start or another timer with its task and client ("Timer läuft:
+// Entwürfe für Acme"), a stop without a summary to say it; nothing while the
+// same timer counts on.
+std::optional<QString> timerAnnouncement(const std::optional<TimerSession>& before,
+                                         const std::optional<TimerSession>& now, bool summaryShown);
 // "true2": the sign-in state and the number of open sessions, whose change
 // restarts the sync loop.
 QString syncLoopKey(bool isLoggedIn, size_t openSessions);

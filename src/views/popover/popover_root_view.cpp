@@ -21,6 +21,8 @@
 #include <QScrollArea>
 #include <QTimer>
 #include <QVBoxLayout>
+
+#include <utility>
 #include <QVariantAnimation>
 #include <QWindow>
 
@@ -340,6 +342,8 @@ void PopoverRootView::rebuildMainPanel() {
     if (mainKind_ == kind)
         return;
     mainKind_ = kind;
+    // The keyboard kept from the leaving panel stays with the root itself.
+    setFocusProxy(nullptr);
     if (mainPanel_) {
         keepKeyboardFrom(mainPanel_);
         mainPanel_->hide();
@@ -349,8 +353,14 @@ void PopoverRootView::rebuildMainPanel() {
     scrollColumn_ = nullptr;
     errorLine_ = nullptr;
     errorText_ = nullptr;
+    // A sign-out stops no timer, and a sign-in says the one that runs.
+    announcedSession_.reset();
+    announcedError_.reset();
 
     auto* panel = new QWidget(this);
+    // A plain container, but one that can be kept from screen readers while
+    // a panel covers it.
+    setAccessibleRole(panel, QAccessible::Client);
     panel->setObjectName(kind == MainPanel::SignIn ? QStringLiteral("signInPanel")
                                                    : QStringLiteral("mainColumn"));
     mainPanel_ = panel;
@@ -362,6 +372,8 @@ void PopoverRootView::rebuildMainPanel() {
             if (QWidget* login = views_.login(*this, panel)) {
                 login->setMinimumSize(300, 380);
                 layout->addWidget(login);
+                // The opened popover's keyboard goes to the sign-in form.
+                setFocusProxy(login);
             }
     } else {
         auto* column = new QVBoxLayout(panel);
@@ -437,12 +449,14 @@ void PopoverRootView::rebuildMainPanel() {
     panel->setGeometry(rect());
     panel->show();
     panel->lower();
+    setHiddenFromScreenReaders(panel, isOverlayPresented());
 }
 
 void PopoverRootView::updateCard() {
     if (!scrollColumn_)
         return;
     const std::optional<TimerSession> session = currentSession();
+    announceTimer(std::exchange(announcedSession_, session));
     if (!session) {
         if (card_) {
             keepKeyboardFrom(card_);
@@ -464,6 +478,22 @@ void PopoverRootView::updateCard() {
     }
     if (card_ && views_.updateCard)
         views_.updateCard(card_, *session, chrome_.light());
+}
+
+void PopoverRootView::announceTimer(const std::optional<TimerSession>& before) {
+    if (!announcedSession_ && before) {
+        // A timer that follows within this turn is said instead, and a
+        // summary already up says the stop itself.
+        QTimer::singleShot(0, this, [this, before] {
+            if (!announcedSession_ && store_ && store_->isLoggedIn())
+                if (const auto text = timerAnnouncement(before, std::nullopt,
+                                                        store_->lastStoppedSummary().has_value()))
+                    announce(this, *text);
+        });
+        return;
+    }
+    if (const auto text = timerAnnouncement(before, announcedSession_, false))
+        announce(this, *text);
 }
 
 void PopoverRootView::orderColumnFocus() {
@@ -501,6 +531,9 @@ void PopoverRootView::updateErrorLine() {
     const std::optional<QString> error = store_ ? store_->loginError() : std::nullopt;
     const bool show = error && !error->trimmed().isEmpty();
     errorText_->setText(show ? error->trimmed() : QString());
+    if (const auto news = changedText(announcedError_, show ? error : std::nullopt))
+        announce(this, *news);
+    announcedError_ = show ? error : std::nullopt;
     if (show == errorLine_->isHidden())
         contentMovedSincePress_ = true; // the sections below move with it
     errorLine_->setVisible(show);
@@ -514,6 +547,8 @@ void PopoverRootView::updateOverlay() {
                                                     store_->lastStoppedSummary().has_value())
                                   : OverlayPanel::None;
     dimLayer_->setVisible(isOverlayPresented());
+    if (mainPanel_)
+        setHiddenFromScreenReaders(mainPanel_, isOverlayPresented());
     if (kind != overlayKind_) {
         if (overlayPanel_) {
             keepKeyboardFrom(overlayPanel_);
@@ -702,6 +737,12 @@ void PopoverRootView::showEvent(QShowEvent* event) {
     keyHandler_.start();
     refreshOnLogin();
     scheduleSyncLoop();
+    // Screen readers read the focus on opening, not the running card above it.
+    QTimer::singleShot(0, this, [self] {
+        if (self && self->card_ && self->isVisible() && !self->isOverlayPresented())
+            if (QAccessibleInterface* card = QAccessible::queryAccessibleInterface(self->card_))
+                announce(self, card->text(QAccessible::Name));
+    });
 }
 
 void PopoverRootView::hideEvent(QHideEvent* event) {

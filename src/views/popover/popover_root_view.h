@@ -105,6 +105,7 @@ private:
     void updateOverlay();
     void layoutOverlay();
     void updateCard();
+    void announceTimer(const std::optional<TimerSession>& before);
     void orderColumnFocus();
     void updateErrorLine();
     void refreshOnLogin();
@@ -122,6 +123,8 @@ private:
     QPointer<QWidget> mainPanel_;
     std::optional<MainPanel> mainKind_;
     QPointer<QWidget> card_;
+    std::optional<TimerSession> announcedSession_; // the timer screen readers last heard of
+    std::optional<QString> announcedError_;
     QVBoxLayout* scrollColumn_ = nullptr;
     QWidget* errorLine_ = nullptr;
     TextBlock* errorText_ = nullptr;
