@@ -21,10 +21,20 @@ struct FreeReply {
     void operator()(void* reply) const { std::free(reply); }
 };
 
-xcb_atom_t atom(xcb_connection_t* connection, const char* name) {
-    const auto cookie = xcb_intern_atom(connection, 0, static_cast<uint16_t>(strlen(name)), name);
+// An error of a window that went away meanwhile is ours to drop: without
+// it, xcb hands the error to Qt's event queue.
+struct DropError {
+    xcb_generic_error_t* error = nullptr;
+    ~DropError() { std::free(error); }
+    operator xcb_generic_error_t**() { return &error; }
+};
+
+// A name another program chose is looked up, never made an atom for good.
+xcb_atom_t atom(xcb_connection_t* connection, const char* name, bool onlyIfExists = false) {
+    const auto cookie = xcb_intern_atom(connection, onlyIfExists ? 1 : 0,
+                                        static_cast<uint16_t>(strlen(name)), name);
     const std::unique_ptr<xcb_intern_atom_reply_t, FreeReply> reply(
-        xcb_intern_atom_reply(connection, cookie, nullptr));
+        xcb_intern_atom_reply(connection, cookie, DropError()));
     return reply ? reply->atom : xcb_atom_t{XCB_ATOM_NONE};
 }
 
@@ -92,7 +102,7 @@ std::vector<uint32_t> values(const PropertyReply& reply, xcb_atom_t type, std::s
 }
 
 PropertyReply getProperty(xcb_connection_t* connection, xcb_get_property_cookie_t cookie) {
-    return PropertyReply(xcb_get_property_reply(connection, cookie, nullptr));
+    return PropertyReply(xcb_get_property_reply(connection, cookie, DropError()));
 }
 
 // Bounds on what other programs put on the root window.
@@ -129,7 +139,7 @@ std::optional<DesktopPanels> desktopPanels() {
          values(getProperty(connection, clients), XCB_ATOM_WINDOW, kMostWindows))
         windows.push_back(id);
     if (const std::unique_ptr<xcb_query_tree_reply_t, FreeReply> children(
-            xcb_query_tree_reply(connection, tree, nullptr));
+            xcb_query_tree_reply(connection, tree, DropError()));
         children) {
         const xcb_window_t* ids = xcb_query_tree_children(children.get());
         const int count = std::min<int>(xcb_query_tree_children_length(children.get()),
@@ -142,9 +152,9 @@ std::optional<DesktopPanels> desktopPanels() {
     const auto current = values(getProperty(connection, desktop), XCB_ATOM_CARDINAL, 1);
     const QByteArray areasName =
         "_GTK_WORKAREAS_D" + QByteArray::number(current.empty() ? 0u : current[0]);
+    const xcb_atom_t areasAtom = atom(connection, areasName.constData(), true);
     const auto areas =
-        xcb_get_property(connection, 0, root, atom(connection, areasName.constData()),
-                         XCB_ATOM_CARDINAL, 0, kMostWorkAreas * 4);
+        xcb_get_property(connection, 0, root, areasAtom, XCB_ATOM_CARDINAL, 0, kMostWorkAreas * 4);
 
     // Asked all at once: one round trip, however many windows.
     struct Asked {
@@ -160,7 +170,7 @@ std::optional<DesktopPanels> desktopPanels() {
     std::vector<std::pair<xcb_window_t, std::array<quint32, 4>>> reserving;
     for (std::size_t i = 0; i < asked.size(); ++i) {
         const std::unique_ptr<xcb_get_window_attributes_reply_t, FreeReply> attributes(
-            xcb_get_window_attributes_reply(connection, asked[i].attributes, nullptr));
+            xcb_get_window_attributes_reply(connection, asked[i].attributes, DropError()));
         const auto full = values(getProperty(connection, asked[i].partial), XCB_ATOM_CARDINAL, 12);
         const auto plain = values(getProperty(connection, asked[i].strut), XCB_ATOM_CARDINAL, 4);
         const auto& strip = full.size() == 12 ? full : plain;
@@ -175,9 +185,9 @@ std::optional<DesktopPanels> desktopPanels() {
                           xcb_translate_coordinates(connection, window, root, 0, 0)});
     for (std::size_t i = 0; i < places.size(); ++i) {
         const std::unique_ptr<xcb_get_geometry_reply_t, FreeReply> geometry(
-            xcb_get_geometry_reply(connection, places[i].first, nullptr));
+            xcb_get_geometry_reply(connection, places[i].first, DropError()));
         const std::unique_ptr<xcb_translate_coordinates_reply_t, FreeReply> origin(
-            xcb_translate_coordinates_reply(connection, places[i].second, nullptr));
+            xcb_translate_coordinates_reply(connection, places[i].second, DropError()));
         if (geometry && origin)
             panels.panels.push_back(
                 {QRect(origin->dst_x, origin->dst_y, geometry->width, geometry->height),
@@ -235,7 +245,7 @@ void keepOffTaskbar(QWidget* window, DesktopPresence presence, bool shown) {
         std::vector<xcb_atom_t> states;
         const auto cookie = xcb_get_property(connection, 0, id, state, XCB_ATOM_ATOM, 0, 64);
         const std::unique_ptr<xcb_get_property_reply_t, FreeReply> reply(
-            xcb_get_property_reply(connection, cookie, nullptr));
+            xcb_get_property_reply(connection, cookie, DropError()));
         if (reply && reply->format == 32 && reply->type == XCB_ATOM_ATOM) {
             const auto* values =
                 static_cast<const xcb_atom_t*>(xcb_get_property_value(reply.get()));

@@ -419,9 +419,11 @@ private:
     std::optional<QString> recentTasksDay_;
     std::optional<QString> summaryDay_;
     // The history pages of the last read and what was drawn from them: a
-    // sync whose pages come back byte for byte the same is not read again.
+    // sync whose pages come back the same is not read again. A page is kept
+    // as its size and seeded hash: the bodies would stay for the whole session.
     struct HistoryPage {
-        QByteArray body;
+        qsizetype size = 0;
+        size_t hash = 0;
         bool last = false;
     };
     struct HistoryRead {

@@ -7,6 +7,7 @@
 #include "platform/user_defaults.h"
 #include "store/time_money_helpers.h"
 
+#include <QHash>
 #include <QJsonArray>
 #include <QJsonDocument>
 
@@ -586,8 +587,11 @@ QCoro::Task<std::vector<RecentTaskItem>> AppStore::fetchRecentTaskTotals() {
         if (!life || generation != signInGeneration_)
             co_return {};
         const size_t at = size_t(page) - 1;
+        const qsizetype size = answer.body.size();
+        const size_t hash = qHash(QByteArrayView(answer.body), QHashSeed::globalSeed());
         const bool asBefore = before && at < before->pages.size() && answer.status >= 200 &&
-                              answer.status <= 299 && before->pages[at].body == answer.body;
+                              answer.status <= 299 && before->pages[at].size == size &&
+                              before->pages[at].hash == hash;
         if (asBefore) {
             read.pages.push_back(before->pages[at]);
             pages.emplace_back();
@@ -597,8 +601,7 @@ QCoro::Task<std::vector<RecentTaskItem>> AppStore::fetchRecentTaskTotals() {
             const bool last = !reply.meta || !reply.meta->lastPage || *reply.meta->lastPage < 1 ||
                               page >= *reply.meta->lastPage || reply.data.empty() ||
                               page >= kMostHistoryPages;
-            // Without the reader's padding: kept only to be compared.
-            read.pages.push_back({QByteArray(answer.body.constData(), answer.body.size()), last});
+            read.pages.push_back({size, hash, last});
             pages.push_back(std::move(reply));
         }
         answers.push_back(asBefore ? std::move(answer) : PerformResult{});

@@ -2,13 +2,11 @@
 """A screen reader's road through Orvane as users run it, read through AT-SPI.
 
 Usage: a11y_road.py ORVANE DEV_SERVICE, inside a D-Bus session and keyring of
-its own. Waits for states, never a fixed time. Rows that wait for another
-branch's work say what they read and pass (ORVANE_A11Y_STRICT=1 counts them).
+its own. Waits for states, never a fixed time.
 """
 
 import json, os, re, subprocess, sys, tempfile, time
 
-STRICT = os.environ.get("ORVANE_A11Y_STRICT") == "1"
 results = {"passed": 0, "failed": 0}
 
 
@@ -24,9 +22,7 @@ def eventually(what, probe, seconds=20):
     raise AssertionError(f"{what}: not within {seconds} s")
 
 
-def check(name, condition, detail="", waiting=False):
-    if waiting and not condition and not STRICT:
-        return print(f"waiting {name}: {detail}")
+def check(name, condition, detail=""):
     results["passed" if condition else "failed"] += 1
     print(f"ok      {name}" if condition else f"FAILED  {name}: {detail}")
 
