@@ -58,6 +58,7 @@ struct ClientSnippet {
     std::optional<QString> customerName;
     std::optional<QString> hourlyRate;
 
+    static constexpr bool kRepeatsVerbatim = true;
     static ClientSnippet decode(const wire::Decoder& decoder);
     bool operator==(const ClientSnippet&) const = default;
 };
@@ -68,6 +69,7 @@ struct JobSnippet {
     std::optional<QString> jobNumber;
     std::optional<QString> projectNumber;
 
+    static constexpr bool kRepeatsVerbatim = true;
     static JobSnippet decode(const wire::Decoder& decoder);
     bool operator==(const JobSnippet&) const = default;
 };
@@ -80,6 +82,7 @@ struct JobTaskSnippet {
     std::optional<QString> rate;
     std::optional<QString> scheduledTime;
 
+    static constexpr bool kRepeatsVerbatim = true;
     static JobTaskSnippet decode(const wire::Decoder& decoder);
     bool operator==(const JobTaskSnippet&) const = default;
 };

@@ -15,6 +15,7 @@ struct JobTimeRoundedDuration {
     std::optional<QString> hhMm;
     std::optional<QString> decimalHours;
 
+    static constexpr bool kRepeatsVerbatim = true;
     static JobTimeRoundedDuration decode(const wire::Decoder& decoder);
     bool operator==(const JobTimeRoundedDuration&) const = default;
 };

@@ -279,6 +279,7 @@ public:
     QByteArray body; // the reply, padded, when read where it lies
     od::parser parser;
     od::document doc;
+    const char* end = nullptr; // of the bytes indexed, before their padding
 
     // `size` bytes copied into the document's own buffer, padding after.
     const char* hold(const char* bytes, size_t size) {
@@ -696,6 +697,7 @@ void index(Document& document, const char* bytes, size_t size, int depth, bool r
     if (parser.max_depth() != kReaderDepth || parser.capacity() < size)
         error = parser.allocate(std::max(size, parser.capacity() + parser.capacity() / 2),
                                 kReaderDepth);
+    document.end = bytes + size;
     if (!error)
         error = parser.iterate(bytes, size, size + size_t(kReadPadding)).get(document.doc);
     if ((error == simdjson::UNESCAPED_CHARS || error == simdjson::UTF8_ERROR) && !rewritten) {
@@ -1198,12 +1200,15 @@ KeyedContainer::KeyedContainer(std::shared_ptr<Document> document, const LiveHan
         const char* key = field.key().raw();
         od::value& value = field.value();
         const std::string_view token = value.raw_json_token();
-        LiveHandle opened{};
+        // Filled where it lies: a field built apart and copied in stalls on
+        // its own stores, and objects have many fields.
+        Field& added = fields_.emplace_back();
+        added.key = keyContent(key, token.data());
+        added.token = token;
         if (token.front() == '{')
-            opened = toHandle(ok(value.get_object()));
+            added.opened = toHandle(ok(value.get_object()));
         else if (token.front() == '[')
-            opened = toHandle(ok(value.get_array()));
-        fields_.append({keyContent(key, token.data()), token, opened});
+            added.opened = toHandle(ok(value.get_array()));
     }
     layout_ = layoutFor(fields_, convertKeys_, kScanLimit);
 }
@@ -1233,6 +1238,19 @@ std::optional<Atom> KeyedContainer::find(QStringView key) const {
     if (!document_)
         return atomOf((object_.constBegin() + at).value());
     return atomOf(fields_[layout_->fieldOf[size_t(at)]].token);
+}
+
+std::string_view KeyedContainer::objectBytes(const QString& key) const {
+    if (!document_)
+        return {};
+    const qsizetype at = layout_->positionOf(key);
+    if (at < 0)
+        return {};
+    const std::string_view token = fields_[layout_->fieldOf[size_t(at)]].token;
+    if (token.empty() || token.front() != '{')
+        return {};
+    const char* end = afterValue(token.data(), document_->end);
+    return end ? std::string_view(token.data(), size_t(end - token.data())) : std::string_view();
 }
 
 bool KeyedContainer::isNil(const QString& key) const {
@@ -1281,8 +1299,8 @@ QString KeyedContainer::decodeID(const QString& key) const {
     dataCorrupted(key, QStringLiteral("Expected id"));
 }
 
-std::optional<QString> KeyedContainer::decodeLenientString(const QString& key) const {
-    const auto v = find(key);
+namespace {
+std::optional<QString> lenientText(const std::optional<Atom>& v) {
     if (!v)
         return std::nullopt;
     if (v->isString()) {
@@ -1295,12 +1313,18 @@ std::optional<QString> KeyedContainer::decodeLenientString(const QString& key) c
         return doubleDescription(v->toDouble());
     return std::nullopt;
 }
+} // namespace
+
+std::optional<QString> KeyedContainer::decodeLenientString(const QString& key) const {
+    return lenientText(find(key));
+}
 
 std::optional<QString> KeyedContainer::decodeLenientReference(const QString& key) const {
-    if (const auto v = find(key))
+    const auto v = find(key);
+    if (v)
         if (const auto whole = v->exactInteger())
             return QString::number(*whole);
-    return decodeLenientString(key);
+    return lenientText(v);
 }
 
 std::optional<qint64> KeyedContainer::decodeLenientInt(const QString& key) const {

@@ -92,7 +92,7 @@ private:
         qsizetype index = -1;
     };
     // Deeper paths fold their first part into the text.
-    static constexpr qsizetype kHeld = 4;
+    static constexpr qsizetype kHeld = 8;
 
     CodingPath with(Segment segment) const;
 
@@ -238,6 +238,9 @@ private:
                    CodingPath codingPath, bool convertKeys);
 
     std::optional<Atom> find(QStringView key) const;
+    // The whole text of the object under `key` in a parsed reply; empty for
+    // any other value.
+    std::string_view objectBytes(const QString& key) const;
     Decoder childAt(qsizetype position, const QString& key) const;
     QJsonObject toObject() const;
     QString pathFor(const QString& key) const;
@@ -290,9 +293,42 @@ template <class T> T KeyedContainer::decode(const QString& key) const {
     return d.template decode<T>();
 }
 
+// The last record of a type decoded on this thread, by its bytes. A service
+// repeats some records verbatim down a list (every job time of a task names
+// the same task, job and client), so each run of them is decoded once.
+template <class T> struct LastDecoded {
+    static constexpr size_t kMostBytes = 4096;
+    std::string bytes;
+    bool convertKeys = true;
+    std::optional<T> value;
+
+    const std::optional<T>* find(std::string_view sent, bool convert) const {
+        return value && convertKeys == convert && bytes == sent ? &value : nullptr;
+    }
+    void keep(std::string_view sent, bool convert, const T& decoded) {
+        if (sent.size() > kMostBytes) {
+            value.reset();
+            return;
+        }
+        bytes.assign(sent);
+        convertKeys = convert;
+        value = decoded;
+    }
+};
+
 template <class T> std::optional<T> KeyedContainer::decodeIfPresent(const QString& key) const {
     if (isNil(key))
         return std::nullopt;
+    if constexpr (requires { T::kRepeatsVerbatim; }) {
+        if (const std::string_view sent = objectBytes(key); !sent.empty()) {
+            thread_local LastDecoded<T> last;
+            if (const auto* same = last.find(sent, convertKeys_))
+                return *same;
+            T value = decoder(key).template decode<T>();
+            last.keep(sent, convertKeys_, value);
+            return value;
+        }
+    }
     return decoder(key).template decode<T>();
 }
 

@@ -224,15 +224,19 @@ std::optional<EffectiveEntrySecs> effectiveEntrySecs(const JobTimeCompactDTO& en
 }
 
 std::optional<qint64> parseDurationString(const QString& text) {
-    const QString trimmed = text.trimmed();
-    if (trimmed.isEmpty())
+    // Views only: a job's task list sums this for every one of its job times.
+    QStringView pieces[2];
+    int count = 0;
+    for (const QStringView piece : QStringView(text).trimmed().tokenize(u':', Qt::SkipEmptyParts)) {
+        if (count == 2)
+            return std::nullopt;
+        pieces[count++] = piece;
+    }
+    if (count != 2)
         return std::nullopt;
-    const QStringList pieces = trimmed.split(u':', Qt::SkipEmptyParts);
-    if (pieces.size() != 2)
-        return std::nullopt;
-    const auto trimSpaces = [](QString piece) {
+    const auto trimSpaces = [](QStringView piece) {
         while (piece.startsWith(u' '))
-            piece.remove(0, 1);
+            piece = piece.sliced(1);
         while (piece.endsWith(u' '))
             piece.chop(1);
         return piece;

@@ -482,6 +482,39 @@ TEST(JobTimeRecords, RoundedDurationKeepsTextAndRendersNumbers) {
     }
 }
 
+TEST(JobTimeRecords, SnippetsRepeatedDownAListReadAsEachOneIsSent) {
+    // Equal snippets in a row, then one that differs by a byte, one of
+    // another key order, and the first again.
+    const std::string a = R"({"id": 7, "rate": 95, "job_number": "J-1"})";
+    const std::string list = R"({"data": [)" + [&] {
+        std::string rows;
+        const std::string snippets[] = {a, a, R"({"id": 7, "rate": 96, "job_number": "J-1"})",
+                                        R"({"job_number": "J-2", "id": 7, "rate": 95})", a};
+        for (const auto& snippet : snippets)
+            rows += std::string(rows.empty() ? "" : ",") + R"({"id": 1, "job_task": )" + snippet +
+                    R"(, "rounded_duration": {"hh_mm": "1:00"}})";
+        return rows;
+    }() + "]}";
+    const auto reply = decode<JobTimesActiveResponse>(list);
+    std::vector<std::pair<std::optional<std::string>, std::optional<std::string>>> read;
+    for (const auto& t : reply.data) {
+        ASSERT_TRUE(t.jobTask && t.roundedDuration);
+        EXPECT_EQ(str(t.roundedDuration->hhMm), "1:00");
+        read.emplace_back(str(t.jobTask->rate), str(t.jobTask->jobNumber));
+    }
+    using Read = decltype(read)::value_type;
+    EXPECT_EQ(
+        read,
+        (std::vector<Read>{
+            {"95.0", "J-1"}, {"95.0", "J-1"}, {"96.0", "J-1"}, {"95.0", "J-2"}, {"95.0", "J-1"}}));
+
+    // A broken snippet right after its readable twin still fails.
+    const auto e = failure<JobTimesActiveResponse>(R"({"data": [{"id": 1, "job_task": )" + a +
+                                                   R"(}, {"id": 2, "job_task": {"rate": 95}}]})");
+    ASSERT_TRUE(e);
+    EXPECT_EQ(e->codingPath(), "data[1].jobTask.id");
+}
+
 TEST(JobTimeRecords, RepliesNeedTheirData) {
     EXPECT_TRUE(decode<JobTimesActiveResponse>(R"({"data": []})").data.empty());
     EXPECT_EQ(ids(decode<JobTimesActiveResponse>(R"({"data": [{"id": 1}, {"id": " 2 "}]})").data),
