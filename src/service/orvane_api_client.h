@@ -202,6 +202,19 @@ private:
     std::optional<QString> token_;
     JobTimeBookedSecs bookedSecs_ = nullptr;
     QString tokenOrigin_;
+    // Tasks read with their job times: the running one is read at every sync
+    // and mostly comes back byte for byte, so a body of the same size and
+    // seeded hash as before is not decoded again. The latest last.
+    struct TaskRead {
+        QString id;
+        QString leftOut;
+        JobTimeBookedSecs secs = nullptr;
+        qsizetype size = 0;
+        size_t hash = 0;
+        JobTaskDTO task;
+    };
+    static constexpr size_t kKeptTaskReads = 4;
+    std::vector<TaskRead> taskReads_;
 };
 
 } // namespace orvane

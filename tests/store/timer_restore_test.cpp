@@ -104,6 +104,10 @@ TEST_F(TimerRestore, SessionsFollowTheRunningJobTimesInReplyOrderWithNameFallbac
 TEST_F(TimerRestore, BudgetAndTimeBookedBeforeComeFromTheTaskOrThePagedCount) {
     const std::string carried = R"(,"job_times":[)" + booked("jt-1", "9:00") + "," +
                                 running("open") + "," + booked("old", "1:30") + "]";
+    // The same task again, one booking longer by the hour: a body of the
+    // same size, read anew.
+    const std::string carriedLater = R"(,"job_times":[)" + booked("jt-1", "9:00") + "," +
+                                     running("open") + "," + booked("old", "2:30") + "]";
     const std::string hour = R"(,"scheduled_time":"1")";
     const struct {
         int taskStatus;
@@ -114,6 +118,7 @@ TEST_F(TimerRestore, BudgetAndTimeBookedBeforeComeFromTheTaskOrThePagedCount) {
         std::size_t pageRequests;
     } cases[] = {
         {200, R"(,"scheduled_time":"2,5")" + carried, "", {}, "", 9000, 5400, 0},
+        {200, R"(,"scheduled_time":"2,5")" + carriedLater, "", {}, "", 9000, 9000, 0},
         {200, carried, "", {}, "", 0, 5400, 0},
         {200, hour, "", {100, 3}, "", 3600, 6060, 2},
         {200, hour, "", {99, 5}, "", 3600, 5880, 1},
