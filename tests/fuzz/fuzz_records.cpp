@@ -32,6 +32,9 @@ void readRecords(const wire::Decoder& d) {
     (void)fuzz::decoded<AccountRequirements>(d);
 
     if (const auto entry = fuzz::decoded<JobTimeCompactDTO>(d)) {
+        // Again from Qt's value of it, where no record read before is reused.
+        fuzz::check(fuzz::decoded<JobTimeCompactDTO>(wire::Decoder(d.value(), QString())) == entry,
+                    "a job time reads the same however many like it came before");
         const QDateTime dayStart(QDate(2026, 3, 2), QTime(0, 0), berlinTimeZone());
         (void)roundedDurationSecs(*entry);
         (void)entryDurationSecs(*entry);
