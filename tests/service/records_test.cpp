@@ -21,6 +21,7 @@ static void PrintTo(const QString& text, std::ostream* os) {
 
 using namespace orvane;
 using Kind = DecodingError::Kind;
+using namespace std::string_literals;
 
 namespace {
 
@@ -483,36 +484,28 @@ TEST(JobTimeRecords, RoundedDurationKeepsTextAndRendersNumbers) {
 }
 
 TEST(JobTimeRecords, SnippetsRepeatedDownAListReadAsEachOneIsSent) {
-    // Equal snippets in a row, then one that differs by a byte, one of
-    // another key order, and the first again.
-    const std::string a = R"({"id": 7, "rate": 95, "job_number": "J-1"})";
-    const std::string list = R"({"data": [)" + [&] {
-        std::string rows;
-        const std::string snippets[] = {a, a, R"({"id": 7, "rate": 96, "job_number": "J-1"})",
-                                        R"({"job_number": "J-2", "id": 7, "rate": 95})", a};
-        for (const auto& snippet : snippets)
-            rows += std::string(rows.empty() ? "" : ",") + R"({"id": 1, "job_task": )" + snippet +
-                    R"(, "rounded_duration": {"hh_mm": "1:00"}})";
-        return rows;
-    }() + "]}";
-    const auto reply = decode<JobTimesActiveResponse>(list);
-    std::vector<std::pair<std::optional<std::string>, std::optional<std::string>>> read;
-    for (const auto& t : reply.data) {
-        ASSERT_TRUE(t.jobTask && t.roundedDuration);
-        EXPECT_EQ(str(t.roundedDuration->hhMm), "1:00");
-        read.emplace_back(str(t.jobTask->rate), str(t.jobTask->jobNumber));
+    // Equal snippets in a row, one that differs by a byte, one in another
+    // key order, the first again; then a broken one.
+    const std::string a = R"({"id": 7, "rate": 95, "job_number": "J-1"}, "rounded_duration": )";
+    std::string list;
+    for (const std::string& row :
+         {a + R"({"hh_mm": "1:00"})", a + R"({"hh_mm": "1:00"})",
+          R"({"id": 7, "rate": 96, "job_number": "J-1"})"s,
+          R"({"job_number": "J-2", "id": 7, "rate": 95})"s, a + R"({"hh_mm": "2:00"})"})
+        list += R"({"id": 1, "job_task": )" + row + "},";
+    std::string read;
+    for (const auto& t :
+         decode<JobTimesActiveResponse>(R"({"data": [)" + list + "{\"id\": 3}]}").data) {
+        const auto snippet = t.jobTask.value_or(JobTaskSnippet{});
+        const auto hhMm = t.roundedDuration ? t.roundedDuration->hhMm : std::nullopt;
+        for (const auto& text : {snippet.rate, snippet.jobNumber, hhMm})
+            read += str(text).value_or("-") + " ";
     }
-    using Read = decltype(read)::value_type;
-    EXPECT_EQ(
-        read,
-        (std::vector<Read>{
-            {"95.0", "J-1"}, {"95.0", "J-1"}, {"96.0", "J-1"}, {"95.0", "J-2"}, {"95.0", "J-1"}}));
-
-    // A broken snippet right after its readable twin still fails.
-    const auto e = failure<JobTimesActiveResponse>(R"({"data": [{"id": 1, "job_task": )" + a +
-                                                   R"(}, {"id": 2, "job_task": {"rate": 95}}]})");
+    EXPECT_EQ(read, "95.0 J-1 1:00 95.0 J-1 1:00 96.0 J-1 - 95.0 J-2 - 95.0 J-1 2:00 - - - ");
+    const auto e = failure<JobTimesActiveResponse>(R"({"data": [)" + list +
+                                                   R"({"id": 2, "job_task": {"rate": 95}}]})");
     ASSERT_TRUE(e);
-    EXPECT_EQ(e->codingPath(), "data[1].jobTask.id");
+    EXPECT_EQ(e->codingPath(), "data[5].jobTask.id");
 }
 
 TEST(JobTimeRecords, RepliesNeedTheirData) {
