@@ -675,7 +675,7 @@ int main(int argc, char** argv) {
         std::printf("client CPU per sync, %-24s %6.1f ms   target <= %.0f ms: %s\n",
                     kShapes[i].name, means[i].meanMs, kShapes[i].targetMs,
                     shapeMet ? "met" : "MISSED");
-        std::printf("  of which Qt's HTTP alone, same requests  %6.1f ms\n", means[i].bareMs);
+        std::printf("  Qt's HTTP alone, the same requests       %6.1f ms\n", means[i].bareMs);
     }
     const bool heavyCpuMet = heavy.ok && heavy.cpuMs <= kHeavyTargetMs;
     const bool heavyMemoryMet = heavy.ok && heavy.peakAboveIdleMB <= kHeavyTargetMB;

@@ -295,7 +295,9 @@ template <class T> T KeyedContainer::decode(const QString& key) const {
 
 // The last record of a type decoded on this thread, by its bytes. A service
 // repeats some records verbatim down a list (every job time of a task names
-// the same task, job and client), so each run of them is decoded once.
+// the same task, job and client), so each run of them is decoded once. A
+// record opts in (kRepeatsVerbatim) only when its decoding depends on nothing
+// but its bytes.
 template <class T> struct LastDecoded {
     static constexpr size_t kMostBytes = 4096;
     std::string bytes;

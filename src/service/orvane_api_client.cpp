@@ -443,6 +443,7 @@ OrvaneAPIClient::sendAndWait(QNetworkRequest request, QByteArray method, QByteAr
 
 void OrvaneAPIClient::setToken(const std::optional<QString>& token) {
     const QString origin = OrvaneAPIConfig::serviceOrigin();
+    taskReads_.clear(); // another account's tasks are nobody's business
     QMutexLocker lock(&tokenLock_);
     token_ = usableBearerToken(token);
     tokenOrigin_ = origin;
@@ -677,7 +678,8 @@ QCoro::Task<JobTaskDTO> OrvaneAPIClient::fetchJobTask(QString id, bool includeJo
     if (includeJobTimes)
         request.maxBodyBytes = kTasksReplyBytes;
     const PerformResult result = co_await perform(request);
-    // Only summed readings are kept: a task's own job times can be many.
+    // Only readings whose job times were summed as they passed are kept: a
+    // task's own job times can be many.
     const bool keep = includeJobTimes && bookedSecs_ && isSuccess(result.status);
     const size_t hash = keep ? qHash(QByteArrayView(result.body), QHashSeed::globalSeed()) : 0;
     const auto same = [&](const TaskRead& read) {

@@ -32,7 +32,7 @@ void readRecords(const wire::Decoder& d) {
     (void)fuzz::decoded<AccountRequirements>(d);
 
     if (const auto entry = fuzz::decoded<JobTimeCompactDTO>(d)) {
-        // Again from Qt's value of it, where no record read before is reused.
+        // Again from its Qt JSON value, where no record read before is reused.
         fuzz::check(fuzz::decoded<JobTimeCompactDTO>(wire::Decoder(d.value(), QString())) == entry,
                     "a job time reads the same however many like it came before");
         const QDateTime dayStart(QDate(2026, 3, 2), QTime(0, 0), berlinTimeZone());

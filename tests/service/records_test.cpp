@@ -484,8 +484,8 @@ TEST(JobTimeRecords, RoundedDurationKeepsTextAndRendersNumbers) {
 }
 
 TEST(JobTimeRecords, SnippetsRepeatedDownAListReadAsEachOneIsSent) {
-    // Equal snippets in a row, one that differs by a byte, one in another
-    // key order, the first again; then a broken one.
+    // Equal snippets in a row, one that differs by a byte, one of the same
+    // size in another order, the first again; then a broken one.
     const std::string a = R"({"id": 7, "rate": 95, "job_number": "J-1"}, "rounded_duration": )";
     std::string list;
     for (const std::string& row :
