@@ -27,28 +27,19 @@ QColor hexColour(quint32 hex) {
     return QColor::fromRgb(QRgb(hex));
 }
 
+// The text of the flow's step: client, job, or task (any later step).
+QString byStep(int step, QStringView client, QStringView job, QStringView task) {
+    return (step == 0 ? client : step == 1 ? job : task).toString();
+}
+
 } // namespace
 
 QString flowStepTitle(int step) {
-    switch (step) {
-    case 0:
-        return QStringLiteral("Kunde wählen");
-    case 1:
-        return QStringLiteral("Projekt wählen");
-    default:
-        return QStringLiteral("Aufgabe wählen");
-    }
+    return byStep(step, u"Kunde wählen", u"Projekt wählen", u"Aufgabe wählen");
 }
 
 QString flowSearchPlaceholder(int step) {
-    switch (step) {
-    case 0:
-        return QStringLiteral("Kunde suchen…");
-    case 1:
-        return QStringLiteral("Projekt suchen…");
-    default:
-        return QStringLiteral("Aufgabe suchen…");
-    }
+    return byStep(step, u"Kunde suchen…", u"Projekt suchen…", u"Aufgabe suchen…");
 }
 
 QString flowEmptyStateSentence(const EmptyStateContent& state) {
@@ -66,14 +57,7 @@ QString flowEmptyStateSentence(const EmptyStateContent& state) {
 }
 
 QString flowListName(int step) {
-    switch (step) {
-    case 0:
-        return QStringLiteral("Kunden");
-    case 1:
-        return QStringLiteral("Projekte");
-    default:
-        return QStringLiteral("Aufgaben");
-    }
+    return byStep(step, u"Kunden", u"Projekte", u"Aufgaben");
 }
 
 std::optional<QString> flowStepAnnouncement(std::optional<int> shown, int step,
