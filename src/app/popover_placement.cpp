@@ -26,6 +26,11 @@ std::optional<QPoint> panelClickPoint(const QPoint& reported, const std::optiona
 
 QRect panelFreeArea(const QRect& monitor, const QRect& available, const DesktopPanels& desktop) {
     QRect area = available & monitor;
+    // A cut of half the monitor or more is no panel's: neither a strut's nor
+    // the one a work area makes (a stale or bogus one left by another program).
+    const auto panelsOnly = [&monitor](const QRect& cut) {
+        return 2 * cut.width() > monitor.width() && 2 * cut.height() > monitor.height();
+    };
     // The window manager's area for this monitor: the one that covers most of it.
     QRect best;
     for (const QRect& work : desktop.workAreas) {
@@ -33,7 +38,7 @@ QRect panelFreeArea(const QRect& monitor, const QRect& available, const DesktopP
         if (qint64(part.width()) * part.height() > qint64(best.width()) * best.height())
             best = part;
     }
-    if (!best.isEmpty())
+    if (panelsOnly(area & best))
         area &= best;
     for (const PanelWindow& panel : desktop.panels) {
         const QRect on = panel.geometry & monitor;
@@ -56,7 +61,7 @@ QRect panelFreeArea(const QRect& monitor, const QRect& available, const DesktopP
             cut.setBottom(std::min(area.bottom(), on.top() - 1));
             break;
         }
-        if (2 * cut.width() > monitor.width() && 2 * cut.height() > monitor.height())
+        if (panelsOnly(cut))
             area = cut;
     }
     return area.isEmpty() ? available & monitor : area;

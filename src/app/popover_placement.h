@@ -49,7 +49,8 @@ struct DesktopPanels {
 // the panel's inner side to the edge it reserves. The panel's own place
 // says where: the values panels give are measured from the edges of the
 // whole X screen or, at an edge between two monitors, from the monitor's
-// (xfce4-panel). A cut of half the monitor or more is no panel's.
+// (xfce4-panel). A cut of half the monitor or more is no panel's, by a
+// strut or by the work area alike.
 QRect panelFreeArea(const QRect& monitor, const QRect& available, const DesktopPanels& panels);
 
 // Where the popover opens when no click tells where the item is: at the

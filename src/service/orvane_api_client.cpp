@@ -86,7 +86,10 @@ private:
         stream_.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(input));
         stream_.avail_in = static_cast<uInt>(size);
         char chunk[16 * 1024];
-        while (ok_ && stream_.avail_in > 0) {
+        // zlib may hold output after its input is used up (a long repeat at
+        // the end): it is asked again for as long as it fills the chunk.
+        bool full = false;
+        while (ok_ && (stream_.avail_in > 0 || (full && !ended_))) {
             if (ended_) {
                 // The next member of a gzip body; a deflate stream has no
                 // second one, and bytes after it are no part of the answer.
@@ -108,8 +111,11 @@ private:
                 const QByteArray head = std::move(head_);
                 return ok_ && run(head.constData(), head.size(), out);
             }
-            ok_ = result == Z_OK || result == Z_STREAM_END;
+            // No progress without input is no fault: more may come.
+            ok_ = result == Z_OK || result == Z_STREAM_END ||
+                  (result == Z_BUF_ERROR && stream_.avail_in == 0);
             ended_ = result == Z_STREAM_END;
+            full = stream_.avail_out == 0;
             if (made > 0) {
                 if (!produced_)
                     head_ = QByteArray();

@@ -232,6 +232,13 @@ TEST(PopoverPlacement, KeepsEveryPanelFreeAndOpensAtThePanelWithoutAClickPoint) 
         {"GNOME, from mutter's work areas", right, gnome, {1280, 32, 1280, 768}, {2559, 16}},
         {"a strip of half the monitor is no panel's", left, halfOfIt, left, {1279, 0}},
     };
+    // Work areas left stale or bogus by another program: the whole monitor stands.
+    const QRect wide(0, 0, 1600, 1000);
+    for (const QRect& stale :
+         {QRect(1580, 0, 20, 1000), QRect(0, 0, 1, 1), QRect(0, 0, 800, 1000)}) {
+        const std::string name = "work area " + std::to_string(stale.width());
+        rows.push_back({name, wide, DesktopPanels{{}, {stale}}, wide, {1599, 0}});
+    }
     // Plasma, XFCE and LXQt: every edge, at 16, 24 and 64 px.
     for (const int px : {16, 24, 64}) {
         const QRect at[] = {

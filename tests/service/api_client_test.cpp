@@ -904,12 +904,29 @@ TEST_F(ApiClientRedirect, ALoopEndsAsTooManyRedirects) {
 
 // ---- Bearer token ----------------------------------------------------------
 
+int summedJobTimes = 0;
+std::optional<qint64> countSummed(const JobTimeCompactDTO&) {
+    ++summedJobTimes;
+    return 60;
+}
+
 class ApiClientBearerToken : public ServiceFixture, public ::testing::Test {
 protected:
     std::optional<std::string> authorizationSent() {
         service.on("GET", "/api/job-times/active", FakeResponse::json(200, kActiveReply));
         test::await(client.fetchActiveJobTimes());
         return service.lastRequest().header("Authorization");
+    }
+    // How many job times of a task read with them were summed as they
+    // passed: none where a reading kept from before stood in.
+    int jobTimesSummed() {
+        service.on(
+            "GET", "/api/job-tasks/t1",
+            FakeResponse::json(200, R"({"data":{"id":"t1","job_times":[{"id":"a"},{"id":"b"}]}})"));
+        client.sumJobTimesWith(&countSummed);
+        summedJobTimes = 0;
+        EXPECT_EQ(test::await(client.fetchJobTask(QStringLiteral("t1"), true)).bookedSecs, 120);
+        return summedJobTimes;
     }
 };
 
@@ -937,6 +954,8 @@ TEST_F(ApiClientBearerToken, IsHeldAndSentTrimmedOrNotAtAll) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.given ? "\"" + str(*c.given) + "\"" : "no token");
         client.setToken(c.given);
+        EXPECT_EQ(jobTimesSummed(), 2) << "read anew, not as under the token before";
+        EXPECT_EQ(jobTimesSummed(), 0) << "the same body again is not decoded again";
         const auto held = client.currentToken();
         EXPECT_EQ(held ? std::optional(str(*held)) : std::nullopt, c.held);
         EXPECT_EQ(authorizationSent(), c.held ? std::optional("Bearer " + *c.held) : std::nullopt);

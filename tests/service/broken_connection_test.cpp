@@ -7,12 +7,16 @@
 #include "support/raw_server.h"
 #include "support/temp_user_defaults.h"
 
+#include <QCoreApplication>
 #include <QNetworkAccessManager>
+#include <QScopeGuard>
+#include <QThread>
 
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <functional>
+#include <optional>
 #include <string>
 
 #include <zlib.h>
@@ -243,32 +247,65 @@ std::string compressed(std::string body, int windowBits) {
 TEST(CutOffReply, ACompressedBodyIsReadWholeOrRefusedAndAnErrorStatusStands) {
     const std::string head("\x1f\x8b\x08\0\0\0\0\0\0\x03", 10); // gzip, then no stream
     const std::string invalid = "transport: Ungültige Antwort vom Server.";
+    using namespace std::chrono_literals;
     const struct {
         int status;
         std::string coding, body, seen;
+        // Refused from its headers, the body not sent: the service closes at
+        // once (0) or after this long.
+        std::optional<std::chrono::milliseconds> bodyless;
     } cases[] = {
         {200, "gzip", head, invalid},
         {200, "gzip", head + "\xff\xff", invalid},
         {200, "deflate", compressed(kUser, -15), "ok"}, // without the zlib wrapper
+        // Ending in a long repeat across a multiple of 16 KiB: zlib may still
+        // hold output once the input is used up.
+        {200, "deflate", compressed(kUser + std::string(16'338, ' '), -15), "ok"},
+        {200, "deflate", compressed(kUser + std::string(16'400, ' '), -15), "ok"},
+        {200, "deflate", compressed(kUser + std::string(16'420, ' '), -15), "ok"},
+        {200, "deflate", compressed(kUser + std::string(32'760, ' '), -15), "ok"},
+        {200, "deflate", compressed(kUser + std::string(49'150, ' '), -15), "ok"},
         {200, "gzip", compressed(kUser.substr(0, 9), 31) + compressed(kUser.substr(9), 31), "ok"},
         {200, "gzip", compressed(kUser, 31) + "garbage", invalid},
         {200, "deflate", compressed(kUser, 15) + compressed(kUser, 15), invalid},
         {200, "gzip, deflate", compressed(compressed(kUser, 31), 15), "ok"},
         {200, "Deflate , x-gzip", compressed(compressed(kUser, -15), 31), "ok"},
         {200, "br", kUser, invalid},
+        {200, "br", kUser, invalid, 0ms}, // the service closes at once: the reply ends once
+        {200, "br", kUser, invalid, 30s}, // silent: cut after a grace, not when it lets go
         {401, "gzip", head + "\xff\xff", "other: HTTP 401: "},
     };
+    // Qt tells of a reply ended twice only in its log.
+    static std::atomic<int> endedTwice = 0;
+    static QtMessageHandler logged = nullptr;
+    logged = qInstallMessageHandler(
+        [](QtMsgType type, const QMessageLogContext& at, const QString& text) {
+            endedTwice += text.contains(u"must only be called once");
+            if (logged)
+                logged(type, at, text);
+        });
+    const auto restore = qScopeGuard([] { qInstallMessageHandler(logged); });
     for (const auto& c : cases) {
         SCOPED_TRACE(c.coding + std::to_string(c.body.size()));
         RawServer host([&](const RawRequest&) {
-            return RawReply{
-                "HTTP/1.1 " + std::to_string(c.status) + " X\r\nContent-Encoding: " + c.coding +
-                "\r\nContent-Length: " + std::to_string(c.body.size()) + "\r\n\r\n" + c.body};
+            // The loop busy as the headers come: by the time it reads them,
+            // the service's close has come too.
+            if (c.bodyless)
+                QMetaObject::invokeMethod(
+                    qApp, [] { QThread::msleep(100); }, Qt::QueuedConnection);
+            RawReply reply{"HTTP/1.1 " + std::to_string(c.status) + " X\r\nContent-Encoding: " +
+                           c.coding + "\r\nContent-Length: " + std::to_string(c.body.size()) +
+                           "\r\n\r\n" + (c.bodyless ? "" : c.body)};
+            reply.holdOpen = c.bodyless.value_or(0ms);
+            return reply;
         });
         test::TempUserDefaults defaults;
         defaults->setString(OrvaneAPIConfig::kBaseURLKey, host.baseURL());
         OrvaneAPIClient client;
+        endedTwice = 0;
         EXPECT_EQ(outcome([&] { test::await(client.fetchCurrentUser()); }), c.seen);
+        if (c.bodyless)
+            EXPECT_EQ(endedTwice.load(), 0);
     }
 }
 

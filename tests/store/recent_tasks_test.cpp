@@ -249,11 +249,13 @@ TEST(RecentTasks, TheListFollowsTheHistoryFromOneReadToTheNext) {
     World w;
     const QJsonObject a = finished("A", "2026-03-02T08:00:00Z");
     const QJsonObject b = finished("B", "2026-03-02T09:00:00Z");
-    for (const QJsonArray& history : {QJsonArray{a}, QJsonArray{a}, QJsonArray{b, a}}) {
+    const QJsonObject c = finished("C", "2026-03-02T09:00:00Z"); // a page of b's size
+    const std::pair<QJsonArray, std::vector<QString>> reads[] = {
+        {{a}, {"A"}}, {{a}, {"A"}}, {{b, a}, {"B", "A"}}, {{c, a}, {"C", "A"}}};
+    for (const auto& [history, shown] : reads) {
         w.history(history);
         w.clock.advance(3000);
         w.refresh();
-        EXPECT_EQ(w.shownTasks(), (history.size() == 1 ? std::vector<QString>{"A"}
-                                                       : std::vector<QString>{"B", "A"}));
+        EXPECT_EQ(w.shownTasks(), shown);
     }
 }

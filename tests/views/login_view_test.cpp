@@ -14,6 +14,9 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QTest>
+#include <QtGui/private/qguiapplication_p.h>
+#include <QtGui/qpa/qplatformaccessibility.h>
+#include <QtGui/qpa/qplatformintegration.h>
 
 #include <QCoroTimer>
 
@@ -31,6 +34,24 @@ namespace {
 
 const std::string kLogin = "/api/auth/login";
 const std::string kSignedIn = R"({"token":"tok-1","user":{"id":1,"email":"a@b.de"}})";
+
+// The texts of the text changes assistive technology was told of. Put in
+// place before anything of ours, this stands where the platform's bridge
+// stands: it hears what our own handler passes on.
+QStringList& toldTexts() {
+    static QStringList told;
+    return told;
+}
+void hearUpdate(QAccessibleEvent* event) {
+    if (event->type() == QAccessible::TextInserted)
+        toldTexts() << static_cast<QAccessibleTextInsertEvent*>(event)->textInserted();
+    else if (event->type() == QAccessible::TextRemoved)
+        toldTexts() << static_cast<QAccessibleTextRemoveEvent*>(event)->textRemoved();
+    else if (event->type() == QAccessible::TextUpdated)
+        toldTexts() << static_cast<QAccessibleTextUpdateEvent*>(event)->textRemoved()
+                    << static_cast<QAccessibleTextUpdateEvent*>(event)->textInserted();
+}
+[[maybe_unused]] const auto kBridge = QAccessible::installUpdateHandler(hearUpdate);
 
 // Sleeps that end once the manual clock has moved far enough.
 struct ManualSleeps {
@@ -272,7 +293,16 @@ TEST(LoginView, EyeShowsThePasswordKeepingTextAndCursorAndTheSecureFieldCopiesNo
     LoginWorld w;
     w.show();
     QLineEdit* password = w.field("password");
+    // As while a screen reader listens: Qt tells changes only then.
+    QPlatformAccessibility* bridge = QGuiApplicationPrivate::platformIntegration()->accessibility();
+    bridge->setActive(true);
+    const auto quiet = qScopeGuard([bridge] { bridge->setActive(false); });
+    toldTexts().clear();
     w.type("password", QStringLiteral("geheim"));
+    QTest::keyClick(password, Qt::Key_Backspace);
+    password->setText(QStringLiteral("geheimer"));
+    EXPECT_EQ(toldTexts().join(QString()).toStdString(), std::string(6 + 1 + 5 + 8, '*'))
+        << "each change told, and not a clear character of it";
     QApplication::clipboard()->setText(QStringLiteral("vorher"));
     for (const Qt::Key key : {Qt::Key_C, Qt::Key_X}) {
         password->selectAll();
