@@ -448,14 +448,21 @@ void MultiTimerChoiceSheet::refresh() {
     m_running->setVisible(cards);
     m_pendingGap->setVisible(cards);
     m_pending->setVisible(cards);
+    const QString elapsed = runningElapsedText();
     if (cards) {
         m_running->present(*running, colors);
-        m_running->setElapsed(runningElapsedText());
+        m_running->setElapsed(elapsed);
         m_pending->present(*pending, colors);
     }
     m_stop->setEnabled(!m_stopping);
     m_keep->setEnabled(!m_stopping);
-    fitNames();
+    // The clock's tick changes no name: the names are fitted again only when
+    // they or the clock's width change.
+    const Fitted fitted{running, pending, elapsed.size()};
+    if (fitted != m_fitted) {
+        m_fitted = fitted;
+        fitNames();
+    }
     update();
 }
 

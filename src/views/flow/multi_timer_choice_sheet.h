@@ -97,6 +97,11 @@ private:
     QWidget* m_pendingGap;
     ChoiceButton* m_stop;
     ChoiceButton* m_keep;
+    struct Fitted {
+        std::optional<ChoiceCard> running, pending;
+        qsizetype elapsedChars = 0;
+        bool operator==(const Fitted&) const = default;
+    } m_fitted;
     // The height the content asks for with every name whole, at `width`.
     struct Natural {
         int width = -1;
