@@ -13,6 +13,7 @@
 #include <QClipboard>
 #include <QLabel>
 #include <QLineEdit>
+#include <QScreen>
 #include <QTest>
 #include <QtGui/private/qguiapplication_p.h>
 #include <QtGui/qpa/qplatformaccessibility.h>
@@ -237,8 +238,16 @@ TEST(LoginView, CodeStepTakesTheFocusAndBackClearsExactlyItsState) {
     EXPECT_TRUE(w.announced().startsWith("Zwei-Faktor-Authentifizierung Dein Passwort"));
 
     w.type("code", QStringLiteral("12"));
-    w.store().setLoginError(QStringLiteral("Falscher Code"));
+    // A refusal long enough to push the column past the popover's height.
+    w.store().setLoginError(
+        QStringLiteral("HTTP 422: Der Bestätigungscode ist ungültig. Bitte versuche es erneut."));
+    test::spin(5ms);
     w.click("back");
+    test::spin(5ms);
+    // Nothing of the code step stays on screen: it shows what a fresh drawing shows.
+    const auto pixels = [](const QImage& i) { return i.convertToFormat(QImage::Format_RGB32); };
+    EXPECT_TRUE(pixels(w.view->screen()->grabWindow(w.view->winId()).toImage()) ==
+                pixels(w.view->grab().toImage()));
     EXPECT_EQ(w.field("code")->text(), QString());
     EXPECT_EQ(w.store().twoFactorPendingEmail(), std::nullopt);
     EXPECT_EQ(w.store().twoFactorPendingPassword(), std::nullopt);

@@ -255,4 +255,13 @@ TEST(MultiTimerChoice, LongNamesWrapInsideThePanel) {
     sheet.resize(MultiTimerChoiceSheet::kWidth, height);
     sheet.show();
     EXPECT_FALSE(sheet.grab().isNull());
+    // In the popover's height the names give way by whole lines; the panel's texts stay whole.
+    sheet.resize(MultiTimerChoiceSheet::kWidth, 540);
+    test::spin(5ms);
+    EXPECT_EQ(sheet.heightForWidth(MultiTimerChoiceSheet::kWidth), height);
+    for (auto* t : sheet.findChildren<TextBlock*>()) {
+        EXPECT_GE(t->height(), t->heightForWidth(t->width())) << t->text().left(20).toStdString();
+        if (t->parentWidget() == &sheet || qobject_cast<QAbstractButton*>(t->parentWidget()))
+            EXPECT_FALSE(t->shownText().contains(u'…')) << t->text().toStdString();
+    }
 }

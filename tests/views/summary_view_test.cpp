@@ -581,6 +581,8 @@ TEST(SummaryView, TheDurationCardGrowsWithItsTextsAtAnyHeight) {
         StoppedSummary s = stopped();
         s.timeRoundValueMinutes = 15;
         s.taskTitle = QStringLiteral("Startseite gestalten");
+        s.clientName = QStringLiteral("Bäckerei Sonnenschein");
+        s.jobTitle = QStringLiteral("Shop-Relaunch");
         SummaryView& view = w.show(s);
         view.resize(384, height);
         click(view, "Kaufmännisch, Rundungsrichtung");
@@ -603,6 +605,8 @@ TEST(SummaryView, TheDurationCardGrowsWithItsTextsAtAnyHeight) {
         EXPECT_EQ(below[1]->y(), below[0]->geometry().bottom() + 1 + 4);
         for (QWidget* text : below)
             EXPECT_EQ(text->height(), text->heightForWidth(text->width()));
+        for (auto* t : card->findChildren<TextBlock*>()) // names as common as these fit whole
+            EXPECT_FALSE(t->shownText().contains(u'…')) << t->text().toStdString();
         EXPECT_LE(below[1]->geometry().bottom() + 20, card->height() - 1);
     }
 }

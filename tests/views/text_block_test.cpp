@@ -21,6 +21,10 @@ TEST(TextBlock, OneLineIsCutAndLinesBreakEvenInsideLongWords) {
     TextBlock lines(QString(500, u'W'), font, Qt::white, TextBlock::Wrap::Lines);
     EXPECT_GT(lines.heightForWidth(100), 10 * line);
     EXPECT_LE(lines.sizeHint().width(), 340);
+    // Given less height than it asks for, whole lines, the last one cut.
+    lines.resize(100, 2 * line + line / 2);
+    EXPECT_EQ(lines.shownText().count(u'\n'), 1);
+    EXPECT_TRUE(lines.shownText().endsWith(u'…'));
     lines.setMaximumLines(2);
     EXPECT_LE(lines.heightForWidth(100), 2 * line + 1);
 

@@ -126,6 +126,17 @@ const QByteArray kHostileClients = R"({"data":[
  {"id":"h3"},
  {"id":"h4","company_name":"   ","client_number":"   "}]})";
 
+// Names as long as real clients, jobs and tasks have them.
+const QByteArray kLongClients = R"({"data":[
+ {"id":"l1","customer_name":"Nordlicht Design und Kommunikation für nachhaltige Markenentwicklung im Norden","client_number":"K-2041"},
+ {"id":"l2","company_name":"Bäckerei Sonnenschein"}]})";
+const QByteArray kLongJobs = R"({"data":[
+ {"id":"41","title":"Markenauftritt 2027 mit Geschäftsausstattung, Leitsystem und Website","job_number":"A-2027-001"},
+ {"id":"42","title":"Shop-Relaunch"}]})";
+const QByteArray kLongTasks = R"({"data":[
+ {"id":"t1","title":"Entwürfe für die Geschäftsausstattung","scheduled_time":"12,5"},
+ {"id":"t2","title":"Abstimmung der Entwürfe mit der Geschäftsführung und dem Marketing-Team"}]})";
+
 void spinUntil(const std::function<bool()>& done) {
     for (QDeadlineTimer deadline(3000); !done() && !deadline.hasExpired();)
         QApplication::processEvents(QEventLoop::AllEvents, 10);
@@ -230,6 +241,14 @@ void addFlowShots(Gallery& gallery) {
              v.moveHighlightDown();
              settleScroll(v);
          }},
+        {"flow-jobs-long-names",
+         {{"/api/clients", {200, kLongClients}}, {"/api/jobs", {200, kLongJobs}}},
+         toJobs},
+        {"flow-tasks-long-names",
+         {{"/api/clients", {200, kLongClients}},
+          {"/api/jobs", {200, kLongJobs}},
+          {"/api/jobs/41/job-tasks", {200, kLongTasks}}},
+         toTasks},
         {"flow-tasks-empty",
          {{"/api/clients", {200, clientsJSON(6)}},
           {"/api/jobs", {200, kJobs}},

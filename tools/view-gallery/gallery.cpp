@@ -18,8 +18,6 @@ namespace orvane::gallery {
 
 namespace {
 
-// Pictures are drawn at twice the logical size, as on a high-density screen.
-constexpr qreal kScale = 2.0;
 constexpr int kFrame = 16;
 
 QColor backdropColor(Backdrop backdrop) {
@@ -51,7 +49,7 @@ QWidget* paintBox(QSize size, std::function<void(QPainter&, const QRectF&)> pain
     return new PaintBox(size, std::move(paint));
 }
 
-int Gallery::writeAll(const QString& outDir) const {
+int Gallery::writeAll(const QString& outDir, qreal scale) const {
     if (!QDir().mkpath(outDir)) {
         std::fprintf(stderr, "view-gallery: cannot create %s\n", qPrintable(outDir));
         return int(m_shots.size());
@@ -77,8 +75,8 @@ int Gallery::writeAll(const QString& outDir) const {
         if (shot.settle)
             shot.settle(widget);
 
-        QImage image(host.size() * kScale, QImage::Format_ARGB32_Premultiplied);
-        image.setDevicePixelRatio(kScale);
+        QImage image(host.size() * scale, QImage::Format_ARGB32_Premultiplied);
+        image.setDevicePixelRatio(scale);
         image.fill(Qt::transparent);
         host.render(&image);
         const QString path = QDir(outDir).filePath(shot.name + QStringLiteral(".png"));

@@ -31,8 +31,9 @@ QWidget* paintBox(QSize size, std::function<void(QPainter&, const QRectF&)> pain
 class Gallery {
 public:
     void add(Shot shot) { m_shots.push_back(std::move(shot)); }
-    // Writes every shot as <outDir>/<name>.png; returns how many failed.
-    int writeAll(const QString& outDir) const;
+    // Writes every shot as <outDir>/<name>.png, `scale` device pixels to a
+    // logical one; returns how many failed.
+    int writeAll(const QString& outDir, qreal scale) const;
 
 private:
     std::vector<Shot> m_shots;

@@ -4,10 +4,20 @@
 #include <QApplication>
 
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 
 int main(int argc, char** argv) {
-    if (argc != 2) {
-        std::fprintf(stderr, "usage: view-gallery <out-dir>\n");
+    // Pictures are drawn at twice the logical size, as on a high-density
+    // screen, unless another scale is asked for.
+    qreal scale = 2;
+    if (argc == 4 && std::strcmp(argv[1], "--scale") == 0) {
+        scale = std::atof(argv[2]);
+        argv[1] = argv[3];
+        argc = 2;
+    }
+    if (argc != 2 || !(scale >= 1 && scale <= 4)) {
+        std::fprintf(stderr, "usage: view-gallery [--scale 1|2|3|4] <out-dir>\n");
         return 2;
     }
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
@@ -20,5 +30,5 @@ int main(int argc, char** argv) {
     orvane::gallery::addPopoverShots(gallery);
     orvane::gallery::addTimerViewShots(gallery);
     orvane::gallery::addFlowShots(gallery);
-    return gallery.writeAll(QString::fromLocal8Bit(argv[1])) == 0 ? 0 : 1;
+    return gallery.writeAll(QString::fromLocal8Bit(argv[1]), scale) == 0 ? 0 : 1;
 }

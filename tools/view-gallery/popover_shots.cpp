@@ -4,6 +4,7 @@
 #include "platform/in_memory_keychain.h"
 #include "platform/user_defaults.h"
 #include "store/app_store.h"
+#include "store/time_money_helpers.h"
 #include "views/kit/chrome.h"
 #include "views/kit/palette.h"
 #include "views/popover/popover_header.h"
@@ -181,6 +182,27 @@ void addPopoverShots(Gallery& g) {
             store.setPendingPick(PendingStart(ClientDTO{.id = QStringLiteral("c")},
                                               JobDTO{.id = QStringLiteral("j")},
                                               JobTaskDTO{.id = QStringLiteral("t")}));
+            store.setShowMultiTimerSheet(true);
+        });
+        // Names as long as real clients have them, in the frame the popover gives.
+        add(QStringLiteral("multi-timer-long-names"), light, [](AppStore& store) {
+            fill(store, State::Running);
+            const QString client = QStringLiteral(
+                "Nordlicht Design und Kommunikation für nachhaltige Markenentwicklung im Norden");
+            const QString task = QStringLiteral("Entwürfe für die Geschäftsausstattung");
+            TimerSession running = store.sessions().front();
+            running.clientDisplayName = client;
+            running.jobTitle = QStringLiteral("Markenauftritt 2027");
+            running.taskTitle = task;
+            running.clientInitials = clientInitials(client);
+            store.setSessions({running});
+            ClientDTO pickClient{.id = QStringLiteral("c")};
+            pickClient.customerName = client;
+            JobDTO job{.id = QStringLiteral("j")};
+            job.title = QStringLiteral("Markenauftritt 2027");
+            JobTaskDTO pickTask{.id = QStringLiteral("t")};
+            pickTask.title = task;
+            store.setPendingPick(PendingStart(pickClient, job, pickTask));
             store.setShowMultiTimerSheet(true);
         });
     }

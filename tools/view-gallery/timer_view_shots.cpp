@@ -107,8 +107,13 @@ struct CardState {
     qint64 budget = 0;
     qint64 before = 0;
     bool rate = true;
-    bool longNames = false;
+    enum class Names { Usual, LongWord, Long } names = Names::Usual;
 };
+
+// A client name as long as real ones get, and a task of two lines.
+const QString kLongClient = QStringLiteral(
+    "Nordlicht Design und Kommunikation für nachhaltige Markenentwicklung im Norden");
+const QString kLongTask = QStringLiteral("Entwürfe für die Geschäftsausstattung");
 
 TimerSession cardSession(const CardState& state) {
     TimerSession s;
@@ -118,11 +123,15 @@ TimerSession cardSession(const CardState& state) {
     s.clientDisplayName = QStringLiteral("Bergmann & Söhne");
     s.jobTitle = QStringLiteral("Website-Relaunch");
     s.taskTitle = QStringLiteral("Startseite gestalten");
-    if (state.longNames) {
+    if (state.names == CardState::Names::LongWord) {
         s.clientDisplayName =
             QStringLiteral("Ein ausgesprochen langer Kundenname, der nicht passt");
         s.jobTitle = QStringLiteral("Und ein Auftrag mit ebenso langem Titel");
         s.taskTitle = QString(120, u'W');
+    } else if (state.names == CardState::Names::Long) {
+        s.clientDisplayName = kLongClient;
+        s.jobTitle = QStringLiteral("Markenauftritt 2027");
+        s.taskTitle = kLongTask;
     }
     s.running = state.running && !state.onBreak;
     s.onBreak = state.onBreak;
@@ -150,9 +159,12 @@ QWidget* cardShot(const CardState& state, bool light) {
 
 // ---- The choice ----
 
-QWidget* choiceShot(bool light, bool withCards, bool stopping) {
+QWidget* choiceShot(bool light, bool withCards, bool stopping, bool longNames = false) {
     AppStore* store = signedInStore();
-    TimerSession s = cardSession({"running"});
+    CardState state{"running"};
+    if (longNames)
+        state.names = CardState::Names::Long;
+    TimerSession s = cardSession(state);
     s.clientInitials = QStringLiteral("BS");
     s.clientColorHex = clientColorHex(s.clientId);
     if (withCards) {
@@ -163,13 +175,19 @@ QWidget* choiceShot(bool light, bool withCards, bool stopping) {
         job.title = QStringLiteral("Frühjahrsprogramm mit einem langen Titel, der umbricht");
         JobTaskDTO task{QStringLiteral("t-2")};
         task.title = QStringLiteral("Satz und Korrektur");
+        if (longNames) {
+            client.companyName = kLongClient;
+            job.title = QStringLiteral("Markenauftritt 2027");
+            task.title = kLongTask;
+        }
         store->setPendingPick(PendingStart(client, job, task));
     }
     store->setShowMultiTimerSheet(true);
     auto* sheet = new MultiTimerChoiceSheet(*store, *chromeSetting(light, store));
     store->setParent(sheet);
-    // As the popover gives it: its width, and the height its content needs.
-    sheet->setFixedHeight(sheet->heightForWidth(MultiTimerChoiceSheet::kWidth));
+    // As the popover gives it: its width, and the height its content needs
+    // up to the popover's limit.
+    sheet->setFixedHeight(std::min(sheet->heightForWidth(MultiTimerChoiceSheet::kWidth), 540));
     if (stopping) {
         environment().useService(environment().silent.url());
         sheet->stopAndStartPending();
@@ -191,6 +209,9 @@ struct SummaryState {
     enum class Save { None, Running, Refused } save = Save::None;
     int height = 1000;
     const char* focus = nullptr; // the control that holds the keyboard
+    const char* client = "Bergmann & Söhne";
+    const char* job = "Website-Relaunch";
+    const char* task = "Startseite gestalten";
 };
 
 QWidget* summaryShot(const SummaryState& state) {
@@ -198,11 +219,11 @@ QWidget* summaryShot(const SummaryState& state) {
     StoppedSummary s;
     s.id = QUuid::createUuid();
     s.jobTimeServerId = QStringLiteral("jt-1");
-    s.clientName = QStringLiteral("Bergmann & Söhne");
-    s.clientInitials = QStringLiteral("BS");
+    s.clientName = QString::fromUtf8(state.client);
+    s.clientInitials = clientInitials(s.clientName);
     s.clientColorHex = clientColorHex(QStringLiteral("c-1"));
-    s.jobTitle = QStringLiteral("Website-Relaunch");
-    s.taskTitle = QStringLiteral("Startseite gestalten");
+    s.jobTitle = QString::fromUtf8(state.job);
+    s.taskTitle = QString::fromUtf8(state.task);
     s.endedAt = now();
     s.startedAt = s.endedAt.addSecs(-(2 * 3600 + 17 * 60 + 40));
     s.timeRoundDirection = QString::fromLatin1(state.savedDirection);
@@ -268,7 +289,8 @@ void addTimerViewShots(Gallery& g) {
         {"running-no-rate", true, false, 725, 0, 0, false},
         {"on-break", false, true, 1800, 7200, 600},
         {"paused", false, false, 1800},
-        {"long-names", true, false, 360000, 3600, 0, true, true},
+        {"long-word", true, false, 360000, 3600, 0, true, CardState::Names::LongWord},
+        {"long-names", true, false, 360000, 3600, 0, true, CardState::Names::Long},
     };
     // clang-format on
     for (const CardState& state : cards)
@@ -287,6 +309,10 @@ void addTimerViewShots(Gallery& g) {
                .width = MultiTimerChoiceSheet::kWidth});
         g.add({.name = QStringLiteral("multi-timer-stopping") + chrome,
                .make = [light] { return choiceShot(light, true, true); },
+               .backdrop = light ? Backdrop::Light : Backdrop::Dark,
+               .width = MultiTimerChoiceSheet::kWidth});
+        g.add({.name = QStringLiteral("multi-timer-long-names") + chrome,
+               .make = [light] { return choiceShot(light, true, false, true); },
                .backdrop = light ? Backdrop::Light : Backdrop::Dark,
                .width = MultiTimerChoiceSheet::kWidth});
         g.add({.name = QStringLiteral("multi-timer-no-cards") + chrome,
@@ -316,6 +342,11 @@ void addTimerViewShots(Gallery& g) {
          "Abrunden, Rundungsrichtung"},
         {"focus-other-rounding", true, "down", 1, 36000, nullptr, false, false, Save::None, 1000,
          "Kaufmännisch, Rundungsrichtung"},
+        {"short-names", true, "down", 1, 36000, nullptr, false, false, Save::None, 1000, nullptr,
+         "Bäckerei Sonnenschein", "Shop-Relaunch", "Produktseiten"},
+        {"long-names", true, "down", 1, 36000, nullptr, false, false, Save::None, 1000, nullptr,
+         "Nordlicht Design und Kommunikation für nachhaltige Markenentwicklung im Norden",
+         "Markenauftritt 2027", "Entwürfe für die Geschäftsausstattung"},
     };
     // clang-format on
     for (const SummaryState& state : summaries)

@@ -489,6 +489,15 @@ public:
     void addGlowing(QAbstractButton* button) { m_glowing.push_back(button); }
 
 protected:
+    bool event(QEvent* event) override {
+        const bool handled = QWidget::event(event);
+        // The glows lie outside the buttons, where Qt repaints nothing when a
+        // step's card comes or goes: once the layout has placed the cards,
+        // the whole column is drawn again, or a glow stays where a button was.
+        if (event->type() == QEvent::LayoutRequest)
+            update();
+        return handled;
+    }
     void paintEvent(QPaintEvent*) override {
         QPainter painter(this);
         painter.setRenderHint(QPainter::Antialiasing);

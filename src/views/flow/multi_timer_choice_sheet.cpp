@@ -21,6 +21,7 @@
 #include <QPainterPath>
 #include <QVBoxLayout>
 
+#include <array>
 #include <cmath>
 
 namespace orvane {
@@ -157,6 +158,8 @@ public:
         if (m_elapsed)
             m_elapsed->setText(text);
     }
+    TextBlock* title() const { return m_title; }
+    TextBlock* subtitle() const { return m_subtitle; }
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override {
@@ -445,14 +448,64 @@ void MultiTimerChoiceSheet::refresh() {
     m_running->setVisible(cards);
     m_pendingGap->setVisible(cards);
     m_pending->setVisible(cards);
+    const QString elapsed = runningElapsedText();
     if (cards) {
         m_running->present(*running, colors);
-        m_running->setElapsed(runningElapsedText());
+        m_running->setElapsed(elapsed);
         m_pending->present(*pending, colors);
     }
     m_stop->setEnabled(!m_stopping);
     m_keep->setEnabled(!m_stopping);
+    // The clock's tick changes no name: the names are fitted again only when
+    // they or the clock's width change.
+    const Fitted fitted{running, pending, elapsed.size()};
+    if (fitted != m_fitted) {
+        m_fitted = fitted;
+        fitNames();
+    }
     update();
+}
+
+void MultiTimerChoiceSheet::fitNames() {
+    // Where the popover gives less height than the content asks for, the
+    // names give way, whole lines at a time: the waiting client's line first,
+    // then the two task titles. The panel's own texts stay whole.
+    const std::array<TextBlock*, 3> givers{m_pending->subtitle(), m_pending->title(),
+                                           m_running->title()};
+    // The card's height follows at once, not at its next layout.
+    const auto setLines = [](TextBlock* text, int lines) {
+        text->setMaximumLines(lines);
+        text->parentWidget()->updateGeometry();
+    };
+    for (TextBlock* text : givers)
+        setLines(text, 0);
+    layout()->activate();
+    m_natural = {width(), layout()->totalHeightForWidth(width())};
+    // Until it shows, it has no height of its own to fit.
+    if (!isVisible() || !m_running->isVisibleTo(this))
+        return;
+    for (TextBlock* text : givers) {
+        int excess = layout()->totalHeightForWidth(width()) - height();
+        if (excess <= 0)
+            return;
+        const int lines = text->lineCount();
+        const qreal spacing = QFontMetricsF(text->textFont()).lineSpacing();
+        int keep = std::max(1, lines - int(std::ceil(excess / spacing)));
+        setLines(text, keep);
+        // A line less may give less than its height where the card's tile is taller.
+        while (keep > 1 && layout()->totalHeightForWidth(width()) > height())
+            setLines(text, --keep);
+    }
+}
+
+void MultiTimerChoiceSheet::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    fitNames();
+}
+
+void MultiTimerChoiceSheet::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    fitNames();
 }
 
 void MultiTimerChoiceSheet::stopAndStartPending() {
@@ -490,6 +543,8 @@ QSize MultiTimerChoiceSheet::sizeHint() const {
 }
 
 int MultiTimerChoiceSheet::heightForWidth(int width) const {
+    if (width == m_natural.width)
+        return m_natural.height;
     return layout()->totalHeightForWidth(width);
 }
 

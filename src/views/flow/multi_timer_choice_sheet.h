@@ -77,11 +77,14 @@ public:
 
 protected:
     void paintEvent(QPaintEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    void showEvent(QShowEvent* event) override;
 
 private:
     QCoro::Task<void> runStop();
     void applyChrome();
     void refresh();
+    void fitNames();
 
     AppStore& m_store;
     ChromeSetting& m_chrome;
@@ -94,6 +97,16 @@ private:
     QWidget* m_pendingGap;
     ChoiceButton* m_stop;
     ChoiceButton* m_keep;
+    struct Fitted {
+        std::optional<ChoiceCard> running, pending;
+        qsizetype elapsedChars = 0;
+        bool operator==(const Fitted&) const = default;
+    } m_fitted;
+    // The height the content asks for with every name whole, at `width`.
+    struct Natural {
+        int width = -1;
+        int height = 0;
+    } m_natural;
 };
 
 } // namespace orvane

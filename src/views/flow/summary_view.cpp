@@ -730,9 +730,11 @@ SummaryView::SummaryView(AppStore& store, std::function<void()> onDone, QWidget*
     names->setSpacing(2);
     parts.clientName = new TextBlock(QString(), systemFont(13), Palette::textSecondary(),
                                      TextBlock::Wrap::OneLine, durationCard);
+    // Client and job together often pass one line beside the badge: the line
+    // wraps in the card rather than losing the job.
     parts.clientAndJob =
         new TextBlock(QString(), tracked(systemFont(15, FontWeight::Semibold), -0.2),
-                      Palette::textPrimary(), TextBlock::Wrap::OneLine, durationCard);
+                      Palette::textPrimary(), TextBlock::Wrap::Lines, durationCard);
     names->addWidget(parts.clientName);
     names->addWidget(parts.clientAndJob);
     sessionRow->addLayout(names, 1);

@@ -63,7 +63,10 @@ void TextBlock::setAlignment(Qt::Alignment alignment) {
 }
 
 void TextBlock::setMaximumLines(int lines) {
-    m_maximumLines = std::max(lines, 0);
+    lines = std::max(lines, 0);
+    if (lines == m_maximumLines)
+        return;
+    m_maximumLines = lines;
     changed();
 }
 
@@ -72,9 +75,17 @@ void TextBlock::changed() {
     update();
 }
 
-std::vector<TextBlock::Line> TextBlock::lines(qreal width) const {
+std::vector<TextBlock::Line> TextBlock::lines(qreal width, qreal height) const {
     const QFontMetricsF metrics(m_font);
     width = std::max<qreal>(width, 1);
+    // A layout that gives less height than the text needs gets whole lines,
+    // never a line cut through its glyphs; one line at the least.
+    int most = m_maximumLines;
+    if (height >= 0) {
+        const int fit =
+            1 + std::max(0, int(std::floor((height - metrics.height()) / metrics.lineSpacing())));
+        most = most > 0 ? std::min(most, fit) : fit;
+    }
     if (m_wrap == Wrap::OneLine) {
         const QString shown = metrics.elidedText(flattened(m_text), Qt::ElideRight, width);
         return {{shown, metrics.horizontalAdvance(shown)}};
@@ -89,7 +100,7 @@ std::vector<TextBlock::Line> TextBlock::lines(qreal width) const {
     layout.beginLayout();
     for (QTextLine line = layout.createLine(); line.isValid(); line = layout.createLine()) {
         line.setLineWidth(width);
-        if (m_maximumLines > 0 && int(out.size()) == m_maximumLines - 1) {
+        if (most > 0 && int(out.size()) == most - 1) {
             // The last allowed line takes the rest of the text, cut to fit.
             const QString rest = flattened(text.mid(line.textStart()));
             const QString shown = metrics.elidedText(rest, Qt::ElideRight, width);
@@ -109,7 +120,7 @@ std::vector<TextBlock::Line> TextBlock::lines(qreal width) const {
 
 QString TextBlock::shownText() const {
     QStringList pieces;
-    for (const Line& line : lines(width()))
+    for (const Line& line : lines(width(), height()))
         pieces << line.text;
     return pieces.join(u'\n');
 }
@@ -144,7 +155,7 @@ void TextBlock::paintEvent(QPaintEvent*) {
     painter.setPen(m_color);
     const QFontMetricsF metrics(m_font);
     qreal y = metrics.ascent();
-    for (const Line& line : lines(width())) {
+    for (const Line& line : lines(width(), height())) {
         qreal x = 0;
         if (m_alignment & Qt::AlignHCenter)
             x = (width() - line.width) / 2;

@@ -28,8 +28,10 @@ public:
     void setAlignment(Qt::Alignment alignment);
     // 0: as many as the text needs.
     void setMaximumLines(int lines);
+    // Lines at the current width, as many as the maximum allows.
+    int lineCount() const { return int(lines(width()).size()); }
 
-    // The text as drawn at the current width (with "…" where it was cut).
+    // The text as drawn at the current size (with "…" where it was cut).
     QString shownText() const;
 
     QSize sizeHint() const override;
@@ -45,7 +47,9 @@ private:
         QString text;
         qreal width = 0;
     };
-    std::vector<Line> lines(qreal width) const;
+    // The lines at `width`; at most as many as `height` holds whole, the
+    // last of them cut with "…" where text is left over.
+    std::vector<Line> lines(qreal width, qreal height = -1) const;
     void changed();
 
     QString m_text;
