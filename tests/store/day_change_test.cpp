@@ -10,7 +10,9 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <functional>
 #include <memory>
+#include <thread>
 
 using namespace orvane;
 using namespace std::chrono_literals;
@@ -37,6 +39,10 @@ struct DayWorld {
     std::optional<AppStore> store;
     std::shared_ptr<std::atomic<bool>> timerRuns = std::make_shared<std::atomic<bool>>(false);
     std::shared_ptr<std::atomic<bool>> listFails = std::make_shared<std::atomic<bool>>(false);
+    // While set, today's list and the task's totals are answered as of their
+    // arrival, but only once it is cleared.
+    std::shared_ptr<std::atomic<bool>> hold = std::make_shared<std::atomic<bool>>(false);
+    std::shared_ptr<std::atomic<int>> held = std::make_shared<std::atomic<int>>(0);
 
     DayWorld() {
         service.on("GET", "/api/clients", FakeResponse::json(200, R"({"data":[]})"));
@@ -48,16 +54,23 @@ struct DayWorld {
                    FakeResponse::json(200, R"({"timezone":"Europe/Berlin","today":)" + kBucket +
                                                R"(,"week":)" + kBucket + R"(,"month":)" + kBucket +
                                                "}"));
-        service.on("GET", "/api/job-times", [fails = listFails](const test::RecordedRequest&) {
-            return *fails ? FakeResponse::json(503, "{}") : FakeResponse::json(200, kBookedMonday);
-        });
+        service.on("GET", "/api/job-times",
+                   [fails = listFails, wait = waitWhileHeld()](const test::RecordedRequest& r) {
+                       if (r.query.find("from=2026-03-01") != std::string::npos)
+                           wait();
+                       return *fails ? FakeResponse::json(503, "{}")
+                                     : FakeResponse::json(200, kBookedMonday);
+                   });
         // The task's "today" as the service counts it: six hours on Monday, none on Tuesday.
-        service.on("GET", "/api/job-tasks/t1", [this](const test::RecordedRequest&) {
-            const bool monday = clock.now() < QDateTime(QDate(2026, 3, 2), QTime(23, 0), Qt::UTC);
-            return FakeResponse::json(
-                200, std::string(R"({"data":{"id":"t1","rounded_today_seconds":)") +
-                         (monday ? "21600" : "0") + "}}");
-        });
+        service.on("GET", "/api/job-tasks/t1",
+                   [this, wait = waitWhileHeld()](const test::RecordedRequest&) {
+                       const bool monday =
+                           clock.now() < QDateTime(QDate(2026, 3, 2), QTime(23, 0), Qt::UTC);
+                       wait();
+                       return FakeResponse::json(
+                           200, std::string(R"({"data":{"id":"t1","rounded_today_seconds":)") +
+                                    (monday ? "21600" : "0") + "}}");
+                   });
         defaults->setString("orvane_api_base_url", service.baseURL());
         store.emplace();
         store->api().setToken(QStringLiteral("t"));
@@ -65,6 +78,15 @@ struct DayWorld {
         store->setIsLoggedIn(true);
     }
     ~DayWorld() { OrvaneAPIClient::session().manager().clearConnectionCache(); }
+
+    std::function<void()> waitWhileHeld() const {
+        return [hold = hold, held = held] {
+            if (*hold)
+                ++*held;
+            while (*hold)
+                std::this_thread::sleep_for(1ms);
+        };
+    }
 
     qint64 recentTaskToday() const {
         const auto& tasks = store->recentTasks();
@@ -75,7 +97,8 @@ struct DayWorld {
 } // namespace
 
 TEST(DayChange, TodaysFiguresAndTasksMoveToTheNewDayAtTheNextSyncOrOpening) {
-    enum { Online, Offline, Midnight, NextStart }; // how the new day begins
+    // How the new day begins; the held ones end with a start offline.
+    enum { Online, Offline, Midnight, NextStart, HeldOverMidnight, TasksHeldOverMidnight };
     const struct {
         const char* name;
         bool timerRuns;
@@ -91,6 +114,9 @@ TEST(DayChange, TodaysFiguresAndTasksMoveToTheNewDayAtTheNextSyncOrOpening) {
         {"no timer, offline, popover opened", false, true, 0, Offline},
         {"midnight, before any request", true, false, 1800, Midnight},
         {"next start from the saved figures, offline", false, false, 0, NextStart},
+        // Monday's answers arrive on Tuesday.
+        {"figures and tasks in flight at midnight", false, false, 0, HeldOverMidnight},
+        {"the tasks' totals in flight at midnight", false, false, 0, TasksHeldOverMidnight},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -101,10 +127,22 @@ TEST(DayChange, TodaysFiguresAndTasksMoveToTheNewDayAtTheNextSyncOrOpening) {
         ASSERT_EQ(w.store->todayBillableEuroCents(), 13500);
         ASSERT_EQ(w.recentTaskToday(), 21600);
 
+        std::optional<QCoro::Task<void>> inFlight;
+        if (c.offline >= HeldOverMidnight) {
+            const bool both = c.offline == HeldOverMidnight;
+            w.clock.advance(30'000);
+            *w.hold = true;
+            inFlight.emplace(both ? w.store->refreshDashboardAndRecentTasks()
+                                  : w.store->refreshRecentTasksThrottled());
+            ASSERT_TRUE(test::eventuallyTrue([&] { return *w.held == (both ? 2 : 1); }));
+        }
         w.clock.advance(90 * 60 * 1000); // 00:30 on Tuesday
+        *w.hold = false;
+        if (inFlight)
+            test::await(std::move(*inFlight));
         if (c.offline != Online)
             w.defaults->setString("orvane_api_base_url", "http://127.0.0.1:1");
-        if (c.offline == NextStart) {
+        if (c.offline >= NextStart) {
             w.store.emplace();
             w.store->setCurrentUser(APIUser{.id = "42"});
             w.store->loadDashboardAggregatesCache();
