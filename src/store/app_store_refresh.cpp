@@ -396,13 +396,20 @@ QCoro::Task<void> AppStore::refreshDashboardAggregates() {
     if (!life || generation != signInGeneration_)
         co_return;
     figuresReadForDay_ = figures ? range.dayKey : QString();
-    if (figures) {
+    if (range.dayKey != berlinDayKey(platform::Clock::shared().now())) {
+        // Read for a day that ended while it ran: none of it is today's, and
+        // the next sync reads today's.
+    } else if (figures) {
         setTodayTotalSecs(figures->totalSecs);
         setTodayBillableWorkedSecs(figures->billableWorkedSecs);
         setTodayBillableEuroCents(figures->billableEuroCents);
         setTodaySessionsCount(figures->sessionsCount);
         setTodayProjectsCount(figures->projectsCount);
-    } else {
+        figuresDay_ = range.dayKey;
+    } else if (figuresDay_ != range.dayKey) {
+        // A failed read while no figure of today is held. Once held, today's
+        // figures stay after one: the error line says the read failed, and
+        // zero would be a wrong figure.
         setTodayTotalSecs(0);
         setTodayBillableWorkedSecs(0);
         setTodaySessionsCount(0);
@@ -411,10 +418,11 @@ QCoro::Task<void> AppStore::refreshDashboardAggregates() {
         setTodayBillableEuroCents(invoiceableSummary_ && summaryDay_ == range.dayKey
                                       ? invoiceableSummary_->today.amountEuroCents
                                       : 0);
+        figuresDay_ = range.dayKey;
     }
-    figuresDay_ = range.dayKey;
+    // Before the save: what is saved now counts today.
+    followDayChange();
     saveDashboardAggregatesCache();
-    followDayChange(); // a read that began before midnight
 }
 
 QCoro::Task<AppStore::DayFigures> AppStore::fetchTodayJobTimes(QString from, QString to,
@@ -796,11 +804,15 @@ QCoro::Task<void> AppStore::refreshRecentTasks() {
     }
     if (result.size() > kMostRecentTasks)
         result.resize(kMostRecentTasks);
+    const QString today = berlinDayKey(platform::Clock::shared().now());
+    if (day != today) // the totals' today ended while they were read
+        for (RecentTaskItem& item : result)
+            item.todayTrackedSecs = 0;
     setRecentTasks(std::move(result));
     recentTasksReadForDay_ = day;
-    recentTasksDay_ = day;
-    saveDashboardAggregatesCache();
+    recentTasksDay_ = today;
     followDayChange();
+    saveDashboardAggregatesCache();
 }
 
 } // namespace orvane

@@ -11,6 +11,7 @@
 
 #include <atomic>
 #include <memory>
+#include <thread>
 
 using namespace orvane;
 using namespace std::chrono_literals;
@@ -27,6 +28,12 @@ const std::string kBookedMonday = R"({"data":[{"id":"j2","jobtask_id":"t1",
     "rounded_duration":{"hh_mm":"6:00"},"job":{"id":"J"},"job_task":{"id":"t1","rate":"22.5"}}]})";
 const std::string kBucket = R"({"from":"2026-03-02","to":"2026-03-02","amount":137.5})";
 
+// Answers made as a request arrives are held while `held` is not negative.
+void waitWhileHeld(std::atomic<int>& held) {
+    for (int n = held < 0 ? 0 : ++held; n > 0; n = held)
+        std::this_thread::sleep_for(1ms);
+}
+
 // A signed-in store whose service answers by the day the request was made on.
 struct DayWorld {
     test::ClockScope clock{kLateEvening};
@@ -37,6 +44,7 @@ struct DayWorld {
     std::optional<AppStore> store;
     std::shared_ptr<std::atomic<bool>> timerRuns = std::make_shared<std::atomic<bool>>(false);
     std::shared_ptr<std::atomic<bool>> listFails = std::make_shared<std::atomic<bool>>(false);
+    std::shared_ptr<std::atomic<int>> held = std::make_shared<std::atomic<int>>(-1);
 
     DayWorld() {
         service.on("GET", "/api/clients", FakeResponse::json(200, R"({"data":[]})"));
@@ -48,12 +56,15 @@ struct DayWorld {
                    FakeResponse::json(200, R"({"timezone":"Europe/Berlin","today":)" + kBucket +
                                                R"(,"week":)" + kBucket + R"(,"month":)" + kBucket +
                                                "}"));
-        service.on("GET", "/api/job-times", [fails = listFails](const test::RecordedRequest&) {
+        service.on("GET", "/api/job-times", [fails = listFails, held = held](auto& r) {
+            if (r.query.find("from=2026-03-01") != std::string::npos) // today's figures
+                waitWhileHeld(*held);
             return *fails ? FakeResponse::json(503, "{}") : FakeResponse::json(200, kBookedMonday);
         });
         // The task's "today" as the service counts it: six hours on Monday, none on Tuesday.
-        service.on("GET", "/api/job-tasks/t1", [this](const test::RecordedRequest&) {
+        service.on("GET", "/api/job-tasks/t1", [this, held = held](auto&) {
             const bool monday = clock.now() < QDateTime(QDate(2026, 3, 2), QTime(23, 0), Qt::UTC);
+            waitWhileHeld(*held);
             return FakeResponse::json(
                 200, std::string(R"({"data":{"id":"t1","rounded_today_seconds":)") +
                          (monday ? "21600" : "0") + "}}");
@@ -75,7 +86,7 @@ struct DayWorld {
 } // namespace
 
 TEST(DayChange, TodaysFiguresAndTasksMoveToTheNewDayAtTheNextSyncOrOpening) {
-    enum { Online, Offline, Midnight, NextStart }; // how the new day begins
+    enum { Online, Offline, Midnight, NextStart, Held, TasksHeld }; // how the new day begins
     const struct {
         const char* name;
         bool timerRuns;
@@ -91,6 +102,9 @@ TEST(DayChange, TodaysFiguresAndTasksMoveToTheNewDayAtTheNextSyncOrOpening) {
         {"no timer, offline, popover opened", false, true, 0, Offline},
         {"midnight, before any request", true, false, 1800, Midnight},
         {"next start from the saved figures, offline", false, false, 0, NextStart},
+        // Monday's answers arrive on Tuesday; then a start offline.
+        {"figures and task totals in flight at midnight", false, false, 0, Held},
+        {"task totals in flight at midnight", false, false, 0, TasksHeld},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -101,10 +115,21 @@ TEST(DayChange, TodaysFiguresAndTasksMoveToTheNewDayAtTheNextSyncOrOpening) {
         ASSERT_EQ(w.store->todayBillableEuroCents(), 13500);
         ASSERT_EQ(w.recentTaskToday(), 21600);
 
+        std::optional<QCoro::Task<void>> inFlight;
+        if (c.offline >= Held) {
+            w.clock.advance(30'000);
+            *w.held = 0;
+            inFlight.emplace(c.offline == Held ? w.store->refreshDashboardAndRecentTasks()
+                                               : w.store->refreshRecentTasksThrottled());
+            ASSERT_TRUE(test::eventuallyTrue([&] { return *w.held == (c.offline == Held) + 1; }));
+        }
         w.clock.advance(90 * 60 * 1000); // 00:30 on Tuesday
+        *w.held = -1;
+        if (inFlight)
+            test::await(std::move(*inFlight));
         if (c.offline != Online)
             w.defaults->setString("orvane_api_base_url", "http://127.0.0.1:1");
-        if (c.offline == NextStart) {
+        if (c.offline >= NextStart) {
             w.store.emplace();
             w.store->setCurrentUser(APIUser{.id = "42"});
             w.store->loadDashboardAggregatesCache();
