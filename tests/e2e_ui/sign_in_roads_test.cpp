@@ -73,7 +73,7 @@ TEST(SignInRoad, TheTwoFactorAccountAsksForTheCodeAndSignsInWithIt) {
             ASSERT_TRUE(test::eventuallyTrue([&] { return world.named<QLineEdit>("code"); }))
                 << "the code step never showed";
             EXPECT_EQ(world.named<QLabel>("title")->text(), "Zwei-Faktor-Authentifizierung");
-            EXPECT_EQ(world.named<QLabel>("pendingEmail")->text(), kTwoFactorEmail);
+            EXPECT_EQ(world.named<TextBlock>("pendingEmail")->text(), kTwoFactorEmail);
             EXPECT_EQ(world.named<QWidget>("codeError"), nullptr);
         }))
         return;
@@ -95,10 +95,10 @@ TEST(SignInRoad, AWrongPasswordShowsTheGermanErrorUnderTheInputs) {
     world.type(world.named<QLineEdit>("email"), kDemoEmail);
     world.type(world.named<QLineEdit>("password"), QStringLiteral("falsches-passwort"));
     world.click(world.named<QAbstractButton>("signIn"));
-    ASSERT_TRUE(test::eventuallyTrue([&] { return world.named<QLabel>("credentialsError"); }))
+    ASSERT_TRUE(test::eventuallyTrue([&] { return world.named<TextBlock>("credentialsError"); }))
         << "no error under the inputs";
     // The refusal as the service's error texts are read: status and body.
-    const QString error = world.named<QLabel>("credentialsError")->text();
+    const QString error = world.named<TextBlock>("credentialsError")->text();
     EXPECT_TRUE(error.startsWith("HTTP 422: ")) << error.toStdString();
     EXPECT_TRUE(error.contains("Diese Zugangsdaten sind uns nicht bekannt."))
         << error.toStdString();

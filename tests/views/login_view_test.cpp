@@ -6,6 +6,7 @@
 #include "support/store_world.h"
 #include "views/kit/custom_toggle.h"
 #include "views/kit/palette.h"
+#include "views/kit/text_block.h"
 
 #include <QAbstractButton>
 #include <QAccessible>
@@ -233,7 +234,7 @@ TEST(LoginView, CodeStepTakesTheFocusAndBackClearsExactlyItsState) {
     w.store().setTwoFactorPendingEmail(QStringLiteral("a@b.de"));
     w.store().setTwoFactorPendingPassword(QStringLiteral("geheim"));
     EXPECT_EQ(w.child<QLabel>("title")->text(), QStringLiteral("Zwei-Faktor-Authentifizierung"));
-    EXPECT_EQ(w.child<QLabel>("pendingEmail")->text(), QStringLiteral("a@b.de"));
+    EXPECT_EQ(w.child<TextBlock>("pendingEmail")->text(), QStringLiteral("a@b.de"));
     EXPECT_TRUE(w.field("code")->hasFocus());
     EXPECT_TRUE(w.announced().startsWith("Zwei-Faktor-Authentifizierung Dein Passwort"));
 
@@ -344,18 +345,17 @@ TEST(LoginView, ErrorShowsInRoseAsPlainTextUnderTheCurrentStepsInputs) {
     w.show();
     const QString hostile = QStringLiteral("<b>Fehler</b> ") + QString(400, u'x');
     w.store().setLoginError(hostile);
-    auto* error = w.child<QLabel>("credentialsError");
+    auto* error = w.child<TextBlock>("credentialsError");
     EXPECT_TRUE(error->isVisible());
     EXPECT_EQ(error->text(), hostile);
-    EXPECT_EQ(error->textFormat(), Qt::PlainText);
-    EXPECT_EQ(error->palette().color(QPalette::WindowText), Palette::rose());
+    EXPECT_EQ(error->color(), Palette::rose());
     EXPECT_GT(error->y(), w.button("rememberMe")->y());
     EXPECT_LT(error->y(), w.button("signIn")->y());
     EXPECT_LE(error->width(), w.view->width());
 
     w.store().setTwoFactorPendingEmail(QStringLiteral("a@b.de"));
     EXPECT_FALSE(error->isVisible());
-    auto* codeError = w.child<QLabel>("codeError");
+    auto* codeError = w.child<TextBlock>("codeError");
     EXPECT_TRUE(codeError->isVisible());
     EXPECT_EQ(codeError->text(), hostile);
     EXPECT_GT(codeError->y(), w.field("code")->parentWidget()->y());
@@ -369,6 +369,7 @@ TEST(LoginView, AnErrorOfManyLinesLeavesTheButtonInSight) {
         QStringLiteral("b\r\n").repeated(85),
         (QStringLiteral("c") + QChar(QChar::LineSeparator)).repeated(128),
         (QStringLiteral("d") + QChar(QChar::ParagraphSeparator)).repeated(128),
+        QStringLiteral(R"(HTTP 422: {"errors":{"code":[")") + QString(270, u'e'),
     };
     for (const QString& text : cases) {
         SCOPED_TRACE(text.left(4).toStdString());
@@ -376,15 +377,21 @@ TEST(LoginView, AnErrorOfManyLinesLeavesTheButtonInSight) {
         w.show();
         w.view->resize(400, 560); // the popover's size
         for (const bool twoFactor : {false, true}) {
-            w.store().setTwoFactorPendingEmail(twoFactor ? std::optional(QStringLiteral("a@b.de"))
-                                                         : std::nullopt);
+            w.store().setTwoFactorPendingEmail(
+                twoFactor ? std::optional(QStringLiteral(
+                                "vorname.nachname.buchhaltung@sehr-lange-firmendomain-beispiel.de"))
+                          : std::nullopt);
             w.store().setLoginError(text);
             QApplication::processEvents();
-            auto* error = w.child<QLabel>(twoFactor ? "codeError" : "credentialsError");
+            auto* error = w.child<TextBlock>(twoFactor ? "codeError" : "credentialsError");
             QAbstractButton* button = w.button(twoFactor ? "confirmCode" : "signIn");
             ASSERT_TRUE(error && button);
             EXPECT_TRUE(error->isVisible());
-            EXPECT_LE(error->height(), 8 * QFontMetrics(error->font()).lineSpacing());
+            EXPECT_LE(error->height(),
+                      std::ceil(8 * QFontMetricsF(error->textFont()).lineSpacing()));
+            EXPECT_LE(error->mapTo(w.view.get(), QPoint(error->width(), 0)).x(), 380)
+                << "the column keeps its margins";
+            EXPECT_FALSE(error->shownText().contains(u'…')) << "shown whole";
             EXPECT_LE(button->mapTo(w.view.get(), QPoint(0, button->height())).y(), 560)
                 << "the button shows without scrolling";
         }
@@ -437,7 +444,7 @@ TEST(LoginView, RefusedPasswordShowsTheStoresTextAndKeepsTheInputs) {
     w.type("password", QStringLiteral("falsch"));
     w.click("signIn");
     ASSERT_TRUE(test::eventuallyTrue([&] { return w.store().loginError().has_value(); }));
-    auto* error = w.child<QLabel>("credentialsError");
+    auto* error = w.child<TextBlock>("credentialsError");
     EXPECT_TRUE(error->isVisible());
     EXPECT_EQ(error->text(), *w.store().loginError());
     EXPECT_TRUE(
@@ -499,7 +506,7 @@ TEST(LoginView, BackWhileTheCodeIsCheckedFreesTheFirstStepAtOnce) {
     // The late refusal of the code left behind neither shows nor reopens anything.
     test::spin(600ms);
     EXPECT_EQ(w.store().loginError(), std::nullopt);
-    EXPECT_FALSE(w.child<QLabel>("codeError")->isVisible());
+    EXPECT_FALSE(w.child<TextBlock>("codeError")->isVisible());
     EXPECT_FALSE(w.view->signInInFlight());
     EXPECT_EQ(w.loginRequests(), 3u);
 }

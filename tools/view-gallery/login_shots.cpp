@@ -112,6 +112,18 @@ void addLoginShots(Gallery& g) {
                },
            .width = kWidth,
            .settle = settleLayout});
+    g.add({.name = "login-error-unbroken",
+           .make =
+               [] {
+                   auto* shot = new LoginShot([](AppStore& store) {
+                       store.setLoginError(QStringLiteral(R"(HTTP 422: {"errors":{"code":[")") +
+                                           QStringLiteral("abcdefghij").repeated(25) +
+                                           QStringLiteral(R"("]}})"));
+                   });
+                   return shot->credentials();
+               },
+           .width = kWidth,
+           .settle = settleLayout});
     g.add({.name = "login-busy",
            .make = [] { return (new LoginShot(nothing))->credentials(); },
            .width = kWidth,
@@ -132,6 +144,19 @@ void addLoginShots(Gallery& g) {
            .settle = settleLayout});
     g.add({.name = "login-two-factor-error",
            .make = [] { return codeStep(QStringLiteral("Der Bestätigungscode ist ungültig.")); },
+           .width = kWidth,
+           .settle = settleLayout});
+    g.add({.name = "login-two-factor-long",
+           .make =
+               [] {
+                   auto* shot = new LoginShot([](AppStore& store) {
+                       store.setTwoFactorPendingEmail(QStringLiteral(
+                           "vorname.nachname.buchhaltung@sehr-lange-firmendomain-beispiel.de"));
+                       store.setLoginError(QStringLiteral("Der Bestätigungscode ist ungültig: ") +
+                                           QString(200, u'x'));
+                   });
+                   return shot->typed("code", QStringLiteral("123456"));
+               },
            .width = kWidth,
            .settle = settleLayout});
     g.add({.name = "login-biometric",

@@ -15,6 +15,7 @@
 #include "views/kit/scroll_indicator.h"
 #include "views/kit/shadow.h"
 #include "views/kit/symbols.h"
+#include "views/kit/text_block.h"
 
 #include <QAbstractButton>
 #include <QEvent>
@@ -524,14 +525,11 @@ QString oneParagraph(QString text) {
     return text;
 }
 
-QLabel* makeErrorLabel(QWidget* parent) {
-    auto* label = new QLabel(parent);
-    label->setTextFormat(Qt::PlainText);
-    label->setWordWrap(true);
-    label->setFont(systemFont(13));
-    QPalette p = label->palette();
-    p.setColor(QPalette::WindowText, Palette::rose());
-    label->setPalette(p);
+// A service's message may hold a token longer than the column: it breaks
+// inside the token rather than widen the view.
+TextBlock* makeErrorLabel(QWidget* parent) {
+    auto* label =
+        new TextBlock(QString(), systemFont(13), Palette::rose(), TextBlock::Wrap::Lines, parent);
     label->hide();
     return label;
 }
@@ -681,15 +679,15 @@ QWidget* LoginView::buildTwoFactorCard() {
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(10);
 
-    pendingEmail_ = new QLabel(card);
+    // The address as typed, of any length: whole, over lines if need be.
+    auto* pendingRow = new QWidget(card);
+    auto* pendingLayout = new QVBoxLayout(pendingRow);
+    pendingLayout->setContentsMargins(0, 4, 0, 4);
+    pendingEmail_ = new TextBlock(QString(), systemFont(14, FontWeight::Semibold),
+                                  login::softColor(), TextBlock::Wrap::Lines, pendingRow);
     pendingEmail_->setObjectName(QStringLiteral("pendingEmail"));
-    pendingEmail_->setTextFormat(Qt::PlainText);
-    pendingEmail_->setFont(systemFont(14, FontWeight::Semibold));
-    pendingEmail_->setContentsMargins(0, 4, 0, 4);
-    QPalette p = pendingEmail_->palette();
-    p.setColor(QPalette::WindowText, login::softColor());
-    pendingEmail_->setPalette(p);
-    layout->addWidget(pendingEmail_);
+    pendingLayout->addWidget(pendingEmail_);
+    layout->addWidget(pendingRow);
 
     const QString codeTitle = QStringLiteral("Authenticator-Code (6 Ziffern)");
     code_ = makeField(codeTitle, codeTitle, systemFont(15, FontWeight::Medium),
@@ -764,11 +762,11 @@ void LoginView::refresh() {
 
     const QString pending = store_.twoFactorPendingEmail().value_or(QString());
     pendingEmail_->setText(pending);
-    pendingEmail_->setVisible(!pending.isEmpty());
+    pendingEmail_->parentWidget()->setVisible(!pending.isEmpty());
 
     const std::optional<QString>& error = store_.loginError();
-    QLabel* shownError = twoFactor ? codeError_ : credentialsError_;
-    QLabel* otherError = twoFactor ? credentialsError_ : codeError_;
+    TextBlock* shownError = twoFactor ? codeError_ : credentialsError_;
+    TextBlock* otherError = twoFactor ? credentialsError_ : codeError_;
     shownError->setText(oneParagraph(error.value_or(QString())));
     shownError->setVisible(error.has_value());
     otherError->hide();

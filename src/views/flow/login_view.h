@@ -19,6 +19,7 @@ namespace orvane {
 
 class AppStore;
 class CustomToggle;
+class TextBlock;
 
 // The sign-in view's decisions, without pixels.
 namespace login {
@@ -127,13 +128,13 @@ private:
     QAbstractButton* eye_ = nullptr;
     QAbstractButton* rememberRow_ = nullptr;
     CustomToggle* rememberToggle_ = nullptr;
-    QLabel* credentialsError_ = nullptr;
+    TextBlock* credentialsError_ = nullptr;
     QAbstractButton* signInButton_ = nullptr;
     QWidget* biometricSlot_ = nullptr;
     QAbstractButton* biometricButton_ = nullptr;
-    QLabel* pendingEmail_ = nullptr;
+    TextBlock* pendingEmail_ = nullptr;
     QLineEdit* code_ = nullptr;
-    QLabel* codeError_ = nullptr;
+    TextBlock* codeError_ = nullptr;
     QAbstractButton* confirmButton_ = nullptr;
     QAbstractButton* back_ = nullptr;
 

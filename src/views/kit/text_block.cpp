@@ -102,7 +102,10 @@ std::vector<TextBlock::Line> TextBlock::lines(qreal width, qreal height) const {
         line.setLineWidth(width);
         if (most > 0 && int(out.size()) == most - 1) {
             // The last allowed line takes the rest of the text, cut to fit.
-            const QString rest = flattened(text.mid(line.textStart()));
+            QString rest = flattened(text.mid(line.textStart()));
+            // As on every other line, a trailing blank takes no room.
+            while (!rest.isEmpty() && rest.back().isSpace())
+                rest.chop(1);
             const QString shown = metrics.elidedText(rest, Qt::ElideRight, width);
             out.push_back({shown, metrics.horizontalAdvance(shown)});
             break;
