@@ -138,13 +138,20 @@ void AppDelegate::updatePanelItem() {
     // clock runs, the icon once a minute.
     const StatusIconFace face = statusIconFace(content);
     if (panelIconFace_ != face) {
+        const qint64 cpuBefore = PaintProbe::asked() ? PaintProbe::threadCpuNs() : 0;
         panelIconFace_ = face;
         if (!iconFiles_)
             iconFiles_ = std::make_unique<StatusIconFiles>();
-        panelItem_->setIconName(iconFiles_->nameFor(face), iconFiles_->themePath());
-        panelItem_->setIcon(statusIconImages(face));
+        // Drawn once for the files and the pixmaps both.
+        const QList<QImage> images = statusIconImages(face);
+        panelItem_->setIconName(iconFiles_->nameFor(face, images), iconFiles_->themePath());
+        panelItem_->setIcon(images);
+        if (PaintProbe::asked())
+            PaintProbe::noteIconCost(PaintProbe::threadCpuNs() - cpuBefore);
     }
-    panelItem_->setToolTip(statusToolTipTitle(content), content.text);
+    // The time once, in the title: LXQt shows the title alone, XFCE the title
+    // when there is no text, Plasma both.
+    panelItem_->setToolTip(statusToolTipTitle(content), QString());
     const QString label = statusLabel(content);
     panelItem_->setLabel(label, labelGuide(label));
 }

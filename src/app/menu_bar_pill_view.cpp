@@ -34,13 +34,6 @@ PillContent pillContent(bool isLoggedIn, const std::vector<TimerSession>& sessio
     return {};
 }
 
-int msUntilNextSecond(const TimerSession& session, const QDateTime& now) {
-    const qint64 elapsedMs = session.startedAt.msecsTo(now) - session.pauseSecs * 1000;
-    const qint64 intoSecond = ((elapsedMs % 1000) + 1000) % 1000;
-    // A little past the boundary, so the new second has surely begun.
-    return static_cast<int>(1000 - intoSecond) + 5;
-}
-
 PillContent pillContent(const AppStore& store, const QDateTime& now) {
     return pillContent(store.isLoggedIn(), store.sessions(), store.activeSessionId(),
                        store.todayTotalSecs(), now);
@@ -122,11 +115,12 @@ void MenuBarPillView::refresh() {
         return;
     const QDateTime now = platform::Clock::shared().now();
     PillContent next = pillContent(*store_, now);
-    // While a clock shows, wake once as its next second begins: the text is
-    // never late, and an idle tray program wakes for nothing else.
+    // The store's tick turns the clock just past each second, and every
+    // refresh puts this clock off again: it fires only where no tick came
+    // (a tick that runs late), so the pill wakes no more than the store.
     if (next.kind == PillContent::Kind::Running) {
         const TimerSession* shown = displayedSession(store_->sessions(), store_->activeSessionId());
-        clock_.start(shown ? msUntilNextSecond(*shown, now) : 1000);
+        clock_.start(shown ? msUntilNextSecond(*shown, now) + kTickGraceMs : 1000);
     } else {
         clock_.stop();
     }

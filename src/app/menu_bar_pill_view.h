@@ -26,8 +26,6 @@ PillContent pillContent(bool isLoggedIn, const std::vector<TimerSession>& sessio
                         const std::optional<QUuid>& activeSessionId, qint64 todayTotalSecs,
                         const QDateTime& now);
 PillContent pillContent(const AppStore& store, const QDateTime& now);
-// Milliseconds until the running session's clock shows its next second.
-int msUntilNextSecond(const TimerSession& session, const QDateTime& now);
 
 // Logical sizes of the pill's parts.
 struct PillMetrics {
@@ -41,8 +39,9 @@ struct PillMetrics {
 };
 
 // The pill of the status item: icon, and the clock with a dot while a timer
-// runs, or a pause glyph with today's total while signed in and idle. Its
-// own clock runs only while a clock shows, once a second on the second.
+// runs, or a pause glyph with today's total while signed in and idle. It
+// turns with the store's tick; its own clock stands in only where no tick
+// came, and runs only while a clock shows.
 class MenuBarPillView : public QWidget {
     Q_OBJECT
 public:
@@ -54,6 +53,8 @@ public:
     // The width the pill's content needs, in logical pixels.
     qreal fittingWidth() const;
     bool clockRunning() const { return clock_.isActive(); }
+    // How long after the store's tick is due the pill turns its clock itself.
+    static constexpr int kTickGraceMs = 40;
     const std::function<void()>& onTap() const { return onTap_; }
 
     QSize sizeHint() const override;

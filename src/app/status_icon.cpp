@@ -87,11 +87,13 @@ QImage statusClockImage(const QString& clock, int size) {
     // As tall as the square allows, then as narrow as still reads: fonts
     // differ much in how wide their digits are (DejaVu's are wide).
     const qreal room = size - 2 * rim - std::max<qreal>(1.0, size * 0.05);
-    QFont font = systemFont(size, FontWeight::Bold);
+    // Each size's font is resolved once and kept (with its engine): the
+    // search measures a few sizes every minute.
+    QFont font;
     QRectF ink;
     qreal squeeze = 1.0;
     for (int px = int(size * 0.8); px >= 4; --px) {
-        font.setPixelSize(px);
+        font = systemFont(px, FontWeight::Bold);
         ink = QFontMetricsF(font).tightBoundingRect(clock);
         if (ink.height() > size * 0.55 || ink.width() <= 0)
             continue;
@@ -155,7 +157,7 @@ constexpr int kSizes[] = {16, 22, 32, 48};
 
 StatusIconFiles::StatusIconFiles() : dir_(iconFolderTemplate()) {}
 
-QString StatusIconFiles::nameFor(const StatusIconFace& face) {
+QString StatusIconFiles::nameFor(const StatusIconFace& face, const QList<QImage>& images) {
     if (!dir_.isValid())
         return {};
     QString name;
@@ -169,7 +171,7 @@ QString StatusIconFiles::nameFor(const StatusIconFace& face) {
         name = QStringLiteral("orvane-running");
     if (written_.contains(name))
         return name;
-    if (!write(name, statusIconImages(face)))
+    if (!write(name, images))
         return {};
     written_.append(name);
     if (!face.clock.isEmpty()) {

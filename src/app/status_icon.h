@@ -46,9 +46,9 @@ public:
     StatusIconFiles();
     // Empty when the folder could not be made.
     QString themePath() const { return dir_.isValid() ? dir_.path() : QString(); }
-    // The face's icon name, its files written if they are not yet; empty
-    // when they cannot be written.
-    QString nameFor(const StatusIconFace& face);
+    // The face's icon name, its files written from `images` (the face's
+    // `statusIconImages`) if they are not yet; empty when they cannot be written.
+    QString nameFor(const StatusIconFace& face, const QList<QImage>& images);
 
 private:
     bool write(const QString& name, const QList<QImage>& sizes) const;

@@ -258,7 +258,11 @@ std::map<QString, qint64> WorkSchedule::normalizedHours() const {
 }
 
 qint64 WorkSchedule::targetHours(const QDateTime& date, const QTimeZone& zone) const {
-    const int dayOfWeek = date.toTimeZone(zone).date().dayOfWeek(); // 1 = Monday … 7 = Sunday
+    return targetHoursOn(date.toTimeZone(zone).date());
+}
+
+qint64 WorkSchedule::targetHoursOn(const QDate& day) const {
+    const int dayOfWeek = day.dayOfWeek(); // 1 = Monday … 7 = Sunday
     const QString name =
         QString::fromUtf16(kWeekdaysFromSunday[static_cast<size_t>(dayOfWeek % 7)]);
     const auto hours = normalizedHours();

@@ -37,6 +37,8 @@ struct WorkSchedule {
     std::map<QString, qint64> normalizedHours() const;
     // Target of `date`'s weekday in `zone`, in seconds.
     qint64 targetHours(const QDateTime& date, const QTimeZone& zone) const;
+    // Target of `day`'s weekday, in seconds.
+    qint64 targetHoursOn(const QDate& day) const;
 
     // The canonical weekday name `key` stands for, if any (trimmed, any case).
     static std::optional<QString> canonicalWeekday(const QString& key);

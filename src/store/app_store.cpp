@@ -121,9 +121,22 @@ void AppStore::updateTickTimer() {
         return; // keeps its phase
     tick_ = std::make_unique<QTimer>();
     tick_->setTimerType(Qt::PreciseTimer);
-    tick_->setInterval(1000);
+    tick_->setSingleShot(true);
     connect(tick_.get(), &QTimer::timeout, this, &AppStore::tick);
-    tick_->start();
+    tick_->start(msUntilNextTick(platform::Clock::shared().now()));
+}
+
+int AppStore::msUntilNextTick(const QDateTime& now) const {
+    const TimerSession* shown = displayedSession(sessions_, activeSessionId_);
+    if (!shown || !shown->running || shown->onBreak) {
+        shown = nullptr;
+        for (const TimerSession& s : sessions_)
+            if (s.running && !s.onBreak) {
+                shown = &s;
+                break;
+            }
+    }
+    return shown ? msUntilNextSecond(*shown, now) : 1000;
 }
 
 void AppStore::tick() {
@@ -149,6 +162,10 @@ void AppStore::tick() {
     else if (!stamp || stamp->msecsTo(now) >= 1000)
         stamp = now;
     assign(lastLiveActivitySyncFromTick_, stamp, Property::LastLiveActivitySyncFromTick);
+    // Observers may have ended the sessions, and with them the tick.
+    if (tick_)
+        tick_->start(msUntilNextTick(platform::Clock::shared().now()));
+    Q_EMIT ticked();
 }
 
 } // namespace orvane

@@ -185,6 +185,9 @@ public:
     void updateTickTimer();
     void tick();
     bool tickActive() const { return tick_ != nullptr; }
+    // Until the tick after `now`: just past the shown session's next second,
+    // so that every clock on screen turns on one wake-up.
+    int msUntilNextTick(const QDateTime& now) const;
 
     // ---- Sign-in ----
     QCoro::Task<void> login(QString email, QString password, std::optional<QString> code);
@@ -316,6 +319,9 @@ public:
 
 Q_SIGNALS:
     void changed(orvane::AppStore::Property property);
+    // Each firing of the one-second tick, after its changes: what shows a
+    // live figure redraws from here, on the second the clocks turn.
+    void ticked();
 
 private:
     template <class T> void assign(T& field, T value, Property property) {

@@ -552,8 +552,7 @@ void AppStore::loadDashboardAggregatesCache() {
 qint64 AppStore::todayTargetSecs() const {
     if (!currentUser_ || !currentUser_->workSchedule)
         return kDefaultDailyTargetSecs;
-    return currentUser_->workSchedule->targetHours(platform::Clock::shared().now(),
-                                                   berlinTimeZone());
+    return currentUser_->workSchedule->targetHoursOn(berlinDate(platform::Clock::shared().now()));
 }
 
 qint64 AppStore::todayTrackedSecsLive() const {

@@ -332,23 +332,50 @@ QString formatEuro(qint64 cents) {
            QStringLiteral("\u00A0€");
 }
 
-DayBounds berlinEndOfDay(const QDateTime& date) {
+namespace {
+// The Berlin day last asked about, with its bounds in UTC milliseconds: the
+// live figures ask about the same day every second, and a time zone lookup
+// is what such a question costs.
+struct BerlinDay {
+    QDate day;
+    DayBounds bounds;
+    qint64 startMs = 0;
+    qint64 endMs = 0;
+};
+const BerlinDay& berlinDayOf(const QDateTime& date) {
+    thread_local BerlinDay last;
+    const qint64 at = date.toMSecsSinceEpoch();
+    if (last.day.isValid() && at >= last.startMs && at < last.endMs)
+        return last;
     const QTimeZone zone = berlinTimeZone();
     const QDate day = date.toTimeZone(zone).date();
     const QDateTime start(day, QTime(0, 0), zone);
     QDateTime end(day.addDays(1), QTime(0, 0), zone);
     if (!end.isValid())
         end = start.addSecs(86400);
-    return {start, end};
+    // A date outside what QDateTime can place is not kept.
+    if (!day.isValid() || !start.isValid())
+        return last = BerlinDay{day, {start, end}, 0, 0};
+    last = BerlinDay{day, {start, end}, start.toMSecsSinceEpoch(), end.toMSecsSinceEpoch()};
+    return last;
+}
+} // namespace
+
+DayBounds berlinEndOfDay(const QDateTime& date) {
+    return berlinDayOf(date).bounds;
+}
+
+QDate berlinDate(const QDateTime& date) {
+    return berlinDayOf(date).day;
 }
 
 QString berlinDayKey(const QDateTime& date) {
-    return date.toTimeZone(berlinTimeZone()).date().toString(QStringLiteral("yyyy-MM-dd"));
+    return berlinDate(date).toString(QStringLiteral("yyyy-MM-dd"));
 }
 
 DayKeyRange berlinDayKeyRange(const QDateTime& date) {
     const DayBounds bounds = berlinEndOfDay(date);
-    const QDate day = bounds.start.toTimeZone(berlinTimeZone()).date();
+    const QDate day = berlinDate(date);
     const QString key = day.toString(QStringLiteral("yyyy-MM-dd"));
     const QDate previous = day.addDays(-1);
     return {previous.isValid() ? previous.toString(QStringLiteral("yyyy-MM-dd")) : key, key,

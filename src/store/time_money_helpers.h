@@ -71,6 +71,8 @@ struct DayBounds {
     QDateTime end; // start of the next day
 };
 DayBounds berlinEndOfDay(const QDateTime& date);
+// The date's day in "Europe/Berlin".
+QDate berlinDate(const QDateTime& date);
 
 struct DayKeyRange {
     QString previousDayKey;

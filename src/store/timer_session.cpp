@@ -13,6 +13,13 @@ qint64 secondsBetween(const QDateTime& from, const QDateTime& to) {
     return (to.toMSecsSinceEpoch() - from.toMSecsSinceEpoch()) / 1000;
 }
 
+int msUntilNextSecond(const TimerSession& session, const QDateTime& now) {
+    const qint64 elapsedMs = session.startedAt.msecsTo(now) - session.pauseSecs * 1000;
+    const qint64 intoSecond = ((elapsedMs % 1000) + 1000) % 1000;
+    // A little past the boundary, so the new second has surely begun.
+    return static_cast<int>(1000 - intoSecond) + 5;
+}
+
 qint64 TimerSession::onBreakAdjustedElapsedSecs() const {
     if (!onBreak || !onBreakSince)
         return elapsedSecs;

@@ -96,4 +96,7 @@ const TimerSession* displayedSession(const std::vector<TimerSession>& sessions,
 // Whole seconds from `from` to `to`, truncated toward zero.
 qint64 secondsBetween(const QDateTime& from, const QDateTime& to);
 
+// Milliseconds until the running session's clock shows its next second.
+int msUntilNextSecond(const TimerSession& session, const QDateTime& now);
+
 } // namespace orvane

@@ -211,6 +211,31 @@ TEST_F(SessionTick, FiresOnItsOwnOnceASecond) {
     EXPECT_TRUE(store.lastLiveActivitySyncFromTick().has_value()) << "no tick cleared it";
 }
 
+// One tick turns every clock on screen: it comes just after the next second
+// of the session the views show, or of the first that runs.
+TEST_F(SessionTick, ComesJustAfterTheShownSessionsNextSecond) {
+    const TimerSession a = runningSince(kNow.addMSecs(-3725'250), "a"); // a quarter into its second
+    const TimerSession b = runningSince(kNow.addMSecs(-60'600), "b");
+    const TimerSession resting = onBreak(600, kNow.addSecs(-120));
+    const struct {
+        const char* name;
+        std::vector<TimerSession> sessions;
+        std::optional<QUuid> active;
+        int ms;
+    } cases[] = {
+        {"none runs: once a second", {resting}, std::nullopt, 1000},
+        {"the first", {a, b}, std::nullopt, 755},
+        {"the active one", {a, b}, b.id, 405},
+        {"the active one rests: the first that runs", {resting, b, a}, resting.id, 405},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        store.setSessions(c.sessions);
+        store.setActiveSessionId(c.active);
+        EXPECT_EQ(store.msUntilNextTick(kNow), c.ms);
+    }
+}
+
 TEST_F(SessionTick, WritesOneChangePerRunningSession) {
     TimerSession a = runningSince(kNow.addSecs(-100), "a");
     TimerSession b = runningSince(kNow.addSecs(-3661), "b");

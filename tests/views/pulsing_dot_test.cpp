@@ -82,25 +82,44 @@ TEST(PulsingDot, BreathesOutInOnePointFourSecondsAndBack) {
     EXPECT_NEAR(dot.look().scale, 1.0, 1e-3);
 }
 
-// Frames come where the breath has moved a step, not at an even rate: no
-// step is coarse, and the slow turns cost few frames.
-TEST(PulsingDot, FramesFallAtEvenStepsOfTheBreath) {
-    std::vector<int> frames{0};
-    while (frames.back() < kBreathLoopMs && frames.size() < 1000)
-        frames.push_back(nextBreathFrameMs(frames.back()));
-    ASSERT_EQ(frames.back(), kBreathLoopMs);
-    EXPECT_EQ(frames.size() - 1, 32u) << "frames in one loop of 2.8 s";
-    int widest = 0;
-    for (size_t i = 1; i < frames.size(); ++i) {
-        SCOPED_TRACE(frames[i]);
-        ASSERT_GT(frames[i], frames[i - 1]);
-        EXPECT_LE(std::abs(breathProgress(frames[i]) - breathProgress(frames[i - 1])),
-                  1.0 / 16 + 1e-3);
-        widest = std::max(widest, frames[i] - frames[i - 1]);
+// Frames come where the drawn look moves a step, not at an even rate: no
+// step is coarse, the slow turns cost few frames, and a step is as fine as
+// the screen's pixels can show.
+TEST(PulsingDot, FramesFallWhereTheDrawnStepChanges) {
+    const struct {
+        qreal dpr;
+        int steps;
+        size_t frames; // in one loop of 2.8 s
+    } cases[] = {
+        {1.0, 8, 16},
+        {1.5, 12, 24},
+        {2.0, 16, 32},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.dpr);
+        const int steps = breathStepsPerHalf(c.dpr);
+        EXPECT_EQ(steps, c.steps);
+        std::vector<int> frames{0};
+        while (frames.back() < kBreathLoopMs && frames.size() < 1000)
+            frames.push_back(nextBreathFrameMs(frames.back(), steps));
+        frames.pop_back(); // the next loop's
+        EXPECT_EQ(frames.size() - 1, c.frames);
+        int widest = 0;
+        frames.push_back(kBreathLoopMs);
+        for (size_t i = 1; i + 1 < frames.size(); ++i) {
+            SCOPED_TRACE(frames[i]);
+            ASSERT_GT(frames[i], frames[i - 1]);
+            // Each frame draws a new step, one away from the last; in between nothing changes.
+            EXPECT_EQ(std::abs(breathStep(frames[i], steps) - breathStep(frames[i - 1], steps)), 1);
+            EXPECT_EQ(breathStep(frames[i + 1] - 1, steps), breathStep(frames[i], steps));
+            widest = std::max(widest, frames[i] - frames[i - 1]);
+        }
+        EXPECT_GT(widest, 150) << "the turns of the breath took as many frames as its middle";
     }
-    EXPECT_GT(widest, 150) << "the turns of the breath took as many frames as its middle";
-    EXPECT_EQ(nextBreathFrameMs(-5), nextBreathFrameMs(0));
-    EXPECT_EQ(nextBreathFrameMs(kBreathLoopMs + 7), kBreathLoopMs);
+    EXPECT_EQ(breathStep(1400, 8), 8);
+    EXPECT_EQ(breathStep(0, 8), 0);
+    EXPECT_EQ(nextBreathFrameMs(-5, 8), nextBreathFrameMs(0, 8));
+    EXPECT_EQ(nextBreathFrameMs(kBreathLoopMs + 7, 8), kBreathLoopMs + nextBreathFrameMs(0, 8));
     EXPECT_NEAR(breathProgress(1400), 1.0, 1e-9);
     EXPECT_NEAR(breathProgress(kBreathLoopMs + 1400), 1.0, 1e-9);
 }

@@ -102,12 +102,38 @@ qreal walkDigitCells(const QFont& font, const QString& text, Visit visit) {
 
 } // namespace
 
+namespace {
+// Resolving a family asks fontconfig and builds a font engine: the views ask
+// for the same few fonts at every paint, so each is resolved once, and again
+// only when the desktop's font changes. Kept fonts keep their engines too.
+QFont cachedFont(QFontDatabase::SystemFont kind, qreal pixelSize, FontWeight weight) {
+    struct Cache {
+        QFont base;
+        QHash<quint32, QFont> fonts;
+    };
+    // Never destroyed: fonts must not outlive the application's font cache.
+    static auto* caches = new Cache[2];
+    Cache& cache = caches[kind == QFontDatabase::FixedFont ? 1 : 0];
+    const QFont base = QFontDatabase::systemFont(kind);
+    if (!(base == cache.base) || base.family() != cache.base.family()) {
+        cache.base = base;
+        cache.fonts.clear();
+    }
+    const int pixels = std::max(1, qRound(pixelSize));
+    const quint32 key = (quint32(pixels) << 2) | quint32(weight);
+    auto found = cache.fonts.constFind(key);
+    if (found == cache.fonts.constEnd())
+        found = cache.fonts.insert(key, sized(base, pixels, weight));
+    return *found;
+}
+} // namespace
+
 QFont systemFont(qreal pixelSize, FontWeight weight) {
-    return sized(QFontDatabase::systemFont(QFontDatabase::GeneralFont), pixelSize, weight);
+    return cachedFont(QFontDatabase::GeneralFont, pixelSize, weight);
 }
 
 QFont monospacedFont(qreal pixelSize, FontWeight weight) {
-    return sized(QFontDatabase::systemFont(QFontDatabase::FixedFont), pixelSize, weight);
+    return cachedFont(QFontDatabase::FixedFont, pixelSize, weight);
 }
 
 qreal digitCellTextWidth(const QFont& font, const QString& text) {

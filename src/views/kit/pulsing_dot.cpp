@@ -6,15 +6,15 @@
 
 #include <algorithm>
 #include <array>
+#include <cmath>
+#include <vector>
 
 namespace orvane {
 
 namespace {
 
 constexpr int kHalfBreathMs = kBreathLoopMs / 2;
-// Steps of a sixteenth of the breath each way: no coarser than twenty even
-// frames a second where the breath is fastest, about eleven a second overall.
-constexpr int kStepsPerHalf = 16;
+constexpr int kMaxStepsPerHalf = 32;
 // Frames that fell behind (a busy event loop) are not caught up in a burst.
 constexpr int kMinFrameGapMs = 20;
 
@@ -28,26 +28,33 @@ qreal easeInOut(qreal t) {
     return curve.valueForProgress(t);
 }
 
-// The times within a half breath where the eased breath crosses each step.
-const std::array<int, kStepsPerHalf + 1>& stepTimes() {
-    static const std::array<int, kStepsPerHalf + 1> times = [] {
-        std::array<int, kStepsPerHalf + 1> out{};
-        for (int k = 0; k <= kStepsPerHalf; ++k) {
-            const qreal target = qreal(k) / kStepsPerHalf;
+int stepOf(qreal progress, int stepsPerHalf) {
+    return std::clamp(int(std::floor(progress * stepsPerHalf + 1e-9)), 0, stepsPerHalf);
+}
+
+// The first millisecond of the half breath at each step, for each count of steps.
+const std::vector<int>& stepTimes(int stepsPerHalf) {
+    static std::array<std::vector<int>, kMaxStepsPerHalf + 1> bySteps;
+    std::vector<int>& out = bySteps[size_t(stepsPerHalf)];
+    if (out.empty()) {
+        for (int k = 0; k <= stepsPerHalf; ++k) {
             int low = 0;
             int high = kHalfBreathMs;
             while (low < high) { // the first millisecond at or past the step
                 const int mid = (low + high) / 2;
-                if (easeInOut(qreal(mid) / kHalfBreathMs) + 1e-9 < target)
+                if (stepOf(easeInOut(qreal(mid) / kHalfBreathMs), stepsPerHalf) < k)
                     low = mid + 1;
                 else
                     high = mid;
             }
-            out[k] = low;
+            out.push_back(low);
         }
-        return out;
-    }();
-    return times;
+    }
+    return out;
+}
+
+int clampSteps(int stepsPerHalf) {
+    return std::clamp(stepsPerHalf, 1, kMaxStepsPerHalf);
 }
 
 } // namespace
@@ -58,16 +65,29 @@ qreal breathProgress(int atMs) {
     return easeInOut(qreal(intoHalf) / kHalfBreathMs);
 }
 
-int nextBreathFrameMs(int atMs) {
+int breathStepsPerHalf(qreal devicePixelRatio) {
+    // The edge moves 0.4 x 2.5 pt, one point per device pixel of scale.
+    return clampSteps(int(std::lround(8 * std::max<qreal>(devicePixelRatio, 1))));
+}
+
+int breathStep(int atMs, int stepsPerHalf) {
+    const int steps = clampSteps(stepsPerHalf);
+    return stepOf(breathProgress(atMs), steps);
+}
+
+int nextBreathFrameMs(int atMs, int stepsPerHalf) {
     const int at = std::clamp(atMs, 0, kBreathLoopMs - 1);
-    const auto& steps = stepTimes();
-    for (const int t : steps) // going out
+    const std::vector<int>& steps = stepTimes(clampSteps(stepsPerHalf));
+    for (const int t : steps) // going out: step k from its first millisecond
         if (t > at)
             return t;
-    for (auto it = steps.rbegin(); it != steps.rend(); ++it) // coming back
-        if (kBreathLoopMs - *it > at)
-            return kBreathLoopMs - *it;
-    return kBreathLoopMs;
+    // Coming back: step k ends once the time left to the loop's end is
+    // below step k's first millisecond.
+    for (auto it = steps.rbegin(); it != steps.rend(); ++it)
+        if (kBreathLoopMs - *it + 1 > at && kBreathLoopMs - *it + 1 < kBreathLoopMs)
+            return kBreathLoopMs - *it + 1;
+    // The next loop starts plain, as this one ends: its first step is the change.
+    return kBreathLoopMs + steps[1];
 }
 
 DotLook dotLook(qreal progress) {
@@ -82,8 +102,11 @@ PulsingDot::PulsingDot(QColor color, bool animate, QWidget* parent)
     m_breath->setEndValue(1.0);
     m_breath->setDuration(2 * kHalfBreathMs);
     m_breath->setLoopCount(-1);
+    // Only a new step is drawn: the same look is never painted twice.
     connect(m_breath, &QVariantAnimation::valueChanged, this, [this](const QVariant& value) {
-        const qreal progress = breathProgress(qRound(value.toReal() * kBreathLoopMs));
+        const int steps = stepsPerHalf();
+        const qreal progress =
+            qreal(breathStep(qRound(value.toReal() * kBreathLoopMs), steps)) / steps;
         if (progress == m_progress)
             return;
         m_progress = progress;
@@ -96,7 +119,7 @@ PulsingDot::PulsingDot(QColor color, bool animate, QWidget* parent)
     connect(&m_frames, &QTimer::timeout, this, [this] {
         const int at = static_cast<int>(m_since.elapsed() % kBreathLoopMs);
         m_breath->setCurrentTime(at);
-        m_frames.start(std::max(kMinFrameGapMs, nextBreathFrameMs(at) - at));
+        m_frames.start(std::max(kMinFrameGapMs, nextBreathFrameMs(at, stepsPerHalf()) - at));
     });
 }
 
@@ -120,6 +143,10 @@ void PulsingDot::setUnderlay(Underlay underlay) {
     update();
 }
 
+int PulsingDot::stepsPerHalf() const {
+    return breathStepsPerHalf(devicePixelRatioF());
+}
+
 bool PulsingDot::isPulsing() const {
     return m_frames.isActive();
 }
@@ -133,7 +160,7 @@ void PulsingDot::follow(bool onScreen) {
         if (!isPulsing()) {
             m_since.start();
             m_breath->setCurrentTime(0);
-            m_frames.start(nextBreathFrameMs(0));
+            m_frames.start(nextBreathFrameMs(0, stepsPerHalf()));
         }
         return;
     }

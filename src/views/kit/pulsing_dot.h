@@ -24,11 +24,18 @@ DotLook dotLook(qreal progress);
 inline constexpr int kBreathLoopMs = 2800;
 // How far out the dot is at a time of the loop (0 plain, 1 fully grown).
 qreal breathProgress(int atMs);
-// The loop time of the frame after `atMs`: frames fall where the breath has
-// moved a fixed small step, so the slow turns cost few frames and the fast
-// middle no coarser steps than an even frame rate. `kBreathLoopMs` is the
-// next loop's first frame.
-int nextBreathFrameMs(int atMs);
+// How many looks the dot takes on the way out: each moves its edge by an
+// eighth of a device pixel (and its opacity by as much of its way), finer
+// steps draw nothing an eye can tell apart on a dot this small.
+int breathStepsPerHalf(qreal devicePixelRatio);
+// The look drawn at a time of the loop: 0 plain … `stepsPerHalf` fully
+// grown, the eased breath rounded down to its step.
+int breathStep(int atMs, int stepsPerHalf);
+// The loop time where the drawn step next changes after `atMs`: frames fall
+// where the breath has moved a step, so the slow turns cost few frames and
+// the fast middle no coarser steps than an even frame rate. After the loop's
+// last change it is the next loop's first, past `kBreathLoopMs`.
+int nextBreathFrameMs(int atMs, int stepsPerHalf);
 
 // A 5-pt dot that, while `animate` is true, breathes between scale 1 at full
 // opacity and scale 1.4 at opacity 0.55, 1.4 s each way. It breathes only
@@ -58,6 +65,7 @@ public:
 
     bool isPulsing() const;
     DotLook look() const { return dotLook(m_progress); }
+    int stepsPerHalf() const;
 
     QSize sizeHint() const override;
 

@@ -400,10 +400,6 @@ ActiveSessionCard::ActiveSessionCard(AppStore& store, QWidget* parent)
     setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
     setAccessibleRole(this, QAccessible::Grouping);
     setAccessibleDescription(QStringLiteral("Laufende Session"));
-    m_elapsedClock.setInterval(kElapsedIntervalMs);
-    m_budgetClock.setInterval(kBudgetIntervalMs);
-    connect(&m_elapsedClock, &QTimer::timeout, this, &ActiveSessionCard::clockTick);
-    connect(&m_budgetClock, &QTimer::timeout, this, &ActiveSessionCard::clockTick);
     connect(m_stopButton, &QAbstractButton::clicked, this, &ActiveSessionCard::stop);
     connect(&m_store, &AppStore::changed, this, [this](AppStore::Property property) {
         if (property == AppStore::Property::Clients || property == AppStore::Property::CurrentUser)
@@ -475,12 +471,12 @@ void ActiveSessionCard::contentChanged() {
     announceNameChange(m_speech);
 }
 
-// Between content changes only the live figures move: the clocks redraw
-// those that changed, so an open popover paints a few small rectangles a
-// second instead of the whole card.
+// Between content changes only the live figures move: each of the store's
+// ticks (a new session value) redraws those that changed, so an open popover
+// paints a few small rectangles a second instead of the whole card.
 void ActiveSessionCard::clockTick() {
-    if (!isVisible())
-        return; // a show draws everything anyway
+    if (!m_elapsedLive)
+        return; // a show draws everything anyway; a stopped clock moves nothing
     const CardContent now = content();
     const Geometry& g = currentGeometry();
     const CardLiveChange change = cardLiveChange(m_live, now, g.bar.width());
@@ -512,16 +508,8 @@ void ActiveSessionCard::stop() {
 }
 
 void ActiveSessionCard::followClocks() {
-    const bool live = isVisible() && isRunningState(m_session);
-    if (live && !m_elapsedClock.isActive())
-        m_elapsedClock.start();
-    else if (!live)
-        m_elapsedClock.stop();
-    const bool budget = live && m_session.budgetSecs >= 1;
-    if (budget && !m_budgetClock.isActive())
-        m_budgetClock.start();
-    else if (!budget)
-        m_budgetClock.stop();
+    m_elapsedLive = isVisible() && isRunningState(m_session);
+    m_budgetLive = m_elapsedLive && m_session.budgetSecs >= 1;
 }
 
 void ActiveSessionCard::loadTaskForRateIfNeeded() {
@@ -587,8 +575,7 @@ void ActiveSessionCard::showEvent(QShowEvent* event) {
 
 void ActiveSessionCard::hideEvent(QHideEvent* event) {
     QWidget::hideEvent(event);
-    m_elapsedClock.stop();
-    m_budgetClock.stop();
+    m_elapsedLive = m_budgetLive = false;
     // The popover stays closed most of the day; the next show draws anew.
     m_backdrop = QPixmap();
 }

@@ -10,7 +10,6 @@
 #include <QPixmap>
 #include <QPointer>
 #include <QString>
-#include <QTimer>
 #include <QWidget>
 
 #include <QCoroTask>
@@ -108,9 +107,6 @@ CardLiveChange cardLiveChange(const CardContent& before, const CardContent& now,
 class ActiveSessionCard : public QWidget, public SpokenText {
     Q_OBJECT
 public:
-    static constexpr int kElapsedIntervalMs = 300;
-    static constexpr int kBudgetIntervalMs = 500;
-
     explicit ActiveSessionCard(AppStore& store, QWidget* parent = nullptr);
 
     void setSession(const TimerSession& session);
@@ -122,9 +118,9 @@ public:
     const std::optional<JobTaskDTO>& taskForRate() const { return m_taskForRate; }
     CardContent content() const;
     QString spokenText() const override;
-    // The clocks that redraw the live figures.
-    bool elapsedClockRunning() const { return m_elapsedClock.isActive(); }
-    bool budgetClockRunning() const { return m_budgetClock.isActive(); }
+    // Whether the live figures redraw with the store's tick.
+    bool elapsedClockRunning() const { return m_elapsedLive; }
+    bool budgetClockRunning() const { return m_budgetLive; }
 
     // The stop button's action.
     void stop();
@@ -161,8 +157,8 @@ private:
     std::optional<JobTaskDTO> m_taskForRate;
     std::optional<QString> m_rateLoadedFor; // the task id a load was started for
     quint64 m_rateLoads = 0;
-    QTimer m_elapsedClock;
-    QTimer m_budgetClock;
+    bool m_elapsedLive = false;
+    bool m_budgetLive = false;
     PulsingDot* m_dot;
     CardStopButton* m_stopButton;
     CardSpeech* m_speech;

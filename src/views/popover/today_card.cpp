@@ -12,37 +12,45 @@
 #include <QPainter>
 #include <QPainterPath>
 #include <QRadialGradient>
-#include <QTimer>
 
 #include <algorithm>
 #include <cmath>
+#include <optional>
 
 namespace orvane {
 
 namespace {
 
-QFont totalFont() {
-    QFont font = monospacedFont(34, FontWeight::Semibold);
-    font.setLetterSpacing(QFont::AbsoluteSpacing, -0.5);
-    return font;
-}
-QFont targetFont() {
-    return systemFont(12);
-}
-QFont countsFont() {
-    return systemFont(11);
-}
-QFont billableFont() {
-    return systemFont(11, FontWeight::Semibold);
-}
+// The card's fonts with their metrics, made once and again only when the
+// desktop's fonts change: a paint measures with them and builds none.
+struct CardFonts {
+    QFont title, total, target, counts, billable;
+    QFontMetricsF titleMetrics, totalMetrics, targetMetrics, countsMetrics, billableMetrics;
+    // Heights of the card's lines, top to bottom.
+    qreal titleHeight, totalHeight, statsHeight;
 
-// Heights of the card's lines, top to bottom, with the spaces between.
-struct Rows {
-    qreal title, total, stats;
+    static QFont makeTotal() {
+        QFont font = monospacedFont(34, FontWeight::Semibold);
+        font.setLetterSpacing(QFont::AbsoluteSpacing, -0.5);
+        return font;
+    }
+    CardFonts()
+        : title(sectionTitleFont()), total(makeTotal()), target(systemFont(12)),
+          counts(systemFont(11)), billable(systemFont(11, FontWeight::Semibold)),
+          titleMetrics(title), totalMetrics(total), targetMetrics(target), countsMetrics(counts),
+          billableMetrics(billable), titleHeight(titleMetrics.height()),
+          totalHeight(totalMetrics.height()),
+          statsHeight(std::max(countsMetrics.height(), billableMetrics.height())) {}
 };
-Rows rowHeights() {
-    return {QFontMetricsF(sectionTitleFont()).height(), QFontMetricsF(totalFont()).height(),
-            std::max(QFontMetricsF(countsFont()).height(), QFontMetricsF(billableFont()).height())};
+QString elided(const QFontMetricsF& metrics, const QString& text, qreal width) {
+    return metrics.elidedText(text, Qt::ElideRight, std::max<qreal>(width, 0));
+}
+const CardFonts& cardFonts(bool renew = false) {
+    // Never destroyed: fonts must not outlive the application's font cache.
+    static auto* fonts = new std::optional<CardFonts>;
+    if (!*fonts || renew)
+        fonts->emplace();
+    return **fonts;
 }
 constexpr qreal kTitleToTotal = 4;
 constexpr qreal kTotalToBar = 12;
@@ -164,22 +172,33 @@ bool todayFiguresMoved(const TodayFigures& drawn, const TodayFigures& now, qreal
 }
 
 TodayCard::TodayCard(AppStore& store, ChromeSetting& chrome, QWidget* parent)
-    : QWidget(parent), m_store(store), m_chrome(chrome), m_clock(new QTimer(this)) {
+    : QWidget(parent), m_store(store), m_chrome(chrome) {
     setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
     setAccessibleRole(this, QAccessible::StaticText);
     m_spoken = spokenText();
-    m_clock->setInterval(1000);
-    connect(m_clock, &QTimer::timeout, this, &TodayCard::clockTick);
-    connect(&m_store, &AppStore::changed, this, [this](AppStore::Property property) {
-        if (property == AppStore::Property::Sessions)
-            followSessions();
-        // The store counts running sessions up every second; most of those
-        // seconds change nothing on the card.
-        if (property == AppStore::Property::AccentStyle)
-            update();
-        else
+    // The live total turns with the store's tick, on the second the other
+    // clocks turn, instead of on a clock of the card's own.
+    connect(&m_store, &AppStore::ticked, this, [this] {
+        if (m_ticking)
             clockTick();
-        followSpokenText();
+    });
+    connect(&m_store, &AppStore::changed, this, [this](AppStore::Property property) {
+        switch (property) {
+        case AppStore::Property::Sessions:
+            followSessions();
+            break;
+        case AppStore::Property::AccentStyle:
+            update();
+            return;
+        // The tick's stamp changes nothing on the card; the tick itself is heard above.
+        case AppStore::Property::LastLiveActivitySyncFromTick:
+            return;
+        default:
+            break;
+        }
+        // Most of the store's changes (a running session counts up every
+        // second) change nothing on the card.
+        clockTick();
     });
     connect(&m_chrome, &ChromeSetting::changed, this, qOverload<>(&QWidget::update));
     if (parent) {
@@ -212,6 +231,11 @@ bool TodayCard::event(QEvent* event) {
     case QEvent::Show:
     case QEvent::Hide:
         placeGlow();
+        break;
+    case QEvent::ApplicationFontChange:
+        cardFonts(true);
+        updateGeometry();
+        update();
         break;
     default:
         break;
@@ -258,16 +282,11 @@ void TodayCard::followSpokenText() {
 }
 
 bool TodayCard::isTicking() const {
-    return m_clock->isActive();
+    return m_ticking;
 }
 
 void TodayCard::followSessions() {
-    if (isVisible() && todayTotalIsLive(m_store.sessions())) {
-        if (!m_clock->isActive())
-            m_clock->start();
-    } else {
-        m_clock->stop();
-    }
+    m_ticking = isVisible() && todayTotalIsLive(m_store.sessions());
 }
 
 // The total shows minutes: most seconds change nothing on the card.
@@ -288,13 +307,13 @@ void TodayCard::showEvent(QShowEvent* event) {
 
 void TodayCard::hideEvent(QHideEvent* event) {
     QWidget::hideEvent(event);
-    m_clock->stop();
+    m_ticking = false;
 }
 
 QSize TodayCard::sizeHint() const {
-    const Rows rows = rowHeights();
-    const qreal height = 2 * kPadding + rows.title + kTitleToTotal + rows.total + kTotalToBar +
-                         kBarHeight + kBarToStats + rows.stats;
+    const CardFonts& fonts = cardFonts();
+    const qreal height = 2 * kPadding + fonts.titleHeight + kTitleToTotal + fonts.totalHeight +
+                         kTotalToBar + kBarHeight + kBarToStats + fonts.statsHeight;
     return QSize(372, int(std::ceil(height)));
 }
 
@@ -326,34 +345,34 @@ void TodayCard::paintEvent(QPaintEvent*) {
     p.fillRect(box, glowGradient(box, light));
     p.restore();
 
-    const Rows rows = rowHeights();
+    const CardFonts& fonts = cardFonts();
     const qreal left = kPadding;
     const qreal width = box.width() - 2 * kPadding;
     qreal y = kPadding;
 
     p.setPen(softTextColor(light));
-    p.setFont(sectionTitleFont());
-    p.drawText(QPointF(left, y + QFontMetricsF(sectionTitleFont()).ascent()),
-               elidedText(sectionTitleFont(), QStringLiteral("HEUTE ERFASST"), width));
-    y += rows.title + kTitleToTotal;
+    p.setFont(fonts.title);
+    p.drawText(QPointF(left, y + fonts.titleMetrics.ascent()),
+               elided(fonts.titleMetrics, QStringLiteral("HEUTE ERFASST"), width));
+    y += fonts.titleHeight + kTitleToTotal;
 
     // Total and target share a baseline; with hostile figures the target
     // gives way first, then the total.
-    const QFontMetricsF totalMetrics(totalFont());
+    const QFontMetricsF& totalMetrics = fonts.totalMetrics;
     const qreal baseline = y + totalMetrics.ascent();
-    const QString total = elidedText(totalFont(), shown.total, width);
+    const QString total = elided(totalMetrics, shown.total, width);
     const qreal totalWidth = totalMetrics.horizontalAdvance(total);
     p.setPen(Palette::indigo());
-    p.setFont(totalFont());
+    p.setFont(fonts.total);
     p.drawText(QPointF(left, baseline), total);
     const qreal targetRoom = width - totalWidth - 6;
     if (targetRoom > 0) {
         p.setPen(softTextColor(light));
-        p.setFont(targetFont());
+        p.setFont(fonts.target);
         p.drawText(QPointF(left + totalWidth + 6, baseline),
-                   elidedText(targetFont(), shown.target, targetRoom));
+                   elided(fonts.targetMetrics, shown.target, targetRoom));
     }
-    y += rows.total + kTotalToBar;
+    y += fonts.totalHeight + kTotalToBar;
 
     const QRectF track(left, y, width, kBarHeight);
     fillCapsule(p, track, light ? QColor(0, 0, 0, 15) : QColor(255, 255, 255, 15));
@@ -364,20 +383,20 @@ void TodayCard::paintEvent(QPaintEvent*) {
     y += kBarHeight + kBarToStats;
 
     // The amount keeps its room; the counts take what is left.
-    const QFontMetricsF billableMetrics(billableFont());
-    const QString billable = elidedText(billableFont(), shown.billable, width);
+    const QFontMetricsF& billableMetrics = fonts.billableMetrics;
+    const QString billable = elided(billableMetrics, shown.billable, width);
     const qreal billableWidth = billableMetrics.horizontalAdvance(billable);
-    const qreal statsCentre = y + rows.stats / 2;
+    const qreal statsCentre = y + fonts.statsHeight / 2;
     p.setPen(Palette::mint());
-    p.setFont(billableFont());
+    p.setFont(fonts.billable);
     p.drawText(QPointF(left + width - billableWidth,
                        statsCentre + (billableMetrics.ascent() - billableMetrics.descent()) / 2),
                billable);
-    const QFontMetricsF countsMetrics(countsFont());
+    const QFontMetricsF& countsMetrics = fonts.countsMetrics;
     p.setPen(mutedTextColor(light));
-    p.setFont(countsFont());
+    p.setFont(fonts.counts);
     p.drawText(QPointF(left, statsCentre + (countsMetrics.ascent() - countsMetrics.descent()) / 2),
-               elidedText(countsFont(), shown.counts, width - billableWidth - 8));
+               elided(countsMetrics, shown.counts, width - billableWidth - 8));
 }
 
 } // namespace orvane

@@ -9,8 +9,6 @@
 
 #include <vector>
 
-class QTimer;
-
 namespace orvane {
 
 class AppStore;
@@ -49,7 +47,7 @@ bool todayFiguresMoved(const TodayFigures& drawn, const TodayFigures& now, qreal
 
 // Today's tracked time live against the target, the bar toward it, the
 // counts and the billable amount, on a card with a soft glow. The total
-// redraws every second while a session runs and the card is on screen.
+// follows the store's tick while a session runs and the card is on screen.
 class TodayCard : public QWidget, public SpokenText {
     Q_OBJECT
 public:
@@ -85,7 +83,7 @@ private:
 
     AppStore& m_store;
     ChromeSetting& m_chrome;
-    QTimer* m_clock;
+    bool m_ticking = false; // redraws with the store's tick
     TodayFigures m_drawn;
     QString m_spoken; // as screen readers were last told
     QPointer<QWidget> m_glow;
