@@ -304,8 +304,9 @@ TEST(CutOffReply, ACompressedBodyIsReadWholeOrRefusedAndAnErrorStatusStands) {
         OrvaneAPIClient client;
         endedTwice = 0;
         EXPECT_EQ(outcome([&] { test::await(client.fetchCurrentUser()); }), c.seen);
-        if (c.bodyless)
+        if (c.bodyless) {
             EXPECT_EQ(endedTwice.load(), 0);
+        }
     }
 }
 

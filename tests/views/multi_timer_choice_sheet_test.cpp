@@ -261,7 +261,8 @@ TEST(MultiTimerChoice, LongNamesWrapInsideThePanel) {
     EXPECT_EQ(sheet.heightForWidth(MultiTimerChoiceSheet::kWidth), height);
     for (auto* t : sheet.findChildren<TextBlock*>()) {
         EXPECT_GE(t->height(), t->heightForWidth(t->width())) << t->text().left(20).toStdString();
-        if (t->parentWidget() == &sheet || qobject_cast<QAbstractButton*>(t->parentWidget()))
+        if (t->parentWidget() == &sheet || qobject_cast<QAbstractButton*>(t->parentWidget())) {
             EXPECT_FALSE(t->shownText().contains(u'…')) << t->text().toStdString();
+        }
     }
 }
