@@ -86,7 +86,7 @@ class Speech:
     def since_mark(self):
         return self.all()[self.mark:]
 
-    def settle(self, quiet=1.0, seconds=30):
+    def settle(self, quiet=1.0, seconds=20):
         """Waits until neither Orca's log nor its speech has grown for `quiet`
         seconds: on a busy machine Orca may still be saying an earlier step."""
         sizes = lambda: tuple(os.path.getsize(p) for p in (self.path, self.log) if p)  # noqa: E731
