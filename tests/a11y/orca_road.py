@@ -72,7 +72,7 @@ def type_into(world, field, text):
     raise AssertionError(f"{field.name} never held what was typed")
 
 
-def said_soon(talk, wanted, seconds=5):
+def said_soon(talk, wanted, seconds=60):
     """What was said once `wanted` (text, pattern or test) was, or all said within `seconds`."""
     if isinstance(wanted, re.Pattern):
         test = wanted.search
@@ -86,7 +86,7 @@ def said_soon(talk, wanted, seconds=5):
         return talk.since_mark()
 
 
-def heard(talk, name, wanted, seconds=30):
+def heard(talk, name, wanted, seconds=60):
     """Counts under `name` whether `wanted` (a test of the text) is said within `seconds`."""
     said = said_soon(talk, wanted, seconds)
     check(name, bool(wanted(said)), said)
@@ -177,7 +177,7 @@ def road(world, talk, idle):
           talk.since_mark())
     tab_to(world, sign_in)
     key(world, "Return")
-    eventually("signed in", lambda: find(app, "push button", "Neue Session"), 30)
+    eventually("signed in", lambda: find(app, "push button", "Neue Session"), 60)
 
     talk.set_mark()
     key(world, "ctrl+shift+n")
@@ -228,11 +228,26 @@ def road(world, talk, idle):
 
     talk.set_mark()
     key(world, "ctrl+shift+t")
-    grid = eventually("the summary", lambda: find(app, "combo box"), 30)
+    grid = eventually("the summary", lambda: find(app, "combo box"), 60)
     talk.wait("the summary", "Session beendet")
     booked = re.compile(r"Gebucht: \d+ (Minuten?|Stunden?)\b")
     said = said_soon(talk, booked)
     check("the summary says the booked duration on arrival", booked.search(said), said)
+
+    # Flat review reads the summary's lines again, one by one, down from the focus's.
+    figures = {"booked time": r"^\d+ (Minuten?|Stunden?)( \d+)?$", "rounding": r"^Gerundet: ",
+               "start": r"\bStart \d\d:\d\d", "end": r"\bEnde \d\d:\d\d",
+               "budget": r"\bBudget genutzt\b", "project total": r"\bProjekt gesamt\b"}
+    talk.set_mark()
+    key(world, "KP_Up")
+    for _ in range(20):
+        talk.settle()
+        if all(re.search(f, talk.since_mark(), re.M) for f in figures.values()):
+            break
+        key(world, "KP_Page_Up")
+    for name, figure in figures.items():
+        check(f"flat review reads the summary's {name}", re.search(figure, talk.since_mark(), re.M),
+              talk.since_mark())
 
     talk.set_mark()
     tab_to(world, grid)
@@ -248,11 +263,11 @@ def road(world, talk, idle):
     save = find(app, "push button", "Speichern")
     tab_to(world, save)
     key(world, "Return")
-    eventually("the summary saved", lambda: not find(app, "combo box"), 30)
+    eventually("the summary saved", lambda: not find(app, "combo box"), 60)
 
     # A recent row's play button starts as the flow does.
     play = eventually("a recent row's play button", lambda: find(
-        app, "push button", lambda n: n.startswith("Starten: ")), 30)
+        app, "push button", lambda n: n.startswith("Starten: ")), 60)
     tab_to(world, play)
     talk.set_mark()
     key(world, "Return")
@@ -282,7 +297,7 @@ def main(orvane, dev_service, demo_data):
             spoken = speech.configure(home, world.env)
             orca = speech.start(home, world.env, world.run, eventually)
             debug = f"{home}/orca-debug.txt"
-            talk = speech.Speech(spoken)
+            talk = speech.Speech(spoken, debug)
             try:
                 # Orca says it is on once it listens.
                 eventually("Orca", lambda: orca.poll() is not None or talk.all(), 60)

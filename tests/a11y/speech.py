@@ -73,10 +73,11 @@ def start(home, env, run, wait):
 
 
 class Speech:
-    """What Orca said, read from the engine's file as it grows."""
+    """What Orca said, read from the engine's file as it grows; `log` is Orca's
+    debug log, which grows with every event Orca takes in."""
 
-    def __init__(self, spoken):
-        self.path, self.mark = spoken, 0
+    def __init__(self, spoken, log=None):
+        self.path, self.log, self.mark = spoken, log, 0
 
     def all(self):
         with open(self.path, encoding="utf-8", errors="replace") as f:
@@ -85,10 +86,27 @@ class Speech:
     def since_mark(self):
         return self.all()[self.mark:]
 
+    def settle(self, quiet=1.0, seconds=20):
+        """Waits until neither Orca's log nor its speech has grown for `quiet`
+        seconds: on a busy machine Orca may still be saying an earlier step."""
+        sizes = lambda: tuple(os.path.getsize(p) for p in (self.path, self.log) if p)  # noqa: E731
+        end = time.monotonic() + seconds
+        last, since = sizes(), time.monotonic()
+        while time.monotonic() < end:
+            time.sleep(0.1)
+            if (now := sizes()) != last:
+                last, since = now, time.monotonic()
+            elif time.monotonic() - since >= quiet:
+                return
+        print(f"note: Orca was still busy after {seconds} s")
+
     def set_mark(self):
+        """Marks the end of what was said, once Orca is quiet: what it says
+        after the mark belongs to the next step."""
+        self.settle()
         self.mark = len(self.all())
 
-    def wait(self, what, wanted, seconds=30):
+    def wait(self, what, wanted, seconds=60):
         """Waits until text said since the mark holds `wanted` (text or predicate)."""
         test = wanted if callable(wanted) else (lambda said: wanted in said)
         end = time.monotonic() + seconds

@@ -309,6 +309,7 @@ TEST(PopoverRoot, ClicksOnTheDimLayerCloseThePanelsOneByOne) {
         return QAccessible::queryAccessibleInterface(r.root->mainPanel())->state().invisible;
     };
     EXPECT_TRUE(covered());
+    const QPointer<QWidget> frame = r.root->overlayPanel()->parentWidget();
 
     r.clickDim();
     EXPECT_EQ(r.overlayName(), "summary") << "the summary waited behind the flow";
@@ -331,6 +332,10 @@ TEST(PopoverRoot, ClicksOnTheDimLayerCloseThePanelsOneByOne) {
     EXPECT_EQ(r.store->lastStoppedSummary(), std::nullopt);
     EXPECT_FALSE(r.root->dimLayerShown());
     EXPECT_FALSE(covered());
+    // Shown again, it would read as showing but not visible to a screen
+    // reader that saw it hidden: out of review with every later panel.
+    ASSERT_TRUE(frame);
+    EXPECT_FALSE(frame->isHidden());
     EXPECT_TRUE(test::eventuallyTrue([&] { return r.dashboardRefreshes() == before + 1; }));
 }
 

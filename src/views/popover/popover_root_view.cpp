@@ -256,9 +256,12 @@ PopoverRootView::PopoverRootView(AppStore& store, platform::ModelContext* modelC
     dimLayer_ = new DimLayer(
         chrome_, [this] { dismissOverlayAnimated(); }, this);
     dimLayer_->hide();
+    // Never hidden, only shrunk to nothing: a widget shown again tells screen
+    // readers "showing" but not "visible", so one that read the frame while it
+    // was hidden would keep every later panel in it out of its review.
     overlayFrame_ = new OverlayFrame(chrome_, this);
     overlayFrame_->setGraphicsEffect(new RoundedClip(overlayFrame_));
-    overlayFrame_->hide();
+    overlayFrame_->setGeometry(QRect());
 
     rebuildMainPanel();
     updateOverlay();
@@ -589,7 +592,6 @@ void PopoverRootView::updateOverlay() {
             break;
         }
         overlayPanel_ = panel;
-        overlayFrame_->setVisible(kind != OverlayPanel::None);
         layoutOverlay();
         if (panel) {
             panel->show();
@@ -609,6 +611,7 @@ void PopoverRootView::layoutOverlay() {
     dimLayer_->setGeometry(rect());
     if (overlayKind_ == OverlayPanel::None) {
         static_cast<DimLayer*>(dimLayer_)->setPanel(QRect(), frameOf(OverlayPanel::None));
+        overlayFrame_->setGeometry(QRect());
         return;
     }
     const PanelFrame frame = frameOf(overlayKind_);
