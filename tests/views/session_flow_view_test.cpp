@@ -336,15 +336,22 @@ TEST_F(SessionFlow, AListThatFailedToLoadSaysWhyAndNeverNone) {
     EXPECT_EQ(jobs->headline()->text(), "Aufträge konnten nicht geladen werden");
     EXPECT_FALSE(jobs->errorLine()->isHidden());
     EXPECT_EQ(jobs->errorLine()->text(), *state().loadError(1));
-    EXPECT_TRUE(test::announced(view).startsWith("Aufträge konnten nicht geladen werden."));
+    const auto failureSaid = [&] {
+        return test::announced(view).startsWith("Aufträge konnten nicht geladen werden.");
+    };
+    EXPECT_TRUE(failureSaid()) << test::announced(view).toStdString();
     EXPECT_FALSE(jobs->retryButton()->isHidden());
     QTest::mouseClick(jobs->secondaryButton(), Qt::LeftButton); // "Anderen Kunden wählen"
     ASSERT_TRUE(reaches(0));
     EXPECT_FALSE(state().selectedClient());
     EXPECT_TRUE(field()->hasFocus());
+    // Once the first step has been said, a step's failure is still said last.
+    ASSERT_TRUE(test::eventuallyTrue(
+        [&] { return test::announced(view) == QStringLiteral("Kunde wählen, Schritt 1 von 3"); }));
 
     key(Qt::Key_Return);
     ASSERT_TRUE(reaches(1));
+    EXPECT_TRUE(failureSaid()) << test::announced(view).toStdString();
     // The retry shows the loading indicator until the list is there.
     service().on("GET", "/api/jobs", [](const test::RecordedRequest&) {
         FakeResponse page = FakeResponse::json(200, listOf({{"j1", "Website"}}));
