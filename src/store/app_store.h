@@ -113,6 +113,12 @@ public:
         assign(recentTasks_, std::move(v), Property::RecentTasks);
     }
     bool isRefreshingRecentTasks() const { return isRefreshingRecentTasks_; }
+    // A full refresh, or one of today's figures or the recent tasks, is
+    // under way: its answers may still change what is shown.
+    bool isRefreshing() const {
+        return refreshAllInFlight_.inFlight() || dashboardAggregatesRefreshTask_.inFlight() ||
+               recentTasksRefreshTask_.inFlight();
+    }
     void setIsRefreshingRecentTasks(bool v) {
         assign(isRefreshingRecentTasks_, v, Property::IsRefreshingRecentTasks);
     }

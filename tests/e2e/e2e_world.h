@@ -97,7 +97,7 @@ public:
                 unanswered.setRemainingTime(3s);
             } else if (quiet.hasExpired() &&
                        (service_.answeredCount() >= seen || unanswered.hasExpired()) &&
-                       !(store_ && store_->isRefreshingRecentTasks())) {
+                       !(store_ && store_->isRefreshing())) {
                 return;
             }
         }

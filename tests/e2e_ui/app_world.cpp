@@ -102,7 +102,7 @@ bool AppWorld::settle() {
     const QDeadlineTimer giveUp(15s);
     while (!giveUp.hasExpired()) {
         test::spin(20ms);
-        const bool refreshing = delegate_ && delegate_->appStore()->isRefreshingRecentTasks();
+        const bool refreshing = delegate_ && delegate_->appStore()->isRefreshing();
         if (const std::size_t now = service_.requestCount(); now != seen) {
             seen = now;
             quiet.setRemainingTime(300ms);

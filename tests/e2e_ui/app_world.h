@@ -70,8 +70,9 @@ public:
     dev::DevService& service() { return service_; }
     // Moves the clock of both sides on.
     void advance(std::chrono::milliseconds by);
-    // Until every request has its answer and the service heard nothing for a
-    // while. Fails the case (and returns false) when the talking never ends.
+    // Until every request has its answer, the service heard nothing for a
+    // while and no refresh of the store runs. Fails the case (and returns
+    // false) when the talking never ends.
     bool settle();
 
     // ---- What the user does ----

@@ -144,7 +144,7 @@ struct Root {
         for (int quiet = 0; quiet < 4;) {
             test::spin(25ms);
             const size_t now = service.requestCount();
-            quiet = now == seen ? quiet + 1 : 0;
+            quiet = now == seen && !store->isRefreshing() ? quiet + 1 : 0;
             seen = now;
         }
     }

@@ -342,9 +342,13 @@ TEST_F(SessionFlow, AListThatFailedToLoadSaysWhyAndNeverNone) {
     ASSERT_TRUE(reaches(0));
     EXPECT_FALSE(state().selectedClient());
     EXPECT_TRUE(field()->hasFocus());
+    // Once the first step has been said, a step's failure is still said last.
+    ASSERT_TRUE(test::eventuallyTrue(
+        [&] { return test::announced(view) == QStringLiteral("Kunde wählen, Schritt 1 von 3"); }));
 
     key(Qt::Key_Return);
     ASSERT_TRUE(reaches(1));
+    EXPECT_TRUE(test::announced(view).startsWith("Aufträge konnten nicht geladen werden."));
     // The retry shows the loading indicator until the list is there.
     service().on("GET", "/api/jobs", [](const test::RecordedRequest&) {
         FakeResponse page = FakeResponse::json(200, listOf({{"j1", "Website"}}));

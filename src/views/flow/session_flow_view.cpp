@@ -297,6 +297,7 @@ void SessionFlowView::showEvent(QShowEvent* event) {
     monitor_->attach(this);
     ++appearance_;
     announcedStep_.reset();
+    stepAtShowing_ = state_.step();
     loadClients(appearance_);
     focusSearchSoon();
 }
@@ -439,6 +440,13 @@ void SessionFlowView::sync() {
                                        state_.filteredTaskIndices());
         break;
     }
+    if (state_.takeFocusRequest())
+        search_->setFocus(Qt::OtherFocusReason);
+    // A new step appears away from the keyboard, which stays in the search.
+    // It is said before what its page says of its list, which is said last;
+    // one reached before the first was said is said at once.
+    if (announcedStep_ || (step != stepAtShowing_ && isVisible()))
+        announceStep();
     const AccentStyle accent = store_.accentStyle();
     for (int i = 0; i < 3; ++i) {
         FlowStepPage* page = pages_[i];
@@ -457,11 +465,6 @@ void SessionFlowView::sync() {
     shownStep_ = step;
     shownHighlight_ = highlight;
 
-    if (state_.takeFocusRequest())
-        search_->setFocus(Qt::OtherFocusReason);
-    // A new step appears away from the keyboard, which stays in the search.
-    if (announcedStep_)
-        announceStep();
     update();
 }
 

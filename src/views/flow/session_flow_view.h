@@ -92,6 +92,7 @@ private:
     SessionFlowState state_;
     quint64 appearance_ = 0;           // advanced by every show and hide
     std::optional<int> announcedStep_; // none until the first step was said
+    int stepAtShowing_ = 0;
     int shownStep_ = -1;
     int shownHighlight_ = -1;
     // How the next change of step moves: the resets ease, all else springs.
