@@ -426,6 +426,16 @@ QJsonDocument seedFor(bool largeAccount) {
 
 // The minimal tray: a panel item whose label says the seconds since start,
 // and on a click a window of one label that says the same.
+template <class... Values> std::string fmt(const char* format, Values... values) {
+    char text[256];
+    std::snprintf(text, sizeof text, format, values...);
+    return std::string(text);
+}
+
+void line(const std::string& figure, const std::string& rest) {
+    std::printf("%-36s %s\n", figure.c_str(), rest.c_str());
+}
+
 int runMinimalTray(int argc, char** argv) {
     QApplication app(argc, argv);
     platform::StatusNotifierItem item;
@@ -1137,14 +1147,6 @@ void Bench::report(const Window& closed, const Window& open) {
                   labelsMet && startMet && openMet && !grows;
 
     const auto verdict = [](bool met) { return met ? "met" : "MISSED"; };
-    const auto fmt = [](const char* format, auto... values) {
-        char text[256];
-        std::snprintf(text, sizeof text, format, values...);
-        return std::string(text);
-    };
-    const auto line = [](const std::string& figure, const std::string& rest) {
-        std::printf("%-36s %s\n", figure.c_str(), rest.c_str());
-    };
 
     std::printf("\n%s, %s account\n",
                 onDisplay_ ? qPrintable(QStringLiteral("on the X display ") + display_)
@@ -1318,14 +1320,6 @@ bool Bench::reportDayCost(const Window& closed, const Window& open) {
     const bool openRatioMet = openRatio <= 6;
     const bool closedRatioMet = closedRatio <= 4 && closedSecs >= 150;
 
-    const auto fmt = [](const char* format, auto... values) {
-        char text[256];
-        std::snprintf(text, sizeof text, format, values...);
-        return std::string(text);
-    };
-    const auto line = [](const std::string& figure, const std::string& rest) {
-        std::printf("%-36s %s\n", figure.c_str(), rest.c_str());
-    };
     std::printf("\nall day with a timer, beside a minimal Qt 6 tray (same windows)%s\n",
                 longEnough ? "" : "; windows shorter than 150 s closed / 180 s open");
     line(fmt("longest main-loop turn open %.1f ms", ms(stallCpu)),
