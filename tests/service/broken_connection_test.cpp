@@ -343,8 +343,8 @@ TEST(CutOffReply, ACompressedBodyIsReadWholeOrRefusedAndAnErrorStatusStands) {
         {200, "deflate", compressed(kUser, 15) + compressed(kUser, 15), invalid},
         {200, "gzip, deflate", compressed(compressed(kUser, 31), 15), "ok"},
         {200, "Deflate , x-gzip", compressed(compressed(kUser, -15), 31), "ok"},
-        {200, "gzip, gzip", compressed(compressed(kUser + std::string(250'000, ' '), 31), 31),
-         "ok"},
+        {200, "identity, gzip, gzip",
+         compressed(compressed(kUser + std::string(250'000, ' '), 31), 31), "ok"},
         // Each stage is bounded, not only the last: stacked, empty members
         // would inflate to gigabytes of nothing.
         {200, "gzip, gzip", emptyMembers, tooLarge},
