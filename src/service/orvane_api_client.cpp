@@ -68,7 +68,7 @@ public:
             return ok_;
         fed_ = true;
         // A deflate body without its zlib wrapper is read again from its start.
-        if (coding_ == Coding::Deflate && !raw_ && !produced_) {
+        if (coding_ == Coding::Deflate && !raw_ && made_ == 0) {
             if (head_.size() + size <= kHeadBytes)
                 head_.append(input, size);
             else
@@ -78,6 +78,8 @@ public:
     }
     // Bytes came, and they made whole streams.
     bool complete() const { return !fed_ || (ok_ && ended_); }
+    // What the stream inflated to so far.
+    qint64 made() const { return made_; }
 
 private:
     static constexpr qsizetype kHeadBytes = 64 * 1024;
@@ -102,8 +104,10 @@ private:
             stream_.avail_out = sizeof chunk;
             const int result = inflate(&stream_, Z_NO_FLUSH);
             const auto made = static_cast<qsizetype>(sizeof chunk - stream_.avail_out);
-            if (result == Z_DATA_ERROR && coding_ == Coding::Deflate && !raw_ && !produced_ &&
-                !headLost_) {
+            // Output means zlib took the wrapper: a later fault is the body's,
+            // however the bytes were split on their way.
+            if (result == Z_DATA_ERROR && coding_ == Coding::Deflate && !raw_ && made_ == 0 &&
+                made == 0 && !headLost_) {
                 raw_ = true;
                 inflateEnd(&stream_);
                 stream_ = z_stream{};
@@ -117,9 +121,9 @@ private:
             ended_ = result == Z_STREAM_END;
             full = stream_.avail_out == 0;
             if (made > 0) {
-                if (!produced_)
+                if (made_ == 0)
                     head_ = QByteArray();
-                produced_ = true;
+                made_ += made;
                 if (!out(chunk, made))
                     return false;
             }
@@ -132,7 +136,7 @@ private:
     bool ok_ = false;
     bool ended_ = false;
     bool fed_ = false;
-    bool produced_ = false;
+    qint64 made_ = 0;
     bool raw_ = false;
     bool headLost_ = false;
     QByteArray head_;
@@ -200,7 +204,7 @@ public:
                 return;
             }
             if (!stages_.empty() && !inflate(0, scratch_.constData(), got)) {
-                if (body.size() > cap)
+                if (stagePassed_ || body.size() > cap)
                     over();
                 else
                     unreadable();
@@ -251,12 +255,22 @@ private:
         }
     }
 
+    // Every stage's output counts against the bound, not only the last's:
+    // empty gzip members and empty blocks make nothing for the next stage,
+    // so stacked codings would multiply what a few bytes cost to inflate.
     bool inflate(std::size_t stage, const char* data, qsizetype size) {
         if (stage == stages_.size())
             return keep(data, size);
-        return stages_[stage]->feed(data, size, [this, stage](const char* out, qsizetype n) {
+        Inflater& inflater = *stages_[stage];
+        const bool last = stage + 1 == stages_.size();
+        const auto next = [&](const char* out, qsizetype n) {
+            if (!last && inflater.made() > cap()) {
+                stagePassed_ = true;
+                return false;
+            }
             return inflate(stage + 1, out, n);
-        });
+        };
+        return inflater.feed(data, size, next);
     }
 
     // Decoded bytes, kept up to one past the cap: enough to know it is passed.
@@ -326,6 +340,7 @@ private:
     bool done_ = false;
     bool abortOnBody_ = false;
     bool graceOver_ = false;
+    bool stagePassed_ = false; // a stage before the last made more than the cap
     QByteArray scratch_;
     std::vector<std::unique_ptr<Inflater>> stages_; // in the order they are undone
 };

@@ -344,6 +344,10 @@ struct BerlinDay {
 };
 const BerlinDay& berlinDayOf(const QDateTime& date) {
     thread_local BerlinDay last;
+    // An invalid time reads as epoch 0 and would find that day.
+    thread_local const BerlinDay none;
+    if (!date.isValid())
+        return none;
     const qint64 at = date.toMSecsSinceEpoch();
     if (last.day.isValid() && at >= last.startMs && at < last.endMs)
         return last;

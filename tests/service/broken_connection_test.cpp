@@ -19,6 +19,7 @@
 #include <optional>
 #include <string>
 
+#include <dlfcn.h>
 #include <zlib.h>
 
 using namespace orvane;
@@ -244,9 +245,79 @@ std::string compressed(std::string body, int windowBits) {
     return out.substr(0, z.total_out);
 }
 
+namespace {
+
+// `count` empty gzip members, gzipped: each inflates to nothing, and their
+// run compresses about a thousandfold.
+std::string emptyMembersGzipped(int count) {
+    const std::string member = compressed("", 31);
+    std::string block;
+    for (int i = 0; i < 4096; ++i)
+        block += member;
+    z_stream z{};
+    deflateInit2(&z, 9, Z_DEFLATED, 31, 9, Z_DEFAULT_STRATEGY);
+    std::string out;
+    char chunk[16 * 1024];
+    for (int left = count; left > 0 || z.avail_in > 0;) {
+        const int take = std::min(left, 4096);
+        left -= take;
+        z.next_in = reinterpret_cast<Bytef*>(block.data());
+        z.avail_in = uInt(take * member.size());
+        do {
+            z.next_out = reinterpret_cast<Bytef*>(chunk), z.avail_out = sizeof chunk;
+            deflate(&z, left > 0 ? Z_NO_FLUSH : Z_FINISH);
+            out.append(chunk, sizeof chunk - z.avail_out);
+        } while (z.avail_out == 0);
+    }
+    deflateEnd(&z);
+    return out;
+}
+
+// Every byte zlib inflates in this process: the work a reply costs, counted
+// where it is done.
+std::atomic<quint64> inflatedBytes = 0;
+
+} // namespace
+
+int inflate(z_streamp stream, int flush) {
+    using Inflate = int (*)(z_streamp, int);
+    static const auto real = reinterpret_cast<Inflate>(dlsym(RTLD_NEXT, "inflate"));
+    const uLong before = stream->total_out;
+    const int result = real(stream, flush);
+    inflatedBytes += stream->total_out - before;
+    return result;
+}
+
+namespace {
+
+// A record's reply, or with `bound` an image of at most that many bytes:
+// "ok", its status and its size, or the failure.
+std::string fetched(OrvaneAPIClient& client, const QString& url, qint64 bound) {
+    if (bound == 0)
+        return outcome([&] { test::await(client.fetchCurrentUser()); });
+    std::string seen;
+    const std::string failure = outcome([&] {
+        const ImageDataResult image =
+            test::await(client.fetchImageData(QUrl(url + "/api/user"), false, bound));
+        seen = " " + std::to_string(image.response.httpStatus.value_or(0)) + " " +
+               std::to_string(image.data.size());
+    });
+    return failure + seen;
+}
+
+} // namespace
+
 TEST(CutOffReply, ACompressedBodyIsReadWholeOrRefusedAndAnErrorStatusStands) {
     const std::string head("\x1f\x8b\x08\0\0\0\0\0\0\x03", 10); // gzip, then no stream
     const std::string invalid = "transport: Ungültige Antwort vom Server.";
+    const std::string tooLarge =
+        "transport: Die Antwort des Servers ist zu groß und wurde abgebrochen.";
+    // 20 MB of empty members in their first stage.
+    const std::string emptyMembers = emptyMembersGzipped(1'000'000);
+    // 12 000 bytes that pass an 8 KiB bound, in a zlib stream whose check
+    // value is wrong: all of them come out of one call that also fails.
+    std::string badCheck = compressed(std::string(12'000, 'x'), 15);
+    badCheck.back() = char(badCheck.back() ^ 1);
     using namespace std::chrono_literals;
     const struct {
         int status;
@@ -254,6 +325,8 @@ TEST(CutOffReply, ACompressedBodyIsReadWholeOrRefusedAndAnErrorStatusStands) {
         // Refused from its headers, the body not sent: the service closes at
         // once (0) or after this long.
         std::optional<std::chrono::milliseconds> bodyless;
+        qint64 bound = 0; // else fetched as an image of at most this much
+        bool byteByByte = false;
     } cases[] = {
         {200, "gzip", head, invalid},
         {200, "gzip", head + "\xff\xff", invalid},
@@ -270,6 +343,17 @@ TEST(CutOffReply, ACompressedBodyIsReadWholeOrRefusedAndAnErrorStatusStands) {
         {200, "deflate", compressed(kUser, 15) + compressed(kUser, 15), invalid},
         {200, "gzip, deflate", compressed(compressed(kUser, 31), 15), "ok"},
         {200, "Deflate , x-gzip", compressed(compressed(kUser, -15), 31), "ok"},
+        {200, "identity, gzip, gzip",
+         compressed(compressed(kUser + std::string(250'000, ' '), 31), 31), "ok"},
+        // Each stage is bounded, not only the last: stacked, empty members
+        // would inflate to gigabytes of nothing.
+        {200, "gzip, gzip", emptyMembers, tooLarge},
+        {200, "gzip, gzip, gzip", compressed(emptyMembers, 31), tooLarge},
+        // The same answer however the body is split on its way.
+        {200, "deflate", badCheck, tooLarge, {}, 8192},
+        {200, "deflate", badCheck, tooLarge, {}, 8192, true},
+        {422, "deflate", badCheck, "ok 422 8192", {}, 8192},
+        {422, "deflate", badCheck, "ok 422 8192", {}, 8192, true},
         {200, "br", kUser, invalid},
         {200, "br", kUser, invalid, 0ms}, // the service closes at once: the reply ends once
         {200, "br", kUser, invalid, 30s}, // silent: cut after a grace, not when it lets go
@@ -286,7 +370,7 @@ TEST(CutOffReply, ACompressedBodyIsReadWholeOrRefusedAndAnErrorStatusStands) {
         });
     const auto restore = qScopeGuard([] { qInstallMessageHandler(logged); });
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.coding + std::to_string(c.body.size()));
+        SCOPED_TRACE(c.coding + std::to_string(c.body.size()) + (c.byteByByte ? " paced" : ""));
         RawServer host([&](const RawRequest&) {
             // The loop busy as the headers come: by the time it reads them,
             // the service's close has come too.
@@ -297,13 +381,19 @@ TEST(CutOffReply, ACompressedBodyIsReadWholeOrRefusedAndAnErrorStatusStands) {
                            c.coding + "\r\nContent-Length: " + std::to_string(c.body.size()) +
                            "\r\n\r\n" + (c.bodyless ? "" : c.body)};
             reply.holdOpen = c.bodyless.value_or(0ms);
+            reply.byteGap = c.byteByByte ? 2ms : 0ms;
             return reply;
         });
         test::TempUserDefaults defaults;
         defaults->setString(OrvaneAPIConfig::kBaseURLKey, host.baseURL());
         OrvaneAPIClient client;
         endedTwice = 0;
-        EXPECT_EQ(outcome([&] { test::await(client.fetchCurrentUser()); }), c.seen);
+        const quint64 inflatedBefore = inflatedBytes;
+        EXPECT_EQ(fetched(client, host.baseURL(), c.bound), c.seen);
+        // A stage makes at most the bound and the chunk that passed it.
+        const qint64 stages = std::count(c.coding.begin(), c.coding.end(), ',') + 1;
+        EXPECT_LE(inflatedBytes - inflatedBefore,
+                  quint64(stages * ((c.bound ? c.bound : kRecordReplyBytes) + 64 * 1024)));
         if (c.bodyless) {
             EXPECT_EQ(endedTwice.load(), 0);
         }

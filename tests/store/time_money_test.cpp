@@ -336,6 +336,10 @@ TEST(BerlinDay, KeysOfThePreviousDayAndTheDay) {
          utc(2025, 3, 30, 22, 0)},
         {utc(2025, 10, 26, 23, 0), "2025-10-26", "2025-10-27", utc(2025, 10, 26, 23, 0),
          utc(2025, 10, 27, 23, 0)},
+        // An invalid time has no day, also right after the day of epoch 0 was asked.
+        {utc(1970, 1, 1, 12, 0), "1969-12-31", "1970-01-01", utc(1969, 12, 31, 23, 0),
+         utc(1970, 1, 1, 23, 0)},
+        {QDateTime(), "", "", QDateTime(), QDateTime()},
     };
     for (const auto& c : cases) {
         const DayKeyRange range = berlinDayKeyRange(c.instant);

@@ -2,6 +2,7 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -135,7 +136,19 @@ void RawServer::serve(int fd, int connection) {
             requests_.push_back(request);
         }
         const RawReply reply = script_(request);
-        writeAll(fd, reply.bytes);
+        if (reply.byteGap.count() > 0) {
+            const int on = 1;
+            ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+            const std::size_t head = reply.bytes.find("\r\n\r\n");
+            std::size_t at = head == std::string::npos ? 0 : head + 4;
+            writeAll(fd, reply.bytes.substr(0, at));
+            for (; at < reply.bytes.size(); ++at) {
+                std::this_thread::sleep_for(reply.byteGap);
+                writeAll(fd, reply.bytes.substr(at, 1));
+            }
+        } else {
+            writeAll(fd, reply.bytes);
+        }
         if (reply.holdOpen.count() > 0) {
             pollfd wait{fd, POLLRDHUP, 0};
             ::poll(&wait, 1, static_cast<int>(reply.holdOpen.count()));

@@ -29,6 +29,8 @@ struct RawReply {
     std::string bytes;
     bool close = true;
     std::chrono::milliseconds holdOpen{0}; // before closing: a stalled sender
+    // The body after the head a byte at a time, this far apart: a slow link.
+    std::chrono::milliseconds byteGap{0};
     static RawReply dropped() { return {}; }
 };
 
