@@ -396,10 +396,7 @@ QCoro::Task<void> AppStore::refreshDashboardAggregates() {
     if (!life || generation != signInGeneration_)
         co_return;
     figuresReadForDay_ = figures ? range.dayKey : QString();
-    if (range.dayKey != berlinDayKey(platform::Clock::shared().now())) {
-        // Read for a day that ended while it ran: none of it is today's, and
-        // the next sync reads today's.
-    } else if (figures) {
+    if (figures) {
         setTodayTotalSecs(figures->totalSecs);
         setTodayBillableWorkedSecs(figures->billableWorkedSecs);
         setTodayBillableEuroCents(figures->billableEuroCents);
@@ -420,7 +417,9 @@ QCoro::Task<void> AppStore::refreshDashboardAggregates() {
                                       : 0);
         figuresDay_ = range.dayKey;
     }
-    // Before the save: what is saved now counts today.
+    // Figures read for a day that ended while they were on their way are not
+    // today's: following the day zeroes them, before the save, and the next
+    // sync reads today's.
     followDayChange();
     saveDashboardAggregatesCache();
 }
