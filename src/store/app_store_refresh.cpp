@@ -318,7 +318,8 @@ QCoro::Task<void> AppStore::performClientsLoad() {
     const Life life = this->life();
     const quint64 generation = signInGeneration_;
     const quint64 load = ++clientLoadsStarted_;
-    setClientsFetchError(std::nullopt);
+    // The error of the load before stays until this one has its answer: a
+    // caller that awaited that load is told its outcome, not a blank.
     std::optional<PaginatedResponse<ClientDTO>> reply;
     std::exception_ptr error;
     try {
@@ -332,6 +333,7 @@ QCoro::Task<void> AppStore::performClientsLoad() {
         co_return;
     if (reply) {
         setClients(std::move(reply->data));
+        setClientsFetchError(std::nullopt);
         co_return;
     }
     co_await handleAccountNotReady(error);
