@@ -318,7 +318,8 @@ QCoro::Task<void> AppStore::performClientsLoad() {
     const Life life = this->life();
     const quint64 generation = signInGeneration_;
     const quint64 load = ++clientLoadsStarted_;
-    setClientsFetchError(std::nullopt);
+    // The error of the load before stays until this one has its answer: a
+    // caller that awaited that load is told its outcome, not a blank.
     std::optional<PaginatedResponse<ClientDTO>> reply;
     std::exception_ptr error;
     try {
@@ -332,6 +333,7 @@ QCoro::Task<void> AppStore::performClientsLoad() {
         co_return;
     if (reply) {
         setClients(std::move(reply->data));
+        setClientsFetchError(std::nullopt);
         co_return;
     }
     co_await handleAccountNotReady(error);
@@ -396,10 +398,7 @@ QCoro::Task<void> AppStore::refreshDashboardAggregates() {
     if (!life || generation != signInGeneration_)
         co_return;
     figuresReadForDay_ = figures ? range.dayKey : QString();
-    if (range.dayKey != berlinDayKey(platform::Clock::shared().now())) {
-        // Read for a day that ended while it ran: none of it is today's, and
-        // the next sync reads today's.
-    } else if (figures) {
+    if (figures) {
         setTodayTotalSecs(figures->totalSecs);
         setTodayBillableWorkedSecs(figures->billableWorkedSecs);
         setTodayBillableEuroCents(figures->billableEuroCents);
@@ -420,7 +419,9 @@ QCoro::Task<void> AppStore::refreshDashboardAggregates() {
                                       : 0);
         figuresDay_ = range.dayKey;
     }
-    // Before the save: what is saved now counts today.
+    // Figures read for a day that ended while they were on their way are not
+    // today's: following the day zeroes them, before the save, and the next
+    // sync reads today's.
     followDayChange();
     saveDashboardAggregatesCache();
 }

@@ -86,7 +86,8 @@ struct DayWorld {
 } // namespace
 
 TEST(DayChange, TodaysFiguresAndTasksMoveToTheNewDayAtTheNextSyncOrOpening) {
-    enum { Online, Offline, Midnight, NextStart, Held, TasksHeld }; // how the new day begins
+    // How the new day begins.
+    enum { Online, Offline, Midnight, NextStart, Held, TasksHeld, FiguresHeld };
     const struct {
         const char* name;
         bool timerRuns;
@@ -105,6 +106,7 @@ TEST(DayChange, TodaysFiguresAndTasksMoveToTheNewDayAtTheNextSyncOrOpening) {
         // Monday's answers arrive on Tuesday; then a start offline.
         {"figures and task totals in flight at midnight", false, false, 0, Held},
         {"task totals in flight at midnight", false, false, 0, TasksHeld},
+        {"only the figures of a sync in flight at midnight", false, false, 0, FiguresHeld},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -119,8 +121,9 @@ TEST(DayChange, TodaysFiguresAndTasksMoveToTheNewDayAtTheNextSyncOrOpening) {
         if (c.offline >= Held) {
             w.clock.advance(30'000);
             *w.held = 0;
-            inFlight.emplace(c.offline == Held ? w.store->refreshDashboardAndRecentTasks()
-                                               : w.store->refreshRecentTasksThrottled());
+            inFlight.emplace(c.offline == Held        ? w.store->refreshDashboardAndRecentTasks()
+                             : c.offline == TasksHeld ? w.store->refreshRecentTasksThrottled()
+                                                      : w.store->syncWithServer());
             ASSERT_TRUE(test::eventuallyTrue([&] { return *w.held == (c.offline == Held) + 1; }));
         }
         w.clock.advance(90 * 60 * 1000); // 00:30 on Tuesday

@@ -206,17 +206,21 @@ TEST(Refresh, SyncRefreshesWhatTheStateOfTheTimersCallsFor) {
 }
 
 // The flow's reload while the first load of the clients still waits: the
-// later load's list stays, whatever the earlier one brings after it.
+// later load's list stays, whatever the earlier one brings after it. One that
+// answered first is what the store says until the later one answers.
 TEST(Refresh, AnEarlierClientsLoadThatAnswersLastChangesNothing) {
     const struct {
         const char* name;
         int status;
         std::string body;
         bool lateUser = false; // late while the user record is read again
+        bool settled = false;  // answered before the later load is asked for
     } earlier[] = {
         {"fails", 500, R"({"message":"kaputt"})"},
         {"brings the old list", 200, R"({"data":[{"id":1}]})"},
         {"account not ready", 403, R"({"reason":"dpa_required","account_requirements":{}})", true},
+        // A restored session's refresh right after a caller's own load.
+        {"failed before", 502, "<html>Bad Gateway</html>", false, true},
     };
     for (const auto& c : earlier) {
         SCOPED_TRACE(c.name);
@@ -228,17 +232,24 @@ TEST(Refresh, AnEarlierClientsLoadThatAnswersLastChangesNothing) {
         w.service.on("GET", "/api/clients", [&](const test::RecordedRequest&) {
             if (++calls == 1) {
                 FakeResponse late = FakeResponse::json(c.status, c.body);
-                late.delay = c.lateUser ? 0ms : 400ms;
+                late.delay = c.lateUser || c.settled ? 0ms : 400ms;
                 return late;
             }
             return FakeResponse::json(200, kClients);
         });
         QCoro::Task<void> first = w.store->loadClients();
+        if (c.settled)
+            test::await(std::move(first));
         ASSERT_TRUE(eventually([&] {
             return c.lateUser ? !w.service.requestsTo("GET", "/api/user").empty() : calls == 1;
         }));
-        test::await(w.store->loadClients());
-        test::await(std::move(first));
+        QCoro::Task<void> later = w.store->loadClients();
+        if (c.settled) {
+            EXPECT_TRUE(w.store->clientsFetchError()) << "told until the later load has its answer";
+        }
+        test::await(std::move(later));
+        if (!c.settled)
+            test::await(std::move(first));
         std::vector<QString> ids;
         for (const ClientDTO& client : w.store->clients())
             ids.push_back(client.id);
