@@ -1,6 +1,8 @@
 #pragma once
 
+#include <QCoreApplication>
 #include <QEvent>
+#include <QEventLoop>
 #include <QObject>
 #include <QPaintEvent>
 #include <QRegion>
@@ -30,5 +32,34 @@ protected:
         return false;
     }
 };
+
+// Runs the event loop in rounds until one round lays out and paints nothing:
+// what a change left for later has then reached the screen. Each round ends
+// with an event posted behind all pending paints.
+inline void untilDrawn() {
+    class Round : public QObject {
+    public:
+        int work = 0;
+        QEventLoop loop;
+        bool event(QEvent* e) override {
+            if (e->type() != QEvent::User)
+                return QObject::event(e);
+            loop.quit();
+            return true;
+        }
+        bool eventFilter(QObject*, QEvent* e) override {
+            const QEvent::Type t = e->type();
+            work += t == QEvent::LayoutRequest || t == QEvent::UpdateRequest || t == QEvent::Paint;
+            return false;
+        }
+    } round;
+    QCoreApplication::instance()->installEventFilter(&round);
+    do {
+        round.work = 0;
+        QCoreApplication::postEvent(&round, new QEvent(QEvent::User), Qt::LowEventPriority);
+        round.loop.exec();
+    } while (round.work > 0);
+    QCoreApplication::instance()->removeEventFilter(&round);
+}
 
 } // namespace orvane::test

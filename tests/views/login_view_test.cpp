@@ -3,6 +3,7 @@
 #include "store/biometric_credential_store.h"
 #include "support/announced.h"
 #include "support/await.h"
+#include "support/paint_log.h"
 #include "support/store_world.h"
 #include "views/kit/custom_toggle.h"
 #include "views/kit/palette.h"
@@ -242,9 +243,9 @@ TEST(LoginView, CodeStepTakesTheFocusAndBackClearsExactlyItsState) {
     // A refusal long enough to push the column past the popover's height.
     w.store().setLoginError(
         QStringLiteral("HTTP 422: Der Bestätigungscode ist ungültig. Bitte versuche es erneut."));
-    test::spin(5ms);
+    test::untilDrawn();
     w.click("back");
-    test::spin(5ms);
+    test::untilDrawn();
     // Nothing of the code step stays on screen: it shows what a fresh drawing shows.
     const auto pixels = [](const QImage& i) { return i.convertToFormat(QImage::Format_RGB32); };
     EXPECT_TRUE(pixels(w.view->screen()->grabWindow(w.view->winId()).toImage()) ==

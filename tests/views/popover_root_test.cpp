@@ -5,8 +5,11 @@
 #include "support/fake_service.h"
 #include "support/fakes.h"
 #include "support/keychain_scope.h"
+#include "support/paint_log.h"
 #include "support/temp_user_defaults.h"
 #include "support/tab_walk.h"
+#include "views/kit/pulsing_dot.h"
+#include "views/popover/active_session_card.h"
 #include "views/popover/popover_root_view.h"
 #include "views/popover/popover_views.h"
 #include "views/popover/shortcut_hints.h"
@@ -612,6 +615,29 @@ TEST(PopoverRoot, CardShowsTheActiveSessionOrElseTheFirst) {
     EXPECT_EQ(card->property("session").toString(), "j1");
     r.store->setSessions({});
     EXPECT_FALSE(card->isVisible());
+}
+
+// The card's clock moves with the store's tick alone: each second the tick
+// brings is drawn, one after the other.
+TEST(PopoverRoot, TheCardsClockTurnsWithEverySecondTheStoreTicks) {
+    Root r(true, [](PopoverViews& views) { views = defaultPopoverViews(); });
+    r.service.on("GET", "/api/job-times/active", FakeResponse::json(200, R"({"data":[
+                   {"id":"j1","start_time":"2026-03-02T10:50:00Z"}]})"));
+    r.show();
+    r.clock.advance(990); // so each tick comes a few milliseconds after the clock's second
+    r.store->setSessions({session("j1")});
+    r.store->updateTickTimer();
+    r.settle();
+    test::untilDrawn();
+    auto* card = r.root->findChild<ActiveSessionCard*>();
+    ASSERT_TRUE(card && card->isVisible());
+    const QRect dot = card->findChild<PulsingDot*>()->geometry();
+    test::PaintLog log(card);
+    for (int second = 1; second <= 4; ++second) {
+        log.clear();
+        r.clock.advance(1000);
+        ASSERT_TRUE(test::eventuallyTrue([&] { return !(log.all() - dot).isEmpty(); })) << second;
+    }
 }
 
 TEST(PopoverRoot, FailuresWhileSignedInShowInTheErrorLineUntilClosed) {

@@ -5,6 +5,7 @@
 #include "support/store_world.h"
 #include "views/kit/accessibility.h"
 #include "views/kit/activity_spinner.h"
+#include "views/kit/fonts.h"
 #include "views/kit/chrome.h"
 #include "views/kit/key_hints.h"
 #include "views/popover/popover_style.h"
@@ -14,9 +15,13 @@
 #include "views/popover/shortcut_hints.h"
 #include "views/popover/today_card.h"
 
+#include <QFontInfo>
 #include <QPointer>
 #include <QTest>
 #include <QVBoxLayout>
+#include <QtGui/private/qguiapplication_p.h>
+#include <QtGui/qpa/qplatformtheme.h>
+#include <QtGui/qpa/qwindowsysteminterface.h>
 
 #include <gtest/gtest.h>
 
@@ -91,6 +96,32 @@ struct SectionWorld : test::StoreWorld {
         return widget;
     }
     std::size_t starts() const { return service.requestsTo("POST", "/api/job-times/start").size(); }
+};
+
+// The desktop's general and fixed fonts set to `family` while this lives,
+// told as a desktop's theme tells them: a theme change. The theme hands out
+// its own fonts, so they are changed where they lie.
+class DesktopFontChange {
+public:
+    explicit DesktopFontChange(const QString& family) {
+        for (QPlatformTheme::Font kind : {QPlatformTheme::SystemFont, QPlatformTheme::FixedFont}) {
+            QFont* font = const_cast<QFont*>(QGuiApplicationPrivate::platformTheme()->font(kind));
+            m_kept.emplace_back(font, *font);
+            font->setFamily(family);
+        }
+        tell();
+    }
+    ~DesktopFontChange() {
+        for (auto& [font, was] : m_kept)
+            *font = was;
+        tell();
+    }
+
+private:
+    static void tell() {
+        QWindowSystemInterface::handleThemeChange<QWindowSystemInterface::SynchronousDelivery>();
+    }
+    std::vector<std::pair<QFont*, QFont>> m_kept;
 };
 
 void click(QWidget* widget, QPoint at = {}) {
@@ -235,6 +266,20 @@ TEST(TodayCard, RedrawsEverySecondOnlyWhileShownAndASessionMoves) {
         w.store().setSessions(c.sessions);
         EXPECT_EQ(card->isTicking(), c.ticking) << c.sessions.size();
     }
+}
+
+TEST(TodayCard, TakesTheDesktopsNewFontWhileShownAsTheKeptFontsDo) {
+    SectionWorld w;
+    w.store().setTodayTotalSecs(3600);
+    auto* card = w.place(new TodayCard(w.store(), w.chrome));
+    const QImage before = card->grab().toImage();
+    {
+        DesktopFontChange serif(QStringLiteral("DejaVu Serif"));
+        EXPECT_EQ(QFontInfo(systemFont(12)).family(), QStringLiteral("DejaVu Serif"));
+        EXPECT_EQ(QFontInfo(monospacedFont(34)).family(), QStringLiteral("DejaVu Serif"));
+        EXPECT_FALSE(card->grab().toImage() == before) << "drawn with the old font";
+    }
+    EXPECT_TRUE(card->grab().toImage() == before) << "the old font is not back";
 }
 
 TEST(TodayCard, ItsGlowReachesPastTheTopTrailingCornerOverWhatLiesAbove) {

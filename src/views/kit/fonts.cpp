@@ -1,5 +1,7 @@
 #include "views/kit/fonts.h"
 
+#include <QCoreApplication>
+#include <QEvent>
 #include <QFontDatabase>
 #include <QFontInfo>
 #include <QFontMetricsF>
@@ -8,6 +10,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <optional>
 
 namespace orvane {
 
@@ -106,27 +109,58 @@ namespace {
 // Resolving a family asks fontconfig and builds a font engine: the views ask
 // for the same few fonts at every paint, so each is resolved once, and again
 // only when the desktop's font changes. Kept fonts keep their engines too.
+struct Cache {
+    std::optional<QFont> base;
+    QHash<quint32, QFont> fonts;
+};
+// Never destroyed: fonts must not outlive the application's font cache.
+Cache* const caches = new Cache[2];
+
 QFont cachedFont(QFontDatabase::SystemFont kind, qreal pixelSize, FontWeight weight) {
-    struct Cache {
-        QFont base;
-        QHash<quint32, QFont> fonts;
-    };
-    // Never destroyed: fonts must not outlive the application's font cache.
-    static auto* caches = new Cache[2];
+    DesktopFonts::shared();
     Cache& cache = caches[kind == QFontDatabase::FixedFont ? 1 : 0];
-    const QFont base = QFontDatabase::systemFont(kind);
-    if (!(base == cache.base) || base.family() != cache.base.family()) {
-        cache.base = base;
-        cache.fonts.clear();
-    }
+    if (!cache.base)
+        cache.base = QFontDatabase::systemFont(kind);
     const int pixels = std::max(1, qRound(pixelSize));
     const quint32 key = (quint32(pixels) << 2) | quint32(weight);
     auto found = cache.fonts.constFind(key);
     if (found == cache.fonts.constEnd())
-        found = cache.fonts.insert(key, sized(base, pixels, weight));
+        found = cache.fonts.insert(key, sized(*cache.base, pixels, weight));
     return *found;
 }
+
+bool sameFont(const QFont& a, const QFont& b) {
+    return a == b && a.family() == b.family();
+}
 } // namespace
+
+DesktopFonts& DesktopFonts::shared() {
+    static auto* fonts = new DesktopFonts;
+    return *fonts;
+}
+
+DesktopFonts::DesktopFonts()
+    : m_general(QFontDatabase::systemFont(QFontDatabase::GeneralFont)),
+      m_fixed(QFontDatabase::systemFont(QFontDatabase::FixedFont)) {
+    // Every event passes here, so the test is one comparison of its type.
+    QCoreApplication::instance()->installEventFilter(this);
+}
+
+bool DesktopFonts::eventFilter(QObject*, QEvent* event) {
+    if (event->type() != QEvent::ThemeChange && event->type() != QEvent::ApplicationFontChange)
+        return false;
+    // A theme change goes to every window, and changes the fonts at most once.
+    const QFont general = QFontDatabase::systemFont(QFontDatabase::GeneralFont);
+    const QFont fixed = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+    if (sameFont(general, m_general) && sameFont(fixed, m_fixed))
+        return false;
+    m_general = general;
+    m_fixed = fixed;
+    for (Cache* cache : {&caches[0], &caches[1]})
+        *cache = Cache();
+    Q_EMIT changed();
+    return false;
+}
 
 QFont systemFont(qreal pixelSize, FontWeight weight) {
     return cachedFont(QFontDatabase::GeneralFont, pixelSize, weight);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QFont>
+#include <QObject>
 #include <QPointF>
 #include <QString>
 
@@ -15,6 +16,26 @@ enum class FontWeight { Regular, Medium, Semibold, Bold };
 QFont systemFont(qreal pixelSize, FontWeight weight = FontWeight::Regular);
 // A fixed-pitch family ("monospaced design").
 QFont monospacedFont(qreal pixelSize, FontWeight weight = FontWeight::Regular);
+
+// Tells once whenever the desktop's general or fixed font changes; the kept
+// fonts above are new by then. Qt 6.4 tells a theme's new font only with a
+// ThemeChange to each window, never with an ApplicationFontChange.
+class DesktopFonts : public QObject {
+    Q_OBJECT
+public:
+    static DesktopFonts& shared();
+
+Q_SIGNALS:
+    void changed();
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    DesktopFonts();
+    QFont m_general;
+    QFont m_fixed;
+};
 
 // "Monospaced digits": every digit takes the cell of the font's widest digit,
 // so a running clock keeps its width and does not jitter. Other characters

@@ -176,6 +176,11 @@ TodayCard::TodayCard(AppStore& store, ChromeSetting& chrome, QWidget* parent)
     setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
     setAccessibleRole(this, QAccessible::StaticText);
     m_spoken = spokenText();
+    connect(&DesktopFonts::shared(), &DesktopFonts::changed, this, [this] {
+        cardFonts(true);
+        updateGeometry();
+        update();
+    });
     // The live total turns with the store's tick, on the second the other
     // clocks turn, instead of on a clock of the card's own.
     connect(&m_store, &AppStore::ticked, this, [this] {
@@ -231,11 +236,6 @@ bool TodayCard::event(QEvent* event) {
     case QEvent::Show:
     case QEvent::Hide:
         placeGlow();
-        break;
-    case QEvent::ApplicationFontChange:
-        cardFonts(true);
-        updateGeometry();
-        update();
         break;
     default:
         break;
