@@ -107,7 +107,7 @@ protected:
         // Back to the first workspace for the next case.
         if (x11()) {
             ask(root(), "_NET_CURRENT_DESKTOP", {0, XCB_CURRENT_TIME});
-            test::eventuallyTrue([] { return currentDesktop() == 0; }, 30s);
+            test::eventuallyTrue([] { return currentDesktop() == 0; });
         }
     }
 
@@ -122,26 +122,19 @@ TEST_F(WindowManager, ThePillShowsOnEveryWorkspaceAboveOthersAndOutOfTheTaskbar)
     PillWindow pill(*store, [] {});
     pill.show();
     const auto id = static_cast<xcb_window_t>(pill.winId());
-    ASSERT_TRUE(test::eventuallyTrue([&] { return viewable(id); }, 30s));
-    EXPECT_TRUE(test::eventuallyTrue(
-        [&] {
-            return hasStates(id, {"_NET_WM_STATE_SKIP_TASKBAR", "_NET_WM_STATE_SKIP_PAGER",
-                                  "_NET_WM_STATE_ABOVE"});
-        },
-        30s))
-        << "the window manager keeps it out of the taskbar and the switcher, above others";
-    EXPECT_TRUE(test::eventuallyTrue(
-        [&] {
-            const std::vector<uint32_t> desktop =
-                property(id, "_NET_WM_DESKTOP", XCB_ATOM_CARDINAL);
-            return !desktop.empty() && desktop[0] == 0xFFFFFFFF;
-        },
-        30s))
-        << "on all workspaces";
+    ASSERT_TRUE(test::eventuallyTrue([&] { return viewable(id); }));
+    EXPECT_TRUE(test::eventuallyTrue([&] {
+        return hasStates(
+            id, {"_NET_WM_STATE_SKIP_TASKBAR", "_NET_WM_STATE_SKIP_PAGER", "_NET_WM_STATE_ABOVE"});
+    })) << "the window manager keeps it out of the taskbar and the switcher, above others";
+    EXPECT_TRUE(test::eventuallyTrue([&] {
+        const std::vector<uint32_t> desktop = property(id, "_NET_WM_DESKTOP", XCB_ATOM_CARDINAL);
+        return !desktop.empty() && desktop[0] == 0xFFFFFFFF;
+    })) << "on all workspaces";
 
     // Another workspace: the pill is still there.
     ask(root(), "_NET_CURRENT_DESKTOP", {1, XCB_CURRENT_TIME});
-    ASSERT_TRUE(test::eventuallyTrue([] { return currentDesktop() == 1; }, 30s))
+    ASSERT_TRUE(test::eventuallyTrue([] { return currentDesktop() == 1; }))
         << "openbox has a second workspace";
     test::spin(100ms);
     EXPECT_TRUE(viewable(id)) << "the pill shows on the second workspace too";
@@ -152,14 +145,14 @@ TEST_F(WindowManager, ThePillTakesNoFocusFromTheWindowTheUserTypesIn) {
     QLineEdit typing;
     typing.show();
     typing.activateWindow();
-    ASSERT_TRUE(test::eventuallyTrue([&] { return typing.isActiveWindow(); }, 30s));
+    ASSERT_TRUE(test::eventuallyTrue([&] { return typing.isActiveWindow(); }));
 
     PillWindow pill(*store, [] {});
     pill.show();
     const auto id = static_cast<xcb_window_t>(pill.winId());
-    ASSERT_TRUE(test::eventuallyTrue([&] { return viewable(id); }, 30s));
+    ASSERT_TRUE(test::eventuallyTrue([&] { return viewable(id); }));
     // Asked after the mapping: then the window manager has taken the window in.
-    ASSERT_TRUE(test::eventuallyTrue([&] { return hasStates(id, {"_NET_WM_STATE_ABOVE"}); }, 30s));
+    ASSERT_TRUE(test::eventuallyTrue([&] { return hasStates(id, {"_NET_WM_STATE_ABOVE"}); }));
     EXPECT_EQ(property(id, "WM_HINTS", XCB_ATOM_WM_HINTS).at(1), 0u) << "asks for no keyboard";
     EXPECT_TRUE(typing.isActiveWindow()) << "the keyboard stays where the user types";
 }
@@ -172,9 +165,9 @@ TEST_F(WindowManager, AHiddenPopoverMappedBehindOurBackIsHiddenAgain) {
     popover.setContent(new QLabel(QStringLiteral("Orvane")));
     popover.openAt(QRect(1180, 760, 80, 28));
     const auto id = static_cast<xcb_window_t>(popover.winId());
-    ASSERT_TRUE(test::eventuallyTrue([&] { return viewable(id); }, 30s));
+    ASSERT_TRUE(test::eventuallyTrue([&] { return viewable(id); }));
     popover.dismiss();
-    ASSERT_TRUE(test::eventuallyTrue([&] { return !viewable(id); }, 30s));
+    ASSERT_TRUE(test::eventuallyTrue([&] { return !viewable(id); }));
 
     xcb_connection_t* other = xcb_connect(nullptr, nullptr);
     const uint32_t mask = XCB_EVENT_MASK_STRUCTURE_NOTIFY;
@@ -182,17 +175,15 @@ TEST_F(WindowManager, AHiddenPopoverMappedBehindOurBackIsHiddenAgain) {
     xcb_map_window(other, id);
     xcb_flush(other);
     uint8_t last = 0; // mapped, then hidden again
-    EXPECT_TRUE(test::eventuallyTrue(
-        [&] {
-            while (xcb_generic_event_t* event = xcb_poll_for_event(other)) {
-                const uint8_t type = event->response_type & ~0x80;
-                std::free(event);
-                if (type == XCB_MAP_NOTIFY || (type == XCB_UNMAP_NOTIFY && last == XCB_MAP_NOTIFY))
-                    last = type;
-            }
-            return last == XCB_UNMAP_NOTIFY;
-        },
-        30s));
+    EXPECT_TRUE(test::eventuallyTrue([&] {
+        while (xcb_generic_event_t* event = xcb_poll_for_event(other)) {
+            const uint8_t type = event->response_type & ~0x80;
+            std::free(event);
+            if (type == XCB_MAP_NOTIFY || (type == XCB_UNMAP_NOTIFY && last == XCB_MAP_NOTIFY))
+                last = type;
+        }
+        return last == XCB_UNMAP_NOTIFY;
+    }));
     xcb_disconnect(other);
 }
 
@@ -206,39 +197,33 @@ TEST_F(WindowManager, AMinimisedPopoverOpensShownAndActive) {
         SCOPED_TRACE(attempt);
         popover.openAt(anchor);
         const auto id = static_cast<xcb_window_t>(popover.winId());
-        ASSERT_TRUE(test::eventuallyTrue([&] { return viewable(id); }, 30s));
-        EXPECT_TRUE(test::eventuallyTrue(
-            [&] {
-                return hasStates(id, {"_NET_WM_STATE_SKIP_TASKBAR", "_NET_WM_STATE_SKIP_PAGER"});
-            },
-            30s))
-            << "no taskbar entry to minimise it from";
-        EXPECT_TRUE(test::eventuallyTrue(
-            [&] {
-                const std::vector<uint32_t> active =
-                    property(root(), "_NET_ACTIVE_WINDOW", XCB_ATOM_WINDOW);
-                return !active.empty() && active[0] == id;
-            },
-            30s))
-            << "the window manager made it the active window";
+        ASSERT_TRUE(test::eventuallyTrue([&] { return viewable(id); }));
+        EXPECT_TRUE(test::eventuallyTrue([&] {
+            return hasStates(id, {"_NET_WM_STATE_SKIP_TASKBAR", "_NET_WM_STATE_SKIP_PAGER"});
+        })) << "no taskbar entry to minimise it from";
+        EXPECT_TRUE(test::eventuallyTrue([&] {
+            const std::vector<uint32_t> active =
+                property(root(), "_NET_ACTIVE_WINDOW", XCB_ATOM_WINDOW);
+            return !active.empty() && active[0] == id;
+        })) << "the window manager made it the active window";
 
         // Qt asks for the activation once it hears of the mapping, before it
         // hears of the focus: a minimise sent earlier would be undone by it.
-        ASSERT_TRUE(test::eventuallyTrue([&] { return popover.isActiveWindow(); }, 30s));
+        ASSERT_TRUE(test::eventuallyTrue([&] { return popover.isActiveWindow(); }));
         constexpr uint32_t kIconic = 3;
         ask(id, "WM_CHANGE_STATE", {kIconic});
-        ASSERT_TRUE(test::eventuallyTrue([&] { return !viewable(id); }, 30s));
-        EXPECT_TRUE(test::eventuallyTrue([&] { return !popover.isVisible(); }, 30s))
+        ASSERT_TRUE(test::eventuallyTrue([&] { return !viewable(id); }));
+        EXPECT_TRUE(test::eventuallyTrue([&] { return !popover.isVisible(); }))
             << "minimised is closed";
         // As before a person's next click: Qt took in that the keyboard left.
         ASSERT_TRUE(test::eventuallyTrue(
-            [] { return QGuiApplication::applicationState() != Qt::ApplicationActive; }, 30s));
+            [] { return QGuiApplication::applicationState() != Qt::ApplicationActive; }));
     }
     popover.openAt(anchor);
     const auto id = static_cast<xcb_window_t>(popover.winId());
-    EXPECT_TRUE(test::eventuallyTrue([&] { return viewable(id); }, 30s));
+    EXPECT_TRUE(test::eventuallyTrue([&] { return viewable(id); }));
     EXPECT_FALSE(hasStates(id, {"_NET_WM_STATE_HIDDEN"}));
     EXPECT_TRUE(popover.isOpen());
-    EXPECT_TRUE(test::eventuallyTrue([&] { return popover.isActiveWindow(); }, 30s))
+    EXPECT_TRUE(test::eventuallyTrue([&] { return popover.isActiveWindow(); }))
         << "it has the keyboard";
 }

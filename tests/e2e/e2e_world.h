@@ -88,7 +88,7 @@ public:
         std::size_t seen = service_.requestCount();
         QDeadlineTimer quiet(300ms);
         QDeadlineTimer unanswered(3s); // an aborted request is never answered
-        const QDeadlineTimer giveUp(15s);
+        const QDeadlineTimer giveUp(test::kPatience);
         while (!giveUp.hasExpired()) {
             test::spin(20ms);
             if (const std::size_t now = service_.requestCount(); now != seen) {
@@ -104,11 +104,8 @@ public:
         throw std::runtime_error("the store kept talking to the service");
     }
 
-    bool spinUntil(const std::function<bool()>& condition, std::chrono::milliseconds limit = 30s) {
-        const QDeadlineTimer deadline(limit);
-        while (!condition() && !deadline.hasExpired())
-            test::spin(10ms);
-        return condition();
+    bool spinUntil(const std::function<bool()>& condition) {
+        return test::eventuallyTrue(condition);
     }
 
     void signIn(const QString& email = kDemoEmail,

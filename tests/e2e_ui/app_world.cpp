@@ -99,7 +99,7 @@ bool AppWorld::settle() {
     std::size_t seen = service_.requestCount();
     QDeadlineTimer quiet(300ms);
     QDeadlineTimer unanswered(3s); // an aborted request is never answered
-    const QDeadlineTimer giveUp(15s);
+    const QDeadlineTimer giveUp(test::kPatience);
     while (!giveUp.hasExpired()) {
         test::spin(20ms);
         const bool refreshing = delegate_ && delegate_->appStore()->isRefreshing();
@@ -168,8 +168,7 @@ void AppWorld::press(Qt::Key key, Qt::KeyboardModifiers modifiers) {
     // Keys reach a shown popover once it is the active window, which a loaded
     // machine may take a moment to tell.
     if (delegate_ && popoverShown())
-        test::eventuallyTrue([&] { return QApplication::activeWindow() == delegate_->popover(); },
-                             10s);
+        test::eventuallyTrue([&] { return QApplication::activeWindow() == delegate_->popover(); });
     QWidget* target = QApplication::focusWidget();
     if (!target && delegate_)
         target = delegate_->popover();
@@ -182,8 +181,7 @@ void AppWorld::signInThroughView(const QString& email) {
     type(named<QLineEdit>("password"), kPassword);
     click(named<QAbstractButton>("signIn"));
     if (!test::eventuallyTrue(
-            [&] { return root().mainPanel() && root().mainPanel()->objectName() == "mainColumn"; },
-            30s))
+            [&] { return root().mainPanel() && root().mainPanel()->objectName() == "mainColumn"; }))
         return ADD_FAILURE() << "still signed out: "
                              << (named<QWidget>("credentialsError") ? "an error shows"
                                                                     : "no error");
@@ -214,7 +212,7 @@ QString AppWorld::panelLabel() {
         QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("Get"));
     get.setArguments({kItemInterface, QStringLiteral("XAyatanaLabel")});
     const QDBusPendingCall pending = panel_.asyncCall(get, 25000);
-    if (!test::eventuallyTrue([&] { return pending.isFinished(); }, 30s) || pending.isError())
+    if (!test::eventuallyTrue([&] { return pending.isFinished(); }) || pending.isError())
         return QStringLiteral("<no answer>");
     return pending.reply().arguments().value(0).value<QDBusVariant>().variant().toString();
 }

@@ -64,7 +64,7 @@ TEST(DesktopRoad, ThePopoverStaysOnTheScreenWhenThePillChangesBeneathIt) {
             world.type(world.named<QLineEdit>("email"), kDemoEmail);
             world.type(world.named<QLineEdit>("password"), kPassword);
             world.click(world.named<QAbstractButton>("signIn"));
-            ASSERT_TRUE(test::eventuallyTrue([&] { return signedIn(world); }, 10s));
+            ASSERT_TRUE(test::eventuallyTrue([&] { return signedIn(world); }));
             world.settle();
             ASSERT_TRUE(popoverOnScreen(world));
             world.clickPill();
@@ -80,7 +80,7 @@ TEST(DesktopRoad, ThePopoverStaysOnTheScreenWhenThePillChangesBeneathIt) {
         const int pillWidth = world.app().statusItem()->width();
         world.service().resetToSeed(); // the service forgot every token
         world.app().syncTick();
-        ASSERT_TRUE(test::eventuallyTrue([&] { return world.loginView() != nullptr; }, 10s));
+        ASSERT_TRUE(test::eventuallyTrue([&] { return world.loginView() != nullptr; }));
         ASSERT_LT(world.app().statusItem()->width(), pillWidth) << "the pill narrowed";
         ASSERT_TRUE(world.popoverShown());
         EXPECT_TRUE(popoverOnScreen(world))
@@ -173,7 +173,7 @@ TEST(DesktopRoad, SignInWithTheKeyboardAlone) {
         return;
     step("Return on the focused button signs in", [&] {
         world.press(Qt::Key_Return);
-        EXPECT_TRUE(test::eventuallyTrue([&] { return signedIn(world); }, 10s));
+        EXPECT_TRUE(test::eventuallyTrue([&] { return signedIn(world); }));
         world.settle();
     });
 }

@@ -147,7 +147,7 @@ TEST(KeyringRoad, AKeyringThatStopsAnsweringHoldsUpNeitherTheStartNorTheSignIn) 
                 auto* text = line ? line->findChild<TextBlock*>() : nullptr;
                 return text ? text->text() : QString();
             };
-            EXPECT_TRUE(test::eventuallyTrue([&] { return !errorLine().isEmpty(); }, 10s));
+            EXPECT_TRUE(test::eventuallyTrue([&] { return !errorLine().isEmpty(); }));
             EXPECT_EQ(errorLine(), "Schlüsselbund antwortet nicht. Die Anmeldung gilt nur bis "
                                    "zum Beenden von Orvane.");
             EXPECT_NE(world.todayCard(), nullptr) << "still signed in";

@@ -22,9 +22,7 @@ struct Answer {
 Answer get(platform::HttpSession& session, const QString& url) {
     QNetworkReply* reply = session.send(QNetworkRequest(QUrl(url)), "GET");
     QObject::connect(reply, &QNetworkReply::finished, [] {});
-    const QDeadlineTimer deadline(std::chrono::seconds(20));
-    while (!reply->isFinished() && !deadline.hasExpired())
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 20);
+    test::eventuallyTrue([&] { return reply->isFinished(); });
     Answer a{reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt(), reply->error(),
              platform::HttpSession::timedOut(reply)};
     reply->deleteLater();

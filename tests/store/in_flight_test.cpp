@@ -46,13 +46,6 @@ const std::string kTodayEntry =
         "job_task":{"id":"t1","title":"Design"}}]})";
 const std::string kUnauthenticated = R"({"message":"Unauthenticated."})";
 
-bool eventually(const std::function<bool()>& condition, std::chrono::milliseconds limit = 5s) {
-    QDeadlineTimer deadline(limit);
-    while (!condition() && !deadline.hasExpired())
-        test::spin(5ms);
-    return condition();
-}
-
 TimerSession runningSession(const QString& jobTimeId) {
     TimerSession s;
     s.id = stableUUID(jobTimeId);
@@ -209,7 +202,7 @@ const WorkOfTheStore kWorkOfTheStore[] = {
 size_t requestsOnceQuiet(const test::FakeService& service) {
     size_t seen = service.requestCount();
     QDeadlineTimer quiet(400ms);
-    const QDeadlineTimer giveUp(10s);
+    const QDeadlineTimer giveUp(test::kPatience);
     while (!quiet.hasExpired() && !giveUp.hasExpired()) {
         test::spin(20ms);
         if (const size_t now = service.requestCount(); now != seen) {
@@ -315,14 +308,14 @@ TEST(RefreshOfAnEarlierSignIn, NeitherHoldsNorEmptiesTheNextOnes) {
          [](World& w) {
              QCoro::Task<void> running = w.store->login(QStringLiteral("ada@example.com"),
                                                         QStringLiteral("pw"), std::nullopt);
-             ASSERT_TRUE(eventually([&] { return w.store->isLoggedIn(); }));
+             ASSERT_TRUE(test::eventuallyTrue([&] { return w.store->isLoggedIn(); }));
              test::spin(100ms);
          },
          true},
         {"password sign-in while the start-up restore loads the clients",
          [](World& w) {
              QCoro::Task<void> running = w.store->restoreSession(QStringLiteral("t"));
-             ASSERT_TRUE(eventually([&] { return w.store->isLoggedIn(); }));
+             ASSERT_TRUE(test::eventuallyTrue([&] { return w.store->isLoggedIn(); }));
              test::spin(100ms);
          },
          false},

@@ -6,7 +6,6 @@
 #include "support/temp_user_defaults.h"
 
 #include <QBuffer>
-#include <QDeadlineTimer>
 #include <QUrlQuery>
 
 #include <gtest/gtest.h>
@@ -37,13 +36,6 @@ const std::string kNotReady =
 const std::string kUser = R"({"id":42,"email":"ada@example.com","account_requirements":)";
 const std::string kUserNotReady = kUser + R"({"dpa_signed":false}})";
 const std::string kUserReady = kUser + R"({"ready":true}})";
-
-bool eventually(const std::function<bool()>& condition) {
-    QDeadlineTimer deadline(5s);
-    while (!condition() && !deadline.hasExpired())
-        test::spin(5ms);
-    return condition();
-}
 
 // A signed-in store against a service that knows one client, no running
 // timer and no job times; Monday 2 March 2026, noon in Berlin.
@@ -147,7 +139,7 @@ TEST(Refresh, AnOwnChangeShowsEvenRightAfterOrDuringAnotherRefresh) {
         if (during) {
             w.answer("/api/job-times/invoiceable-summary", kSummary, 300ms);
             earlier.emplace(w.store->refreshDashboardAggregatesThrottled());
-            ASSERT_TRUE(eventually([&] { return w.dashboardRuns() == 1; }));
+            ASSERT_TRUE(test::eventuallyTrue([&] { return w.dashboardRuns() == 1; }));
         } else {
             test::await(w.store->refreshDashboardAggregatesThrottled());
         }
@@ -240,7 +232,7 @@ TEST(Refresh, AnEarlierClientsLoadThatAnswersLastChangesNothing) {
         QCoro::Task<void> first = w.store->loadClients();
         if (c.settled)
             test::await(std::move(first));
-        ASSERT_TRUE(eventually([&] {
+        ASSERT_TRUE(test::eventuallyTrue([&] {
             return c.lateUser ? !w.service.requestsTo("GET", "/api/user").empty() : calls == 1;
         }));
         QCoro::Task<void> later = w.store->loadClients();
@@ -304,15 +296,15 @@ TEST(Refresh, RefusalForAnAccountThatTurnedReadyDoesNotHoldTheRefreshesUp) {
         World w;
         w.service.on("GET", c.refused, FakeResponse::json(403, kNotReady));
         w.service.on("GET", "/api/user", FakeResponse::json(200, kUserReady));
-        test::await(c.run(*w.store), 5s);
-        ASSERT_TRUE(eventually([&] {
+        test::await(c.run(*w.store));
+        ASSERT_TRUE(test::eventuallyTrue([&] {
             const auto& user = w.store->currentUser();
             return user && user->accountRequirements && user->accountRequirements->isReady();
         }));
 
         w.service.on("GET", c.refused, FakeResponse::json(200, c.body));
         w.clock.advance(3000);
-        test::await(w.store->refreshAll(), 5s);
+        test::await(w.store->refreshAll());
         EXPECT_EQ(w.store->clients().size(), 1u);
         EXPECT_EQ(w.count("/api/user"), 1u);
     }
@@ -334,8 +326,8 @@ TEST(Refresh, SignOutDuringARefreshWritesNothingOfTheOldAccount) {
         w.answer(slow, body, 400ms);
 
         QCoro::Task<void> refresh = w.store->refreshAll();
-        ASSERT_TRUE(
-            eventually([&, slow = slow, waiting = waiting] { return w.count(slow) == waiting; }));
+        ASSERT_TRUE(test::eventuallyTrue(
+            [&, slow = slow, waiting = waiting] { return w.count(slow) == waiting; }));
         w.store->signOut();
         test::await(std::move(refresh));
 

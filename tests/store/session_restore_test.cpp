@@ -7,7 +7,6 @@
 #include "support/await.h"
 #include "support/store_world.h"
 
-#include <QDeadlineTimer>
 #include <QJsonObject>
 
 #include <gtest/gtest.h>
@@ -32,13 +31,6 @@ const QString kEmail = QStringLiteral("a@b.de");
 const QString kPassword = QStringLiteral("geheim");
 const QString kToken = QStringLiteral("tok-r");
 const std::string kUser = R"({"id":1,"email":"a@b.de","first_name":"Ada"})";
-
-bool eventually(const std::function<bool()>& condition) {
-    QDeadlineTimer deadline(5s);
-    while (!condition() && !deadline.hasExpired())
-        test::spin(10ms);
-    return condition();
-}
 
 // The service, the user defaults, the keyring, biometry and haptics of one
 // case; the store on demand.
@@ -159,7 +151,7 @@ TEST(SessionRestore, StartUpRestoresTheStoredTokenOnlyWhenRememberedAndNotSigned
         if (c.removal != Removal::NoSignOut) {
             w.store();
             if (c.rememberMe) { // this start's restore is done with the service
-                EXPECT_TRUE(eventually([&] { return w.store().isLoggedIn(); }));
+                EXPECT_TRUE(test::eventuallyTrue([&] { return w.store().isLoggedIn(); }));
             }
             if (c.removal == Removal::Fails)
                 w.keychain->failEvery(platform::KeychainStatus::InteractionNotAllowed);
@@ -177,7 +169,7 @@ TEST(SessionRestore, StartUpRestoresTheStoredTokenOnlyWhenRememberedAndNotSigned
         w.store();
 
         if (c.restored) {
-            EXPECT_TRUE(eventually([&] { return w.store().isLoggedIn(); }));
+            EXPECT_TRUE(test::eventuallyTrue([&] { return w.store().isLoggedIn(); }));
         }
         test::spin(300ms); // lets the refresh that follows finish
         EXPECT_EQ(w.store().isLoggedIn(), c.restored);
@@ -243,7 +235,7 @@ TEST(SessionRestore, StartUpSendsTheStoredTokenOnlyToTheServiceThatIssuedIt) {
         w.store();
 
         if (c.restored) {
-            EXPECT_TRUE(eventually([&] { return w.store().isLoggedIn(); }));
+            EXPECT_TRUE(test::eventuallyTrue([&] { return w.store().isLoggedIn(); }));
         }
         test::spin(300ms);
         EXPECT_EQ(w.store().isLoggedIn(), c.restored);

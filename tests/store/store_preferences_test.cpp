@@ -258,9 +258,7 @@ protected:
             test::spin(std::chrono::milliseconds(150));
             return;
         }
-        const QDeadlineTimer deadline(std::chrono::seconds(10));
-        while (!keychain->items().empty() && !deadline.hasExpired())
-            test::spin(std::chrono::milliseconds(10));
+        test::eventuallyTrue([&] { return keychain->items().empty(); });
         test::KeychainScope::settle(); // the keyring's word on the removal is in
     }
 

@@ -70,10 +70,8 @@ protected:
         }
     }
     bool trackedBeforeBecomes(qint64 secs) {
-        const auto reached = [&] { return store->sessions().at(0).trackedBeforeSecs == secs; };
-        for (QDeadlineTimer deadline(3s); !reached() && !deadline.hasExpired();)
-            test::spin(10ms);
-        return reached();
+        return test::eventuallyTrue(
+            [&] { return store->sessions().at(0).trackedBeforeSecs == secs; });
     }
     void open(const QString& jobTimeId) {
         std::vector<TimerSession> sessions = store->sessions();
@@ -346,7 +344,7 @@ TEST_F(TimerStart, AStartWhoseAnswerWasLostShowsTheTimerTheServiceRuns) {
         defaults->setString(QStringLiteral("orvane_api_base_url"), raw.baseURL());
         EXPECT_EQ(test::await(store->requestStart(client, job, task)), std::nullopt);
         EXPECT_EQ(store->loginError(), c.message);
-        EXPECT_TRUE(test::eventuallyTrue([&] { return store->sessions().size() == 1; }, 5s));
+        EXPECT_TRUE(test::eventuallyTrue([&] { return store->sessions().size() == 1; }));
         ASSERT_EQ(store->sessions().size(), 1u);
         EXPECT_EQ(store->sessions()[0].jobTimeServerId, "jt-9");
         EXPECT_EQ(store->activeSessionId(), kStartedId);

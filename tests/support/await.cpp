@@ -1,28 +1,52 @@
 #include "support/await.h"
 
+#include <QTimer>
+
+#include <algorithm>
+
 namespace orvane::test {
+
+namespace {
+using std::chrono::milliseconds;
+
+// Runs the event loop until `stop` holds or `deadline` passes, asleep in
+// between. processEvents with a time limit drops WaitForMoreEvents and spins;
+// without one it blocks until something happens, so a timer wakes it for the
+// deadline and, where `stop` hangs on other threads, every `poll`.
+bool sleepUntil(const std::function<bool()>& stop, QDeadlineTimer deadline,
+                std::optional<milliseconds> poll = std::nullopt) {
+    QTimer wake;
+    wake.setSingleShot(true);
+    wake.setTimerType(Qt::PreciseTimer);
+    while (!stop()) {
+        if (deadline.hasExpired())
+            return false;
+        if (!wake.isActive()) {
+            // A rounded-down wake would leave the loop asleep with no timer.
+            milliseconds next = std::chrono::ceil<milliseconds>(deadline.remainingTimeAsDuration());
+            if (poll)
+                next = std::min(next, *poll);
+            wake.start(std::max(next, milliseconds(1)));
+        }
+        QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
+    }
+    return true;
+}
+} // namespace
 
 namespace detail {
 void spinUntil(const bool& done, std::chrono::milliseconds timeout) {
-    QDeadlineTimer deadline(timeout);
-    while (!done) {
-        if (deadline.hasExpired())
-            throw std::runtime_error("timed out waiting for a task to finish");
-        QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 20);
-    }
+    if (!sleepUntil([&done] { return done; }, QDeadlineTimer(timeout)))
+        throw std::runtime_error("timed out waiting for a task to finish");
 }
 } // namespace detail
 
 void spin(std::chrono::milliseconds duration) {
-    QDeadlineTimer deadline(duration);
-    while (!deadline.hasExpired())
-        QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 10);
+    sleepUntil([] { return false; }, QDeadlineTimer(duration));
 }
 
 bool eventuallyTrue(const std::function<bool()>& condition, std::chrono::milliseconds limit) {
-    QDeadlineTimer deadline(limit);
-    while (!condition() && !deadline.hasExpired())
-        spin(std::chrono::milliseconds(5));
+    sleepUntil(condition, QDeadlineTimer(limit), milliseconds(5));
     return condition();
 }
 

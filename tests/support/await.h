@@ -15,6 +15,10 @@
 
 namespace orvane::test {
 
+// How long a test waits for what must happen: a bound for what never comes,
+// wide enough for a busy machine under the sanitizers.
+inline constexpr std::chrono::seconds kPatience{60};
+
 namespace detail {
 template <class T> struct AwaitState {
     std::optional<T> value;
@@ -40,10 +44,8 @@ void spinUntil(const bool& done, std::chrono::milliseconds timeout);
 } // namespace detail
 
 // Runs the event loop until `task` finishes and returns its result, or
-// rethrows what it threw. Fails loudly instead of hanging; the bound is for a
-// task that never ends, wide enough for a busy machine under the sanitizers.
-template <class T>
-T await(QCoro::Task<T> task, std::chrono::milliseconds timeout = std::chrono::seconds(60)) {
+// rethrows what it threw. Fails loudly instead of hanging.
+template <class T> T await(QCoro::Task<T> task, std::chrono::milliseconds timeout = kPatience) {
     using Slot = std::conditional_t<std::is_void_v<T>, bool, T>;
     auto state = std::make_shared<detail::AwaitState<Slot>>();
     if constexpr (std::is_void_v<T>) {
@@ -70,12 +72,13 @@ T await(QCoro::Task<T> task, std::chrono::milliseconds timeout = std::chrono::se
     }
 }
 
-// Runs the event loop for a while (lets queued work and timers run).
+// Runs the event loop for a while (lets queued work and timers run). Every
+// wait here sleeps on the loop, never spins.
 void spin(std::chrono::milliseconds duration);
 
 // Runs the event loop until `condition` holds or `limit` passed; the last
 // answer of `condition`.
 bool eventuallyTrue(const std::function<bool()>& condition,
-                    std::chrono::milliseconds limit = std::chrono::seconds(30));
+                    std::chrono::milliseconds limit = kPatience);
 
 } // namespace orvane::test

@@ -316,7 +316,7 @@ TEST(ActiveSessionCard, TheDotsBreathRepaintsItsOwnSquareOnly) {
     test::PaintLog popoverLog(&popover);
     test::PaintLog cardLog(card);
     test::PaintLog dotLog(dot);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return dotLog.regions.size() >= 3; }, 10'000));
+    ASSERT_TRUE(test::eventuallyTrue([&] { return dotLog.regions.size() >= 3; }));
     EXPECT_TRUE(cardLog.regions.empty()) << "the card was drawn again for a frame of the dot";
     EXPECT_TRUE(popoverLog.regions.empty()) << "the popover was drawn again for a frame of the dot";
 

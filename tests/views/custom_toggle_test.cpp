@@ -1,4 +1,5 @@
 #include "views/kit/custom_toggle.h"
+#include "support/await.h"
 
 #include <QMouseEvent>
 #include <QTest>
@@ -40,11 +41,11 @@ TEST(CustomToggle, KnobSpringsToTheOtherEndWhileShown) {
     EXPECT_GT(toggle.knobOffset(), 18);
     EXPECT_LT(toggle.knobOffset(), 19);
     spring->resume();
-    EXPECT_TRUE(QTest::qWaitFor([&] { return !toggle.isAnimating(); }, 2000));
+    EXPECT_TRUE(test::eventuallyTrue([&] { return !toggle.isAnimating(); }));
     EXPECT_EQ(toggle.knobOffset(), 18);
 
     toggle.setOn(false);
-    EXPECT_TRUE(QTest::qWaitFor([&] { return !toggle.isAnimating(); }, 2000));
+    EXPECT_TRUE(test::eventuallyTrue([&] { return !toggle.isAnimating(); }));
     EXPECT_EQ(toggle.knobOffset(), 2);
 }
 

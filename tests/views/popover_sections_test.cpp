@@ -525,7 +525,7 @@ TEST(ActivitySpinner, TurnsOnlyWhileOnScreen) {
     window.show();
     EXPECT_TRUE(spinner->isSpinning());
     const int before = spinner->leadingSpoke();
-    EXPECT_TRUE(test::eventuallyTrue([&] { return spinner->leadingSpoke() != before; }, 10s));
+    EXPECT_TRUE(test::eventuallyTrue([&] { return spinner->leadingSpoke() != before; }));
     window.hide();
     EXPECT_FALSE(spinner->isSpinning());
 }

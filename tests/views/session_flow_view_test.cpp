@@ -257,7 +257,7 @@ TEST_F(SessionFlow, StepsSlideAndWhatHappensMidSlideActsOnTheNewStep) {
     ASSERT_TRUE(slide);
     key(Qt::Key_Return); // Acme
     ASSERT_TRUE(reaches(1));
-    ASSERT_TRUE(test::eventuallyTrue([&] { return !stage->isSliding(); }, 5s));
+    ASSERT_TRUE(test::eventuallyTrue([&] { return !stage->isSliding(); }));
     EXPECT_EQ(view->page(1)->geometry(), stage->rect());
     EXPECT_FALSE(stage->outgoingPicture()->isVisible());
 
@@ -291,13 +291,13 @@ TEST_F(SessionFlow, StepsSlideAndWhatHappensMidSlideActsOnTheNewStep) {
     const auto jobs = service().requestsTo("GET", "/api/jobs");
     ASSERT_EQ(jobs.size(), 2u);
     EXPECT_EQ(queryItem(jobs[1], "client_id"), "c2");
-    ASSERT_TRUE(test::eventuallyTrue([&] { return !stage->isSliding(); }, 5s));
+    ASSERT_TRUE(test::eventuallyTrue([&] { return !stage->isSliding(); }));
     EXPECT_EQ(view->page(1)->geometry(), stage->rect());
     EXPECT_FALSE(picture->isVisible());
 
     key(Qt::Key_Return); // Kampagne
     ASSERT_TRUE(reaches(2));
-    ASSERT_TRUE(test::eventuallyTrue([&] { return !stage->isSliding(); }, 5s));
+    ASSERT_TRUE(test::eventuallyTrue([&] { return !stage->isSliding(); }));
     view->backFromTasks(); // the empty state's way back eases
     EXPECT_TRUE(stage->isSliding());
     EXPECT_EQ(slide->duration(), FlowStepStage::kDefaultMs);
@@ -306,7 +306,7 @@ TEST_F(SessionFlow, StepsSlideAndWhatHappensMidSlideActsOnTheNewStep) {
     slide->setCurrentTime(FlowStepStage::kDefaultMs / 2);
     EXPECT_EQ(view->page(1)->x(), -stage->width() / 2) << "half-way at half its time";
     slide->resume();
-    ASSERT_TRUE(test::eventuallyTrue([&] { return !stage->isSliding(); }, 5s));
+    ASSERT_TRUE(test::eventuallyTrue([&] { return !stage->isSliding(); }));
     EXPECT_EQ(view->page(1)->geometry(), stage->rect());
 }
 
@@ -408,7 +408,7 @@ TEST_F(SessionFlow, TheClientStepLoadsUntilTheListAskedForLastHasCome) {
     ASSERT_TRUE(test::eventuallyTrue([&] { return service().requestCount() == 1; }));
     // The popover's own refresh asks for the list again while the flow waits.
     QCoro::Task<void> refresh = store().loadClients();
-    ASSERT_TRUE(test::eventuallyTrue([&] { return !state().loadingClients(); }, 5s));
+    ASSERT_TRUE(test::eventuallyTrue([&] { return !state().loadingClients(); }));
     // Never "Keine Kunden angelegt" while the list is still on its way.
     EXPECT_EQ(view->page(0)->content(), StepContent::Rows);
     EXPECT_EQ(view->page(0)->list()->rowCount(), 3u);
@@ -655,11 +655,11 @@ TEST_F(SessionFlow, ManyRowsScrollTheHighlightIntoTheMiddle) {
     ASSERT_EQ(list->rowCount(), 100u);
     key(Qt::Key_Up); // wraps to the last
     EXPECT_EQ(state().highlightedIndex(), 99);
-    ASSERT_TRUE(test::eventuallyTrue([&] { return !list->isScrollAnimating(); }, 10s));
+    ASSERT_TRUE(test::eventuallyTrue([&] { return !list->isScrollAnimating(); }));
     EXPECT_EQ(list->verticalScrollBar()->value(), list->verticalScrollBar()->maximum());
     for (int i = 0; i < 50; ++i)
         key(Qt::Key_Down);
-    ASSERT_TRUE(test::eventuallyTrue([&] { return !list->isScrollAnimating(); }, 10s));
+    ASSERT_TRUE(test::eventuallyTrue([&] { return !list->isScrollAnimating(); }));
     const QRect row = list->visualRect(list->model()->index(49, 0));
     EXPECT_NEAR(row.center().y(), list->viewport()->height() / 2, row.height());
 
@@ -678,7 +678,7 @@ TEST_F(SessionFlow, ManyRowsScrollTheHighlightIntoTheMiddle) {
     QTest::keyClicks(field(), "kunde 1");
     EXPECT_EQ(list->rowCount(), 11u); // 1, 10 to 19
     EXPECT_EQ(state().highlightedIndex(), 0);
-    ASSERT_TRUE(test::eventuallyTrue([&] { return !list->isScrollAnimating(); }, 10s));
+    ASSERT_TRUE(test::eventuallyTrue([&] { return !list->isScrollAnimating(); }));
     EXPECT_EQ(list->verticalScrollBar()->value(), 0);
 }
 
