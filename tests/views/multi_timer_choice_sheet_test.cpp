@@ -12,6 +12,9 @@
 #include <QAbstractButton>
 #include <QAccessible>
 #include <QTest>
+#include <QtGui/private/qguiapplication_p.h>
+#include <QtGui/qpa/qplatformaccessibility.h>
+#include <QtGui/qpa/qplatformintegration.h>
 
 #include <gtest/gtest.h>
 
@@ -197,6 +200,25 @@ TEST(MultiTimerChoice, GoneWhileItsStopIsUnderWay) {
     ASSERT_TRUE(test::eventuallyTrue([&] { return !w.store().showMultiTimerSheet(); }));
     test::spin(100ms);
     EXPECT_TRUE(w.store().sessions().empty());
+}
+
+TEST(MultiTimerChoice, ATickRedrawsTheClockAloneAndScreenReadersHearOfItByTheMinute) {
+    ChoiceWorld w;
+    w.waiting({running("jt-1", 55)}, pick("Anna", std::nullopt));
+    MultiTimerChoiceSheet sheet(w.store(), *w.chrome);
+    sheet.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&sheet));
+    test::PaintLog stop(choice(sheet, "Laufenden Timer beenden"));
+    static int renamed = 0; // Qt tells changes only while a screen reader listens
+    QGuiApplicationPrivate::platformIntegration()->accessibility()->setActive(true);
+    const auto bridge = QAccessible::installUpdateHandler(
+        [](QAccessibleEvent* e) { renamed += e->type() == QAccessible::NameChanged; });
+    for (int i = 0; i < 10; ++i, w.clock.advance(1000), w.store().tick())
+        test::spin(20ms);
+    QAccessible::installUpdateHandler(bridge);
+    QGuiApplicationPrivate::platformIntegration()->accessibility()->setActive(false);
+    EXPECT_EQ(renamed, 1) << "the minute turned once";
+    EXPECT_TRUE(stop.regions.empty());
 }
 
 TEST(MultiTimerChoice, FollowsTheChromeAtOnce) {

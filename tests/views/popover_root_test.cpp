@@ -268,6 +268,13 @@ TEST(PopoverRoot, PanelCornersAreCutWithSmoothEdges) {
                 red > 70 && red < 200)
                 ++blended;
     EXPECT_GE(blended, 6);
+    // A redraw clear of the corners (a clock inside, a dot beneath) draws only its own part.
+    panel->findChild<QLineEdit*>()->clearFocus(); // its caret would blink in the corner
+    test::spin(50ms);
+    test::PaintLog field(panel->findChild<QLineEdit*>()), ground(panel);
+    panel->update(QRect(panel->rect().center(), QSize(4, 4)));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !ground.regions.empty(); }));
+    EXPECT_TRUE(field.regions.empty());
 }
 
 TEST(PopoverRoot, FooterHintsSitAtTheLeadingEdge) {

@@ -144,6 +144,10 @@ public:
     }
 
     void present(const ChoiceCard& card, const ChoicePanelColors& colors) {
+        // Every tick of the clock brings the same card again.
+        if (card == m_shown && colors == m_colors)
+            return;
+        m_shown = card;
         m_colors = colors;
         m_tile->setClient(card.colorHex, card.initials);
         m_title->setText(card.title);
@@ -154,9 +158,12 @@ public:
             m_elapsed->setColor(colors.green);
         update();
     }
-    void setElapsed(const QString& text) {
-        if (m_elapsed)
-            m_elapsed->setText(text);
+    void setElapsed(qint64 secs) {
+        if (!m_elapsed)
+            return;
+        m_elapsed->setText(formatDuration(secs));
+        // To the minute, as the popover's card says it.
+        m_elapsed->setSpokenText(spokenHoursMinutes(secs));
     }
     TextBlock* title() const { return m_title; }
     TextBlock* subtitle() const { return m_subtitle; }
@@ -195,6 +202,7 @@ protected:
 
 private:
     Kind m_kind;
+    std::optional<ChoiceCard> m_shown;
     ChoicePanelColors m_colors = choicePanelColors(false);
     ClientTile* m_tile;
     TextBlock* m_title;
@@ -421,11 +429,15 @@ std::optional<ChoiceCard> MultiTimerChoiceSheet::pendingCard() const {
     return pendingChoiceCard(*m_store.pendingPick());
 }
 
-QString MultiTimerChoiceSheet::runningElapsedText() const {
+std::optional<qint64> MultiTimerChoiceSheet::runningElapsedSecs() const {
     if (m_store.sessions().empty())
-        return {};
-    return formatDuration(
-        m_store.sessions().front().liveElapsedSecs(platform::Clock::shared().now()));
+        return std::nullopt;
+    return m_store.sessions().front().liveElapsedSecs(platform::Clock::shared().now());
+}
+
+QString MultiTimerChoiceSheet::runningElapsedText() const {
+    const std::optional<qint64> secs = runningElapsedSecs();
+    return secs ? formatDuration(*secs) : QString();
 }
 
 void MultiTimerChoiceSheet::applyChrome() {
@@ -436,6 +448,7 @@ void MultiTimerChoiceSheet::applyChrome() {
     m_stop->setLook(colors, m_store.accentStyle());
     m_keep->setLook(colors, m_store.accentStyle());
     refresh();
+    update();
 }
 
 void MultiTimerChoiceSheet::refresh() {
@@ -448,10 +461,11 @@ void MultiTimerChoiceSheet::refresh() {
     m_running->setVisible(cards);
     m_pendingGap->setVisible(cards);
     m_pending->setVisible(cards);
-    const QString elapsed = runningElapsedText();
+    const std::optional<qint64> secs = runningElapsedSecs();
+    const QString elapsed = secs ? formatDuration(*secs) : QString();
     if (cards) {
         m_running->present(*running, colors);
-        m_running->setElapsed(elapsed);
+        m_running->setElapsed(secs.value_or(0));
         m_pending->present(*pending, colors);
     }
     m_stop->setEnabled(!m_stopping);
@@ -463,7 +477,6 @@ void MultiTimerChoiceSheet::refresh() {
         m_fitted = fitted;
         fitNames();
     }
-    update();
 }
 
 void MultiTimerChoiceSheet::fitNames() {

@@ -32,6 +32,7 @@ struct ChoicePanelColors {
     QColor pendingFill, pendingStroke;
     QColor badgeFill;
     QColor keepFill, keepStroke;
+    bool operator==(const ChoicePanelColors&) const = default;
 };
 ChoicePanelColors choicePanelColors(bool light);
 
@@ -81,6 +82,7 @@ protected:
     void showEvent(QShowEvent* event) override;
 
 private:
+    std::optional<qint64> runningElapsedSecs() const;
     QCoro::Task<void> runStop();
     void applyChrome();
     void refresh();

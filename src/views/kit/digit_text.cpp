@@ -20,9 +20,17 @@ void DigitText::setText(const QString& text) {
     if (text == m_text)
         return;
     m_text = text;
-    setAccessibleName(text);
+    if (!m_spoken)
+        setAccessibleName(text);
     updateGeometry();
     update();
+}
+
+void DigitText::setSpokenText(const QString& text) {
+    if (text == m_spoken)
+        return;
+    m_spoken = text;
+    setAccessibleName(text);
 }
 
 void DigitText::setColor(const QColor& color) {

@@ -16,6 +16,7 @@
 #include <QLabel>
 #include <QMouseEvent>
 #include <QApplication>
+#include <QPaintEngine>
 #include <QPainter>
 #include <QPainterPath>
 #include <QScrollArea>
@@ -27,6 +28,7 @@
 #include <QWindow>
 
 #include <algorithm>
+#include <cmath>
 
 namespace orvane {
 
@@ -153,6 +155,11 @@ public:
 
 protected:
     void draw(QPainter* painter) override {
+        // Only the corners need the picture cut to the outline. A redraw clear
+        // of them (a clock in the panel, the card's dot breathing beneath it)
+        // draws its own part alone, not the whole panel for every frame.
+        if (clearOfCorners(painter))
+            return drawSource(painter);
         QPoint offset;
         const QPixmap source = sourcePixmap(Qt::LogicalCoordinates, &offset, NoPad);
         if (source.isNull())
@@ -180,6 +187,25 @@ protected:
     }
 
 private:
+    // Qt hands an effect the region to redraw as the engine's clip.
+    bool clearOfCorners(QPainter* painter) const {
+        const QRegion dirty = painter->paintEngine()->systemClip();
+        if (dirty.isEmpty())
+            return false;
+        const QRect box = sourceBoundingRect().toAlignedRect();
+        const int r = int(std::ceil(kPanelRadius)) + 1;
+        QRegion corners;
+        for (const QPoint at :
+             {box.topLeft(), box.topRight() - QPoint(r - 1, 0), box.bottomLeft() - QPoint(0, r - 1),
+              box.bottomRight() - QPoint(r - 1, r - 1)})
+            corners += QRect(at, QSize(r, r));
+        const QTransform toPanel = painter->deviceTransform().inverted();
+        for (const QRect& part : dirty)
+            if (corners.intersects(toPanel.mapRect(QRectF(part)).toAlignedRect()))
+                return false;
+        return true;
+    }
+
     QImage mask_; // the outline at the last size, kept while the size holds
 };
 
