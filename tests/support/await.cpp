@@ -1,8 +1,14 @@
 #include "support/await.h"
 
+#include "service/orvane_api_client.h"
+
+#include <QNetworkReply>
+#include <QPointer>
 #include <QTimer>
 
 #include <algorithm>
+#include <memory>
+#include <vector>
 
 namespace orvane::test {
 
@@ -48,6 +54,28 @@ void spin(std::chrono::milliseconds duration) {
 bool eventuallyTrue(const std::function<bool()>& condition, std::chrono::milliseconds limit) {
     sleepUntil(condition, QDeadlineTimer(limit), milliseconds(5));
     return condition();
+}
+
+bool answersArrived(std::chrono::milliseconds limit) {
+    const QDeadlineTimer deadline(limit);
+    // A coroutine resumes from a reply's end a turn later: this runs after it.
+    const auto turn = [&deadline] {
+        auto turned = std::make_shared<bool>(false);
+        QMetaObject::invokeMethod(
+            QCoreApplication::instance(), [turned] { *turned = true; }, Qt::QueuedConnection);
+        return sleepUntil([turned] { return *turned; }, deadline);
+    };
+    if (!turn())
+        return false;
+    std::vector<QPointer<QNetworkReply>> awaited;
+    for (QNetworkReply* reply : OrvaneAPIClient::session().findChildren<QNetworkReply*>())
+        if (reply->isRunning())
+            awaited.emplace_back(reply);
+    const auto allIn = [&awaited] {
+        return std::none_of(awaited.begin(), awaited.end(),
+                            [](const auto& reply) { return reply && reply->isRunning(); });
+    };
+    return sleepUntil(allIn, deadline, milliseconds(5)) && turn();
 }
 
 } // namespace orvane::test
