@@ -56,6 +56,25 @@ bool eventuallyTrue(const std::function<bool()>& condition, std::chrono::millise
     return condition();
 }
 
+namespace {
+// The shared manager is a member of the session, not its child; a one-shot
+// request's manager is a child.
+std::vector<QPointer<QNetworkReply>> repliesRunning() {
+    platform::HttpSession& session = OrvaneAPIClient::session();
+    QList<QNetworkReply*> replies = session.manager().findChildren<QNetworkReply*>();
+    replies += session.findChildren<QNetworkReply*>();
+    std::vector<QPointer<QNetworkReply>> running;
+    for (QNetworkReply* reply : replies)
+        if (reply->isRunning())
+            running.emplace_back(reply);
+    return running;
+}
+} // namespace
+
+std::size_t answersAwaited() {
+    return repliesRunning().size();
+}
+
 bool answersArrived(std::chrono::milliseconds limit) {
     const QDeadlineTimer deadline(limit);
     // A coroutine resumes from a reply's end a turn later: this runs after it.
@@ -67,10 +86,7 @@ bool answersArrived(std::chrono::milliseconds limit) {
     };
     if (!turn())
         return false;
-    std::vector<QPointer<QNetworkReply>> awaited;
-    for (QNetworkReply* reply : OrvaneAPIClient::session().findChildren<QNetworkReply*>())
-        if (reply->isRunning())
-            awaited.emplace_back(reply);
+    const std::vector<QPointer<QNetworkReply>> awaited = repliesRunning();
     const auto allIn = [&awaited] {
         return std::none_of(awaited.begin(), awaited.end(),
                             [](const auto& reply) { return reply && reply->isRunning(); });

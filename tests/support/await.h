@@ -85,5 +85,7 @@ bool eventuallyTrue(const std::function<bool()>& condition,
 // HTTP session then awaits has come in, and what each woke has run: a negative
 // check waits for this, not for a while. False when `limit` passed first.
 bool answersArrived(std::chrono::milliseconds limit = kPatience);
+// How many answers the client's HTTP session awaits now.
+std::size_t answersAwaited();
 
 } // namespace orvane::test
