@@ -77,21 +77,27 @@ std::size_t answersAwaited() {
 
 bool answersArrived(std::chrono::milliseconds limit) {
     const QDeadlineTimer deadline(limit);
-    // A coroutine resumes from a reply's end a turn later: this runs after it.
+    // Runs what was queued before. A coroutine resumes from a reply's end a
+    // turn later, and what it spawns runs a turn after that: two turns.
     const auto turn = [&deadline] {
         auto turned = std::make_shared<bool>(false);
         QMetaObject::invokeMethod(
             QCoreApplication::instance(), [turned] { *turned = true; }, Qt::QueuedConnection);
         return sleepUntil([turned] { return *turned; }, deadline);
     };
-    if (!turn())
-        return false;
-    const std::vector<QPointer<QNetworkReply>> awaited = repliesRunning();
-    const auto allIn = [&awaited] {
-        return std::none_of(awaited.begin(), awaited.end(),
-                            [](const auto& reply) { return reply && reply->isRunning(); });
-    };
-    return sleepUntil(allIn, deadline, milliseconds(5)) && turn();
+    for (;;) {
+        if (!turn() || !turn())
+            return false;
+        const std::vector<QPointer<QNetworkReply>> awaited = repliesRunning();
+        if (awaited.empty())
+            return true;
+        const auto allIn = [&awaited] {
+            return std::none_of(awaited.begin(), awaited.end(),
+                                [](const auto& reply) { return reply && reply->isRunning(); });
+        };
+        if (!sleepUntil(allIn, deadline, milliseconds(5)))
+            return false;
+    }
 }
 
 } // namespace orvane::test
