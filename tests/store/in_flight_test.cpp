@@ -6,7 +6,6 @@
 #include "support/keychain_scope.h"
 #include "support/temp_user_defaults.h"
 
-#include <QDeadlineTimer>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 
@@ -198,21 +197,6 @@ const WorkOfTheStore kWorkOfTheStore[] = {
      }},
 };
 
-// Runs the event loop until no request has reached the service for a while.
-size_t requestsOnceQuiet(const test::FakeService& service) {
-    size_t seen = service.requestCount();
-    QDeadlineTimer quiet(400ms);
-    const QDeadlineTimer giveUp(test::kPatience);
-    while (!quiet.hasExpired() && !giveUp.hasExpired()) {
-        test::spin(20ms);
-        if (const size_t now = service.requestCount(); now != seen) {
-            seen = now;
-            quiet.setRemainingTime(400ms);
-        }
-    }
-    return seen;
-}
-
 class StoreGoneWhileWorkWaits : public ::testing::TestWithParam<WorkOfTheStore> {};
 
 } // namespace
@@ -236,11 +220,20 @@ TEST_P(StoreGoneWhileWorkWaits, WorkEndsWithoutTouchingItOrAskingTheServiceAgain
         test::eventuallyTrue([&] { return !w.store; },
                              std::chrono::milliseconds(goneAfterMs ? goneAfterMs : 1000));
         QObject::disconnect(goneAtFirstAnswer);
+        // Not while a request or an answer is on its way: the service then
+        // has all that was sent.
+        if (w.store)
+            ASSERT_TRUE(test::eventuallyTrue([&] {
+                return test::answersAwaited() ==
+                       w.service.requestCount() - w.service.answeredCount();
+            }));
         w.store.reset();
-        // What was sent before the store went still lands.
-        const size_t sentBeforeGone = requestsOnceQuiet(w.service);
+        const size_t sentBeforeGone = w.service.requestCount();
         EXPECT_TRUE(test::eventuallyTrue([&] { return running.isReady(); }));
-        test::spin(600ms); // every held-back answer arrives meanwhile
+        // The held-back answers are out, and what they woke has run.
+        ASSERT_TRUE(test::eventuallyTrue(
+            [&] { return w.service.answeredCount() == w.service.requestCount(); }));
+        ASSERT_TRUE(test::answersArrived());
         if (goneAfterMs >= 350) {
             EXPECT_GE(sentBeforeGone, 1u);
         }
@@ -337,7 +330,7 @@ TEST(RefreshOfAnEarlierSignIn, NeitherHoldsNorEmptiesTheNextOnes) {
         EXPECT_EQ(w.store->todayTotalSecs(), 3600);
         EXPECT_EQ(w.store->recentTasks().size(), 1u);
         EXPECT_FALSE(w.store->isRefreshingRecentTasks());
-        test::spin(800ms); // the first one's answers arrive and change nothing
+        ASSERT_TRUE(test::answersArrived()); // the first one's, which change nothing
         EXPECT_EQ(w.store->clients().size(), 1u);
         EXPECT_EQ(w.store->todayTotalSecs(), 3600);
     }

@@ -536,7 +536,7 @@ TEST_F(StoppedSessionRecords, ALostStopsCheckUpThatFailsOrMeetsAnotherStillRecor
         readBack();
         test::await(std::move(retry));
         ASSERT_TRUE(summaryOf("jt-2"));
-        test::spin(400ms); // every check-up has answered
+        ASSERT_TRUE(test::answersArrived()); // every check-up's
         EXPECT_EQ(summariesShown, 1);
         EXPECT_EQ(records(path).size(), 2);
         EXPECT_TRUE(store->sessions().empty());

@@ -1,8 +1,14 @@
 #include "support/await.h"
 
+#include "service/orvane_api_client.h"
+
+#include <QNetworkReply>
+#include <QPointer>
 #include <QTimer>
 
 #include <algorithm>
+#include <memory>
+#include <vector>
 
 namespace orvane::test {
 
@@ -48,6 +54,50 @@ void spin(std::chrono::milliseconds duration) {
 bool eventuallyTrue(const std::function<bool()>& condition, std::chrono::milliseconds limit) {
     sleepUntil(condition, QDeadlineTimer(limit), milliseconds(5));
     return condition();
+}
+
+namespace {
+// The shared manager is a member of the session, not its child; a one-shot
+// request's manager is a child.
+std::vector<QPointer<QNetworkReply>> repliesRunning() {
+    platform::HttpSession& session = OrvaneAPIClient::session();
+    QList<QNetworkReply*> replies = session.manager().findChildren<QNetworkReply*>();
+    replies += session.findChildren<QNetworkReply*>();
+    std::vector<QPointer<QNetworkReply>> running;
+    for (QNetworkReply* reply : replies)
+        if (reply->isRunning())
+            running.emplace_back(reply);
+    return running;
+}
+} // namespace
+
+std::size_t answersAwaited() {
+    return repliesRunning().size();
+}
+
+bool answersArrived(std::chrono::milliseconds limit) {
+    const QDeadlineTimer deadline(limit);
+    // Runs what was queued before. A coroutine resumes from a reply's end a
+    // turn later, and what it spawns runs a turn after that: two turns.
+    const auto turn = [&deadline] {
+        auto turned = std::make_shared<bool>(false);
+        QMetaObject::invokeMethod(
+            QCoreApplication::instance(), [turned] { *turned = true; }, Qt::QueuedConnection);
+        return sleepUntil([turned] { return *turned; }, deadline);
+    };
+    for (;;) {
+        if (!turn() || !turn())
+            return false;
+        const std::vector<QPointer<QNetworkReply>> awaited = repliesRunning();
+        if (awaited.empty())
+            return true;
+        const auto allIn = [&awaited] {
+            return std::none_of(awaited.begin(), awaited.end(),
+                                [](const auto& reply) { return reply && reply->isRunning(); });
+        };
+        if (!sleepUntil(allIn, deadline, milliseconds(5)))
+            return false;
+    }
 }
 
 } // namespace orvane::test

@@ -135,6 +135,13 @@ void FakeService::handle(const void* request, void* response) {
         if (it != routes_.end())
             handler = it->second;
     }
+    struct Answered {
+        FakeService& service;
+        ~Answered() {
+            std::lock_guard lock(service.mutex_);
+            ++service.answered_;
+        }
+    } answered{*this};
 
     if (gate) {
         const std::string expected =
@@ -194,6 +201,11 @@ std::vector<RecordedRequest> FakeService::requestsTo(const std::string& method,
 std::size_t FakeService::requestCount() const {
     std::lock_guard lock(mutex_);
     return requests_.size();
+}
+
+std::size_t FakeService::answeredCount() const {
+    std::lock_guard lock(mutex_);
+    return answered_;
 }
 
 RecordedRequest FakeService::lastRequest() const {

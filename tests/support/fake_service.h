@@ -89,6 +89,8 @@ public:
     std::vector<RecordedRequest> requestsTo(const std::string& method,
                                             const std::string& path) const;
     std::size_t requestCount() const;
+    // Requests whose answer the service has given, after any delay.
+    std::size_t answeredCount() const;
     RecordedRequest lastRequest() const;
     void clearRequests();
 
@@ -101,6 +103,7 @@ private:
     mutable std::mutex mutex_;
     std::map<std::pair<std::string, std::string>, FakeHandler> routes_;
     std::vector<RecordedRequest> requests_;
+    std::size_t answered_ = 0;
     std::optional<std::pair<std::string, std::string>> basicAuth_;
 };
 

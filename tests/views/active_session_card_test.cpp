@@ -352,7 +352,7 @@ TEST(ActiveSessionCard, ANewTaskDropsTheOldRateAndALateReplyForItIsIgnored) {
         [&] { return w.service.requestsTo("GET", "/api/job-tasks/task-a").size() == 1; }));
     card.setSession(session("task-b"));
     ASSERT_TRUE(test::eventuallyTrue([&] { return card.content().rateText.has_value(); }));
-    test::spin(600ms); // task A's answer arrives after B's
+    ASSERT_TRUE(test::answersArrived()); // task A's, after B's
     EXPECT_EQ(card.content().rateText, QStringLiteral("70 €/h · abrechenbar"));
     EXPECT_EQ(card.taskForRate()->id, QStringLiteral("task-b"));
 

@@ -199,7 +199,7 @@ TEST(Avatar, ALateAnswerForTheOldAddressDoesNotOverwriteTheNewPhoto) {
     w.store().setCurrentUser(user("1", QStringLiteral("/avatars/new.png")));
     ASSERT_TRUE(test::eventuallyTrue([&] { return w.showsPhoto(); }));
     EXPECT_EQ(w.shownColour(), QColor(Qt::blue));
-    test::spin(900ms); // the old answer arrives meanwhile
+    ASSERT_TRUE(test::answersArrived()); // the old one's
     ASSERT_TRUE(w.showsPhoto());
     EXPECT_EQ(w.shownColour(), QColor(Qt::blue));
     EXPECT_EQ(w.header->profileImage().url()->path(), "/avatars/new.png");
@@ -280,7 +280,7 @@ TEST(Avatar, AHeaderGoneWhileItsPhotoLoadsIsLeftAlone) {
     w.show();
     ASSERT_TRUE(test::eventuallyTrue([&] { return w.photoRequests("/avatars/a.png") == 1; }));
     delete w.header;
-    test::spin(600ms); // the answer arrives for no one; the sanitizers watch
+    ASSERT_TRUE(test::answersArrived()); // for no one; the sanitizers watch
     EXPECT_EQ(w.photoRequests("/avatars/a.png"), 1u);
 }
 

@@ -443,7 +443,7 @@ TEST_F(SessionFlow, TasksOfAJobLeftBehindNeverReplaceTheNewPick) {
     ASSERT_TRUE(reaches(1));
     key(Qt::Key_Return); // Kampagne
     ASSERT_TRUE(reaches(2));
-    test::spin(800ms); // Website's tasks arrive
+    ASSERT_TRUE(test::answersArrived()); // Website's tasks
     ASSERT_EQ(service().requestsTo("GET", "/api/jobs/j1/job-tasks").size(), 1u);
     EXPECT_EQ(std::get<ClientDTO>(state().path()[0]).id, "c2");
     EXPECT_EQ(std::get<JobDTO>(state().path()[1]).id, "k1");

@@ -517,7 +517,7 @@ TEST(SummaryView, ASaveEndingAfterAnotherStopLeavesThatSummaryAlone) {
         EXPECT_TRUE(save->isEnabled()) << status;
         ASSERT_TRUE(test::eventuallyTrue(
             [&] { return !w.service.requestsTo("PATCH", "/api/job-times/jt-1").empty(); }));
-        test::spin(600ms); // the earlier save's answer has come by now
+        ASSERT_TRUE(test::answersArrived()); // the earlier save's
         EXPECT_EQ(view.saveError(), std::nullopt) << status;
         EXPECT_EQ(w.done, 0);
         EXPECT_EQ(view.drafts(), drafts(true, "up", 1));
