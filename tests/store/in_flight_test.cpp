@@ -222,11 +222,12 @@ TEST_P(StoreGoneWhileWorkWaits, WorkEndsWithoutTouchingItOrAskingTheServiceAgain
         QObject::disconnect(goneAtFirstAnswer);
         // Not while a request or an answer is on its way: the service then
         // has all that was sent.
-        if (w.store)
+        if (w.store) {
             ASSERT_TRUE(test::eventuallyTrue([&] {
                 return test::answersAwaited() ==
                        w.service.requestCount() - w.service.answeredCount();
             }));
+        }
         w.store.reset();
         const size_t sentBeforeGone = w.service.requestCount();
         EXPECT_TRUE(test::eventuallyTrue([&] { return running.isReady(); }));
