@@ -99,6 +99,12 @@ void fill(AppStore& store, State state) {
         session.id = QUuid::createUuid();
         session.startedAt = platform::Clock::shared().now().addSecs(-(1 * 3600 + 23 * 60));
         session.running = true;
+        session.clientId = QStringLiteral("c-1");
+        session.clientDisplayName = QStringLiteral("Bergmann & Söhne");
+        session.clientInitials = clientInitials(session.clientDisplayName);
+        session.clientColorHex = clientColorHex(QStringLiteral("c-1"));
+        session.jobTitle = QStringLiteral("Website-Relaunch");
+        session.taskTitle = QStringLiteral("Startseite gestalten");
         store.setSessions({session});
     }
 }
