@@ -2,6 +2,7 @@
 
 #include "service/display_texts.h"
 #include "service/orvane_api_config.h"
+#include "service/reply_body.h"
 #include "service/transport_error.h"
 
 #include <QJsonArray>
@@ -18,8 +19,6 @@
 #include <algorithm>
 #include <functional>
 #include <memory>
-
-#include <zlib.h>
 
 namespace orvane {
 
@@ -39,311 +38,6 @@ bool isSuccess(int status) {
 bool isRedirect(int status) {
     return status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
 }
-
-// Qt buffers this much of a body at most until we take it: the sender waits
-// on the socket meanwhile, so a body never piles up beyond its limit.
-constexpr qint64 kReadChunkBytes = 64 * 1024;
-// More codings than this on one body are no honest service's.
-constexpr std::size_t kMostCodings = 4;
-
-using Sink = std::function<bool(const char*, qsizetype)>;
-
-// One content coding undone as the body arrives. The client asks for gzip
-// and deflate itself: Qt's own decompression reads the socket on past the
-// read buffer, so a compressed answer came whole while the loop was busy.
-class Inflater {
-public:
-    enum class Coding { Gzip, Deflate };
-    explicit Inflater(Coding coding) : coding_(coding) {
-        ok_ = inflateInit2(&stream_, 32 + MAX_WBITS) == Z_OK; // gzip or zlib, as it comes
-    }
-    ~Inflater() { inflateEnd(&stream_); }
-    Inflater(const Inflater&) = delete;
-    Inflater& operator=(const Inflater&) = delete;
-
-    // Hands what `input` inflates to `out`; false once the stream is broken
-    // or `out` wants no more.
-    bool feed(const char* input, qsizetype size, const Sink& out) {
-        if (size <= 0)
-            return ok_;
-        fed_ = true;
-        // A deflate body without its zlib wrapper is read again from its start.
-        if (coding_ == Coding::Deflate && !raw_ && made_ == 0) {
-            if (head_.size() + size <= kHeadBytes)
-                head_.append(input, size);
-            else
-                headLost_ = true;
-        }
-        return run(input, size, out);
-    }
-    // Bytes came, and they made whole streams.
-    bool complete() const { return !fed_ || (ok_ && ended_); }
-    // What the stream inflated to so far.
-    qint64 made() const { return made_; }
-
-private:
-    static constexpr qsizetype kHeadBytes = 64 * 1024;
-
-    bool run(const char* input, qsizetype size, const Sink& out) {
-        stream_.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(input));
-        stream_.avail_in = static_cast<uInt>(size);
-        char chunk[16 * 1024];
-        // zlib may hold output after its input is used up (a long repeat at
-        // the end): it is asked again for as long as it fills the chunk.
-        bool full = false;
-        while (ok_ && (stream_.avail_in > 0 || (full && !ended_))) {
-            if (ended_) {
-                // The next member of a gzip body; a deflate stream has no
-                // second one, and bytes after it are no part of the answer.
-                ok_ = coding_ == Coding::Gzip && inflateReset(&stream_) == Z_OK;
-                ended_ = false;
-                if (!ok_)
-                    break;
-            }
-            stream_.next_out = reinterpret_cast<Bytef*>(chunk);
-            stream_.avail_out = sizeof chunk;
-            const int result = inflate(&stream_, Z_NO_FLUSH);
-            const auto made = static_cast<qsizetype>(sizeof chunk - stream_.avail_out);
-            // Output means zlib took the wrapper: a later fault is the body's,
-            // however the bytes were split on their way.
-            if (result == Z_DATA_ERROR && coding_ == Coding::Deflate && !raw_ && made_ == 0 &&
-                made == 0 && !headLost_) {
-                raw_ = true;
-                inflateEnd(&stream_);
-                stream_ = z_stream{};
-                ok_ = inflateInit2(&stream_, -MAX_WBITS) == Z_OK;
-                const QByteArray head = std::move(head_);
-                return ok_ && run(head.constData(), head.size(), out);
-            }
-            // No progress without input is no fault: more may come.
-            ok_ = result == Z_OK || result == Z_STREAM_END ||
-                  (result == Z_BUF_ERROR && stream_.avail_in == 0);
-            ended_ = result == Z_STREAM_END;
-            full = stream_.avail_out == 0;
-            if (made > 0) {
-                if (made_ == 0)
-                    head_ = QByteArray();
-                made_ += made;
-                if (!out(chunk, made))
-                    return false;
-            }
-        }
-        return ok_;
-    }
-
-    z_stream stream_{};
-    Coding coding_;
-    bool ok_ = false;
-    bool ended_ = false;
-    bool fed_ = false;
-    qint64 made_ = 0;
-    bool raw_ = false;
-    bool headLost_ = false;
-    QByteArray head_;
-};
-
-// Takes a reply's body as it streams, and aborts the reply once it would
-// pass its limit: announced beyond it, or grown beyond it, on the wire or
-// decoded. An error status stands whatever its body: past the error bound
-// the rest is not read, and the status comes back with what came before; a
-// compressed error body that does not inflate is left out.
-class BodyReader {
-public:
-    BodyReader(QNetworkReply* reply, qint64 limit) : reply_(reply), limit_(limit) {}
-
-    QByteArray body;
-    bool tooLarge = false;
-    bool cut = false;
-    // Compressed and not whole streams, or in a coding not asked for: corrupt,
-    // or ended early without a failure of the network's.
-    bool broken = false;
-
-    void headers() {
-        if (headersRead_)
-            return;
-        headersRead_ = true;
-        inHeaders_ = true;
-        codings();
-        const QVariant length = reply_->header(QNetworkRequest::ContentLengthHeader);
-        if (!done_ && !isError() && length.isValid()) {
-            if (length.toLongLong() > limit_)
-                refuse();
-            else if (stages_.empty())
-                reserve(length.toLongLong() + wire::kReadPadding);
-        }
-        inHeaders_ = false;
-    }
-
-    void pull() {
-        if (!headersRead_)
-            headers();
-        if (abortOnBody_ && (reply_->bytesAvailable() > 0 || graceOver_)) {
-            abortOnBody_ = false;
-            stop();
-        }
-        const qint64 cap = this->cap();
-        while (!done_ && reply_->isOpen() && reply_->bytesAvailable() > 0) {
-            const qint64 available = reply_->bytesAvailable();
-            qint64 got = 0;
-            if (stages_.empty()) {
-                const qint64 n = std::min(cap + 1 - body.size(), available);
-                reserve(body.size() + n + wire::kReadPadding);
-                const qsizetype at = body.size();
-                body.resize(at + n);
-                got = std::max<qint64>(0, reply_->read(body.data() + at, n));
-                body.resize(at + got);
-            } else {
-                scratch_.resize(std::min(kReadChunkBytes, available));
-                got = std::max<qint64>(0, reply_->read(scratch_.data(), scratch_.size()));
-            }
-            if (got == 0)
-                return;
-            wireBytes_ += got;
-            if (wireBytes_ > cap || body.size() > cap) {
-                over();
-                return;
-            }
-            if (!stages_.empty() && !inflate(0, scratch_.constData(), got)) {
-                if (stagePassed_ || body.size() > cap)
-                    over();
-                else
-                    unreadable();
-                return;
-            }
-        }
-    }
-
-    // After the reply finished: whole streams, or a body that cannot stand.
-    void finish() {
-        pull();
-        if (done_ || reply_->error() != QNetworkReply::NoError)
-            return;
-        for (const auto& stage : stages_)
-            if (!stage->complete()) {
-                unreadable();
-                return;
-            }
-        // The reader's padding, past the end of a body that is the caller's alone.
-        reserve(body.size() + wire::kReadPadding);
-    }
-
-private:
-    // A service that neither sends the body nor closes is cut after this.
-    static constexpr std::chrono::milliseconds kRefusedGrace{500};
-
-    bool isError() const {
-        return reply_->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt() >= 400;
-    }
-    qint64 cap() const { return isError() ? std::min(limit_, kErrorReplyBytes) : limit_; }
-
-    // "gzip, deflate" was gzipped first: the codings are undone from the last.
-    void codings() {
-        const QByteArray header = reply_->rawHeader("Content-Encoding");
-        for (QByteArray name : header.split(',')) {
-            name = name.trimmed().toLower();
-            if (name.isEmpty() || name == "identity")
-                continue;
-            const bool gzip = name == "gzip" || name == "x-gzip";
-            if ((!gzip && name != "deflate") || stages_.size() >= kMostCodings) {
-                stages_.clear();
-                unreadable();
-                return;
-            }
-            stages_.insert(stages_.begin(),
-                           std::make_unique<Inflater>(gzip ? Inflater::Coding::Gzip
-                                                           : Inflater::Coding::Deflate));
-        }
-    }
-
-    // Every stage's output counts against the bound, not only the last's:
-    // empty gzip members and empty blocks make nothing for the next stage,
-    // so stacked codings would multiply what a few bytes cost to inflate.
-    bool inflate(std::size_t stage, const char* data, qsizetype size) {
-        if (stage == stages_.size())
-            return keep(data, size);
-        Inflater& inflater = *stages_[stage];
-        const bool last = stage + 1 == stages_.size();
-        const auto next = [&](const char* out, qsizetype n) {
-            if (!last && inflater.made() > cap()) {
-                stagePassed_ = true;
-                return false;
-            }
-            return inflate(stage + 1, out, n);
-        };
-        return inflater.feed(data, size, next);
-    }
-
-    // Decoded bytes, kept up to one past the cap: enough to know it is passed.
-    bool keep(const char* data, qsizetype size) {
-        const qsizetype take = std::min<qsizetype>(size, cap() + 1 - body.size());
-        reserve(body.size() + take + wire::kReadPadding);
-        body.append(data, take);
-        return body.size() <= cap();
-    }
-
-    // Grows by doubling, never past the cap and the reader's padding: Qt's
-    // own growth copies a large body on the way.
-    void reserve(qint64 needed) {
-        if (needed <= body.capacity())
-            return;
-        const qint64 most = cap() + 1 + wire::kReadPadding;
-        body.reserve(static_cast<qsizetype>(
-            std::min(most, std::max({needed, 2 * qint64(body.capacity()), kReadChunkBytes}))));
-    }
-
-    void over() {
-        if (isError()) {
-            body.truncate(static_cast<qsizetype>(std::min<qint64>(body.size(), cap())));
-            cut = true;
-            stop();
-        } else {
-            refuse();
-        }
-    }
-    void refuse() {
-        tooLarge = true;
-        body = QByteArray();
-        stop();
-    }
-    // What does not inflate is no answer; under an error status the status is.
-    void unreadable() {
-        body = QByteArray();
-        if (isError())
-            cut = true;
-        else
-            broken = true;
-        stop();
-    }
-    // Aborting closes the connection, so the service stops sending. A reply
-    // is ended once, and not when Qt has ended it already.
-    void stop() {
-        done_ = true;
-        scratch_ = QByteArray();
-        if (inHeaders_) {
-            // Refused from its headers, the reply is aborted once its body
-            // comes: a service that closes at once ends it itself, and Qt
-            // reports an end it meets after an abort as a second one.
-            abortOnBody_ = true;
-            QTimer::singleShot(kRefusedGrace, reply_, [this] {
-                graceOver_ = true;
-                pull();
-            });
-        } else if (reply_->isRunning() && reply_->error() == QNetworkReply::NoError) {
-            reply_->abort();
-        }
-    }
-    QNetworkReply* reply_;
-    qint64 limit_;
-    qint64 wireBytes_ = 0;
-    bool headersRead_ = false;
-    bool inHeaders_ = false;
-    bool done_ = false;
-    bool abortOnBody_ = false;
-    bool graceOver_ = false;
-    bool stagePassed_ = false; // a stage before the last made more than the cap
-    QByteArray scratch_;
-    std::vector<std::unique_ptr<Inflater>> stages_; // in the order they are undone
-};
 
 JobTimeCompactDTO jobTimeOf(const PerformResult& result) {
     JobTimeCompactDTO entry = OrvaneAPIClient::decodeCommon<JobTimeSingleResponse>(result).data;
@@ -423,13 +117,16 @@ OrvaneAPIClient::sendAndWait(QNetworkRequest request, QByteArray method, QByteAr
         QMetaObject::invokeMethod(
             reply.get(), [r = reply.get()] { r->setReadBufferSize(kReadChunkBytes); },
             Qt::QueuedConnection);
-        const auto reader = std::make_shared<BodyReader>(reply.get(), maxBodyBytes);
+        const auto reader =
+            std::make_shared<BodyReader>(reply.get(), maxBodyBytes, kErrorReplyBytes);
         QObject::connect(reply.get(), &QNetworkReply::metaDataChanged, reply.get(),
                          [reader] { reader->headers(); });
         QObject::connect(reply.get(), &QNetworkReply::readyRead, reply.get(),
                          [reader] { reader->pull(); });
         co_await qCoro(reply.get()).waitForFinished();
-        reader->finish();
+        co_await reader->finish();
+        if (!*alive)
+            throw TransportError(QNetworkReply::OperationCanceledError, false);
         if (reader->tooLarge)
             throw TransportError::tooLarge();
         const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
