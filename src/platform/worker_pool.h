@@ -48,13 +48,15 @@ template <class F> auto offThread(F work) -> QCoro::Task<std::invoke_result_t<F&
     const auto outcome = std::make_shared<Outcome>();
     const QFuture<void> finished = outcome->done.future();
     outcome->done.start();
-    workerPool().start([outcome, work]() mutable {
+    // Held once: a body `work` owns stays unshared, and is read where it lies.
+    const auto job = std::make_shared<F>(std::move(work));
+    workerPool().start([outcome, job] {
         try {
             if constexpr (std::is_void_v<T>) {
-                work();
+                (*job)();
                 outcome->value = true;
             } else {
-                outcome->value.emplace(work());
+                outcome->value.emplace((*job)());
             }
         } catch (...) {
             outcome->error = std::current_exception();

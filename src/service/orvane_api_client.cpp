@@ -3,6 +3,7 @@
 #include "service/display_texts.h"
 #include "service/orvane_api_config.h"
 #include "service/reply_body.h"
+#include "platform/worker_pool.h"
 #include "service/transport_error.h"
 
 #include <QJsonArray>
@@ -49,6 +50,16 @@ bool mentionsAlreadyStopped(const QString& text) {
     const QString lower = text.toLower();
     return lower.contains(u"already stopped") ||
            (lower.contains(u"bereits") && lower.contains(u"gestoppt"));
+}
+
+// Decodes on the worker pool, so that a long list costs the main thread
+// nothing; a client gone meanwhile has no use for it.
+template <class F>
+QCoro::Task<std::invoke_result_t<F&>> offThread(std::shared_ptr<const bool> alive, F work) {
+    auto result = co_await platform::offThread(std::move(work));
+    if (!*alive)
+        throw TransportError(QNetworkReply::OperationCanceledError, false);
+    co_return result;
 }
 
 std::optional<QJsonObject> parseObject(const QByteArray& body) {
@@ -307,11 +318,18 @@ OrvaneAPIClient::fetchAllPages(QString path, QueryParameters query,
             asked.emplace_back(QStringLiteral("page"), QString::number(page));
         APIRequest request = makeRequest("GET", path, asked);
         request.maxBodyBytes = bytesLeft;
-        const PerformResult result = co_await perform(request);
+        PerformResult result = co_await perform(request);
         if (!isSuccess(result.status))
             throwForStatus(result);
         bytesLeft -= result.body.size();
-        PaginatedResponse<Row> reply = decode(result.body);
+        auto decodePage = [decode, body = std::move(result.body)]() mutable {
+            PaginatedResponse<Row> page = decode(body);
+            body = QByteArray();
+            for (Row& row : page.data)
+                boundDisplayTexts(row);
+            return page;
+        };
+        PaginatedResponse<Row> reply = co_await offThread(alive_, std::move(decodePage));
         const bool empty = reply.data.empty();
         // A row stays where it came first: a page repeated, or moved on by a
         // row added while the pages are read, brings it again.
@@ -329,8 +347,6 @@ OrvaneAPIClient::fetchAllPages(QString path, QueryParameters query,
                 "Der Server kündigt mehr Seiten an, als eine Liste haben kann. Die Liste wurde "
                 "abgebrochen."));
     }
-    for (Row& row : all.data)
-        boundDisplayTexts(row);
     co_return all;
 }
 
@@ -380,13 +396,18 @@ QCoro::Task<std::vector<JobTaskDTO>> OrvaneAPIClient::fetchJobTasks(QString jobI
         makeRequest("GET", QStringLiteral("jobs/") + jobId + QStringLiteral("/job-tasks"),
                     jobTimesQuery(includeJobTimes));
     request.maxBodyBytes = includeJobTimes ? kTasksReplyBytes : kListReplyBytes;
-    const PerformResult result = co_await perform(request);
+    PerformResult result = co_await perform(request);
     if (!isSuccess(result.status))
         throwForStatus(result);
-    auto tasks = decodeTaskList(result.body, includeJobTimes ? bookedSecs_ : nullptr);
-    for (JobTaskDTO& task : tasks)
-        boundDisplayTexts(task);
-    co_return tasks;
+    auto decode = [secs = includeJobTimes ? bookedSecs_ : nullptr,
+                   body = std::move(result.body)]() mutable {
+        auto tasks = decodeTaskList(body, secs);
+        body = QByteArray();
+        for (JobTaskDTO& task : tasks)
+            boundDisplayTexts(task);
+        return tasks;
+    };
+    co_return co_await offThread(alive_, std::move(decode));
 }
 
 QCoro::Task<JobTaskDTO> OrvaneAPIClient::fetchJobTask(QString id, bool includeJobTimes,
@@ -395,14 +416,24 @@ QCoro::Task<JobTaskDTO> OrvaneAPIClient::fetchJobTask(QString id, bool includeJo
         makeRequest("GET", QStringLiteral("job-tasks/") + id, jobTimesQuery(includeJobTimes));
     if (includeJobTimes)
         request.maxBodyBytes = kTasksReplyBytes;
-    const PerformResult result = co_await perform(request);
+    PerformResult result = co_await perform(request);
     // Only readings whose job times were summed as they passed are kept: a
     // task's own job times can be many.
     const bool keep = includeJobTimes && bookedSecs_ && isSuccess(result.status);
-    const size_t hash = keep ? qHash(QByteArrayView(result.body), QHashSeed::globalSeed()) : 0;
+    const qsizetype size = result.body.size();
+    size_t hash = 0;
+    if (keep) {
+        auto hashBody = [body = result.body]() mutable {
+            const size_t seen = qHash(QByteArrayView(body), QHashSeed::globalSeed());
+            body = QByteArray();
+            return seen;
+        };
+        hash = co_await offThread(alive_, std::move(hashBody));
+    }
+    const JobTimeBookedSecs secs = includeJobTimes ? bookedSecs_ : nullptr;
     const auto same = [&](const TaskRead& read) {
-        return read.id == id && read.leftOut == leftOutJobTime && read.secs == bookedSecs_ &&
-               read.size == result.body.size() && read.hash == hash;
+        return read.id == id && read.leftOut == leftOutJobTime && read.secs == secs &&
+               read.size == size && read.hash == hash;
     };
     if (keep)
         if (const auto read = std::find_if(taskReads_.begin(), taskReads_.end(), same);
@@ -411,16 +442,19 @@ QCoro::Task<JobTaskDTO> OrvaneAPIClient::fetchJobTask(QString id, bool includeJo
             JobTaskDTO task = read->task;
             co_return task;
         }
-    JobTaskDTO task = [&] {
-        const SummingJobTimes summing(includeJobTimes ? bookedSecs_ : nullptr, leftOutJobTime);
-        return decodeCommon<SingleDataResponse<JobTaskDTO>>(result).data;
-    }();
-    boundDisplayTexts(task);
+    auto decode = [secs, leftOutJobTime, result = std::move(result)]() mutable {
+        const SummingJobTimes summing(secs, leftOutJobTime);
+        JobTaskDTO task = decodeCommon<SingleDataResponse<JobTaskDTO>>(result).data;
+        result = PerformResult();
+        boundDisplayTexts(task);
+        return task;
+    };
+    JobTaskDTO task = co_await offThread(alive_, std::move(decode));
     if (keep) {
         std::erase_if(taskReads_, [&](const TaskRead& read) { return read.id == id; });
         if (taskReads_.size() == kKeptTaskReads)
             taskReads_.erase(taskReads_.begin());
-        taskReads_.push_back({id, leftOutJobTime, bookedSecs_, result.body.size(), hash, task});
+        taskReads_.push_back({id, leftOutJobTime, secs, size, hash, task});
     }
     co_return task;
 }
@@ -428,11 +462,15 @@ QCoro::Task<JobTaskDTO> OrvaneAPIClient::fetchJobTask(QString id, bool includeJo
 QCoro::Task<std::vector<JobTimeCompactDTO>> OrvaneAPIClient::fetchActiveJobTimes() {
     APIRequest request = makeRequest("GET", QStringLiteral("job-times/active"));
     request.maxBodyBytes = kPageReplyBytes;
-    const PerformResult result = co_await perform(request);
-    auto running = decodeCommon<JobTimesActiveResponse>(result).data;
-    for (JobTimeCompactDTO& entry : running)
-        boundDisplayTexts(entry);
-    co_return running;
+    PerformResult result = co_await perform(request);
+    auto decode = [result = std::move(result)]() mutable {
+        auto running = decodeCommon<JobTimesActiveResponse>(result).data;
+        result = PerformResult();
+        for (JobTimeCompactDTO& entry : running)
+            boundDisplayTexts(entry);
+        return running;
+    };
+    co_return co_await offThread(alive_, std::move(decode));
 }
 
 QCoro::Task<JobTimeCompactDTO> OrvaneAPIClient::fetchJobTime(QString id) {

@@ -1,5 +1,6 @@
 #include "support/await.h"
 
+#include "platform/worker_pool.h"
 #include "service/orvane_api_client.h"
 
 #include <QNetworkReply>
@@ -88,11 +89,13 @@ bool answersArrived(std::chrono::milliseconds limit) {
     for (;;) {
         if (!turn() || !turn())
             return false;
+        // A body is undone and decoded on the worker pool after its reply ended.
         const std::vector<QPointer<QNetworkReply>> awaited = repliesRunning();
-        if (awaited.empty())
+        if (awaited.empty() && platform::workInFlight() == 0)
             return true;
         const auto allIn = [&awaited] {
-            return std::none_of(awaited.begin(), awaited.end(),
+            return platform::workInFlight() == 0 &&
+                   std::none_of(awaited.begin(), awaited.end(),
                                 [](const auto& reply) { return reply && reply->isRunning(); });
         };
         if (!sleepUntil(allIn, deadline, milliseconds(5)))

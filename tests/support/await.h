@@ -81,7 +81,8 @@ void spin(std::chrono::milliseconds duration);
 bool eventuallyTrue(const std::function<bool()>& condition,
                     std::chrono::milliseconds limit = kPatience);
 
-// Runs the event loop until the client's HTTP session awaits no answer and
+// Runs the event loop until the client's HTTP session awaits no answer, no
+// body or decoding is on the worker pool, and
 // what the last ones woke has run, asking nothing more: a negative check waits
 // for this, not for a while. False when `limit` passed first.
 bool answersArrived(std::chrono::milliseconds limit = kPatience);
