@@ -322,25 +322,33 @@ OrvaneAPIClient::fetchAllPages(QString path, QueryParameters query,
         if (!isSuccess(result.status))
             throwForStatus(result);
         bytesLeft -= result.body.size();
-        auto decodePage = [decode, body = std::move(result.body)]() mutable {
-            PaginatedResponse<Row> page = decode(body);
-            body = QByteArray();
-            for (Row& row : page.data)
-                boundDisplayTexts(row);
-            return page;
+        // The rows join the list where they are decoded: the list is the
+        // worker's until it comes back.
+        struct Joined {
+            PaginatedResponse<Row> all;
+            QSet<QString> seen;
+            bool empty = false;
         };
-        PaginatedResponse<Row> reply = co_await offThread(alive_, std::move(decodePage));
-        const bool empty = reply.data.empty();
-        // A row stays where it came first: a page repeated, or moved on by a
-        // row added while the pages are read, brings it again.
-        for (Row& row : reply.data)
-            if (!seen.contains(row.id)) {
-                seen.insert(row.id);
-                all.data.push_back(std::move(row));
-            }
-        all.meta = reply.meta;
-        const std::optional<qint64> lastPage = reply.meta ? reply.meta->lastPage : std::nullopt;
-        if (empty || !lastPage || page >= *lastPage)
+        auto join = [decode, body = std::move(result.body), all = std::move(all),
+                     seen = std::move(seen)]() mutable {
+            PaginatedResponse<Row> reply = decode(body);
+            body = QByteArray();
+            // A row stays where it came first: a page repeated, or moved on by
+            // a row added while the pages are read, brings it again.
+            for (Row& row : reply.data)
+                if (!seen.contains(row.id)) {
+                    seen.insert(row.id);
+                    boundDisplayTexts(row);
+                    all.data.push_back(std::move(row));
+                }
+            all.meta = reply.meta;
+            return Joined{std::move(all), std::move(seen), reply.data.empty()};
+        };
+        Joined joined = co_await offThread(alive_, std::move(join));
+        all = std::move(joined.all);
+        seen = std::move(joined.seen);
+        const std::optional<qint64> lastPage = all.meta ? all.meta->lastPage : std::nullopt;
+        if (joined.empty || !lastPage || page >= *lastPage)
             break;
         if (page >= kMostListPages)
             throw OrvaneAPIError::message(QStringLiteral(

@@ -63,6 +63,7 @@ public:
     }
     // Bytes came, and they made whole streams.
     bool complete() const { return !fed_ || (ok_ && ended_); }
+    qint64 made() const { return made_; }
 
     qint64 given = 0; // bytes handed to this stage
 
@@ -187,6 +188,10 @@ bool InflatingBody::undo(std::size_t index, const char* data, qsizetype size) {
                                         kSlack);
         switch (stage.feed(data, take, next, limit)) {
         case Stage::Result::Ok:
+            if (stage.given > kRatio * stage.made() + kHollowSlack) {
+                unreadable();
+                return false;
+            }
             break;
         case Stage::Result::Over:
             over();

@@ -61,6 +61,10 @@ public:
     static constexpr qint64 kRatio = 2;
     static constexpr qint64 kGrid = 16 * 1024;
     static constexpr qint64 kSlack = 64 * 1024;
+    // No encoder writes a stream that takes more than this multiple of what
+    // it makes, past this much: empty blocks and empty members are not an
+    // answer, and they would cost zlib most for each byte.
+    static constexpr qint64 kHollowSlack = 1024 * 1024;
 
 private:
     class Stage;

@@ -409,6 +409,8 @@ TEST(CutOffReply, ACompressedBodyIsReadWholeOrRefusedAndAnErrorStatusStands) {
          false,
          true,
          true},
+        // A stream that takes far more than it makes is no encoder's.
+        {200, "deflate", emptyDynamicBlocks(16'000), invalid, {}, kListReplyBytes},
         // The bytes decide in their order: a fault before the byte that
         // passes the bound, however they came.
         {200, "gzip, gzip", compressed(std::string(100, 'x'), 31), invalid, {}, 64},
