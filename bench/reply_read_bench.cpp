@@ -169,11 +169,23 @@ std::string clientsPage(int count) {
     return R"({"data":[)" + rows + R"(],"meta":{"current_page":1,"last_page":1,"per_page":20000}})";
 }
 
-std::string tasksPage(int count) {
+// `count` tasks, each with `times` job times of a working day.
+std::string tasksPage(int count, int times) {
     std::string rows;
-    for (int i = 0; i < count; ++i)
+    for (int i = 0; i < count; ++i) {
+        std::string jobTimes;
+        for (int t = 0; t < times; ++t)
+            jobTimes +=
+                std::string(t ? "," : "") + R"({"id":"jt)" + std::to_string(i) + "-" +
+                std::to_string(t) +
+                R"(","start_time":"2026-03-02T08:00:00Z","end_time":"2026-03-02T12:30:00Z",)"
+                R"("billable":true,"round_direction":"up","round_value":15,)"
+                R"("rounded_duration":{"hh_mm":"04:30","decimal":"4.50"},)"
+                R"("note":"Abstimmung mit der Kundin, Entwurf überarbeitet"})";
         rows += std::string(i ? "," : "") + R"({"id":"t)" + std::to_string(i) +
-                R"(","name":"Aufgabe )" + std::to_string(i) + R"(","job_times":[]})";
+                R"(","name":"Aufgabe )" + std::to_string(i) + R"(","job_times":[)" + jobTimes +
+                "]}";
+    }
     return R"({"data":[)" + rows + "]}";
 }
 
@@ -201,7 +213,9 @@ std::vector<Body> bodies() {
         {"honest gzip page, 20 000 clients", "gzip", Call::Clients, false,
          [] { return gzipped(clientsPage(20'000)); }},
         {"honest gzip task list, 50 000 tasks", "gzip", Call::Tasks, false,
-         [] { return gzipped(tasksPage(50'000)); }},
+         [] { return gzipped(tasksPage(50'000, 0)); }},
+        {"honest gzip task step, 200 000 job times", "gzip", Call::Tasks, false,
+         [] { return gzipped(tasksPage(5'000, 40)); }},
     };
 }
 
@@ -302,6 +316,7 @@ int main(int argc, char** argv) {
         while (!done)
             QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
         beat.stop();
+        longestGap = std::max(longestGap, sinceBeat.elapsed()); // up to the answer
         const double mainCpu = cpuSeconds(CLOCK_THREAD_CPUTIME_ID) - main0;
         const double allCpu = cpuSeconds(CLOCK_PROCESS_CPUTIME_ID) - all0;
         const bool ok = longestGap <= 16 && (!body.hostile || allCpu <= 1.0);
