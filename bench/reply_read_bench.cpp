@@ -9,6 +9,7 @@
 
 #include "service/orvane_api_client.h"
 #include "service/orvane_api_config.h"
+#include "support/compressed_bodies.h"
 #include "support/raw_server.h"
 #include "support/temp_user_defaults.h"
 
@@ -17,8 +18,6 @@
 #include <QTimer>
 
 #include <QCoroTask>
-
-#include <zlib.h>
 
 #include <signal.h>
 #include <sys/wait.h>
@@ -38,121 +37,18 @@ using namespace orvane;
 
 namespace {
 
-// Streams `make` through deflate: `make(out)` appends the next piece and
-// returns false after the last.
-std::string deflated(const std::function<bool(std::string&)>& make, int windowBits) {
-    z_stream z{};
-    deflateInit2(&z, 9, Z_DEFLATED, windowBits, 9, Z_DEFAULT_STRATEGY);
-    std::string out, piece;
-    char chunk[64 * 1024];
-    bool more = true;
-    while (more) {
-        piece.clear();
-        more = make(piece);
-        z.next_in = reinterpret_cast<Bytef*>(piece.data());
-        z.avail_in = uInt(piece.size());
-        do {
-            z.next_out = reinterpret_cast<Bytef*>(chunk);
-            z.avail_out = sizeof chunk;
-            deflate(&z, more ? Z_NO_FLUSH : Z_FINISH);
-            out.append(chunk, sizeof chunk - z.avail_out);
-        } while (z.avail_out == 0);
-    }
-    deflateEnd(&z);
-    return out;
+// Empty dynamic blocks are about 90 bytes, empty gzip members 20.
+std::string emptyBlocks(qint64 bytes) {
+    return test::emptyDynamicBlocks(int(bytes / 90));
 }
 
 std::string gzipped(const std::string& body) {
-    bool sent = false;
-    return deflated(
-        [&](std::string& out) {
-            if (!sent)
-                out = body;
-            sent = true;
-            return false;
-        },
-        31);
-}
-
-// Empty deflate blocks with dynamic codes, `bytes` of them in a zlib stream:
-// zlib builds two tables for each and makes nothing. The pattern repeats
-// every eight blocks.
-class EmptyBlocks {
-public:
-    explicit EmptyBlocks(qint64 bytes) : left_(bytes) { out_.assign("\x78\x9c", 2); }
-    bool next(std::string& out) {
-        while (out_.size() < 64 * 1024 && left_ > 0)
-            block();
-        if (left_ <= 0 && !ended_) {
-            put(1, 1), put(1, 2), put(0, 7);
-            if (used_ > 0)
-                out_ += char(bits_);
-            out_ += std::string("\0\0\0\1", 4);
-            ended_ = true;
-        }
-        out.swap(out_);
-        out_.clear();
-        return !ended_;
-    }
-
-private:
-    void put(quint32 value, int n, bool code = false) {
-        for (int i = 0; i < n; ++i) {
-            bits_ |= ((value >> (code ? n - 1 - i : i)) & 1u) << used_;
-            if (++used_ == 8) {
-                out_ += char(bits_);
-                --left_;
-                bits_ = 0;
-                used_ = 0;
-            }
-        }
-    }
-    void block() {
-        static const int order[19] = {16, 17, 18, 0, 8,  7, 9,  6, 10, 5,
-                                      11, 4,  12, 3, 13, 2, 14, 1, 15};
-        put(0, 1), put(2, 2), put(29, 5), put(29, 5), put(15, 4);
-        for (const int symbol : order)
-            put(symbol == 4 || symbol == 5 || symbol == 8 || symbol == 9 ? 2 : 0, 3);
-        for (int symbol = 0; symbol < 286; ++symbol)
-            put(symbol < 226 ? 2 : 3, 2, true);
-        for (int distance = 0; distance < 30; ++distance)
-            put(distance < 2 ? 0 : 1, 2, true);
-        put(452 + (256 - 226), 9, true);
-    }
-    qint64 left_;
-    std::string out_;
-    quint32 bits_ = 0;
-    int used_ = 0;
-    bool ended_ = false;
-};
-
-std::string emptyBlocksGzipped(qint64 bytes) {
-    EmptyBlocks blocks(bytes);
-    return deflated([&](std::string& out) { return blocks.next(out); }, 31);
-}
-
-std::string emptyBlocks(qint64 bytes) {
-    EmptyBlocks blocks(bytes);
-    std::string all, piece;
-    while (blocks.next(piece))
-        all += piece;
-    return all + piece;
+    return test::compressed(body, 31);
 }
 
 // `bytes` of empty gzip members, gzipped `times` times over.
 std::string emptyMembers(qint64 bytes, int times) {
-    const std::string member = gzipped("");
-    std::string block;
-    while (block.size() < 64 * 1024)
-        block += member;
-    qint64 left = bytes;
-    std::string body = deflated(
-        [&](std::string& out) {
-            out = block;
-            left -= qint64(block.size());
-            return left > 0;
-        },
-        31);
+    std::string body = test::emptyMembersGzipped(int(bytes / 20));
     for (int i = 1; i < times; ++i)
         body = gzipped(body);
     return body;
@@ -203,9 +99,9 @@ std::vector<Body> bodies() {
     constexpr qint64 kMiB = 1024 * 1024;
     return {
         {"empty dynamic blocks in the middle, 64 MiB", "deflate, gzip", Call::Clients, true,
-         [] { return emptyBlocksGzipped(64 * kMiB); }},
+         [] { return gzipped(emptyBlocks(64 * kMiB)); }},
         {"empty dynamic blocks in the middle, 256 MiB", "deflate, gzip", Call::Tasks, true,
-         [] { return emptyBlocksGzipped(256 * kMiB); }},
+         [] { return gzipped(emptyBlocks(256 * kMiB)); }},
         {"empty gzip members, gzip x 4", "gzip, gzip, gzip, gzip", Call::Tasks, true,
          [] { return emptyMembers(256 * kMiB, 3); }},
         {"one coding of empty dynamic blocks, 32 MiB", "deflate", Call::Clients, true,
