@@ -306,6 +306,22 @@ TEST(RefreshOfAnEarlierSignIn, NeitherHoldsNorEmptiesTheNextOnes) {
              test::spin(100ms);
          },
          true},
+        {"signed out while the first sign-in's clients are decoded",
+         [](World& w) {
+             {
+                 const test::HeldWorkers held;
+                 QCoro::Task<void> running = w.store->login(QStringLiteral("ada@example.com"),
+                                                            QStringLiteral("pw"), std::nullopt);
+                 // Every answer in, the clients' list among them, none decoded.
+                 ASSERT_TRUE(test::eventuallyTrue([&] {
+                     return w.count("GET", "/api/clients") == 1 && test::answersAwaited() == 0;
+                 }));
+                 w.store->signOut();
+             }
+             ASSERT_TRUE(test::answersArrived());
+             EXPECT_TRUE(w.store->clients().empty()); // the gone account's list is dropped
+         },
+         false},
         {"password sign-in while the start-up restore loads the clients",
          [](World& w) {
              QCoro::Task<void> running = w.store->restoreSession(QStringLiteral("t"));

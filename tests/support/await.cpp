@@ -5,6 +5,7 @@
 
 #include <QNetworkReply>
 #include <QPointer>
+#include <QSemaphore>
 #include <QTimer>
 
 #include <algorithm>
@@ -101,6 +102,27 @@ bool answersArrived(std::chrono::milliseconds limit) {
         if (!sleepUntil(allIn, deadline, milliseconds(5)))
             return false;
     }
+}
+
+struct HeldWorkers::Gate {
+    QSemaphore started;
+    QSemaphore open;
+    int threads = 0;
+};
+
+HeldWorkers::HeldWorkers() : gate_(std::make_shared<Gate>()) {
+    QThreadPool& pool = platform::workerPool();
+    gate_->threads = pool.maxThreadCount();
+    for (int i = 0; i < gate_->threads; ++i)
+        pool.start([gate = gate_] {
+            gate->started.release();
+            gate->open.acquire();
+        });
+    gate_->started.acquire(gate_->threads); // a moment: the threads start at once
+}
+
+HeldWorkers::~HeldWorkers() {
+    gate_->open.release(gate_->threads);
 }
 
 } // namespace orvane::test

@@ -82,11 +82,25 @@ bool eventuallyTrue(const std::function<bool()>& condition,
                     std::chrono::milliseconds limit = kPatience);
 
 // Runs the event loop until the client's HTTP session awaits no answer, no
-// body or decoding is on the worker pool, and
-// what the last ones woke has run, asking nothing more: a negative check waits
-// for this, not for a while. False when `limit` passed first.
+// body or list is on the worker pool, and what the last ones woke has run,
+// asking nothing more: a negative check waits for this, not for a while.
+// False when `limit` passed first.
 bool answersArrived(std::chrono::milliseconds limit = kPatience);
 // How many answers the client's HTTP session awaits now.
 std::size_t answersAwaited();
+
+// Holds every thread of the worker pool while it lives: bodies and lists
+// handed to the pool meanwhile wait, as on a machine whose cores are busy.
+class HeldWorkers {
+public:
+    HeldWorkers();
+    ~HeldWorkers();
+    HeldWorkers(const HeldWorkers&) = delete;
+    HeldWorkers& operator=(const HeldWorkers&) = delete;
+
+private:
+    struct Gate;
+    std::shared_ptr<Gate> gate_;
+};
 
 } // namespace orvane::test
