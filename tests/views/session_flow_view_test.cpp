@@ -1,6 +1,7 @@
 #include "store/timer_session.h"
 #include "support/announced.h"
 #include "support/await.h"
+#include "support/paint_log.h"
 #include "support/store_world.h"
 #include "views/flow/flow_key_monitor.h"
 #include "views/flow/flow_step_page.h"
@@ -20,6 +21,8 @@
 #include <QVariantAnimation>
 
 #include <gtest/gtest.h>
+
+#include <functional>
 
 namespace orvane {
 namespace {
@@ -680,6 +683,67 @@ TEST_F(SessionFlow, ManyRowsScrollTheHighlightIntoTheMiddle) {
     EXPECT_EQ(state().highlightedIndex(), 0);
     ASSERT_TRUE(test::eventuallyTrue([&] { return !list->isScrollAnimating(); }));
     EXPECT_EQ(list->verticalScrollBar()->value(), 0);
+}
+
+TEST_F(SessionFlow, EachStepOpensAtItsFirstRowWholeAndKeepsAHighlightedRowInSight) {
+    // More rows than fit, in each step: as many clients as the stand-in has.
+    std::vector<std::pair<std::string, std::string>> rows;
+    std::string clients;
+    for (int i = 0; i < 18; ++i) {
+        rows.emplace_back("r" + std::to_string(i), "Zeile " + std::to_string(i));
+        clients += std::string(clients.empty() ? "" : ",") + R"({"id":"r)" + std::to_string(i) +
+                   R"(","customer_name":"Kunde )" + std::to_string(i) + "\"}";
+    }
+    service().on("GET", "/api/clients", FakeResponse::json(200, R"({"data":[)" + clients + "]}"));
+    service().on("GET", "/api/jobs", FakeResponse::json(200, listOf(rows)));
+    tasks("r0", listOf(rows));
+    test::await(store().loadClients());
+    const std::vector<ClientDTO> known = store().clients();
+    const auto reopen = [](SessionFlow& f) {
+        f.host->hide();
+        f.host->show();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(f.host.get()));
+        ASSERT_TRUE(test::eventuallyTrue([&] { return !f.state().loadingClients(); }));
+    };
+    const struct {
+        const char* name;
+        bool known; // the store has the clients when the flow is made, as at every start
+        int step;
+        int highlight;
+        std::function<void(SessionFlow&)> then;
+    } cases[] = {
+        {"clients the store knew", true, 0, 0, {}},
+        {"clients loaded while shown", false, 0, 0, {}},
+        {"jobs", true, 1, 0, {}},
+        {"tasks", true, 2, 0, {}},
+        {"the popover closed and opened again", true, 1, 12, reopen},
+        {"a shorter panel", true, 1, 17, [](SessionFlow& f) { f.host->resize(380, 300); }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        store().setClients(c.known ? known : std::vector<ClientDTO>{});
+        open();
+        for (int step = 1; step <= c.step; ++step) {
+            key(Qt::Key_Return);
+            ASSERT_TRUE(reaches(step));
+        }
+        for (int i = 0; i < c.highlight; ++i)
+            key(Qt::Key_Down);
+        if (c.then)
+            c.then(*this);
+        test::untilDrawn();
+        FlowRowList* list = view->page(c.step)->list();
+        ASSERT_TRUE(test::eventuallyTrue([&] { return !list->isScrollAnimating(); }));
+        ASSERT_GT(list->verticalScrollBar()->maximum(), 0) << "all rows fit";
+        ASSERT_EQ(state().highlightedIndex(), c.highlight);
+        EXPECT_TRUE(list->viewport()->rect().contains(list->rowRect(c.highlight)))
+            << list->rowRect(c.highlight).y() << " in " << list->viewport()->height();
+        if (c.highlight == 0) {
+            EXPECT_EQ(list->verticalScrollBar()->value(), 0);
+        }
+        host.reset();
+        settle();
+    }
 }
 
 TEST_F(SessionFlow, HostileTextsNeverWidenThePanel) {
