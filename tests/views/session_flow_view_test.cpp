@@ -660,6 +660,15 @@ TEST_F(SessionFlow, ManyRowsScrollTheHighlightIntoTheMiddle) {
     EXPECT_EQ(state().highlightedIndex(), 99);
     ASSERT_TRUE(test::eventuallyTrue([&] { return !list->isScrollAnimating(); }));
     EXPECT_EQ(list->verticalScrollBar()->value(), list->verticalScrollBar()->maximum());
+    // The list ends at the panel's rounded corner: the thumb at the bottom stays above it.
+    const QImage track = list->scrollIndicator()->grab().toImage();
+    int inkBottom = -1;
+    for (int y = 0; y < track.height(); ++y)
+        for (int x = 0; x < track.width(); ++x)
+            if (qAlpha(track.pixel(x, y)) > 0)
+                inkBottom = y;
+    EXPECT_GT(inkBottom, track.height() / 2) << "the thumb is at the bottom";
+    EXPECT_LT(list->scrollIndicator()->y() + inkBottom, list->height() - kPanelCornerRadius);
     for (int i = 0; i < 50; ++i)
         key(Qt::Key_Down);
     ASSERT_TRUE(test::eventuallyTrue([&] { return !list->isScrollAnimating(); }));
@@ -675,7 +684,7 @@ TEST_F(SessionFlow, ManyRowsScrollTheHighlightIntoTheMiddle) {
     EXPECT_EQ(list->viewport()->width() - 1 - shell.right(), 16);
     const int before = list->verticalScrollBar()->value();
     QTest::mouseClick(list->scrollIndicator(), Qt::LeftButton, {},
-                      QPoint(4, list->scrollIndicator()->height() - 3));
+                      QPoint(4, list->scrollIndicator()->height() - int(kPanelCornerRadius) - 3));
     EXPECT_GT(list->verticalScrollBar()->value(), before) << "the indicator still scrolls";
 
     QTest::keyClicks(field(), "kunde 1");

@@ -323,7 +323,7 @@ void addFlowShots(Gallery& gallery) {
                                      walk(*view, world().service);
                                  QApplication::processEvents();
                              }});
-    // At the top as it opens, and at the bottom with the scroll indicator by
+    // At the top as it opens, and at the bottom with the scroll indicator in
     // the panel's rounded corner.
     for (const bool bottom : {false, true})
         for (const bool light : {false, true})

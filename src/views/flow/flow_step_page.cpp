@@ -6,6 +6,7 @@
 #include "views/flow/flow_look.h"
 #include "views/flow/flow_widgets.h"
 #include "views/kit/accessibility.h"
+#include "views/kit/chrome.h"
 #include "views/kit/fonts.h"
 #include "views/kit/scroll_indicator.h"
 #include "views/kit/palette.h"
@@ -269,16 +270,19 @@ void FlowRowList::announceHighlight() {
 
 void FlowRowList::setLook(bool light, int highlightedRow) {
     if (!lookSet_ || light != light_) {
-        // A slim scroll indicator instead of the style's bar with arrows.
+        // A slim scroll indicator instead of the style's bar with arrows. The
+        // list ends at the panel's rounded corner: the track ends above it, or
+        // the thumb at the bottom would be cut along the curve.
         const QColor handle = light ? QColor(0, 0, 0, 60) : QColor(255, 255, 255, 50);
         indicator_->setStyleSheet(
             QStringLiteral("QScrollBar:vertical { background: transparent; width: 8px; margin: "
-                           "2px 1px 2px 1px; }"
+                           "2px 1px %2px 1px; }"
                            "QScrollBar::handle:vertical { background: %1; border-radius: 3px; "
                            "min-height: 24px; }"
                            "QScrollBar::add-line, QScrollBar::sub-line { height: 0; }"
                            "QScrollBar::add-page, QScrollBar::sub-page { background: none; }")
-                .arg(handle.name(QColor::HexArgb)));
+                .arg(handle.name(QColor::HexArgb))
+                .arg(int(std::ceil(kPanelCornerRadius))));
         light_ = light;
         lookSet_ = true;
     }
