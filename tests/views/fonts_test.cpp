@@ -1,5 +1,7 @@
 #include "views/kit/fonts.h"
 
+#include "support/desktop_font_change.h"
+
 #include <QCoreApplication>
 #include <QFile>
 #include <QFontDatabase>
@@ -7,11 +9,14 @@
 #include <QImage>
 #include <QPainter>
 #include <QProcess>
+#include <QSignalSpy>
 #include <QTemporaryDir>
+#include <QWidget>
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <thread>
 
 namespace orvane {
 namespace {
@@ -156,6 +161,29 @@ TEST(FixedFont, ClocksKeepTheirDigitsInPlaceWhicheverFamilyTheSystemPicks) {
     }
     // DejaVu is what setup installs: at least that one was tried.
     EXPECT_GE(tried, 1);
+}
+
+// Run in a process of its own, whose first font is used on a worker thread.
+TEST(DesktopFontsChild, DISABLED_HearTheDesktopWhenAWorkerUsedTheFirstFont) {
+    std::thread([] { systemFont(12); }).join();
+    QCoreApplication::sendPostedEvents(); // what the worker left for this thread
+    QWidget window;                       // the desktop tells its windows
+    window.show();
+    QSignalSpy told(&DesktopFonts::shared(), &DesktopFonts::changed);
+    test::DesktopFontChange serif(QStringLiteral("DejaVu Serif"));
+    EXPECT_EQ(told.count(), 1);
+}
+
+TEST(DesktopFonts, HearTheDesktopWhenAWorkerUsedTheFirstFont) {
+    QProcess child;
+    child.setProcessChannelMode(QProcess::MergedChannels);
+    child.start(QCoreApplication::applicationFilePath(),
+                {QStringLiteral("--gtest_also_run_disabled_tests"),
+                 QStringLiteral("--gtest_filter=DesktopFontsChild.*")});
+    ASSERT_TRUE(child.waitForFinished(60'000));
+    const QByteArray output = child.readAll();
+    EXPECT_EQ(child.exitCode(), 0) << output.toStdString();
+    EXPECT_TRUE(output.contains("[  PASSED  ] 1 test")) << output.toStdString();
 }
 
 } // namespace

@@ -2,6 +2,7 @@
 #include "support/tab_walk.h"
 #include "support/paint_log.h"
 #include "support/await.h"
+#include "support/desktop_font_change.h"
 #include "support/store_world.h"
 #include "views/kit/accessibility.h"
 #include "views/kit/activity_spinner.h"
@@ -17,11 +18,9 @@
 
 #include <QFontInfo>
 #include <QPointer>
+#include <QSignalSpy>
 #include <QTest>
 #include <QVBoxLayout>
-#include <QtGui/private/qguiapplication_p.h>
-#include <QtGui/qpa/qplatformtheme.h>
-#include <QtGui/qpa/qwindowsysteminterface.h>
 
 #include <gtest/gtest.h>
 
@@ -96,32 +95,6 @@ struct SectionWorld : test::StoreWorld {
         return widget;
     }
     std::size_t starts() const { return service.requestsTo("POST", "/api/job-times/start").size(); }
-};
-
-// The desktop's general and fixed fonts set to `family` while this lives,
-// told as a desktop's theme tells them: a theme change. The theme hands out
-// its own fonts, so they are changed where they lie.
-class DesktopFontChange {
-public:
-    explicit DesktopFontChange(const QString& family) {
-        for (QPlatformTheme::Font kind : {QPlatformTheme::SystemFont, QPlatformTheme::FixedFont}) {
-            QFont* font = const_cast<QFont*>(QGuiApplicationPrivate::platformTheme()->font(kind));
-            m_kept.emplace_back(font, *font);
-            font->setFamily(family);
-        }
-        tell();
-    }
-    ~DesktopFontChange() {
-        for (auto& [font, was] : m_kept)
-            *font = was;
-        tell();
-    }
-
-private:
-    static void tell() {
-        QWindowSystemInterface::handleThemeChange<QWindowSystemInterface::SynchronousDelivery>();
-    }
-    std::vector<std::pair<QFont*, QFont>> m_kept;
 };
 
 void click(QWidget* widget, QPoint at = {}) {
@@ -268,18 +241,39 @@ TEST(TodayCard, RedrawsEverySecondOnlyWhileShownAndASessionMoves) {
     }
 }
 
-TEST(TodayCard, TakesTheDesktopsNewFontWhileShownAsTheKeptFontsDo) {
-    SectionWorld w;
-    w.store().setTodayTotalSecs(3600);
-    auto* card = w.place(new TodayCard(w.store(), w.chrome));
-    const QImage before = card->grab().toImage();
-    {
-        DesktopFontChange serif(QStringLiteral("DejaVu Serif"));
-        EXPECT_EQ(QFontInfo(systemFont(12)).family(), QStringLiteral("DejaVu Serif"));
-        EXPECT_EQ(QFontInfo(monospacedFont(34)).family(), QStringLiteral("DejaVu Serif"));
-        EXPECT_FALSE(card->grab().toImage() == before) << "drawn with the old font";
+TEST(TodayCard, TakesTheDesktopsNewFontAsTheKeptFontsDo) {
+    const QString serif = QStringLiteral("DejaVu Serif");
+    const struct {
+        const char* name;
+        bool shown; // else no window hears of the change: the next use must see it
+        bool generalToo;
+    } cases[] = {
+        {"shown", true, true},
+        {"no window", false, true},
+        {"only the fixed font, no window", false, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        SectionWorld w;
+        w.store().setTodayTotalSecs(3600);
+        auto* card = new TodayCard(w.store(), w.chrome);
+        if (c.shown) {
+            w.place(card);
+        } else {
+            w.window.layout()->addWidget(card);
+        }
+        const QImage before = card->grab().toImage();
+        ASSERT_EQ(QGuiApplication::allWindows().isEmpty(), !c.shown);
+        {
+            QSignalSpy told(&DesktopFonts::shared(), &DesktopFonts::changed);
+            test::DesktopFontChange change(serif, c.generalToo);
+            EXPECT_FALSE(card->grab().toImage() == before) << "drawn with the old font";
+            EXPECT_EQ(told.count(), 1);
+            EXPECT_EQ(QFontInfo(systemFont(12)).family() == serif, c.generalToo);
+            EXPECT_EQ(str(QFontInfo(monospacedFont(34)).family()), str(serif));
+        }
+        EXPECT_TRUE(card->grab().toImage() == before) << "the old font is not back";
     }
-    EXPECT_TRUE(card->grab().toImage() == before) << "the old font is not back";
 }
 
 TEST(TodayCard, ItsGlowReachesPastTheTopTrailingCornerOverWhatLiesAbove) {

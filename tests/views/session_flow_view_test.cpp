@@ -1,6 +1,7 @@
 #include "store/timer_session.h"
 #include "support/announced.h"
 #include "support/await.h"
+#include "support/paint_log.h"
 #include "support/store_world.h"
 #include "views/flow/flow_key_monitor.h"
 #include "views/flow/flow_step_page.h"
@@ -657,6 +658,15 @@ TEST_F(SessionFlow, ManyRowsScrollTheHighlightIntoTheMiddle) {
     EXPECT_EQ(state().highlightedIndex(), 99);
     ASSERT_TRUE(test::eventuallyTrue([&] { return !list->isScrollAnimating(); }));
     EXPECT_EQ(list->verticalScrollBar()->value(), list->verticalScrollBar()->maximum());
+    // The list ends at the panel's rounded corner: the thumb at the bottom stays above it.
+    const QImage track = list->scrollIndicator()->grab().toImage();
+    int inkBottom = -1;
+    for (int y = 0; y < track.height(); ++y)
+        for (int x = 0; x < track.width(); ++x)
+            if (qAlpha(track.pixel(x, y)) > 0)
+                inkBottom = y;
+    EXPECT_GT(inkBottom, track.height() / 2) << "the thumb is at the bottom";
+    EXPECT_LT(list->scrollIndicator()->y() + inkBottom, list->height() - kPanelCornerRadius);
     for (int i = 0; i < 50; ++i)
         key(Qt::Key_Down);
     ASSERT_TRUE(test::eventuallyTrue([&] { return !list->isScrollAnimating(); }));
@@ -672,7 +682,7 @@ TEST_F(SessionFlow, ManyRowsScrollTheHighlightIntoTheMiddle) {
     EXPECT_EQ(list->viewport()->width() - 1 - shell.right(), 16);
     const int before = list->verticalScrollBar()->value();
     QTest::mouseClick(list->scrollIndicator(), Qt::LeftButton, {},
-                      QPoint(4, list->scrollIndicator()->height() - 3));
+                      QPoint(4, list->scrollIndicator()->height() - int(kPanelCornerRadius) - 3));
     EXPECT_GT(list->verticalScrollBar()->value(), before) << "the indicator still scrolls";
 
     QTest::keyClicks(field(), "kunde 1");
@@ -680,6 +690,60 @@ TEST_F(SessionFlow, ManyRowsScrollTheHighlightIntoTheMiddle) {
     EXPECT_EQ(state().highlightedIndex(), 0);
     ASSERT_TRUE(test::eventuallyTrue([&] { return !list->isScrollAnimating(); }));
     EXPECT_EQ(list->verticalScrollBar()->value(), 0);
+}
+
+TEST_F(SessionFlow, EachStepOpensAtItsFirstRowWholeAndKeepsAHighlightedRowInSight) {
+    // More rows than fit, in each step: as many clients as the stand-in has.
+    std::vector<std::pair<std::string, std::string>> rows;
+    std::string clients;
+    for (int i = 0; i < 18; ++i) {
+        rows.emplace_back("r" + std::to_string(i), "Zeile " + std::to_string(i));
+        clients += std::string(clients.empty() ? "" : ",") + R"({"id":"r)" + std::to_string(i) +
+                   R"(","customer_name":"Kunde )" + std::to_string(i) + "\"}";
+    }
+    service().on("GET", "/api/clients", FakeResponse::json(200, R"({"data":[)" + clients + "]}"));
+    service().on("GET", "/api/jobs", FakeResponse::json(200, listOf(rows)));
+    tasks("r0", listOf(rows));
+    test::await(store().loadClients());
+    const std::vector<ClientDTO> known = store().clients();
+    const struct {
+        const char* name;
+        bool known; // the store has the clients when the flow is made, as at every start
+        int step;
+        int highlight;
+        int shorterTo; // the panel's height once the highlight has moved
+    } cases[] = {
+        {"clients the store knew", true, 0, 0, 0},
+        {"clients loaded while shown", false, 0, 0, 0},
+        {"jobs", true, 1, 0, 0},
+        {"tasks", true, 2, 0, 0},
+        {"a highlight in a shorter panel", true, 1, 17, 300},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        store().setClients(c.known ? known : std::vector<ClientDTO>{});
+        open();
+        for (int step = 1; step <= c.step; ++step) {
+            key(Qt::Key_Return);
+            ASSERT_TRUE(reaches(step));
+        }
+        for (int i = 0; i < c.highlight; ++i)
+            key(Qt::Key_Down);
+        if (c.shorterTo)
+            host->resize(380, c.shorterTo);
+        test::untilDrawn();
+        FlowRowList* list = view->page(c.step)->list();
+        ASSERT_TRUE(test::eventuallyTrue([&] { return !list->isScrollAnimating(); }));
+        ASSERT_GT(list->verticalScrollBar()->maximum(), 0) << "all rows fit";
+        ASSERT_EQ(state().highlightedIndex(), c.highlight);
+        EXPECT_TRUE(list->viewport()->rect().contains(list->rowRect(c.highlight)))
+            << list->rowRect(c.highlight).y() << " in " << list->viewport()->height();
+        if (c.highlight == 0) {
+            EXPECT_EQ(list->verticalScrollBar()->value(), 0);
+        }
+        host.reset();
+        settle();
+    }
 }
 
 TEST_F(SessionFlow, HostileTextsNeverWidenThePanel) {

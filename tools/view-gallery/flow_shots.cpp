@@ -6,6 +6,8 @@
 #include "views/flow/flow_step_page.h"
 #include "views/flow/session_flow_view.h"
 #include "views/kit/chrome.h"
+#include "views/popover/popover_root_view.h"
+#include "views/popover/popover_views.h"
 
 #include <QApplication>
 #include <QDeadlineTimer>
@@ -162,6 +164,32 @@ void settleScroll(SessionFlowView& v) {
     spinUntil([&] { return !v.page(v.state().step())->list()->isScrollAnimating(); });
 }
 
+// The picker in the popover's panel as every start shows it: the store knows
+// the clients (as many as the stand-in has) before the panel opens.
+class PopoverFlowShot : public QWidget {
+public:
+    explicit PopoverFlowShot(bool light) {
+        ShotWorld& w = world();
+        w.service.script = {{"/api/clients", {200, clientsJSON(18)}}};
+        platform::UserDefaults::standard().setBool(QLatin1String(ChromeSetting::kKey), light);
+        store_ = std::make_unique<AppStore>();
+        store_->setCurrentUser(
+            APIUser{.id = QStringLiteral("7"), .email = QStringLiteral("a@b.de")});
+        store_->setIsLoggedIn(true);
+        store_->loadClients();
+        spinUntil([&] { return store_->clients().size() == 18; });
+        root_ = new PopoverRootView(*store_, nullptr, defaultPopoverViews(), this);
+        root_->openSessionFlow();
+        setFixedSize(PopoverRootView::kSize);
+    }
+    ~PopoverFlowShot() override { delete root_; }
+    SessionFlowView* flow() const { return qobject_cast<SessionFlowView*>(root_->overlayPanel()); }
+
+private:
+    std::unique_ptr<AppStore> store_;
+    PopoverRootView* root_ = nullptr;
+};
+
 struct FlowShot {
     const char* name;
     Script script;
@@ -294,6 +322,26 @@ void addFlowShots(Gallery& gallery) {
                                  if (walk)
                                      walk(*view, world().service);
                                  QApplication::processEvents();
+                             }});
+    // At the top as it opens, and at the bottom with the scroll indicator in
+    // the panel's rounded corner.
+    for (const bool bottom : {false, true})
+        for (const bool light : {false, true})
+            gallery.add({.name = QStringLiteral("flow-in-popover-clients%1%2")
+                                     .arg(bottom ? "-bottom" : "", light ? "-light" : ""),
+                         .make = [light] { return new PopoverFlowShot(light); },
+                         .backdrop = light ? Backdrop::Light : Backdrop::Dark,
+                         .settle =
+                             [bottom](QWidget* widget) {
+                                 SessionFlowView* view =
+                                     static_cast<PopoverFlowShot*>(widget)->flow();
+                                 spinUntil([&] {
+                                     return view->searchField()->hasFocus() &&
+                                            !view->state().loadingClients();
+                                 });
+                                 if (bottom)
+                                     view->moveHighlightUp();
+                                 settleScroll(*view);
                              }});
 }
 

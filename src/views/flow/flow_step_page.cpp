@@ -6,6 +6,7 @@
 #include "views/flow/flow_look.h"
 #include "views/flow/flow_widgets.h"
 #include "views/kit/accessibility.h"
+#include "views/kit/chrome.h"
 #include "views/kit/fonts.h"
 #include "views/kit/scroll_indicator.h"
 #include "views/kit/palette.h"
@@ -15,6 +16,7 @@
 #include <QHBoxLayout>
 #include <QPainter>
 #include <QPainterPath>
+#include <QResizeEvent>
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QStackedLayout>
@@ -268,16 +270,19 @@ void FlowRowList::announceHighlight() {
 
 void FlowRowList::setLook(bool light, int highlightedRow) {
     if (!lookSet_ || light != light_) {
-        // A slim scroll indicator instead of the style's bar with arrows.
+        // A slim scroll indicator instead of the style's bar with arrows. The
+        // list ends at the panel's rounded corner: the track ends above it, or
+        // the thumb at the bottom would be cut along the curve.
         const QColor handle = light ? QColor(0, 0, 0, 60) : QColor(255, 255, 255, 50);
         indicator_->setStyleSheet(
             QStringLiteral("QScrollBar:vertical { background: transparent; width: 8px; margin: "
-                           "2px 1px 2px 1px; }"
+                           "2px 1px %2px 1px; }"
                            "QScrollBar::handle:vertical { background: %1; border-radius: 3px; "
                            "min-height: 24px; }"
                            "QScrollBar::add-line, QScrollBar::sub-line { height: 0; }"
                            "QScrollBar::add-page, QScrollBar::sub-page { background: none; }")
-                .arg(handle.name(QColor::HexArgb)));
+                .arg(handle.name(QColor::HexArgb))
+                .arg(int(std::ceil(kPanelCornerRadius))));
         light_ = light;
         lookSet_ = true;
     }
@@ -293,8 +298,23 @@ bool FlowRowList::isScrollAnimating() const {
 }
 
 void FlowRowList::scrollToRow(int row) {
+    placeRow(row, isVisible());
+}
+
+void FlowRowList::resizeEvent(QResizeEvent* event) {
+    QListView::resizeEvent(event);
+    // A row is often placed before the list has its real height: the flow
+    // is made before its window is laid out, and the stack sizes the rows'
+    // page only a turn after it becomes current. Centred in Qt's stand-in
+    // 30 pixels, the first row stayed scrolled half under the search field.
+    if (event->size().height() != event->oldSize().height())
+        placeRow(placedRow_, false);
+}
+
+void FlowRowList::placeRow(int row, bool animated) {
     if (row < 0 || row >= model_->rowCount())
         return;
+    placedRow_ = row;
     scroll_->stop();
     executeDelayedItemsLayout();
     doItemsLayout();
@@ -304,7 +324,7 @@ void FlowRowList::scrollToRow(int row) {
     const int target = std::clamp(bar->value() + shell.center().y() - viewport()->height() / 2,
                                   bar->minimum(), bar->maximum());
     scrollTarget_ = target;
-    if (!isVisible() || target == bar->value()) {
+    if (!animated || target == bar->value()) {
         bar->setValue(target);
         return;
     }

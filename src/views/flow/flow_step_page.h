@@ -92,7 +92,8 @@ public:
     void setLook(bool light, int highlightedRow);
     int highlightedRow() const { return highlighted_; }
     // Brings the row to the vertical centre (as far as the list allows);
-    // animated over 0.12 s while on screen.
+    // animated over 0.12 s while on screen. The row stays placed so when the
+    // list's height changes.
     void scrollToRow(int row);
     bool isScrollAnimating() const;
     // The vertical offset the current or last scroll is heading for.
@@ -111,7 +112,12 @@ public:
 Q_SIGNALS:
     void rowClicked(int row);
 
+protected:
+    void resizeEvent(QResizeEvent* event) override;
+
 private:
+    void placeRow(int row, bool animated);
+
     FlowRowKind kind_;
     FlowRowModel* model_;
     FlowRowDelegate* delegate_;
@@ -122,6 +128,7 @@ private:
     bool lookSet_ = false;
     bool announced_ = false;
     int scrollTarget_ = 0;
+    int placedRow_ = -1;
 };
 
 // One step below the search row: its loading indicator, its empty state or

@@ -29,6 +29,11 @@ private:
     bool light_ = false;
 };
 
+// The corner radius of the panels the popover lays over its content (the
+// picker, the multi-timer choice, the summary). What runs along a panel's
+// edge keeps clear of the rounding.
+inline constexpr qreal kPanelCornerRadius = 16;
+
 // The fixed palettes the popover forces on its content (on the Fusion style),
 // so that the desktop's theme never leaks in. Light: white background.
 QPalette chromePalette(bool light);

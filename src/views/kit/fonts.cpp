@@ -7,6 +7,7 @@
 #include <QFontMetricsF>
 #include <QHash>
 #include <QPainter>
+#include <QThread>
 
 #include <algorithm>
 #include <cstdlib>
@@ -117,7 +118,7 @@ struct Cache {
 Cache* const caches = new Cache[2];
 
 QFont cachedFont(QFontDatabase::SystemFont kind, qreal pixelSize, FontWeight weight) {
-    DesktopFonts::shared();
+    DesktopFonts::shared().follow();
     Cache& cache = caches[kind == QFontDatabase::FixedFont ? 1 : 0];
     if (!cache.base)
         cache.base = QFontDatabase::systemFont(kind);
@@ -142,23 +143,34 @@ DesktopFonts& DesktopFonts::shared() {
 DesktopFonts::DesktopFonts()
     : m_general(QFontDatabase::systemFont(QFontDatabase::GeneralFont)),
       m_fixed(QFontDatabase::systemFont(QFontDatabase::FixedFont)) {
-    // Every event passes here, so the test is one comparison of its type.
-    QCoreApplication::instance()->installEventFilter(this);
+    // Whatever uses a font first makes this, perhaps on a worker thread; Qt
+    // lets only an object of the GUI thread filter the application's events.
+    QCoreApplication* app = QCoreApplication::instance();
+    moveToThread(app->thread());
+    // Every event passes the filter, so its test is one comparison of its type.
+    if (QThread::currentThread() == app->thread())
+        app->installEventFilter(this);
+    else
+        QMetaObject::invokeMethod(
+            this, [this, app] { app->installEventFilter(this); }, Qt::QueuedConnection);
 }
 
-bool DesktopFonts::eventFilter(QObject*, QEvent* event) {
-    if (event->type() != QEvent::ThemeChange && event->type() != QEvent::ApplicationFontChange)
-        return false;
-    // A theme change goes to every window, and changes the fonts at most once.
+void DesktopFonts::follow() {
     const QFont general = QFontDatabase::systemFont(QFontDatabase::GeneralFont);
     const QFont fixed = QFontDatabase::systemFont(QFontDatabase::FixedFont);
     if (sameFont(general, m_general) && sameFont(fixed, m_fixed))
-        return false;
+        return;
     m_general = general;
     m_fixed = fixed;
     for (Cache* cache : {&caches[0], &caches[1]})
         *cache = Cache();
     Q_EMIT changed();
+}
+
+bool DesktopFonts::eventFilter(QObject*, QEvent* event) {
+    // A theme change goes to every window, and changes the fonts at most once.
+    if (event->type() == QEvent::ThemeChange || event->type() == QEvent::ApplicationFontChange)
+        follow();
     return false;
 }
 

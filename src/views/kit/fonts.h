@@ -19,11 +19,17 @@ QFont monospacedFont(qreal pixelSize, FontWeight weight = FontWeight::Regular);
 
 // Tells once whenever the desktop's general or fixed font changes; the kept
 // fonts above are new by then. Qt 6.4 tells a theme's new font only with a
-// ThemeChange to each window, never with an ApplicationFontChange.
+// ThemeChange to each window, never with an ApplicationFontChange, and there
+// may be no window at all: a panel that hosts status items needs none until
+// the popover opens. So every use of a kept font looks too.
 class DesktopFonts : public QObject {
     Q_OBJECT
 public:
     static DesktopFonts& shared();
+    // Compares the theme's two fonts with the kept ones (cheap); on a change
+    // drops the kept fonts and tells `changed`. Fonts kept elsewhere call it
+    // before they are used.
+    void follow();
 
 Q_SIGNALS:
     void changed();

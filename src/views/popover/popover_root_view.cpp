@@ -2,6 +2,7 @@
 
 #include "platform/clock.h"
 #include "views/kit/accessibility.h"
+#include "views/kit/chrome.h"
 #include "views/kit/fonts.h"
 #include "views/kit/palette.h"
 #include "views/kit/scroll_indicator.h"
@@ -67,7 +68,7 @@ PanelFrame frameOf(OverlayPanel panel) {
     return {380, 0, 540, 10, QColor(0, 0, 0, 0), 0, 0};
 }
 
-constexpr qreal kPanelRadius = 16;
+constexpr qreal kPanelRadius = kPanelCornerRadius;
 
 // The full-area click target between content and panel; it also casts the
 // panel's shadow, so that the shadow takes no clicks.

@@ -46,6 +46,8 @@ QString elided(const QFontMetricsF& metrics, const QString& text, qreal width) {
     return metrics.elidedText(text, Qt::ElideRight, std::max<qreal>(width, 0));
 }
 const CardFonts& cardFonts(bool renew = false) {
+    // A desktop font change noticed here renews them through the signal.
+    DesktopFonts::shared().follow();
     // Never destroyed: fonts must not outlive the application's font cache.
     static auto* fonts = new std::optional<CardFonts>;
     if (!*fonts || renew)
