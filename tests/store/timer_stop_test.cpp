@@ -334,6 +334,7 @@ TEST_F(TimerStop, ASessionWhoseStopIsUnderWayIsNotStoppedAgain) {
     test::await(std::move(first));
     test::await(std::move(second));
     test::await(std::move(third));
+    ASSERT_TRUE(test::answersArrived()); // and whatever the store would send later
     EXPECT_EQ(service.requestsTo("PATCH", "/api/job-times/jt-1/stop").size(), 1u);
     EXPECT_TRUE(store->sessions().empty());
 
@@ -342,6 +343,7 @@ TEST_F(TimerStop, ASessionWhoseStopIsUnderWayIsNotStoppedAgain) {
     open({s});
     test::await(store->stopSession(s.id));
     test::await(store->stopSession(s.id));
+    ASSERT_TRUE(test::answersArrived());
     EXPECT_EQ(service.requestsTo("PATCH", "/api/job-times/jt-1/stop").size(), 3u);
 }
 

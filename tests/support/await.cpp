@@ -3,6 +3,7 @@
 #include "platform/worker_pool.h"
 #include "service/orvane_api_client.h"
 
+#include <QAbstractEventDispatcher>
 #include <QNetworkReply>
 #include <QPointer>
 #include <QSemaphore>
@@ -73,6 +74,24 @@ std::vector<QPointer<QNetworkReply>> repliesRunning() {
 }
 } // namespace
 
+namespace {
+// QTimer::singleShot's timers are children of the thread's event dispatcher
+// until they fire. Those due before `deadline`: a request a timer will send is
+// as much awaited as one under way.
+std::size_t singleShotsDueBy(const QDeadlineTimer& deadline) {
+    QAbstractEventDispatcher* dispatcher = QAbstractEventDispatcher::instance();
+    std::size_t due = 0;
+    for (QObject* child : dispatcher->children()) {
+        if (qstrcmp(child->metaObject()->className(), "QSingleShotTimer") != 0)
+            continue;
+        for (const auto& timer : dispatcher->registeredTimers(child))
+            if (dispatcher->remainingTime(timer.timerId) <= deadline.remainingTime())
+                ++due;
+    }
+    return due;
+}
+} // namespace
+
 std::size_t answersAwaited() {
     return repliesRunning().size();
 }
@@ -87,15 +106,22 @@ bool answersArrived(std::chrono::milliseconds limit) {
             QCoreApplication::instance(), [turned] { *turned = true; }, Qt::QueuedConnection);
         return sleepUntil([turned] { return *turned; }, deadline);
     };
+    // Were Qt to keep its one-shot timers elsewhere, this wait would pass
+    // over them unseen: it says so instead.
+    const std::size_t before = singleShotsDueBy(deadline);
+    QObject probe;
+    QTimer::singleShot(1, &probe, [] {});
+    if (singleShotsDueBy(deadline) != before + 1)
+        throw std::logic_error("answersArrived cannot see the pending one-shot timers");
     for (;;) {
         if (!turn() || !turn())
             return false;
         // A body is undone and decoded on the worker pool after its reply ended.
         const std::vector<QPointer<QNetworkReply>> awaited = repliesRunning();
-        if (awaited.empty() && platform::workInFlight() == 0)
+        if (awaited.empty() && platform::workInFlight() == 0 && singleShotsDueBy(deadline) == 0)
             return true;
-        const auto allIn = [&awaited] {
-            return platform::workInFlight() == 0 &&
+        const auto allIn = [&awaited, &deadline] {
+            return platform::workInFlight() == 0 && singleShotsDueBy(deadline) == 0 &&
                    std::none_of(awaited.begin(), awaited.end(),
                                 [](const auto& reply) { return reply && reply->isRunning(); });
         };

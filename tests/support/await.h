@@ -82,8 +82,9 @@ bool eventuallyTrue(const std::function<bool()>& condition,
                     std::chrono::milliseconds limit = kPatience);
 
 // Runs the event loop until the client's HTTP session awaits no answer, no
-// body or list is on the worker pool, and what the last ones woke has run,
-// asking nothing more: a negative check waits for this, not for a while.
+// body or list is on the worker pool, no one-shot timer falls due before
+// `limit`, and what the last ones woke has run, asking nothing more: a
+// negative check waits for this, not for a while.
 // False when `limit` passed first.
 bool answersArrived(std::chrono::milliseconds limit = kPatience);
 // How many answers the client's HTTP session awaits now.
