@@ -289,6 +289,7 @@ TEST(CutOffReply, ACompressedBodyIsReadWholeOrRefusedAndAnErrorStatusStands) {
     // 4 MiB of empty dynamic blocks, gzipped: their bytes cost zlib most.
     const std::string emptyBlocks = compressed(emptyDynamicBlocks(47'000), 31);
     const std::string fourFold = compressed(compressed(emptyMembers, 31), 31);
+    const std::string fourGzip = "gzip, gzip, gzip, gzip";
     const std::string brokenHead = "\x1f\x8b\x09" + std::string(200, 'x');
     using namespace std::chrono_literals;
     const struct {
@@ -331,15 +332,7 @@ TEST(CutOffReply, ACompressedBodyIsReadWholeOrRefusedAndAnErrorStatusStands) {
         // A stage before the last makes a small multiple of what it is
         // given: hostile middles are refused before they cost much.
         {200, "deflate, gzip", emptyBlocks, tooLarge, {}, kListReplyBytes, false, true, true},
-        {200,
-         "gzip, gzip, gzip, gzip",
-         fourFold,
-         tooLarge,
-         {},
-         kTasksReplyBytes,
-         false,
-         true,
-         true},
+        {200, fourGzip, fourFold, tooLarge, {}, kTasksReplyBytes, false, true, true},
         // A stream that takes far more than it makes is no encoder's.
         {200, "deflate", emptyDynamicBlocks(16'000), invalid, {}, kListReplyBytes},
         // The bytes decide in their order: a fault before the byte that

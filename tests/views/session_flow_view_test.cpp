@@ -33,12 +33,22 @@ const std::string kClients = R"({"data":[{"id":"c1","customer_name":"Acme"},)"
                              R"({"id":"c3","company_name":"Cora"}]})";
 const std::string kStarted = R"({"data":{"id":"jt-9","start_time":"2026-03-02T10:07:10Z"}})";
 
-std::string listOf(const std::vector<std::pair<std::string, std::string>>& items) {
+using Rows = std::vector<std::pair<std::string, std::string>>;
+
+std::string listOf(const Rows& items, const std::string& name = "title") {
     std::string body;
     for (const auto& [id, title] : items)
-        body += std::string(body.empty() ? "" : ",") + R"({"id":")" + id + R"(","title":")" +
-                title + "\"}";
+        body += std::string(body.empty() ? "" : ",") + R"({"id":")" + id + R"(",")" + name +
+                R"(":")" + title + "\"}";
     return R"({"data":[)" + body + "]}";
+}
+
+// Ids `id`0, `id`1, … named "`name` 0", "`name` 1", …
+Rows numbered(int count, const std::string& id, const std::string& name) {
+    Rows rows;
+    for (int i = 0; i < count; ++i)
+        rows.emplace_back(id + std::to_string(i), name + " " + std::to_string(i));
+    return rows;
 }
 
 std::string queryItem(const test::RecordedRequest& r, const char* name) {
@@ -646,11 +656,9 @@ TEST_F(SessionFlow, ThePopoverReopenedKeepsTheFlowAndLoadsTheClientsAgain) {
 }
 
 TEST_F(SessionFlow, ManyRowsScrollTheHighlightIntoTheMiddle) {
-    std::string many;
-    for (int i = 0; i < 100; ++i) // a full page: what one request can bring
-        many += std::string(many.empty() ? "" : ",") + R"({"id":"m)" + std::to_string(i) +
-                R"(","customer_name":"Kunde )" + std::to_string(i) + "\"}";
-    service().on("GET", "/api/clients", FakeResponse::json(200, R"({"data":[)" + many + "]}"));
+    // A full page: what one request can bring.
+    service().on("GET", "/api/clients",
+                 FakeResponse::json(200, listOf(numbered(100, "m", "Kunde"), "customer_name")));
     open();
     FlowRowList* list = view->page(0)->list();
     ASSERT_EQ(list->rowCount(), 100u);
@@ -694,14 +702,8 @@ TEST_F(SessionFlow, ManyRowsScrollTheHighlightIntoTheMiddle) {
 
 TEST_F(SessionFlow, EachStepOpensAtItsFirstRowWholeAndKeepsAHighlightedRowInSight) {
     // More rows than fit, in each step: as many clients as the stand-in has.
-    std::vector<std::pair<std::string, std::string>> rows;
-    std::string clients;
-    for (int i = 0; i < 18; ++i) {
-        rows.emplace_back("r" + std::to_string(i), "Zeile " + std::to_string(i));
-        clients += std::string(clients.empty() ? "" : ",") + R"({"id":"r)" + std::to_string(i) +
-                   R"(","customer_name":"Kunde )" + std::to_string(i) + "\"}";
-    }
-    service().on("GET", "/api/clients", FakeResponse::json(200, R"({"data":[)" + clients + "]}"));
+    const Rows rows = numbered(18, "r", "Zeile");
+    service().on("GET", "/api/clients", FakeResponse::json(200, listOf(rows, "customer_name")));
     service().on("GET", "/api/jobs", FakeResponse::json(200, listOf(rows)));
     tasks("r0", listOf(rows));
     test::await(store().loadClients());
