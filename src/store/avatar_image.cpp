@@ -10,8 +10,9 @@ namespace orvane {
 namespace {
 
 // Enough for the largest allowed side square at 32 bits per pixel; a format
-// that would decode to more is refused by the reader.
-constexpr int kAllocationLimitMB = 64;
+// that would decode to more (16-bit PNG) is refused. Counted here, not with
+// the reader's process-wide limit: photos decode on a worker thread.
+constexpr qint64 kMostDecodedBytes = 64 * 1024 * 1024;
 
 // Sniffed from the bytes, as the sender's content type is not trusted; and
 // by us, so that only the one decoder is loaded, not every image plug-in
@@ -29,20 +30,6 @@ QByteArray sniffedFormat(const QByteArray& data) {
         return "bmp";
     return {};
 }
-
-// The reader's limit is process-wide: ours holds only while we decode.
-class AllocationLimit {
-public:
-    explicit AllocationLimit(int megabytes) : previous_(QImageReader::allocationLimit()) {
-        QImageReader::setAllocationLimit(megabytes);
-    }
-    ~AllocationLimit() { QImageReader::setAllocationLimit(previous_); }
-    AllocationLimit(const AllocationLimit&) = delete;
-    AllocationLimit& operator=(const AllocationLimit&) = delete;
-
-private:
-    int previous_;
-};
 
 } // namespace
 
@@ -66,7 +53,13 @@ std::optional<QImage> decodeAvatarImage(const QByteArray& data) {
     reader.setClipRect(QRect((size.width() - side) / 2, (size.height() - side) / 2, side, side));
     const int scaled = std::min(side, kAvatarPixelSide);
     reader.setScaledSize(QSize(scaled, scaled));
-    const AllocationLimit limit(kAllocationLimitMB);
+    // The handlers that do not say decode to 32 bits.
+    const QImage::Format decodedAs = reader.imageFormat();
+    const int bits = decodedAs == QImage::Format_Invalid
+                         ? 32
+                         : int(QImage::toPixelFormat(decodedAs).bitsPerPixel());
+    if (qint64(size.width()) * size.height() * bits / 8 > kMostDecodedBytes)
+        return std::nullopt;
     QImage image;
     if (!reader.read(&image) || image.isNull())
         return std::nullopt;

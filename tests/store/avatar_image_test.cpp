@@ -15,8 +15,8 @@ using test::FakeResponse;
 
 namespace {
 
-QByteArray encoded(QSize size, const char* format) {
-    QImage image(size, QImage::Format_RGB32);
+QByteArray encoded(QSize size, const char* format, QImage::Format pixels = QImage::Format_RGB32) {
+    QImage image(size, pixels);
     image.fill(Qt::red);
     QBuffer buffer;
     buffer.open(QIODevice::WriteOnly);
@@ -69,6 +69,8 @@ TEST(AvatarImage, OnlySaneImagesDecodeAndComeOutAsASmallSquare) {
         {"cut off", encoded(QSize(40, 30), "PNG").left(40), std::nullopt},
         {"claims 100000 x 100000", pngClaiming(100000, 100000), std::nullopt},
         {"5000 x 2 strip", encoded(QSize(5000, 2), "PNG"), std::nullopt},
+        {"16-bit, 67 MB decoded", encoded(QSize(2900, 2900), "PNG", QImage::Format_RGBA64),
+         std::nullopt},
         {"SVG", svg, std::nullopt},
         {"beyond 5 MB", encoded(QSize(4, 3), "PNG") + QByteArray(5 * 1024 * 1024, '\0'),
          std::nullopt},
