@@ -354,10 +354,14 @@ TEST(Refresh, AvatarIsAnImageOnlyWhenTheServiceSendsOne) {
         int status;
         std::string body;
         bool image;
+        bool signedOutWhileDecoded = false;
     } cases[] = {
-        {"PNG", 200, encoded("PNG"), true},        {"JPEG", 200, encoded("JPEG"), true},
-        {"not found", 404, encoded("PNG"), false}, {"empty", 200, "", false},
+        {"PNG", 200, encoded("PNG"), true},
+        {"JPEG", 200, encoded("JPEG"), true},
+        {"not found", 404, encoded("PNG"), false},
+        {"empty", 200, "", false},
         {"no image", 200, "<html></html>", false},
+        {"for a sign-in that is gone", 200, encoded("PNG"), false, true},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -366,12 +370,25 @@ TEST(Refresh, AvatarIsAnImageOnlyWhenTheServiceSendsOne) {
         answer.contentType = "image/png";
         w.service.on("GET", "/avatars/ada", answer);
         const QUrl url(w.service.baseURL() + "/avatars/ada");
-        const std::optional<QImage> image = test::await(w.store->loadAvatarImage(url));
+        std::optional<test::HeldWorkers> held;
+        if (c.signedOutWhileDecoded)
+            held.emplace();
+        QCoro::Task<std::optional<QImage>> loading = w.store->loadAvatarImage(url);
+        if (held) {
+            ASSERT_TRUE(test::eventuallyTrue([&] {
+                return !w.service.requestsTo("GET", "/avatars/ada").empty() &&
+                       test::answersAwaited() == 0;
+            }));
+            w.store->signOut();
+            held.reset();
+        }
+        const std::optional<QImage> image = test::await(std::move(loading));
         EXPECT_EQ(image.has_value(), c.image);
         if (image) {
             EXPECT_EQ(image->size(), QSize(3, 3)); // the centre square
         }
-        EXPECT_EQ(w.service.lastRequest().header("Authorization"), "Bearer t");
+        EXPECT_EQ(w.service.requestsTo("GET", "/avatars/ada").at(0).header("Authorization"),
+                  "Bearer t");
     }
 }
 
