@@ -1,9 +1,9 @@
 #include "service/orvane_api_client.h"
 
+#include "platform/worker_pool.h"
 #include "service/display_texts.h"
 #include "service/orvane_api_config.h"
 #include "service/reply_body.h"
-#include "platform/worker_pool.h"
 #include "service/transport_error.h"
 
 #include <QJsonArray>

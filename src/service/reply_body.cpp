@@ -29,6 +29,15 @@ qint64 onGrid(qint64 bytes) {
     return (bytes + InflatingBody::kGrid - 1) / InflatingBody::kGrid * InflatingBody::kGrid;
 }
 
+// Grows `body` to hold `needed` by doubling, never past `most`: Qt's own
+// growth copies a large body on the way.
+void reserveDoubling(QByteArray& body, qint64 needed, qint64 most) {
+    if (needed <= body.capacity())
+        return;
+    body.reserve(static_cast<qsizetype>(
+        std::min(most, std::max({needed, 2 * qint64(body.capacity()), kReadChunkBytes}))));
+}
+
 using Sink = std::function<bool(const char*, qsizetype)>;
 } // namespace
 
@@ -208,14 +217,8 @@ bool InflatingBody::undo(std::size_t index, const char* data, qsizetype size) {
     return true;
 }
 
-// Grows by doubling, never past the cap and the reader's padding: Qt's own
-// growth copies a large body on the way.
 bool InflatingBody::keep(const char* data, qsizetype size) {
-    const qint64 needed = body_.size() + size + wire::kReadPadding;
-    if (needed > body_.capacity())
-        body_.reserve(static_cast<qsizetype>(
-            std::min(cap_ + wire::kReadPadding,
-                     std::max({needed, 2 * qint64(body_.capacity()), kReadChunkBytes}))));
+    reserveDoubling(body_, body_.size() + size + wire::kReadPadding, cap_ + wire::kReadPadding);
     body_.append(data, size);
     return true;
 }
@@ -499,14 +502,9 @@ void BodyReader::codings() {
     }
 }
 
-// Grows by doubling, never past the cap and the reader's padding: Qt's own
-// growth copies a large body on the way.
+// Never past the cap, the byte that tells it passed, and the reader's padding.
 void BodyReader::reserve(qint64 needed) {
-    if (needed <= body.capacity())
-        return;
-    const qint64 most = cap() + 1 + wire::kReadPadding;
-    body.reserve(static_cast<qsizetype>(
-        std::min(most, std::max({needed, 2 * qint64(body.capacity()), kReadChunkBytes}))));
+    reserveDoubling(body, needed, cap() + 1 + wire::kReadPadding);
 }
 
 void BodyReader::over() {

@@ -4,8 +4,8 @@
 #include "store/error_text.h"
 
 #include "platform/clock.h"
-#include "platform/worker_pool.h"
 #include "platform/user_defaults.h"
+#include "platform/worker_pool.h"
 #include "store/time_money_helpers.h"
 
 #include <QHash>

@@ -68,8 +68,6 @@ PanelFrame frameOf(OverlayPanel panel) {
     return {380, 0, 540, 10, QColor(0, 0, 0, 0), 0, 0};
 }
 
-constexpr qreal kPanelRadius = kPanelCornerRadius;
-
 // The full-area click target between content and panel; it also casts the
 // panel's shadow, so that the shadow takes no clicks.
 class DimLayer : public QWidget {
@@ -105,7 +103,7 @@ protected:
             QPainter blur(&shadow_);
             blur.setRenderHint(QPainter::Antialiasing);
             QPainterPath shape;
-            shape.addRoundedRect(QRectF(panel_), kPanelRadius, kPanelRadius);
+            shape.addRoundedRect(QRectF(panel_), kPanelCornerRadius, kPanelCornerRadius);
             drawShadow(blur, shape, frame_.shadow, frame_.shadowRadius, QPointF(0, frame_.shadowY));
         }
         p.drawImage(QPointF(0, 0), shadow_);
@@ -140,7 +138,7 @@ protected:
         QPainter p(this);
         p.setRenderHint(QPainter::Antialiasing);
         QPainterPath shape;
-        shape.addRoundedRect(QRectF(rect()), kPanelRadius, kPanelRadius);
+        shape.addRoundedRect(QRectF(rect()), kPanelCornerRadius, kPanelCornerRadius);
         p.fillPath(shape, chrome_.light() ? QColor(Qt::white) : darkBackground());
     }
 
@@ -176,7 +174,7 @@ protected:
             shape.setRenderHint(QPainter::Antialiasing);
             QPainterPath outline;
             outline.addRoundedRect(QRectF(QPointF(0, 0), picture.deviceIndependentSize()),
-                                   kPanelRadius, kPanelRadius);
+                                   kPanelCornerRadius, kPanelCornerRadius);
             shape.fillPath(outline, Qt::black);
         }
         {
@@ -194,7 +192,7 @@ private:
         if (dirty.isEmpty())
             return false;
         const QRect box = sourceBoundingRect().toAlignedRect();
-        const int r = int(std::ceil(kPanelRadius)) + 1;
+        const int r = int(std::ceil(kPanelCornerRadius)) + 1;
         QRegion corners;
         for (const QPoint at :
              {box.topLeft(), box.topRight() - QPoint(r - 1, 0), box.bottomLeft() - QPoint(0, r - 1),
